@@ -1,0 +1,226 @@
+#include "MainWindow.h"
+
+#include "ConfigLocation.h"
+#include "SerialPortLookup.h"
+#include "TestContext.h"
+#include "TestFactory.h"
+#include "form/MainWindowForm.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFileDialog>
+#include <QIcon>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTextEdit>
+#include <QThread>
+
+QThread *currentTest = nullptr;
+QSettings *configSettings = nullptr;
+
+namespace {
+
+const QString kIdleCaption = QStringLiteral("自动测试");
+const QString kRunningCaption = QStringLiteral("正在测试");
+const QString kSingleStepCaption = QStringLiteral("退出单步");
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new MainWindowForm)
+{
+    ui->SetupForm(this);
+    // Lets the operator type a device path (by-id link, pseudo-terminal) the list cannot show.
+    ui->modeluart->setEditable(true);
+    setWindowIcon(QIcon(QStringLiteral("/C.ico")));
+    setFixedSize(720, 520);
+    // __DATE__ is "Mmm dd yyyy" with a blank-padded day, as the title wants it.
+    setWindowTitle(windowTitle() + QStringLiteral("  [ %1 ]").arg(QLatin1String(__DATE__)));
+
+    on_testname_currentIndexChanged(ui->testname->currentIndex());
+
+    TestContext.savePath =
+        QStandardPaths::standardLocations(QStandardPaths::DesktopLocation).value(0);
+    ui->showpath->setText(TestContext.savePath);
+
+    // Only one window exists in the program; a second one (tests) takes the store over.
+    delete configSettings;
+    configSettings = new QSettings(
+        configFilePath(QCoreApplication::applicationDirPath(),
+                       QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation)),
+        QSettings::IniFormat);
+    ReadConfigFile();
+    for (QLineEdit *field : {ui->addrdmm, ui->addrpwr, ui->addrosc})
+        connect(field, &QLineEdit::editingFinished, this, &MainWindow::SaveConfigFile);
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+}
+
+void MainWindow::on_enabledmm_stateChanged(int index)
+{
+    TestContext.dmm.enabled = index != Qt::Unchecked;
+    ui->modeldmm->setEnabled(TestContext.dmm.enabled);
+    ui->addrdmm->setEnabled(TestContext.dmm.enabled);
+}
+
+void MainWindow::on_enablepwr_stateChanged(int index)
+{
+    TestContext.pwr.enabled = index != Qt::Unchecked;
+    ui->modelpwr->setEnabled(TestContext.pwr.enabled);
+    ui->addrpwr->setEnabled(TestContext.pwr.enabled);
+}
+
+void MainWindow::on_enableosc_stateChanged(int index)
+{
+    TestContext.osc.enabled = index != Qt::Unchecked;
+    ui->modelosc->setEnabled(TestContext.osc.enabled);
+    ui->addrosc->setEnabled(TestContext.osc.enabled);
+}
+
+void MainWindow::on_enableuart_stateChanged(int index)
+{
+    TestContext.uart.enabled = index != Qt::Unchecked;
+    on_refreshuart_clicked();
+    ui->modeluart->setEnabled(TestContext.uart.enabled);
+    ui->refreshuart->setEnabled(TestContext.uart.enabled);
+}
+
+void MainWindow::on_refreshuart_clicked()
+{
+    ui->modeluart->clear();
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &port : ports)
+        ui->modeluart->addItem(port.portName());
+    if (ui->modeluart->count() > 0)
+        ui->modeluart->setCurrentIndex(0);
+}
+
+void MainWindow::on_testname_currentIndexChanged(int index)
+{
+    qDebug("UI IndexChange\r\n");
+    TestContext.testIndex = index;
+    if (!isKnownTest(index)) {
+        qDebug() << "***UI ERROR: Test Index Unknow***";
+        return;
+    }
+    delete currentTest;
+    currentTest = nullptr;
+    currentTest = createTest(index, ui, this);
+}
+
+void MainWindow::on_savepath_clicked()
+{
+    qDebug("UI FilePath\r\n");
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, QStringLiteral("选择保存路径"), QStringLiteral("./"), QFileDialog::ShowDirsOnly);
+    // A cancelled chooser keeps the folder: an empty one would send the next
+    // run's file to the file-system root.
+    if (!folder.isEmpty())
+        TestContext.savePath = folder;
+    ui->showpath->setText(TestContext.savePath);
+}
+
+void MainWindow::on_autotest_clicked()
+{
+    const bool idle = ui->autotest->text() == kIdleCaption;
+    ui->autotest->setText(idle ? kRunningCaption : kIdleCaption);
+    ui->savepath->setEnabled(!idle);
+    ui->testname->setEnabled(!idle);
+    ui->singletest->setEnabled(!idle);
+    if (idle) {
+        qDebug("UI: Start AutoTest\r\n");
+        RefreshValue();
+        TestContext.autoRun = true;
+        emit InitTest();
+    } else {
+        qDebug("UI: Stop AutoTest\r\n");
+        emit DeinitTest();
+    }
+}
+
+void MainWindow::on_singletest_clicked()
+{
+    if (ui->autotest->text() == kSingleStepCaption) {
+        emit SingleTest();
+        return;
+    }
+    on_autotest_clicked();
+    TestContext.autoRun = false;
+    ui->autotest->setText(kSingleStepCaption);
+    ui->singletest->setEnabled(true);
+}
+
+void MainWindow::RefreshValue()
+{
+    qDebug("UI: Refresh Value\r\n");
+    for (int i = 1; i <= 12; ++i) {
+        const auto *field = findChild<QLineEdit *>(QStringLiteral("Var_%1").arg(i));
+        TestContext.vars[i - 1] = field ? field->text() : QString();
+    }
+    TestContext.testName = ui->testname->currentText();
+    TestContext.testItem = ui->filename->text();
+    if (TestContext.testItem.isEmpty())
+        TestContext.testItem = QStringLiteral("未填写测试项");
+    TestContext.tester = ui->tester->text();
+    if (TestContext.tester.isEmpty())
+        TestContext.tester = QStringLiteral("未填写测试人");
+
+    TestContext.dmm.model = ui->modeldmm->currentText();
+    TestContext.dmm.address = ui->addrdmm->text();
+    TestContext.pwr.model = ui->modelpwr->currentText();
+    TestContext.pwr.address = ui->addrpwr->text();
+    TestContext.osc.model = ui->modelosc->currentText();
+    TestContext.osc.address = ui->addrosc->text();
+    TestContext.uart.portName = ui->modeluart->currentText();
+    if (!TestContext.uart.enabled)
+        return;
+
+    SerialConfig &uart = TestContext.uart;
+    const SerialPortMatch match = findSerialPort(uart.portName, QSerialPortInfo::availablePorts());
+    switch (match.kind) {
+    case SerialPortMatch::Enumerated:
+        uart.portInfo = match.info;
+        uart.port.setPort(match.info);
+        break;
+    case SerialPortMatch::DevicePath:
+        uart.portInfo = QSerialPortInfo();
+        uart.port.setPortName(match.devicePath);
+        break;
+    case SerialPortMatch::NotFound:
+        // Never fall back to an earlier lookup's port: that board was not chosen.
+        qDebug() << "UI ERROR: COM Port NOT Found!";
+        uart.portInfo = QSerialPortInfo();
+        uart.port.setPortName(QString());
+        qDebug() << QStringLiteral("UI: no serial port assigned, values of this run are not sent");
+        break;
+    }
+}
+
+void MainWindow::ReadConfigFile()
+{
+    const std::pair<const char *, QLineEdit *> entries[] = {
+        {"defaultAddr/DMM", ui->addrdmm},
+        {"defaultAddr/PWR", ui->addrpwr},
+        {"defaultAddr/OSC", ui->addrosc},
+    };
+    for (const auto &[key, field] : entries) {
+        const QString value = configSettings->value(QLatin1String(key)).toString();
+        if (value.isEmpty())
+            configSettings->setValue(QLatin1String(key), field->text());
+        else
+            field->setText(value);
+    }
+}
+
+void MainWindow::SaveConfigFile()
+{
+    configSettings->setValue(QStringLiteral("defaultAddr/DMM"), ui->addrdmm->text());
+    configSettings->setValue(QStringLiteral("defaultAddr/PWR"), ui->addrpwr->text());
+    configSettings->setValue(QStringLiteral("defaultAddr/OSC"), ui->addrosc->text());
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QMainWindow>
+
+class QSettings;
+class QThread;
+struct MainWindowForm;
+
+// The selected test object; owned through this pointer and replaced on every
+// change of the test selection.
+extern QThread *currentTest;
+// The settings store of the configuration file; created by the window, never deleted.
+extern QSettings *configSettings;
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+signals:
+    void InitTest();
+    void DeinitTest();
+    void SingleTest();
+
+private slots:
+    void on_enabledmm_stateChanged(int index);
+    void on_enablepwr_stateChanged(int index);
+    void on_enableosc_stateChanged(int index);
+    void on_enableuart_stateChanged(int index);
+    void on_refreshuart_clicked();
+    void on_testname_currentIndexChanged(int index);
+    void on_savepath_clicked();
+    void on_autotest_clicked();
+    void on_singletest_clicked();
+    void ReadConfigFile();
+    void SaveConfigFile();
+
+private:
+    void RefreshValue();
+
+    MainWindowForm *ui;
+};

@@ -1,0 +1,4 @@
+#include "TestContext.h"
+
+// Statically allocated: constructed before main(), destroyed by the exit handlers.
+TestContextData TestContext;

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+struct SerialConfig;
+
+// Serial link to the board under test. Keeps no state: every call works on
+// the port held by the SerialConfig it is given.
+class UART : public QObject
+{
+    Q_OBJECT
+
+public:
+    UART();
+    ~UART() override;
+
+    // 115200 8N1, no flow control, read/write. Returns 0 when open, 1 on failure.
+    int Open(SerialConfig &cfg);
+    void Close(SerialConfig &cfg);
+    // Sends one 5-byte value frame: big-endian value and an additive checksum.
+    void SendValue(SerialConfig &cfg, qint32 value);
+    qint32 ReceiveValue(SerialConfig &cfg);
+    void SendString(SerialConfig &cfg, const QString &text);
+};
