@@ -7,7 +7,10 @@ function(benchtest_add_test name)
     target_compile_definitions(${name} PRIVATE
         BENCHTEST_BINARY_DIR="${PROJECT_BINARY_DIR}"
         BENCHTEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-    add_test(NAME ${name} COMMAND ${name})
+    # Each test runs from a folder of its own: the window keeps config.ini
+    # beside the executable, and tests run in parallel.
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/${name})
+    add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/${name})
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 120)
     endif()
