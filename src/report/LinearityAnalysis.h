@@ -1,0 +1,71 @@
+#pragma once
+
+#include "LineFit.h"
+#include "StepStatistics.h"
+
+#include <QVector>
+
+#include <optional>
+
+// The line the output should follow: offset + lsb * code. Either part may be unknown; with
+// an LSB but no offset the ideal offset is 0.
+struct IdealLine
+{
+    std::optional<double> lsb;
+    std::optional<double> offset;
+};
+
+// A signed figure of largest magnitude and the code where it occurs (lowest code on ties).
+struct Extreme
+{
+    bool valid = false;
+    double value = 0;
+    qint64 code = 0;
+};
+
+// Figures against one fitted line. INL and DNL are in units of that line's gain (the
+// fitted LSB) and run parallel to the steps; NaN marks codes where they are undefined.
+struct FitFigures
+{
+    LineFit line;
+    std::optional<double> gainError;        // gain - ideal LSB, output per code
+    std::optional<double> gainErrorPercent; // relative to the ideal LSB
+    std::optional<double> offsetError;      // offset - ideal offset, output units
+    std::optional<double> offsetErrorLsb;   // in ideal LSB
+    QVector<double> inl;
+    QVector<double> dnl;
+    Extreme inlMax;
+    Extreme dnlMax;
+};
+
+struct LinearityResult
+{
+    FitFigures leastSquares;
+    FitFigures endPoint;
+    int codesWithData = 0;
+    QVector<qint64> codesWithoutData;
+    std::optional<bool> monotonic; // unknown with fewer than two codes with data
+    QVector<qint64> nonMonotonicCodes;
+    QVector<qint64> missingCodes;
+    int validReadings = 0;
+    int errReadings = 0;
+    int invalidReadings = 0;
+    double noise = 0;    // pooled standard deviation; NaN without repeated readings
+    double noiseLsb = 0; // the same in least-squares LSB
+    int noiseSteps = 0;  // steps with two or more readings
+    int noiseDegreesOfFreedom = 0;
+};
+
+// Linearity figures of a sweep from its per-code statistics (steps in ascending code order):
+//   INL(k) = (mean(k) - fit(k)) / gain
+//   DNL(k) = (mean(k) - mean(k-1)) / gain - 1, defined when codes k and k-1 both have data
+//   missing code: DNL(k) <= -1 against the least-squares gain
+//   non-monotonic: the mean moves against the least-squares gain's direction from the
+//   previous code that has data
+//   noise: sqrt(sum((n-1) s^2) / sum(n-1)) over steps with n >= 2 readings
+class LinearityAnalysis
+{
+public:
+    [[nodiscard]] static LinearityResult analyse(const QVector<StepStats> &steps,
+                                                 const IdealLine &ideal);
+};

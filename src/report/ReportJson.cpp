@@ -1,0 +1,147 @@
+#include "ReportJson.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <cmath>
+
+namespace {
+
+QJsonValue number(double value)
+{
+    return std::isnan(value) ? QJsonValue(QJsonValue::Null) : QJsonValue(value);
+}
+
+QJsonValue optional(const std::optional<double> &value)
+{
+    return value ? number(*value) : QJsonValue(QJsonValue::Null);
+}
+
+QJsonArray codes(const QVector<qint64> &list)
+{
+    QJsonArray array;
+    for (qint64 code : list)
+        array.append(code);
+    return array;
+}
+
+QJsonValue extreme(const Extreme &e)
+{
+    if (!e.valid)
+        return QJsonValue::Null;
+    return QJsonObject{{QStringLiteral("value"), e.value}, {QStringLiteral("code"), e.code}};
+}
+
+QJsonObject fit(const FitFigures &f)
+{
+    const bool valid = f.line.valid;
+    return QJsonObject{
+        {QStringLiteral("gain"), valid ? QJsonValue(f.line.gain) : QJsonValue::Null},
+        {QStringLiteral("offset"), valid ? QJsonValue(f.line.offset) : QJsonValue::Null},
+        {QStringLiteral("gainError"), optional(f.gainError)},
+        {QStringLiteral("gainErrorPercent"), optional(f.gainErrorPercent)},
+        {QStringLiteral("offsetError"), optional(f.offsetError)},
+        {QStringLiteral("offsetErrorLsb"), optional(f.offsetErrorLsb)},
+        {QStringLiteral("inlMax"), extreme(f.inlMax)},
+        {QStringLiteral("dnlMax"), extreme(f.dnlMax)},
+    };
+}
+
+QJsonObject run(const ResultRun &r)
+{
+    return QJsonObject{
+        {QStringLiteral("file"), r.file},
+        {QStringLiteral("run"), r.index},
+        {QStringLiteral("testName"), r.testName},
+        {QStringLiteral("testItem"), r.testItem},
+        {QStringLiteral("tester"), r.tester},
+        {QStringLiteral("startTime"), r.startTime},
+        {QStringLiteral("finishTime"),
+         r.finished ? QJsonValue(r.finishTime) : QJsonValue(QJsonValue::Null)},
+        {QStringLiteral("quantity"), r.quantity},
+        {QStringLiteral("readingColumns"), int(r.dmmColumns.size())},
+        {QStringLiteral("rows"), int(r.rows.size())},
+        {QStringLiteral("finished"), r.finished},
+    };
+}
+
+QJsonObject report(const LinearityReport &rep, const QStringList &plots)
+{
+    const LinearityResult &r = rep.result;
+    QJsonArray runs;
+    for (const ResultRun &rr : rep.runs)
+        runs.append(run(rr));
+
+    QJsonArray steps;
+    for (qsizetype i = 0; i < rep.steps.size(); ++i) {
+        const StepStats &s = rep.steps.at(i);
+        steps.append(QJsonObject{
+            {QStringLiteral("code"), s.code},
+            {QStringLiteral("count"), s.count},
+            {QStringLiteral("err"), s.errCount},
+            {QStringLiteral("invalid"), s.invalidCount},
+            {QStringLiteral("mean"), number(s.mean)},
+            {QStringLiteral("stdDev"), number(s.stdDev)},
+            {QStringLiteral("min"), number(s.min)},
+            {QStringLiteral("max"), number(s.max)},
+            {QStringLiteral("inlLeastSquares"), number(r.leastSquares.inl.at(i))},
+            {QStringLiteral("inlEndPoint"), number(r.endPoint.inl.at(i))},
+            {QStringLiteral("dnlLeastSquares"), number(r.leastSquares.dnl.at(i))},
+            {QStringLiteral("dnlEndPoint"), number(r.endPoint.dnl.at(i))},
+        });
+    }
+
+    return QJsonObject{
+        {QStringLiteral("label"), rep.label},
+        {QStringLiteral("title"), rep.title},
+        {QStringLiteral("quantity"), rep.quantity},
+        {QStringLiteral("unit"), rep.unit},
+        {QStringLiteral("runs"), runs},
+        {QStringLiteral("codesWithData"), r.codesWithData},
+        {QStringLiteral("codesWithoutData"), codes(r.codesWithoutData)},
+        {QStringLiteral("readings"), QJsonObject{{QStringLiteral("valid"), r.validReadings},
+                                                 {QStringLiteral("err"), r.errReadings},
+                                                 {QStringLiteral("invalid"), r.invalidReadings}}},
+        {QStringLiteral("leastSquares"), fit(r.leastSquares)},
+        {QStringLiteral("endPoint"), fit(r.endPoint)},
+        {QStringLiteral("monotonic"),
+         r.monotonic ? QJsonValue(*r.monotonic) : QJsonValue(QJsonValue::Null)},
+        {QStringLiteral("nonMonotonicCodes"), codes(r.nonMonotonicCodes)},
+        {QStringLiteral("missingCodes"), codes(r.missingCodes)},
+        {QStringLiteral("noise"),
+         QJsonObject{{QStringLiteral("pooledStdDev"), number(r.noise)},
+                     {QStringLiteral("lsb"), number(r.noiseLsb)},
+                     {QStringLiteral("steps"), r.noiseSteps},
+                     {QStringLiteral("degreesOfFreedom"), r.noiseDegreesOfFreedom}}},
+        {QStringLiteral("steps"), steps},
+        {QStringLiteral("plots"), QJsonArray::fromStringList(plots)},
+    };
+}
+
+} // namespace
+
+QJsonObject ReportJson::object(const ReportSet &set, const QList<QStringList> &plots)
+{
+    QJsonArray reports;
+    for (qsizetype i = 0; i < set.reports.size(); ++i)
+        reports.append(report(set.reports.at(i), plots.value(i)));
+    QJsonArray files;
+    for (const ResultFile &file : set.files) {
+        files.append(QJsonObject{{QStringLiteral("path"), file.path},
+                                 {QStringLiteral("encoding"), file.encoding},
+                                 {QStringLiteral("runs"), int(file.runs.size())}});
+    }
+    return QJsonObject{
+        {QStringLiteral("ideal"),
+         QJsonObject{{QStringLiteral("lsb"), optional(set.ideal.lsb)},
+                     {QStringLiteral("offset"), optional(set.ideal.offset)}}},
+        {QStringLiteral("files"), files},
+        {QStringLiteral("warnings"), QJsonArray::fromStringList(set.warnings)},
+        {QStringLiteral("reports"), reports},
+    };
+}
+
+QByteArray ReportJson::document(const ReportSet &set, const QList<QStringList> &plots)
+{
+    return QJsonDocument(object(set, plots)).toJson(QJsonDocument::Indented);
+}

@@ -1,0 +1,157 @@
+#include "ReportSummary.h"
+
+#include <QFileInfo>
+
+#include <cmath>
+
+namespace {
+
+// "  Label:" padded so that every value starts in the same column.
+QString field(const QString &label)
+{
+    return QStringLiteral("  %1").arg(label + QLatin1Char(':'), -21);
+}
+
+QString withUnit(double value, const QString &unit)
+{
+    const QString text = ReportSummary::number(value);
+    return unit.isEmpty() || std::isnan(value) ? text : text + QLatin1Char(' ') + unit;
+}
+
+QString signedNumber(double value)
+{
+    const QString text = ReportSummary::number(value);
+    return value > 0 ? QLatin1Char('+') + text : text;
+}
+
+QString runLine(const ResultRun &run)
+{
+    QString line = QStringLiteral("%1 run %2: ").arg(QFileInfo(run.file).fileName()).arg(run.index);
+    line += run.testItem.isEmpty() ? QStringLiteral("(no item)") : run.testItem;
+    if (!run.tester.isEmpty())
+        line += QStringLiteral(", tester ") + run.tester;
+    if (!run.startTime.isEmpty())
+        line += QStringLiteral(", started ") + run.startTime;
+    line += QStringLiteral(", %1 rows, ").arg(run.rows.size());
+    line += run.finished ? QStringLiteral("finished ") + run.finishTime
+                         : QStringLiteral("stopped early");
+    return line;
+}
+
+QString fitLines(const QString &name, const FitFigures &fit, const QString &unit)
+{
+    const QString indent(23, QLatin1Char(' '));
+    QString text = field(name);
+    if (!fit.line.valid)
+        return text + QStringLiteral("not enough codes with data\n");
+    const QString perCode = unit.isEmpty() ? QStringLiteral("per code") : unit + "/code";
+    text +=
+        QStringLiteral("gain %1 %2, offset %3\n")
+            .arg(ReportSummary::number(fit.line.gain), perCode, withUnit(fit.line.offset, unit));
+    QStringList errors;
+    if (fit.gainErrorPercent)
+        errors.append(
+            QStringLiteral("gain error %1 % (%2 %3)")
+                .arg(signedNumber(*fit.gainErrorPercent), signedNumber(*fit.gainError), perCode));
+    if (fit.offsetError) {
+        QString offset = QStringLiteral("offset error %1").arg(signedNumber(*fit.offsetError));
+        if (!unit.isEmpty())
+            offset += QLatin1Char(' ') + unit;
+        if (fit.offsetErrorLsb)
+            offset += QStringLiteral(" (%1 LSB)").arg(signedNumber(*fit.offsetErrorLsb));
+        errors.append(offset);
+    }
+    if (!errors.isEmpty())
+        text += indent + errors.join(QStringLiteral(", ")) + QLatin1Char('\n');
+    return text;
+}
+
+QString extremeLine(const QString &name, const Extreme &extreme)
+{
+    QString text = field(name);
+    if (!extreme.valid)
+        return text + QStringLiteral("-\n");
+    return text + QStringLiteral("max %1 LSB at code %2\n")
+                      .arg(signedNumber(extreme.value))
+                      .arg(extreme.code);
+}
+
+} // namespace
+
+QString ReportSummary::number(double value)
+{
+    if (std::isnan(value))
+        return QStringLiteral("-");
+    return QString::number(value, 'g', 6);
+}
+
+QString ReportSummary::codeList(const QVector<qint64> &codes, int limit)
+{
+    if (codes.isEmpty())
+        return QStringLiteral("none");
+    QStringList parts;
+    for (qsizetype i = 0; i < codes.size() && i < limit; ++i)
+        parts.append(QString::number(codes.at(i)));
+    QString text = parts.join(QStringLiteral(", "));
+    if (codes.size() > limit)
+        text += QStringLiteral(" and %1 more").arg(codes.size() - limit);
+    return text;
+}
+
+QString ReportSummary::text(const LinearityReport &report, const IdealLine &ideal)
+{
+    const LinearityResult &r = report.result;
+    const QString unit = report.unit;
+    QString text;
+    text += QStringLiteral("Linearity of %1 (%2%3), %4\n")
+                .arg(report.title.isEmpty() ? QStringLiteral("(no item)") : report.title,
+                     report.quantity, unit.isEmpty() ? QString() : QStringLiteral(", ") + unit,
+                     report.label);
+    for (const ResultRun &run : report.runs)
+        text += field(QStringLiteral("Run")) + runLine(run) + QLatin1Char('\n');
+    if (ideal.lsb || ideal.offset) {
+        text += QStringLiteral("  Ideal:               LSB %1, offset %2\n")
+                    .arg(ideal.lsb ? withUnit(*ideal.lsb, unit) : QStringLiteral("-"),
+                         withUnit(ideal.offset.value_or(0.0), unit));
+    }
+    const qint64 first = report.steps.isEmpty() ? 0 : report.steps.first().code;
+    const qint64 last = report.steps.isEmpty() ? 0 : report.steps.last().code;
+    text += QStringLiteral("  Codes:               %1 to %2, %3 with data, without data: %4\n")
+                .arg(first)
+                .arg(last)
+                .arg(r.codesWithData)
+                .arg(codeList(r.codesWithoutData));
+    text += QStringLiteral("  Readings:            %1 valid, %2 ERR, %3 invalid\n")
+                .arg(r.validReadings)
+                .arg(r.errReadings)
+                .arg(r.invalidReadings);
+    text += fitLines(QStringLiteral("Least-squares fit"), r.leastSquares, unit);
+    text += fitLines(QStringLiteral("End-point fit"), r.endPoint, unit);
+    text += extremeLine(QStringLiteral("INL (least squares)"), r.leastSquares.inlMax);
+    text += extremeLine(QStringLiteral("INL (end point)"), r.endPoint.inlMax);
+    text += extremeLine(QStringLiteral("DNL (least squares)"), r.leastSquares.dnlMax);
+    text += extremeLine(QStringLiteral("DNL (end point)"), r.endPoint.dnlMax);
+    QString monotonic = QStringLiteral("-");
+    if (r.monotonic)
+        monotonic = *r.monotonic ? QStringLiteral("yes")
+                                 : QStringLiteral("no, output reverses at codes ") +
+                                       codeList(r.nonMonotonicCodes);
+    text += field(QStringLiteral("Monotonic")) + monotonic + QLatin1Char('\n');
+    text += field(QStringLiteral("Missing codes")) + codeList(r.missingCodes) + QLatin1Char('\n');
+    if (std::isnan(r.noise)) {
+        text += QStringLiteral("  Noise:               - (no step with two or more readings)\n");
+    } else {
+        text += QStringLiteral("  Noise:               %1 pooled std dev (%2 LSB) over %3 steps\n")
+                    .arg(withUnit(r.noise, unit), number(r.noiseLsb))
+                    .arg(r.noiseSteps);
+    }
+    return text;
+}
+
+QString ReportSummary::text(const ReportSet &set)
+{
+    QStringList blocks;
+    for (const LinearityReport &report : set.reports)
+        blocks.append(text(report, set.ideal));
+    return blocks.join(QLatin1Char('\n'));
+}

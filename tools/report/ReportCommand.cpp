@@ -1,0 +1,201 @@
+#include "ReportCommand.h"
+
+#include "ReportBuilder.h"
+#include "ReportJson.h"
+#include "ReportPlots.h"
+#include "ReportSummary.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QSaveFile>
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+const char *const kEpilogue = R"(
+Reads result files of the DAC or ISINK test (several runs per file allowed, runs
+stopped early and "ERR" cells included) and reports, for the readings of each code:
+mean, standard deviation, min and max; an end-point and a least-squares line with
+gain and offset (and their errors against --ideal-lsb/--ideal-offset); INL and DNL
+in LSB of the fitted line; monotonicity; missing codes (DNL <= -1); and the pooled
+noise. Units are V for a DAC file and A for an ISINK file.
+
+By default the readings of all runs are pooled per code into one report; with
+--per-run every run gets its own report and its plots the prefix "run<N>-".
+
+Output: a summary on stdout; <folder>/report.json; and, per report, the plots
+transfer, inl and dnl in each format chosen. The default folder is the first
+file's name without extension plus "-report", beside that file.
+
+Exit codes: 0 report written; 1 bad command line; 2 an input could not be read,
+held no result run, or held no valid reading; 3 an output file could not be written.
+
+Example:
+  benchtest-report --ideal-lsb 0.000805 --ideal-offset 0 -o out sweep.txt
+)";
+
+bool parseNumber(const QString &text, double *value)
+{
+    bool ok = false;
+    *value = QLocale::c().toDouble(text.trimmed(), &ok);
+    return ok && std::isfinite(*value);
+}
+
+} // namespace
+
+ReportCommand::ReportCommand() : m_out(stdout), m_err(stderr) {}
+
+int ReportCommand::fail(ExitCode code, const QString &message)
+{
+    m_err << "benchtest-report: " << message << Qt::endl;
+    if (code == UsageError)
+        m_err << "Try 'benchtest-report --help'." << Qt::endl;
+    return code;
+}
+
+int ReportCommand::run(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Linearity report of bench-test result files, with JSON and plots."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Show the version and exit."));
+    const QCommandLineOption idealLsb(
+        QStringLiteral("ideal-lsb"),
+        QStringLiteral("Ideal output step per code, in V (DAC) or A (ISINK). Enables gain "
+                       "error and offset error in LSB."),
+        QStringLiteral("value"));
+    const QCommandLineOption idealOffset(
+        QStringLiteral("ideal-offset"),
+        QStringLiteral("Ideal output at code 0, in V or A (default 0 with --ideal-lsb)."),
+        QStringLiteral("value"));
+    const QCommandLineOption outputDir({QStringLiteral("o"), QStringLiteral("output-dir")},
+                                       QStringLiteral("Folder for report.json and the plots "
+                                                      "(created if missing)."),
+                                       QStringLiteral("folder"));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("Write the JSON report to this file instead of "
+                                                 "<folder>/report.json."),
+                                  QStringLiteral("file"));
+    const QCommandLineOption plots(QStringLiteral("plots"),
+                                   QStringLiteral("Plot formats: png,svg (default), png, svg "
+                                                  "or none."),
+                                   QStringLiteral("formats"), QStringLiteral("png,svg"));
+    const QCommandLineOption plotSize(QStringLiteral("plot-size"),
+                                      QStringLiteral("Plot size in pixels (default 1000x640)."),
+                                      QStringLiteral("WxH"), QStringLiteral("1000x640"));
+    const QCommandLineOption perRun(QStringLiteral("per-run"),
+                                    QStringLiteral("One report per run instead of pooling the "
+                                                   "readings of all runs."));
+    parser.addOptions(
+        {help, version, idealLsb, idealOffset, outputDir, json, plots, plotSize, perRun});
+    parser.addPositionalArgument(QStringLiteral("files"),
+                                 QStringLiteral("Result files to analyse."),
+                                 QStringLiteral("file..."));
+
+    if (!parser.parse(arguments))
+        return fail(UsageError, parser.errorText());
+    if (parser.isSet(help)) {
+        m_out << parser.helpText() << kEpilogue;
+        m_out.flush();
+        return Success;
+    }
+    if (parser.isSet(version)) {
+        m_out << "benchtest-report " << QCoreApplication::applicationVersion() << Qt::endl;
+        return Success;
+    }
+
+    const QStringList files = parser.positionalArguments();
+    if (files.isEmpty())
+        return fail(UsageError, QStringLiteral("no result file given"));
+
+    IdealLine ideal;
+    double number = 0;
+    if (parser.isSet(idealLsb)) {
+        if (!parseNumber(parser.value(idealLsb), &number) || number == 0)
+            return fail(UsageError, QStringLiteral("--ideal-lsb needs a non-zero number"));
+        ideal.lsb = number;
+        ideal.offset = 0.0;
+    }
+    if (parser.isSet(idealOffset)) {
+        if (!parseNumber(parser.value(idealOffset), &number))
+            return fail(UsageError, QStringLiteral("--ideal-offset needs a number"));
+        ideal.offset = number;
+    }
+
+    ReportPlots::Formats formats;
+    for (const QString &format : parser.value(plots).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QString name = format.trimmed().toLower();
+        if (name == QLatin1String("png"))
+            formats |= ReportPlots::Png;
+        else if (name == QLatin1String("svg"))
+            formats |= ReportPlots::Svg;
+        else if (name != QLatin1String("none"))
+            return fail(UsageError, QStringLiteral("unknown plot format \"%1\"").arg(format));
+    }
+
+    static const QRegularExpression sizePattern(QStringLiteral("^(\\d{2,5})x(\\d{2,5})$"));
+    const QRegularExpressionMatch sizeMatch = sizePattern.match(parser.value(plotSize));
+    const QSize size = sizeMatch.hasMatch()
+                           ? QSize(sizeMatch.captured(1).toInt(), sizeMatch.captured(2).toInt())
+                           : QSize();
+    if (size.width() < 200 || size.height() < 150 || size.width() > 10000 || size.height() > 10000)
+        return fail(UsageError,
+                    QStringLiteral("--plot-size needs WxH between 200x150 and 10000x10000"));
+
+    const ReportSet set = ReportBuilder::build(
+        files,
+        parser.isSet(perRun) ? ReportBuilder::Grouping::PerRun : ReportBuilder::Grouping::Pooled,
+        ideal);
+    for (const QString &warning : set.warnings)
+        m_err << "benchtest-report: warning: " << warning << Qt::endl;
+    if (!set.errors.isEmpty()) {
+        for (qsizetype i = 0; i + 1 < set.errors.size(); ++i)
+            m_err << "benchtest-report: " << set.errors.at(i) << Qt::endl;
+        return fail(InputError, set.errors.last());
+    }
+
+    const QFileInfo first(files.first());
+    const QString folder =
+        parser.isSet(outputDir)
+            ? parser.value(outputDir)
+            : first.dir().filePath(first.completeBaseName() + QStringLiteral("-report"));
+    if (!QDir().mkpath(folder))
+        return fail(OutputError, QStringLiteral("cannot create folder %1").arg(folder));
+
+    QList<QStringList> written;
+    for (qsizetype i = 0; i < set.reports.size(); ++i) {
+        const QString prefix =
+            parser.isSet(perRun) ? QStringLiteral("run%1-").arg(i + 1) : QString();
+        QStringList paths;
+        QString error;
+        if (formats &&
+            !ReportPlots::write(set.reports.at(i), folder, prefix, formats, size, &paths, &error))
+            return fail(OutputError, QStringLiteral("cannot write plot %1").arg(error));
+        written.append(paths);
+    }
+
+    const QString jsonPath =
+        parser.isSet(json) ? parser.value(json) : QDir(folder).filePath("report.json");
+    QSaveFile jsonFile(jsonPath);
+    if (!jsonFile.open(QIODevice::WriteOnly) ||
+        jsonFile.write(ReportJson::document(set, written)) < 0 || !jsonFile.commit())
+        return fail(OutputError,
+                    QStringLiteral("cannot write %1: %2").arg(jsonPath, jsonFile.errorString()));
+
+    m_out << ReportSummary::text(set) << '\n';
+    m_out << "JSON: " << jsonPath << '\n';
+    for (const QStringList &paths : written) {
+        for (const QString &path : paths)
+            m_out << "Plot: " << path << '\n';
+    }
+    m_out.flush();
+    return Success;
+}

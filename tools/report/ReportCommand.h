@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QStringList>
+#include <QTextStream>
+
+// The benchtest-report command line: options, reading, analysis and output files.
+// run() returns the process exit code.
+class ReportCommand
+{
+public:
+    enum ExitCode
+    {
+        Success = 0,
+        UsageError = 1,
+        InputError = 2,
+        OutputError = 3
+    };
+
+    ReportCommand();
+    int run(const QStringList &arguments);
+
+private:
+    int fail(ExitCode code, const QString &message);
+
+    QTextStream m_out;
+    QTextStream m_err;
+};
