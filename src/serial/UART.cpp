@@ -1,0 +1,63 @@
+#include "UART.h"
+
+#include "TestContext.h"
+#include "ValueFrame.h"
+
+#include <QDebug>
+
+UART::UART() = default;
+
+// Leaves the port as it is: the owner closes it with Close().
+UART::~UART() = default;
+
+// A device path the system list does not show (a pseudo-terminal, a by-id link)
+// arrives as a port name with no port description; keep that name then.
+static void assignChosenPort(SerialConfig &cfg)
+{
+    if (!cfg.portInfo.isNull())
+        cfg.port.setPort(cfg.portInfo);
+}
+
+int UART::Open(SerialConfig &cfg)
+{
+    assignChosenPort(cfg);
+    cfg.port.setBaudRate(QSerialPort::Baud115200, QSerialPort::AllDirections);
+    cfg.port.setParity(QSerialPort::NoParity);
+    cfg.port.setDataBits(QSerialPort::Data8);
+    cfg.port.setStopBits(QSerialPort::OneStop);
+    cfg.port.setFlowControl(QSerialPort::NoFlowControl);
+    if (!cfg.port.open(QIODevice::ReadWrite)) {
+        qDebug() << "UART: OpenFailed";
+        return 1;
+    }
+    return 0;
+}
+
+void UART::Close(SerialConfig &cfg)
+{
+    assignChosenPort(cfg);
+    cfg.port.close();
+}
+
+// One write call per frame; the port sends it from its buffer once the event
+// loop runs. A port that is not open drops the frame.
+void UART::SendValue(SerialConfig &cfg, qint32 value)
+{
+    cfg.port.write(ValueFrame::encode(value));
+}
+
+// Returns 0 and leaves the bytes buffered while fewer than four have arrived,
+// so that a frame split across reads is decoded whole by a later call.
+// Otherwise takes everything buffered and decodes the first four bytes; the
+// checksum and any further bytes are dropped.
+qint32 UART::ReceiveValue(SerialConfig &cfg)
+{
+    if (cfg.port.bytesAvailable() < ValueFrame::ValueBytes)
+        return 0;
+    return ValueFrame::decodeValue(cfg.port.readAll());
+}
+
+void UART::SendString(SerialConfig &cfg, const QString &text)
+{
+    cfg.port.write(text.toLatin1());
+}

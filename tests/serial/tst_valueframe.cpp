@@ -1,0 +1,92 @@
+#include "ValueFrame.h"
+
+#include <QTest>
+
+#include <limits>
+
+class TestValueFrame : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void encode_data();
+    void encode();
+    void decodeValue_data();
+    void decodeValue();
+    void isValid_data();
+    void isValid();
+};
+
+void TestValueFrame::encode_data()
+{
+    QTest::addColumn<qint32>("value");
+    QTest::addColumn<QByteArray>("wire");
+
+    QTest::newRow("1") << 1 << QByteArray::fromHex("0000000101");
+    QTest::newRow("1000") << 1000 << QByteArray::fromHex("000003e8eb");
+    QTest::newRow("255") << 255 << QByteArray::fromHex("000000ffff");
+    QTest::newRow("256") << 256 << QByteArray::fromHex("0000010001");
+    QTest::newRow("0") << 0 << QByteArray::fromHex("0000000000");
+    QTest::newRow("-1") << -1 << QByteArray::fromHex("fffffffffc");
+    QTest::newRow("INT_MIN") << std::numeric_limits<qint32>::min()
+                             << QByteArray::fromHex("8000000080");
+    QTest::newRow("INT_MAX") << std::numeric_limits<qint32>::max()
+                             << QByteArray::fromHex("7fffffff7c");
+    QTest::newRow("checksum wraps") << 0x01020304 << QByteArray::fromHex("010203040a");
+}
+
+void TestValueFrame::encode()
+{
+    QFETCH(qint32, value);
+    QFETCH(QByteArray, wire);
+
+    const QByteArray frame = ValueFrame::encode(value);
+    QCOMPARE(frame.toHex(' '), wire.toHex(' '));
+    QVERIFY(ValueFrame::isValid(frame));
+    QCOMPARE(ValueFrame::decodeValue(frame), value);
+}
+
+void TestValueFrame::decodeValue_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<qint32>("value");
+
+    QTest::newRow("255") << QByteArray::fromHex("000000ffff") << 255;
+    QTest::newRow("-1") << QByteArray::fromHex("fffffffffc") << -1;
+    QTest::newRow("checksum not looked at") << QByteArray::fromHex("000003e800") << 1000;
+    QTest::newRow("four bytes only")
+        << QByteArray::fromHex("80000000") << std::numeric_limits<qint32>::min();
+    QTest::newRow("trailing bytes ignored")
+        << QByteArray::fromHex("7fffffff7c0102") << std::numeric_limits<qint32>::max();
+}
+
+void TestValueFrame::decodeValue()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(qint32, value);
+
+    QCOMPARE(ValueFrame::decodeValue(bytes), value);
+}
+
+void TestValueFrame::isValid_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("valid");
+
+    QTest::newRow("good") << QByteArray::fromHex("000003e8eb") << true;
+    QTest::newRow("checksum off by one") << QByteArray::fromHex("000003e8ec") << false;
+    QTest::newRow("checksum complemented") << QByteArray::fromHex("000003e814") << false;
+    QTest::newRow("too short") << QByteArray::fromHex("00000101") << false;
+    QTest::newRow("too long") << QByteArray::fromHex("000000010100") << false;
+}
+
+void TestValueFrame::isValid()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, valid);
+
+    QCOMPARE(ValueFrame::isValid(bytes), valid);
+}
+
+QTEST_APPLESS_MAIN(TestValueFrame)
+#include "tst_valueframe.moc"
