@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QDateTime>
 #include <QObject>
 #include <QString>
+
+#include <functional>
 
 // Writes the result file of a run piece by piece and renders the progress text.
 class FileOperation : public QObject
@@ -9,7 +12,11 @@ class FileOperation : public QObject
     Q_OBJECT
 
 public:
+    using Clock = std::function<QDateTime()>;
+
     FileOperation();
+    // Takes the start time stamp from `clock` instead of the local time (tests).
+    explicit FileOperation(Clock clock);
     ~FileOperation() override;
 
     // Names the run's file after TestContext's item, tester and the start time,
@@ -19,4 +26,10 @@ public:
     void AppendText(const QString &path, const QString &text, bool lineEnd);
     // Percentage of completed steps and the remaining-time text.
     void ProgressText(QString &text, int &percent, qint64 elapsedMs, qint64 total, qint64 done);
+
+private:
+    void reportWriteFailure(const QString &path, const QString &reason);
+
+    Clock clock;
+    bool writeFailureReported = false;
 };

@@ -1,0 +1,89 @@
+#include "FileOperation.h"
+
+#include "ResultFileName.h"
+#include "TestContext.h"
+
+#include <QDebug>
+#include <QFile>
+
+FileOperation::FileOperation() : FileOperation([] { return QDateTime::currentDateTime(); }) {}
+
+FileOperation::FileOperation(Clock clock) : clock(std::move(clock)) {}
+
+FileOperation::~FileOperation() = default;
+
+void FileOperation::CreateResultFile()
+{
+    writeFailureReported = false;
+    const QString stamp = resultTimeStamp(clock());
+    TestContext.resultFilePath =
+        resultFileName(TestContext.savePath, TestContext.testItem, TestContext.tester, stamp);
+
+    // The head block keeps the operator's texts as typed; only the name is sanitised.
+    const QString head = QStringLiteral("测试项: [") + TestContext.testName +
+                         QStringLiteral("]\n") + QStringLiteral("测试名: [") +
+                         TestContext.testItem + QStringLiteral("]\n") +
+                         QStringLiteral("测试人: [") + TestContext.tester + QStringLiteral("]\n") +
+                         QStringLiteral("开始时间: [") + stamp + QStringLiteral("]\n");
+    AppendText(TestContext.resultFilePath, head, true);
+}
+
+// Every piece opens and closes the file, so the file on disk is complete up to
+// the last piece at any time. A piece that cannot be written is lost and the
+// run goes on; the first such loss of a run is logged.
+void FileOperation::AppendText(const QString &path, const QString &text, bool lineEnd)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+        reportWriteFailure(path, file.errorString());
+        return;
+    }
+    QByteArray bytes = text.toLocal8Bit();
+    if (lineEnd)
+        bytes += '\n'; // text mode turns it into the platform's line end
+    file.write(bytes);
+    file.close(); // flushes; a full disk shows up here
+    if (file.error() != QFileDevice::NoError)
+        reportWriteFailure(path, file.errorString());
+}
+
+void FileOperation::reportWriteFailure(const QString &path, const QString &reason)
+{
+    if (writeFailureReported)
+        return;
+    writeFailureReported = true;
+    qDebug() << QStringLiteral("FileOperation: cannot write %1: %2").arg(path, reason);
+}
+
+// Pure function of its inputs: linear extrapolation of the time spent so far.
+// Without a completed step (or without steps) there is nothing to extrapolate
+// from, so the text shows "--" in place of a time and the percentage is 0.
+void FileOperation::ProgressText(QString &text, int &percent, qint64 elapsedMs, qint64 total,
+                                 qint64 done)
+{
+    if (done <= 0 || total <= 0) {
+        percent = 0;
+        text = QStringLiteral("进度：0%  ( -- )");
+        return;
+    }
+
+    percent = int((done * 100) / total);
+    const qint64 remaining = ((total - done) * elapsedMs) / done;
+
+    const qint64 days = remaining / 86400000;
+    const qint64 hours = (remaining % 86400000) / 3600000;
+    const qint64 minutes = (remaining % 3600000) / 60000;
+    const qint64 seconds = (remaining % 60000) / 1000;
+    const qint64 magnitude = remaining < 0 ? -remaining : remaining;
+
+    QString units;
+    if (magnitude >= 86400000)
+        units += QStringLiteral("%1d ").arg(days);
+    if (magnitude >= 3600000)
+        units += QStringLiteral("%1h ").arg(hours);
+    if (magnitude >= 60000)
+        units += QStringLiteral("%1m ").arg(minutes);
+    units += QStringLiteral("%1s").arg(seconds);
+
+    text = QStringLiteral("进度：%1%  ( ").arg(percent) + units + QStringLiteral(" )");
+}
