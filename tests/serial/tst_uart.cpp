@@ -1,0 +1,238 @@
+// UART against the simulated board over a real pseudo-terminal.
+
+#include "LogCapture.h"
+#include "SimulatedBoard.h"
+#include "TestContext.h"
+#include "UART.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <fcntl.h>
+#include <limits>
+#include <termios.h>
+#include <unistd.h>
+
+// Back to no port chosen, as at the start of the process.
+static void resetSerialLink()
+{
+    TestContext.uart.port.close();
+    TestContext.uart.port.setPortName(QString());
+    TestContext.uart.portInfo = QSerialPortInfo();
+}
+
+// Puts the device at settings UART must change: 9600 baud, 2 stop bits,
+// hardware and software flow control.
+static bool setForeignLineSettings(const QString &devicePath)
+{
+    const int fd = ::open(QFile::encodeName(devicePath).constData(), O_RDWR | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    termios settings{};
+    bool done = tcgetattr(fd, &settings) == 0;
+    cfsetispeed(&settings, B9600);
+    cfsetospeed(&settings, B9600);
+    settings.c_cflag |= CSTOPB | CRTSCTS;
+    settings.c_iflag |= IXON | IXOFF;
+    done = done && tcsetattr(fd, TCSANOW, &settings) == 0;
+    ::close(fd);
+    return done;
+}
+
+class TestUart : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void open_appliesLineSettings();
+    void sendValue_valuesArriveInOrderWithGoodChecksums();
+    void close_keepsChosenDeviceForNextOpen();
+    void open_failure_data();
+    void open_failure();
+    void receiveValue_data();
+    void receiveValue();
+    void receiveValue_frameSplitAcrossReads();
+    void sendString_sendsLatin1BytesOnly();
+
+private:
+    void openBoardPort();
+
+    SimulatedBoard *board = nullptr;
+    UART uart;
+};
+
+void TestUart::init()
+{
+    resetSerialLink();
+    board = new SimulatedBoard;
+    QString error;
+    QVERIFY2(board->start(&error), qPrintable(error));
+    board->setQuietTimeout(20);
+}
+
+void TestUart::cleanup()
+{
+    resetSerialLink();
+    delete board;
+    board = nullptr;
+}
+
+// As the window assigns a device the system list does not show: by name only.
+void TestUart::openBoardPort()
+{
+    TestContext.uart.port.setPortName(board->devicePath());
+    QCOMPARE(uart.Open(TestContext.uart), 0);
+}
+
+void TestUart::open_appliesLineSettings()
+{
+    QVERIFY(setForeignLineSettings(board->devicePath()));
+    QCOMPARE(board->lineSettings().baudRate, 9600);
+
+    openBoardPort();
+
+    QSerialPort &port = TestContext.uart.port;
+    QVERIFY(port.isOpen());
+    QCOMPARE(port.openMode(), QIODevice::ReadWrite);
+    QCOMPARE(port.baudRate(QSerialPort::Input), 115200);
+    QCOMPARE(port.baudRate(QSerialPort::Output), 115200);
+    QCOMPARE(port.dataBits(), QSerialPort::Data8);
+    QCOMPARE(port.parity(), QSerialPort::NoParity);
+    QCOMPARE(port.stopBits(), QSerialPort::OneStop);
+    QCOMPARE(port.flowControl(), QSerialPort::NoFlowControl);
+
+    // What the device itself now holds.
+    const LineSettings line = board->lineSettings();
+    QCOMPARE(line.baudRate, 115200);
+    QCOMPARE(line.stopBits, 1);
+    QVERIFY(!line.hardwareFlowControl);
+    QVERIFY(!line.softwareFlowControl);
+}
+
+void TestUart::sendValue_valuesArriveInOrderWithGoodChecksums()
+{
+    openBoardPort();
+    QSignalSpy received(board, &SimulatedBoard::valueReceived);
+
+    const QList<qint32> values = {1,          1000,
+                                  255,        256,
+                                  -1,         std::numeric_limits<qint32>::min(),
+                                  0x0a0d1113, std::numeric_limits<qint32>::max()};
+    for (qint32 value : values)
+        uart.SendValue(TestContext.uart, value);
+
+    QTRY_COMPARE(board->goodFrames(), int(values.size()));
+    QList<qint32> arrived;
+    for (const QList<QVariant> &signal : received)
+        arrived.append(signal.at(0).value<qint32>());
+    QCOMPARE(arrived, values);
+    QCOMPARE(board->badFrames(), 0);
+    QCOMPARE(board->lastValue(), std::optional<qint32>(std::numeric_limits<qint32>::max()));
+}
+
+void TestUart::close_keepsChosenDeviceForNextOpen()
+{
+    openBoardPort();
+    uart.Close(TestContext.uart);
+    QVERIFY(!TestContext.uart.port.isOpen());
+    uart.Close(TestContext.uart); // closing twice does no harm
+
+    QCOMPARE(uart.Open(TestContext.uart), 0);
+    uart.SendValue(TestContext.uart, 42);
+    QTRY_COMPARE(board->lastValue(), std::optional<qint32>(42));
+}
+
+void TestUart::open_failure_data()
+{
+    QTest::addColumn<QString>("portName");
+
+    QTest::newRow("no port chosen") << QString();
+    QTest::newRow("missing device") << QDir::temp().filePath(
+        QStringLiteral("no-such-tty-%1").arg(QCoreApplication::applicationPid()));
+    QTest::newRow("not a serial device") << QStringLiteral("/dev/null");
+}
+
+void TestUart::open_failure()
+{
+    QFETCH(QString, portName);
+
+    TestContext.uart.port.setPortName(portName);
+    LogCapture log;
+    QCOMPARE(uart.Open(TestContext.uart), 1);
+    QCOMPARE(log.count(QStringLiteral("UART: OpenFailed")), 1);
+    QVERIFY(!TestContext.uart.port.isOpen());
+
+    // The run goes on: frames to a port that is not open are dropped, not queued.
+    uart.SendValue(TestContext.uart, 7);
+    QCOMPARE(TestContext.uart.port.bytesToWrite(), 0);
+    uart.Close(TestContext.uart);
+    QCOMPARE(log.count(QStringLiteral("UART: OpenFailed")), 1);
+}
+
+void TestUart::receiveValue_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<qint32>("value");
+    QTest::addColumn<int>("left");
+
+    QTest::newRow("255") << QByteArray::fromHex("000000ffff") << 255 << 0;
+    QTest::newRow("-1") << QByteArray::fromHex("fffffffffc") << -1 << 0;
+    QTest::newRow("checksum not tested") << QByteArray::fromHex("000003e800") << 1000 << 0;
+    QTest::newRow("bytes after the frame dropped")
+        << QByteArray::fromHex("000003e8eb00000001") << 1000 << 0;
+    QTest::newRow("exactly four bytes")
+        << QByteArray::fromHex("80000000") << std::numeric_limits<qint32>::min() << 0;
+    QTest::newRow("three bytes wait for the rest") << QByteArray::fromHex("000003") << 0 << 3;
+    QTest::newRow("nothing buffered") << QByteArray() << 0 << 0;
+}
+
+void TestUart::receiveValue()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(qint32, value);
+    QFETCH(int, left);
+
+    openBoardPort();
+    QVERIFY(board->send(bytes));
+    QTRY_COMPARE(TestContext.uart.port.bytesAvailable(), qint64(bytes.size()));
+
+    QCOMPARE(uart.ReceiveValue(TestContext.uart), value);
+    QCOMPARE(TestContext.uart.port.bytesAvailable(), qint64(left));
+}
+
+void TestUart::receiveValue_frameSplitAcrossReads()
+{
+    openBoardPort();
+    QSerialPort &port = TestContext.uart.port;
+    const QByteArray frame = QByteArray::fromHex("fffffc1812"); // -1000
+
+    QVERIFY(board->send(frame.left(2)));
+    QTRY_COMPARE(port.bytesAvailable(), qint64(2));
+    QCOMPARE(uart.ReceiveValue(TestContext.uart), 0);
+
+    QVERIFY(board->send(frame.mid(2)));
+    QTRY_COMPARE(port.bytesAvailable(), qint64(5));
+    QCOMPARE(uart.ReceiveValue(TestContext.uart), -1000);
+    QCOMPARE(port.bytesAvailable(), qint64(0));
+}
+
+void TestUart::sendString_sendsLatin1BytesOnly()
+{
+    openBoardPort();
+    QSignalSpy bad(board, &SimulatedBoard::badFrameReceived);
+
+    // Four bytes never make a frame; the board gives up on them once the line is quiet.
+    uart.SendString(TestContext.uart, QStringLiteral("Aé€\n"));
+
+    QTRY_COMPARE(bad.count(), 1);
+    QCOMPARE(bad.at(0).at(0).toByteArray().toHex(' '), QByteArray("41 e9 3f 0a"));
+    QCOMPARE(board->goodFrames(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestUart)
+#include "tst_uart.moc"
