@@ -1,0 +1,44 @@
+#include "Deadline.h"
+
+#include <climits>
+
+namespace visa {
+
+Deadline::Deadline(ViUInt32 timeoutMs)
+    : infinite(timeoutMs == VI_TMO_INFINITE),
+      end(Clock::now() + std::chrono::milliseconds(timeoutMs))
+{}
+
+bool Deadline::expired() const
+{
+    return !infinite && Clock::now() >= end;
+}
+
+int Deadline::pollMs() const
+{
+    if (infinite)
+        return -1;
+    const auto left = end - Clock::now();
+    if (left <= Clock::duration::zero())
+        return 0;
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+}
+
+ViUInt32 Deadline::remainingMs() const
+{
+    if (infinite)
+        return VI_TMO_INFINITE;
+    const int ms = pollMs();
+    return static_cast<ViUInt32>(ms);
+}
+
+Deadline Deadline::extendedBy(ViUInt32 extraMs) const
+{
+    Deadline later;
+    later.infinite = infinite;
+    later.end = end + std::chrono::milliseconds(extraMs);
+    return later;
+}
+
+} // namespace visa

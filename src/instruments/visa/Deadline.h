@@ -1,0 +1,32 @@
+#pragma once
+
+#include "visa.h"
+
+#include <chrono>
+
+namespace visa {
+
+// The end of one operation's time budget, given in VISA timeout milliseconds
+// (VI_TMO_INFINITE: none).
+class Deadline
+{
+public:
+    explicit Deadline(ViUInt32 timeoutMs);
+
+    bool expired() const;
+    // Milliseconds left for poll(): -1 when infinite, 0 once expired; rounded
+    // up so that a wait never ends just before the deadline.
+    int pollMs() const;
+    // Milliseconds left, saturated to the VISA range (VI_TMO_INFINITE when infinite).
+    ViUInt32 remainingMs() const;
+    // A deadline `extraMs` later than this one (still infinite if this one is).
+    Deadline extendedBy(ViUInt32 extraMs) const;
+
+private:
+    using Clock = std::chrono::steady_clock;
+    Deadline() = default;
+    bool infinite = false;
+    Clock::time_point end;
+};
+
+} // namespace visa

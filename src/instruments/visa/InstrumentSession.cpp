@@ -1,0 +1,270 @@
+#include "InstrumentSession.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace visa {
+
+namespace {
+
+enum class Width
+{
+    None,
+    U8,
+    U16,
+    U32,
+    String
+};
+
+// The C type each attribute is read into by viGetAttribute.
+Width widthOf(ViAttr attribute)
+{
+    switch (attribute) {
+    case VI_ATTR_TERMCHAR:
+        return Width::U8;
+    case VI_ATTR_TERMCHAR_EN:
+    case VI_ATTR_SEND_END_EN:
+    case VI_ATTR_SUPPRESS_END_EN:
+    case VI_ATTR_INTF_TYPE:
+    case VI_ATTR_INTF_NUM:
+    case VI_ATTR_TCPIP_PORT:
+    case VI_ATTR_TCPIP_NODELAY:
+    case VI_ATTR_GPIB_PRIMARY_ADDR:
+    case VI_ATTR_GPIB_SECONDARY_ADDR:
+    case VI_ATTR_MANF_ID:
+    case VI_ATTR_MODEL_CODE:
+    case VI_ATTR_USB_INTFC_NUM:
+    case VI_ATTR_ASRL_DATA_BITS:
+    case VI_ATTR_ASRL_PARITY:
+    case VI_ATTR_ASRL_STOP_BITS:
+    case VI_ATTR_ASRL_FLOW_CNTRL:
+    case VI_ATTR_ASRL_END_IN:
+    case VI_ATTR_ASRL_END_OUT:
+        return Width::U16;
+    case VI_ATTR_TMO_VALUE:
+    case VI_ATTR_ASRL_BAUD:
+        return Width::U32;
+    case VI_ATTR_RSRC_NAME:
+    case VI_ATTR_RSRC_CLASS:
+    case VI_ATTR_TCPIP_ADDR:
+    case VI_ATTR_TCPIP_DEVICE_NAME:
+    case VI_ATTR_USB_SERIAL_NUM:
+        return Width::String;
+    default:
+        return Width::None;
+    }
+}
+
+bool isBoolean(ViAttrState value)
+{
+    return value == VI_TRUE || value == VI_FALSE;
+}
+
+} // namespace
+
+InstrumentSession::InstrumentSession(ResourceName name, std::unique_ptr<Transport> transport)
+    : name(std::move(name)), transport(std::move(transport))
+{}
+
+ViStatus InstrumentSession::read(ViPBuf buffer, ViUInt32 count, ViUInt32 &returned)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return readLocked(buffer, count, returned);
+}
+
+ViStatus InstrumentSession::readLocked(ViPBuf buffer, ViUInt32 count, ViUInt32 &returned)
+{
+    returned = 0;
+    const Deadline deadline(timeoutMs);
+    const int endCharacter = transport->endCharacter(settings);
+    std::size_t scanned = 0;
+    for (;;) {
+        // The first end condition among the bytes already here wins.
+        const std::size_t limit = std::min<std::size_t>(input.size(), count);
+        for (; scanned < limit; ++scanned) {
+            const unsigned char c = input.at(scanned);
+            if (settings.termCharEnabled && c == settings.termChar) {
+                input.take(scanned + 1, buffer);
+                returned = static_cast<ViUInt32>(scanned + 1);
+                return VI_SUCCESS_TERM_CHAR;
+            }
+            if (input.endAfter(scanned) || c == endCharacter) {
+                input.take(scanned + 1, buffer);
+                returned = static_cast<ViUInt32>(scanned + 1);
+                return VI_SUCCESS;
+            }
+        }
+        if (input.size() >= count) {
+            input.take(count, buffer);
+            returned = count;
+            return VI_SUCCESS_MAX_CNT;
+        }
+        const ViStatus status = transport->receive(input, count - input.size(), settings, deadline);
+        if (status != VI_SUCCESS) {
+            // Hand over what did arrive, with the reason the read stopped.
+            const std::size_t partial = std::min<std::size_t>(input.size(), count);
+            input.take(partial, buffer);
+            returned = static_cast<ViUInt32>(partial);
+            return status;
+        }
+    }
+}
+
+ViStatus InstrumentSession::write(ViConstBuf buffer, ViUInt32 count, ViUInt32 &returned)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    returned = 0;
+    if (count == 0)
+        return VI_SUCCESS;
+    const Deadline deadline(timeoutMs);
+    std::size_t written = 0;
+    const ViStatus status = transport->write(buffer, count, settings, deadline, written);
+    returned = static_cast<ViUInt32>(written);
+    return status;
+}
+
+ViStatus InstrumentSession::setAttribute(ViAttr attribute, ViAttrState value)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    switch (attribute) {
+    case VI_ATTR_TMO_VALUE:
+        if (value > VI_TMO_INFINITE)
+            return VI_ERROR_NSUP_ATTR_STATE;
+        timeoutMs = static_cast<ViUInt32>(value);
+        return VI_SUCCESS;
+    case VI_ATTR_TERMCHAR:
+        if (value > 0xFF)
+            return VI_ERROR_NSUP_ATTR_STATE;
+        settings.termChar = static_cast<ViUInt8>(value);
+        return VI_SUCCESS;
+    case VI_ATTR_TERMCHAR_EN:
+        if (!isBoolean(value))
+            return VI_ERROR_NSUP_ATTR_STATE;
+        settings.termCharEnabled = value == VI_TRUE;
+        return VI_SUCCESS;
+    case VI_ATTR_SEND_END_EN:
+        if (!isBoolean(value))
+            return VI_ERROR_NSUP_ATTR_STATE;
+        settings.sendEnd = value == VI_TRUE;
+        return VI_SUCCESS;
+    case VI_ATTR_SUPPRESS_END_EN:
+        if (!isBoolean(value))
+            return VI_ERROR_NSUP_ATTR_STATE;
+        settings.suppressEnd = value == VI_TRUE;
+        return VI_SUCCESS;
+    default: {
+        const ViStatus status = transport->setAttribute(attribute, value);
+        if (status == VI_ERROR_NSUP_ATTR && widthOf(attribute) != Width::None)
+            return VI_ERROR_ATTR_READONLY;
+        return status;
+    }
+    }
+}
+
+ViStatus InstrumentSession::getAttribute(ViAttr attribute, void *value)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    const Width width = widthOf(attribute);
+    if (width == Width::String) {
+        const char *text = stringAttribute(attribute);
+        if (text == nullptr)
+            return VI_ERROR_NSUP_ATTR;
+        std::snprintf(static_cast<char *>(value), VI_FIND_BUFLEN, "%s", text);
+        return VI_SUCCESS;
+    }
+    ViAttrState state = 0;
+    const ViStatus status = integerAttribute(attribute, state);
+    if (status != VI_SUCCESS)
+        return status;
+    switch (width) {
+    case Width::U8: {
+        const ViUInt8 v = static_cast<ViUInt8>(state);
+        std::memcpy(value, &v, sizeof v);
+        break;
+    }
+    case Width::U16: {
+        const ViUInt16 v = static_cast<ViUInt16>(state);
+        std::memcpy(value, &v, sizeof v);
+        break;
+    }
+    case Width::U32: {
+        const ViUInt32 v = static_cast<ViUInt32>(state);
+        std::memcpy(value, &v, sizeof v);
+        break;
+    }
+    default: // attributes only a transport knows are 32-bit
+        std::memcpy(value, &state, sizeof(ViUInt32));
+        break;
+    }
+    return VI_SUCCESS;
+}
+
+ViStatus InstrumentSession::integerAttribute(ViAttr attribute, ViAttrState &value) const
+{
+    const bool tcpip = name.interfaceType() == VI_INTF_TCPIP;
+    switch (attribute) {
+    case VI_ATTR_TMO_VALUE:
+        value = timeoutMs;
+        return VI_SUCCESS;
+    case VI_ATTR_TERMCHAR:
+        value = settings.termChar;
+        return VI_SUCCESS;
+    case VI_ATTR_TERMCHAR_EN:
+        value = settings.termCharEnabled;
+        return VI_SUCCESS;
+    case VI_ATTR_SEND_END_EN:
+        value = settings.sendEnd;
+        return VI_SUCCESS;
+    case VI_ATTR_SUPPRESS_END_EN:
+        value = settings.suppressEnd;
+        return VI_SUCCESS;
+    case VI_ATTR_INTF_TYPE:
+        value = name.interfaceType();
+        return VI_SUCCESS;
+    case VI_ATTR_INTF_NUM:
+        value = name.board;
+        return VI_SUCCESS;
+    case VI_ATTR_TCPIP_PORT:
+        if (!tcpip)
+            return VI_ERROR_NSUP_ATTR;
+        value = name.port;
+        return VI_SUCCESS;
+    case VI_ATTR_GPIB_PRIMARY_ADDR:
+    case VI_ATTR_GPIB_SECONDARY_ADDR:
+        if (name.kind != ResourceName::Kind::Gpib)
+            return VI_ERROR_NSUP_ATTR;
+        value = attribute == VI_ATTR_GPIB_PRIMARY_ADDR
+                    ? name.primaryAddress
+                    : (name.secondaryAddress < 0 ? VI_NO_SEC_ADDR
+                                                 : static_cast<unsigned>(name.secondaryAddress));
+        return VI_SUCCESS;
+    case VI_ATTR_MANF_ID:
+    case VI_ATTR_MODEL_CODE:
+        if (name.kind != ResourceName::Kind::UsbTmc)
+            return VI_ERROR_NSUP_ATTR;
+        value = attribute == VI_ATTR_MANF_ID ? name.vendorId : name.productId;
+        return VI_SUCCESS;
+    default:
+        return transport->getAttribute(attribute, value);
+    }
+}
+
+const char *InstrumentSession::stringAttribute(ViAttr attribute) const
+{
+    switch (attribute) {
+    case VI_ATTR_RSRC_NAME:
+        return name.canonical.c_str();
+    case VI_ATTR_RSRC_CLASS:
+        return name.kind == ResourceName::Kind::TcpipSocket ? "SOCKET" : "INSTR";
+    case VI_ATTR_TCPIP_ADDR:
+        return name.interfaceType() == VI_INTF_TCPIP ? name.host.c_str() : nullptr;
+    case VI_ATTR_TCPIP_DEVICE_NAME:
+        return name.kind == ResourceName::Kind::Vxi11 ? name.deviceName.c_str() : nullptr;
+    case VI_ATTR_USB_SERIAL_NUM:
+        return name.kind == ResourceName::Kind::UsbTmc ? name.serialNumber.c_str() : nullptr;
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace visa

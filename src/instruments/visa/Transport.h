@@ -1,0 +1,46 @@
+#pragma once
+
+#include "Deadline.h"
+#include "InputBuffer.h"
+#include "visa.h"
+
+#include <cstddef>
+
+namespace visa {
+
+// Session settings a transport needs for one transfer.
+struct IoSettings
+{
+    bool termCharEnabled = false;
+    ViUInt8 termChar = '\n';
+    bool sendEnd = true;      // mark the last byte of a write with END
+    bool suppressEnd = false; // raw sockets: do not take '\n' as END
+};
+
+// The link to one instrument under a session: moves bytes, knows nothing of
+// the read end rules, which the session applies.
+class Transport
+{
+public:
+    virtual ~Transport() = default;
+
+    // Sends `count` bytes; `written` tells how many went out, also on failure.
+    virtual ViStatus write(const ViByte *data, std::size_t count, const IoSettings &settings,
+                           const Deadline &deadline, std::size_t &written) = 0;
+
+    // Appends at least one received byte to `in` (marking END where the link
+    // reports it), or fails: VI_ERROR_TMO when nothing came before the
+    // deadline, VI_ERROR_CONN_LOST when the peer has gone. `wanted` is how
+    // many bytes the reader still accepts; message links request no more.
+    virtual ViStatus receive(InputBuffer &in, std::size_t wanted, const IoSettings &settings,
+                             const Deadline &deadline) = 0;
+
+    // A byte that ends a read as END does on this link, or -1 for none.
+    virtual int endCharacter(const IoSettings &) const { return -1; }
+
+    // Link-specific attributes (serial line settings and the like).
+    virtual ViStatus setAttribute(ViAttr, ViAttrState) { return VI_ERROR_NSUP_ATTR; }
+    virtual ViStatus getAttribute(ViAttr, ViAttrState &) const { return VI_ERROR_NSUP_ATTR; }
+};
+
+} // namespace visa

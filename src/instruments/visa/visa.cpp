@@ -1,0 +1,122 @@
+// The C entry points: look the handle up, then hand over to the session.
+
+#include "visa.h"
+
+#include "InstrumentSession.h"
+#include "ResourceName.h"
+#include "SessionTable.h"
+#include "StatusDescription.h"
+#include "TransportFactory.h"
+
+#include <cstdio>
+#include <new>
+
+using visa::SessionTable;
+
+extern "C" {
+
+ViStatus viOpenDefaultRM(ViPSession vi)
+{
+    if (vi == nullptr)
+        return VI_ERROR_INV_PARAMETER;
+    *vi = SessionTable::instance().addResourceManager();
+    return VI_SUCCESS;
+}
+
+ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeout,
+                ViPSession vi)
+{
+    if (vi == nullptr)
+        return VI_ERROR_INV_PARAMETER;
+    *vi = VI_NULL;
+    SessionTable &table = SessionTable::instance();
+    if (!table.isResourceManager(sesn))
+        return VI_ERROR_INV_OBJECT;
+    // Locks are not implemented; a lock request opens the session unlocked.
+    if ((mode & ~static_cast<ViAccessMode>(VI_EXCLUSIVE_LOCK | VI_SHARED_LOCK | VI_LOAD_CONFIG)) !=
+        0)
+        return VI_ERROR_INV_ACC_MODE;
+
+    visa::ResourceName resource;
+    ViStatus status = visa::ResourceName::parse(name, resource);
+    if (status != VI_SUCCESS)
+        return status;
+    try {
+        std::unique_ptr<visa::Transport> transport;
+        status = visa::TransportFactory::open(resource, timeout, transport);
+        if (status != VI_SUCCESS)
+            return status;
+        *vi = table.addInstrument(
+            std::make_shared<visa::InstrumentSession>(resource, std::move(transport)));
+    } catch (const std::bad_alloc &) {
+        return VI_ERROR_ALLOC;
+    }
+    return VI_SUCCESS;
+}
+
+ViStatus viClose(ViObject vi)
+{
+    return SessionTable::instance().close(vi);
+}
+
+ViStatus viSetAttribute(ViObject vi, ViAttr attrName, ViAttrState attrValue)
+{
+    SessionTable &table = SessionTable::instance();
+    if (const auto session = table.instrument(vi))
+        return session->setAttribute(attrName, attrValue);
+    return table.contains(vi) ? VI_ERROR_NSUP_ATTR : VI_ERROR_INV_OBJECT;
+}
+
+ViStatus viGetAttribute(ViObject vi, ViAttr attrName, void *attrValue)
+{
+    if (attrValue == nullptr)
+        return VI_ERROR_USER_BUF;
+    SessionTable &table = SessionTable::instance();
+    if (const auto session = table.instrument(vi))
+        return session->getAttribute(attrName, attrValue);
+    return table.contains(vi) ? VI_ERROR_NSUP_ATTR : VI_ERROR_INV_OBJECT;
+}
+
+ViStatus viStatusDesc(ViObject, ViStatus status, ViChar desc[])
+{
+    if (desc == nullptr)
+        return VI_ERROR_USER_BUF;
+    const char *text = visa::statusDescription(status);
+    if (text == nullptr) {
+        std::snprintf(desc, VI_FIND_BUFLEN, "Unknown status 0x%08X.",
+                      static_cast<unsigned>(status));
+        return VI_WARN_UNKNOWN_STATUS;
+    }
+    std::snprintf(desc, VI_FIND_BUFLEN, "%s", text);
+    return VI_SUCCESS;
+}
+
+ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt)
+{
+    ViUInt32 returned = 0;
+    ViStatus status;
+    SessionTable &table = SessionTable::instance();
+    if (const auto session = table.instrument(vi))
+        status = buf == nullptr && cnt > 0 ? VI_ERROR_USER_BUF : session->read(buf, cnt, returned);
+    else
+        status = table.contains(vi) ? VI_ERROR_NSUP_OPER : VI_ERROR_INV_OBJECT;
+    if (retCnt != nullptr)
+        *retCnt = returned;
+    return status;
+}
+
+ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 retCnt)
+{
+    ViUInt32 returned = 0;
+    ViStatus status;
+    SessionTable &table = SessionTable::instance();
+    if (const auto session = table.instrument(vi))
+        status = buf == nullptr && cnt > 0 ? VI_ERROR_USER_BUF : session->write(buf, cnt, returned);
+    else
+        status = table.contains(vi) ? VI_ERROR_NSUP_OPER : VI_ERROR_INV_OBJECT;
+    if (retCnt != nullptr)
+        *retCnt = returned;
+    return status;
+}
+
+} // extern "C"
