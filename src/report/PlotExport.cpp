@@ -44,6 +44,8 @@ bool PlotExport::writeSvg(const PlotChart &chart, const QString &path, const QSi
     }
     QSvgGenerator generator;
     generator.setOutputDevice(&file);
+    // At 96 dpi the SVG's physical size is the chart's pixel size in a browser.
+    generator.setResolution(96);
     generator.setSize(size);
     generator.setViewBox(QRect(QPoint(0, 0), size));
     generator.setTitle(chart.title());

@@ -24,6 +24,17 @@ QString signedNumber(double value)
     return value > 0 ? QLatin1Char('+') + text : text;
 }
 
+// Figures in LSB, to four decimals; float residue such as 4e-16 reads as 0.
+QString lsb(double value)
+{
+    if (std::isnan(value))
+        return QStringLiteral("-");
+    if (std::fabs(value) < 0.00005)
+        return QStringLiteral("0.0000");
+    const QString text = QString::number(value, 'f', 4);
+    return value > 0 ? QLatin1Char('+') + text : text;
+}
+
 QString runLine(const ResultRun &run)
 {
     QString line = QStringLiteral("%1 run %2: ").arg(QFileInfo(run.file).fileName()).arg(run.index);
@@ -58,7 +69,7 @@ QString fitLines(const QString &name, const FitFigures &fit, const QString &unit
         if (!unit.isEmpty())
             offset += QLatin1Char(' ') + unit;
         if (fit.offsetErrorLsb)
-            offset += QStringLiteral(" (%1 LSB)").arg(signedNumber(*fit.offsetErrorLsb));
+            offset += QStringLiteral(" (%1 LSB)").arg(lsb(*fit.offsetErrorLsb));
         errors.append(offset);
     }
     if (!errors.isEmpty())
@@ -71,9 +82,8 @@ QString extremeLine(const QString &name, const Extreme &extreme)
     QString text = field(name);
     if (!extreme.valid)
         return text + QStringLiteral("-\n");
-    return text + QStringLiteral("max %1 LSB at code %2\n")
-                      .arg(signedNumber(extreme.value))
-                      .arg(extreme.code);
+    return text +
+           QStringLiteral("max %1 LSB at code %2\n").arg(lsb(extreme.value)).arg(extreme.code);
 }
 
 } // namespace
@@ -142,7 +152,7 @@ QString ReportSummary::text(const LinearityReport &report, const IdealLine &idea
         text += QStringLiteral("  Noise:               - (no step with two or more readings)\n");
     } else {
         text += QStringLiteral("  Noise:               %1 pooled std dev (%2 LSB) over %3 steps\n")
-                    .arg(withUnit(r.noise, unit), number(r.noiseLsb))
+                    .arg(withUnit(r.noise, unit), lsb(r.noiseLsb))
                     .arg(r.noiseSteps);
     }
     return text;
