@@ -25,14 +25,14 @@ QString signedNumber(double value)
 }
 
 // Figures in LSB, to four decimals; float residue such as 4e-16 reads as 0.
-QString lsb(double value)
+QString lsb(double value, bool withSign = true)
 {
     if (std::isnan(value))
         return QStringLiteral("-");
     if (std::fabs(value) < 0.00005)
         return QStringLiteral("0.0000");
     const QString text = QString::number(value, 'f', 4);
-    return value > 0 ? QLatin1Char('+') + text : text;
+    return value > 0 && withSign ? QLatin1Char('+') + text : text;
 }
 
 QString runLine(const ResultRun &run)
@@ -152,7 +152,7 @@ QString ReportSummary::text(const LinearityReport &report, const IdealLine &idea
         text += QStringLiteral("  Noise:               - (no step with two or more readings)\n");
     } else {
         text += QStringLiteral("  Noise:               %1 pooled std dev (%2 LSB) over %3 steps\n")
-                    .arg(withUnit(r.noise, unit), lsb(r.noiseLsb))
+                    .arg(withUnit(r.noise, unit), lsb(r.noiseLsb, false))
                     .arg(r.noiseSteps);
     }
     return text;

@@ -227,6 +227,30 @@ private slots:
             QJsonValue(false));
     }
 
+    void summaryText()
+    {
+        QTemporaryDir dir;
+        const Result r =
+            runTool({QStringLiteral("--ideal-lsb"), QStringLiteral("0.2"),
+                     QStringLiteral("--plots"), QStringLiteral("none"), QStringLiteral("-o"),
+                     dir.path(), dataFile(QStringLiteral("perfect.txt"))});
+        QCOMPARE(r.exitCode, 0);
+        const QStringList lines = r.out.split(QLatin1Char('\n'));
+        for (const char *line : {
+                 "Linearity of PERFECT_DAC (DAC, V), all runs",
+                 "  Ideal:               LSB 0.2 V, offset 0 V",
+                 "  Readings:            16 valid, 0 ERR, 0 invalid",
+                 "  Least-squares fit:   gain 0.25 V/code, offset 0.125 V",
+                 "                       gain error +25 % (+0.05 V/code), offset error +0.125 V "
+                 "(+0.6250 LSB)",
+                 "  INL (least squares): max 0.0000 LSB at code 1",
+                 "  Monotonic:           yes",
+                 "  Missing codes:       none",
+                 "  Noise:               0.00141421 V pooled std dev (0.0057 LSB) over 8 steps",
+             })
+            QVERIFY2(lines.contains(QString::fromUtf8(line)), line);
+    }
+
     void perRunMixedQuantities()
     {
         QTemporaryDir dir;
