@@ -1,13 +1,15 @@
 #include "LogCapture.h"
 
+#include <QDateTime>
+
 namespace {
 
-QStringList *captured = nullptr;
+QList<LogCapture::Entry> *captured = nullptr;
 
 void record(QtMsgType, const QMessageLogContext &, const QString &message)
 {
     if (captured)
-        captured->append(message);
+        captured->append({QDateTime::currentMSecsSinceEpoch(), message});
 }
 
 } // namespace
@@ -15,7 +17,7 @@ void record(QtMsgType, const QMessageLogContext &, const QString &message)
 LogCapture::LogCapture()
 {
     Q_ASSERT(!captured);
-    captured = new QStringList;
+    captured = new QList<Entry>;
     previous = qInstallMessageHandler(record);
 }
 
@@ -28,12 +30,20 @@ LogCapture::~LogCapture()
 
 QStringList LogCapture::lines() const
 {
+    QStringList texts;
+    for (const Entry &entry : *captured)
+        texts << entry.text;
+    return texts;
+}
+
+QList<LogCapture::Entry> LogCapture::entries() const
+{
     return *captured;
 }
 
 int LogCapture::count(const QString &line) const
 {
-    return int(captured->count(line));
+    return int(lines().count(line));
 }
 
 void LogCapture::clear()

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "TestSequence.h"
+
+// The DAC test: steps the board's DAC value, one meter reading set per step.
+class TestDAC : public TestSequence
+{
+    Q_OBJECT
+
+public:
+    TestDAC(MainWindowForm *ui, QObject *window);
+
+public slots:
+    void InitEnviroment() { initEnvironment(); }
+    void DeinitEnviroment() { deinitEnvironment(); }
+    void SingleStep() { singleStep(); }
+
+private slots:
+    void UartSendDACValue() { sendValue(); }
+    void DmmGetVolt() { takeReading(); }
+    void CalcProgress() { calcProgress(); }
+};

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "TestSequence.h"
+
+// The ISINK test: steps the board's ISINK value, one meter reading set per step.
+class TestISINK : public TestSequence
+{
+    Q_OBJECT
+
+public:
+    TestISINK(MainWindowForm *ui, QObject *window);
+
+public slots:
+    void InitEnviroment() { initEnvironment(); }
+    void DeinitEnviroment() { deinitEnvironment(); }
+    void SingleStep() { singleStep(); }
+
+private slots:
+    void UartSendISINKValue() { sendValue(); }
+    void DmmGetVolt() { takeReading(); }
+    void CalcProgress() { calcProgress(); }
+};

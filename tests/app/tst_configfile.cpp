@@ -1,0 +1,178 @@
+// The three default instrument addresses kept in config.ini beside the executable.
+#include "ConfigLocation.h"
+#include "ContextReset.h"
+#include "MainWindow.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const QString kDmmDefault = QStringLiteral("GPIB0::5::INSTR");
+const QString kPwrDefault = QStringLiteral("TCPIP0::192.0.2.10::5025::SOCKET");
+const QString kOscDefault = QStringLiteral("TCPIP0::198.51.100.20::5025::SOCKET");
+
+QString configPath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini");
+}
+
+void writeConfig(const QByteArray &text)
+{
+    QFile file(configPath());
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+}
+
+QByteArray readConfig()
+{
+    QFile file(configPath());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class tst_ConfigFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void firstStartWritesTheDefaults();
+    void loadsStoredAddresses();
+    void emptyValueFallsBackToTheDefault();
+    void loadingDoesNotSave();
+    void leavingAnyFieldSavesAllThree();
+    void clearedAddressIsStoredEmpty();
+    void unwritableFolderFallsBackToUserFolder();
+
+private:
+    QLineEdit *field(const char *name) { return window->findChild<QLineEdit *>(name); }
+    void openWindow() { window = new MainWindow; }
+    void finishEditing(QLineEdit *edit, const QString &text);
+
+    MainWindow *window = nullptr;
+};
+
+void tst_ConfigFile::init()
+{
+    resetTestContext();
+    QFile::remove(configPath());
+}
+
+void tst_ConfigFile::cleanup()
+{
+    delete window;
+    window = nullptr;
+    QFile::remove(configPath());
+}
+
+void tst_ConfigFile::finishEditing(QLineEdit *edit, const QString &text)
+{
+    edit->setEnabled(true);
+    edit->setText(text);
+    emit edit->editingFinished();
+    configSettings->sync();
+}
+
+void tst_ConfigFile::firstStartWritesTheDefaults()
+{
+    openWindow();
+    configSettings->sync();
+    QSettings stored(configPath(), QSettings::IniFormat);
+    QCOMPARE(stored.childGroups(), QStringList({"defaultAddr"}));
+    QCOMPARE(stored.value("defaultAddr/DMM").toString(), kDmmDefault);
+    QCOMPARE(stored.value("defaultAddr/PWR").toString(), kPwrDefault);
+    QCOMPARE(stored.value("defaultAddr/OSC").toString(), kOscDefault);
+    QCOMPARE(field("addrdmm")->text(), kDmmDefault);
+}
+
+void tst_ConfigFile::loadsStoredAddresses()
+{
+    writeConfig("[defaultAddr]\nDMM=TCPIP0::127.0.0.1::5025::SOCKET\nPWR=GPIB0::7::INSTR\n"
+                "OSC=USB0::0x1AB1::0x04CE::DS1ZA1::INSTR\n");
+    openWindow();
+    QCOMPARE(field("addrdmm")->text(), QStringLiteral("TCPIP0::127.0.0.1::5025::SOCKET"));
+    QCOMPARE(field("addrpwr")->text(), QStringLiteral("GPIB0::7::INSTR"));
+    QCOMPARE(field("addrosc")->text(), QStringLiteral("USB0::0x1AB1::0x04CE::DS1ZA1::INSTR"));
+}
+
+void tst_ConfigFile::emptyValueFallsBackToTheDefault()
+{
+    writeConfig("[defaultAddr]\nDMM=GPIB0::9::INSTR\nPWR=\nOSC=GPIB0::11::INSTR\n");
+    openWindow();
+    QCOMPARE(field("addrdmm")->text(), QStringLiteral("GPIB0::9::INSTR"));
+    QCOMPARE(field("addrpwr")->text(), kPwrDefault);
+    QCOMPARE(field("addrosc")->text(), QStringLiteral("GPIB0::11::INSTR"));
+    configSettings->sync();
+    QSettings stored(configPath(), QSettings::IniFormat);
+    QCOMPARE(stored.value("defaultAddr/PWR").toString(), kPwrDefault);
+    QCOMPARE(stored.value("defaultAddr/DMM").toString(), QStringLiteral("GPIB0::9::INSTR"));
+}
+
+void tst_ConfigFile::loadingDoesNotSave()
+{
+    // The store rewrites the whole file when it saves, dropping the comment.
+    const QByteArray text = "; kept by hand\n[defaultAddr]\nDMM=GPIB0::9::INSTR\n"
+                            "PWR=GPIB0::10::INSTR\nOSC=GPIB0::11::INSTR\n";
+    writeConfig(text);
+    openWindow();
+    configSettings->sync();
+    QCoreApplication::processEvents();
+    QCOMPARE(readConfig(), text);
+}
+
+void tst_ConfigFile::leavingAnyFieldSavesAllThree()
+{
+    writeConfig("[defaultAddr]\nDMM=GPIB0::9::INSTR\nPWR=GPIB0::10::INSTR\nOSC=GPIB0::11::INSTR\n");
+    openWindow();
+    field("addrdmm")->setText(QStringLiteral("GPIB0::12::INSTR")); // edited, not yet left
+    finishEditing(field("addrosc"), QStringLiteral("GPIB0::13::INSTR"));
+    QSettings stored(configPath(), QSettings::IniFormat);
+    QCOMPARE(stored.value("defaultAddr/DMM").toString(), QStringLiteral("GPIB0::12::INSTR"));
+    QCOMPARE(stored.value("defaultAddr/PWR").toString(), QStringLiteral("GPIB0::10::INSTR"));
+    QCOMPARE(stored.value("defaultAddr/OSC").toString(), QStringLiteral("GPIB0::13::INSTR"));
+}
+
+void tst_ConfigFile::clearedAddressIsStoredEmpty()
+{
+    openWindow();
+    finishEditing(field("addrdmm"), QString());
+    {
+        QSettings stored(configPath(), QSettings::IniFormat);
+        QVERIFY(stored.contains("defaultAddr/DMM"));
+        QCOMPARE(stored.value("defaultAddr/DMM").toString(), QString());
+    }
+    delete window;
+    openWindow();
+    QCOMPARE(field("addrdmm")->text(), kDmmDefault);
+    configSettings->sync();
+    QSettings stored(configPath(), QSettings::IniFormat);
+    QCOMPARE(stored.value("defaultAddr/DMM").toString(), kDmmDefault);
+}
+
+void tst_ConfigFile::unwritableFolderFallsBackToUserFolder()
+{
+    QTemporaryDir dir;
+    const QString exeDir = dir.filePath("usr/bin");
+    const QString userDir = dir.filePath("home/.config/benchtest");
+    QVERIFY(QDir().mkpath(exeDir));
+
+    QCOMPARE(configFilePath(exeDir, userDir), exeDir + "/config.ini");
+    // A folder that is gone cannot take the file.
+    QCOMPARE(configFilePath(dir.filePath("missing"), userDir), userDir + "/config.ini");
+    QVERIFY(QFileInfo(userDir).isDir());
+
+    QFile::setPermissions(exeDir, QFile::ReadOwner | QFile::ExeOwner);
+    if (QFileInfo(exeDir).isWritable())
+        QSKIP("running as root: a read-only folder stays writable");
+    QCOMPARE(configFilePath(exeDir, userDir), userDir + "/config.ini");
+}
+
+QTEST_MAIN(tst_ConfigFile)
+#include "tst_configfile.moc"

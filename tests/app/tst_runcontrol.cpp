@@ -1,0 +1,236 @@
+// Start, stop and single step through the autotest caption; copying the form
+// into the test context; finding the chosen serial port.
+#include "ContextReset.h"
+#include "LogCapture.h"
+#include "MainWindow.h"
+#include "SerialPortLookup.h"
+#include "TestContext.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+class tst_RunControl : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void startThenStop();
+    void singleStepMode();
+    void initTestAlwaysSeesAutoRun();
+    void refreshCopiesTheForm();
+    void emptyNamesGetPlaceholders();
+    void uncheckedSerialIsNotLookedUp();
+    void missingPortIsLoggedOnceAndCleared();
+    void devicePathIsAccepted();
+    void portLookup();
+
+private:
+    QPushButton *button(const char *name) { return window->findChild<QPushButton *>(name); }
+    QLineEdit *field(const QString &name) { return window->findChild<QLineEdit *>(name); }
+    void start() { QTest::mouseClick(button("autotest"), Qt::LeftButton); }
+    void chooseSerial(const QString &text);
+
+    MainWindow *window = nullptr;
+    LogCapture *log = nullptr;
+    QTemporaryDir *results = nullptr;
+};
+
+void tst_RunControl::init()
+{
+    resetTestContext();
+    window = new MainWindow;
+    results = new QTemporaryDir;
+    TestContext.savePath = results->path();
+    // A meter that refuses at once keeps the runs started here short.
+    field("addrdmm")->setText(QStringLiteral("TCPIP0::127.0.0.1::1::SOCKET"));
+    log = new LogCapture;
+}
+
+void tst_RunControl::cleanup()
+{
+    if (button("autotest")->text() != QStringLiteral("自动测试"))
+        start(); // stop a run the test left going
+    delete log;
+    delete window;
+    delete results;
+}
+
+void tst_RunControl::chooseSerial(const QString &text)
+{
+    window->findChild<QCheckBox *>("enableuart")->setChecked(true);
+    window->findChild<QComboBox *>("modeluart")->setEditText(text);
+}
+
+void tst_RunControl::startThenStop()
+{
+    QSignalSpy init(window, SIGNAL(InitTest()));
+    QSignalSpy deinit(window, SIGNAL(DeinitTest()));
+
+    start();
+    QCOMPARE(button("autotest")->text(), QStringLiteral("正在测试"));
+    QVERIFY(!button("savepath")->isEnabled());
+    QVERIFY(!window->findChild<QComboBox *>("testname")->isEnabled());
+    QVERIFY(!button("singletest")->isEnabled());
+    QVERIFY(button("autotest")->isEnabled());
+    QVERIFY(TestContext.autoRun);
+    QCOMPARE(init.count(), 1);
+    const QStringList lines = log->lines();
+    QVERIFY(lines.indexOf("UI: Start AutoTest\r\n") >= 0);
+    QCOMPARE(lines.indexOf("UI: Refresh Value\r\n"), lines.indexOf("UI: Start AutoTest\r\n") + 1);
+
+    log->clear();
+    start();
+    QCOMPARE(button("autotest")->text(), QStringLiteral("自动测试"));
+    QVERIFY(button("savepath")->isEnabled());
+    QVERIFY(window->findChild<QComboBox *>("testname")->isEnabled());
+    QVERIFY(button("singletest")->isEnabled());
+    QCOMPARE(deinit.count(), 1);
+    QCOMPARE(log->lines().value(0), QStringLiteral("UI: Stop AutoTest\r\n"));
+    QVERIFY(TestContext.autoRun); // stopping leaves the mode alone
+}
+
+void tst_RunControl::singleStepMode()
+{
+    QSignalSpy init(window, SIGNAL(InitTest()));
+    QSignalSpy deinit(window, SIGNAL(DeinitTest()));
+    QSignalSpy single(window, SIGNAL(SingleTest()));
+
+    QTest::mouseClick(button("singletest"), Qt::LeftButton);
+    QCOMPARE(init.count(), 1);
+    QCOMPARE(single.count(), 0);
+    QCOMPARE(button("autotest")->text(), QStringLiteral("退出单步"));
+    QVERIFY(button("singletest")->isEnabled());
+    QVERIFY(!button("savepath")->isEnabled());
+    QVERIFY(!window->findChild<QComboBox *>("testname")->isEnabled());
+    QVERIFY(!TestContext.autoRun);
+    const QStringList lines = log->lines();
+    QCOMPARE(lines.indexOf("UI: Refresh Value\r\n"), lines.indexOf("UI: Start AutoTest\r\n") + 1);
+
+    QTest::mouseClick(button("singletest"), Qt::LeftButton);
+    QTest::mouseClick(button("singletest"), Qt::LeftButton);
+    QCOMPARE(single.count(), 2);
+    QCOMPARE(init.count(), 1);
+    QCOMPARE(button("singletest")->text(), QStringLiteral("单步"));
+
+    start();
+    QCOMPARE(deinit.count(), 1);
+    QCOMPARE(button("autotest")->text(), QStringLiteral("自动测试"));
+    QVERIFY(button("savepath")->isEnabled() && button("singletest")->isEnabled());
+    QVERIFY(!TestContext.autoRun);
+}
+
+void tst_RunControl::initTestAlwaysSeesAutoRun()
+{
+    QList<bool> seen;
+    QMetaObject::Connection c =
+        connect(window, &MainWindow::InitTest, this, [&] { seen << TestContext.autoRun; });
+    QTest::mouseClick(button("singletest"), Qt::LeftButton);
+    start();
+    start();
+    disconnect(c);
+    QCOMPARE(seen, QList<bool>({true, true}));
+}
+
+void tst_RunControl::refreshCopiesTheForm()
+{
+    for (int i = 1; i <= 12; ++i)
+        field(QStringLiteral("Var_%1").arg(i))->setText(QStringLiteral("v%1").arg(i));
+    field("filename")->setText(QStringLiteral("TR45K210_DAC"));
+    field("tester")->setText(QStringLiteral("  "));
+    field("addrpwr")->setText(QStringLiteral("GPIB0::7::INSTR"));
+    window->findChild<QComboBox *>("testname")->setCurrentIndex(1);
+
+    start();
+    for (int i = 0; i < 12; ++i)
+        QCOMPARE(TestContext.vars[i], QStringLiteral("v%1").arg(i + 1));
+    QCOMPARE(TestContext.testName, QStringLiteral("ISINK - 串口发送ISINK值，万用表采集电流"));
+    QCOMPARE(TestContext.testItem, QStringLiteral("TR45K210_DAC"));
+    QCOMPARE(TestContext.tester, QStringLiteral("  ")); // blanks count as filled in
+    QCOMPARE(TestContext.dmm.model, QStringLiteral("Keysight 34410A/34461A"));
+    QCOMPARE(TestContext.dmm.address, QStringLiteral("TCPIP0::127.0.0.1::1::SOCKET"));
+    QCOMPARE(TestContext.pwr.model, QStringLiteral("Agilent 66309D"));
+    QCOMPARE(TestContext.pwr.address, QStringLiteral("GPIB0::7::INSTR"));
+    QCOMPARE(TestContext.osc.model, QStringLiteral("ZLG ZDS1104"));
+    QCOMPARE(TestContext.osc.address, window->findChild<QLineEdit *>("addrosc")->text());
+}
+
+void tst_RunControl::emptyNamesGetPlaceholders()
+{
+    start();
+    QCOMPARE(TestContext.testItem, QStringLiteral("未填写测试项"));
+    QCOMPARE(TestContext.tester, QStringLiteral("未填写测试人"));
+    QCOMPARE(TestContext.testName, QStringLiteral("DAC - 串口发送DAC值，万用表采集电压"));
+}
+
+void tst_RunControl::uncheckedSerialIsNotLookedUp()
+{
+    window->findChild<QComboBox *>("modeluart")->setEditText(QStringLiteral("/dev/null"));
+    start();
+    QCOMPARE(TestContext.uart.portName, QStringLiteral("/dev/null"));
+    QVERIFY(TestContext.uart.port.portName().isEmpty());
+    QCOMPARE(log->count("UI ERROR: COM Port NOT Found!"), 0);
+}
+
+void tst_RunControl::missingPortIsLoggedOnceAndCleared()
+{
+    QSignalSpy init(window, SIGNAL(InitTest()));
+    chooseSerial(QStringLiteral("/dev/null"));
+    start();
+    start();
+    QCOMPARE(TestContext.uart.port.portName(), QStringLiteral("null"));
+
+    chooseSerial(QStringLiteral("ttyBENCH-unplugged"));
+    start();
+    QCOMPARE(log->count("UI ERROR: COM Port NOT Found!"), 1);
+    QCOMPARE(init.count(), 2);
+    // The earlier board must not receive this run's values.
+    QVERIFY(TestContext.uart.port.portName().isEmpty());
+    QVERIFY(TestContext.uart.portInfo.isNull());
+}
+
+void tst_RunControl::devicePathIsAccepted()
+{
+    chooseSerial(QStringLiteral("/dev/null"));
+    start();
+    QCOMPARE(log->count("UI ERROR: COM Port NOT Found!"), 0);
+    QCOMPARE(TestContext.uart.portName, QStringLiteral("/dev/null"));
+    QCOMPARE(TestContext.uart.port.portName(), QStringLiteral("null"));
+}
+
+void tst_RunControl::portLookup()
+{
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    QCOMPARE(findSerialPort(QStringLiteral("no-such-port"), ports).kind, SerialPortMatch::NotFound);
+    QCOMPARE(findSerialPort(QStringLiteral("/dev/no-such-port"), ports).kind,
+             SerialPortMatch::NotFound);
+    QCOMPARE(findSerialPort(QString(), ports).kind, SerialPortMatch::NotFound);
+    const SerialPortMatch path = findSerialPort(QStringLiteral("/dev/null"), ports);
+    QCOMPARE(path.kind, SerialPortMatch::DevicePath);
+    QCOMPARE(path.devicePath, QStringLiteral("/dev/null"));
+
+    if (ports.isEmpty())
+        QSKIP("no serial port on this machine to look up by name or by link");
+    const QSerialPortInfo &first = ports.first();
+    const SerialPortMatch byName = findSerialPort(first.portName(), ports);
+    QCOMPARE(byName.kind, SerialPortMatch::Enumerated);
+    QCOMPARE(byName.info.systemLocation(), first.systemLocation());
+    QCOMPARE(findSerialPort(first.portName().toUpper() + "x", ports).kind,
+             SerialPortMatch::NotFound);
+
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("by-id-adapter"));
+    QVERIFY(QFile::link(first.systemLocation(), link));
+    const SerialPortMatch byLink = findSerialPort(link, ports);
+    QCOMPARE(byLink.kind, SerialPortMatch::Enumerated);
+    QCOMPARE(byLink.info.portName(), first.portName());
+}
+
+QTEST_MAIN(tst_RunControl)
+#include "tst_runcontrol.moc"
