@@ -1,0 +1,96 @@
+// The step machine's conversions: parameter texts, reading cells and waits.
+#include "TestSequence.h"
+
+#include <QTest>
+
+#include <limits>
+
+class tst_StepMachine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parameter_data();
+    void parameter();
+    void readingCell_data();
+    void readingCell();
+    void timerInterval_data();
+    void timerInterval();
+};
+
+void tst_StepMachine::parameter_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qint64>("value");
+    QTest::newRow("plain") << "10" << qint64(10);
+    QTest::newRow("negative") << "-3" << qint64(-3);
+    QTest::newRow("plus sign") << "+5" << qint64(5);
+    QTest::newRow("empty") << "" << qint64(0);
+    QTest::newRow("blanks") << "   " << qint64(0);
+    QTest::newRow("words") << "ten" << qint64(0);
+    QTest::newRow("hex is not decimal") << "0x10" << qint64(0);
+    QTest::newRow("trailing garbage") << "12ms" << qint64(0);
+    QTest::newRow("fraction") << "1.5" << qint64(0);
+    QTest::newRow("beyond 32 bits") << "4294967296" << qint64(4294967296LL);
+    QTest::newRow("int64 max") << "9223372036854775807" << std::numeric_limits<qint64>::max();
+    QTest::newRow("int64 min") << "-9223372036854775808" << std::numeric_limits<qint64>::min();
+    QTest::newRow("beyond 64 bits") << "9223372036854775808" << qint64(0);
+}
+
+void tst_StepMachine::parameter()
+{
+    QFETCH(QString, text);
+    QFETCH(qint64, value);
+    QCOMPARE(TestSequence::parameter(text), value);
+}
+
+void tst_StepMachine::readingCell_data()
+{
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<QString>("cell");
+    QTest::newRow("instrument line end") << "+1.2345E-01\n"
+                                         << "+1.2345E-01";
+    QTest::newRow("crlf") << "+2.50010E+00\r\n"
+                          << "+2.50010E+00";
+    QTest::newRow("inner runs fold") << "  1.0 \t\t 2.0\n"
+                                     << "1.0 2.0";
+    QTest::newRow("empty") << ""
+                           << "ERR";
+    QTest::newRow("only white space") << " \r\n\t"
+                                      << "ERR";
+    QTest::newRow("no line end") << "-9.9E+37"
+                                 << "-9.9E+37";
+}
+
+void tst_StepMachine::readingCell()
+{
+    QFETCH(QString, reply);
+    QFETCH(QString, cell);
+    QCOMPARE(TestSequence::readingCell(reply), cell);
+}
+
+void tst_StepMachine::timerInterval_data()
+{
+    QTest::addColumn<qint64>("ms");
+    QTest::addColumn<int>("interval");
+    QTest::newRow("zero") << qint64(0) << 0;
+    QTest::newRow("ordinary") << qint64(100) << 100;
+    QTest::newRow("negative runs at once") << qint64(-5) << 0;
+    QTest::newRow("int64 min") << std::numeric_limits<qint64>::min() << 0;
+    QTest::newRow("largest int") << qint64(std::numeric_limits<int>::max())
+                                 << std::numeric_limits<int>::max();
+    QTest::newRow("beyond 32 bits is clamped")
+        << qint64(4294967296LL) << std::numeric_limits<int>::max();
+    QTest::newRow("int64 max is clamped")
+        << std::numeric_limits<qint64>::max() << std::numeric_limits<int>::max();
+}
+
+void tst_StepMachine::timerInterval()
+{
+    QFETCH(qint64, ms);
+    QFETCH(int, interval);
+    QCOMPARE(TestSequence::timerInterval(ms), interval);
+}
+
+QTEST_GUILESS_MAIN(tst_StepMachine)
+#include "tst_stepmachine.moc"
