@@ -1,0 +1,102 @@
+#include "BenchSim.h"
+
+#include "InstrumentFrontEnd.h"
+#include "PortMapperServer.h"
+#include "RawSocketServer.h"
+#include "SimMultimeter.h"
+#include "SimSupply.h"
+#include "Vxi11Server.h"
+
+#include <QStringList>
+
+BenchSim::BenchSim(QObject *parent) : QObject(parent) {}
+
+BenchSim::~BenchSim()
+{
+    // Servers first: they use the front ends and instruments held below.
+    delete portMapper;
+    for (Served *served : {&dmmServed, &pwrServed}) {
+        delete served->socketServer;
+        delete served->vxi11Server;
+    }
+}
+
+bool BenchSim::serve(Served &served, quint16 socketPort, quint16 vxi11Port, QString &error)
+{
+    served.socketServer = new RawSocketServer(*served.frontEnd, this);
+    served.vxi11Server = new Vxi11Server(*served.frontEnd, this);
+    if (!served.socketServer->listen(socketPort)) {
+        error = QString("%1: cannot listen on port %2: %3")
+                    .arg(served.frontEnd->key())
+                    .arg(socketPort)
+                    .arg(served.socketServer->errorString());
+        return false;
+    }
+    if (!served.vxi11Server->listen(vxi11Port)) {
+        error = QString("%1: cannot listen on VXI-11 port %2: %3")
+                    .arg(served.frontEnd->key())
+                    .arg(vxi11Port)
+                    .arg(served.vxi11Server->errorString());
+        return false;
+    }
+    return true;
+}
+
+bool BenchSim::start(const BenchSimOptions &options, QString &error)
+{
+    transcript = std::make_unique<Transcript>(options.transcriptPath);
+    if (!options.transcriptPath.isEmpty() && !transcript->isOpen()) {
+        error = QString("cannot write transcript %1: %2")
+                    .arg(options.transcriptPath, transcript->errorString());
+        return false;
+    }
+    reading.setValue(options.reading);
+    dvmReading.setValue(options.dvmReading);
+
+    if (options.serveDmm) {
+        dmm = std::make_unique<SimMultimeter>(reading);
+        dmmServed.frontEnd =
+            std::make_unique<InstrumentFrontEnd>("dmm", *dmm, *transcript, options.dmmFault);
+        if (!serve(dmmServed, options.dmmPort, options.dmmVxi11Port, error))
+            return false;
+    }
+    if (options.servePwr) {
+        pwr = std::make_unique<SimSupply>(dvmReading);
+        pwrServed.frontEnd =
+            std::make_unique<InstrumentFrontEnd>("pwr", *pwr, *transcript, options.pwrFault);
+        if (!serve(pwrServed, options.pwrPort, options.pwrVxi11Port, error))
+            return false;
+    }
+    if (options.portMapper) {
+        const Served &target = options.portMapperTarget == "pwr" ? pwrServed : dmmServed;
+        portMapper = new PortMapperServer(this);
+        portMapper->addMapping(Vxi11Server::CoreProgram, Vxi11Server::CoreVersion,
+                               target.vxi11Server->port());
+        if (!portMapper->listen(options.portMapperPort)) {
+            error = QString("cannot listen on port mapper port %1: %2")
+                        .arg(options.portMapperPort)
+                        .arg(portMapper->errorString());
+            return false;
+        }
+    }
+    return true;
+}
+
+QString BenchSim::addressLine() const
+{
+    QStringList fields{"BENCHSIM"};
+    const auto add = [&fields](const QString &key, const Served &served) {
+        if (served.socketServer == nullptr)
+            return;
+        fields
+            << QString("%1=TCPIP0::127.0.0.1::%2::SOCKET").arg(key).arg(served.socketServer->port())
+            << QString("%1-vxi11=TCPIP0::127.0.0.1,%2::inst0::INSTR")
+                   .arg(key)
+                   .arg(served.vxi11Server->port());
+    };
+    add("dmm", dmmServed);
+    add("pwr", pwrServed);
+    if (portMapper != nullptr)
+        fields << QString("portmapper=%1").arg(portMapper->port());
+    return fields.join(' ');
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "BenchSimOptions.h"
+#include "FixedReading.h"
+#include "Transcript.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class InstrumentFrontEnd;
+class PortMapperServer;
+class RawSocketServer;
+class SimMultimeter;
+class SimSupply;
+class Vxi11Server;
+
+// The simulated instruments and their servers, as the options ask.
+class BenchSim : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit BenchSim(QObject *parent = nullptr);
+    ~BenchSim() override;
+
+    // Opens the transcript and starts every server; false with a message
+    // when one cannot listen.
+    bool start(const BenchSimOptions &options, QString &error);
+    // "BENCHSIM dmm=... dmm-vxi11=... pwr=... pwr-vxi11=... [portmapper=...]"
+    QString addressLine() const;
+
+    SimMultimeter *multimeter() const { return dmm.get(); }
+    FixedReading &meterReading() { return reading; }
+
+private:
+    struct Served
+    {
+        std::unique_ptr<InstrumentFrontEnd> frontEnd;
+        RawSocketServer *socketServer = nullptr;
+        Vxi11Server *vxi11Server = nullptr;
+    };
+
+    bool serve(Served &served, quint16 socketPort, quint16 vxi11Port, QString &error);
+
+    std::unique_ptr<Transcript> transcript;
+    FixedReading reading;
+    FixedReading dvmReading;
+    std::unique_ptr<SimMultimeter> dmm;
+    std::unique_ptr<SimSupply> pwr;
+    Served dmmServed;
+    Served pwrServed;
+    PortMapperServer *portMapper = nullptr;
+};

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "FaultMode.h"
+
+#include <QString>
+#include <QStringList>
+
+// The command line of benchsim; `help` documents every option and the
+// address line the program prints.
+struct BenchSimOptions
+{
+    bool serveDmm = true;
+    bool servePwr = true;
+    quint16 dmmPort = 0; // 0: any free port
+    quint16 dmmVxi11Port = 0;
+    quint16 pwrPort = 0;
+    quint16 pwrVxi11Port = 0;
+    bool portMapper = false;
+    quint16 portMapperPort = 0;
+    QString portMapperTarget; // "dmm" or "pwr"; empty: the meter if served
+    QString transcriptPath;
+    FaultMode dmmFault;
+    FaultMode pwrFault;
+    double reading = 1.23456789;
+    double dvmReading = 0.0;
+
+    // False with a message in `error` for a bad command line; `helpShown`
+    // is set when --help was asked for (the text is in `error` then).
+    static bool parse(const QStringList &arguments, BenchSimOptions &options, QString &error,
+                      bool &helpShown);
+};

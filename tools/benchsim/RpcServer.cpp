@@ -1,0 +1,113 @@
+#include "RpcServer.h"
+
+#include "Xdr.h"
+
+#include <QTcpSocket>
+
+namespace {
+
+constexpr quint32 LastFragment = 0x80000000u;
+constexpr int MaxRecord = 1 << 20;
+
+} // namespace
+
+RpcServer::RpcServer(QObject *parent) : QObject(parent)
+{
+    connect(&server, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket *socket = server.nextPendingConnection()) {
+            streams.insert(socket, Stream());
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readRecords(socket); });
+            connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+                streams.remove(socket);
+                clientGone(socket);
+                socket->deleteLater();
+            });
+        }
+    });
+}
+
+RpcServer::~RpcServer()
+{
+    // The sockets go with the server; they must not report back while it dies.
+    for (QTcpSocket *socket : streams.keys())
+        socket->disconnect(this);
+}
+
+bool RpcServer::listen(quint16 port)
+{
+    return server.listen(QHostAddress::LocalHost, port);
+}
+
+void RpcServer::readRecords(QTcpSocket *socket)
+{
+    if (!streams.contains(socket))
+        return;
+    streams[socket].pending += socket->readAll();
+    for (;;) {
+        // Look the stream up afresh: a handler may have closed the socket.
+        if (!streams.contains(socket))
+            return;
+        Stream &stream = streams[socket];
+        if (stream.pending.size() < 4)
+            return;
+        XdrReader header(stream.pending.left(4));
+        const quint32 mark = header.getUint();
+        const int length = int(mark & ~LastFragment);
+        if (length > MaxRecord || stream.record.size() + length > MaxRecord) {
+            socket->abort(); // not an RPC client we can serve
+            return;
+        }
+        if (stream.pending.size() < 4 + length)
+            return;
+        stream.record += stream.pending.mid(4, length);
+        stream.pending.remove(0, 4 + length);
+        if (mark & LastFragment) {
+            const QByteArray record = stream.record;
+            stream.record.clear();
+            dispatch(socket, record);
+        }
+    }
+}
+
+void RpcServer::dispatch(QTcpSocket *socket, const QByteArray &record)
+{
+    XdrReader in(record);
+    RpcCall call;
+    call.socket = socket;
+    call.xid = in.getUint();
+    const quint32 messageType = in.getUint();
+    const quint32 rpcVersion = in.getUint();
+    call.program = in.getUint();
+    call.version = in.getUint();
+    call.procedure = in.getUint();
+    in.getUint(); // credential flavour
+    in.getOpaque(400);
+    in.getUint(); // verifier flavour
+    in.getOpaque(400);
+    if (!in.ok() || messageType != 0)
+        return; // not a call: ignore it
+    if (rpcVersion != 2) {
+        // MSG_DENIED, RPC_MISMATCH, supported versions 2..2
+        XdrWriter out;
+        out.putUint(call.xid).putUint(1).putUint(1).putUint(0).putUint(2).putUint(2);
+        const QByteArray body = out.data();
+        socket->write(XdrWriter().putUint(LastFragment | quint32(body.size())).data() + body);
+        return;
+    }
+    call.arguments = in.rest();
+    handleCall(call);
+}
+
+void RpcServer::reply(const RpcCall &call, const QByteArray &results, AcceptStatus status)
+{
+    if (call.socket == nullptr || call.socket->state() != QAbstractSocket::ConnectedState)
+        return;
+    XdrWriter out;
+    out.putUint(call.xid).putUint(1).putUint(0); // REPLY, MSG_ACCEPTED
+    out.putUint(0).putOpaque(QByteArray());      // AUTH_NONE verifier
+    out.putUint(status);
+    QByteArray body = out.data();
+    if (status == Success || status == ProgramMismatch)
+        body += results; // for a mismatch: the lowest and highest version served
+    call.socket->write(XdrWriter().putUint(LastFragment | quint32(body.size())).data() + body);
+}

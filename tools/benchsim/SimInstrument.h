@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+class ScpiCommand;
+
+// A simulated SCPI instrument: takes one received line, changes its state
+// and gives the reply line, if the line held queries.
+class SimInstrument
+{
+public:
+    virtual ~SimInstrument() = default;
+
+    // The reply to `line` ending in '\n', or empty when nothing is to be said.
+    // Replies to several queries on one line are joined with ';'.
+    QByteArray respond(const QByteArray &line);
+
+    // SCPI error queue ("-113,\"Undefined header\"").
+    QList<QByteArray> errors() const { return errorQueue; }
+
+protected:
+    // Handles one command; sets `reply` for a query. False when the
+    // command is unknown or its argument is wrong.
+    virtual bool execute(const ScpiCommand &command, QByteArray &reply) = 0;
+    // Commands every instrument knows (*CLS, SYST:ERR?, *OPC?).
+    bool executeCommon(const ScpiCommand &command, QByteArray &reply);
+
+private:
+    QList<QByteArray> errorQueue;
+};
