@@ -41,6 +41,7 @@ private slots:
     void dmm_replyShapes();
     void dmm_disconnectAfterIdentity_readsFailAtOnce();
     void dmm_slowReplyWithinTimeout();
+    void dmm_silentOverVxi11_commFailedAfterDefaultTimeout();
     void pwr_connectSetAndClose_data();
     void pwr_connectSetAndClose();
 
@@ -58,6 +59,7 @@ void DriversOnSimTest::addTransports()
 {
     QTest::addColumn<QString>("suffix");
     QTest::newRow("socket") << "";
+    QTest::newRow("vxi11") << "-vxi11";
 }
 
 void DriversOnSimTest::dmm_dacRun_data()
@@ -161,6 +163,23 @@ void DriversOnSimTest::dmm_slowReplyWithinTimeout()
     QVERIFY(dmm.Connect());
     QCOMPARE(dmm.Query("Read?"), QString("+1.23456789E+00\n"));
     QVERIFY(clock.elapsed() >= 600);
+}
+
+void DriversOnSimTest::dmm_silentOverVxi11_commFailedAfterDefaultTimeout()
+{
+    BenchSimProcess sim({"--dmm", "--dmm-fault", "silent"});
+    QVERIFY2(sim.isRunning(), qPrintable(sim.error()));
+    TestContext.dmm.address = sim.address("dmm-vxi11");
+    LogCapture log;
+    DMM_34461A dmm;
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(dmm.Connect(), false);
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(elapsed >= 1900 && elapsed < 3500, qPrintable(QString::number(elapsed)));
+    QCOMPARE(log.lines().value(1), QString("DMM_34461A: Comm Failed"));
+    QVERIFY(!TestContext.dmm.connected);
+    QCOMPARE(sim.transcript("dmm"), QStringList({"*IDN?\\n"}));
 }
 
 void DriversOnSimTest::pwr_connectSetAndClose_data()

@@ -1,6 +1,7 @@
 #include "PortMapperServer.h"
 
-#include "Xdr.h"
+#include "XdrReader.h"
+#include "XdrWriter.h"
 
 void PortMapperServer::addMapping(quint32 program, quint32 version, quint16 port)
 {

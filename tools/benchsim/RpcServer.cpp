@@ -1,6 +1,7 @@
 #include "RpcServer.h"
 
-#include "Xdr.h"
+#include "XdrReader.h"
+#include "XdrWriter.h"
 
 #include <QTcpSocket>
 

@@ -1,7 +1,8 @@
 #include "Vxi11Server.h"
 
 #include "InstrumentFrontEnd.h"
-#include "Xdr.h"
+#include "XdrReader.h"
+#include "XdrWriter.h"
 
 #include <QTcpSocket>
 #include <QTimer>

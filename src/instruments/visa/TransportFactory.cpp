@@ -2,6 +2,7 @@
 
 #include "InstrumentSession.h"
 #include "SocketTransport.h"
+#include "Vxi11Transport.h"
 
 namespace visa {
 
@@ -18,6 +19,15 @@ ViStatus TransportFactory::open(const ResourceName &name, ViUInt32 openTimeoutMs
             transport = std::move(socket);
         return status;
     }
+    case ResourceName::Kind::Vxi11: {
+        auto vxi11 = std::make_unique<Vxi11Transport>();
+        const ViStatus status = vxi11->open(name, deadline);
+        if (status == VI_SUCCESS)
+            transport = std::move(vxi11);
+        return status;
+    }
+    case ResourceName::Kind::Hislip:
+        return VI_ERROR_NSUP_OPER; // not implemented yet
     default:
         return VI_ERROR_NSUP_OPER;
     }

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "OncRpcClient.h"
+#include "ResourceName.h"
+#include "Transport.h"
+
+#include <cstdint>
+
+namespace visa {
+
+// TCPIP INSTR resources over VXI-11: the core channel is found through the
+// port mapper (or given as "host,port"), a link is created to the device
+// name, writes carry END on their last byte, and reads ask the instrument
+// for at most the bytes the caller still takes, with the termination
+// character when it is enabled.
+class Vxi11Transport : public Transport
+{
+public:
+    ~Vxi11Transport() override;
+
+    ViStatus open(const ResourceName &name, const Deadline &deadline);
+
+    ViStatus write(const ViByte *data, std::size_t count, const IoSettings &settings,
+                   const Deadline &deadline, std::size_t &written) override;
+    ViStatus receive(InputBuffer &in, std::size_t wanted, const IoSettings &settings,
+                     const Deadline &deadline) override;
+
+    // Grace on top of the instrument's own timeout before the client stops
+    // waiting for an RPC reply.
+    static constexpr ViUInt32 ReplyGraceMs = 250;
+
+private:
+    ViStatus askPortMapper(const std::string &host, const Deadline &deadline, std::uint16_t &port);
+
+    OncRpcClient rpc;
+    std::int32_t linkId = 0;
+    bool linked = false;
+    std::uint32_t maxReceiveSize = 1024;
+};
+
+} // namespace visa
