@@ -1,0 +1,29 @@
+#pragma once
+
+#include "RunnerOptions.h"
+
+#include <QObject>
+
+// One benchtest-run invocation after its options are read: the run, its
+// progress on standard output, the stop signals and the exit status.
+class RunSession : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum ExitStatus
+    {
+        Finished = 0,
+        Incomplete = 1,
+        CouldNotStart = 2,
+    };
+
+    explicit RunSession(const RunnerOptions &options, QObject *parent = nullptr);
+
+    // Runs the test to its end in the application's event loop and returns
+    // the process exit status: an ExitStatus, or 128 + the signal that stopped it.
+    int exec();
+
+private:
+    RunnerOptions options;
+};

@@ -1,0 +1,193 @@
+#include "RunnerOptions.h"
+
+#include <QCommandLineParser>
+
+namespace {
+
+// Takes the field's text as the window will read it; only text that the
+// window would silently turn into 0 is refused.
+bool isParameterText(const QString &text)
+{
+    if (text.isEmpty())
+        return true;
+    bool ok = false;
+    text.toLongLong(&ok, 10);
+    return ok;
+}
+
+bool setVar(RunnerOptions *options, int number, const QString &value, QString *error)
+{
+    std::optional<QString> &slot = options->vars[size_t(number - 1)];
+    if (slot) {
+        *error = QStringLiteral("Var_%1 is given more than once").arg(number);
+        return false;
+    }
+    if (!isParameterText(value)) {
+        *error = QStringLiteral("Var_%1: '%2' is not a whole number").arg(number).arg(value);
+        return false;
+    }
+    if (number == 1 && value.toLongLong() < 1) {
+        *error = QStringLiteral("Var_1 (number of steps) must be at least 1, not '%1'").arg(value);
+        return false;
+    }
+    slot = value;
+    return true;
+}
+
+// "N=VALUE" with N in 1..12.
+bool setVarAssignment(RunnerOptions *options, const QString &assignment, QString *error)
+{
+    const qsizetype equals = assignment.indexOf(QLatin1Char('='));
+    bool ok = false;
+    const int number = equals > 0 ? assignment.left(equals).toInt(&ok, 10) : 0;
+    if (!ok || number < 1 || number > 12) {
+        *error =
+            QStringLiteral("--var wants N=VALUE with N from 1 to 12, not '%1'").arg(assignment);
+        return false;
+    }
+    return setVar(options, number, assignment.mid(equals + 1), error);
+}
+
+} // namespace
+
+bool RunnerOptions::parse(const QStringList &arguments, RunnerOptions *options, QString *error)
+{
+    *options = RunnerOptions();
+
+    QCommandLineParser parser;
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
+    const QCommandLineOption verbose({QStringLiteral("v"), QStringLiteral("verbose")}, QString());
+    const QCommandLineOption singleStep(QStringLiteral("single-step"), QString());
+    const QCommandLineOption test(QStringLiteral("test"), QString(), QStringLiteral("kind"));
+    const QCommandLineOption dmm(QStringLiteral("dmm"), QString(), QStringLiteral("resource"));
+    const QCommandLineOption serial(QStringLiteral("serial"), QString(), QStringLiteral("port"));
+    const QCommandLineOption var(QStringLiteral("var"), QString(), QStringLiteral("n=value"));
+    const QCommandLineOption item(QStringLiteral("item"), QString(), QStringLiteral("text"));
+    const QCommandLineOption tester(QStringLiteral("tester"), QString(), QStringLiteral("name"));
+    const QCommandLineOption output(QStringLiteral("output"), QString(), QStringLiteral("dir"));
+    QList<QCommandLineOption> numberedVars;
+    for (int i = 1; i <= 12; ++i)
+        numberedVars << QCommandLineOption(QStringLiteral("var%1").arg(i), QString(),
+                                           QStringLiteral("value"));
+    parser.addOptions({help, verbose, singleStep, test, dmm, serial, var, item, tester, output});
+    parser.addOptions(numberedVars);
+
+    if (!parser.parse(arguments)) {
+        *error = parser.errorText();
+        return false;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        *error =
+            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
+        return false;
+    }
+    for (const QString &name : parser.optionNames()) {
+        if (name != QLatin1String("var") && parser.optionNames().count(name) > 1) {
+            *error = QStringLiteral("--%1 is given more than once").arg(name);
+            return false;
+        }
+    }
+    if (parser.isSet(help)) {
+        options->helpRequested = true;
+        return true;
+    }
+    if (parser.isSet(singleStep)) {
+        *error = QStringLiteral("single-step runs need an operator at the window; "
+                                "benchtest-run only runs automatically");
+        return false;
+    }
+
+    options->verbose = parser.isSet(verbose);
+    if (parser.isSet(test)) {
+        const QString kind = parser.value(test).toLower();
+        if (kind == QLatin1String("dac")) {
+            options->test = Test::Dac;
+        } else if (kind == QLatin1String("isink")) {
+            options->test = Test::Isink;
+        } else {
+            *error = QStringLiteral("--test takes dac or isink, not '%1'").arg(parser.value(test));
+            return false;
+        }
+    }
+    // An empty text here is a script's unset variable, not a choice.
+    for (const auto &[option, field] :
+         {std::pair{&dmm, &options->dmmResource}, std::pair{&serial, &options->serialPort},
+          std::pair{&output, &options->outputDir}}) {
+        if (!parser.isSet(*option))
+            continue;
+        *field = parser.value(*option);
+        if (field->isEmpty()) {
+            *error = QStringLiteral("--%1 needs a value").arg(option->names().constFirst());
+            return false;
+        }
+    }
+    if (parser.isSet(item))
+        options->item = parser.value(item);
+    if (parser.isSet(tester))
+        options->tester = parser.value(tester);
+
+    for (int i = 1; i <= 12; ++i) {
+        const QCommandLineOption &option = numberedVars[i - 1];
+        if (parser.isSet(option) && !setVar(options, i, parser.value(option), error))
+            return false;
+    }
+    for (const QString &assignment : parser.values(var)) {
+        if (!setVarAssignment(options, assignment, error))
+            return false;
+    }
+    return true;
+}
+
+QString RunnerOptions::helpText()
+{
+    return QStringLiteral(
+        "Usage: benchtest-run [options]\n"
+        "\n"
+        "Runs one bench test from the command line, for scripts and unattended runs.\n"
+        "The real main window is built off screen and driven through its own controls:\n"
+        "the fields are filled, the boxes ticked and Start clicked, so the run is\n"
+        "exactly the one an operator would start with the same entries.\n"
+        "\n"
+        "Options:\n"
+        "  --test dac|isink      Test to run (default: dac).\n"
+        "  --dmm <resource>      VISA resource of the multimeter, e.g.\n"
+        "                        TCPIP0::192.168.1.20::5025::SOCKET (default: the\n"
+        "                        address in the window's configuration file). The\n"
+        "                        configuration file is not changed.\n"
+        "  --serial <port>       Serial port of the board under test: a port name\n"
+        "                        (ttyUSB0) or a device path (/dev/pts/3). Without it\n"
+        "                        the serial box stays unticked and no values are sent.\n"
+        "  --var1 <value> ... --var12 <value>\n"
+        "                        Test parameters Var_1 to Var_12 (whole numbers).\n"
+        "  --var <n>=<value>     The same, e.g. --var 2=50; may be repeated.\n"
+        "                        Unset parameters keep the form's defaults. The\n"
+        "                        built-in tests use Var_1 steps (at least 1, default\n"
+        "                        10), Var_2 settle time in ms (100), Var_3 readings\n"
+        "                        per step (3) and Var_4 reading interval in ms (100).\n"
+        "  --item <text>         Test item, part of the result file's name.\n"
+        "  --tester <name>       Tester, part of the result file's name.\n"
+        "  --output <dir>        Existing folder for the result file (default: the\n"
+        "                        current directory).\n"
+        "  -v, --verbose         Copy the window's log lines to standard error.\n"
+        "  -h, --help            Show this help.\n"
+        "\n"
+        "Single-step runs (--single-step) are not supported: they need an operator\n"
+        "pressing the button between phases, and this tool is for unattended runs.\n"
+        "\n"
+        "Output: on a terminal, a progress bar with the window's percentage and\n"
+        "remaining time; otherwise one line per completed step:\n"
+        "  step 4/10  40%  remaining 2m 15s\n"
+        "The last line on standard output is the path of the result file.\n"
+        "Messages and, with --verbose, the window's log go to standard error.\n"
+        "\n"
+        "Ctrl-C (SIGINT) or SIGTERM stops the run the way the operator's second click\n"
+        "on Start does: the result file ends at the last piece written.\n"
+        "\n"
+        "Exit status:\n"
+        "  0    the run finished and the result file has its completion line\n"
+        "  1    the run ended without its completion line\n"
+        "  2    bad options, or the run could not start (serial port missing or not\n"
+        "       openable, result folder missing or not writable)\n"
+        "  130  stopped by SIGINT (Ctrl-C)\n"
+        "  143  stopped by SIGTERM\n");
+}

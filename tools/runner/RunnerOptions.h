@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <optional>
+
+// What one benchtest-run invocation asks for. Unset fields keep what the
+// window would show on its own (the form's defaults, the configured meter).
+struct RunnerOptions
+{
+    enum class Test
+    {
+        Dac,
+        Isink
+    };
+
+    bool helpRequested = false;
+    bool verbose = false;
+    Test test = Test::Dac;
+    QString dmmResource; // empty: the address from the configuration file
+    QString serialPort;  // empty: the serial box stays unticked
+    std::array<std::optional<QString>, 12> vars;
+    std::optional<QString> item;
+    std::optional<QString> tester;
+    QString outputDir = QStringLiteral(".");
+
+    // Parses the whole command line (program name first). Returns false with a
+    // one-line `error` on anything it cannot take; `options` is undefined then.
+    [[nodiscard]] static bool parse(const QStringList &arguments, RunnerOptions *options,
+                                    QString *error);
+    static QString helpText();
+};

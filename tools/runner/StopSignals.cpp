@@ -1,0 +1,63 @@
+#include "StopSignals.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int wakeUp[2] = {-1, -1};
+
+// Async-signal-safe: one write(2), errno preserved.
+void onSignal(int number)
+{
+    const int saved = errno;
+    const unsigned char byte = static_cast<unsigned char>(number);
+    [[maybe_unused]] const ssize_t n = ::write(wakeUp[1], &byte, 1);
+    errno = saved;
+}
+
+void install(int number, void (*handler)(int))
+{
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    // Blocking calls of the drivers (socket reads, sleeps) resume afterwards.
+    action.sa_flags = SA_RESTART;
+    sigaction(number, &action, nullptr);
+}
+
+} // namespace
+
+StopSignals::StopSignals(QObject *parent) : QObject(parent)
+{
+    Q_ASSERT(wakeUp[0] < 0);
+    if (::pipe2(wakeUp, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    notifier = new QSocketNotifier(wakeUp[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, &StopSignals::drain);
+    install(SIGINT, onSignal);
+    install(SIGTERM, onSignal);
+}
+
+StopSignals::~StopSignals()
+{
+    install(SIGINT, SIG_DFL);
+    install(SIGTERM, SIG_DFL);
+    delete notifier;
+    for (int &fd : wakeUp) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+}
+
+void StopSignals::drain()
+{
+    unsigned char byte = 0;
+    while (::read(wakeUp[0], &byte, 1) == 1)
+        emit received(byte);
+}
