@@ -1,6 +1,7 @@
 #include "HeadlessRunner.h"
 
 #include "MainWindow.h"
+#include "ResultFileName.h"
 #include "RunnerOptions.h"
 #include "SerialPortLookup.h"
 #include "TestContext.h"
@@ -9,6 +10,9 @@
 #include <QAbstractEventDispatcher>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -17,6 +21,9 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTextEdit>
+#include <QThread>
+
+#include <algorithm>
 
 namespace {
 
@@ -58,6 +65,7 @@ bool HeadlessRunner::start(const RunnerOptions &options, QString *error)
     if (!fillForm(options, error))
         return false;
 
+    waitForUnusedSecond();
     current = RunProgress();
     current.total = TestSequence::parameter(control<QLineEdit>(window, "Var_1")->text());
     startButton->click();
@@ -166,6 +174,26 @@ bool HeadlessRunner::chooseOutputDir(const QString &dir, QString *error)
     TestContext.savePath = folder.absoluteFilePath();
     control<QTextEdit>(window, "showpath")->setText(TestContext.savePath);
     return true;
+}
+
+// The window names the file after the second its run starts in, and appends
+// when that name exists already: a run started within the same second as an
+// earlier one with the same item and tester would write into that run's file.
+// Waits for a second no result file in the folder is named after.
+void HeadlessRunner::waitForUnusedSecond() const
+{
+    const QStringList names = QDir(TestContext.savePath).entryList(QDir::Files);
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 2000) {
+        const QString suffix =
+            QStringLiteral("][%1].txt").arg(resultTimeStamp(QDateTime::currentDateTime()));
+        if (std::none_of(names.cbegin(), names.cend(), [&suffix](const QString &name) {
+                return name.startsWith(QLatin1String("[AutoTest][")) && name.endsWith(suffix);
+            }))
+            return;
+        QThread::msleep(20);
+    }
 }
 
 void HeadlessRunner::observe()

@@ -56,6 +56,7 @@ private:
     bool selectTest(const RunnerOptions &options, QString *error);
     bool chooseSerialPort(const QString &port, QString *error);
     bool chooseOutputDir(const QString &dir, QString *error);
+    void waitForUnusedSecond() const;
     // Compares the window's display with what was last seen; called whenever
     // the event loop goes idle, so it sees every state the window rests in.
     void observe();

@@ -1,0 +1,327 @@
+// benchtest-run as a script sees it: exit status, standard output and the
+// result file, against the simulated multimeter and board.
+#include "SimulatedBench.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+const QRegularExpression kReading(QStringLiteral("^[+-]\\d\\.\\d+E[+-]\\d{2}$"));
+const QRegularExpression kRowStart(QStringLiteral("^(\\d+)\\t\\1(\\t|$)"));
+
+struct Finished
+{
+    int exitCode = -1;
+    QStringList out; // lines of standard output
+    QString err;
+};
+
+QStringList lines(const QByteArray &bytes)
+{
+    QStringList list = QString::fromLocal8Bit(bytes).split(QLatin1Char('\n'));
+    if (!list.isEmpty() && list.constLast().isEmpty())
+        list.removeLast();
+    return list;
+}
+
+QStringList fileLines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'));
+}
+
+} // namespace
+
+class tst_BenchtestRun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void help_documentsTheOptionsAndExitsZero();
+    void finishedRun_data();
+    void finishedRun();
+    void startInTheSecondOfAnEarlierRun_keepsThatFile();
+    void refusedStart_data();
+    void refusedStart();
+    void stopSignal_data();
+    void stopSignal();
+
+private:
+    QStringList shortRun() const;
+    Finished run(const QStringList &arguments);
+    QStringList resultFiles() const;
+
+    SimulatedBench bench;
+    QTemporaryDir *results = nullptr;
+};
+
+void tst_BenchtestRun::initTestCase()
+{
+    QVERIFY2(bench.start(), qPrintable(bench.error()));
+}
+
+void tst_BenchtestRun::init()
+{
+    bench.clearTranscripts();
+    results = new QTemporaryDir;
+    QVERIFY(results->isValid());
+}
+
+void tst_BenchtestRun::cleanup()
+{
+    delete results;
+    results = nullptr;
+}
+
+// Three steps of two readings, a few milliseconds apart.
+QStringList tst_BenchtestRun::shortRun() const
+{
+    return {"--var1", "3", "--var", "2=10", "--var3", "2", "--var", "4=5"};
+}
+
+Finished tst_BenchtestRun::run(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(BENCHTEST_RUN), arguments);
+    Finished finished;
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit) {
+        process.kill();
+        process.waitForFinished(1000);
+        finished.err = QStringLiteral("did not end by itself");
+        return finished;
+    }
+    finished.exitCode = process.exitCode();
+    finished.out = lines(process.readAllStandardOutput());
+    finished.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return finished;
+}
+
+QStringList tst_BenchtestRun::resultFiles() const
+{
+    QStringList paths;
+    const QDir dir(results->path());
+    for (const QString &name : dir.entryList(QDir::Files))
+        paths << dir.filePath(name);
+    return paths;
+}
+
+void tst_BenchtestRun::help_documentsTheOptionsAndExitsZero()
+{
+    const Finished help = run({"--help"});
+    QCOMPARE(help.exitCode, 0);
+    QCOMPARE(help.err, QString());
+    const QString text = help.out.join('\n');
+    for (const char *option : {"--test", "--dmm", "--serial", "--var1", "--var12", "--var <n>",
+                               "--item", "--tester", "--output", "--verbose", "--single-step"})
+        QVERIFY2(text.contains(QLatin1String(option)), option);
+    QVERIFY(resultFiles().isEmpty());
+}
+
+void tst_BenchtestRun::finishedRun_data()
+{
+    QTest::addColumn<QString>("test");
+    QTest::addColumn<bool>("meterAnswers");
+    QTest::addColumn<bool>("verbose");
+    QTest::addColumn<QString>("setupCommand");
+
+    QTest::newRow("dac") << "dac" << true << false << "CONF:VOLT:DC";
+    QTest::newRow("isink, verbose") << "isink" << true << true << "CONF:CURR:DC";
+    QTest::newRow("meter refuses the connection") << "dac" << false << false << "";
+}
+
+void tst_BenchtestRun::finishedRun()
+{
+    QFETCH(QString, test);
+    QFETCH(bool, meterAnswers);
+    QFETCH(bool, verbose);
+    QFETCH(QString, setupCommand);
+
+    const QString meter = meterAnswers ? bench.meterResource() : bench.refusedResource();
+    QStringList arguments =
+        shortRun() + QStringList{"--test",          test,           "--dmm", meter,      "--serial",
+                                 bench.boardPath(), "--item",       "R7/A",  "--tester", "night",
+                                 "--output",        results->path()};
+    if (verbose)
+        arguments << "--verbose";
+    const Finished finished = run(arguments);
+    QVERIFY2(finished.exitCode == 0, qPrintable(finished.err));
+
+    // One line per completed step with the window's figures, then the file.
+    QCOMPARE(finished.out.size(), 4);
+    QVERIFY2(finished.out[0].startsWith("step 1/3  33%  remaining "), qPrintable(finished.out[0]));
+    QVERIFY2(finished.out[1].startsWith("step 2/3  66%  remaining "), qPrintable(finished.out[1]));
+    QCOMPARE(finished.out[2], QStringLiteral("step 3/3  100%  finished"));
+    QCOMPARE(resultFiles(), QStringList{finished.out[3]});
+    QVERIFY(finished.out[3].startsWith(results->path() + "/[AutoTest][R7_A][night]["));
+
+    const QStringList file = fileLines(finished.out[3]);
+    QCOMPARE(file.size(), 12);
+    QVERIFY(file[0].startsWith(QStringLiteral("测试项: [%1 - ").arg(test.toUpper())));
+    QCOMPARE(file[1], QStringLiteral("测试名: [R7/A]"));
+    QCOMPARE(file[2], QStringLiteral("测试人: [night]"));
+    QCOMPARE(file[5], QStringLiteral("No.\t%1\tDMM1\tDMM2").arg(test.toUpper()));
+    for (int step = 1; step <= 3; ++step) {
+        const QStringList cells = file[5 + step].split('\t');
+        QCOMPARE(cells.size(), 4);
+        QCOMPARE(cells[0], QString::number(step));
+        for (const QString &cell : cells.mid(2)) {
+            if (meterAnswers)
+                QVERIFY2(kReading.match(cell).hasMatch(), qPrintable(cell));
+            else
+                QCOMPARE(cell, QStringLiteral("ERR"));
+        }
+    }
+    QVERIFY(file[10].startsWith(QStringLiteral("完成时间: [")));
+
+    QTRY_COMPARE(bench.boardValues(), QList<qint32>({1, 2, 3}));
+    if (meterAnswers)
+        QVERIFY(bench.meterLines().contains(setupCommand + "\\n"));
+
+    // The window's log only on request, and never on standard output.
+    QCOMPARE(finished.err.contains("UI: Start AutoTest"), verbose);
+    QCOMPARE(finished.err.contains("\"TestThread: 3 / 3\""), verbose);
+    QCOMPARE(finished.err.contains("warning: the multimeter at " + meter + " does not answer"),
+             !meterAnswers);
+}
+
+void tst_BenchtestRun::startInTheSecondOfAnEarlierRun_keepsThatFile()
+{
+    const QString stamp = QDateTime::currentDateTime().toString("yyMMdd hhmmss");
+    const QString earlier = results->filePath("[AutoTest][R7][night][" + stamp + "].txt");
+    QFile file(earlier);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("earlier run\n");
+    file.close();
+
+    const Finished finished =
+        run(shortRun() + QStringList{"--item", "R7", "--tester", "night", "--dmm",
+                                     bench.meterResource(), "--output", results->path()});
+    QVERIFY2(finished.exitCode == 0, qPrintable(finished.err));
+    QCOMPARE(fileLines(earlier), QStringList({"earlier run", ""}));
+    QCOMPARE(resultFiles().size(), 2);
+    QVERIFY(finished.out.constLast() != earlier);
+    QCOMPARE(fileLines(finished.out.constLast()).filter(QStringLiteral("开始时间")).size(), 1);
+}
+
+void tst_BenchtestRun::refusedStart_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("leavesHeadOnlyFile");
+
+    QTest::newRow("serial device path missing")
+        << QStringList{"--serial", "/dev/pts/no-such-board"}
+        << "serial port /dev/pts/no-such-board not found" << false;
+    QTest::newRow("serial port name missing") << QStringList{"--serial", "ttyNoSuchBoard9"}
+                                              << "serial port ttyNoSuchBoard9 not found" << false;
+    QTest::newRow("serial path is no terminal")
+        << QStringList{"--serial", "/dev/null"} << "cannot open serial port /dev/null" << true;
+    QTest::newRow("result folder missing")
+        << QStringList{"--output", "@results@/gone"}
+        << "result folder @results@/gone does not exist" << false;
+    QTest::newRow("single step") << QStringList{"--single-step"}
+                                 << "single-step runs need an operator" << false;
+    QTest::newRow("parameter the window would read as 0")
+        << QStringList{"--var5", "1O"} << "Var_5: '1O' is not a whole number" << false;
+}
+
+void tst_BenchtestRun::refusedStart()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    QFETCH(bool, leavesHeadOnlyFile);
+
+    arguments.replaceInStrings("@results@", results->path());
+    message.replace("@results@", results->path());
+    if (!arguments.contains("--output"))
+        arguments << "--output" << results->path();
+    arguments << "--dmm" << bench.meterResource() << shortRun();
+
+    const Finished finished = run(arguments);
+    QCOMPARE(finished.exitCode, 2);
+    QVERIFY2(finished.err.contains("benchtest-run: " + message), qPrintable(finished.err));
+    QCOMPARE(finished.out, QStringList());
+
+    // A port that cannot be opened is found only by the started run, which
+    // the window stops at once: its file keeps the head block and no row.
+    const QStringList files = resultFiles();
+    QCOMPARE(files.size(), leavesHeadOnlyFile ? 1 : 0);
+    if (leavesHeadOnlyFile) {
+        QVERIFY(finished.err.contains(files.first()));
+        QCOMPARE(fileLines(files.first()).mid(5, 2), QStringList({"No.\tDAC\tDMM1\tDMM2", ""}));
+    }
+    QTest::qWait(50); // frames a run would have sent arrive within this
+    QCOMPARE(bench.boardValues(), QList<qint32>());
+}
+
+void tst_BenchtestRun::stopSignal_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<QString>("name");
+
+    QTest::newRow("Ctrl-C") << int(SIGINT) << "SIGINT";
+    QTest::newRow("SIGTERM") << int(SIGTERM) << "SIGTERM";
+}
+
+void tst_BenchtestRun::stopSignal()
+{
+    QFETCH(int, signalNumber);
+    QFETCH(QString, name);
+
+    QProcess process;
+    process.start(QStringLiteral(BENCHTEST_RUN),
+                  {"--var1", "40", "--var2", "30", "--var3", "2", "--var4", "5", "--dmm",
+                   bench.meterResource(), "--serial", bench.boardPath(), "--output",
+                   results->path(), "--verbose"});
+    QVERIFY(process.waitForStarted(5000));
+    QByteArray out;
+    while (!out.contains("step 2/40")) {
+        QVERIFY2(process.waitForReadyRead(10000), "no progress line");
+        out += process.readAllStandardOutput();
+    }
+    ::kill(pid_t(process.processId()), signalNumber);
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 128 + signalNumber);
+
+    out += process.readAllStandardOutput();
+    const QStringList outLines = lines(out);
+    QCOMPARE(resultFiles(), QStringList{outLines.constLast()});
+    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    // The operator's stop path, then the runner's own word on it.
+    const qsizetype stopAt = err.indexOf("UI: Stop AutoTest\n");
+    QVERIFY2(stopAt >= 0, qPrintable(err));
+    QVERIFY(err.indexOf("TestThread: Deinit Test Enviroment\n") > stopAt);
+    QVERIFY(err.contains("benchtest-run: stopped by " + name + " after "));
+
+    // The file ends where the stop found the run: no completion line, every
+    // step whose value went to the board has its row begun, and no step
+    // reported on standard output is missing from it.
+    const QStringList file = fileLines(outLines.constLast());
+    QVERIFY(!file.join('\n').contains(QStringLiteral("完成时间")));
+    QList<qint32> begun;
+    for (const QString &line : file) {
+        const QRegularExpressionMatch row = kRowStart.match(line);
+        if (row.hasMatch())
+            begun << row.captured(1).toInt();
+    }
+    QVERIFY(begun.size() >= 2 && begun.size() < 40);
+    QTRY_COMPARE(bench.boardValues(), begun);
+    QVERIFY(outLines.size() - 1 <= begun.size());
+}
+
+QTEST_GUILESS_MAIN(tst_BenchtestRun)
+#include "tst_benchtestrun.moc"

@@ -1,0 +1,148 @@
+// The command line of benchtest-run: what it takes, what it refuses and why.
+#include "RunnerOptions.h"
+
+#include <QTest>
+
+class tst_RunnerOptions : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parse_accepts_data();
+    void parse_accepts();
+    void parse_refuses_data();
+    void parse_refuses();
+    void helpText_documentsEveryOption();
+};
+
+namespace {
+
+RunnerOptions parsed(const QStringList &arguments)
+{
+    RunnerOptions options;
+    QString error;
+    if (!RunnerOptions::parse(QStringList{"benchtest-run"} + arguments, &options, &error))
+        qWarning("refused: %s", qPrintable(error));
+    return options;
+}
+
+// The twelve parameter slots as "n=value" for the set ones.
+QStringList setVars(const RunnerOptions &options)
+{
+    QStringList set;
+    for (size_t i = 0; i < options.vars.size(); ++i) {
+        if (options.vars[i])
+            set << QStringLiteral("%1=%2").arg(i + 1).arg(*options.vars[i]);
+    }
+    return set;
+}
+
+} // namespace
+
+void tst_RunnerOptions::parse_accepts_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("isink");
+    QTest::addColumn<QString>("dmm");
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<QStringList>("vars");
+    QTest::addColumn<QString>("output");
+
+    QTest::newRow("nothing: the window's own defaults") << QStringList{} << false << ""
+                                                        << "" << QStringList{} << ".";
+    QTest::newRow("isink in capitals, meter, port path, folder")
+        << QStringList{"--test",   "ISINK",      "--dmm",    "TCPIP0::127.0.0.1::5025::SOCKET",
+                       "--serial", "/dev/pts/3", "--output", "/tmp/out"}
+        << true << "TCPIP0::127.0.0.1::5025::SOCKET"
+        << "/dev/pts/3" << QStringList{} << "/tmp/out";
+    QTest::newRow("numbered and n=value forms together")
+        << QStringList{"--var1", "3", "--var", "2=10", "--var12=-7", "--var", "3=2"} << false << ""
+        << "" << QStringList{"1=3", "2=10", "3=2", "12=-7"} << ".";
+    QTest::newRow("an emptied parameter is the form's empty field")
+        << QStringList{"--var5", ""} << false << ""
+        << "" << QStringList{"5="} << ".";
+    QTest::newRow("64-bit limits")
+        << QStringList{"--var2", "9223372036854775807", "--var", "4=-9223372036854775808"} << false
+        << ""
+        << "" << QStringList{"2=9223372036854775807", "4=-9223372036854775808"} << ".";
+}
+
+void tst_RunnerOptions::parse_accepts()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, isink);
+    QFETCH(QString, dmm);
+    QFETCH(QString, serial);
+    QFETCH(QStringList, vars);
+    QFETCH(QString, output);
+
+    RunnerOptions options;
+    QString error;
+    QVERIFY2(RunnerOptions::parse(QStringList{"benchtest-run"} + arguments, &options, &error),
+             qPrintable(error));
+    QCOMPARE(options.test == RunnerOptions::Test::Isink, isink);
+    QCOMPARE(options.dmmResource, dmm);
+    QCOMPARE(options.serialPort, serial);
+    QCOMPARE(setVars(options), vars);
+    QCOMPARE(options.outputDir, output);
+    QVERIFY(!options.helpRequested);
+}
+
+void tst_RunnerOptions::parse_refuses_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("unknown test") << QStringList{"--test", "adc"} << "--test takes dac or isink";
+    QTest::newRow("single step") << QStringList{"--single-step"}
+                                 << "benchtest-run only runs automatically";
+    QTest::newRow("parameter the window would read as 0")
+        << QStringList{"--var3", "2x"} << "Var_3: '2x' is not a whole number";
+    QTest::newRow("parameter beyond 64 bits")
+        << QStringList{"--var", "2=9223372036854775808"} << "Var_2: '9223372036854775808'";
+    QTest::newRow("no steps") << QStringList{"--var1", "0"} << "must be at least 1";
+    QTest::newRow("negative steps") << QStringList{"--var", "1=-4"} << "must be at least 1";
+    QTest::newRow("empty steps") << QStringList{"--var1", ""} << "must be at least 1";
+    QTest::newRow("parameter 13") << QStringList{"--var", "13=1"} << "N from 1 to 12";
+    QTest::newRow("parameter 0") << QStringList{"--var", "0=1"} << "N from 1 to 12";
+    QTest::newRow("no equals sign") << QStringList{"--var", "2"} << "N from 1 to 12";
+    QTest::newRow("same parameter twice, two forms")
+        << QStringList{"--var2", "1", "--var", "2=5"} << "Var_2 is given more than once";
+    QTest::newRow("same parameter twice, n=value")
+        << QStringList{"--var", "4=1", "--var", "4=1"} << "Var_4 is given more than once";
+    QTest::newRow("same option twice")
+        << QStringList{"--dmm", "A", "--dmm", "B"} << "--dmm is given more than once";
+    QTest::newRow("empty serial port") << QStringList{"--serial", ""} << "--serial needs a value";
+    QTest::newRow("empty folder") << QStringList{"--output="} << "--output needs a value";
+    QTest::newRow("stray argument") << QStringList{"dac"} << "unexpected argument 'dac'";
+    QTest::newRow("unknown option") << QStringList{"--steps", "3"} << "Unknown option 'steps'";
+    QTest::newRow("missing value") << QStringList{"--tester"} << "Missing value after '--tester'";
+}
+
+void tst_RunnerOptions::parse_refuses()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+
+    RunnerOptions options;
+    QString error;
+    QVERIFY(!RunnerOptions::parse(QStringList{"benchtest-run"} + arguments, &options, &error));
+    QVERIFY2(error.contains(message), qPrintable(error));
+}
+
+void tst_RunnerOptions::helpText_documentsEveryOption()
+{
+    QVERIFY(parsed({"--help"}).helpRequested);
+    QVERIFY(parsed({"-h", "--var1", "bad"}).helpRequested);
+
+    const QString help = RunnerOptions::helpText();
+    for (const char *option :
+         {"--test dac|isink", "--dmm <resource>", "--serial <port>", "--var1 <value>",
+          "--var12 <value>", "--var <n>=<value>", "--item <text>", "--tester <name>",
+          "--output <dir>", "--verbose", "--help", "--single-step", "130", "143"})
+        QVERIFY2(help.contains(QLatin1String(option)), option);
+    QVERIFY(help.contains(QLatin1String("are not supported")));
+}
+
+QTEST_APPLESS_MAIN(tst_RunnerOptions)
+#include "tst_runneroptions.moc"
