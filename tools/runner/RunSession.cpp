@@ -57,7 +57,9 @@ int RunSession::exec()
                                 "its readings are recorded as ERR")
                      .arg(runner.meterAddress()));
         printer.show(runner.progress());
-        QCoreApplication::exec();
+        // A run that already ended cannot end the loop any more.
+        if (runner.outcome() == HeadlessRunner::Outcome::Running)
+            QCoreApplication::exec();
     }
     printer.finish();
     RunLog::setLineGuard({}, {});
