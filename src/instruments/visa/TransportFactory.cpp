@@ -1,7 +1,10 @@
 #include "TransportFactory.h"
 
+#include "GpibTransport.h"
 #include "InstrumentSession.h"
+#include "SerialTransport.h"
 #include "SocketTransport.h"
+#include "UsbtmcTransport.h"
 #include "Vxi11Transport.h"
 
 namespace visa {
@@ -28,9 +31,29 @@ ViStatus TransportFactory::open(const ResourceName &name, ViUInt32 openTimeoutMs
     }
     case ResourceName::Kind::Hislip:
         return VI_ERROR_NSUP_OPER; // not implemented yet
-    default:
-        return VI_ERROR_NSUP_OPER;
+    case ResourceName::Kind::UsbTmc: {
+        auto usb = std::make_unique<UsbtmcTransport>();
+        const ViStatus status = usb->open(name);
+        if (status == VI_SUCCESS)
+            transport = std::move(usb);
+        return status;
     }
+    case ResourceName::Kind::Gpib: {
+        auto gpib = std::make_unique<GpibTransport>();
+        const ViStatus status = gpib->open(name, InstrumentSession::DefaultTimeoutMs);
+        if (status == VI_SUCCESS)
+            transport = std::move(gpib);
+        return status;
+    }
+    case ResourceName::Kind::Asrl: {
+        auto serial = std::make_unique<SerialTransport>();
+        const ViStatus status = serial->open(name.devicePath);
+        if (status == VI_SUCCESS)
+            transport = std::move(serial);
+        return status;
+    }
+    }
+    return VI_ERROR_NSUP_OPER;
 }
 
 } // namespace visa

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "ResourceName.h"
+#include "Transport.h"
+
+namespace visa {
+
+class GpibLibrary;
+
+// GPIB INSTR resources through linux-gpib, loaded at run time: EOI marks
+// END both ways, the termination character is the EOS byte, and the
+// session timeout is rounded up to linux-gpib's fixed steps.
+class GpibTransport : public Transport
+{
+public:
+    ~GpibTransport() override;
+
+    ViStatus open(const ResourceName &name, ViUInt32 timeoutMs);
+
+    ViStatus write(const ViByte *data, std::size_t count, const IoSettings &settings,
+                   const Deadline &deadline, std::size_t &written) override;
+    ViStatus receive(InputBuffer &in, std::size_t wanted, const IoSettings &settings,
+                     const Deadline &deadline) override;
+
+private:
+    void setTimeout(const Deadline &deadline);
+    ViStatus statusAfterError() const;
+
+    const GpibLibrary *library = nullptr;
+    int device = -1;
+};
+
+} // namespace visa

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "Transport.h"
+
+#include <string>
+
+namespace visa {
+
+// ASRL resources: a serial port through termios, 9600 baud 8N1 without flow
+// control unless the session's serial attributes say otherwise. Reads end
+// at the termination character (VI_ATTR_ASRL_END_IN), which is '\n' by
+// default.
+class SerialTransport : public Transport
+{
+public:
+    ~SerialTransport() override;
+
+    ViStatus open(const std::string &devicePath);
+
+    ViStatus write(const ViByte *data, std::size_t count, const IoSettings &settings,
+                   const Deadline &deadline, std::size_t &written) override;
+    ViStatus receive(InputBuffer &in, std::size_t wanted, const IoSettings &settings,
+                     const Deadline &deadline) override;
+    int endCharacter(const IoSettings &settings) const override;
+    ViStatus setAttribute(ViAttr attribute, ViAttrState value) override;
+    ViStatus getAttribute(ViAttr attribute, ViAttrState &value) const override;
+
+private:
+    struct LineSettings
+    {
+        ViUInt32 baud = 9600;
+        ViUInt16 dataBits = 8;
+        ViUInt16 parity = VI_ASRL_PAR_NONE;
+        ViUInt16 stopBits = VI_ASRL_STOP_ONE;
+        ViUInt16 flowControl = VI_ASRL_FLOW_NONE;
+    };
+
+    // Applies `wanted` to the port; on failure the port keeps its old settings.
+    ViStatus apply(const LineSettings &wanted);
+
+    int fd = -1;
+    LineSettings line;
+    ViUInt16 endIn = VI_ASRL_END_TERMCHAR;
+};
+
+} // namespace visa

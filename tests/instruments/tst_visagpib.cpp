@@ -1,0 +1,208 @@
+// GPIB through a stand-in libgpib loaded with dlopen, as linux-gpib would be.
+
+#include "visa/LibraryConfig.h"
+#include "visa/visa.h"
+
+#include <QFile>
+#include <QTemporaryFile>
+#include <QtTest>
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+namespace {
+
+class OpenSession
+{
+public:
+    explicit OpenSession(const char *resource)
+    {
+        viOpenDefaultRM(&rm);
+        status = viOpen(rm, resource, VI_NULL, 2000, &vi);
+    }
+    ~OpenSession()
+    {
+        viClose(vi);
+        viClose(rm);
+    }
+    ViStatus write(const QByteArray &bytes)
+    {
+        return viWrite(vi, reinterpret_cast<ViConstBuf>(bytes.constData()), ViUInt32(bytes.size()),
+                       nullptr);
+    }
+    QPair<ViStatus, QByteArray> read(ViUInt32 count = 200)
+    {
+        QByteArray buffer(int(count), '\0');
+        ViUInt32 returned = 0;
+        const ViStatus result =
+            viRead(vi, reinterpret_cast<ViPBuf>(buffer.data()), count, &returned);
+        return {result, buffer.left(int(returned))};
+    }
+    ViSession rm = VI_NULL;
+    ViSession vi = VI_NULL;
+    ViStatus status = VI_SUCCESS;
+};
+
+using Read = QPair<ViStatus, QByteArray>;
+
+template <typename Function> Function stubFunction(const char *name)
+{
+    void *handle = ::dlopen(GPIB_STUB, RTLD_NOW | RTLD_NOLOAD);
+    return handle ? reinterpret_cast<Function>(::dlsym(handle, name)) : nullptr;
+}
+
+int lastTimeout()
+{
+    return stubFunction<int (*)()>("stub_last_timeout")();
+}
+
+} // namespace
+
+class VisaGpibTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void queryAnswersAtEoi();
+    void readEndRules_data();
+    void readEndRules();
+    void timeoutRoundedUpToSteps_data();
+    void timeoutRoundedUpToSteps();
+    void secondaryAddress();
+    void noListener_and_noBoard();
+    void closeTakesDeviceOffline();
+    void libraryMissing_saysWhatToInstall();
+};
+
+void VisaGpibTest::initTestCase()
+{
+    visa::LibraryConfig::setGpibLibrary(GPIB_STUB);
+}
+
+void VisaGpibTest::queryAnswersAtEoi()
+{
+    OpenSession session("GPIB0::5::INSTR");
+    QCOMPARE(session.status, VI_SUCCESS);
+    QCOMPARE(session.write("*IDN?\n"), VI_SUCCESS);
+    QCOMPARE(session.read(), Read(VI_SUCCESS, "STUB,GPIB,5,1.0\n"));
+    QCOMPARE(stubFunction<int (*)()>("stub_last_eot")(), 1); // EOI with the last byte
+    QVERIFY(QByteArray(stubFunction<const char *(*)()>("stub_written")()).endsWith("*IDN?\n"));
+}
+
+void VisaGpibTest::readEndRules_data()
+{
+    QTest::addColumn<int>("termChar");
+    QTest::addColumn<uint>("count");
+    QTest::addColumn<QList<Read>>("reads");
+    QTest::newRow("count reached") << -1 << 6u
+                                   << QList<Read>{{VI_SUCCESS_MAX_CNT, "STUB,G"},
+                                                  {VI_SUCCESS_MAX_CNT, "PIB,5,"},
+                                                  {VI_SUCCESS, "1.0\n"},
+                                                  {VI_ERROR_TMO, ""}};
+    QTest::newRow("termination character") << int(',') << 200u
+                                           << QList<Read>{{VI_SUCCESS_TERM_CHAR, "STUB,"},
+                                                          {VI_SUCCESS_TERM_CHAR, "GPIB,"},
+                                                          {VI_SUCCESS_TERM_CHAR, "5,"},
+                                                          {VI_SUCCESS, "1.0\n"}};
+}
+
+void VisaGpibTest::readEndRules()
+{
+    QFETCH(int, termChar);
+    QFETCH(uint, count);
+    QFETCH(QList<Read>, reads);
+    OpenSession session("GPIB0::5::INSTR");
+    QCOMPARE(session.status, VI_SUCCESS);
+    if (termChar >= 0) {
+        QCOMPARE(viSetAttribute(session.vi, VI_ATTR_TERMCHAR, ViAttrState(termChar)), VI_SUCCESS);
+        QCOMPARE(viSetAttribute(session.vi, VI_ATTR_TERMCHAR_EN, VI_TRUE), VI_SUCCESS);
+    }
+    QCOMPARE(session.write("*IDN?\n"), VI_SUCCESS);
+    for (const Read &expected : reads)
+        QCOMPARE(session.read(count), expected);
+}
+
+void VisaGpibTest::timeoutRoundedUpToSteps_data()
+{
+    QTest::addColumn<uint>("timeoutMs");
+    QTest::addColumn<int>("code");
+    QTest::newRow("default 2 s: T3s") << 2000u << 12;
+    QTest::newRow("1 s exactly: T1s") << 1000u << 11;
+    QTest::newRow("just over 1 s: T3s") << 1001u << 12;
+    QTest::newRow("150 ms: T300ms") << 150u << 10;
+    QTest::newRow("3 ms: T3ms") << 3u << 6;
+    QTest::newRow("immediate: shortest step") << 0u << 1;
+    QTest::newRow("beyond the longest: T1000s") << 5000000u << 17;
+    QTest::newRow("infinite: TNONE") << uint(VI_TMO_INFINITE) << 0;
+}
+
+void VisaGpibTest::timeoutRoundedUpToSteps()
+{
+    QFETCH(uint, timeoutMs);
+    QFETCH(int, code);
+    OpenSession session("GPIB0::5::INSTR");
+    QCOMPARE(session.status, VI_SUCCESS);
+    QCOMPARE(lastTimeout(), 12); // opened with the default 2 s
+    QCOMPARE(viSetAttribute(session.vi, VI_ATTR_TMO_VALUE, timeoutMs), VI_SUCCESS);
+    QCOMPARE(session.write("*CLS\n"), VI_SUCCESS);
+    // The time left is handed down: allow one step less for time already spent.
+    QVERIFY2(lastTimeout() == code || (code > 1 && lastTimeout() == code - 1 && timeoutMs != 1000),
+             qPrintable(QString::number(lastTimeout())));
+}
+
+void VisaGpibTest::secondaryAddress()
+{
+    OpenSession session("GPIB0::5::3::INSTR");
+    QCOMPARE(session.status, VI_SUCCESS);
+    QCOMPARE(stubFunction<int (*)()>("stub_last_sad")(), 0x63);
+    ViUInt16 address = 0;
+    QCOMPARE(viGetAttribute(session.vi, VI_ATTR_GPIB_SECONDARY_ADDR, &address), VI_SUCCESS);
+    QCOMPARE(address, ViUInt16(3));
+    OpenSession primaryOnly("GPIB0::5::INSTR");
+    QCOMPARE(stubFunction<int (*)()>("stub_last_sad")(), 0);
+}
+
+void VisaGpibTest::noListener_and_noBoard()
+{
+    OpenSession absent("GPIB0::7::INSTR");
+    QCOMPARE(absent.status, VI_SUCCESS); // GPIB cannot tell before talking
+    QCOMPARE(absent.write("*IDN?\n"), VI_ERROR_NLISTENERS);
+    OpenSession noBoard("GPIB1::5::INSTR");
+    QCOMPARE(noBoard.status, VI_ERROR_RSRC_NFOUND);
+}
+
+void VisaGpibTest::closeTakesDeviceOffline()
+{
+    const int before = stubFunction<int (*)()>("stub_offline_calls")();
+    {
+        OpenSession session("GPIB0::5::INSTR");
+        QCOMPARE(session.status, VI_SUCCESS);
+    }
+    QCOMPARE(stubFunction<int (*)()>("stub_offline_calls")(), before + 1);
+}
+
+void VisaGpibTest::libraryMissing_saysWhatToInstall()
+{
+    visa::LibraryConfig::setGpibLibrary("/nonexistent/libgpib.so.0");
+    // Catch what the library says on standard error.
+    QTemporaryFile capture;
+    QVERIFY(capture.open());
+    const int savedError = ::dup(STDERR_FILENO);
+    ::dup2(capture.handle(), STDERR_FILENO);
+    OpenSession session("GPIB0::5::INSTR");
+    ::dup2(savedError, STDERR_FILENO);
+    ::close(savedError);
+    visa::LibraryConfig::setGpibLibrary(GPIB_STUB);
+
+    QCOMPARE(session.status, VI_ERROR_LIBRARY_NFOUND);
+    QCOMPARE(session.vi, ViSession(VI_NULL));
+    QFile file(capture.fileName());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString message = QString::fromUtf8(file.readAll());
+    QVERIFY2(message.contains("linux-gpib") && message.contains("/nonexistent/libgpib.so.0"),
+             qPrintable(message));
+}
+
+QTEST_APPLESS_MAIN(VisaGpibTest)
+#include "tst_visagpib.moc"
