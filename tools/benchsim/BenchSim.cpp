@@ -5,6 +5,7 @@
 #include "RawSocketServer.h"
 #include "SimMultimeter.h"
 #include "SimSupply.h"
+#include "SimulatedBoard.h"
 #include "Vxi11Server.h"
 
 #include <QStringList>
@@ -15,6 +16,7 @@ BenchSim::~BenchSim()
 {
     // Servers first: they use the front ends and instruments held below.
     delete portMapper;
+    boardLink.remove();
     for (Served *served : {&dmmServed, &pwrServed}) {
         delete served->socketServer;
         delete served->vxi11Server;
@@ -53,8 +55,17 @@ bool BenchSim::start(const BenchSimOptions &options, QString &error)
     reading.setValue(options.reading);
     dvmReading.setValue(options.dvmReading);
 
+    if (options.serveBoard && !startBoard(options, error))
+        return false;
+
     if (options.serveDmm) {
-        dmm = std::make_unique<SimMultimeter>(reading);
+        // With the board, the meter measures what the board's output does.
+        if (boardReading) {
+            dmm = std::make_unique<SimMultimeter>(*boardReading);
+            boardReading->measureWith(dmm.get());
+        } else {
+            dmm = std::make_unique<SimMultimeter>(reading);
+        }
         dmmServed.frontEnd =
             std::make_unique<InstrumentFrontEnd>("dmm", *dmm, *transcript, options.dmmFault);
         if (!serve(dmmServed, options.dmmPort, options.dmmVxi11Port, error))
@@ -82,6 +93,28 @@ bool BenchSim::start(const BenchSimOptions &options, QString &error)
     return true;
 }
 
+bool BenchSim::startBoard(const BenchSimOptions &options, QString &error)
+{
+    board = std::make_unique<SimulatedBoard>();
+    if (!board->start(&error))
+        return false;
+    connect(board.get(), &SimulatedBoard::valueReceived, this, [this](qint32 value) {
+        transcript->record("board", "value " + QByteArray::number(value));
+    });
+    connect(board.get(), &SimulatedBoard::badFrameReceived, this, [this](const QByteArray &bytes) {
+        transcript->record("board", "bad " + bytes.toHex(' '));
+    });
+    boardPath = board->devicePath();
+    if (!options.boardLink.isEmpty()) {
+        if (!boardLink.create(options.boardLink, board->devicePath(), &error))
+            return false;
+        boardPath = options.boardLink;
+    }
+    boardReading = std::make_unique<BoardFollowingReading>(
+        *board, options.output, options.voltageNoise, options.currentNoise, options.seed);
+    return true;
+}
+
 QString BenchSim::addressLine() const
 {
     QStringList fields{"BENCHSIM"};
@@ -98,5 +131,7 @@ QString BenchSim::addressLine() const
     add("pwr", pwrServed);
     if (portMapper != nullptr)
         fields << QString("portmapper=%1").arg(portMapper->port());
+    if (board)
+        fields << "board=" + boardPath;
     return fields.join(' ');
 }

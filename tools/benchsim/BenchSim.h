@@ -1,6 +1,8 @@
 #pragma once
 
 #include "BenchSimOptions.h"
+#include "BoardFollowingReading.h"
+#include "DeviceLink.h"
 #include "FixedReading.h"
 #include "Transcript.h"
 
@@ -14,6 +16,7 @@ class PortMapperServer;
 class RawSocketServer;
 class SimMultimeter;
 class SimSupply;
+class SimulatedBoard;
 class Vxi11Server;
 
 // The simulated instruments and their servers, as the options ask.
@@ -28,10 +31,11 @@ public:
     // Opens the transcript and starts every server; false with a message
     // when one cannot listen.
     bool start(const BenchSimOptions &options, QString &error);
-    // "BENCHSIM dmm=... dmm-vxi11=... pwr=... pwr-vxi11=... [portmapper=...]"
+    // "BENCHSIM dmm=... dmm-vxi11=... pwr=... pwr-vxi11=... [portmapper=...] [board=...]"
     QString addressLine() const;
 
     SimMultimeter *multimeter() const { return dmm.get(); }
+    SimulatedBoard *simulatedBoard() const { return board.get(); }
     FixedReading &meterReading() { return reading; }
 
 private:
@@ -43,10 +47,15 @@ private:
     };
 
     bool serve(Served &served, quint16 socketPort, quint16 vxi11Port, QString &error);
+    bool startBoard(const BenchSimOptions &options, QString &error);
 
     std::unique_ptr<Transcript> transcript;
     FixedReading reading;
     FixedReading dvmReading;
+    std::unique_ptr<SimulatedBoard> board;
+    std::unique_ptr<BoardFollowingReading> boardReading;
+    DeviceLink boardLink;
+    QString boardPath;
     std::unique_ptr<SimMultimeter> dmm;
     std::unique_ptr<SimSupply> pwr;
     Served dmmServed;

@@ -6,19 +6,27 @@ namespace {
 
 const char *description =
     "Simulated bench instruments on 127.0.0.1: a multimeter (dmm) and a dual-output\n"
-    "power supply (pwr), each served as a raw SOCKET resource and over VXI-11.\n"
+    "power supply (pwr), each served as a raw SOCKET resource and over VXI-11, and\n"
+    "with --board the board under test on a pseudo-terminal (115200 8N1, 5-byte\n"
+    "value frames). With the board, every meter reading is the output the board's\n"
+    "last value produces: for DC voltage (after CONF:VOLT:DC) offset + gain x code\n"
+    "+ bow x 4x(1-x) with x = code / full-scale, stuck codes repeating the code\n"
+    "below; for DC current (after CONF:CURR:DC) sink-offset + sink-gain x code;\n"
+    "plus seeded Gaussian noise.\n"
     "\n"
     "Once every server listens, one line goes to standard output:\n"
     "  BENCHSIM dmm=<resource> dmm-vxi11=<resource> pwr=<resource> pwr-vxi11=<resource>"
-    " [portmapper=<port>]\n"
+    " [portmapper=<port>] [board=<device path>]\n"
     "Keys appear only for what is served, in that order, separated by single blanks, e.g.\n"
     "  BENCHSIM dmm=TCPIP0::127.0.0.1::40001::SOCKET"
     " dmm-vxi11=TCPIP0::127.0.0.1,40002::inst0::INSTR\n"
     "Port 0 (the default everywhere) picks a free port; the line says which.\n"
     "\n"
     "Fault modes: none, silent, slow[:MS], disconnect[:N], nul, long, garbage.\n"
+    "slow:MS is also the way to give the meter a response delay.\n"
     "The transcript gets one line per received line: the key (dmm or pwr), a blank,\n"
-    "and the bytes with C escapes (\\n, \\r, \\t, \\\\, \\xHH).\n"
+    "and the bytes with C escapes (\\n, \\r, \\t, \\\\, \\xHH); the board's lines read\n"
+    "\"board value N\" and \"board bad <hex bytes>\".\n"
     "SIGTERM or SIGINT stops the program cleanly (exit code 0).";
 
 bool portValue(const QCommandLineParser &parser, const QString &name, quint16 &port, QString &error)
@@ -80,6 +88,18 @@ bool BenchSimOptions::parse(const QStringList &arguments, BenchSimOptions &optio
         {"pwr-fault", "Fault mode of the power supply.", "mode"},
         {"reading", "Value of every multimeter reading (default 1.23456789).", "value"},
         {"dvm-reading", "Value of the supply's voltmeter input (default 0).", "value"},
+        {"board", "Serve the board under test on a pseudo-terminal too."},
+        {"board-link", "Make <path> a symbolic link to the board's device.", "path"},
+        {"gain", "DAC output per code in volts (default 0.001).", "volts"},
+        {"offset", "DAC output at code 0 in volts (default 0).", "volts"},
+        {"bow", "Peak integral non-linearity at mid-scale in volts (default 0).", "volts"},
+        {"full-scale", "Codes the bow spans (default 4096).", "codes"},
+        {"missing-codes", "Comma-separated codes stuck at the code below.", "list"},
+        {"sink-gain", "Sink current per code in amperes (default 1e-6).", "amperes"},
+        {"sink-offset", "Sink current at code 0 in amperes (default 0).", "amperes"},
+        {"noise", "Voltage noise, volts rms (default 0).", "volts"},
+        {"current-noise", "Current noise, amperes rms (default 0).", "amperes"},
+        {"seed", "Seed of the noise (default 1): equal seeds give equal runs.", "n"},
     });
     if (!parser.parse(arguments)) {
         error = parser.errorText();
@@ -109,8 +129,46 @@ bool BenchSimOptions::parse(const QStringList &arguments, BenchSimOptions &optio
         !numberValue(parser, "reading", parsed.reading, error) ||
         !numberValue(parser, "dvm-reading", parsed.dvmReading, error) ||
         !faultValue(parser, "dmm-fault", parsed.dmmFault, error) ||
-        !faultValue(parser, "pwr-fault", parsed.pwrFault, error))
+        !faultValue(parser, "pwr-fault", parsed.pwrFault, error) ||
+        !numberValue(parser, "gain", parsed.output.gain, error) ||
+        !numberValue(parser, "offset", parsed.output.offset, error) ||
+        !numberValue(parser, "bow", parsed.output.bow, error) ||
+        !numberValue(parser, "sink-gain", parsed.output.sinkGain, error) ||
+        !numberValue(parser, "sink-offset", parsed.output.sinkOffset, error) ||
+        !numberValue(parser, "noise", parsed.voltageNoise, error) ||
+        !numberValue(parser, "current-noise", parsed.currentNoise, error))
         return false;
+
+    parsed.serveBoard = parser.isSet("board") || parser.isSet("board-link");
+    parsed.boardLink = parser.value("board-link");
+    if (parser.isSet("full-scale")) {
+        bool ok = false;
+        parsed.output.fullScale = parser.value("full-scale").toLongLong(&ok);
+        if (!ok || parsed.output.fullScale <= 0) {
+            error = "--full-scale needs a positive number of codes";
+            return false;
+        }
+    }
+    if (parser.isSet("seed")) {
+        bool ok = false;
+        parsed.seed = parser.value("seed").toUInt(&ok);
+        if (!ok) {
+            error = "--seed needs a whole number from 0 to 4294967295";
+            return false;
+        }
+    }
+    for (const QString &code : parser.value("missing-codes").split(',', Qt::SkipEmptyParts)) {
+        bool ok = false;
+        parsed.output.missingCodes.insert(code.trimmed().toLongLong(&ok));
+        if (!ok) {
+            error = "--missing-codes needs comma-separated whole numbers";
+            return false;
+        }
+    }
+    if (parsed.voltageNoise < 0 || parsed.currentNoise < 0) {
+        error = "noise must not be negative";
+        return false;
+    }
 
     parsed.portMapperTarget = parser.value("portmapper-target");
     if (parsed.portMapperTarget.isEmpty())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FaultMode.h"
+#include "OutputModel.h"
 
 #include <QString>
 #include <QStringList>
@@ -23,6 +24,15 @@ struct BenchSimOptions
     FaultMode pwrFault;
     double reading = 1.23456789;
     double dvmReading = 0.0;
+
+    // The simulated board on a pseudo-terminal; with it the meter measures
+    // the board's output instead of the fixed reading.
+    bool serveBoard = false;
+    QString boardLink; // a symbolic link to the board's device, made and removed by us
+    OutputModel output;
+    double voltageNoise = 0.0; // volts rms
+    double currentNoise = 0.0; // amperes rms
+    quint32 seed = 1;
 
     // False with a message in `error` for a bad command line; `helpShown`
     // is set when --help was asked for (the text is in `error` then).
