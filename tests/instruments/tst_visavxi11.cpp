@@ -3,6 +3,7 @@
 // timeouts and lost connections.
 
 #include "BenchSimProcess.h"
+#include "ScriptedPeer.h"
 #include "visa/LibraryConfig.h"
 #include "visa/SessionTable.h"
 #include "visa/visa.h"
@@ -83,6 +84,8 @@ private slots:
     void slowInstrument_answersWithinTimeout();
     void disconnect_failsAtOnce();
     void simulatorGone_connectionLost();
+    void brokenServer_failsCleanly_data();
+    void brokenServer_failsCleanly();
 };
 
 void VisaVxi11Test::cleanup()
@@ -274,6 +277,29 @@ void VisaVxi11Test::simulatorGone_connectionLost()
     const ViStatus status = session.write("*IDN?\n");
     QVERIFY(status == VI_ERROR_CONN_LOST || session.read().first == VI_ERROR_CONN_LOST);
     QVERIFY(clock.elapsed() < 1000);
+}
+
+void VisaVxi11Test::brokenServer_failsCleanly_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::newRow("record longer than any reply") << QByteArray("\xFF\xFF\xFF\xFF garbage");
+    QTest::newRow("text, then hang up") << QByteArray("HELLO\n");
+    QTest::newRow("half a record, then hang up") << QByteArray("\x80\x00\x00\x40\x42\x00");
+}
+
+void VisaVxi11Test::brokenServer_failsCleanly()
+{
+    QFETCH(QByteArray, answer);
+    ScriptedPeer peer;
+    peer.awaitBytes(4).send(answer).pause(20).close().start();
+    const std::size_t before = visa::SessionTable::instance().openCount();
+    QElapsedTimer clock;
+    clock.start();
+    OpenSession session(QString("TCPIP0::127.0.0.1,%1::inst0::INSTR").arg(peer.port()));
+    QVERIFY(session.status < VI_SUCCESS);
+    QCOMPARE(session.vi, ViSession(VI_NULL));
+    QVERIFY(clock.elapsed() < 1000);
+    QCOMPARE(visa::SessionTable::instance().openCount(), before + 1); // the manager only
 }
 
 QTEST_GUILESS_MAIN(VisaVxi11Test)
