@@ -177,7 +177,8 @@ void DriversOnSimTest::dmm_silentOverVxi11_commFailedAfterDefaultTimeout()
     QCOMPARE(dmm.Connect(), false);
     const qint64 elapsed = clock.elapsed();
     QVERIFY2(elapsed >= 1900 && elapsed < 3500, qPrintable(QString::number(elapsed)));
-    QCOMPARE(log.lines().value(1), QString("DMM_34461A: Comm Failed"));
+    QCOMPARE(log.lines().value(0), "\"DMM_34461A: Connect [" + sim.address("dmm-vxi11") + "]\"");
+    QCOMPARE(log.lines().last(), QString("DMM_34461A: Comm Failed"));
     QVERIFY(!TestContext.dmm.connected);
     QCOMPARE(sim.transcript("dmm"), QStringList({"*IDN?\\n"}));
 }
