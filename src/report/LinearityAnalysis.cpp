@@ -1,5 +1,6 @@
 #include "LinearityAnalysis.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -91,20 +92,36 @@ LinearityResult LinearityAnalysis::analyse(const QVector<StepStats> &steps, cons
     const LineFit &fit = result.leastSquares.line;
     result.noiseLsb = fit.valid && fit.gain != 0 ? result.noise / std::fabs(fit.gain) : kNaN;
 
+    result.dnlStdError.fill(kNaN, steps.size());
     if (points.size() < 2)
         return result;
     // The direction the output should move in; an increasing output when the fit is flat.
     const double direction = fit.valid && fit.gain < 0 ? -1.0 : 1.0;
+    // Unknown noise (no repeated readings) leaves the exact rule.
+    const double sigma = std::isnan(result.noise) ? 0.0 : result.noise;
     const StepStats *previous = nullptr;
-    for (const StepStats &step : steps) {
+    for (qsizetype i = 0; i < steps.size(); ++i) {
+        const StepStats &step = steps.at(i);
         if (!step.hasData())
             continue;
         if (previous) {
             const double rise = (step.mean - previous->mean) * direction;
             if (rise < 0)
                 result.nonMonotonicCodes.append(step.code);
-            if (previous->code == step.code - 1 && rise <= 0)
-                result.missingCodes.append(step.code);
+            if (previous->code == step.code - 1) {
+                // DNL(k) <= -1 + 3 se(k) is rise <= 3 x the step's standard error, in
+                // output units, so a flat output with no LSB is judged the same way.
+                const double stepError =
+                    sigma * std::sqrt(1.0 / step.count + 1.0 / previous->count);
+                if (fit.gain != 0 && !std::isnan(result.noise))
+                    result.dnlStdError[i] = stepError / std::fabs(fit.gain);
+                // Float residue of two means of equal readings is no step.
+                const double tolerance =
+                    1e-9 * std::fabs(fit.gain) +
+                    1e-14 * std::max(std::fabs(step.mean), std::fabs(previous->mean));
+                if (rise <= kMissingCodeSigmas * stepError + tolerance)
+                    result.missingCodes.append(step.code);
+            }
         }
         previous = &step;
     }

@@ -47,6 +47,9 @@ struct LinearityResult
     std::optional<bool> monotonic; // unknown with fewer than two codes with data
     QVector<qint64> nonMonotonicCodes;
     QVector<qint64> missingCodes;
+    // Standard error of the least-squares DNL from the noise, in its LSB, per step; NaN
+    // where DNL is undefined or the noise unknown.
+    QVector<double> dnlStdError;
     int validReadings = 0;
     int errReadings = 0;
     int invalidReadings = 0;
@@ -59,13 +62,19 @@ struct LinearityResult
 // Linearity figures of a sweep from its per-code statistics (steps in ascending code order):
 //   INL(k) = (mean(k) - fit(k)) / gain
 //   DNL(k) = (mean(k) - mean(k-1)) / gain - 1, defined when codes k and k-1 both have data
-//   missing code: DNL(k) <= -1 against the least-squares gain
+//   missing code: DNL(k) <= -1 + 3 se(k) against the least-squares gain, where
+//   se(k) = noise * sqrt(1/n(k) + 1/n(k-1)) / |gain| is the standard error the noise
+//   gives DNL(k); a stuck code measured with noise reads as -1 +- se. Without noise
+//   (or noise unknown) this is DNL(k) <= -1, with a float tolerance of 1e-9 LSB.
 //   non-monotonic: the mean moves against the least-squares gain's direction from the
 //   previous code that has data
 //   noise: sqrt(sum((n-1) s^2) / sum(n-1)) over steps with n >= 2 readings
 class LinearityAnalysis
 {
 public:
+    // How many standard errors of DNL above -1 still count as a stuck code.
+    static constexpr double kMissingCodeSigmas = 3.0;
+
     [[nodiscard]] static LinearityResult analyse(const QVector<StepStats> &steps,
                                                  const IdealLine &ideal);
 };

@@ -88,6 +88,7 @@ QJsonObject report(const LinearityReport &rep, const QStringList &plots)
             {QStringLiteral("inlEndPoint"), number(r.endPoint.inl.at(i))},
             {QStringLiteral("dnlLeastSquares"), number(r.leastSquares.dnl.at(i))},
             {QStringLiteral("dnlEndPoint"), number(r.endPoint.dnl.at(i))},
+            {QStringLiteral("dnlStdError"), number(r.dnlStdError.at(i))},
         });
     }
 

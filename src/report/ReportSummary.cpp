@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -86,6 +87,30 @@ QString extremeLine(const QString &name, const Extreme &extreme)
            QStringLiteral("max %1 LSB at code %2\n").arg(lsb(extreme.value)).arg(extreme.code);
 }
 
+// With noise, a code counts as missing up to a few standard errors above DNL -1; says how far.
+QString missingCodeLimit(const LinearityResult &r)
+{
+    double least = 0;
+    double most = 0;
+    bool any = false;
+    for (double se : r.dnlStdError) {
+        if (std::isnan(se))
+            continue;
+        least = any ? std::min(least, se) : se;
+        most = any ? std::max(most, se) : se;
+        any = true;
+    }
+    if (!any || most == 0)
+        return QString();
+    QString range = lsb(most, false);
+    if (lsb(least, false) != range)
+        range = lsb(least, false) + QStringLiteral(" to ") + range;
+    return field(QStringLiteral("Missing-code limit")) +
+           QStringLiteral("DNL <= -1 + %1 se, se %2 LSB from the noise\n")
+               .arg(LinearityAnalysis::kMissingCodeSigmas)
+               .arg(range);
+}
+
 } // namespace
 
 QString ReportSummary::number(double value)
@@ -148,6 +173,7 @@ QString ReportSummary::text(const LinearityReport &report, const IdealLine &idea
                                        codeList(r.nonMonotonicCodes);
     text += field(QStringLiteral("Monotonic")) + monotonic + QLatin1Char('\n');
     text += field(QStringLiteral("Missing codes")) + codeList(r.missingCodes) + QLatin1Char('\n');
+    text += missingCodeLimit(r);
     if (std::isnan(r.noise)) {
         text += QStringLiteral("  Noise:               - (no step with two or more readings)\n");
     } else {

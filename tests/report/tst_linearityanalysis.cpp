@@ -55,6 +55,18 @@ ResultRun sweep(const QVector<double> &outputs, const QString &quantity = QStrin
     return run;
 }
 
+// A run whose code k (from 1) carries the readings levels[k - 1] + each of `spreads`.
+ResultRun spreadSweep(const QVector<double> &levels, const QVector<double> &spreads)
+{
+    ResultRun run = sweep(levels);
+    for (qsizetype i = 0; i < levels.size(); ++i) {
+        run.rows[i].readings.clear();
+        for (double spread : spreads)
+            run.rows[i].readings.append(QString::number(levels.at(i) + spread, 'g', 17));
+    }
+    return run;
+}
+
 ResultFile memoryFile(const QList<ResultRun> &runs)
 {
     ResultFile file;
@@ -334,6 +346,74 @@ private slots:
         COMPARE_NEAR(r.endPoint.dnl.at(1), 0.0);
         COMPARE_NEAR(r.endPoint.dnl.at(3), -1.1);
         COMPARE_NEAR(r.endPoint.dnl.at(4), 1.1);
+    }
+
+    // A stuck code measured with noise reads as DNL -1 +- se; it must still count as missing,
+    // while a healthy code well clear of -1 must not.
+    void missingCodeUnderNoise_data()
+    {
+        QTest::addColumn<double>("dnl");   // DNL(5) the means give, in LSB
+        QTest::addColumn<double>("se");    // its standard error from the noise, in LSB
+        QTest::addColumn<int>("readings"); // per code: 1 (noise unknown) or 4
+        QTest::addColumn<bool>("missing");
+
+        QTest::newRow("noiseless stuck code") << -1.0 << 0.0 << 4 << true;
+        QTest::newRow("noiseless code at -0.9") << -0.9 << 0.0 << 4 << false;
+        QTest::newRow("one reading per code, stuck") << -1.0 << 0.0 << 1 << true;
+        QTest::newRow("one reading per code, noise unknown, -0.98") << -0.98 << 0.0 << 1 << false;
+        QTest::newRow("stuck code read 1 se high") << -0.98 << 0.02 << 4 << true;
+        QTest::newRow("stuck code read 2.9 se high") << -1 + 2.9 * 0.02 << 0.02 << 4 << true;
+        QTest::newRow("stuck code read 1.5 se low") << -1.03 << 0.02 << 4 << true;
+        QTest::newRow("healthy code 3.1 se above -1") << -1 + 3.1 * 0.02 << 0.02 << 4 << false;
+        QTest::newRow("healthy code at -0.9, small se") << -0.9 << 0.01 << 4 << false;
+        QTest::newRow("code at -0.9, noise too large to tell") << -0.9 << 0.04 << 4 << true;
+    }
+
+    void missingCodeUnderNoise()
+    {
+        QFETCH(double, dnl);
+        QFETCH(double, se);
+        QFETCH(int, readings);
+        QFETCH(bool, missing);
+
+        // 1 mV per code over codes 1..9; only the middle code 5 moves, so the least-squares
+        // gain stays 1 mV and DNL(5) = dnl, DNL(6) = -dnl.
+        const double lsb = 1e-3;
+        QVector<double> levels;
+        for (int code = 1; code <= 9; ++code)
+            levels.append((code == 5 ? code + dnl : code) * lsb);
+        // Readings y-d, y+d, y-d, y+d: s^2 = 4d^2/3 at every code, and
+        // se = s * sqrt(1/4 + 1/4) / lsb, so d = se * lsb * sqrt(2) * sqrt(3) / 2.
+        const double d = se * lsb * std::sqrt(6.0) / 2;
+        const ResultRun run = readings == 1 ? sweep(levels) : spreadSweep(levels, {-d, d, -d, d});
+        const LinearityResult r =
+            LinearityAnalysis::analyse(StepStatistics::collect({run}), IdealLine{});
+
+        COMPARE_NEAR(r.leastSquares.line.gain, lsb);
+        QVERIFY(std::fabs(r.leastSquares.dnl.at(4) - dnl) < 1e-9);
+        if (readings == 1)
+            QVERIFY(std::isnan(r.dnlStdError.at(4)));
+        else
+            QVERIFY(std::fabs(r.dnlStdError.at(4) - se) < 1e-9);
+        QVERIFY(std::isnan(r.dnlStdError.at(0)));
+        QCOMPARE(r.missingCodes, missing ? QVector<qint64>{5} : QVector<qint64>());
+    }
+
+    // Without noise the float residue of a mean must not lift a stuck code off -1: four
+    // readings of 0.1 average to 0.1, three (the fourth was ERR) to 0.1 + 1.4e-17.
+    void missingCodeFloatResidue()
+    {
+        QVector<double> levels;
+        for (int code = 1; code <= 16; ++code)
+            levels.append(0.025 * (code == 5 ? 4 : code));
+        ResultRun run = spreadSweep(levels, {0, 0, 0, 0});
+        run.rows[4].readings[3] = QStringLiteral("ERR");
+        const QVector<StepStats> steps = StepStatistics::collect({run});
+        QVERIFY(steps.at(4).mean > steps.at(3).mean); // the residue this is about
+
+        const LinearityResult r = LinearityAnalysis::analyse(steps, IdealLine{});
+        QCOMPARE(r.missingCodes, QVector<qint64>{5});
+        QCOMPARE(r.nonMonotonicCodes, QVector<qint64>());
     }
 
     void degenerateSweeps()

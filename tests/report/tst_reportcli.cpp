@@ -146,6 +146,8 @@ private slots:
         QVERIFY(
             r.out.contains(QStringLiteral("Monotonic:           no, output reverses at codes 4")));
         QVERIFY(r.out.contains(QStringLiteral("Missing codes:       4\n")));
+        // One reading per code: the noise is unknown and the exact rule needs no limit line.
+        QVERIFY(!r.out.contains(QStringLiteral("Missing-code limit")));
 
         const QJsonObject json = readJson(QDir(out).filePath(QStringLiteral("report.json")));
         QCOMPARE(json.value("ideal").toObject().value("lsb").toDouble(), 0.001);
@@ -178,6 +180,7 @@ private slots:
         QVERIFY(first.value("stdDev").isNull());
         QVERIFY(first.value("dnlLeastSquares").isNull());
         QVERIFY(near(steps.at(3).toObject().value("dnlEndPoint").toDouble(), -1.2));
+        QVERIFY(steps.at(3).toObject().value("dnlStdError").isNull());
 
         const QJsonArray plots = report.value("plots").toArray();
         QCOMPARE(plots.size(), 6);
@@ -246,6 +249,8 @@ private slots:
                  "  INL (least squares): max 0.0000 LSB at code 1",
                  "  Monotonic:           yes",
                  "  Missing codes:       none",
+                 // s = 1.41 mV at 2 readings a code: se = s * sqrt(1/2 + 1/2) / 0.25 V.
+                 "  Missing-code limit:  DNL <= -1 + 3 se, se 0.0057 LSB from the noise",
                  "  Noise:               0.00141421 V pooled std dev (0.0057 LSB) over 8 steps",
              })
             QVERIFY2(lines.contains(QString::fromUtf8(line)), line);

@@ -22,8 +22,9 @@ Reads result files of the DAC or ISINK test (several runs per file allowed, runs
 stopped early and "ERR" cells included) and reports, for the readings of each code:
 mean, standard deviation, min and max; an end-point and a least-squares line with
 gain and offset (and their errors against --ideal-lsb/--ideal-offset); INL and DNL
-in LSB of the fitted line; monotonicity; missing codes (DNL <= -1); and the pooled
-noise. Units are V for a DAC file and A for an ISINK file.
+in LSB of the fitted line; monotonicity; missing codes (DNL <= -1, widened by three
+standard errors that the noise gives DNL); and the pooled noise. Units are V for a
+DAC file and A for an ISINK file.
 
 By default the readings of all runs are pooled per code into one report; with
 --per-run every run gets its own report and its plots the prefix "run<N>-".
