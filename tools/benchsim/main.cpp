@@ -2,7 +2,7 @@
 
 #include "BenchSim.h"
 #include "BenchSimOptions.h"
-#include "SignalQuitter.h"
+#include "TerminationSignals.h"
 
 #include <QCoreApplication>
 
@@ -20,7 +20,8 @@ int main(int argc, char **argv)
         return helpShown ? 0 : 2;
     }
 
-    SignalQuitter quitter;
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::received, &app, &QCoreApplication::quit);
     BenchSim sim;
     if (!sim.start(options, error)) {
         std::fprintf(stderr, "benchsim: %s\n", qPrintable(error));

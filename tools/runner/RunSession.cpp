@@ -3,7 +3,7 @@
 #include "HeadlessRunner.h"
 #include "ProgressPrinter.h"
 #include "RunLog.h"
-#include "StopSignals.h"
+#include "TerminationSignals.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -29,7 +29,7 @@ RunSession::RunSession(const RunnerOptions &options, QObject *parent)
 
 int RunSession::exec()
 {
-    StopSignals stopSignals;
+    TerminationSignals stopSignals;
     const bool terminal = ::isatty(STDOUT_FILENO) == 1;
     ProgressPrinter printer(stdout, terminal);
     if (terminal)
@@ -43,7 +43,7 @@ int RunSession::exec()
             [&printer](const RunProgress &progress) { printer.stepCompleted(progress); });
     connect(&runner, &HeadlessRunner::ended, this, [] { QCoreApplication::exit(0); });
     int stopSignal = 0;
-    connect(&stopSignals, &StopSignals::received, this, [&runner, &stopSignal](int number) {
+    connect(&stopSignals, &TerminationSignals::received, this, [&runner, &stopSignal](int number) {
         if (stopSignal == 0)
             stopSignal = number;
         runner.stop();

@@ -5,7 +5,7 @@
 class QSocketNotifier;
 
 // Turns SIGTERM and SIGINT into a Qt signal delivered by the event loop, so
-// that the program can tidy up (remove its device link) before it ends.
+// that a tool can tidy up (stop a run, remove a device link) before it ends.
 // One instance per process.
 class TerminationSignals : public QObject
 {
