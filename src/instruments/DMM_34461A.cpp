@@ -10,24 +10,75 @@
 
 namespace {
 
+// Reading the rest of an over-long reply stops after this many bytes, in
+// case the instrument never ends it.
+const int kMaxDroppedBytes = 64 * 1024;
+
+QString statusText(ViSession vi, ViStatus status)
+{
+    ViChar text[256] = {};
+    viStatusDesc(vi, status, text);
+    return QString::fromLatin1(text);
+}
+
+} // namespace
+
 // Replies are read with count 200 into a zeroed 256-byte buffer, so the
-// text always ends in a NUL; a NUL inside the reply cuts it there.
-QString readReply(ViSession vi)
+// text always ends in a NUL; a NUL inside the reply cuts it there. What the
+// reply holds beyond 200 bytes is read and dropped: left in the input it
+// would pass for the reply to the next query.
+QString DMM_34461A::readReply()
 {
     char buffer[256];
     std::memset(buffer, 0, sizeof buffer);
     ViUInt32 count = 0;
-    viRead(vi, reinterpret_cast<ViPBuf>(buffer), 200, &count);
+    const ViStatus status = viRead(vi, reinterpret_cast<ViPBuf>(buffer), 200, &count);
+    if (status < VI_SUCCESS) {
+        replyOverdue = status == VI_ERROR_TMO;
+        qDebug() << QString("DMM_34461A: Read Failed [" + statusText(vi, status) + "]");
+    } else if (status == VI_SUCCESS_MAX_CNT) {
+        qDebug() << "DMM_34461A: Reply Too Long";
+        char rest[256];
+        ViUInt32 restCount = 0;
+        for (int dropped = 0; dropped < kMaxDroppedBytes; dropped += 200) {
+            if (viRead(vi, reinterpret_cast<ViPBuf>(rest), 200, &restCount) != VI_SUCCESS_MAX_CNT)
+                break;
+        }
+    }
+    if (std::strlen(buffer) < count)
+        qDebug() << "DMM_34461A: Reply Has NUL";
     return QString::fromUtf8(buffer);
 }
 
-void writeBytes(ViSession vi, const char *bytes, ViUInt32 count)
+void DMM_34461A::sendBytes(const char *bytes, ViUInt32 count)
 {
+    dropOverdueReply();
     ViUInt32 written = 0;
     viWrite(vi, reinterpret_cast<ViConstBuf>(bytes), count, &written);
 }
 
-} // namespace
+// A reply that comes in after its read timed out would be taken for the reply
+// to the next query, and every later reading would land one query late.
+// Whatever has come in since is dropped before the next command goes out.
+void DMM_34461A::dropOverdueReply()
+{
+    if (!replyOverdue)
+        return;
+    replyOverdue = false;
+    ViUInt32 timeout = 0;
+    if (viGetAttribute(vi, VI_ATTR_TMO_VALUE, &timeout) != VI_SUCCESS)
+        return;
+    viSetAttribute(vi, VI_ATTR_TMO_VALUE, VI_TMO_IMMEDIATE);
+    char scratch[256];
+    ViUInt32 count = 0;
+    int dropped = 0;
+    while (dropped < kMaxDroppedBytes &&
+           viRead(vi, reinterpret_cast<ViPBuf>(scratch), 200, &count) >= VI_SUCCESS && count > 0)
+        dropped += int(count);
+    viSetAttribute(vi, VI_ATTR_TMO_VALUE, timeout);
+    if (dropped > 0)
+        qDebug() << QString("DMM_34461A: Late Reply Dropped [%1 bytes]").arg(dropped);
+}
 
 DMM_34461A::DMM_34461A() = default;
 
@@ -69,14 +120,14 @@ void DMM_34461A::Write(QString command)
     if (!TestContext.dmm.connected)
         return;
     // One byte per character: the count is the number of characters.
-    writeBytes(vi, bytes.constData(), ViUInt32(bytes.size()));
+    sendBytes(bytes.constData(), ViUInt32(bytes.size()));
 }
 
 QString DMM_34461A::Read()
 {
     if (!TestContext.dmm.connected)
         return QString();
-    return readReply(vi);
+    return readReply();
 }
 
 QString DMM_34461A::Query(QString command)
@@ -89,17 +140,17 @@ QString DMM_34461A::GetIDN()
 {
     if (!TestContext.dmm.connected)
         return QString();
-    writeBytes(vi, "*IDN?\n", 6);
-    return readReply(vi);
+    sendBytes("*IDN?\n", 6);
+    return readReply();
 }
 
 QString DMM_34461A::GetDVMVolt()
 {
     if (!TestContext.dmm.connected)
         return QString();
-    writeBytes(vi, "MEAS:DVM:DC?\n", 13);
+    sendBytes("MEAS:DVM:DC?\n", 13);
     QThread::msleep(100);
-    return readReply(vi);
+    return readReply();
 }
 
 bool DMM_34461A::Close()

@@ -26,6 +26,11 @@ public:
     bool Close();
 
 private:
+    QString readReply();
+    void sendBytes(const char *bytes, ViUInt32 count);
+    void dropOverdueReply();
+
     ViSession defaultRM = VI_NULL;
     ViSession vi = VI_NULL;
+    bool replyOverdue = false; // a read timed out; its reply may still come in
 };

@@ -51,7 +51,8 @@ private slots:
     void write_sendsCommandWithNewline();
     void read_returnsReplyAsSent_data();
     void read_returnsReplyAsSent();
-    void read_longReplyLeavesRestForNextRead();
+    void read_longReplyDropsTheRest();
+    void read_lateReplyIsDroppedBeforeTheNextQuery();
     void getIdnAndDvmVolt_sendExactQueries();
     void connect_refusedPort_logsConnectFailed();
     void connect_silentInstrument_logsCommFailedAfterTimeout();
@@ -137,17 +138,52 @@ void Dmm34461aTest::read_returnsReplyAsSent()
     QCOMPARE(peer.received(), QByteArray("*IDN?\n*CLS\nRead?\n"));
 }
 
-void Dmm34461aTest::read_longReplyLeavesRestForNextRead()
+void Dmm34461aTest::read_longReplyDropsTheRest()
 {
-    const QByteArray longReply = QByteArray(250, '7') + "\n";
+    const QByteArray longReply = QByteArray(450, '7') + "\n";
     ScriptedPeer peer;
-    peer.awaitBytes(6).send(identity).awaitBytes(6 + 5 + 6).send(longReply).start();
+    peer.awaitBytes(6)
+        .send(identity)
+        .awaitBytes(6 + 5 + 6)
+        .send(longReply)
+        .awaitBytes(6 + 5 + 6 + 6)
+        .send("+1.0\n")
+        .start();
     TestContext.dmm.address = peer.socketResource();
     DMM_34461A dmm;
     QVERIFY(dmm.Connect());
 
+    LogCapture log;
     QCOMPARE(dmm.Query("Read?"), QString(200, '7'));
-    QCOMPARE(dmm.Read(), QString(50, '7') + "\n");
+    QCOMPARE(log.lines(), QStringList{"DMM_34461A: Reply Too Long"});
+    // The rest of the long reply does not pass for the next reply.
+    QCOMPARE(dmm.Query("Read?"), QString("+1.0\n"));
+}
+
+void Dmm34461aTest::read_lateReplyIsDroppedBeforeTheNextQuery()
+{
+    ScriptedPeer peer;
+    peer.awaitBytes(6)
+        .send(identity)
+        .awaitBytes(6 + 5 + 6)
+        .pause(2200)
+        .send("+1.0\n")
+        .awaitBytes(6 + 5 + 6 + 6)
+        .send("+2.0\n")
+        .start();
+    TestContext.dmm.address = peer.socketResource();
+    DMM_34461A dmm;
+    QVERIFY(dmm.Connect());
+
+    LogCapture log;
+    QCOMPARE(dmm.Query("Read?"), QString()); // timed out
+    QTest::qWait(400);                       // the late reply comes in meanwhile
+    QCOMPARE(dmm.Query("Read?"), QString("+2.0\n"));
+    QCOMPARE(log.lines(),
+             QStringList({quoted("DMM_34461A: Read Failed [VI_ERROR_TMO: Timeout expired before "
+                                 "operation completed.]"),
+                          quoted("DMM_34461A: Late Reply Dropped [5 bytes]")}));
+    QCOMPARE(peer.received(), QByteArray("*IDN?\n*CLS\nRead?\nRead?\n"));
 }
 
 void Dmm34461aTest::getIdnAndDvmVolt_sendExactQueries()
@@ -207,6 +243,8 @@ void Dmm34461aTest::connect_silentInstrument_logsCommFailedAfterTimeout()
     QVERIFY(!TestContext.dmm.connected);
     QCOMPARE(log.lines(),
              QStringList({quoted("DMM_34461A: Connect [" + peer.socketResource() + "]"),
+                          quoted("DMM_34461A: Read Failed [VI_ERROR_TMO: Timeout expired before "
+                                 "operation completed.]"),
                           "DMM_34461A: Comm Failed"}));
     QCOMPARE(peer.received(), QByteArray("*IDN?\n"));
 }
