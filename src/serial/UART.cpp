@@ -4,6 +4,7 @@
 #include "ValueFrame.h"
 
 #include <QDebug>
+#include <QSerialPortInfo>
 
 UART::UART() = default;
 
@@ -40,9 +41,16 @@ void UART::Close(SerialConfig &cfg)
 }
 
 // One write call per frame; the port sends it from its buffer once the event
-// loop runs. A port that is not open drops the frame.
+// loop runs. A port that is not open drops the frame. An open port that has
+// failed since (the adapter pulled out, the device gone) keeps its error;
+// each frame that meets it is reported, as it will not reach the board.
 void UART::SendValue(SerialConfig &cfg, qint32 value)
 {
+    if (cfg.port.isOpen() && cfg.port.error() != QSerialPort::NoError) {
+        qDebug() << QStringLiteral("UART: Send Failed [%1: %2]")
+                        .arg(QSerialPortInfo(cfg.port).systemLocation(), cfg.port.errorString());
+        cfg.port.clearError();
+    }
     cfg.port.write(ValueFrame::encode(value));
 }
 

@@ -51,6 +51,7 @@ private slots:
 
     void open_appliesLineSettings();
     void sendValue_valuesArriveInOrderWithGoodChecksums();
+    void sendValue_afterThePortVanished_logsTheFailure();
     void close_keepsChosenDeviceForNextOpen();
     void open_failure_data();
     void open_failure();
@@ -133,6 +134,24 @@ void TestUart::sendValue_valuesArriveInOrderWithGoodChecksums()
     QCOMPARE(arrived, values);
     QCOMPARE(board->badFrames(), 0);
     QCOMPARE(board->lastValue(), std::optional<qint32>(std::numeric_limits<qint32>::max()));
+}
+
+void TestUart::sendValue_afterThePortVanished_logsTheFailure()
+{
+    openBoardPort();
+    uart.SendValue(TestContext.uart, 1);
+    QTRY_COMPARE(board->goodFrames(), 1);
+    LogCapture log;
+    board->stop(); // the far end of the pseudo-terminal closes
+    uart.SendValue(TestContext.uart, 2);
+    QTRY_VERIFY(TestContext.uart.port.error() != QSerialPort::NoError);
+    QVERIFY(log.lines().isEmpty());
+
+    uart.SendValue(TestContext.uart, 3);
+    const QString portName = board->devicePath();
+    QCOMPARE(log.lines().size(), 1);
+    QVERIFY2(log.lines().first().startsWith("\"UART: Send Failed [" + portName + ": "),
+             qPrintable(log.lines().first()));
 }
 
 void TestUart::close_keepsChosenDeviceForNextOpen()
