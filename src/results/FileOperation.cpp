@@ -34,17 +34,26 @@ void FileOperation::CreateResultFile()
 void FileOperation::AppendText(const QString &path, const QString &text, bool lineEnd)
 {
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+    // Unbuffered, so that a full disk fails the write that meets it, with
+    // the system's reason; a buffered flush would report it as unknown.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text |
+                   QIODevice::Unbuffered)) {
         reportWriteFailure(path, file.errorString());
         return;
     }
     QByteArray bytes = text.toLocal8Bit();
     if (lineEnd)
         bytes += '\n'; // text mode turns it into the platform's line end
-    file.write(bytes);
-    file.close(); // flushes; a full disk shows up here
-    if (file.error() != QFileDevice::NoError)
-        reportWriteFailure(path, file.errorString());
+    // The system may take part of a piece and refuse the rest; asking again
+    // for the rest brings the refusal and its reason.
+    for (qint64 written = 0; written < bytes.size();) {
+        const qint64 count = file.write(bytes.constData() + written, bytes.size() - written);
+        if (count <= 0) {
+            reportWriteFailure(path, file.errorString());
+            return;
+        }
+        written += count;
+    }
 }
 
 void FileOperation::reportWriteFailure(const QString &path, const QString &reason)
