@@ -386,6 +386,8 @@ void tst_TestRun::hugeAndNegativeWaitsStayStoppable()
     QTest::mouseClick(button("autotest"), Qt::LeftButton);
     QCOMPARE(button("autotest")->text(), kIdle);
 
+    // Another item: a second run within the same second would share the file.
+    window->findChild<QLineEdit *>("filename")->setText("TR45K210_DAC_2");
     setParams({"1", "-10", "3", "-1"});
     QVERIFY(runToEnd(3000));
     QCOMPARE(resultLines()[6].split('\t').size(), 5);
