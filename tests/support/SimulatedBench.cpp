@@ -56,17 +56,26 @@ bool SimulatedBench::start(const QStringList &meterOptions)
     return true;
 }
 
+static void terminate(QProcess &process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    ::kill(pid_t(process.processId()), SIGTERM);
+    if (!process.waitForFinished(3000)) {
+        process.kill();
+        process.waitForFinished(1000);
+    }
+}
+
 void SimulatedBench::stop()
 {
-    for (QProcess *process : {&meter, &board}) {
-        if (process->state() == QProcess::NotRunning)
-            continue;
-        ::kill(pid_t(process->processId()), SIGTERM);
-        if (!process->waitForFinished(3000)) {
-            process->kill();
-            process->waitForFinished(1000);
-        }
-    }
+    terminate(meter);
+    terminate(board);
+}
+
+void SimulatedBench::stopBoard()
+{
+    terminate(board);
 }
 
 QString SimulatedBench::refusedResource() const

@@ -17,6 +17,9 @@ public:
     // Starts both simulators; extra options go to the multimeter (fault modes).
     bool start(const QStringList &meterOptions = {});
     void stop();
+    // Ends the board process: its pseudo-terminal closes, as when a USB
+    // adapter is pulled out.
+    void stopBoard();
     QString error() const { return lastError; }
 
     QString meterResource() const { return meterAddress; }

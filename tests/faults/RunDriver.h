@@ -1,0 +1,59 @@
+#pragma once
+
+#include "LogCapture.h"
+
+#include <QSignalSpy>
+#include <QStringList>
+#include <QTemporaryDir>
+
+class MainWindow;
+class QPushButton;
+class SimulatedBench;
+
+// One real main window, set up for a run against the simulated bench and
+// driven the way the operator drives it: fields filled in, buttons clicked.
+class RunDriver
+{
+public:
+    // The meter and the board of `bench`, results into a fresh folder.
+    explicit RunDriver(const SimulatedBench &bench);
+    ~RunDriver();
+
+    MainWindow *window() const { return mainWindow; }
+    LogCapture &log() { return capture; }
+    QString resultsFolder() const { return results.path(); }
+
+    void setText(const char *objectName, const QString &text);
+    void setParams(const QStringList &values);
+    void setMeter(const QString &resource);
+    // Ticks the serial box (unticks it for an empty path) and types `path`
+    // into the port list.
+    void setPort(const QString &path) { setPort(path, !path.isEmpty()); }
+    void setPort(const QString &path, bool ticked);
+    void selectTest(int index);
+
+    void clickStart();
+    void clickSingleStep();
+    bool isIdle() const;
+    bool waitIdle(int timeoutMs);
+    // Presses autotest when a run is on; true when the window is idle afterwards
+    // and the run's timer stays dead for `quietMs`: nothing more is logged.
+    bool stopAndStayStopped(int quietMs = 300);
+
+    int starts() const { return int(initSpy.count()); }
+    int stops() const { return int(deinitSpy.count()); }
+
+    // The first log line containing `part`, or an empty string.
+    QString logLine(const QString &part) const;
+    int logCount(const QString &part) const;
+    QByteArray resultBytes() const;
+
+private:
+    QPushButton *button(const char *objectName) const;
+
+    MainWindow *mainWindow = nullptr;
+    QTemporaryDir results;
+    LogCapture capture;
+    QSignalSpy initSpy;
+    QSignalSpy deinitSpy;
+};
