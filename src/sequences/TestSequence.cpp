@@ -59,6 +59,18 @@ qint64 TestSequence::parameter(const QString &text)
     return ok ? value : 0;
 }
 
+qint64 TestSequence::runParameter(int index)
+{
+    const QString &text = TestContext.vars[index];
+    bool ok = false;
+    text.toLongLong(&ok, 10);
+    if (!ok)
+        logQuoted(QStringLiteral("TestThread: Var_%1 [%2] is not a number, 0 is taken")
+                      .arg(index + 1)
+                      .arg(text));
+    return parameter(text);
+}
+
 void TestSequence::attachToWindow(QObject *window)
 {
     qDebug() << "TestThread: Created";
@@ -89,10 +101,17 @@ void TestSequence::initEnvironment()
     ui->testtime->setText(QStringLiteral("进度：--"));
     ui->testprogress->setValue(0);
 
-    params->repeatCount = parameter(TestContext.vars[0]);
-    params->settleMs = parameter(TestContext.vars[1]);
-    params->sampleCount = parameter(TestContext.vars[2]);
-    params->sampleIntervalMs = parameter(TestContext.vars[3]);
+    params->repeatCount = runParameter(0);
+    params->settleMs = runParameter(1);
+    params->sampleCount = runParameter(2);
+    params->sampleIntervalMs = runParameter(3);
+    if (params->sampleCount > kMaxReadingsPerStep) {
+        // The heading alone would outgrow the memory: one column per reading.
+        logQuoted(QStringLiteral("TestThread: Var_3 [%1] is too many readings, %2 are taken")
+                      .arg(params->sampleCount)
+                      .arg(kMaxReadingsPerStep));
+        params->sampleCount = kMaxReadingsPerStep;
+    }
 
     fileOp->CreateResultFile();
     QString heading = QStringLiteral("No.\t") + kind.valueName;

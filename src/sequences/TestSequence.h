@@ -28,6 +28,9 @@ public:
     static QString readingCell(const QString &reply);
     // A parameter field's text as a number; anything that does not parse is 0.
     static qint64 parameter(const QString &text);
+    // More readings per step than this are not taken: the column heading
+    // names every reading of a step.
+    static constexpr qint64 kMaxReadingsPerStep = 100000;
 
 protected:
     TestSequence(const TestKind &kind, MainWindowForm *ui);
@@ -45,6 +48,8 @@ protected:
     void calcProgress();
 
 private:
+    // Field Var_<index + 1> of the run as a number; logs text that is none.
+    static qint64 runParameter(int index);
     void finish();
     void continueWith(void (TestSequence::*next)(), qint64 waitMs);
     void append(const QString &text, bool lineEnd);
