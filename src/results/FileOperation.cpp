@@ -6,6 +6,19 @@
 #include <QDebug>
 #include <QFile>
 
+#include <limits>
+
+namespace {
+
+QString oneLine(QString text)
+{
+    text.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return text;
+}
+
+} // namespace
+
 FileOperation::FileOperation() : FileOperation([] { return QDateTime::currentDateTime(); }) {}
 
 FileOperation::FileOperation(Clock clock) : clock(std::move(clock)) {}
@@ -19,12 +32,13 @@ void FileOperation::CreateResultFile()
     TestContext.resultFilePath =
         resultFileName(TestContext.savePath, TestContext.testItem, TestContext.tester, stamp);
 
-    // The head block keeps the operator's texts as typed; only the name is sanitised.
-    const QString head = QStringLiteral("测试项: [") + TestContext.testName +
-                         QStringLiteral("]\n") + QStringLiteral("测试名: [") +
-                         TestContext.testItem + QStringLiteral("]\n") +
-                         QStringLiteral("测试人: [") + TestContext.tester + QStringLiteral("]\n") +
-                         QStringLiteral("开始时间: [") + stamp + QStringLiteral("]\n");
+    // The head block keeps the operator's texts as typed, but on one line
+    // each: a line break would push the column heading off line 6.
+    const QString head =
+        QStringLiteral("测试项: [") + oneLine(TestContext.testName) + QStringLiteral("]\n") +
+        QStringLiteral("测试名: [") + oneLine(TestContext.testItem) + QStringLiteral("]\n") +
+        QStringLiteral("测试人: [") + oneLine(TestContext.tester) + QStringLiteral("]\n") +
+        QStringLiteral("开始时间: [") + stamp + QStringLiteral("]\n");
     AppendText(TestContext.resultFilePath, head, true);
 }
 
@@ -76,8 +90,13 @@ void FileOperation::ProgressText(QString &text, int &percent, qint64 elapsedMs, 
         return;
     }
 
-    percent = int((done * 100) / total);
-    const qint64 remaining = ((total - done) * elapsedMs) / done;
+    // The products are formed in 128 bits: the step count comes from a field
+    // the operator may fill with any 64-bit number, and 64 bits would overflow.
+    __extension__ using Wide = __int128;
+    const Wide maxTime = std::numeric_limits<qint64>::max();
+    percent = int(qBound<Wide>(0, Wide(done) * 100 / total, std::numeric_limits<int>::max()));
+    const qint64 remaining =
+        qint64(qBound<Wide>(-maxTime, Wide(total - done) * elapsedMs / done, maxTime));
 
     const qint64 days = remaining / 86400000;
     const qint64 hours = (remaining % 86400000) / 3600000;

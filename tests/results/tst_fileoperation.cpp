@@ -61,6 +61,7 @@ private slots:
     void resultFileName();
     void createResultFile_sanitisesNameOnly_data();
     void createResultFile_sanitisesNameOnly();
+    void createResultFile_lineBreaksStayOutOfTheHead();
     void missingFolder_nothingWrittenOneLogLinePerRun();
     void diskFull_oneLogLine();
 
@@ -235,6 +236,17 @@ void TestFileOperation::resultFileName_data()
     QTest::newRow("control characters")
         << "/r" << QStringLiteral("a\tb\nc\x7f") << QStringLiteral("\x01")
         << "/r/[AutoTest][a_b_c_][_][220827 143005].txt";
+    // Item and tester keep at most 100 bytes each: the name stays within 255.
+    QTest::newRow("300 characters")
+        << "/r" << QString(300, 'x') << QString(101, 'y')
+        << "/r/[AutoTest][" + QString(100, 'x') + "][" + QString(100, 'y') + "][220827 143005].txt";
+    QTest::newRow("long text cut between characters")
+        << "/r" << QString(40, QChar(0x677F)) << "a" + QString(40, QChar(0x5F20))
+        << "/r/[AutoTest][" + QString(33, QChar(0x677F)) + "][a" + QString(33, QChar(0x5F20)) +
+               "][220827 143005].txt";
+    QTest::newRow("surrogate pair kept whole")
+        << "/r" << QString(98, 'x') + QString::fromUtf8("\xF0\x9F\x98\x80") << "b"
+        << "/r/[AutoTest][" + QString(98, 'x') + "][b][220827 143005].txt";
 }
 
 void TestFileOperation::resultFileName()
@@ -277,6 +289,15 @@ void TestFileOperation::createResultFile_sanitisesNameOnly()
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{fileName});
     QCOMPARE(readAll(TestContext.resultFilePath), headBlock(QStringLiteral("DAC"), item, tester));
     QCOMPARE(log.lines(), QStringList());
+}
+
+void TestFileOperation::createResultFile_lineBreaksStayOutOfTheHead()
+{
+    TestContext.testName = QStringLiteral("DAC");
+    TestContext.testItem = QStringLiteral("a\nb");
+    TestContext.tester = QStringLiteral("c\r\nd");
+    writer->CreateResultFile();
+    QCOMPARE(readAll(TestContext.resultFilePath), headBlock("DAC", "a b", "c  d"));
 }
 
 void TestFileOperation::missingFolder_nothingWrittenOneLogLinePerRun()

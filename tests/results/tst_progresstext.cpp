@@ -2,6 +2,8 @@
 
 #include <QTest>
 
+#include <limits>
+
 class TestProgressText : public QObject
 {
     Q_OBJECT
@@ -48,6 +50,19 @@ void TestProgressText::progressText_data()
     QTest::newRow("negative minutes") << -90000LL << 2LL << 1LL << 50 << "进度：50%  ( -1m -30s )";
     QTest::newRow("negative hour") << -3600000LL << 2LL << 1LL << 50 << "进度：50%  ( -1h 0m 0s )";
     QTest::newRow("negative under a second") << -999LL << 2LL << 1LL << 50 << "进度：50%  ( 0s )";
+
+    // Step counts and times at the 64-bit limit: the products do not overflow,
+    // a remaining time beyond the limit is shown as the limit.
+    const qint64 max = std::numeric_limits<qint64>::max();
+    const QString longest = "106751991167d 7h 12m 55s";
+    QTest::newRow("steps at the limit")
+        << 1000LL << max << 1LL << 0 << "进度：0%  ( " + longest + " )";
+    QTest::newRow("done at the limit") << 1000LL << max << max - 1 << 99 << "进度：99%  ( 0s )";
+    QTest::newRow("time at the limit")
+        << max << 3LL << 1LL << 33 << "进度：33%  ( " + longest + " )";
+    QTest::newRow("time at the negative limit")
+        << std::numeric_limits<qint64>::min() << 3LL << 1LL << 33
+        << "进度：33%  ( -106751991167d -7h -12m -55s )";
 
     // No completed step or no steps: nothing to extrapolate from.
     QTest::newRow("nothing done yet") << 5000LL << 10LL << 0LL << 0 << "进度：0%  ( -- )";
