@@ -34,8 +34,12 @@ int UART::Open(SerialConfig &cfg)
     return 0;
 }
 
+// A frame still in the port's buffer would be thrown away by the close: the
+// last value of a run, when the run ends before the event loop sent it.
 void UART::Close(SerialConfig &cfg)
 {
+    if (cfg.port.isOpen())
+        cfg.port.flush();
     assignChosenPort(cfg);
     cfg.port.close();
 }

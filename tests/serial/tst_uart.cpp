@@ -52,6 +52,7 @@ private slots:
     void open_appliesLineSettings();
     void sendValue_valuesArriveInOrderWithGoodChecksums();
     void sendValue_afterThePortVanished_logsTheFailure();
+    void close_sendsWhatIsStillBuffered();
     void close_keepsChosenDeviceForNextOpen();
     void open_failure_data();
     void open_failure();
@@ -152,6 +153,16 @@ void TestUart::sendValue_afterThePortVanished_logsTheFailure()
     QCOMPARE(log.lines().size(), 1);
     QVERIFY2(log.lines().first().startsWith("\"UART: Send Failed [" + portName + ": "),
              qPrintable(log.lines().first()));
+}
+
+void TestUart::close_sendsWhatIsStillBuffered()
+{
+    openBoardPort();
+    // No event loop runs between the send and the close.
+    uart.SendValue(TestContext.uart, 7);
+    uart.Close(TestContext.uart);
+    QTRY_COMPARE(board->goodFrames(), 1);
+    QCOMPARE(board->lastValue(), std::optional<qint32>(7));
 }
 
 void TestUart::close_keepsChosenDeviceForNextOpen()
