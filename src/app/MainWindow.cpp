@@ -52,6 +52,14 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new MainWindow
         configFilePath(QCoreApplication::applicationDirPath(),
                        QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation)),
         QSettings::IniFormat);
+    // The form's defaults stand in for a file that cannot be read or parsed;
+    // the operator must learn why the stored addresses are not there.
+    if (configSettings->status() != QSettings::NoError)
+        qDebug() << QStringLiteral("UI ERROR: Config File [%1] %2")
+                        .arg(configSettings->fileName(),
+                             configSettings->status() == QSettings::AccessError
+                                 ? QStringLiteral("Not Readable")
+                                 : QStringLiteral("Corrupt"));
     ReadConfigFile();
     for (QLineEdit *field : {ui->addrdmm, ui->addrpwr, ui->addrosc})
         connect(field, &QLineEdit::editingFinished, this, &MainWindow::SaveConfigFile);
