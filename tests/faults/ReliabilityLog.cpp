@@ -4,12 +4,25 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 namespace {
 
 // Tabs and line ends would break the record; the table shows them escaped.
+// Folders, devices and times that change from run to run are replaced by
+// placeholders, so that the table only changes when the behaviour does.
 QString field(QString text)
 {
+    text.replace(QStringLiteral(BENCHTEST_BINARY_DIR), QStringLiteral("<build>"));
+    text.replace(QRegularExpression(QRegularExpression::escape(QDir::tempPath()) +
+                                    QStringLiteral("/[^/\"]+-[A-Za-z0-9]{6}")),
+                 QStringLiteral("<tmp>"));
+    text.replace(QRegularExpression(QStringLiteral("/dev/pts/\\d+")),
+                 QStringLiteral("/dev/pts/<n>"));
+    text.replace(QRegularExpression(QStringLiteral("\\[\\d{6} \\d{6}\\]")),
+                 QStringLiteral("[<yyMMdd hhmmss>]"));
+    text.replace(QRegularExpression(QStringLiteral("127\\.0\\.0\\.1::\\d+")),
+                 QStringLiteral("127.0.0.1::<port>"));
     text.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
     text.replace(QLatin1Char('\t'), QStringLiteral("\\t"));
     text.replace(QLatin1Char('\r'), QStringLiteral("\\r"));

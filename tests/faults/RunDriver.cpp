@@ -29,11 +29,11 @@ RunDriver::RunDriver(const SimulatedBench &bench)
       deinitSpy(mainWindow, SIGNAL(DeinitTest()))
 {
     TestContext.savePath = results.path();
+    addressAtOpen = mainWindow->findChild<QLineEdit *>("addrdmm")->text();
     setMeter(bench.meterResource());
     setPort(bench.boardPath());
     setText("filename", QStringLiteral("FAULT"));
     setText("tester", QStringLiteral("QA"));
-    capture.clear();
 }
 
 RunDriver::~RunDriver()

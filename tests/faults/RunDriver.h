@@ -22,6 +22,8 @@ public:
     MainWindow *window() const { return mainWindow; }
     LogCapture &log() { return capture; }
     QString resultsFolder() const { return results.path(); }
+    // The meter address the window showed before the driver set its own.
+    QString meterAddressAtOpen() const { return addressAtOpen; }
 
     void setText(const char *objectName, const QString &text);
     void setParams(const QStringList &values);
@@ -51,9 +53,10 @@ public:
 private:
     QPushButton *button(const char *objectName) const;
 
+    LogCapture capture; // from before the window, which logs as it opens
     MainWindow *mainWindow = nullptr;
     QTemporaryDir results;
-    LogCapture capture;
+    QString addressAtOpen;
     QSignalSpy initSpy;
     QSignalSpy deinitSpy;
 };

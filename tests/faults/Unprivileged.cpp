@@ -28,10 +28,12 @@ Unprivileged::~Unprivileged()
 {
     if (!isRoot())
         return;
-    setresuid(0, 0, 0);
-    setresgid(0, 0, 0);
+    // The file-system id first: only its own change brings root's file
+    // rights back; setresuid() would set it to 0 without them.
     setfsuid(0);
     setfsgid(0);
+    setresuid(0, 0, 0);
+    setresgid(0, 0, 0);
 }
 
 bool Unprivileged::isRoot()

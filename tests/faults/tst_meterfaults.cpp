@@ -4,6 +4,7 @@
 #include "ReliabilityLog.h"
 #include "ResultFile.h"
 #include "RunDriver.h"
+#include "ScriptedPeer.h"
 #include "SimulatedBench.h"
 
 #include <QRegularExpression>
@@ -49,6 +50,7 @@ private slots:
     void initTestCase();
     void meterFault_data();
     void meterFault();
+    void readingAnsweredAfterTheTimeout();
 };
 
 void tst_MeterFaults::initTestCase()
@@ -143,13 +145,62 @@ void tst_MeterFaults::meterFault()
     }
 
     const int valid = int(cells.size()) - file.errCount();
+    const char *shapes[] = {"as sent", "cut at the NUL byte", "cut to their first 200 bytes",
+                            "as received"};
+    QString kept = QStringLiteral("%1 of %2 readings kept %3")
+                       .arg(valid)
+                       .arg(cells.size())
+                       .arg(QLatin1String(shapes[kind]));
+    if (file.errCount() > 0)
+        kept += QStringLiteral(", %1 ERR").arg(file.errCount());
     ReliabilityLog::add(kGroup, QString::fromUtf8(QTest::currentDataTag()),
-                        QStringLiteral("kept running, stopped by autotest during step %1; "
-                                       "%2 of %3 readings kept, later ones ERR; log: %4")
+                        QStringLiteral("kept running, stopped by autotest during step %1; %2; "
+                                       "log: %3")
                             .arg(file.rows.size())
-                            .arg(valid)
-                            .arg(cells.size())
-                            .arg(named),
+                            .arg(kept, named),
+                        file.describe());
+}
+
+// The simulated meter's slow mode delays every reply, *IDN? included, so a
+// scripted meter answers the first reading late and the others in time.
+void tst_MeterFaults::readingAnsweredAfterTheTimeout()
+{
+    const auto reading = [](int i) {
+        return QStringLiteral("+%1.00000000E+00").arg(i);
+    };
+    // *IDN?, *CLS from the connect, then the DAC set-up: 81 bytes; "Read?\n" is 6.
+    const int setup = 81;
+    ScriptedPeer peer;
+    peer.awaitBytes(6).send("BenchSim,34461A,SIM0002,A.02.14\n");
+    peer.awaitBytes(setup + 6).pause(kTimeoutMs + 100).send(reading(1).toLatin1() + '\n');
+    for (int i = 2; i <= 4; ++i)
+        peer.awaitBytes(setup + 6 * i).send(reading(i).toLatin1() + '\n');
+    peer.start();
+
+    SimulatedBench bench;
+    QVERIFY2(bench.start(), qPrintable(bench.error()));
+    RunDriver run(bench);
+    run.setMeter(peer.socketResource());
+    run.setParams({"3", "300", "2", "300"});
+    run.clickStart();
+    QVERIFY(QTest::qWaitFor(
+        [&] { return ResultFile::parse(run.resultBytes()).rows.size() >= 3 || run.isIdle(); },
+        10000));
+    QVERIFY(run.stopAndStayStopped());
+
+    const ResultFile file = ResultFile::parse(run.resultBytes());
+    // The late reply is not taken for the next reading: each stays in its place.
+    QCOMPARE(file.readings(), QStringList({"ERR", reading(2), reading(3), reading(4)}));
+    const QString timedOut = run.logLine(QStringLiteral("DMM_34461A: Read Failed [VI_ERROR_TMO"));
+    const QString dropped = run.logLine(QStringLiteral("DMM_34461A: Late Reply Dropped"));
+    QVERIFY(!timedOut.isEmpty());
+    QVERIFY(!dropped.isEmpty());
+    ReliabilityLog::add(kGroup, QStringLiteral("answers one reading after the I/O timeout"),
+                        QStringLiteral("kept running; the late reading is ERR, the late reply "
+                                       "dropped before the next query, later readings in their "
+                                       "place; stopped by autotest during step %1; log: %2, %3")
+                            .arg(file.rows.size())
+                            .arg(timedOut, dropped),
                         file.describe());
 }
 

@@ -1,0 +1,204 @@
+// The configuration file beside the executable fails: it cannot be read, it
+// is corrupt, or its folder cannot be written. The window still opens, says
+// why the stored addresses are missing, and a run works.
+#include "MainWindow.h"
+#include "ReliabilityLog.h"
+#include "ResultFile.h"
+#include "RunDriver.h"
+#include "SimulatedBench.h"
+#include "Unprivileged.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const QString kGroup = QStringLiteral("Configuration file");
+const QString kDefaultMeter = QStringLiteral("GPIB0::5::INSTR"); // the form's own text
+const QString kNormal = QStringLiteral("+1.23456789E+00");
+
+QString configPath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini");
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+class tst_ConfigFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void unreadable();
+    void corrupt();
+    void unwritableFolder();
+
+private:
+    // The operator types the meter's address, leaves the field and runs two
+    // readings; true when both are in the result file.
+    void typeAddressAndRun(RunDriver &run);
+
+    SimulatedBench bench;
+    QTemporaryDir userConfig;
+};
+
+void tst_ConfigFaults::initTestCase()
+{
+    ReliabilityLog::begin();
+    QVERIFY2(bench.start(), qPrintable(bench.error()));
+    QVERIFY(!Unprivileged::isRoot() || Unprivileged::openToAll(bench.boardPath()));
+    // Where the window keeps the addresses when its own folder is read-only.
+    QVERIFY(Unprivileged::openToAll(userConfig.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(userConfig.path()));
+}
+
+void tst_ConfigFaults::init()
+{
+    QFile::remove(configPath());
+}
+
+void tst_ConfigFaults::cleanup()
+{
+    // The store outlives its window; the next case must not inherit it.
+    delete configSettings;
+    configSettings = nullptr;
+    QFile::setPermissions(configPath(), QFile::ReadOwner | QFile::WriteOwner);
+    QFile::remove(configPath());
+}
+
+void tst_ConfigFaults::typeAddressAndRun(RunDriver &run)
+{
+    auto *field = run.window()->findChild<QLineEdit *>("addrdmm");
+    field->setText(bench.meterResource());
+    emit field->editingFinished();
+    QCoreApplication::processEvents(); // the store writes back from the event loop
+    run.setParams({"20", "10", "1", "10"});
+    run.clickStart();
+    QVERIFY(QTest::qWaitFor(
+        [&] { return run.logCount(QStringLiteral("TestThread: DMM Measure: ")) >= 2; }, 5000));
+    QVERIFY(run.stopAndStayStopped());
+    const QStringList readings = ResultFile::parse(run.resultBytes()).readings();
+    QVERIFY(readings.size() >= 2);
+    QCOMPARE(readings.count(kNormal), readings.size());
+}
+
+void tst_ConfigFaults::unreadable()
+{
+    const QByteArray stored = "[defaultAddr]\nDMM=TCPIP0::127.0.0.1::5025::SOCKET\n";
+    QVERIFY(writeAll(configPath(), stored));
+    QVERIFY(QFile::setPermissions(configPath(), QFile::WriteOwner));
+    QVERIFY(Unprivileged::giveToUser(configPath()));
+
+    QString named;
+    {
+        Unprivileged asUser;
+        if (QFile(configPath()).open(QIODevice::ReadOnly))
+            QSKIP("the file stays readable for this user");
+        RunDriver run(bench);
+        named = run.logLine(QStringLiteral("UI ERROR: Config File ["));
+        QVERIFY2(
+            named ==
+                QStringLiteral("\"UI ERROR: Config File [%1] Not Readable\"").arg(configPath()),
+            qPrintable(run.log().lines().join('\n')));
+        QCOMPARE(run.meterAddressAtOpen(), kDefaultMeter);
+        typeAddressAndRun(run);
+        QCoreApplication::processEvents();
+    }
+
+    // The file that could not be read is not overwritten: fixing its rights
+    // brings the stored addresses back.
+    QVERIFY(QFile::setPermissions(configPath(), QFile::ReadOwner | QFile::WriteOwner));
+    QCOMPARE(readAll(configPath()), stored);
+    ReliabilityLog::add(kGroup, QStringLiteral("unreadable"),
+                        QStringLiteral("window opened with the form's addresses; a run with a "
+                                       "typed address worked; log: %1")
+                            .arg(named),
+                        QStringLiteral("config.ini unchanged (not overwritten)"));
+}
+
+void tst_ConfigFaults::corrupt()
+{
+    // Bytes that are no text, then a section header that never closes.
+    QVERIFY(writeAll(configPath(), QByteArray("\x8f\xff\x01garbage\n[defaultAddr\nDMM")));
+    RunDriver run(bench);
+    const QString named = run.logLine(QStringLiteral("UI ERROR: Config File ["));
+    QVERIFY2(named == QStringLiteral("\"UI ERROR: Config File [%1] Corrupt\"").arg(configPath()),
+             qPrintable(run.log().lines().join('\n')));
+    QCOMPARE(run.meterAddressAtOpen(), kDefaultMeter);
+    typeAddressAndRun(run);
+
+    // The next save replaces the unreadable text with the three addresses.
+    delete configSettings;
+    configSettings = nullptr;
+    QSettings written(configPath(), QSettings::IniFormat);
+    QCOMPARE(written.value("defaultAddr/DMM").toString(), bench.meterResource());
+    QVERIFY(written.contains("defaultAddr/PWR") && written.contains("defaultAddr/OSC"));
+    ReliabilityLog::add(kGroup, QStringLiteral("corrupt"),
+                        QStringLiteral("window opened with the form's addresses; a run with a "
+                                       "typed address worked; log: %1")
+                            .arg(named),
+                        QStringLiteral("config.ini rewritten at the next save: the three "
+                                       "addresses, the garbage gone"));
+}
+
+void tst_ConfigFaults::unwritableFolder()
+{
+    const QString exeDir = QCoreApplication::applicationDirPath();
+    const QString kept = userConfig.path() + QLatin1Char('/') +
+                         QCoreApplication::applicationName() + QStringLiteral("/config.ini");
+    QString named;
+    {
+        // Root only loses its rights; an ordinary user gets a read-only folder.
+        const QFile::Permissions saved = QFile::permissions(exeDir);
+        if (!Unprivileged::isRoot())
+            QFile::setPermissions(exeDir, QFile::ReadOwner | QFile::ExeOwner);
+        Unprivileged asUser;
+        const bool writable = QFileInfo(exeDir).isWritable();
+        if (!writable) {
+            RunDriver run(bench);
+            named = run.logLine(QStringLiteral("is read-only, addresses are kept in"));
+            typeAddressAndRun(run);
+            QCoreApplication::processEvents();
+        }
+        QFile::setPermissions(exeDir, saved);
+        if (writable)
+            QSKIP("the folder stays writable for this user");
+    }
+    QCOMPARE(named,
+             QStringLiteral("\"UI: %1 is read-only, addresses are kept in %2\"").arg(exeDir, kept));
+    QVERIFY(!QFile::exists(configPath()));
+    delete configSettings;
+    configSettings = nullptr;
+    QSettings written(kept, QSettings::IniFormat);
+    QCOMPARE(written.value("defaultAddr/DMM").toString(), bench.meterResource());
+    ReliabilityLog::add(kGroup, QStringLiteral("unwritable folder"),
+                        QStringLiteral("window opened; the addresses went to the user's "
+                                       "configuration folder; a run worked; log: %1")
+                            .arg(named),
+                        QStringLiteral("no config.ini beside the executable; the user's "
+                                       "config.ini holds the typed address"));
+}
+
+QTEST_MAIN(tst_ConfigFaults)
+#include "tst_configfaults.moc"

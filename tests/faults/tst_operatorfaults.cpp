@@ -1,0 +1,194 @@
+// The operator does what the run does not expect: presses Start twice, stops
+// during the start wait, hammers single step, switches tests between runs.
+#include "MainWindow.h"
+#include "ReliabilityLog.h"
+#include "ResultFile.h"
+#include "RunDriver.h"
+#include "SimulatedBench.h"
+
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <QThread>
+
+namespace {
+
+const QString kGroup = QStringLiteral("Operator");
+const QString kInit = QStringLiteral("\"TestThread: Init Test Enviroment\"");
+const QString kMeasured = QStringLiteral("TestThread: DMM Measure: ");
+const QString kSent = QStringLiteral("TestThread: UART Send ");
+
+} // namespace
+
+class tst_OperatorFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void startPressedTwice_data();
+    void startPressedTwice();
+    void stopDuringTheStartWait();
+    void singleStepHammeredDuringAWait();
+    void testChangedBetweenRuns();
+
+private:
+    QPushButton *button(const char *name) { return run->window()->findChild<QPushButton *>(name); }
+
+    SimulatedBench bench;
+    RunDriver *run = nullptr;
+};
+
+void tst_OperatorFaults::initTestCase()
+{
+    ReliabilityLog::begin();
+    QVERIFY2(bench.start(), qPrintable(bench.error()));
+}
+
+void tst_OperatorFaults::init()
+{
+    bench.clearTranscripts();
+    run = new RunDriver(bench);
+}
+
+void tst_OperatorFaults::cleanup()
+{
+    delete run;
+    run = nullptr;
+}
+
+void tst_OperatorFaults::startPressedTwice_data()
+{
+    QTest::addColumn<int>("clicks");
+    QTest::newRow("two clicks in a row") << 2;
+    QTest::newRow("three clicks in a row") << 3;
+}
+
+void tst_OperatorFaults::startPressedTwice()
+{
+    QFETCH(int, clicks);
+    run->setParams({"3", "10", "1", "0"});
+    for (int i = 0; i < clicks; ++i)
+        run->clickStart();
+    // Every start has its stop, or the run of the last start is on.
+    QCOMPARE(run->starts(), (clicks + 1) / 2);
+    QCOMPARE(run->stops(), clicks / 2);
+    QCOMPARE(run->isIdle(), clicks % 2 == 0);
+    QVERIFY(run->stopAndStayStopped(700)); // past the start wait: no step fires
+    QVERIFY(bench.boardValues().isEmpty());
+    // Runs started within one second share the file: one head block and
+    // heading per start, and no row.
+    const QByteArray bytes = run->resultBytes();
+    QCOMPARE(int(bytes.count("\nNo.\tDAC\tDMM1\n")), run->starts());
+    const ResultFile file = ResultFile::parse(bytes);
+    QCOMPARE(file.rows.size(), 0);
+    const int startsAtFirst = run->starts();
+
+    // The window is ready for the next run, which runs whole (into a file of
+    // its own: runs started within one second share a name).
+    run->setText("filename", QStringLiteral("NEXT"));
+    run->clickStart();
+    QVERIFY(run->waitIdle(5000));
+    QCOMPARE(ResultFile::parse(run->resultBytes()).rows.size(), 3);
+    QCOMPARE(run->logCount(kInit), run->starts());
+    ReliabilityLog::add(kGroup,
+                        QStringLiteral("Start pressed twice quickly: ") +
+                            QString::fromUtf8(QTest::currentDataTag()),
+                        QStringLiteral("the clicks started and stopped runs in turn; no step "
+                                       "ran, nothing sent; the next run ran whole"),
+                        QStringLiteral("first file: %1 head block%2 and heading%2 (runs of one "
+                                       "second share a file), no row")
+                            .arg(startsAtFirst == 1 ? QStringLiteral("one") : QStringLiteral("two"))
+                            .arg(startsAtFirst == 1 ? "" : "s"));
+}
+
+void tst_OperatorFaults::stopDuringTheStartWait()
+{
+    run->setParams({"3", "10", "1", "0"});
+    run->clickStart();
+    QTest::qWait(150);
+    QVERIFY(!run->isIdle());
+    QVERIFY(run->stopAndStayStopped(600));
+    QCOMPARE(run->logCount(kSent), 0);
+    QVERIFY(bench.boardValues().isEmpty());
+    QCOMPARE(bench.meterLines().count(QStringLiteral("Read?\\n")), 0);
+    const ResultFile file = ResultFile::parse(run->resultBytes());
+    QCOMPARE(file.head.size(), 5);
+    QCOMPARE(file.heading, QStringLiteral("No.\tDAC\tDMM1"));
+    QCOMPARE(file.rows.size(), 0);
+    QVERIFY(!file.finished);
+    ReliabilityLog::add(kGroup, QStringLiteral("Stop during the 500 ms start wait"),
+                        QStringLiteral("run stopped; the pending first step never fired, nothing "
+                                       "sent or read"),
+                        file.describe());
+}
+
+void tst_OperatorFaults::singleStepHammeredDuringAWait()
+{
+    run->setParams({"2", "10", "2", "10"});
+    run->clickSingleStep(); // single-step mode; the first send comes by itself after 500 ms
+    for (int i = 0; i < 20; ++i)
+        run->clickSingleStep();
+    // Each press starts the 100 ms wait afresh: one phase follows, once.
+    QTRY_COMPARE_WITH_TIMEOUT(run->logCount(kSent), 1, 1000);
+    QTest::qWait(300);
+    QCOMPARE(run->logCount(kSent), 1);
+    QCOMPARE(run->logCount(kMeasured), 0);
+
+    for (int i = 0; i < 20; ++i)
+        run->clickSingleStep();
+    QTRY_COMPARE_WITH_TIMEOUT(run->logCount(kMeasured), 1, 1000);
+    QTest::qWait(300);
+    QCOMPARE(run->logCount(kMeasured), 1);
+    QCOMPARE(run->logCount(kSent), 1);
+    QCOMPARE(run->logCount(QStringLiteral("TestThread: Single Step")), 40);
+    QVERIFY(run->stopAndStayStopped());
+
+    const ResultFile file = ResultFile::parse(run->resultBytes());
+    QVERIFY(file.stray.isEmpty());
+    QCOMPARE(file.rows.size(), 1);
+    QCOMPARE(file.readings().size(), 1);
+    QTRY_COMPARE(bench.boardValues(), QList<qint32>{1});
+    ReliabilityLog::add(kGroup, QStringLiteral("Single step pressed 20 times during a timer wait"),
+                        QStringLiteral("each burst of presses advanced one phase: one send, then "
+                                       "one reading; stopped by autotest"),
+                        file.describe());
+}
+
+void tst_OperatorFaults::testChangedBetweenRuns()
+{
+    run->setParams({"1", "0", "1", "0"});
+    QVERIFY((run->clickStart(), run->waitIdle(5000)));
+    QPointer<QThread> first = currentTest;
+    // Back and forth a few times, ending on the ISINK test.
+    for (int index : {1, 0, 1, 0, 1})
+        run->selectTest(index);
+    QVERIFY2(first.isNull(), "the first test object is still alive");
+    QCOMPARE(QString::fromLatin1(currentTest->metaObject()->className()),
+             QStringLiteral("TestISINK"));
+
+    bench.clearTranscripts();
+    run->setText("filename", QStringLiteral("SECOND"));
+    const int initsBefore = run->logCount(kInit);
+    run->clickStart();
+    QVERIFY(run->waitIdle(5000));
+    // Only the current object answered the start: one set-up, the ISINK one.
+    QCOMPARE(run->logCount(kInit) - initsBefore, 1);
+    const QStringList meter = bench.meterLines();
+    QCOMPARE(meter.count(QStringLiteral("CONF:CURR:DC\\n")), 1);
+    QCOMPARE(meter.count(QStringLiteral("CONF:VOLT:DC\\n")), 0);
+    QCOMPARE(meter.count(QStringLiteral("Read?\\n")), 1);
+    const ResultFile file = ResultFile::parse(run->resultBytes());
+    QCOMPARE(file.heading, QStringLiteral("No.\tISINK\tDMM1"));
+    QCOMPARE(file.rows.size(), 1);
+    QVERIFY(file.finished);
+    ReliabilityLog::add(kGroup, QStringLiteral("Test selection changed five times between runs"),
+                        QStringLiteral("old test objects deleted; the next start reached only "
+                                       "the ISINK test: one set-up, one run"),
+                        QStringLiteral("second file: ") + file.describe());
+}
+
+QTEST_MAIN(tst_OperatorFaults)
+#include "tst_operatorfaults.moc"
