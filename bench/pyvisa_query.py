@@ -1,0 +1,65 @@
+#!/usr/bin/python3
+"""PyVISA with the pyvisa-py backend: "READ?" round trips on a SOCKET resource.
+
+Usage: pyvisa_query.py RESOURCE [--queries N] [--warm-up N] [--repetitions N]
+
+Prints one JSON object per repetition: per-query wall time (median, p99, mean)
+and process CPU time (user + sys) per query, all in microseconds. The warm-up
+queries before each timed block are not counted.
+"""
+import argparse
+import json
+import time
+
+import pyvisa
+
+
+def measure(instrument, queries, warm_up):
+    for _ in range(warm_up):
+        instrument.query("READ?")
+    wall = []
+    cpu_start = time.process_time_ns()
+    block_start = time.perf_counter_ns()
+    for _ in range(queries):
+        begin = time.perf_counter_ns()
+        instrument.query("READ?")
+        wall.append(time.perf_counter_ns() - begin)
+    block_ns = time.perf_counter_ns() - block_start
+    cpu_ns = time.process_time_ns() - cpu_start
+    wall.sort()
+
+    def at(q):
+        return wall[int(q * (len(wall) - 1))] / 1000.0
+
+    return {
+        "name": "PyVISA-py",
+        "queries": queries,
+        "p50_us": at(0.50),
+        "p99_us": at(0.99),
+        "max_us": wall[-1] / 1000.0,
+        "real_time_us": block_ns / 1000.0 / queries,
+        "cpu_time_us": cpu_ns / 1000.0 / queries,
+    }
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("resource")
+    parser.add_argument("--queries", type=int, default=10000)
+    parser.add_argument("--warm-up", type=int, default=1000)
+    parser.add_argument("--repetitions", type=int, default=1)
+    args = parser.parse_args()
+
+    manager = pyvisa.ResourceManager("@py")
+    instrument = manager.open_resource(args.resource, read_termination="\n",
+                                       write_termination="\n")
+    try:
+        for _ in range(args.repetitions):
+            print(json.dumps(measure(instrument, args.queries, args.warm_up)), flush=True)
+    finally:
+        instrument.close()
+        manager.close()
+
+
+if __name__ == "__main__":
+    main()
