@@ -3,6 +3,7 @@
 #include "DMM_34461A.h"
 #include "FileOperation.h"
 #include "MainWindowForm.h"
+#include "StepTimer.h"
 #include "TestContext.h"
 #include "TestParams.h"
 #include "UART.h"
@@ -13,7 +14,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTextEdit>
-#include <QTimer>
 
 #include <limits>
 
@@ -119,11 +119,8 @@ void TestSequence::initEnvironment()
         heading += QStringLiteral("\tDMM%1").arg(i);
     append(heading, true);
 
-    stepTimer = new QTimer;
-    stepTimer->setSingleShot(true);
-    // Settle waits must never end early; coarse timers may fire up to 5 % soon.
-    stepTimer->setTimerType(Qt::PreciseTimer);
-    connect(stepTimer, &QTimer::timeout, this, &TestSequence::sendValue);
+    stepTimer = new StepTimer;
+    connect(stepTimer, &StepTimer::timeout, this, &TestSequence::sendValue);
     stepTimer->start(kFirstSendMs);
     TestContext.startTime = QDateTime::currentMSecsSinceEpoch() + kFirstSendMs;
 }
@@ -237,7 +234,7 @@ void TestSequence::calcProgress()
 void TestSequence::continueWith(void (TestSequence::*next)(), qint64 waitMs)
 {
     stepTimer->disconnect(this);
-    connect(stepTimer, &QTimer::timeout, this, next);
+    connect(stepTimer, &StepTimer::timeout, this, next);
     if (TestContext.autoRun)
         stepTimer->start(timerInterval(waitMs));
 }

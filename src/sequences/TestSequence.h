@@ -6,7 +6,7 @@
 
 class DMM_34461A;
 class FileOperation;
-class QTimer;
+class StepTimer;
 class UART;
 struct MainWindowForm;
 struct TestParams;
@@ -61,5 +61,5 @@ private:
     FileOperation *fileOp = nullptr;
     DMM_34461A *dmmDriver = nullptr;
     UART *uartDriver = nullptr;
-    QTimer *stepTimer = nullptr;
+    StepTimer *stepTimer = nullptr;
 };

@@ -1,0 +1,190 @@
+// The step machine's timer: once per start, never early, waits counted from
+// the return to the event loop, and nothing after a stop.
+#include "StepTimer.h"
+
+#include <QEventLoop>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include <chrono>
+
+namespace {
+
+qint64 nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Keeps the thread busy without letting the event loop run.
+void busyFor(int ms)
+{
+    const qint64 until = nowNs() + qint64(ms) * 1000000;
+    while (nowNs() < until) {
+    }
+}
+
+// Runs a real event loop for `ms` (QTest::qWait sleeps between its passes,
+// which would hide how late a timeout comes).
+void runLoop(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Records when the timer fired and when the slot that started it returned.
+struct Times
+{
+    qint64 returnedNs = 0;
+    QList<qint64> firedNs;
+};
+
+// Starts `timer` from a slot run by the event loop, as the step machine does,
+// keeping that slot busy for `busyMs` after the start.
+void startFromSlot(StepTimer &timer, int ms, Times &times, int busyMs = 0)
+{
+    QObject::connect(&timer, &StepTimer::timeout, &timer, [&times] { times.firedNs << nowNs(); });
+    QMetaObject::invokeMethod(
+        &timer,
+        [&timer, &times, ms, busyMs] {
+            timer.start(ms);
+            busyFor(busyMs);
+            times.returnedNs = nowNs();
+        },
+        Qt::QueuedConnection);
+}
+
+} // namespace
+
+class tst_StepTimer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void firesOnceAndNeverEarly_data();
+    void firesOnceAndNeverEarly();
+    void zeroWaitsForTheNextPass();
+    void waitCountsFromTheReturnToTheEventLoop();
+    void restartPostponesTheTimeout();
+    void stopDropsAnExpiryNobodyHasReadYet();
+    void restartFromTheTimeout();
+};
+
+void tst_StepTimer::firesOnceAndNeverEarly_data()
+{
+    QTest::addColumn<int>("ms");
+    QTest::newRow("negative") << -5;
+    QTest::newRow("zero") << 0;
+    QTest::newRow("1 ms") << 1;
+    QTest::newRow("settle-like") << 10;
+    QTest::newRow("between steps") << 100;
+}
+
+void tst_StepTimer::firesOnceAndNeverEarly()
+{
+    QFETCH(int, ms);
+    for (int round = 0; round < 5; ++round) {
+        StepTimer timer;
+        Times times;
+        QSignalSpy spy(&timer, &StepTimer::timeout);
+        startFromSlot(timer, ms, times);
+        QVERIFY(spy.wait(qMax(ms, 0) + 2000));
+        QVERIFY(!timer.isActive());
+        const qint64 waitedNs = times.firedNs.value(0) - times.returnedNs;
+        QVERIFY2(waitedNs >= qint64(qMax(ms, 0)) * 1000000,
+                 qPrintable(QString("fired %1 ns after the slot returned").arg(waitedNs)));
+        runLoop(20);
+        QCOMPARE(spy.count(), 1);
+    }
+}
+
+void tst_StepTimer::zeroWaitsForTheNextPass()
+{
+    StepTimer timer;
+    QSignalSpy spy(&timer, &StepTimer::timeout);
+    timer.start(0);
+    QVERIFY(timer.isActive());
+    QCOMPARE(spy.count(), 0); // never from inside start()
+    QVERIFY(spy.wait(1000));
+}
+
+void tst_StepTimer::waitCountsFromTheReturnToTheEventLoop()
+{
+    // A slot starts a 10 ms wait and works on for 30 ms: the timeout comes
+    // 10 ms after the slot has returned, not 10 ms after the start.
+    StepTimer timer;
+    Times times;
+    QSignalSpy spy(&timer, &StepTimer::timeout);
+    startFromSlot(timer, 10, times, 30);
+    QVERIFY(spy.wait(2000));
+    const qint64 waitedNs = times.firedNs.value(0) - times.returnedNs;
+    QVERIFY2(waitedNs >= 10000000, qPrintable(QString("%1 ns after the slot").arg(waitedNs)));
+}
+
+void tst_StepTimer::restartPostponesTheTimeout()
+{
+    StepTimer timer;
+    QSignalSpy spy(&timer, &StepTimer::timeout);
+    timer.start(60);
+    runLoop(40);
+    const qint64 restartedNs = nowNs();
+    qint64 firedNs = 0;
+    connect(&timer, &StepTimer::timeout, this, [&] { firedNs = nowNs(); });
+    timer.start(60);
+    QVERIFY(spy.wait(3000));
+    QVERIFY(firedNs - restartedNs >= 60000000);
+    runLoop(80);
+    QCOMPARE(spy.count(), 1);
+}
+
+void tst_StepTimer::stopDropsAnExpiryNobodyHasReadYet()
+{
+    StepTimer timer;
+    QSignalSpy spy(&timer, &StepTimer::timeout);
+    timer.start(2);
+    QCoreApplication::processEvents(); // arms it
+    busyFor(10);                       // expired, not yet delivered
+    timer.stop();
+    QVERIFY(!timer.isActive());
+    runLoop(30);
+    QCOMPARE(spy.count(), 0);
+
+    // A start right after an expiry goes by its own wait only.
+    timer.start(2);
+    QCoreApplication::processEvents();
+    busyFor(10);
+    const qint64 restartedNs = nowNs();
+    qint64 firedNs = 0;
+    connect(&timer, &StepTimer::timeout, this, [&] { firedNs = nowNs(); });
+    timer.start(20);
+    QVERIFY(spy.wait(2000));
+    QVERIFY2(firedNs - restartedNs >= 20000000,
+             qPrintable(QString("fired after %1 ns").arg(firedNs - restartedNs)));
+    runLoop(30);
+    QCOMPARE(spy.count(), 1);
+}
+
+void tst_StepTimer::restartFromTheTimeout()
+{
+    // The step machine starts the timer again from inside its timeout.
+    StepTimer timer;
+    QList<qint64> fired;
+    connect(&timer, &StepTimer::timeout, this, [&] {
+        fired << nowNs();
+        if (fired.size() < 3)
+            timer.start(5);
+    });
+    QSignalSpy spy(&timer, &StepTimer::timeout);
+    timer.start(5);
+    QTRY_COMPARE(spy.count(), 3);
+    QVERIFY(fired[1] - fired[0] >= 5000000);
+    QVERIFY(fired[2] - fired[1] >= 5000000);
+    runLoop(30);
+    QCOMPARE(spy.count(), 3);
+}
+
+QTEST_GUILESS_MAIN(tst_StepTimer)
+#include "tst_steptimer.moc"
