@@ -192,6 +192,10 @@ void ResourceNameTest::malformed_data()
     QTest::newRow("asrl nothing") << "ASRL::INSTR";
     QTest::newRow("asrl relative path") << "ASRLdev/ttyS0::INSTR";
     QTest::newRow("asrl extra part") << "ASRL1::2::INSTR";
+    // A colon next to a separator: the canonical name would not parse back.
+    QTest::newRow("asrl path ending in a colon") << "ASRL/dev/B0:";
+    QTest::newRow("usb serial ending in a colon") << "USB0::0x0957::0x1A07::SN:::INSTR";
+    QTest::newRow("part starting with a colon") << "GPIB0:::5::INSTR";
 }
 
 void ResourceNameTest::malformed()

@@ -287,8 +287,10 @@ ViStatus ResourceName::parse(const char *text, ResourceName &out)
     std::vector<std::string> tokens;
     if (!splitTokens(name, tokens))
         return VI_ERROR_INV_RSRC_NAME;
+    // A part that begins or ends in ':' touches a "::" ambiguously:
+    // "ASRL/dev/x:::INSTR" could be cut after either colon pair.
     for (const std::string &token : tokens) {
-        if (token.empty())
+        if (token.empty() || token.front() == ':' || token.back() == ':')
             return VI_ERROR_INV_RSRC_NAME;
     }
 
