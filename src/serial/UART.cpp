@@ -4,7 +4,6 @@
 #include "ValueFrame.h"
 
 #include <QDebug>
-#include <QSerialPortInfo>
 
 UART::UART() = default;
 
@@ -51,8 +50,14 @@ void UART::Close(SerialConfig &cfg)
 void UART::SendValue(SerialConfig &cfg, qint32 value)
 {
     if (cfg.port.isOpen() && cfg.port.error() != QSerialPort::NoError) {
-        qDebug() << QStringLiteral("UART: Send Failed [%1: %2]")
-                        .arg(QSerialPortInfo(cfg.port).systemLocation(), cfg.port.errorString());
+        QString device = cfg.port.portName();
+#ifdef Q_OS_UNIX
+        // The port keeps the name without its device folder.
+        if (!device.startsWith(QLatin1Char('/')))
+            device.prepend(QStringLiteral("/dev/"));
+#endif
+        qDebug()
+            << QStringLiteral("UART: Send Failed [%1: %2]").arg(device, cfg.port.errorString());
         cfg.port.clearError();
     }
     cfg.port.write(ValueFrame::encode(value));

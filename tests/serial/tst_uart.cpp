@@ -142,6 +142,7 @@ void TestUart::sendValue_afterThePortVanished_logsTheFailure()
     openBoardPort();
     uart.SendValue(TestContext.uart, 1);
     QTRY_COMPARE(board->goodFrames(), 1);
+    const QString portName = board->devicePath();
     LogCapture log;
     board->stop(); // the far end of the pseudo-terminal closes
     uart.SendValue(TestContext.uart, 2);
@@ -149,7 +150,6 @@ void TestUart::sendValue_afterThePortVanished_logsTheFailure()
     QVERIFY(log.lines().isEmpty());
 
     uart.SendValue(TestContext.uart, 3);
-    const QString portName = board->devicePath();
     QCOMPARE(log.lines().size(), 1);
     QVERIFY2(log.lines().first().startsWith("\"UART: Send Failed [" + portName + ": "),
              qPrintable(log.lines().first()));
