@@ -149,11 +149,13 @@ void tst_InputFaults::parameters()
     QVERIFY(file.readings().size() >= readings);
     QTRY_COMPARE(int(bench.boardValues().size()), int(file.rows.size()));
     QVERIFY2(run->log().lines().contains(named), qPrintable(run->log().lines().join('\n')));
+    QString progress;
     if (fields[0].contains(QStringLiteral("9223372036854775807"))) {
         // The progress text after a step stays sane at the 64-bit limit.
-        const QString progress = run->window()->findChild<QLabel *>("testtime")->text();
+        progress = run->window()->findChild<QLabel *>("testtime")->text();
         QVERIFY2(progress.startsWith(QStringLiteral("进度：0%  ( ")) && !progress.contains('-'),
                  qPrintable(progress));
+        progress = QStringLiteral("; progress text \"%1\"").arg(progress);
     }
 
     const QString fieldText =
@@ -164,7 +166,7 @@ void tst_InputFaults::parameters()
                         (endsItself ? QStringLiteral("run ended by itself after %1 steps")
                                     : QStringLiteral("stopped by autotest during step %1"))
                                 .arg(rows) +
-                            QStringLiteral("; log: ") + named,
+                            progress + QStringLiteral("; log: ") + named,
                         file.describe());
 }
 
