@@ -13,6 +13,11 @@ namespace {
 // How long before the deadline the thread is woken: more than it usually
 // takes to wake up, little enough to keep the passes through the loop few.
 const qint64 kWakeAheadNs = 200000;
+// The latest a wait starts counting after start(). Slots start the timer as
+// the last thing they do, so they have ended by then; an event loop that
+// comes round later (one that runs in steps, as the wait loops of tests do,
+// or one held up) must not stretch the wait.
+const qint64 kReturnWindowNs = 1000000;
 
 qint64 monotonicNs()
 {
@@ -33,7 +38,10 @@ StepTimer::StepTimer()
         fallback = new QTimer(this);
         fallback->setSingleShot(true);
         fallback->setTimerType(Qt::PreciseTimer);
-        connect(fallback, &QTimer::timeout, this, [this] { approach(armings); });
+        connect(fallback, &QTimer::timeout, this, [this] {
+            active = false;
+            emit timeout();
+        });
     }
 }
 
@@ -46,33 +54,19 @@ StepTimer::~StepTimer()
 
 void StepTimer::start(int ms)
 {
-    stop();
-    waitNs = qint64(qMax(ms, 0)) * 1000000;
     active = true;
+    ++armings;
+    if (fallback) {
+        fallback->start(qMax(ms, 0));
+        return;
+    }
+    // schedule() re-arms the timerfd, which also clears an unread expiry.
+    waitNs = qint64(qMax(ms, 0)) * 1000000;
+    startedNs = monotonicNs();
+    schedule(startedNs + kReturnWindowNs + waitNs);
     const quint64 arming = armings;
     QMetaObject::invokeMethod(
-        this, [this, arming] { arm(arming); }, Qt::QueuedConnection);
-}
-
-void StepTimer::arm(quint64 arming)
-{
-    if (!active || arming != armings)
-        return;
-    dueNs = monotonicNs() + waitNs;
-    if (fallback) {
-        fallback->start(int(waitNs / 1000000));
-        return;
-    }
-    if (waitNs <= kWakeAheadNs) {
-        approach(arming);
-        return;
-    }
-    fdArming = arming;
-    const qint64 wakeNs = dueNs - kWakeAheadNs;
-    itimerspec wake{};
-    wake.it_value.tv_sec = time_t(wakeNs / 1000000000);
-    wake.it_value.tv_nsec = long(wakeNs % 1000000000);
-    ::timerfd_settime(fd, TFD_TIMER_ABSTIME, &wake, nullptr);
+        this, [this, arming] { callerReturned(arming); }, Qt::QueuedConnection);
 }
 
 void StepTimer::stop()
@@ -83,30 +77,86 @@ void StepTimer::stop()
         fallback->stop();
         return;
     }
-    // Disarming also clears an expiry that nobody has read yet.
+    disarm();
+}
+
+// Control is back in the event loop, so the slot that started the timer has
+// ended: the wait counts from here, or from the end of the return window.
+void StepTimer::callerReturned(quint64 arming)
+{
+    if (!active || arming != armings)
+        return;
+    const qint64 now = monotonicNs();
+    schedule(qMin(now, startedNs + kReturnWindowNs) + waitNs);
+    if (dueNs - now <= kWakeAheadNs)
+        approach(arming);
+}
+
+// Arms the timerfd kWakeAheadNs before `due`; a shorter wait is left to the
+// passes through the event loop that callerReturned() begins.
+void StepTimer::schedule(qint64 due)
+{
+    dueNs = due;
+    const qint64 wakeNs = dueNs - kWakeAheadNs;
+    if (wakeNs <= monotonicNs()) {
+        disarm();
+        return;
+    }
+    itimerspec wake{};
+    wake.it_value.tv_sec = time_t(wakeNs / 1000000000);
+    wake.it_value.tv_nsec = long(wakeNs % 1000000000);
+    ::timerfd_settime(fd, TFD_TIMER_ABSTIME, &wake, nullptr);
+}
+
+void StepTimer::disarm()
+{
+    // Also clears an expiry that nobody has read yet.
     const itimerspec disarmed{};
     ::timerfd_settime(fd, 0, &disarmed, nullptr);
 }
 
 void StepTimer::woken()
 {
+    const qint64 wokenNs = monotonicNs();
     // A notification that was on its way when the timer was stopped or
     // re-armed finds nothing to read and is ignored.
     std::uint64_t expirations = 0;
     if (::read(fd, &expirations, sizeof expirations) != qint64(sizeof expirations))
         return;
-    approach(fdArming);
+    // Woken ahead of the deadline, as planned, the last stretch goes through
+    // the event loop; woken after it (a loop that runs in steps), it fires.
+    if (wokenNs < dueNs)
+        passThroughLoop(armings);
+    else
+        approach(armings);
 }
 
+// Fires once the deadline has come; until then, one more pass through the
+// event loop.
 void StepTimer::approach(quint64 arming)
 {
     if (!active || arming != armings)
         return;
     if (monotonicNs() < dueNs) {
-        QMetaObject::invokeMethod(
-            this, [this, arming] { approach(arming); }, Qt::QueuedConnection);
+        passThroughLoop(arming);
         return;
     }
     active = false;
     emit timeout();
+}
+
+// One chain of passes at a time.
+void StepTimer::passThroughLoop(quint64 arming)
+{
+    if (approachingArming == arming)
+        return;
+    approachingArming = arming;
+    QMetaObject::invokeMethod(
+        this,
+        [this, arming] {
+            if (approachingArming == arming)
+                approachingArming = 0;
+            approach(arming);
+        },
+        Qt::QueuedConnection);
 }

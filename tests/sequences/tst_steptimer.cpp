@@ -19,9 +19,9 @@ qint64 nowNs()
 }
 
 // Keeps the thread busy without letting the event loop run.
-void busyFor(int ms)
+void busyForUs(int us)
 {
-    const qint64 until = nowNs() + qint64(ms) * 1000000;
+    const qint64 until = nowNs() + qint64(us) * 1000;
     while (nowNs() < until) {
     }
 }
@@ -35,23 +35,26 @@ void runLoop(int ms)
     loop.exec();
 }
 
-// Records when the timer fired and when the slot that started it returned.
+// Records when the timer was started and fired and when the slot that
+// started it returned.
 struct Times
 {
+    qint64 startedNs = 0;
     qint64 returnedNs = 0;
     QList<qint64> firedNs;
 };
 
 // Starts `timer` from a slot run by the event loop, as the step machine does,
-// keeping that slot busy for `busyMs` after the start.
-void startFromSlot(StepTimer &timer, int ms, Times &times, int busyMs = 0)
+// keeping that slot busy for `busyUs` after the start.
+void startFromSlot(StepTimer &timer, int ms, Times &times, int busyUs = 0)
 {
     QObject::connect(&timer, &StepTimer::timeout, &timer, [&times] { times.firedNs << nowNs(); });
     QMetaObject::invokeMethod(
         &timer,
-        [&timer, &times, ms, busyMs] {
+        [&timer, &times, ms, busyUs] {
+            times.startedNs = nowNs();
             timer.start(ms);
-            busyFor(busyMs);
+            busyForUs(busyUs);
             times.returnedNs = nowNs();
         },
         Qt::QueuedConnection);
@@ -67,6 +70,7 @@ private slots:
     void firesOnceAndNeverEarly_data();
     void firesOnceAndNeverEarly();
     void zeroWaitsForTheNextPass();
+    void waitCountsFromTheReturnToTheEventLoop_data();
     void waitCountsFromTheReturnToTheEventLoop();
     void restartPostponesTheTimeout();
     void stopDropsAnExpiryNobodyHasReadYet();
@@ -111,17 +115,36 @@ void tst_StepTimer::zeroWaitsForTheNextPass()
     QVERIFY(spy.wait(1000));
 }
 
+void tst_StepTimer::waitCountsFromTheReturnToTheEventLoop_data()
+{
+    QTest::addColumn<int>("busyUs");
+    QTest::addColumn<bool>("fromReturn");
+    QTest::newRow("slot returns at once") << 0 << true;
+    QTest::newRow("slot returns 0.5 ms later") << 500 << true;
+    // A loop that comes round late (one that runs in steps, as the wait
+    // loops of tests do) does not stretch the wait: it counts from no later
+    // than a millisecond after start().
+    QTest::newRow("loop comes round 30 ms later") << 30000 << false;
+}
+
 void tst_StepTimer::waitCountsFromTheReturnToTheEventLoop()
 {
-    // A slot starts a 10 ms wait and works on for 30 ms: the timeout comes
-    // 10 ms after the slot has returned, not 10 ms after the start.
+    QFETCH(int, busyUs);
+    QFETCH(bool, fromReturn);
     StepTimer timer;
     Times times;
     QSignalSpy spy(&timer, &StepTimer::timeout);
-    startFromSlot(timer, 10, times, 30);
+    startFromSlot(timer, 10, times, busyUs);
     QVERIFY(spy.wait(2000));
-    const qint64 waitedNs = times.firedNs.value(0) - times.returnedNs;
-    QVERIFY2(waitedNs >= 10000000, qPrintable(QString("%1 ns after the slot").arg(waitedNs)));
+    const qint64 fromStartNs = times.firedNs.value(0) - times.startedNs;
+    const qint64 fromReturnNs = times.firedNs.value(0) - times.returnedNs;
+    QVERIFY2(fromStartNs >= 10000000, qPrintable(QString("%1 ns after start").arg(fromStartNs)));
+    if (fromReturn)
+        QVERIFY2(fromReturnNs >= 10000000,
+                 qPrintable(QString("%1 ns after the slot").arg(fromReturnNs)));
+    else
+        QVERIFY2(fromReturnNs < 10000000,
+                 qPrintable(QString("%1 ns after the slot").arg(fromReturnNs)));
 }
 
 void tst_StepTimer::restartPostponesTheTimeout()
@@ -146,7 +169,7 @@ void tst_StepTimer::stopDropsAnExpiryNobodyHasReadYet()
     QSignalSpy spy(&timer, &StepTimer::timeout);
     timer.start(2);
     QCoreApplication::processEvents(); // arms it
-    busyFor(10);                       // expired, not yet delivered
+    busyForUs(10000);                  // expired, not yet delivered
     timer.stop();
     QVERIFY(!timer.isActive());
     runLoop(30);
@@ -155,7 +178,7 @@ void tst_StepTimer::stopDropsAnExpiryNobodyHasReadYet()
     // A start right after an expiry goes by its own wait only.
     timer.start(2);
     QCoreApplication::processEvents();
-    busyFor(10);
+    busyForUs(10000);
     const qint64 restartedNs = nowNs();
     qint64 firedNs = 0;
     connect(&timer, &StepTimer::timeout, this, [&] { firedNs = nowNs(); });
