@@ -357,7 +357,11 @@ void tst_TestRun::stepsAreNeverEarly()
     // Two steps, 100 ms settle, two readings 50 ms apart: sends at 500 and 750,
     // readings at 600, 650, 850 and 900 ms after the start.
     setParams({"2", "100", "2", "50"});
-    QVERIFY(runToEnd());
+    // A running event loop, not qWaitFor's polling: that sleeps 10 ms between
+    // passes, and every wait of the run would start that much late.
+    QSignalSpy stopped(window, SIGNAL(DeinitTest()));
+    QTest::mouseClick(button("autotest"), Qt::LeftButton);
+    QVERIFY(stopped.wait(10000));
     QList<qint64> events;
     for (const LogCapture::Entry &entry : log->entries()) {
         if (entry.text.startsWith(quoted("TestThread: UART Send DAC:").chopped(1)) ||
