@@ -108,7 +108,7 @@ void tst_OperatorFaults::stopDuringTheStartWait()
 {
     run->setParams({"3", "10", "1", "0"});
     run->clickStart();
-    QTest::qWait(150);
+    QTest::qWait(50);
     QVERIFY(!run->isIdle());
     QVERIFY(run->stopAndStayStopped(600));
     QCOMPARE(run->logCount(kSent), 0);
