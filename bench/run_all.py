@@ -52,6 +52,12 @@ def spread(values, digits=1, scale=1.0):
     return f"{fmt.format(median(values))} ({fmt.format(min(values))}–{fmt.format(max(values))})"
 
 
+def shown_path(path):
+    """A path as the report shows it: relative to the source tree when inside it."""
+    relative = os.path.relpath(path, ROOT)
+    return path if relative.startswith("..") else relative
+
+
 def thousands(n):
     return f"{n:,}".replace(",", " ")
 
@@ -201,6 +207,7 @@ def verdict(ok):
 
 
 def write_report(path, info, settings, query, steps, boot, footprint, append, baseline):
+    bin_dir = settings["bin_dir"]
     lines = []
     add = lines.append
     started, finished = settings["started"], settings["finished"]
@@ -212,6 +219,7 @@ def write_report(path, info, settings, query, steps, boot, footprint, append, ba
         "brackets. The commands below are the ones that produced the figures (ports and "
         "CPU numbers vary per round).")
     add("")
+    add(f"- Command: `{settings['invocation']}`, run from the top of the source tree.")
     add(f"- Machine: {info['cores']} cores ({info['model']}), Linux {info['kernel']}; "
         f"commit {info['commit']}{' with uncommitted changes in the tree' if info['dirty'] else ''}.")
     add(f"- Run from {started} to {finished} (UTC), {settings['duration_min']:.0f} minutes.")
@@ -266,8 +274,8 @@ def write_report(path, info, settings, query, steps, boot, footprint, append, ba
         "(\"*CLS\"): a reply to those would leave a client one reply ahead of its queries.")
     add("")
     add("```")
-    add("taskset -c S build-bench/bench/bench-reply-server")
-    add("taskset -c C build-bench/bench/bench-query --port PORT --benchmark_format=json "
+    add(f"taskset -c S {bin_dir}/bench-reply-server")
+    add(f"taskset -c C {bin_dir}/bench-query --port PORT --benchmark_format=json "
         "--benchmark_enable_random_interleaving=true")
     add("taskset -c C /usr/bin/python3 bench/pyvisa_query.py TCPIP0::127.0.0.1::PORT::SOCKET")
     add("```")
@@ -309,7 +317,7 @@ def write_report(path, info, settings, query, steps, boot, footprint, append, ba
         "offscreen, against `benchsim --dmm --board` (replies at once):")
     add("")
     add("```")
-    add(f"build-bench/bench/bench-step-timing --steps {s0['steps']} --settle {s0['settle_ms']} "
+    add(f"{bin_dir}/bench-step-timing --steps {s0['steps']} --settle {s0['settle_ms']} "
         f"--readings {s0['readings']} --interval {s0['interval_ms']}")
     add("```")
     add("")
@@ -374,7 +382,7 @@ def write_report(path, info, settings, query, steps, boot, footprint, append, ba
         "is spawned:")
     add("")
     add("```")
-    add("build-bench/bench/bench-footprint startup")
+    add(f"{bin_dir}/bench-footprint startup")
     add("```")
     add("")
     add("| | |")
@@ -392,7 +400,7 @@ def write_report(path, info, settings, query, steps, boot, footprint, append, ba
         "1 000th send:")
     add("")
     add("```")
-    add(shlex.join(["build-bench/bench/bench-footprint"] + footprint["command"][1:]))
+    add(shlex.join([f"{bin_dir}/bench-footprint"] + footprint["command"][1:]))
     add("```")
     add("")
     add("| | |")
@@ -417,7 +425,7 @@ def write_report(path, info, settings, query, steps, boot, footprint, append, ba
         f"{settings['append_repetitions']} repetitions:")
     add("")
     add("```")
-    add(f"build-bench/bench/bench-append --benchmark_repetitions={settings['append_repetitions']} "
+    add(f"{bin_dir}/bench-append --benchmark_repetitions={settings['append_repetitions']} "
         "--benchmark_enable_random_interleaving=true")
     add("```")
     add("")
@@ -447,8 +455,14 @@ def write_report(path, info, settings, query, steps, boot, footprint, append, ba
     # What was changed.
     add("## Findings and changes")
     add("")
+    cpu_cost = ""
     if baseline:
         before = baseline["runs"]
+        extra_ms = median([s["cpu_ms"] for s in steps]) - median([b["cpu_ms"] for b in before])
+        cpu_cost = (f" The passes cost CPU time: {extra_ms:+.0f} ms per run of "
+                    f"{s0['steps']} steps, {1000 * extra_ms / s0['events']:+.0f} µs per wait, "
+                    f"{100 * extra_ms / median([s['total_ms'] for s in steps]):+.2f} % of one "
+                    "core while a run goes on.")
         timer_before = (f"With the Qt timer the runs ended + "
                         f"{median([b['over_planned_pct'] for b in before]):.2f} % later than "
                         f"planned (median lateness "
@@ -462,9 +476,10 @@ def write_report(path, info, settings, query, steps, boot, footprint, append, ba
         "was out of phase with the millisecond; waking a sleeping thread on this virtual "
         "machine then takes tens of microseconds more. The step machine now uses "
         "`StepTimer` (src/sequences): it counts each wait from the moment control is back "
-        "in the event loop (the end of the slot that started it), arms a `timerfd` 200 µs "
-        "before the deadline and passes the last stretch through the event loop, firing on "
-        "the first pass at or after the deadline.")
+        "in the event loop (the end of the slot that started it, no later than 1 ms after "
+        "the start), arms a `timerfd` 200 µs before the deadline and passes the last "
+        "stretch through the event loop, firing on the first pass at or after the deadline."
+        + cpu_cost)
     visa_ok = median(ratio["p50_us"]) <= 1.1 and median(ratio["cpu_us"]) <= 1.25
     add("- **VISA layer.** " + ("Within its targets; no change. " if visa_ok else
                                 "Outside its targets in this measurement. ") +
@@ -502,10 +517,15 @@ def main():
     footprint_runs, footprint_steps = (1, 1500) if quick else (3, 10000)
     append_repetitions = 3 if quick else 9
 
+    invocation = "scripts/bench" + (" --quick" if quick else "")
+    if args.baseline_build:
+        invocation = (f"BASELINE_BUILD={shown_path(os.path.abspath(args.baseline_build))} "
+                      f"BASELINE_LABEL={args.baseline_label} " + invocation)
     began = time.time()
     settings = {"started": datetime.datetime.utcnow().strftime("%Y-%m-%d %H:%M"),
                 "load_before": load_average(), "busy": busy_processes(), "quick": quick,
-                "query_rounds": query_rounds, "append_repetitions": append_repetitions}
+                "query_rounds": query_rounds, "append_repetitions": append_repetitions,
+                "bin_dir": os.path.join(shown_path(build), "bench"), "invocation": invocation}
     info = machine()
     query = query_benchmarks(build, query_rounds)
     append = append_cost(build, append_repetitions)
