@@ -7,6 +7,9 @@
 #include "TestContext.h"
 #include "visa/SessionTable.h"
 
+#include "LogCapture.h"
+#include "LoopbackPort.h"
+
 #include <QElapsedTimer>
 #include <QtTest>
 
@@ -18,25 +21,6 @@
 namespace {
 
 const QByteArray identity = "SIM Instruments,34461A,SIM0001,A.01.00\n";
-
-// How the debug stream writes a QString: in double quotes, newline escaped.
-QString quoted(QString text)
-{
-    return "\"" + text.replace("\n", "\\n") + "\"";
-}
-
-quint16 closedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 } // namespace
 
@@ -77,15 +61,15 @@ void Dmm34461aTest::connect_writesIdnThenCls_andLogsBothLines()
     QVERIFY(TestContext.dmm.connected);
     QTRY_COMPARE_WITH_TIMEOUT(peer.received(), QByteArray("*IDN?\n*CLS\n"), 2000);
     QCOMPARE(log.lines(),
-             QStringList({quoted("DMM_34461A: Connect [" + peer.socketResource() + "]"),
-                          quoted("DMM_34461A: Connected [" + QString(identity) + "]")}));
+             QStringList({debugQuoted("DMM_34461A: Connect [" + peer.socketResource() + "]"),
+                          debugQuoted("DMM_34461A: Connected [" + QString(identity) + "]")}));
 
     // Already connected: the held session asks again, without opening anew.
     log.clear();
     QVERIFY(dmm.Connect());
     QTRY_COMPARE_WITH_TIMEOUT(peer.received(), QByteArray("*IDN?\n*CLS\n*IDN?\n*CLS\n"), 2000);
     QCOMPARE(log.lines(),
-             QStringList({quoted("DMM_34461A: Connected [" + QString(identity) + "]")}));
+             QStringList({debugQuoted("DMM_34461A: Connected [" + QString(identity) + "]")}));
 }
 
 void Dmm34461aTest::write_sendsCommandWithNewline_data()
@@ -179,10 +163,11 @@ void Dmm34461aTest::read_lateReplyIsDroppedBeforeTheNextQuery()
     QCOMPARE(dmm.Query("Read?"), QString()); // timed out
     QTest::qWait(400);                       // the late reply comes in meanwhile
     QCOMPARE(dmm.Query("Read?"), QString("+2.0\n"));
-    QCOMPARE(log.lines(),
-             QStringList({quoted("DMM_34461A: Read Failed [VI_ERROR_TMO: Timeout expired before "
+    QCOMPARE(
+        log.lines(),
+        QStringList({debugQuoted("DMM_34461A: Read Failed [VI_ERROR_TMO: Timeout expired before "
                                  "operation completed.]"),
-                          quoted("DMM_34461A: Late Reply Dropped [5 bytes]")}));
+                     debugQuoted("DMM_34461A: Late Reply Dropped [5 bytes]")}));
     QCOMPARE(peer.received(), QByteArray("*IDN?\n*CLS\nRead?\nRead?\n"));
 }
 
@@ -210,7 +195,7 @@ void Dmm34461aTest::getIdnAndDvmVolt_sendExactQueries()
 
 void Dmm34461aTest::connect_refusedPort_logsConnectFailed()
 {
-    const QString address = QString("TCPIP0::127.0.0.1::%1::SOCKET").arg(closedPort());
+    const QString address = QString("TCPIP0::127.0.0.1::%1::SOCKET").arg(closedLoopbackPort());
     TestContext.dmm.address = address;
 
     LogCapture log;
@@ -220,7 +205,7 @@ void Dmm34461aTest::connect_refusedPort_logsConnectFailed()
     QCOMPARE(dmm.Connect(), false);
     QVERIFY(clock.elapsed() < 1000);
     QVERIFY(!TestContext.dmm.connected);
-    QCOMPARE(log.lines(), QStringList({quoted("DMM_34461A: Connect [" + address + "]"),
+    QCOMPARE(log.lines(), QStringList({debugQuoted("DMM_34461A: Connect [" + address + "]"),
                                        "DMM_34461A: Connect Failed"}));
     QCOMPARE(dmm.Query("Read?"), QString());
     QCOMPARE(log.lines().size(), 2);
@@ -241,11 +226,12 @@ void Dmm34461aTest::connect_silentInstrument_logsCommFailedAfterTimeout()
     // The driver never sets the timeout: the library's default of 2 s applies.
     QVERIFY2(elapsed >= 1900 && elapsed < 3500, qPrintable(QString::number(elapsed)));
     QVERIFY(!TestContext.dmm.connected);
-    QCOMPARE(log.lines(),
-             QStringList({quoted("DMM_34461A: Connect [" + peer.socketResource() + "]"),
-                          quoted("DMM_34461A: Read Failed [VI_ERROR_TMO: Timeout expired before "
+    QCOMPARE(
+        log.lines(),
+        QStringList({debugQuoted("DMM_34461A: Connect [" + peer.socketResource() + "]"),
+                     debugQuoted("DMM_34461A: Read Failed [VI_ERROR_TMO: Timeout expired before "
                                  "operation completed.]"),
-                          "DMM_34461A: Comm Failed"}));
+                     "DMM_34461A: Comm Failed"}));
     QCOMPARE(peer.received(), QByteArray("*IDN?\n"));
 }
 

@@ -7,6 +7,9 @@
 #include "TestContext.h"
 #include "visa/SessionTable.h"
 
+#include "LogCapture.h"
+#include "LoopbackPort.h"
+
 #include <QElapsedTimer>
 #include <QtTest>
 
@@ -18,24 +21,6 @@
 namespace {
 
 const QByteArray connectLines = "*TST?\nDISP:CHAN 2\nVOLT2 2.5\nOUTP2 ON\n";
-
-QString quoted(const QString &text)
-{
-    return "\"" + text + "\"";
-}
-
-quint16 closedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 } // namespace
 
@@ -73,20 +58,20 @@ void Pwr66309dTest::connect_runsSelfTestAndPowersOutput2()
     QVERIFY(TestContext.pwr.connected);
     QTRY_COMPARE_WITH_TIMEOUT(peer.received(), connectLines, 2000);
     QCOMPARE(log.lines(),
-             QStringList({quoted("PWR_66309D: Connect [" + peer.socketResource() + "]"),
+             QStringList({debugQuoted("PWR_66309D: Connect [" + peer.socketResource() + "]"),
                           "PWR_66309D: Connect Successed"}));
 }
 
 void Pwr66309dTest::connect_refusedPort_logsConnectFailed()
 {
-    const QString address = QString("TCPIP0::127.0.0.1::%1::SOCKET").arg(closedPort());
+    const QString address = QString("TCPIP0::127.0.0.1::%1::SOCKET").arg(closedLoopbackPort());
     TestContext.pwr.address = address;
 
     LogCapture log;
     PWR_66309D pwr;
     QCOMPARE(pwr.Connect(), false);
     QVERIFY(!TestContext.pwr.connected);
-    QCOMPARE(log.lines(), QStringList({quoted("PWR_66309D: Connect [" + address + "]"),
+    QCOMPARE(log.lines(), QStringList({debugQuoted("PWR_66309D: Connect [" + address + "]"),
                                        "PWR_66309D: ERROR Connect Failed"}));
 }
 

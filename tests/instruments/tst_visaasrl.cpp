@@ -1,6 +1,7 @@
 // ASRL sessions over a real pseudo-terminal: line settings, the read end
 // rules of a serial port, exact bytes written, a port that goes away.
 
+#include "OpenSession.h"
 #include "visa/visa.h"
 
 #include <QElapsedTimer>
@@ -54,32 +55,6 @@ public:
 
     int master = -1;
     QString slavePath;
-};
-
-class OpenSession
-{
-public:
-    explicit OpenSession(const QString &resource)
-    {
-        viOpenDefaultRM(&rm);
-        status = viOpen(rm, resource.toUtf8().constData(), VI_NULL, 2000, &vi);
-    }
-    ~OpenSession()
-    {
-        viClose(vi);
-        viClose(rm);
-    }
-    QPair<ViStatus, QByteArray> read(ViUInt32 count = 200)
-    {
-        QByteArray buffer(int(count), '\0');
-        ViUInt32 returned = 0;
-        const ViStatus result =
-            viRead(vi, reinterpret_cast<ViPBuf>(buffer.data()), count, &returned);
-        return {result, buffer.left(int(returned))};
-    }
-    ViSession rm = VI_NULL;
-    ViSession vi = VI_NULL;
-    ViStatus status = VI_SUCCESS;
 };
 
 using Read = QPair<ViStatus, QByteArray>;

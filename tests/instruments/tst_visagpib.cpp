@@ -1,5 +1,6 @@
 // GPIB through a stand-in libgpib loaded with dlopen, as linux-gpib would be.
 
+#include "OpenSession.h"
 #include "visa/LibraryConfig.h"
 #include "visa/visa.h"
 
@@ -11,37 +12,6 @@
 #include <unistd.h>
 
 namespace {
-
-class OpenSession
-{
-public:
-    explicit OpenSession(const char *resource)
-    {
-        viOpenDefaultRM(&rm);
-        status = viOpen(rm, resource, VI_NULL, 2000, &vi);
-    }
-    ~OpenSession()
-    {
-        viClose(vi);
-        viClose(rm);
-    }
-    ViStatus write(const QByteArray &bytes)
-    {
-        return viWrite(vi, reinterpret_cast<ViConstBuf>(bytes.constData()), ViUInt32(bytes.size()),
-                       nullptr);
-    }
-    QPair<ViStatus, QByteArray> read(ViUInt32 count = 200)
-    {
-        QByteArray buffer(int(count), '\0');
-        ViUInt32 returned = 0;
-        const ViStatus result =
-            viRead(vi, reinterpret_cast<ViPBuf>(buffer.data()), count, &returned);
-        return {result, buffer.left(int(returned))};
-    }
-    ViSession rm = VI_NULL;
-    ViSession vi = VI_NULL;
-    ViStatus status = VI_SUCCESS;
-};
 
 using Read = QPair<ViStatus, QByteArray>;
 

@@ -1,9 +1,13 @@
 // SOCKET sessions against a scripted peer on a real loopback connection:
 // the read end rules, timeouts, lost connections and exact bytes written.
 
+#include "OpenSession.h"
 #include "ScriptedPeer.h"
 #include "visa/SessionTable.h"
 #include "visa/visa.h"
+
+#include "LogCapture.h"
+#include "LoopbackPort.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -31,25 +35,6 @@ struct Reply
 };
 using Replies = QList<Reply>;
 
-// Opens a default resource manager and one instrument session; closes both.
-class OpenSession
-{
-public:
-    explicit OpenSession(const QString &resource)
-    {
-        viOpenDefaultRM(&rm);
-        status = viOpen(rm, resource.toUtf8().constData(), VI_NULL, 2000, &vi);
-    }
-    ~OpenSession()
-    {
-        viClose(vi);
-        viClose(rm);
-    }
-    ViSession rm = VI_NULL;
-    ViSession vi = VI_NULL;
-    ViStatus status = VI_SUCCESS;
-};
-
 Reply readOnce(ViSession vi, ViUInt32 count)
 {
     ViByte buffer[256];
@@ -62,20 +47,6 @@ Reply readOnce(ViSession vi, ViUInt32 count)
             return {VI_ERROR_SYSTEM_ERROR, "wrote past the returned count"};
     }
     return {status, QByteArray(reinterpret_cast<const char *>(buffer), int(returned))};
-}
-
-// A loopback port with nothing listening on it.
-quint16 closedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 } // namespace
@@ -276,7 +247,7 @@ void VisaSocketTest::writeToPeerThatHasGoneDoesNotKillProcess()
 
 void VisaSocketTest::refusedPortFailsFast()
 {
-    const QString resource = QString("TCPIP0::127.0.0.1::%1::SOCKET").arg(closedPort());
+    const QString resource = QString("TCPIP0::127.0.0.1::%1::SOCKET").arg(closedLoopbackPort());
     QElapsedTimer clock;
     clock.start();
     OpenSession session(resource);

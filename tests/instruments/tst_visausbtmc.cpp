@@ -1,6 +1,7 @@
 // USBTMC: finding the /dev/usbtmcN node through a sysfs-like tree, and a
 // session on a stand-in node (a FIFO, which loops writes back to reads).
 
+#include "OpenSession.h"
 #include "visa/LibraryConfig.h"
 #include "visa/UsbtmcLocator.h"
 #include "visa/visa.h"
@@ -44,24 +45,6 @@ void addDevice(const QString &root, const QString &port, const QByteArray &vendo
         QVERIFY(QFile::link(target, classEntry + "/device"));
     }
 }
-
-class OpenSession
-{
-public:
-    explicit OpenSession(const QString &resource)
-    {
-        viOpenDefaultRM(&rm);
-        status = viOpen(rm, resource.toUtf8().constData(), VI_NULL, 2000, &vi);
-    }
-    ~OpenSession()
-    {
-        viClose(vi);
-        viClose(rm);
-    }
-    ViSession rm = VI_NULL;
-    ViSession vi = VI_NULL;
-    ViStatus status = VI_SUCCESS;
-};
 
 } // namespace
 

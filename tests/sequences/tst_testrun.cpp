@@ -24,11 +24,6 @@ const QString kIdle = QStringLiteral("自动测试");
 const QRegularExpression kReading(QStringLiteral("^[+-]\\d\\.\\d+E[+-]\\d{2}$"));
 const QRegularExpression kStamp(QStringLiteral("^\\d{6} \\d{6}$"));
 
-QString quoted(const QString &text)
-{
-    return QLatin1Char('"') + text + QLatin1Char('"');
-}
-
 } // namespace
 
 class tst_TestRun : public QObject
@@ -197,18 +192,18 @@ void tst_TestRun::automaticRun()
     // The log, quoted where a line is composed at run time.
     const QStringList logged = log->lines();
     for (const QString &line :
-         {quoted("TestThread: Init Test Enviroment"), quoted("TestThread: 1 / 3"),
-          quoted(QStringLiteral("TestThread: UART Send %1: 1").arg(value)),
-          quoted("TestThread: Delay: 10"), quoted("TestThread: Delay: 5"),
-          quoted("TestThread: DMM Measure: " + readings.first()), quoted("TestThread: 3 / 3"),
-          quoted("TestThread: Test Finished"),
+         {debugQuoted("TestThread: Init Test Enviroment"), debugQuoted("TestThread: 1 / 3"),
+          debugQuoted(QStringLiteral("TestThread: UART Send %1: 1").arg(value)),
+          debugQuoted("TestThread: Delay: 10"), debugQuoted("TestThread: Delay: 5"),
+          debugQuoted("TestThread: DMM Measure: " + readings.first()),
+          debugQuoted("TestThread: 3 / 3"), debugQuoted("TestThread: Test Finished"),
           QStringLiteral("TestThread: Deinit Test Enviroment")})
         QVERIFY2(logged.contains(line), qPrintable(line));
-    QVERIFY(logged.indexOf(quoted("TestThread: Test Finished")) <
+    QVERIFY(logged.indexOf(debugQuoted("TestThread: Test Finished")) <
             logged.indexOf("UI: Stop AutoTest\r\n"));
     QVERIFY(logged.indexOf("UI: Stop AutoTest\r\n") <
             logged.indexOf("TestThread: Deinit Test Enviroment"));
-    QCOMPARE(logged.count(quoted("TestThread: Delay: 5")), 3);
+    QCOMPARE(logged.count(debugQuoted("TestThread: Delay: 5")), 3);
 }
 
 void tst_TestRun::singleStepRun()
@@ -236,8 +231,8 @@ void tst_TestRun::singleStepRun()
     QCOMPARE(bench.boardValues(), QList<qint32>({1, 2}));
     QCOMPARE(bench.meterLines().count("Read?\\n"), 6);
     // The delays named are the configured ones, even though no timer waits for them.
-    QCOMPARE(log->count(quoted("TestThread: Delay: 40")), 2);
-    QCOMPARE(log->count(quoted("TestThread: Delay: 30")), 4);
+    QCOMPARE(log->count(debugQuoted("TestThread: Delay: 40")), 2);
+    QCOMPARE(log->count(debugQuoted("TestThread: Delay: 30")), 4);
     // After the first step's third reading the progress shows one of two steps done.
     QVERIFY2(progressSeen[2].startsWith(QStringLiteral("进度：50%  ( ")),
              qPrintable(progressSeen[2]));
@@ -256,7 +251,7 @@ void tst_TestRun::operatorStepCutsTheStartWait()
     QTest::mouseClick(button("singletest"), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(bench.boardValues(), QList<qint32>({1}), 2000);
     for (const LogCapture::Entry &entry : log->entries()) {
-        if (entry.text == quoted("TestThread: UART Send DAC: 1")) {
+        if (entry.text == debugQuoted("TestThread: UART Send DAC: 1")) {
             QVERIFY2(entry.timeMs - pressed >= 100, "an operator step waits 100 ms");
             QVERIFY2(entry.timeMs - pressed < 400, "the step replaced the 500 ms start wait");
             return;
@@ -348,7 +343,7 @@ void tst_TestRun::noMultimeterRecordsErr()
     QCOMPARE(lines[6], QStringLiteral("1\t1\tERR\tERR"));
     QCOMPARE(lines[7], QStringLiteral("2\t2\tERR\tERR"));
     QCOMPARE(label("Status")->text(), QStringLiteral("DMM Measure 2: ERR"));
-    QVERIFY(log->lines().contains(quoted("TestThread: DMM Measure: ERR")));
+    QVERIFY(log->lines().contains(debugQuoted("TestThread: DMM Measure: ERR")));
     QTRY_COMPARE(bench.boardValues(), QList<qint32>({1, 2}));
 }
 
@@ -364,8 +359,8 @@ void tst_TestRun::stepsAreNeverEarly()
     QVERIFY(stopped.wait(10000));
     QList<qint64> events;
     for (const LogCapture::Entry &entry : log->entries()) {
-        if (entry.text.startsWith(quoted("TestThread: UART Send DAC:").chopped(1)) ||
-            entry.text.startsWith(quoted("TestThread: DMM Measure:").chopped(1)))
+        if (entry.text.startsWith(debugQuoted("TestThread: UART Send DAC:").chopped(1)) ||
+            entry.text.startsWith(debugQuoted("TestThread: DMM Measure:").chopped(1)))
             events << entry.timeMs;
     }
     QCOMPARE(events.size(), 6);

@@ -14,6 +14,13 @@ void record(QtMsgType, const QMessageLogContext &, const QString &message)
 
 } // namespace
 
+QString debugQuoted(QString text)
+{
+    text.replace(QLatin1String("\r"), QLatin1String("\\r"));
+    text.replace(QLatin1String("\n"), QLatin1String("\\n"));
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
 LogCapture::LogCapture()
 {
     Q_ASSERT(!captured);

@@ -4,6 +4,10 @@
 #include <QStringList>
 #include <QtGlobal>
 
+// How the debug stream writes a QString value: in double quotes, with line
+// ends escaped.
+QString debugQuoted(QString text);
+
 // Records every debug message while it exists, as the message handler sees
 // it, with the wall-clock time (ms since the epoch) it arrived.
 class LogCapture

@@ -1,8 +1,9 @@
 #include "SimulatedBench.h"
 
+#include "LoopbackPort.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QTcpServer>
 
 #include <signal.h>
 
@@ -80,12 +81,7 @@ void SimulatedBench::stopBoard()
 
 QString SimulatedBench::refusedResource() const
 {
-    // Bind and close at once: the port stays free and nobody listens on it.
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return QStringLiteral("TCPIP0::127.0.0.1::%1::SOCKET").arg(port);
+    return QStringLiteral("TCPIP0::127.0.0.1::%1::SOCKET").arg(closedLoopbackPort());
 }
 
 QStringList SimulatedBench::transcriptLines(const QString &path, qint64 from) const
