@@ -43,8 +43,8 @@ void UART::Close(SerialConfig &cfg)
     cfg.port.close();
 }
 
-// One write call per frame; the port sends it from its buffer once the event
-// loop runs. A port that is not open drops the frame. An open port that has
+// One write call per frame, handed on to the driver at once. A port that is
+// not open drops the frame. An open port that has
 // failed since (the adapter pulled out, the device gone) keeps its error;
 // each frame that meets it is reported, as it will not reach the board.
 void UART::SendValue(SerialConfig &cfg, qint32 value)
@@ -61,6 +61,10 @@ void UART::SendValue(SerialConfig &cfg, qint32 value)
         cfg.port.clearError();
     }
     cfg.port.write(ValueFrame::encode(value));
+    // Hand the frame to the driver at once: the settle wait counts from the
+    // end of this step, and a short one must not end before the frame left.
+    if (cfg.port.isOpen())
+        cfg.port.flush();
 }
 
 // Returns 0 and leaves the bytes buffered while fewer than four have arrived,
