@@ -1,5 +1,6 @@
 #include "StepTimer.h"
 
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -13,10 +14,10 @@ namespace {
 // How long before the deadline the thread is woken: more than it usually
 // takes to wake up, little enough to keep the passes through the loop few.
 const qint64 kWakeAheadNs = 200000;
-// The latest a wait starts counting after start(). Slots start the timer as
-// the last thing they do, so they have ended by then; an event loop that
-// comes round later (one that runs in steps, as the wait loops of tests do,
-// or one held up) must not stretch the wait.
+// The latest a wait started outside timeout() starts counting: callers start
+// the timer as the last thing they do, so they have returned by then; an
+// event loop that comes round later (one that runs in steps, as the wait
+// loops of tests do, or one held up) must not stretch the wait.
 const qint64 kReturnWindowNs = 1000000;
 
 qint64 monotonicNs()
@@ -60,8 +61,16 @@ void StepTimer::start(int ms)
         fallback->start(qMax(ms, 0));
         return;
     }
-    // schedule() re-arms the timerfd, which also clears an unread expiry.
     waitNs = qint64(qMax(ms, 0)) * 1000000;
+    if (emitting > 0) {
+        // Started from a slot on timeout(): the wait counts from that slot's
+        // end, which fire() sees when the emission returns.
+        startedInSlot = true;
+        return;
+    }
+    // Started elsewhere: the wait counts from the caller's return to the
+    // event loop, seen by a queued call.
+    startedInSlot = false;
     startedNs = monotonicNs();
     schedule(startedNs + kReturnWindowNs + waitNs);
     const quint64 arming = armings;
@@ -72,6 +81,7 @@ void StepTimer::start(int ms)
 void StepTimer::stop()
 {
     active = false;
+    startedInSlot = false;
     ++armings;
     if (fallback) {
         fallback->stop();
@@ -80,8 +90,6 @@ void StepTimer::stop()
     disarm();
 }
 
-// Control is back in the event loop, so the slot that started the timer has
-// ended: the wait counts from here, or from the end of the return window.
 void StepTimer::callerReturned(quint64 arming)
 {
     if (!active || arming != armings)
@@ -93,7 +101,7 @@ void StepTimer::callerReturned(quint64 arming)
 }
 
 // Arms the timerfd kWakeAheadNs before `due`; a shorter wait is left to the
-// passes through the event loop that callerReturned() begins.
+// passes through the event loop.
 void StepTimer::schedule(qint64 due)
 {
     dueNs = due;
@@ -102,6 +110,7 @@ void StepTimer::schedule(qint64 due)
         disarm();
         return;
     }
+    // Re-arming also clears an expiry that nobody has read yet.
     itimerspec wake{};
     wake.it_value.tv_sec = time_t(wakeNs / 1000000000);
     wake.it_value.tv_nsec = long(wakeNs % 1000000000);
@@ -110,7 +119,6 @@ void StepTimer::schedule(qint64 due)
 
 void StepTimer::disarm()
 {
-    // Also clears an expiry that nobody has read yet.
     const itimerspec disarmed{};
     ::timerfd_settime(fd, 0, &disarmed, nullptr);
 }
@@ -141,8 +149,7 @@ void StepTimer::approach(quint64 arming)
         passThroughLoop(arming);
         return;
     }
-    active = false;
-    emit timeout();
+    fire();
 }
 
 // One chain of passes at a time.
@@ -159,4 +166,22 @@ void StepTimer::passThroughLoop(quint64 arming)
             approach(arming);
         },
         Qt::QueuedConnection);
+}
+
+void StepTimer::fire()
+{
+    active = false;
+    const QPointer<StepTimer> alive(this); // a slot may delete the timer
+    ++emitting;
+    emit timeout();
+    if (!alive)
+        return;
+    --emitting;
+    if (emitting > 0 || !startedInSlot || !active)
+        return;
+    startedInSlot = false;
+    const qint64 now = monotonicNs();
+    schedule(now + waitNs);
+    if (dueNs - now <= kWakeAheadNs)
+        passThroughLoop(armings);
 }

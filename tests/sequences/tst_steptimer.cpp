@@ -75,6 +75,7 @@ private slots:
     void restartPostponesTheTimeout();
     void stopDropsAnExpiryNobodyHasReadYet();
     void restartFromTheTimeout();
+    void waitStartedOnTheTimeoutCountsFromTheSlotsEnd();
 };
 
 void tst_StepTimer::firesOnceAndNeverEarly_data()
@@ -207,6 +208,29 @@ void tst_StepTimer::restartFromTheTimeout()
     QVERIFY(fired[2] - fired[1] >= 5000000);
     runLoop(30);
     QCOMPARE(spy.count(), 3);
+}
+
+void tst_StepTimer::waitStartedOnTheTimeoutCountsFromTheSlotsEnd()
+{
+    // The step machine's slots start the next wait from the timeout itself
+    // and then still have work to do; here 3 ms, longer than a loop pass.
+    StepTimer timer;
+    QList<qint64> fired;
+    qint64 returnedNs = 0;
+    connect(&timer, &StepTimer::timeout, this, [&] {
+        fired << nowNs();
+        if (fired.size() == 1) {
+            timer.start(10);
+            busyForUs(3000);
+            returnedNs = nowNs();
+        }
+    });
+    QSignalSpy spy(&timer, &StepTimer::timeout);
+    timer.start(0);
+    while (spy.count() < 2)
+        QVERIFY(spy.wait(1000));
+    QVERIFY2(fired[1] - returnedNs >= 10000000,
+             qPrintable(QString("%1 ns after the slot").arg(fired[1] - returnedNs)));
 }
 
 QTEST_GUILESS_MAIN(tst_StepTimer)
