@@ -170,7 +170,7 @@ int main(int argc, char *argv[])
     if (argc == 2 && std::strcmp(argv[1], "startup") == 0)
         return spawnStartup(argv[0]);
     if (argc >= 2 && std::strcmp(argv[1], "run") == 0) {
-        TracingApplication app(argc, argv);
+        QApplication app(argc, argv);
         return longRun(app);
     }
     std::fprintf(stderr,

@@ -324,9 +324,11 @@ def write_report(path, info, settings, query, steps, boot, footprint, append, ba
     add("Every wait counts from the end of the slot before it, so the planned time of an "
         "event (a send or a reading) is the end of the previous slot plus its wait: 500 ms "
         "after the start click for the first send, then the settle time, the reading interval "
-        "and 100 ms between steps. The driver times each event from the moment the event loop "
-        "began to deliver the event that ran the slot, and each slot's end from its return to "
-        "the event loop. Lateness = actual − planned. The planned total is the run with every "
+        "and 100 ms between steps. The driver takes an event's time from the moment the step "
+        "timer's timeout() emission that runs the slot begins, right after the timer has "
+        "decided that the wait is over, and a slot's end from the moment that emission "
+        "returns (Qt's signal spy hooks, which QTest's -vs option uses). Lateness = actual − "
+        "planned. The planned total is the run with every "
         "wait ending exactly on time (run total minus the summed lateness); the nominal total "
         "is the schedule with instruments that take no time at all.")
     add("")

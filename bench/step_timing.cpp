@@ -14,8 +14,8 @@
 #include "StepTrace.h"
 #include "WindowRun.h"
 
+#include <QApplication>
 #include <QCommandLineParser>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -92,7 +92,7 @@ int main(int argc, char *argv[])
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    TracingApplication app(argc, argv);
+    QApplication app(argc, argv);
 
     QCommandLineParser parser;
     parser.addHelpOption();

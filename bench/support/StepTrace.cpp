@@ -2,7 +2,11 @@
 
 #include "MonotonicClock.h"
 
+#include <QString>
+#include <QtCore/private/qobject_p.h>
+
 #include <cstdio>
+#include <thread>
 
 namespace {
 
@@ -10,6 +14,24 @@ void handleMessage(QtMsgType, const QMessageLogContext &, const QString &message
 {
     StepTrace::instance().logged(message);
 }
+
+// The hooks see the emissions of every thread; the step machine's are all
+// on the main thread.
+std::thread::id mainThread;
+
+void signalBegins(QObject *sender, int signal, void **)
+{
+    if (std::this_thread::get_id() == mainThread)
+        StepTrace::instance().emissionBegins(sender, signal);
+}
+
+void signalEnds(QObject *sender, int signal)
+{
+    if (std::this_thread::get_id() == mainThread)
+        StepTrace::instance().emissionEnds(sender, signal);
+}
+
+QSignalSpyCallbackSet spyHooks = {signalBegins, nullptr, signalEnds, nullptr};
 
 // The step lines are composed at run time and so come in the quoted form.
 const QLatin1String kSendLine("\"TestThread: UART Send");
@@ -27,7 +49,10 @@ void StepTrace::install(bool echo, bool record)
 {
     echoOthers = echo;
     recording = record;
+    emissions.reserve(64);
+    mainThread = std::this_thread::get_id();
     qInstallMessageHandler(handleMessage);
+    qt_register_signal_spy_callbacks(&spyHooks);
 }
 
 void StepTrace::logged(const QString &message)
@@ -38,9 +63,16 @@ void StepTrace::logged(const QString &message)
             std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
         return;
     }
-    ++lineCount;
+    const qint64 now = monotonicNs();
+    // The innermost emission under way is the step timer's timeout().
+    if (emissions.empty() || emissions.back().ranStep) {
+        ++strays;
+        return;
+    }
+    Emission &slot = emissions.back();
+    slot.ranStep = true;
     if (recording)
-        entries.push_back({send ? Kind::Send : Kind::Reading, monotonicNs(), 0, 0});
+        entries.push_back({send ? Kind::Send : Kind::Reading, now, slot.beginNs, 0});
     if (send) {
         ++sendCount;
         if (afterSend)
@@ -48,33 +80,24 @@ void StepTrace::logged(const QString &message)
     }
 }
 
-void StepTrace::delivered(int linesBefore, qint64 beginNs, qint64 endNs)
+void StepTrace::emissionBegins(QObject *sender, int signal)
 {
-    const int lines = lineCount - linesBefore;
-    if (lines == 0)
-        return;
-    if (lines > 1)
-        ++mixedSlots;
-    slotNs += endNs - beginNs;
-    if (!recording)
-        return;
-    const std::size_t first = entries.size() - std::size_t(lines);
-    entries[first].slotBeginNs = beginNs;
-    for (std::size_t i = first; i < entries.size(); ++i)
-        entries[i].slotEndNs = endNs;
+    emissions.push_back({sender, signal, monotonicNs(), false});
 }
 
-bool TracingApplication::notify(QObject *receiver, QEvent *event)
+void StepTrace::emissionEnds(QObject *sender, int signal)
 {
-    if (depth > 0)
-        return QApplication::notify(receiver, event);
-    StepTrace &trace = StepTrace::instance();
-    const int before = trace.stepLines();
-    ++depth;
-    const qint64 begin = monotonicNs();
-    const bool handled = QApplication::notify(receiver, event);
-    const qint64 end = monotonicNs();
-    --depth;
-    trace.delivered(before, begin, end);
-    return handled;
+    const qint64 now = monotonicNs();
+    if (emissions.empty() || emissions.back().sender != sender ||
+        emissions.back().signal != signal) {
+        ++strays;
+        emissions.clear();
+        return;
+    }
+    if (emissions.back().ranStep) {
+        slotNs += now - emissions.back().beginNs;
+        if (recording && !entries.empty())
+            entries.back().slotEndNs = now;
+    }
+    emissions.pop_back();
 }

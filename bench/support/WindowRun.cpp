@@ -7,7 +7,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
