@@ -359,9 +359,9 @@ def write_report(path, info, settings, query, steps, boot, footprint, append, ba
     add("")
     if baseline:
         before = baseline["runs"]
-        add(f"The same runs with the step machine as it was before `StepTimer` (commit "
-            f"{baseline['label']}, the Qt timer), {len(before)} runs of {before[0]['steps']} steps, "
-            "built from that commit with this directory's benchmark programs:")
+        add(f"The same runs with the step machine as it was before `StepTimer` "
+            f"({baseline['label']}), {len(before)} runs of {before[0]['steps']} steps, built with "
+            "the same benchmark programs and run right after the runs above:")
         add("")
         add("| | before (Qt timer) | now (`StepTimer`) |")
         add("|---|---|---|")
