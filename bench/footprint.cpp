@@ -139,6 +139,9 @@ int longRun(QApplication &app)
     if (!run.waitForEnd(int(qMin<qint64>(limitMs * 2 + 60000, std::numeric_limits<int>::max()))))
         return fail("the run did not end in time");
     const qint64 endedNs = monotonicNs();
+    // Before the check below, which reads the whole result file.
+    const qint64 endRss = ProcessMemory::residentKiB();
+    const qint64 endPeak = ProcessMemory::peakResidentKiB();
     QString problem;
     if (!run.resultFileComplete(p, &problem))
         return fail("result file: " + problem);
@@ -153,8 +156,8 @@ int longRun(QApplication &app)
            {"rss_at_1000_kib", rssAt1000},
            {"rss_at_last_kib", rssAtLast},
            {"growth_kib", rssAtLast - rssAt1000},
-           {"end_rss_kib", ProcessMemory::residentKiB()},
-           {"end_peak_rss_kib", ProcessMemory::peakResidentKiB()},
+           {"end_rss_kib", endRss},
+           {"end_peak_rss_kib", endPeak},
            {"rss_samples", samples}});
     return 0;
 }

@@ -477,10 +477,11 @@ def write_report(path, info, settings, query, steps, boot, footprint, append, ba
         "loop goes to sleep, so a wait ends as much too late as the last wake-up before it "
         "was out of phase with the millisecond; waking a sleeping thread on this virtual "
         "machine then takes tens of microseconds more. The step machine now uses "
-        "`StepTimer` (src/sequences): it counts each wait from the moment control is back "
-        "in the event loop (the end of the slot that started it, no later than 1 ms after "
-        "the start), arms a `timerfd` 200 µs before the deadline and passes the last "
-        "stretch through the event loop, firing on the first pass at or after the deadline."
+        "`StepTimer` (src/sequences): it counts each wait from the end of the slot that "
+        "started it (for the step machine's slots, which run on the timer's own timeout, the "
+        "moment the slot returns; for the start of a run, the return to the event loop), "
+        "arms a `timerfd` 200 µs before the deadline and passes the last stretch through the "
+        "event loop, firing on the first pass at or after the deadline."
         + cpu_cost)
     visa_ok = median(ratio["p50_us"]) <= 1.1 and median(ratio["cpu_us"]) <= 1.25
     add("- **VISA layer.** " + ("Within its targets; no change. " if visa_ok else
@@ -509,6 +510,9 @@ def main():
                         help="a build of an earlier commit whose step timing is shown beside")
     parser.add_argument("--baseline-label", default="",
                         help="what the baseline build is (its commit)")
+    parser.add_argument("--render", metavar="RAW",
+                        help="write the report from the figures of an earlier run (its --raw "
+                             "file) without measuring again")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
 
@@ -521,8 +525,16 @@ def main():
 
     invocation = "scripts/bench" + (" --quick" if quick else "")
     if args.baseline_build:
-        invocation = (f"BASELINE_BUILD={shown_path(os.path.abspath(args.baseline_build))} "
-                      f"BASELINE_LABEL={args.baseline_label} " + invocation)
+        invocation = (f"BASELINE_BUILD={shlex.quote(shown_path(os.path.abspath(args.baseline_build)))} "
+                      f"BASELINE_LABEL={shlex.quote(args.baseline_label)} " + invocation)
+    if args.render:
+        with open(args.render) as raw:
+            d = json.load(raw)
+        d["settings"]["invocation"] = invocation
+        write_report(args.out, d["machine"], d["settings"], d["query"], d["steps"], d["startup"],
+                     d["footprint"], d["append"], d["baseline"])
+        log(f"wrote {args.out} from {args.render}")
+        return
     began = time.time()
     settings = {"started": datetime.datetime.utcnow().strftime("%Y-%m-%d %H:%M"),
                 "load_before": load_average(), "busy": busy_processes(), "quick": quick,
