@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
 #include <unistd.h>
@@ -18,6 +19,21 @@ namespace {
 int controller = -1;
 SerialConfig *boardLink = nullptr;
 UART *uart = nullptr;
+
+// libFuzzer's timeout alarm has no SA_RESTART, so a write to the controller
+// may be interrupted before it took a byte: go on until all of it is in.
+bool writeAll(const uint8_t *data, size_t size)
+{
+    size_t written = 0;
+    while (written < size) {
+        const ssize_t n = ::write(controller, data + written, size - written);
+        if (n > 0)
+            written += size_t(n);
+        else if (n == 0 || errno != EINTR)
+            return false;
+    }
+    return true;
+}
 
 // Waits until the port holds `count` bytes (the line discipline passes them on).
 bool waitForBytes(qint64 count)
@@ -48,8 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size > 64)
         return 0;
     boardLink->port.readAll();
-    if (size > 0)
-        FUZZ_CHECK(::write(controller, data, size) == ssize_t(size));
+    FUZZ_CHECK(writeAll(data, size));
     FUZZ_CHECK(size == 0 || waitForBytes(qint64(size)));
 
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));

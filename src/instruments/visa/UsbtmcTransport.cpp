@@ -96,7 +96,10 @@ ViStatus UsbtmcTransport::receive(InputBuffer &in, std::size_t wanted, const IoS
     if (!setKernelTimeout(deadline)) {
         // Not a usbtmc node: wait here, so that a read cannot block forever.
         pollfd entry{fd, POLLIN, 0};
-        const int ready = ::poll(&entry, 1, deadline.pollMs());
+        int ready;
+        do {
+            ready = ::poll(&entry, 1, deadline.pollMs());
+        } while (ready < 0 && errno == EINTR);
         if (ready == 0)
             return VI_ERROR_TMO;
     }
