@@ -2,7 +2,6 @@
 
 #include "LibraryConfig.h"
 
-#include <cstdio>
 #include <dlfcn.h>
 #include <map>
 #include <memory>
@@ -48,11 +47,11 @@ const GpibLibrary *GpibLibrary::load()
         resolve(handle, "iberr", library->globalIberr);
         resolve(handle, "ibcntl", library->globalIbcntl);
     }
+    // Nothing is printed here: the drivers' own log is the program's output,
+    // and the status (VI_ERROR_LIBRARY_NFOUND) says what is missing.
     if (!complete || (library->threadIbcntl == nullptr && library->globalIbcntl == nullptr)) {
-        std::fprintf(stderr,
-                     "VISA: GPIB resources need the linux-gpib user library (%s): %s. "
-                     "Install linux-gpib with the driver for your GPIB adapter.\n",
-                     path.c_str(), handle == nullptr ? ::dlerror() : "functions missing");
+        if (handle != nullptr)
+            ::dlclose(handle);
         return nullptr;
     }
     return loaded.emplace(path, std::move(library)).first->second.get();
