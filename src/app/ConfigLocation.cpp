@@ -6,11 +6,14 @@
 
 namespace {
 
-bool canWriteConfig(const QString &dir)
+// A file already beside the executable is the lab's configuration even when it
+// is read-only (its addresses are read, edits are not kept); without one, the
+// folder must take a new file.
+bool useExecutableDir(const QString &dir)
 {
     const QFileInfo existing(dir + QStringLiteral("/config.ini"));
     if (existing.exists())
-        return existing.isWritable();
+        return true;
     return QFileInfo(dir).isWritable();
 }
 
@@ -18,7 +21,7 @@ bool canWriteConfig(const QString &dir)
 
 QString configFilePath(const QString &executableDir, const QString &userConfigDir)
 {
-    if (canWriteConfig(executableDir))
+    if (useExecutableDir(executableDir))
         return executableDir + QStringLiteral("/config.ini");
 
     QDir().mkpath(userConfigDir);

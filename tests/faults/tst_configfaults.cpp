@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -53,6 +54,7 @@ private slots:
     void unreadable();
     void corrupt();
     void unwritableFolder();
+    void readOnlyFile();
 
 private:
     // The operator types the meter's address, leaves the field and runs two
@@ -206,6 +208,37 @@ void tst_ConfigFaults::unwritableFolder()
                             .arg(named),
                         QStringLiteral("no config.ini beside the executable; the user's "
                                        "config.ini holds the typed address"));
+}
+
+void tst_ConfigFaults::readOnlyFile()
+{
+    // A lab's configuration the operator may not change: read, never replaced
+    // by the user's folder or the form's defaults.
+    const QString stored = QStringLiteral("TCPIP0::127.0.0.1::5025::SOCKET");
+    const QByteArray text =
+        "[defaultAddr]\nDMM=" + stored.toLatin1() + "\nPWR=GPIB0::6::INSTR\nOSC=GPIB0::7::INSTR\n";
+    QVERIFY(writeAll(configPath(), text));
+    QVERIFY(QFile::setPermissions(configPath(), QFile::ReadOwner | QFile::ReadOther));
+    {
+        Unprivileged asUser;
+        if (QFileInfo(configPath()).isWritable()) {
+            ReliabilityLog::add(kGroup, QStringLiteral("read-only file"),
+                                QStringLiteral("not run: the file stays writable for this user"),
+                                QStringLiteral("-"));
+            QSKIP("the file stays writable for this user");
+        }
+        RunDriver run(bench);
+        QCOMPARE(run.meterAddressAtOpen(), stored);
+        QCOMPARE(run.logCount(QStringLiteral("addresses are kept in")), 0);
+        QCOMPARE(run.logCount(QStringLiteral("UI ERROR: Config File")), 0);
+        typeAddressAndRun(run);
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(readAll(configPath()), text);
+    ReliabilityLog::add(kGroup, QStringLiteral("read-only file"),
+                        QStringLiteral("window opened with the stored addresses; a run with a "
+                                       "typed address worked; nothing logged"),
+                        QStringLiteral("config.ini unchanged (edits not kept)"));
 }
 
 QTEST_MAIN(tst_ConfigFaults)
