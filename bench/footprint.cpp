@@ -13,6 +13,7 @@
 #include "MainWindow.h"
 #include "MonotonicClock.h"
 #include "ProcessMemory.h"
+#include "RunParameterOptions.h"
 #include "SimulatorProcess.h"
 #include "StepTrace.h"
 #include "WindowRun.h"
@@ -95,19 +96,13 @@ int longRun(QApplication &app)
     QCommandLineParser parser;
     parser.addHelpOption();
     parser.addPositionalArgument("run", "One automatic run.");
-    const QCommandLineOption stepsOption("steps", "Steps of the run.", "n", "10000");
-    const QCommandLineOption settleOption("settle", "Settle wait in ms.", "ms", "0");
-    const QCommandLineOption readingsOption("readings", "Readings per step.", "n", "3");
-    const QCommandLineOption intervalOption("interval", "Reading interval in ms.", "ms", "0");
-    parser.addOptions({stepsOption, settleOption, readingsOption, intervalOption});
+    const RunParameterOptions runOptions({10000, 0, 3, 0});
+    parser.addOptions(runOptions.options());
     parser.process(app);
     WindowRun::Parameters p;
-    p.steps = parser.value(stepsOption).toLongLong();
-    p.settleMs = parser.value(settleOption).toLongLong();
-    p.readings = parser.value(readingsOption).toLongLong();
-    p.intervalMs = parser.value(intervalOption).toLongLong();
-    if (p.steps < 1 || p.readings < 1 || p.settleMs < 0 || p.intervalMs < 0)
-        return fail("at least 1 step and 1 reading; waits at least 0");
+    QString problem;
+    if (!runOptions.read(parser, p, &problem))
+        return fail(problem);
 
     SimulatorProcess simulator;
     if (!simulator.start())
@@ -142,7 +137,6 @@ int longRun(QApplication &app)
     // Before the check below, which reads the whole result file.
     const qint64 endRss = ProcessMemory::residentKiB();
     const qint64 endPeak = ProcessMemory::peakResidentKiB();
-    QString problem;
     if (!run.resultFileComplete(p, &problem))
         return fail("result file: " + problem);
 

@@ -10,6 +10,7 @@
 //                     [--events <csv>] [--verbose]
 // Prints one JSON object (times in ms) on standard output.
 #include "MonotonicClock.h"
+#include "RunParameterOptions.h"
 #include "SimulatorProcess.h"
 #include "StepTrace.h"
 #include "WindowRun.h"
@@ -96,23 +97,17 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     parser.addHelpOption();
-    const QCommandLineOption stepsOption("steps", "Steps of the run.", "n", "1000");
-    const QCommandLineOption settleOption("settle", "Settle wait in ms.", "ms", "10");
-    const QCommandLineOption readingsOption("readings", "Readings per step.", "n", "3");
-    const QCommandLineOption intervalOption("interval", "Reading interval in ms.", "ms", "5");
+    const RunParameterOptions runOptions({1000, 10, 3, 5});
     const QCommandLineOption eventsOption("events", "Write every event to a CSV file.", "file");
     const QCommandLineOption verboseOption("verbose", "Echo the program's log.");
-    parser.addOptions(
-        {stepsOption, settleOption, readingsOption, intervalOption, eventsOption, verboseOption});
+    parser.addOptions(runOptions.options());
+    parser.addOptions({eventsOption, verboseOption});
     parser.process(app);
 
     WindowRun::Parameters p;
-    p.steps = parser.value(stepsOption).toLongLong();
-    p.settleMs = parser.value(settleOption).toLongLong();
-    p.readings = parser.value(readingsOption).toLongLong();
-    p.intervalMs = parser.value(intervalOption).toLongLong();
-    if (p.steps < 1 || p.settleMs < 0 || p.readings < 1 || p.intervalMs < 0)
-        fail("steps and readings must be at least 1, waits at least 0");
+    QString problem;
+    if (!runOptions.read(parser, p, &problem))
+        fail(problem);
 
     SimulatorProcess simulator;
     if (!simulator.start())
@@ -131,7 +126,6 @@ int main(int argc, char *argv[])
     if (!run.waitForEnd(int(nominalMs * 2 + 60000)))
         fail("the run did not end in time");
     const qint64 cpuNs = processCpuNs() - cpuBefore;
-    QString problem;
     if (!run.resultFileComplete(p, &problem))
         fail("result file: " + problem);
 
