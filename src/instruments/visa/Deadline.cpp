@@ -1,6 +1,8 @@
 #include "Deadline.h"
 
+#include <cerrno>
 #include <climits>
+#include <poll.h>
 
 namespace visa {
 
@@ -39,6 +41,21 @@ Deadline Deadline::extendedBy(ViUInt32 extraMs) const
     later.infinite = infinite;
     later.end = end + std::chrono::milliseconds(extraMs);
     return later;
+}
+
+bool Deadline::waitFor(int fd, short events, short *revents) const
+{
+    for (;;) {
+        pollfd entry{fd, events, 0};
+        const int ready = ::poll(&entry, 1, pollMs());
+        if (ready == 0)
+            return false;
+        if (ready > 0 || errno != EINTR) {
+            if (revents != nullptr)
+                *revents = ready > 0 ? entry.revents : short(POLLERR);
+            return true;
+        }
+    }
 }
 
 } // namespace visa

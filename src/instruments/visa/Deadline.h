@@ -21,6 +21,11 @@ public:
     ViUInt32 remainingMs() const;
     // A deadline `extraMs` later than this one (still infinite if this one is).
     Deadline extendedBy(ViUInt32 extraMs) const;
+    // Waits until `fd` has one of `events` or this deadline passes, polling
+    // again when a signal interrupts. False once the deadline passed; true
+    // otherwise, with poll's `revents` if asked (POLLERR when poll itself
+    // failed, so that the following call reports the error).
+    bool waitFor(int fd, short events, short *revents = nullptr) const;
 
 private:
     using Clock = std::chrono::steady_clock;

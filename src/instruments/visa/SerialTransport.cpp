@@ -34,24 +34,6 @@ bool speedCode(ViUInt32 rate, speed_t &code)
     return false;
 }
 
-bool waitFor(int fd, short events, const Deadline &deadline, short &revents)
-{
-    for (;;) {
-        pollfd entry{fd, events, 0};
-        const int ready = ::poll(&entry, 1, deadline.pollMs());
-        if (ready > 0) {
-            revents = entry.revents;
-            return true;
-        }
-        if (ready == 0)
-            return false;
-        if (errno != EINTR) {
-            revents = POLLERR;
-            return true;
-        }
-    }
-}
-
 // The port has gone (a USB adapter pulled, the other end of a pty closed).
 bool isGone(int error)
 {
@@ -175,7 +157,7 @@ ViStatus SerialTransport::write(const ViByte *data, std::size_t count, const IoS
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
             return isGone(errno) ? VI_ERROR_CONN_LOST : VI_ERROR_IO;
         short revents = 0;
-        if (!waitFor(fd, POLLOUT, deadline, revents))
+        if (!deadline.waitFor(fd, POLLOUT, &revents))
             return VI_ERROR_TMO;
         if (revents & (POLLHUP | POLLERR | POLLNVAL))
             return VI_ERROR_CONN_LOST;
@@ -200,7 +182,7 @@ ViStatus SerialTransport::receive(InputBuffer &in, std::size_t, const IoSettings
         // Nothing to read (a raw tty returns 0 then): wait. A hang-up now
         // means the port has gone, as there was nothing left to read.
         short revents = 0;
-        if (!waitFor(fd, POLLIN, deadline, revents))
+        if (!deadline.waitFor(fd, POLLIN, &revents))
             return VI_ERROR_TMO;
         if (revents & (POLLHUP | POLLERR | POLLNVAL))
             return VI_ERROR_CONN_LOST;

@@ -10,25 +10,6 @@
 
 namespace visa {
 
-namespace {
-
-// Waits for `events` on `fd`; false when the deadline passed first.
-bool waitFor(int fd, short events, const Deadline &deadline)
-{
-    for (;;) {
-        pollfd entry{fd, events, 0};
-        const int ready = ::poll(&entry, 1, deadline.pollMs());
-        if (ready > 0)
-            return true;
-        if (ready == 0)
-            return false;
-        if (errno != EINTR)
-            return true; // let the following call report the error
-    }
-}
-
-} // namespace
-
 TcpConnection::~TcpConnection()
 {
     close();
@@ -88,7 +69,7 @@ ViStatus TcpConnection::connectTo(const void *address, unsigned addressLength,
         return VI_SUCCESS;
     if (errno != EINPROGRESS && errno != EINTR)
         return VI_ERROR_RSRC_NFOUND;
-    if (!waitFor(fd, POLLOUT, deadline))
+    if (!deadline.waitFor(fd, POLLOUT))
         return VI_ERROR_TMO;
     int error = 0;
     socklen_t length = sizeof error;
@@ -114,7 +95,7 @@ ViStatus TcpConnection::send(const void *data, std::size_t count, const Deadline
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!waitFor(fd, POLLOUT, deadline))
+            if (!deadline.waitFor(fd, POLLOUT))
                 return VI_ERROR_TMO;
             continue;
         }
@@ -143,7 +124,7 @@ ViStatus TcpConnection::receive(void *buffer, std::size_t capacity, const Deadli
         if (errno == EINTR)
             continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (!waitFor(fd, POLLIN, deadline))
+            if (!deadline.waitFor(fd, POLLIN))
                 return VI_ERROR_TMO;
             continue;
         }

@@ -95,12 +95,7 @@ ViStatus UsbtmcTransport::receive(InputBuffer &in, std::size_t wanted, const IoS
     ::ioctl(fd, USBTMC_IOCTL_CONFIG_TERMCHAR, &termChar); // devices without it ignore the term char
     if (!setKernelTimeout(deadline)) {
         // Not a usbtmc node: wait here, so that a read cannot block forever.
-        pollfd entry{fd, POLLIN, 0};
-        int ready;
-        do {
-            ready = ::poll(&entry, 1, deadline.pollMs());
-        } while (ready < 0 && errno == EINTR);
-        if (ready == 0)
+        if (!deadline.waitFor(fd, POLLIN))
             return VI_ERROR_TMO;
     }
     char chunk[4096];
