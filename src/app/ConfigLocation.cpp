@@ -11,10 +11,7 @@ namespace {
 // folder must take a new file.
 bool useExecutableDir(const QString &dir)
 {
-    const QFileInfo existing(dir + QStringLiteral("/config.ini"));
-    if (existing.exists())
-        return true;
-    return QFileInfo(dir).isWritable();
+    return QFileInfo::exists(dir + QStringLiteral("/config.ini")) || QFileInfo(dir).isWritable();
 }
 
 } // namespace

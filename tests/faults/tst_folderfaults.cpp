@@ -68,6 +68,8 @@ private:
     void runAndStop(int readings);
     // The one log line about the result file, checked to name `path`.
     QString writeFailure(const QString &path);
+    // Records a case in which the run went on past the fault and logged it once.
+    void recordKeptRunning(const QString &name, const QString &logged, const QString &onDisk);
 
     SimulatedBench bench;
     RunDriver *run = nullptr;
@@ -112,6 +114,17 @@ QString tst_FolderFaults::writeFailure(const QString &path)
     return line;
 }
 
+void tst_FolderFaults::recordKeptRunning(const QString &name, const QString &logged,
+                                         const QString &onDisk)
+{
+    ReliabilityLog::add(kGroup, name,
+                        QStringLiteral("kept running, stopped by autotest after %1 readings; "
+                                       "the line came once; log: %2")
+                            .arg(run->logCount(kMeasured))
+                            .arg(logged),
+                        onDisk);
+}
+
 void tst_FolderFaults::missingFolder()
 {
     const QString folder = run->resultsFolder() + QStringLiteral("/not-there");
@@ -121,12 +134,8 @@ void tst_FolderFaults::missingFolder()
     QVERIFY2(!logged.isEmpty(), qPrintable(run->log().lines().join('\n')));
     QVERIFY(TestContext.resultFilePath.startsWith(folder + QStringLiteral("/[AutoTest][")));
     QVERIFY(!QFileInfo::exists(folder));
-    ReliabilityLog::add(kGroup, QStringLiteral("missing"),
-                        QStringLiteral("kept running, stopped by autotest after %1 readings; "
-                                       "the line came once; log: %2")
-                            .arg(run->logCount(kMeasured))
-                            .arg(logged),
-                        QStringLiteral("no result file; the folder is not created"));
+    recordKeptRunning(QStringLiteral("missing"), logged,
+                      QStringLiteral("no result file; the folder is not created"));
 }
 
 void tst_FolderFaults::readOnlyFolder()
@@ -151,12 +160,8 @@ void tst_FolderFaults::readOnlyFolder()
     const QString logged = writeFailure(TestContext.resultFilePath);
     QVERIFY2(!logged.isEmpty(), qPrintable(run->log().lines().join('\n')));
     QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList());
-    ReliabilityLog::add(kGroup, QStringLiteral("read-only"),
-                        QStringLiteral("kept running, stopped by autotest after %1 readings; "
-                                       "the line came once; log: %2")
-                            .arg(run->logCount(kMeasured))
-                            .arg(logged),
-                        QStringLiteral("no result file in the folder"));
+    recordKeptRunning(QStringLiteral("read-only"), logged,
+                      QStringLiteral("no result file in the folder"));
 }
 
 void tst_FolderFaults::folderRemovedMidRun()
@@ -183,13 +188,9 @@ void tst_FolderFaults::folderRemovedMidRun()
     QVERIFY(file.stray.isEmpty());
     // Every reading taken before the folder went is in its file, no later one.
     QCOMPARE(file.readings(), QStringList(QList<QString>(before, kNormal)));
-    ReliabilityLog::add(kGroup, QStringLiteral("removed mid-run"),
-                        QStringLiteral("kept running, stopped by autotest after %1 readings; "
-                                       "the line came once; log: %2")
-                            .arg(run->logCount(kMeasured))
-                            .arg(logged),
-                        QStringLiteral("the moved folder's file: ") + file.describe() +
-                            QStringLiteral("; no file re-created at the old place"));
+    recordKeptRunning(QStringLiteral("removed mid-run"), logged,
+                      QStringLiteral("the moved folder's file: ") + file.describe() +
+                          QStringLiteral("; no file re-created at the old place"));
 }
 
 void tst_FolderFaults::diskFillsMidRun()
@@ -224,13 +225,9 @@ void tst_FolderFaults::diskFillsMidRun()
         cells.removeLast(); // the reading the disk cut off
     QVERIFY(cells.size() >= readingsBefore - 1);
     QCOMPARE(cells, QStringList(QList<QString>(cells.size(), kNormal)));
-    ReliabilityLog::add(kGroup, QStringLiteral("disk fills mid-run (file size limit)"),
-                        QStringLiteral("kept running, stopped by autotest after %1 readings; "
-                                       "the line came once; log: %2")
-                            .arg(run->logCount(kMeasured))
-                            .arg(logged),
-                        QStringLiteral("%1 bytes up to the limit: ").arg(onDisk.size()) +
-                            file.describe());
+    recordKeptRunning(QStringLiteral("disk fills mid-run (file size limit)"), logged,
+                      QStringLiteral("%1 bytes up to the limit: ").arg(onDisk.size()) +
+                          file.describe());
 }
 
 QTEST_MAIN(tst_FolderFaults)
