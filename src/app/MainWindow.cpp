@@ -13,6 +13,7 @@
 #include <QFileDialog>
 #include <QIcon>
 #include <QLineEdit>
+#include <QLoggingCategory>
 #include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
@@ -22,15 +23,10 @@
 QThread *currentTest = nullptr;
 QSettings *configSettings = nullptr;
 
-namespace {
+Q_LOGGING_CATEGORY(lcUi, "benchtest.ui")
 
-const QString kIdleCaption = QStringLiteral("自动测试");
-const QString kRunningCaption = QStringLiteral("正在测试");
-const QString kSingleStepCaption = QStringLiteral("退出单步");
-
-} // namespace
-
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new MainWindowForm)
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent), ui(new MainWindowForm), runDisplay(ui)
 {
     ui->SetupForm(this);
     // Lets the operator type a device path (by-id link, pseudo-terminal) the list cannot show.
@@ -55,7 +51,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new MainWindow
     // The form's defaults stand in for a file that cannot be read or parsed;
     // the operator must learn why the stored addresses are not there.
     if (configSettings->status() != QSettings::NoError)
-        qDebug() << QStringLiteral("UI ERROR: Config File [%1] %2")
+        qCDebug(lcUi) << QStringLiteral("UI ERROR: Config File [%1] %2")
                         .arg(configSettings->fileName(),
                              configSettings->status() == QSettings::AccessError
                                  ? QStringLiteral("Not Readable")
@@ -111,20 +107,20 @@ void MainWindow::on_refreshuart_clicked()
 
 void MainWindow::on_testname_currentIndexChanged(int index)
 {
-    qDebug("UI IndexChange\r\n");
+    qCDebug(lcUi, "UI IndexChange\r\n");
     TestContext.testIndex = index;
     if (!isKnownTest(index)) {
-        qDebug() << "***UI ERROR: Test Index Unknow***";
+        qCDebug(lcUi) << "***UI ERROR: Test Index Unknow***";
         return;
     }
     delete currentTest;
     currentTest = nullptr;
-    currentTest = createTest(index, ui, this);
+    currentTest = createTest(index, &runDisplay, this);
 }
 
 void MainWindow::on_savepath_clicked()
 {
-    qDebug("UI FilePath\r\n");
+    qCDebug(lcUi, "UI FilePath\r\n");
     const QString folder = QFileDialog::getExistingDirectory(
         this, QStringLiteral("选择保存路径"), QStringLiteral("./"), QFileDialog::ShowDirsOnly);
     // A cancelled chooser keeps the folder: an empty one would send the next
@@ -134,39 +130,60 @@ void MainWindow::on_savepath_clicked()
     ui->showpath->setText(TestContext.savePath);
 }
 
+// The caption follows the state; it is never read back, so a translated
+// caption cannot turn Start into Stop.
+void MainWindow::enterState(RunState next)
+{
+    runState = next;
+    switch (next) {
+    case RunState::Idle:
+        ui->autotest->setText(tr("自动测试"));
+        break;
+    case RunState::AutoRun:
+        ui->autotest->setText(tr("正在测试"));
+        break;
+    case RunState::SingleStep:
+        ui->autotest->setText(tr("退出单步"));
+        break;
+    }
+    const bool idle = next == RunState::Idle;
+    ui->savepath->setEnabled(idle);
+    ui->testname->setEnabled(idle);
+    ui->singletest->setEnabled(next != RunState::AutoRun);
+}
+
 void MainWindow::on_autotest_clicked()
 {
-    const bool idle = ui->autotest->text() == kIdleCaption;
-    ui->autotest->setText(idle ? kRunningCaption : kIdleCaption);
-    ui->savepath->setEnabled(!idle);
-    ui->testname->setEnabled(!idle);
-    ui->singletest->setEnabled(!idle);
-    if (idle) {
-        qDebug("UI: Start AutoTest\r\n");
+    if (runState == RunState::Idle) {
+        enterState(RunState::AutoRun);
+        qCDebug(lcUi, "UI: Start AutoTest\r\n");
         RefreshValue();
         TestContext.autoRun = true;
         emit InitTest();
     } else {
-        qDebug("UI: Stop AutoTest\r\n");
+        enterState(RunState::Idle);
+        qCDebug(lcUi, "UI: Stop AutoTest\r\n");
         emit DeinitTest();
     }
 }
 
 void MainWindow::on_singletest_clicked()
 {
-    if (ui->autotest->text() == kSingleStepCaption) {
+    if (runState == RunState::SingleStep) {
         emit SingleTest();
         return;
     }
     on_autotest_clicked();
+    // The run may have ended already inside InitTest; then it stays idle.
+    if (runState != RunState::AutoRun)
+        return;
     TestContext.autoRun = false;
-    ui->autotest->setText(kSingleStepCaption);
-    ui->singletest->setEnabled(true);
+    enterState(RunState::SingleStep);
 }
 
 void MainWindow::RefreshValue()
 {
-    qDebug("UI: Refresh Value\r\n");
+    qCDebug(lcUi, "UI: Refresh Value\r\n");
     for (int i = 1; i <= 12; ++i) {
         const auto *field = findChild<QLineEdit *>(QStringLiteral("Var_%1").arg(i));
         TestContext.vars[i - 1] = field ? field->text() : QString();
@@ -202,10 +219,10 @@ void MainWindow::RefreshValue()
         break;
     case SerialPortMatch::NotFound:
         // Never fall back to an earlier lookup's port: that board was not chosen.
-        qDebug() << "UI ERROR: COM Port NOT Found!";
+        qCDebug(lcUi) << "UI ERROR: COM Port NOT Found!";
         uart.portInfo = QSerialPortInfo();
         uart.port.setPortName(QString());
-        qDebug() << QStringLiteral("UI: no serial port assigned, values of this run are not sent");
+        qCDebug(lcUi) << QStringLiteral("UI: no serial port assigned, values of this run are not sent");
         break;
     }
 }

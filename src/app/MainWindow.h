@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FormRunDisplay.h"
+
 #include <QMainWindow>
 
 class QSettings;
@@ -39,7 +41,18 @@ private slots:
     void SaveConfigFile();
 
 private:
+    // Where the run control stands; the Start button's caption shows it.
+    enum class RunState
+    {
+        Idle,
+        AutoRun,
+        SingleStep,
+    };
+
     void RefreshValue();
+    void enterState(RunState next);
 
     MainWindowForm *ui;
+    FormRunDisplay runDisplay;
+    RunState runState = RunState::Idle;
 };

@@ -4,6 +4,9 @@
 
 int main(int argc, char *argv[])
 {
+    // Log lines carry their source in their text ("UI: ", "TestThread: "); the
+    // logging category is for filtering, not for the line.
+    qSetMessagePattern(QStringLiteral("%{message}"));
     QApplication app(argc, argv);
     MainWindow window;
     window.show();

@@ -28,6 +28,7 @@ FileOperation::~FileOperation() = default;
 void FileOperation::CreateResultFile()
 {
     writeFailureReported = false;
+    failedPieces = 0;
     const QString stamp = resultTimeStamp(clock());
     TestContext.resultFilePath =
         resultFileName(TestContext.savePath, TestContext.testItem, TestContext.tester, stamp);
@@ -72,6 +73,7 @@ void FileOperation::AppendText(const QString &path, const QString &text, bool li
 
 void FileOperation::reportWriteFailure(const QString &path, const QString &reason)
 {
+    failedPieces += 1;
     if (writeFailureReported)
         return;
     writeFailureReported = true;

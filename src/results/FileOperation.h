@@ -26,10 +26,13 @@ public:
     void AppendText(const QString &path, const QString &text, bool lineEnd);
     // Percentage of completed steps and the remaining-time text.
     void ProgressText(QString &text, int &percent, qint64 elapsedMs, qint64 total, qint64 done);
+    // Pieces of this run that did not reach the file.
+    [[nodiscard]] qint64 piecesNotWritten() const { return failedPieces; }
 
 private:
     void reportWriteFailure(const QString &path, const QString &reason);
 
     Clock clock;
     bool writeFailureReported = false;
+    qint64 failedPieces = 0;
 };

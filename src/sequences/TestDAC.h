@@ -8,7 +8,10 @@ class TestDAC : public TestSequence
     Q_OBJECT
 
 public:
-    TestDAC(MainWindowForm *ui, QObject *window);
+    template <class Window> TestDAC(RunDisplay *ui, Window *window) : TestSequence(dacTestKind(), ui)
+    {
+        attachToWindow(window, this);
+    }
 
 public slots:
     void InitEnviroment() { initEnvironment(); }

@@ -1,10 +1,24 @@
 #pragma once
 
-class QObject;
-class QThread;
-struct MainWindowForm;
+#include "TestDAC.h"
+#include "TestISINK.h"
 
 // The tests offered in the window's test list, by list index.
-bool isKnownTest(int index);
-// Creates the test object for `index`, wired to the window's run signals.
-QThread *createTest(int index, MainWindowForm *ui, QObject *window);
+inline bool isKnownTest(int index)
+{
+    return index == 0 || index == 1;
+}
+
+// Creates the test object for `index`, wired to the window's run signals;
+// null for an index the list does not have.
+template <class Window> QThread *createTest(int index, RunDisplay *ui, Window *window)
+{
+    switch (index) {
+    case 0:
+        return new TestDAC(ui, window);
+    case 1:
+        return new TestISINK(ui, window);
+    default:
+        return nullptr;
+    }
+}

@@ -8,7 +8,10 @@ class TestISINK : public TestSequence
     Q_OBJECT
 
 public:
-    TestISINK(MainWindowForm *ui, QObject *window);
+    template <class Window> TestISINK(RunDisplay *ui, Window *window) : TestSequence(isinkTestKind(), ui)
+    {
+        attachToWindow(window, this);
+    }
 
 public slots:
     void InitEnviroment() { initEnvironment(); }

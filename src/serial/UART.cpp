@@ -47,7 +47,7 @@ void UART::Close(SerialConfig &cfg)
 // not open drops the frame. An open port that has
 // failed since (the adapter pulled out, the device gone) keeps its error;
 // each frame that meets it is reported, as it will not reach the board.
-void UART::SendValue(SerialConfig &cfg, qint32 value)
+bool UART::SendValue(SerialConfig &cfg, qint32 value)
 {
     if (cfg.port.isOpen() && cfg.port.error() != QSerialPort::NoError) {
         QString device = cfg.port.portName();
@@ -60,11 +60,13 @@ void UART::SendValue(SerialConfig &cfg, qint32 value)
             << QStringLiteral("UART: Send Failed [%1: %2]").arg(device, cfg.port.errorString());
         cfg.port.clearError();
     }
-    cfg.port.write(ValueFrame::encode(value));
+    const QByteArray frame = ValueFrame::encode(value);
+    const bool taken = cfg.port.write(frame) == frame.size();
     // Hand the frame to the driver at once: the settle wait counts from the
     // end of this step, and a short one must not end before the frame left.
     if (cfg.port.isOpen())
         cfg.port.flush();
+    return taken && cfg.port.isOpen();
 }
 
 // Returns 0 and leaves the bytes buffered while fewer than four have arrived,

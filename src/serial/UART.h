@@ -19,7 +19,8 @@ public:
     int Open(SerialConfig &cfg);
     void Close(SerialConfig &cfg);
     // Sends one 5-byte value frame: big-endian value and an additive checksum.
-    void SendValue(SerialConfig &cfg, qint32 value);
+    // False when the frame could not be handed to an open port.
+    bool SendValue(SerialConfig &cfg, qint32 value);
     qint32 ReceiveValue(SerialConfig &cfg);
     void SendString(SerialConfig &cfg, const QString &text);
 };

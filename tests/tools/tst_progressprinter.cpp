@@ -7,8 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-Q_DECLARE_METATYPE(RunProgress)
-
 namespace {
 
 // Collects what a printer writes, as a C stream the printer can take.
@@ -36,7 +34,12 @@ private:
 
 RunProgress progress(qint64 done, qint64 total, int percent, const QString &text)
 {
-    return RunProgress{done, total, percent, text};
+    RunProgress progress;
+    progress.done = done;
+    progress.total = total;
+    progress.percent = percent;
+    progress.text = text;
+    return progress;
 }
 
 } // namespace

@@ -7,9 +7,9 @@ namespace {
 const QString kFinishedText = QStringLiteral("进度：已完成！");
 const int kBarWidth = 30;
 
-QString timePart(const QString &windowText)
+QString timePart(const QString &progressText)
 {
-    const QString remaining = ProgressPrinter::remainingTime(windowText);
+    const QString remaining = ProgressPrinter::remainingTime(progressText);
     return remaining == QLatin1String("finished") ? remaining
                                                   : QStringLiteral("remaining ") + remaining;
 }
@@ -18,13 +18,13 @@ QString timePart(const QString &windowText)
 
 ProgressPrinter::ProgressPrinter(std::FILE *out, bool terminal) : out(out), terminal(terminal) {}
 
-QString ProgressPrinter::remainingTime(const QString &windowText)
+QString ProgressPrinter::remainingTime(const QString &progressText)
 {
-    if (windowText == kFinishedText)
+    if (progressText == kFinishedText)
         return QStringLiteral("finished");
     static const QRegularExpression progress(
         QStringLiteral("^进度：-?\\d+%\\s*\\(\\s*(.*?)\\s*\\)$"));
-    const QRegularExpressionMatch match = progress.match(windowText);
+    const QRegularExpressionMatch match = progress.match(progressText);
     return match.hasMatch() ? match.captured(1) : QStringLiteral("--");
 }
 
@@ -34,7 +34,7 @@ QString ProgressPrinter::plainLine(const RunProgress &progress)
                .arg(progress.done)
                .arg(progress.total)
                .arg(progress.percent) +
-           timePart(progress.windowText);
+           timePart(progress.text);
 }
 
 QString ProgressPrinter::barLine(const RunProgress &progress)
@@ -42,7 +42,7 @@ QString ProgressPrinter::barLine(const RunProgress &progress)
     const int filled = qBound(0, progress.percent, 100) * kBarWidth / 100;
     return QLatin1Char('[') + QString(filled, QLatin1Char('#')) +
            QString(kBarWidth - filled, QLatin1Char('-')) +
-           QStringLiteral("] %1%  ").arg(progress.percent, 3) + timePart(progress.windowText) +
+           QStringLiteral("] %1%  ").arg(progress.percent, 3) + timePart(progress.text) +
            QStringLiteral("  (step %1/%2)").arg(progress.done).arg(progress.total);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RunProgress.h"
+#include "RunEngine.h"
 
 #include <QString>
 
@@ -8,7 +8,7 @@
 
 // Shows a run's progress on standard output: on a terminal one bar redrawn in
 // place, otherwise one plain line per completed step, for logs and scripts.
-// Percentage and remaining time are the window's own.
+// Percentage and remaining time are the run's own, as the window shows them.
 class ProgressPrinter
 {
 public:
@@ -22,9 +22,9 @@ public:
     void stepAside();
     void comeBack();
 
-    // The remaining time out of the window's text: "2m 15s", "finished" at
+    // The remaining time out of the progress text: "2m 15s", "finished" at
     // the end, "--" while there is no estimate yet.
-    static QString remainingTime(const QString &windowText);
+    static QString remainingTime(const QString &progressText);
     static QString plainLine(const RunProgress &progress);
     static QString barLine(const RunProgress &progress);
 

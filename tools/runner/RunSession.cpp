@@ -1,16 +1,27 @@
 #include "RunSession.h"
 
-#include "HeadlessRunner.h"
+#include "ConfigLocation.h"
 #include "ProgressPrinter.h"
+#include "ResultFileName.h"
+#include "RunDefaults.h"
+#include "RunEngine.h"
 #include "RunLog.h"
+#include "SerialPortLookup.h"
 #include "TerminationSignals.h"
+#include "TestContext.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QThread>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -21,78 +32,187 @@ void tell(const QString &message)
     std::fflush(stderr);
 }
 
+// The meter the window would use: the configuration file's address, else the form's.
+QString configuredMeterAddress()
+{
+    const QSettings config(
+        configFilePath(QCoreApplication::applicationDirPath(),
+                       QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation)),
+        QSettings::IniFormat);
+    const QString address = config.value(QStringLiteral("defaultAddr/DMM")).toString();
+    return address.isEmpty() ? QString::fromLatin1(RunDefaults::meterAddress) : address;
+}
+
+bool assignSerialPort(const QString &name, SerialConfig &uart, QString *error)
+{
+    uart.portName = name;
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    const SerialPortMatch match = findSerialPort(name, ports);
+    switch (match.kind) {
+    case SerialPortMatch::Enumerated:
+        uart.portInfo = match.info;
+        uart.port.setPort(match.info);
+        return true;
+    case SerialPortMatch::DevicePath:
+        uart.portInfo = QSerialPortInfo();
+        uart.port.setPortName(match.devicePath);
+        return true;
+    case SerialPortMatch::NotFound:
+        break;
+    }
+    QStringList names;
+    for (const QSerialPortInfo &info : ports)
+        names << info.portName();
+    *error = QStringLiteral("serial port %1 not found (ports present: %2)")
+                 .arg(name, names.isEmpty() ? QStringLiteral("none") : names.join(", "));
+    return false;
+}
+
+// The file is named after the second its run starts in, and a run that finds
+// that name taken appends to it: a run started within the same second as an
+// earlier one with the same item and tester would write into that run's file.
+// Waits for a second no result file in the folder is named after.
+void waitForUnusedSecond(const QString &folder)
+{
+    const QStringList names = QDir(folder).entryList(QDir::Files);
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 2000) {
+        const QString suffix =
+            QStringLiteral("][%1].txt").arg(resultTimeStamp(QDateTime::currentDateTime()));
+        if (std::none_of(names.cbegin(), names.cend(), [&suffix](const QString &name) {
+                return name.startsWith(QLatin1String("[AutoTest][")) && name.endsWith(suffix);
+            }))
+            return;
+        QThread::msleep(20);
+    }
+}
+
+RunProgress finishedProgress(const RunOutcome &outcome)
+{
+    RunProgress progress;
+    progress.done = outcome.stepsDone;
+    progress.total = outcome.stepsPlanned;
+    progress.percent = 100;
+    progress.text = QStringLiteral("进度：已完成！");
+    return progress;
+}
+
 } // namespace
 
 RunSession::RunSession(const RunnerOptions &options, QObject *parent)
     : QObject(parent), options(options)
 {}
 
+bool RunSession::prepare(RunSetup *setup, QString *error) const
+{
+    const QFileInfo folder(options.outputDir);
+    if (!folder.isDir()) {
+        *error = QStringLiteral("result folder %1 does not exist").arg(options.outputDir);
+        return false;
+    }
+    if (!folder.isWritable()) {
+        *error = QStringLiteral("result folder %1 is not writable").arg(options.outputDir);
+        return false;
+    }
+    if (!options.serialPort.isEmpty() &&
+        !assignSerialPort(options.serialPort, TestContext.uart, error))
+        return false;
+
+    setup->kind = options.test == RunnerOptions::Test::Dac ? &dacTestKind() : &isinkTestKind();
+    for (size_t i = 0; i < setup->parameters.size(); ++i)
+        setup->parameters[i] = options.vars[i].value_or(QString::fromLatin1(RunDefaults::parameters[i]));
+    setup->testName = setup->kind->title;
+    setup->testItem = options.item.value_or(QString());
+    if (setup->testItem.isEmpty())
+        setup->testItem = QString::fromUtf8(RunDefaults::missingItem);
+    setup->tester = options.tester.value_or(QString());
+    if (setup->tester.isEmpty())
+        setup->tester = QString::fromUtf8(RunDefaults::missingTester);
+    setup->folder = folder.absoluteFilePath();
+    setup->meterAddress =
+        options.dmmResource.isEmpty() ? configuredMeterAddress() : options.dmmResource;
+    // Without --serial the values go nowhere, as in the window with its serial box unticked.
+    setup->serial = &TestContext.uart;
+    setup->failWithoutBoard = !options.serialPort.isEmpty();
+    return true;
+}
+
 int RunSession::exec()
 {
+    RunSetup setup;
+    QString error;
+    if (!prepare(&setup, &error)) {
+        tell(error);
+        return CouldNotStart;
+    }
+
     TerminationSignals stopSignals;
     const bool terminal = ::isatty(STDOUT_FILENO) == 1;
     ProgressPrinter printer(stdout, terminal);
     if (terminal)
         RunLog::setLineGuard([&printer] { printer.stepAside(); },
                              [&printer] { printer.comeBack(); });
-    HeadlessRunner runner;
 
-    connect(&runner, &HeadlessRunner::progressChanged, this,
-            [&printer](const RunProgress &progress) { printer.show(progress); });
-    connect(&runner, &HeadlessRunner::stepCompleted, this,
+    RunEngine engine(setup);
+    RunOutcome outcome;
+    bool ended = false;
+    connect(&engine, &RunEngine::progressChanged, this,
             [&printer](const RunProgress &progress) { printer.stepCompleted(progress); });
-    connect(&runner, &HeadlessRunner::ended, this, [] { QCoreApplication::exit(0); });
+    connect(&engine, &RunEngine::runEnded, this, [&](const RunOutcome &result) {
+        outcome = result;
+        ended = true;
+        if (result.status == RunOutcome::Finished)
+            printer.stepCompleted(finishedProgress(result));
+        QCoreApplication::exit(0);
+    });
     int stopSignal = 0;
-    connect(&stopSignals, &TerminationSignals::received, this, [&runner, &stopSignal](int number) {
+    connect(&stopSignals, &TerminationSignals::received, this, [&engine, &stopSignal](int number) {
         if (stopSignal == 0)
             stopSignal = number;
-        runner.stop();
+        engine.stop();
     });
 
-    QString error;
-    const bool started = runner.start(options, &error);
-    if (started) {
-        if (!runner.meterConnected())
+    waitForUnusedSecond(setup.folder);
+    engine.start();
+    if (!ended) {
+        if (!engine.outcome().meterAnswered)
             tell(QStringLiteral("warning: the multimeter at %1 does not answer; "
                                 "its readings are recorded as ERR")
-                     .arg(runner.meterAddress()));
-        printer.show(runner.progress());
-        // A run that already ended cannot end the loop any more.
-        if (runner.outcome() == HeadlessRunner::Outcome::Running)
-            QCoreApplication::exec();
+                     .arg(setup.meterAddress));
+        RunProgress first;
+        first.total = engine.outcome().stepsPlanned;
+        first.text = QStringLiteral("进度：--");
+        printer.show(first);
+        QCoreApplication::exec();
     }
+    // Closes the meter and the port; the file is complete from here on.
+    engine.stop();
     printer.finish();
     RunLog::setLineGuard({}, {});
 
-    const bool ranToAnEnd = runner.outcome() != HeadlessRunner::Outcome::FailedToStart;
-    if (ranToAnEnd && !runner.resultFilePath().isEmpty())
-        std::printf("%s\n", QFile::encodeName(runner.resultFilePath()).constData());
+    if (!outcome.resultFile.isEmpty())
+        std::printf("%s\n", QFile::encodeName(outcome.resultFile).constData());
     std::fflush(stdout);
 
-    const RunProgress progress = runner.progress();
-    switch (runner.outcome()) {
-    case HeadlessRunner::Outcome::Finished:
-        return Finished;
-    case HeadlessRunner::Outcome::Stopped:
+    switch (outcome.status) {
+    case RunOutcome::Finished:
+        if (outcome.piecesNotWritten == 0)
+            return Finished;
+        tell(QStringLiteral("the result file %1 is incomplete: %2 pieces were not written")
+                 .arg(outcome.resultFile)
+                 .arg(outcome.piecesNotWritten));
+        return Incomplete;
+    case RunOutcome::Stopped:
         tell(QStringLiteral("stopped by %1 after %2 of %3 steps; the result file ends at the "
                             "last piece written")
                  .arg(QLatin1String(stopSignal == SIGTERM ? "SIGTERM" : "SIGINT"))
-                 .arg(progress.done)
-                 .arg(progress.total));
+                 .arg(outcome.stepsDone)
+                 .arg(outcome.stepsPlanned));
         return 128 + (stopSignal != 0 ? stopSignal : SIGINT);
-    case HeadlessRunner::Outcome::Incomplete:
-        tell(QStringLiteral("the run ended after %1 of %2 steps without its completion line")
-                 .arg(progress.done)
-                 .arg(progress.total));
-        return Incomplete;
-    case HeadlessRunner::Outcome::FailedToStart:
-        tell(error + QStringLiteral("; the run was stopped at once (result file %1)")
-                         .arg(runner.resultFilePath()));
+    case RunOutcome::Failed:
+        tell(outcome.failure);
         return CouldNotStart;
-    case HeadlessRunner::Outcome::NotStarted:
-    case HeadlessRunner::Outcome::Running:
-        break;
     }
-    tell(error);
     return CouldNotStart;
 }

@@ -4,6 +4,8 @@
 
 #include <QObject>
 
+struct RunSetup;
+
 // One benchtest-run invocation after its options are read: the run, its
 // progress on standard output, the stop signals and the exit status.
 class RunSession : public QObject
@@ -25,5 +27,9 @@ public:
     int exec();
 
 private:
+    // The run the window would start with the same entries; false with
+    // `error` when it cannot go ahead.
+    bool prepare(RunSetup *setup, QString *error) const;
+
     RunnerOptions options;
 };

@@ -1,9 +1,9 @@
-// benchtest-run: one test run of the real window, driven from the command line.
+// benchtest-run: one bench test run from the command line, without a window.
 #include "RunLog.h"
 #include "RunSession.h"
 #include "RunnerOptions.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 
 #include <cstdio>
 
@@ -24,10 +24,7 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    // The window is built but never shown; no display is needed.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     RunLog::install(options.verbose);
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     return RunSession(options).exec();
 }

@@ -1,5 +1,7 @@
 #include "MainWindowForm.h"
 
+#include "RunDefaults.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -156,7 +158,7 @@ void MainWindowForm::RetranslateForm(QMainWindow *window)
     for (QCheckBox *box : {enabledmm, enablepwr, enableosc, enableuart})
         box->setText(tr("启用"));
     modeldmm->setItemText(0, tr("Keysight 34410A/34461A"));
-    addrdmm->setText(tr("GPIB0::5::INSTR"));
+    addrdmm->setText(QString::fromLatin1(RunDefaults::meterAddress));
     addrdmm->setPlaceholderText(tr(kAddressA));
     label_5->setText(tr("直流稳压源（PWR）"));
     modelpwr->setItemText(0, tr("Agilent 66309D"));
@@ -190,8 +192,10 @@ void MainWindowForm::RetranslateForm(QMainWindow *window)
         const char *tagText;
     };
     const Param params[] = {
-        {Var_1, label_34, "10", "*0"}, {Var_2, label_27, "100", "*1"},
-        {Var_3, label_30, "3", "*2"},  {Var_4, label_33, "100", "*3"},
+        {Var_1, label_34, RunDefaults::parameters[0], "*0"},
+        {Var_2, label_27, RunDefaults::parameters[1], "*1"},
+        {Var_3, label_30, RunDefaults::parameters[2], "*2"},
+        {Var_4, label_33, RunDefaults::parameters[3], "*3"},
         {Var_5, label_31, "", "*4"},   {Var_6, label_28, "", "*5"},
         {Var_7, label_29, "", "*6"},   {Var_8, label_32, "", "*7"},
         {Var_9, label_23, "", "*8"},   {Var_10, label_26, "", "*9"},

@@ -119,33 +119,27 @@ void tst_StepTimer::zeroWaitsForTheNextPass()
 void tst_StepTimer::waitCountsFromTheReturnToTheEventLoop_data()
 {
     QTest::addColumn<int>("busyUs");
-    QTest::addColumn<bool>("fromReturn");
-    QTest::newRow("slot returns at once") << 0 << true;
-    QTest::newRow("slot returns 0.5 ms later") << 500 << true;
+    QTest::newRow("slot returns at once") << 0;
+    QTest::newRow("slot returns 0.5 ms later") << 500;
     // A loop that comes round late (one that runs in steps, as the wait
-    // loops of tests do) does not stretch the wait: it counts from no later
-    // than a millisecond after start().
-    QTest::newRow("loop comes round 30 ms later") << 30000 << false;
+    // loops of tests do) does not stretch the wait beyond a millisecond
+    // after start(); how little it stretches it is measured in bench/.
+    QTest::newRow("loop comes round 30 ms later") << 30000;
 }
 
+// Never early: the wait counts from the slot's return, or from a millisecond
+// after start() when the slot takes longer (a pre-empted thread included).
 void tst_StepTimer::waitCountsFromTheReturnToTheEventLoop()
 {
     QFETCH(int, busyUs);
-    QFETCH(bool, fromReturn);
     StepTimer timer;
     Times times;
     QSignalSpy spy(&timer, &StepTimer::timeout);
     startFromSlot(timer, 10, times, busyUs);
     QVERIFY(spy.wait(2000));
-    const qint64 fromStartNs = times.firedNs.value(0) - times.startedNs;
-    const qint64 fromReturnNs = times.firedNs.value(0) - times.returnedNs;
-    QVERIFY2(fromStartNs >= 10000000, qPrintable(QString("%1 ns after start").arg(fromStartNs)));
-    if (fromReturn)
-        QVERIFY2(fromReturnNs >= 10000000,
-                 qPrintable(QString("%1 ns after the slot").arg(fromReturnNs)));
-    else
-        QVERIFY2(fromReturnNs < 10000000,
-                 qPrintable(QString("%1 ns after the slot").arg(fromReturnNs)));
+    const qint64 countedFromNs = qMin(times.returnedNs, times.startedNs + 1000000);
+    const qint64 waitedNs = times.firedNs.value(0) - countedFromNs;
+    QVERIFY2(waitedNs >= 10000000, qPrintable(QString("%1 ns after the wait began").arg(waitedNs)));
 }
 
 void tst_StepTimer::restartPostponesTheTimeout()

@@ -18,6 +18,7 @@ QString helpText(const QString &value, const QString &quantity)
 const TestKind &dacTestKind()
 {
     static const TestKind kind{
+        QStringLiteral("DAC - 串口发送DAC值，万用表采集电压"),
         QStringLiteral("DAC"),
         helpText(QStringLiteral("DAC"), QStringLiteral("电压")),
         {QStringLiteral("*CLS"), QStringLiteral("CONF:VOLT:DC"), QStringLiteral("VOLT:DC:NPLC 10"),
@@ -29,6 +30,7 @@ const TestKind &dacTestKind()
 const TestKind &isinkTestKind()
 {
     static const TestKind kind{
+        QStringLiteral("ISINK - 串口发送ISINK值，万用表采集电流"),
         QStringLiteral("ISINK"),
         helpText(QStringLiteral("ISINK"), QStringLiteral("电流")),
         {QStringLiteral("*CLS"), QStringLiteral("CONF:CURR:DC"), QStringLiteral("CURR:DC:NPLC 10"),

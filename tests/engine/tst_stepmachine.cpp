@@ -1,5 +1,5 @@
 // The step machine's conversions: parameter texts, reading cells and waits.
-#include "TestSequence.h"
+#include "RunEngine.h"
 
 #include <QTest>
 
@@ -41,7 +41,7 @@ void tst_StepMachine::parameter()
 {
     QFETCH(QString, text);
     QFETCH(qint64, value);
-    QCOMPARE(TestSequence::parameter(text), value);
+    QCOMPARE(RunEngine::parameter(text), value);
 }
 
 void tst_StepMachine::readingCell_data()
@@ -66,7 +66,7 @@ void tst_StepMachine::readingCell()
 {
     QFETCH(QString, reply);
     QFETCH(QString, cell);
-    QCOMPARE(TestSequence::readingCell(reply), cell);
+    QCOMPARE(RunEngine::readingCell(reply), cell);
 }
 
 void tst_StepMachine::timerInterval_data()
@@ -89,7 +89,7 @@ void tst_StepMachine::timerInterval()
 {
     QFETCH(qint64, ms);
     QFETCH(int, interval);
-    QCOMPARE(TestSequence::timerInterval(ms), interval);
+    QCOMPARE(RunEngine::timerInterval(ms), interval);
 }
 
 QTEST_GUILESS_MAIN(tst_StepMachine)

@@ -1,0 +1,272 @@
+#include "RunEngine.h"
+
+#include "DMM_34461A.h"
+#include "FileOperation.h"
+#include "StepTimer.h"
+#include "TestContext.h"
+#include "UART.h"
+
+#include <QDebug>
+#include <QLoggingCategory>
+
+#include <limits>
+
+Q_LOGGING_CATEGORY(lcRun, "benchtest.run")
+
+namespace {
+
+// Run lines that carry a value go to the log as quoted strings.
+void logQuoted(const QString &line)
+{
+    qCDebug(lcRun) << line;
+}
+
+} // namespace
+
+RunEngine::RunEngine(RunSetup setup, QObject *parent) : QObject(parent), setup(std::move(setup))
+{
+    qRegisterMetaType<RunOutcome>();
+    qRegisterMetaType<RunProgress>();
+}
+
+RunEngine::~RunEngine()
+{
+    releaseRun();
+}
+
+int RunEngine::timerInterval(qint64 ms)
+{
+    if (ms < 0)
+        return 0;
+    return int(qMin<qint64>(ms, std::numeric_limits<int>::max()));
+}
+
+QString RunEngine::readingCell(const QString &reply)
+{
+    const QString cell = reply.simplified();
+    return cell.isEmpty() ? QStringLiteral("ERR") : cell;
+}
+
+qint64 RunEngine::parameter(const QString &text)
+{
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok, 10);
+    return ok ? value : 0;
+}
+
+qint64 RunEngine::runParameter(int index) const
+{
+    const QString &text = setup.parameters[size_t(index)];
+    bool ok = false;
+    text.toLongLong(&ok, 10);
+    if (!ok)
+        logQuoted(QStringLiteral("TestThread: Var_%1 [%2] is not a number, 0 is taken")
+                      .arg(index + 1)
+                      .arg(text));
+    return parameter(text);
+}
+
+void RunEngine::start()
+{
+    // A start without a stop in between must not leak the previous run.
+    releaseRun();
+    tally = RunOutcome();
+
+    // The drivers and the writer take their addresses and names from the record.
+    TestContext.dmm.address = setup.meterAddress;
+    TestContext.savePath = setup.folder;
+    TestContext.testName = setup.testName;
+    TestContext.testItem = setup.testItem;
+    TestContext.tester = setup.tester;
+
+    fileOp = std::make_unique<FileOperation>(setup.clock.localTime);
+    uartDriver = std::make_unique<UART>();
+    dmmDriver = std::make_unique<DMM_34461A>();
+    params = TestParams();
+
+    tally.meterAnswered = dmmDriver->Connect();
+    tally.boardConnected = setup.serial && uartDriver->Open(*setup.serial) == 0;
+    if (setup.failWithoutBoard && !tally.boardConnected) {
+        // Refused before the result file exists: nothing of this run was measured.
+        const SerialConfig *serial = setup.serial;
+        end(RunOutcome::Failed,
+            serial ? QStringLiteral("cannot open serial port %1: %2")
+                         .arg(serial->portName.isEmpty() ? serial->port.portName() : serial->portName,
+                              serial->port.errorString())
+                   : QStringLiteral("no serial port given"));
+        return;
+    }
+    for (const QString &command : setup.kind->meterSetup)
+        dmmDriver->Write(command);
+
+    params.repeatCount = runParameter(0);
+    params.settleMs = runParameter(1);
+    params.sampleCount = runParameter(2);
+    params.sampleIntervalMs = runParameter(3);
+    if (params.sampleCount > kMaxReadingsPerStep) {
+        // The heading alone would outgrow the memory: one column per reading.
+        logQuoted(QStringLiteral("TestThread: Var_3 [%1] is too many readings, %2 are taken")
+                      .arg(params.sampleCount)
+                      .arg(kMaxReadingsPerStep));
+        params.sampleCount = kMaxReadingsPerStep;
+    }
+    tally.stepsPlanned = params.repeatCount;
+
+    fileOp->CreateResultFile();
+    tally.resultFile = TestContext.resultFilePath;
+    QString heading = QStringLiteral("No.\t") + setup.kind->valueName;
+    for (qint64 i = 1; i <= params.sampleCount; ++i)
+        heading += QStringLiteral("\tDMM%1").arg(i);
+    append(heading, true);
+
+    running = true;
+    stepTimer = new StepTimer;
+    connect(stepTimer, &StepTimer::timeout, this, &RunEngine::sendValue);
+    stepTimer->start(kFirstSendMs);
+    startMs = setup.clock.epochMs() + kFirstSendMs;
+    TestContext.startTime = startMs;
+}
+
+void RunEngine::stop()
+{
+    if (running)
+        end(RunOutcome::Stopped);
+    releaseRun();
+}
+
+void RunEngine::singleStep()
+{
+    if (stepTimer)
+        stepTimer->start(kSingleStepMs);
+}
+
+void RunEngine::end(RunOutcome::Status status, const QString &failure)
+{
+    running = false;
+    if (stepTimer)
+        stepTimer->stop();
+    tally.status = status;
+    tally.failure = failure;
+    if (fileOp)
+        tally.piecesNotWritten = fileOp->piecesNotWritten();
+    emit runEnded(tally);
+}
+
+void RunEngine::releaseRun()
+{
+    if (stepTimer) {
+        stepTimer->stop();
+        stepTimer->disconnect(this);
+        // The stop may come from inside this timer's own timeout.
+        stepTimer->deleteLater();
+        stepTimer = nullptr;
+    }
+    if (dmmDriver) {
+        dmmDriver->Close();
+        dmmDriver.reset();
+    }
+    if (uartDriver) {
+        uartDriver->Close(*setup.serial);
+        uartDriver.reset();
+    }
+    fileOp.reset();
+}
+
+void RunEngine::sendValue()
+{
+    if (!running)
+        return;
+    if (params.repeatCount == 0) {
+        end(RunOutcome::Finished);
+        return;
+    }
+
+    const qint64 k = params.step + 1;
+    logQuoted(QStringLiteral("TestThread: %1 / %2").arg(k).arg(params.repeatCount));
+    logQuoted(QStringLiteral("TestThread: UART Send %1: %2").arg(setup.kind->valueName).arg(k));
+    if (!setup.serial || !uartDriver->SendValue(*setup.serial, qint32(k)))
+        tally.framesNotSent += 1;
+    append(QStringLiteral("%1\t%2").arg(k).arg(k), false);
+    emit valueSent(k, qint32(k));
+    if (!running)
+        return; // stopped by a listener
+
+    logQuoted(QStringLiteral("TestThread: Delay: %1").arg(params.settleMs));
+    continueWith(&RunEngine::takeReading, params.settleMs);
+}
+
+void RunEngine::takeReading()
+{
+    if (!running)
+        return;
+    params.sample += 1;
+    const QString reply = dmmDriver->Query(QStringLiteral("Read?"));
+    const QString cell = readingCell(reply);
+    tally.readings += 1;
+    if (reply.simplified().isEmpty())
+        tally.errCells += 1;
+    append(QStringLiteral("\t") + cell, false);
+    logQuoted(QStringLiteral("TestThread: DMM Measure: ") + cell);
+    emit readingTaken(params.step + 1, params.sample, cell);
+    if (!running)
+        return;
+
+    if (params.sample < params.sampleCount) {
+        logQuoted(QStringLiteral("TestThread: Delay: %1").arg(params.sampleIntervalMs));
+        if (setup.autoRun())
+            stepTimer->start(timerInterval(params.sampleIntervalMs));
+        return;
+    }
+
+    params.step += 1;
+    params.sample = 0;
+    tally.stepsDone = params.step;
+    append(QString(), true);
+    emit stepFinished(params.step);
+    if (!running)
+        return; // stopped by a listener
+    if (params.step >= params.repeatCount) {
+        finish();
+        return;
+    }
+    reportProgress();
+    if (!running)
+        return;
+    continueWith(&RunEngine::sendValue, kNextStepMs);
+}
+
+void RunEngine::reportProgress()
+{
+    if (!running)
+        return;
+    RunProgress progress;
+    progress.done = params.step;
+    progress.total = params.repeatCount;
+    progress.elapsedMs = setup.clock.epochMs() - startMs;
+    fileOp->ProgressText(progress.text, progress.percent, progress.elapsedMs, progress.total,
+                         progress.done);
+    emit progressChanged(progress);
+}
+
+void RunEngine::finish()
+{
+    logQuoted(QStringLiteral("TestThread: Test Finished"));
+    const QString stamp = setup.clock.localTime().toString(QStringLiteral("yyMMdd hhmmss"));
+    append(QStringLiteral("\n完成时间: [") + stamp + QStringLiteral("]"), true);
+    end(RunOutcome::Finished);
+}
+
+// Moves the timer over to the next handler and, when the run advances by
+// itself, arms it.
+void RunEngine::continueWith(void (RunEngine::*next)(), qint64 waitMs)
+{
+    stepTimer->disconnect(this);
+    connect(stepTimer, &StepTimer::timeout, this, next);
+    if (setup.autoRun())
+        stepTimer->start(timerInterval(waitMs));
+}
+
+void RunEngine::append(const QString &text, bool lineEnd)
+{
+    fileOp->AppendText(TestContext.resultFilePath, text, lineEnd);
+}

@@ -1,6 +1,0 @@
-#include "TestDAC.h"
-
-TestDAC::TestDAC(MainWindowForm *ui, QObject *window) : TestSequence(dacTestKind(), ui)
-{
-    attachToWindow(window);
-}

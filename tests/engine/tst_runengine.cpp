@@ -1,0 +1,321 @@
+// One run of the engine against the simulated multimeter (loopback TCP) and
+// board (pseudo-terminal), told through its signals, with a clock of the
+// test's own for the time stamps and the progress estimate.
+#include "ContextReset.h"
+#include "LogCapture.h"
+#include "RunEngine.h"
+#include "SimulatedBench.h"
+#include "TestContext.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const QDateTime kStart(QDate(2026, 3, 4), QTime(5, 6, 7));
+
+} // namespace
+
+class tst_RunEngine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void fullRun_data();
+    void fullRun();
+    void edgeCounts_data();
+    void edgeCounts();
+    void singleStepWaitsForEachRequest();
+    void stopMidStepEndsOnceAndKeepsTheRows();
+    void missingMeterRecordsErr();
+    void missingBoardFailsBeforeAnyFile();
+    void waitsAreNeverEarly();
+
+private:
+    RunSetup setup(const std::array<QString, 4> &parameters);
+    QStringList resultLines(const QString &path) const;
+
+    SimulatedBench bench;
+    QTemporaryDir *folder = nullptr;
+    qint64 clockMs = 0;
+};
+
+void tst_RunEngine::initTestCase()
+{
+    QVERIFY2(bench.start(), qPrintable(bench.error()));
+}
+
+void tst_RunEngine::init()
+{
+    resetTestContext();
+    bench.clearTranscripts();
+    folder = new QTemporaryDir;
+    TestContext.uart.port.setPortName(bench.boardPath());
+    clockMs = 0;
+}
+
+void tst_RunEngine::cleanup()
+{
+    delete folder;
+    folder = nullptr;
+}
+
+RunSetup tst_RunEngine::setup(const std::array<QString, 4> &parameters)
+{
+    RunSetup run;
+    run.parameters = parameters;
+    run.testName = dacTestKind().title;
+    run.testItem = QStringLiteral("ITEM");
+    run.tester = QStringLiteral("QA");
+    run.folder = folder->path();
+    run.meterAddress = bench.meterResource();
+    run.serial = &TestContext.uart;
+    // Each read of the clock is ten seconds later, so the estimate is known:
+    // the first send is due at 10.5 s, step 1 ends at 20 s, step 2 at 30 s.
+    run.clock.epochMs = [this] { return clockMs += 10000; };
+    run.clock.localTime = [] { return kStart; };
+    return run;
+}
+
+QStringList tst_RunEngine::resultLines(const QString &path) const
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'));
+}
+
+void tst_RunEngine::fullRun_data()
+{
+    QTest::addColumn<bool>("isink");
+    QTest::newRow("dac") << false;
+    QTest::newRow("isink") << true;
+}
+
+// Every signal in order, the file cell by cell, the board's values and the
+// meter's set-up, and the outcome's counts.
+void tst_RunEngine::fullRun()
+{
+    QFETCH(bool, isink);
+    RunSetup run = setup({"3", "0", "2", "0"});
+    run.kind = isink ? &isinkTestKind() : &dacTestKind();
+    run.testName = run.kind->title;
+    RunEngine engine(run);
+    QStringList events;
+    connect(&engine, &RunEngine::valueSent, this,
+            [&](qint64 step, qint32 value) { events << QStringLiteral("sent %1 %2").arg(step).arg(value); });
+    connect(&engine, &RunEngine::readingTaken, this, [&](qint64 step, qint64 index, const QString &cell) {
+        QVERIFY(!cell.isEmpty() && cell != QLatin1String("ERR"));
+        events << QStringLiteral("read %1.%2").arg(step).arg(index);
+    });
+    connect(&engine, &RunEngine::stepFinished, this,
+            [&](qint64 step) { events << QStringLiteral("step %1").arg(step); });
+    connect(&engine, &RunEngine::progressChanged, this, [&](const RunProgress &p) {
+        events << QStringLiteral("progress %1/%2 %3 %4").arg(p.done).arg(p.total).arg(p.percent).arg(p.text);
+    });
+    QSignalSpy ended(&engine, &RunEngine::runEnded);
+
+    engine.start();
+    QVERIFY(engine.isRunning());
+    QVERIFY(ended.wait(10000));
+    QCOMPARE(ended.count(), 1);
+    QCOMPARE(events, QStringList({"sent 1 1", "read 1.1", "read 1.2", "step 1",
+                                  "progress 1/3 33 进度：33%  ( 19s )", "sent 2 2", "read 2.1",
+                                  "read 2.2", "step 2", "progress 2/3 66 进度：66%  ( 9s )",
+                                  "sent 3 3", "read 3.1", "read 3.2", "step 3"}));
+
+    const RunOutcome outcome = ended.at(0).at(0).value<RunOutcome>();
+    QCOMPARE(outcome.status, RunOutcome::Finished);
+    QVERIFY(outcome.isClean());
+    QCOMPARE(outcome.stepsDone, 3);
+    QCOMPARE(outcome.readings, 6);
+    QVERIFY(outcome.meterAnswered && outcome.boardConnected);
+    QCOMPARE(outcome.resultFile,
+             folder->path() + QStringLiteral("/[AutoTest][ITEM][QA][260304 050607].txt"));
+    engine.stop();
+
+    const QStringList lines = resultLines(outcome.resultFile);
+    const QString value = run.kind->valueName;
+    QCOMPARE(lines.mid(0, 6), QStringList({"测试项: [" + run.kind->title + "]", "测试名: [ITEM]",
+                                           "测试人: [QA]", "开始时间: [260304 050607]", "",
+                                           "No.\t" + value + "\tDMM1\tDMM2"}));
+    for (int k = 1; k <= 3; ++k) {
+        const QStringList cells = lines.value(5 + k).split(QLatin1Char('\t'));
+        QCOMPARE(cells.mid(0, 2), QStringList({QString::number(k), QString::number(k)}));
+        QCOMPARE(cells.size(), 4);
+    }
+    QCOMPARE(lines.mid(9), QStringList({"", "完成时间: [260304 050607]", ""}));
+    QCOMPARE(bench.boardValues(), QList<qint32>({1, 2, 3}));
+    QStringList sent = QStringList({"*IDN?", "*CLS"}) + run.kind->meterSetup;
+    for (QString &line : sent)
+        line += QStringLiteral("\\n"); // the transcript shows the line end escaped
+    QCOMPARE(bench.meterLines().mid(0, sent.size()), sent);
+    QCOMPARE(bench.meterLines().count(QStringLiteral("Read?\\n")), 6);
+}
+
+// Degenerate parameters run as the fields say, never crash or hang.
+void tst_RunEngine::edgeCounts_data()
+{
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("readings");
+    QTest::addColumn<QString>("heading");
+    QTest::addColumn<qint64>("stepsDone");
+    QTest::addColumn<qint64>("readingsTaken");
+    QTest::addColumn<int>("rows");
+    QTest::newRow("zero steps end at the first send, nothing sent")
+        << "0" << "2" << "No.\tDAC\tDMM1\tDMM2" << qint64(0) << qint64(0) << 0;
+    QTest::newRow("negative steps run one step") << "-4" << "1" << "No.\tDAC\tDMM1" << qint64(1) << qint64(1) << 1;
+    QTest::newRow("no readings per step still read once") << "2" << "0" << "No.\tDAC" << qint64(2) << qint64(2) << 2;
+    QTest::newRow("text counts as zero") << "2" << "three" << "No.\tDAC" << qint64(2) << qint64(2) << 2;
+}
+
+void tst_RunEngine::edgeCounts()
+{
+    QFETCH(QString, steps);
+    QFETCH(QString, readings);
+    QFETCH(QString, heading);
+    QFETCH(qint64, stepsDone);
+    QFETCH(qint64, readingsTaken);
+    QFETCH(int, rows);
+    RunEngine engine(setup({steps, "0", readings, "0"}));
+    QSignalSpy ended(&engine, &RunEngine::runEnded);
+    engine.start();
+    QVERIFY(ended.wait(5000));
+    const RunOutcome outcome = ended.at(0).at(0).value<RunOutcome>();
+    engine.stop();
+    QCOMPARE(outcome.status, RunOutcome::Finished);
+    QCOMPARE(outcome.stepsDone, stepsDone);
+    QCOMPARE(outcome.readings, readingsTaken);
+    const QStringList lines = resultLines(outcome.resultFile);
+    QCOMPARE(lines.value(5), heading);
+    QCOMPARE(bench.boardValues().size(), rows);
+    for (int k = 1; k <= rows; ++k)
+        QVERIFY(lines.value(5 + k).startsWith(QStringLiteral("%1\t%1\t").arg(k)));
+}
+
+// With the mode off, each phase waits for singleStep(): nothing moves on its own.
+void tst_RunEngine::singleStepWaitsForEachRequest()
+{
+    bool autoRun = true;
+    RunSetup run = setup({"1", "0", "2", "0"});
+    run.autoRun = [&autoRun] { return autoRun; };
+    RunEngine engine(run);
+    QSignalSpy sent(&engine, &RunEngine::valueSent);
+    QSignalSpy read(&engine, &RunEngine::readingTaken);
+    QSignalSpy ended(&engine, &RunEngine::runEnded);
+    engine.start();
+    autoRun = false;
+    QVERIFY(sent.wait(2000)); // the first send comes by itself
+    QVERIFY(!read.wait(400));
+    engine.singleStep();
+    QVERIFY(read.wait(2000));
+    QVERIFY(!read.wait(400));
+    engine.singleStep();
+    QVERIFY(ended.wait(2000));
+    QCOMPARE(read.count(), 2);
+    QCOMPARE(ended.at(0).at(0).value<RunOutcome>().status, RunOutcome::Finished);
+}
+
+void tst_RunEngine::stopMidStepEndsOnceAndKeepsTheRows()
+{
+    RunEngine engine(setup({"50", "0", "3", "0"}));
+    QSignalSpy ended(&engine, &RunEngine::runEnded);
+    connect(&engine, &RunEngine::readingTaken, &engine, [&](qint64 step, qint64 index) {
+        if (step == 2 && index == 2)
+            engine.stop(); // from inside the engine's own signal, as the window's Stop can
+    });
+    engine.start();
+    QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 5000);
+    QVERIFY(!engine.isRunning());
+    const RunOutcome outcome = ended.at(0).at(0).value<RunOutcome>();
+    QCOMPARE(outcome.status, RunOutcome::Stopped);
+    QCOMPARE(outcome.stepsDone, 1);
+    QCOMPARE(outcome.readings, 5);
+    engine.stop();
+    QCOMPARE(ended.count(), 1);
+    const QStringList lines = resultLines(outcome.resultFile);
+    QCOMPARE(lines.size(), 8); // head, heading, row 1, the cut row 2 without its line end
+    QCOMPARE(lines.value(7).count(QLatin1Char('\t')), 3);
+    QTest::qWait(300); // no timer may fire after the stop
+    QCOMPARE(bench.boardValues(), QList<qint32>({1, 2}));
+}
+
+void tst_RunEngine::missingMeterRecordsErr()
+{
+    RunSetup run = setup({"2", "0", "2", "0"});
+    run.meterAddress = bench.refusedResource();
+    LogCapture log;
+    RunEngine engine(run);
+    QSignalSpy ended(&engine, &RunEngine::runEnded);
+    engine.start();
+    QVERIFY(ended.wait(5000));
+    const RunOutcome outcome = ended.at(0).at(0).value<RunOutcome>();
+    QCOMPARE(outcome.status, RunOutcome::Finished);
+    QVERIFY(!outcome.meterAnswered);
+    QCOMPARE(outcome.errCells, 4);
+    QVERIFY(!outcome.isClean());
+    QCOMPARE(outcome.summary(), QStringLiteral("finished with 4 ERR cells"));
+    QCOMPARE(resultLines(outcome.resultFile).value(6), QStringLiteral("1\t1\tERR\tERR"));
+    QCOMPARE(log.count(debugQuoted("TestThread: DMM Measure: ERR")), 4);
+}
+
+// A run nobody watches refuses to go on without its board, before it has a file.
+void tst_RunEngine::missingBoardFailsBeforeAnyFile()
+{
+    TestContext.uart.port.setPortName(folder->filePath("no-such-port"));
+    RunSetup run = setup({"2", "0", "1", "0"});
+    run.failWithoutBoard = true;
+    RunEngine engine(run);
+    QSignalSpy ended(&engine, &RunEngine::runEnded);
+    engine.start();
+    QCOMPARE(ended.count(), 1);
+    const RunOutcome outcome = ended.at(0).at(0).value<RunOutcome>();
+    QCOMPARE(outcome.status, RunOutcome::Failed);
+    QVERIFY(outcome.failure.startsWith(QStringLiteral("cannot open serial port")));
+    QVERIFY(outcome.resultFile.isEmpty());
+    QVERIFY(QDir(folder->path()).isEmpty());
+
+    // Without the demand the run goes on and counts what did not go out.
+    run.failWithoutBoard = false;
+    RunEngine lenient(run);
+    QSignalSpy lenientEnded(&lenient, &RunEngine::runEnded);
+    lenient.start();
+    QVERIFY(lenientEnded.wait(5000));
+    const RunOutcome counted = lenientEnded.at(0).at(0).value<RunOutcome>();
+    QVERIFY(!counted.boardConnected);
+    QCOMPARE(counted.framesNotSent, 2);
+}
+
+// Each wait is at least as long as asked: the first send, the settle time,
+// the reading interval and the pause between steps.
+void tst_RunEngine::waitsAreNeverEarly()
+{
+    RunEngine engine(setup({"2", "60", "2", "40"}));
+    QElapsedTimer clock;
+    QList<qint64> times;
+    connect(&engine, &RunEngine::valueSent, this, [&] { times << clock.nsecsElapsed(); });
+    connect(&engine, &RunEngine::readingTaken, this, [&] { times << clock.nsecsElapsed(); });
+    QSignalSpy ended(&engine, &RunEngine::runEnded);
+    clock.start();
+    engine.start();
+    const qint64 startedNs = clock.nsecsElapsed();
+    QVERIFY(ended.wait(5000));
+    QCOMPARE(times.size(), 6);
+    // send, read, read, send, read, read: what each waited for after the one before
+    const qint64 waitsMs[] = {RunEngine::kFirstSendMs, 60, 40, RunEngine::kNextStepMs, 60, 40};
+    qint64 previous = startedNs;
+    for (int i = 0; i < 6; ++i) {
+        QVERIFY2(times[i] - previous >= waitsMs[i] * 1000000,
+                 qPrintable(QStringLiteral("wait %1: %2 ns").arg(i).arg(times[i] - previous)));
+        previous = times[i];
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_RunEngine)
+#include "tst_runengine.moc"
