@@ -52,10 +52,10 @@ MainWindow::MainWindow(QWidget *parent)
     // the operator must learn why the stored addresses are not there.
     if (configSettings->status() != QSettings::NoError)
         qCDebug(lcUi) << QStringLiteral("UI ERROR: Config File [%1] %2")
-                        .arg(configSettings->fileName(),
-                             configSettings->status() == QSettings::AccessError
-                                 ? QStringLiteral("Not Readable")
-                                 : QStringLiteral("Corrupt"));
+                             .arg(configSettings->fileName(),
+                                  configSettings->status() == QSettings::AccessError
+                                      ? QStringLiteral("Not Readable")
+                                      : QStringLiteral("Corrupt"));
     ReadConfigFile();
     for (QLineEdit *field : {ui->addrdmm, ui->addrpwr, ui->addrosc})
         connect(field, &QLineEdit::editingFinished, this, &MainWindow::SaveConfigFile);
@@ -222,7 +222,8 @@ void MainWindow::RefreshValue()
         qCDebug(lcUi) << "UI ERROR: COM Port NOT Found!";
         uart.portInfo = QSerialPortInfo();
         uart.port.setPortName(QString());
-        qCDebug(lcUi) << QStringLiteral("UI: no serial port assigned, values of this run are not sent");
+        qCDebug(lcUi) << QStringLiteral(
+            "UI: no serial port assigned, values of this run are not sent");
         break;
     }
 }

@@ -90,10 +90,11 @@ void RunEngine::start()
         // Refused before the result file exists: nothing of this run was measured.
         const SerialConfig *serial = setup.serial;
         end(RunOutcome::Failed,
-            serial ? QStringLiteral("cannot open serial port %1: %2")
-                         .arg(serial->portName.isEmpty() ? serial->port.portName() : serial->portName,
-                              serial->port.errorString())
-                   : QStringLiteral("no serial port given"));
+            serial
+                ? QStringLiteral("cannot open serial port %1: %2")
+                      .arg(serial->portName.isEmpty() ? serial->port.portName() : serial->portName,
+                           serial->port.errorString())
+                : QStringLiteral("no serial port given"));
         return;
     }
     for (const QString &command : setup.kind->meterSetup)

@@ -14,8 +14,12 @@ struct SerialConfig;
 // time for the file's time stamps. Tests pass a clock of their own.
 struct RunClock
 {
-    std::function<qint64()> epochMs = [] { return QDateTime::currentMSecsSinceEpoch(); };
-    std::function<QDateTime()> localTime = [] { return QDateTime::currentDateTime(); };
+    std::function<qint64()> epochMs = [] {
+        return QDateTime::currentMSecsSinceEpoch();
+    };
+    std::function<QDateTime()> localTime = [] {
+        return QDateTime::currentDateTime();
+    };
 };
 
 // Everything one run is given. The engine hands the addresses, the folder and
@@ -28,11 +32,13 @@ struct RunSetup
     QString testName;                  // heads the result file
     QString testItem;
     QString tester;
-    QString folder;       // where the result file goes
-    QString meterAddress; // VISA resource of the multimeter
+    QString folder;                 // where the result file goes
+    QString meterAddress;           // VISA resource of the multimeter
     SerialConfig *serial = nullptr; // the port the values go out through
     // Read after every phase: false holds the run until singleStep().
-    std::function<bool()> autoRun = [] { return true; };
+    std::function<bool()> autoRun = [] {
+        return true;
+    };
     // A run nobody watches must not go on without its board: a port that
     // cannot be opened then fails the run at once.
     bool failWithoutBoard = false;

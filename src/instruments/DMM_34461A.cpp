@@ -4,9 +4,12 @@
 
 #include <QByteArray>
 #include <QDebug>
+#include <QLoggingCategory>
 #include <QThread>
 
 #include <cstring>
+
+Q_LOGGING_CATEGORY(lcDmm, "benchtest.dmm")
 
 namespace {
 
@@ -35,9 +38,9 @@ QString DMM_34461A::readReply()
     const ViStatus status = viRead(vi, reinterpret_cast<ViPBuf>(buffer), 200, &count);
     if (status < VI_SUCCESS) {
         replyOverdue = status == VI_ERROR_TMO;
-        qDebug() << QString("DMM_34461A: Read Failed [" + statusText(vi, status) + "]");
+        qCDebug(lcDmm) << QString("DMM_34461A: Read Failed [" + statusText(vi, status) + "]");
     } else if (status == VI_SUCCESS_MAX_CNT) {
-        qDebug() << "DMM_34461A: Reply Too Long";
+        qCDebug(lcDmm) << "DMM_34461A: Reply Too Long";
         char rest[256];
         ViUInt32 restCount = 0;
         for (int dropped = 0; dropped < kMaxDroppedBytes; dropped += 200) {
@@ -46,7 +49,7 @@ QString DMM_34461A::readReply()
         }
     }
     if (std::strlen(buffer) < count)
-        qDebug() << "DMM_34461A: Reply Has NUL";
+        qCDebug(lcDmm) << "DMM_34461A: Reply Has NUL";
     return QString::fromUtf8(buffer);
 }
 
@@ -77,7 +80,7 @@ void DMM_34461A::dropOverdueReply()
         dropped += int(count);
     viSetAttribute(vi, VI_ATTR_TMO_VALUE, timeout);
     if (dropped > 0)
-        qDebug() << QString("DMM_34461A: Late Reply Dropped [%1 bytes]").arg(dropped);
+        qCDebug(lcDmm) << QString("DMM_34461A: Late Reply Dropped [%1 bytes]").arg(dropped);
 }
 
 DMM_34461A::DMM_34461A() = default;
@@ -92,11 +95,11 @@ DMM_34461A::~DMM_34461A()
 bool DMM_34461A::Connect()
 {
     if (!TestContext.dmm.connected) {
-        qDebug() << QString("DMM_34461A: Connect [" + TestContext.dmm.address + "]");
+        qCDebug(lcDmm) << QString("DMM_34461A: Connect [" + TestContext.dmm.address + "]");
         viOpenDefaultRM(&defaultRM);
         const QByteArray address = TestContext.dmm.address.toUtf8();
         if (viOpen(defaultRM, address.constData(), 0, 2000, &vi) != VI_SUCCESS) {
-            qDebug() << "DMM_34461A: Connect Failed";
+            qCDebug(lcDmm) << "DMM_34461A: Connect Failed";
             return false;
         }
         TestContext.dmm.connected = true;
@@ -104,11 +107,11 @@ bool DMM_34461A::Connect()
 
     const QString identity = Query("*IDN?");
     if (identity.isEmpty()) {
-        qDebug() << "DMM_34461A: Comm Failed";
+        qCDebug(lcDmm) << "DMM_34461A: Comm Failed";
         TestContext.dmm.connected = false;
         return false;
     }
-    qDebug() << QString("DMM_34461A: Connected [" + identity + "]");
+    qCDebug(lcDmm) << QString("DMM_34461A: Connected [" + identity + "]");
     Write("*CLS");
     return true;
 }

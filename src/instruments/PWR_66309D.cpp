@@ -4,9 +4,12 @@
 
 #include <QByteArray>
 #include <QDebug>
+#include <QLoggingCategory>
 #include <QThread>
 
 #include <cstring>
+
+Q_LOGGING_CATEGORY(lcPwr, "benchtest.pwr")
 
 namespace {
 
@@ -46,21 +49,21 @@ PWR_66309D::~PWR_66309D()
 bool PWR_66309D::Connect()
 {
     if (!TestContext.pwr.connected) {
-        qDebug() << QString("PWR_66309D: Connect [" + TestContext.pwr.address + "]");
+        qCDebug(lcPwr) << QString("PWR_66309D: Connect [" + TestContext.pwr.address + "]");
         viOpenDefaultRM(&defaultRM);
         const QByteArray address = TestContext.pwr.address.toUtf8();
         if (viOpen(defaultRM, address.constData(), 0, 2000, &vi) != VI_SUCCESS) {
-            qDebug() << "PWR_66309D: ERROR Connect Failed";
+            qCDebug(lcPwr) << "PWR_66309D: ERROR Connect Failed";
             return false;
         }
     }
 
     viSetAttribute(vi, VI_ATTR_TERMCHAR_EN, 1);
     if (writeBytes(vi, "*TST?\n", 6) != VI_SUCCESS) {
-        qDebug() << "PWR_66309D: ERROR Send Failed";
+        qCDebug(lcPwr) << "PWR_66309D: ERROR Send Failed";
         return false;
     }
-    qDebug() << "PWR_66309D: Connect Successed";
+    qCDebug(lcPwr) << "PWR_66309D: Connect Successed";
     TestContext.pwr.connected = true;
 
     readReply(vi); // the self-test result is not looked at

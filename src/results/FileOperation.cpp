@@ -5,8 +5,11 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QLoggingCategory>
 
 #include <limits>
+
+Q_LOGGING_CATEGORY(lcResults, "benchtest.results")
 
 namespace {
 
@@ -77,7 +80,7 @@ void FileOperation::reportWriteFailure(const QString &path, const QString &reaso
     if (writeFailureReported)
         return;
     writeFailureReported = true;
-    qDebug() << QStringLiteral("FileOperation: cannot write %1: %2").arg(path, reason);
+    qCDebug(lcResults) << QStringLiteral("FileOperation: cannot write %1: %2").arg(path, reason);
 }
 
 // Pure function of its inputs: linear extrapolation of the time spent so far.

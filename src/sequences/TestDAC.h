@@ -8,7 +8,8 @@ class TestDAC : public TestSequence
     Q_OBJECT
 
 public:
-    template <class Window> TestDAC(RunDisplay *ui, Window *window) : TestSequence(dacTestKind(), ui)
+    template <class Window>
+    TestDAC(RunDisplay *ui, Window *window) : TestSequence(dacTestKind(), ui)
     {
         attachToWindow(window, this);
     }

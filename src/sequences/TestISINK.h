@@ -8,7 +8,8 @@ class TestISINK : public TestSequence
     Q_OBJECT
 
 public:
-    template <class Window> TestISINK(RunDisplay *ui, Window *window) : TestSequence(isinkTestKind(), ui)
+    template <class Window>
+    TestISINK(RunDisplay *ui, Window *window) : TestSequence(isinkTestKind(), ui)
     {
         attachToWindow(window, this);
     }

@@ -39,7 +39,9 @@ void TestSequence::initEnvironment()
     setup.meterAddress = TestContext.dmm.address;
     setup.serial = &TestContext.uart;
     // The window turns single-step mode on after this slot has returned.
-    setup.autoRun = [] { return TestContext.autoRun; };
+    setup.autoRun = [] {
+        return TestContext.autoRun;
+    };
 
     // A start without a stop in between must not leak the previous run.
     engine.reset();

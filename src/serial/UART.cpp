@@ -4,6 +4,9 @@
 #include "ValueFrame.h"
 
 #include <QDebug>
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcUart, "benchtest.uart")
 
 UART::UART() = default;
 
@@ -27,7 +30,7 @@ int UART::Open(SerialConfig &cfg)
     cfg.port.setStopBits(QSerialPort::OneStop);
     cfg.port.setFlowControl(QSerialPort::NoFlowControl);
     if (!cfg.port.open(QIODevice::ReadWrite)) {
-        qDebug() << "UART: OpenFailed";
+        qCDebug(lcUart) << "UART: OpenFailed";
         return 1;
     }
     return 0;
@@ -56,7 +59,7 @@ bool UART::SendValue(SerialConfig &cfg, qint32 value)
         if (!device.startsWith(QLatin1Char('/')))
             device.prepend(QStringLiteral("/dev/"));
 #endif
-        qDebug()
+        qCDebug(lcUart)
             << QStringLiteral("UART: Send Failed [%1: %2]").arg(device, cfg.port.errorString());
         cfg.port.clearError();
     }

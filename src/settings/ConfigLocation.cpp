@@ -3,6 +3,9 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcSettings, "benchtest.settings")
 
 namespace {
 
@@ -23,7 +26,7 @@ QString configFilePath(const QString &executableDir, const QString &userConfigDi
 
     QDir().mkpath(userConfigDir);
     const QString path = userConfigDir + QStringLiteral("/config.ini");
-    qDebug()
+    qCDebug(lcSettings)
         << QStringLiteral("UI: %1 is read-only, addresses are kept in %2").arg(executableDir, path);
     return path;
 }

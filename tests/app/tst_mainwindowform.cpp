@@ -8,10 +8,10 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
-#include <QMenuBar>
-#include <QStatusBar>
 #include <QMainWindow>
+#include <QMenuBar>
 #include <QMetaProperty>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTest>
 
@@ -35,14 +35,16 @@ QString describe(const QVariant &value)
 QString dumpWidget(const QWidget *widget)
 {
     const QRect g = widget->geometry();
-    QStringList line{QString::fromLatin1(widget->metaObject()->className()), widget->objectName(),
-                     widget->parentWidget() ? widget->parentWidget()->objectName() : QString(),
-                     QStringLiteral("%1,%2 %3x%4").arg(g.x()).arg(g.y()).arg(g.width()).arg(g.height())};
+    QStringList line{
+        QString::fromLatin1(widget->metaObject()->className()), widget->objectName(),
+        widget->parentWidget() ? widget->parentWidget()->objectName() : QString(),
+        QStringLiteral("%1,%2 %3x%4").arg(g.x()).arg(g.y()).arg(g.width()).arg(g.height())};
     const QMetaObject *meta = widget->metaObject();
     for (const char *name : kShown) {
         const int index = meta->indexOfProperty(name);
         if (index >= 0)
-            line << QString::fromLatin1(name) + QLatin1Char('=') + describe(meta->property(index).read(widget));
+            line << QString::fromLatin1(name) + QLatin1Char('=') +
+                        describe(meta->property(index).read(widget));
     }
     if (const auto *list = qobject_cast<const QComboBox *>(widget)) {
         for (int i = 0; i < list->count(); ++i)
@@ -124,11 +126,11 @@ void tst_MainWindowForm::fieldsAreTheFormsOwn()
     }
     QCOMPARE(named, 61);
     for (int i = 1; i <= 12; ++i)
-        QCOMPARE(window.findChild<QLineEdit *>(QStringLiteral("Var_%1").arg(i)),
-                 (std::array<QLineEdit *, 12>{form.Var_1, form.Var_2, form.Var_3, form.Var_4,
-                                              form.Var_5, form.Var_6, form.Var_7, form.Var_8,
-                                              form.Var_9, form.Var_10, form.Var_11,
-                                              form.Var_12}[size_t(i - 1)]));
+        QCOMPARE(
+            window.findChild<QLineEdit *>(QStringLiteral("Var_%1").arg(i)),
+            (std::array<QLineEdit *, 12>{form.Var_1, form.Var_2, form.Var_3, form.Var_4, form.Var_5,
+                                         form.Var_6, form.Var_7, form.Var_8, form.Var_9,
+                                         form.Var_10, form.Var_11, form.Var_12}[size_t(i - 1)]));
 }
 
 QTEST_MAIN(tst_MainWindowForm)

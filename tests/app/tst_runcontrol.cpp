@@ -70,8 +70,8 @@ void tst_RunControl::chooseSerial(const QString &text)
 
 void tst_RunControl::startThenStop()
 {
-    QSignalSpy init(window, SIGNAL(InitTest()));
-    QSignalSpy deinit(window, SIGNAL(DeinitTest()));
+    QSignalSpy init(window, &MainWindow::InitTest);
+    QSignalSpy deinit(window, &MainWindow::DeinitTest);
 
     start();
     QCOMPARE(button("autotest")->text(), QStringLiteral("正在测试"));
@@ -98,9 +98,9 @@ void tst_RunControl::startThenStop()
 
 void tst_RunControl::singleStepMode()
 {
-    QSignalSpy init(window, SIGNAL(InitTest()));
-    QSignalSpy deinit(window, SIGNAL(DeinitTest()));
-    QSignalSpy single(window, SIGNAL(SingleTest()));
+    QSignalSpy init(window, &MainWindow::InitTest);
+    QSignalSpy deinit(window, &MainWindow::DeinitTest);
+    QSignalSpy single(window, &MainWindow::SingleTest);
 
     QTest::mouseClick(button("singletest"), Qt::LeftButton);
     QCOMPARE(init.count(), 1);
@@ -180,7 +180,7 @@ void tst_RunControl::uncheckedSerialIsNotLookedUp()
 
 void tst_RunControl::missingPortIsLoggedOnceAndCleared()
 {
-    QSignalSpy init(window, SIGNAL(InitTest()));
+    QSignalSpy init(window, &MainWindow::InitTest);
     chooseSerial(QStringLiteral("/dev/null"));
     start();
     start();

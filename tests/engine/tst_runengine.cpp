@@ -78,8 +78,12 @@ RunSetup tst_RunEngine::setup(const std::array<QString, 4> &parameters)
     run.serial = &TestContext.uart;
     // Each read of the clock is ten seconds later, so the estimate is known:
     // the first send is due at 10.5 s, step 1 ends at 20 s, step 2 at 30 s.
-    run.clock.epochMs = [this] { return clockMs += 10000; };
-    run.clock.localTime = [] { return kStart; };
+    run.clock.epochMs = [this] {
+        return clockMs += 10000;
+    };
+    run.clock.localTime = [] {
+        return kStart;
+    };
     return run;
 }
 
@@ -108,16 +112,22 @@ void tst_RunEngine::fullRun()
     run.testName = run.kind->title;
     RunEngine engine(run);
     QStringList events;
-    connect(&engine, &RunEngine::valueSent, this,
-            [&](qint64 step, qint32 value) { events << QStringLiteral("sent %1 %2").arg(step).arg(value); });
-    connect(&engine, &RunEngine::readingTaken, this, [&](qint64 step, qint64 index, const QString &cell) {
-        QVERIFY(!cell.isEmpty() && cell != QLatin1String("ERR"));
-        events << QStringLiteral("read %1.%2").arg(step).arg(index);
+    connect(&engine, &RunEngine::valueSent, this, [&](qint64 step, qint32 value) {
+        events << QStringLiteral("sent %1 %2").arg(step).arg(value);
     });
+    connect(&engine, &RunEngine::readingTaken, this,
+            [&](qint64 step, qint64 index, const QString &cell) {
+                QVERIFY(!cell.isEmpty() && cell != QLatin1String("ERR"));
+                events << QStringLiteral("read %1.%2").arg(step).arg(index);
+            });
     connect(&engine, &RunEngine::stepFinished, this,
             [&](qint64 step) { events << QStringLiteral("step %1").arg(step); });
     connect(&engine, &RunEngine::progressChanged, this, [&](const RunProgress &p) {
-        events << QStringLiteral("progress %1/%2 %3 %4").arg(p.done).arg(p.total).arg(p.percent).arg(p.text);
+        events << QStringLiteral("progress %1/%2 %3 %4")
+                      .arg(p.done)
+                      .arg(p.total)
+                      .arg(p.percent)
+                      .arg(p.text);
     });
     QSignalSpy ended(&engine, &RunEngine::runEnded);
 
@@ -142,9 +152,9 @@ void tst_RunEngine::fullRun()
 
     const QStringList lines = resultLines(outcome.resultFile);
     const QString value = run.kind->valueName;
-    QCOMPARE(lines.mid(0, 6), QStringList({"测试项: [" + run.kind->title + "]", "测试名: [ITEM]",
-                                           "测试人: [QA]", "开始时间: [260304 050607]", "",
-                                           "No.\t" + value + "\tDMM1\tDMM2"}));
+    QCOMPARE(lines.mid(0, 6),
+             QStringList({"测试项: [" + run.kind->title + "]", "测试名: [ITEM]", "测试人: [QA]",
+                          "开始时间: [260304 050607]", "", "No.\t" + value + "\tDMM1\tDMM2"}));
     for (int k = 1; k <= 3; ++k) {
         const QStringList cells = lines.value(5 + k).split(QLatin1Char('\t'));
         QCOMPARE(cells.mid(0, 2), QStringList({QString::number(k), QString::number(k)}));
@@ -169,10 +179,19 @@ void tst_RunEngine::edgeCounts_data()
     QTest::addColumn<qint64>("readingsTaken");
     QTest::addColumn<int>("rows");
     QTest::newRow("zero steps end at the first send, nothing sent")
-        << "0" << "2" << "No.\tDAC\tDMM1\tDMM2" << qint64(0) << qint64(0) << 0;
-    QTest::newRow("negative steps run one step") << "-4" << "1" << "No.\tDAC\tDMM1" << qint64(1) << qint64(1) << 1;
-    QTest::newRow("no readings per step still read once") << "2" << "0" << "No.\tDAC" << qint64(2) << qint64(2) << 2;
-    QTest::newRow("text counts as zero") << "2" << "three" << "No.\tDAC" << qint64(2) << qint64(2) << 2;
+        << "0"
+        << "2"
+        << "No.\tDAC\tDMM1\tDMM2" << qint64(0) << qint64(0) << 0;
+    QTest::newRow("negative steps run one step") << "-4"
+                                                 << "1"
+                                                 << "No.\tDAC\tDMM1" << qint64(1) << qint64(1) << 1;
+    QTest::newRow("no readings per step still read once")
+        << "2"
+        << "0"
+        << "No.\tDAC" << qint64(2) << qint64(2) << 2;
+    QTest::newRow("text counts as zero") << "2"
+                                         << "three"
+                                         << "No.\tDAC" << qint64(2) << qint64(2) << 2;
 }
 
 void tst_RunEngine::edgeCounts()
@@ -204,7 +223,9 @@ void tst_RunEngine::singleStepWaitsForEachRequest()
 {
     bool autoRun = true;
     RunSetup run = setup({"1", "0", "2", "0"});
-    run.autoRun = [&autoRun] { return autoRun; };
+    run.autoRun = [&autoRun] {
+        return autoRun;
+    };
     RunEngine engine(run);
     QSignalSpy sent(&engine, &RunEngine::valueSent);
     QSignalSpy read(&engine, &RunEngine::readingTaken);

@@ -25,8 +25,8 @@ MainWindow *freshWindow()
 } // namespace
 
 RunDriver::RunDriver(const SimulatedBench &bench)
-    : mainWindow(freshWindow()), initSpy(mainWindow, SIGNAL(InitTest())),
-      deinitSpy(mainWindow, SIGNAL(DeinitTest()))
+    : mainWindow(freshWindow()), initSpy(mainWindow, &MainWindow::InitTest),
+      deinitSpy(mainWindow, &MainWindow::DeinitTest)
 {
     TestContext.savePath = results.path();
     addressAtOpen = mainWindow->findChild<QLineEdit *>("addrdmm")->text();

@@ -121,7 +121,8 @@ bool RunSession::prepare(RunSetup *setup, QString *error) const
 
     setup->kind = options.test == RunnerOptions::Test::Dac ? &dacTestKind() : &isinkTestKind();
     for (size_t i = 0; i < setup->parameters.size(); ++i)
-        setup->parameters[i] = options.vars[i].value_or(QString::fromLatin1(RunDefaults::parameters[i]));
+        setup->parameters[i] =
+            options.vars[i].value_or(QString::fromLatin1(RunDefaults::parameters[i]));
     setup->testName = setup->kind->title;
     setup->testItem = options.item.value_or(QString());
     if (setup->testItem.isEmpty())
