@@ -122,6 +122,7 @@ void RunEngine::start()
 
     running = true;
     stepTimer = new StepTimer;
+    stepTimer->setParent(this); // gone with the engine if its deferred delete never runs
     connect(stepTimer, &StepTimer::timeout, this, &RunEngine::sendValue);
     stepTimer->start(kFirstSendMs);
     startMs = setup.clock.epochMs() + kFirstSendMs;

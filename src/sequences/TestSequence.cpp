@@ -62,9 +62,12 @@ void TestSequence::deinitEnvironment()
     qCDebug(lcTest) << "TestThread: Deinit Test Enviroment";
     if (engine)
         engine->stop();
-    // Deleted later: the stop may come from inside one of the engine's own signals.
-    if (RunEngine *ended = engine.release())
+    // Deleted later: the stop may come from inside one of the engine's own
+    // signals. Kept as a child meanwhile, so it cannot outlive this object.
+    if (RunEngine *ended = engine.release()) {
+        ended->setParent(this);
         ended->deleteLater();
+    }
 }
 
 void TestSequence::singleStep()
