@@ -2,7 +2,7 @@
 // holds it, or none was chosen. The meter's readings must still all be kept.
 #include "ReliabilityLog.h"
 #include "ResultFile.h"
-#include "RunDriver.h"
+#include "WindowDriver.h"
 #include "SimulatedBench.h"
 
 #include <QProcess>
@@ -13,7 +13,7 @@ namespace {
 const QString kGroup = QStringLiteral("Board link");
 const QString kNormal = QStringLiteral("+1.23456789E+00");
 
-int rowsIn(const RunDriver &run)
+int rowsIn(const WindowDriver &run)
 {
     return int(ResultFile::parse(run.resultBytes()).rows.size());
 }
@@ -33,7 +33,7 @@ private slots:
 
 private:
     // Steps, readings and the stop: shared by every case.
-    void checkRun(RunDriver &run, const QString &caseName, const QString &failure,
+    void checkRun(WindowDriver &run, const QString &caseName, const QString &failure,
                   const QString &did);
 };
 
@@ -42,7 +42,7 @@ void tst_BoardFaults::initTestCase()
     ReliabilityLog::begin();
 }
 
-void tst_BoardFaults::checkRun(RunDriver &run, const QString &caseName, const QString &failure,
+void tst_BoardFaults::checkRun(WindowDriver &run, const QString &caseName, const QString &failure,
                                const QString &did)
 {
     QVERIFY2(QTest::qWaitFor([&] { return rowsIn(run) >= 5 || run.isIdle(); }, 10000),
@@ -73,7 +73,7 @@ void tst_BoardFaults::portVanishesMidRun()
 {
     SimulatedBench bench;
     QVERIFY2(bench.start(), qPrintable(bench.error()));
-    RunDriver run(bench);
+    WindowDriver run(bench);
     run.setParams({"20", "20", "1", "0"});
     run.clickStart();
     QTRY_VERIFY_WITH_TIMEOUT(bench.boardValues().size() >= 2, 5000);
@@ -95,7 +95,7 @@ void tst_BoardFaults::portHeldByAnotherProgram()
     QVERIFY(holder.waitForReadyRead(5000));
     QCOMPARE(holder.readLine().trimmed(), QByteArray("held"));
 
-    RunDriver run(bench);
+    WindowDriver run(bench);
     run.setParams({"20", "20", "1", "0"});
     run.clickStart();
     checkRun(run, QStringLiteral("port held by another program"),
@@ -120,7 +120,7 @@ void tst_BoardFaults::noPortChosen()
     QFETCH(QString, failure);
     SimulatedBench bench;
     QVERIFY2(bench.start(), qPrintable(bench.error()));
-    RunDriver run(bench);
+    WindowDriver run(bench);
     run.setPort(QString(), ticked);
     run.setParams({"20", "20", "1", "0"});
     run.clickStart();

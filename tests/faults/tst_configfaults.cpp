@@ -4,7 +4,7 @@
 #include "MainWindow.h"
 #include "ReliabilityLog.h"
 #include "ResultFile.h"
-#include "RunDriver.h"
+#include "WindowDriver.h"
 #include "SimulatedBench.h"
 #include "Unprivileged.h"
 
@@ -59,7 +59,7 @@ private slots:
 private:
     // The operator types the meter's address, leaves the field and runs two
     // readings; true when both are in the result file.
-    void typeAddressAndRun(RunDriver &run);
+    void typeAddressAndRun(WindowDriver &run);
 
     SimulatedBench bench;
     QTemporaryDir userConfig;
@@ -89,7 +89,7 @@ void tst_ConfigFaults::cleanup()
     QFile::remove(configPath());
 }
 
-void tst_ConfigFaults::typeAddressAndRun(RunDriver &run)
+void tst_ConfigFaults::typeAddressAndRun(WindowDriver &run)
 {
     auto *field = run.window()->findChild<QLineEdit *>("addrdmm");
     field->setText(bench.meterResource());
@@ -121,7 +121,7 @@ void tst_ConfigFaults::unreadable()
                                 QStringLiteral("-"));
             QSKIP("the file stays readable for this user");
         }
-        RunDriver run(bench);
+        WindowDriver run(bench);
         named = run.logLine(QStringLiteral("UI ERROR: Config File ["));
         QVERIFY2(
             named ==
@@ -147,7 +147,7 @@ void tst_ConfigFaults::corrupt()
 {
     // Bytes that are no text, then a section header that never closes.
     QVERIFY(writeAll(configPath(), QByteArray("\x8f\xff\x01garbage\n[defaultAddr\nDMM")));
-    RunDriver run(bench);
+    WindowDriver run(bench);
     const QString named = run.logLine(QStringLiteral("UI ERROR: Config File ["));
     QVERIFY2(named == QStringLiteral("\"UI ERROR: Config File [%1] Corrupt\"").arg(configPath()),
              qPrintable(run.log().lines().join('\n')));
@@ -182,7 +182,7 @@ void tst_ConfigFaults::unwritableFolder()
         Unprivileged asUser;
         const bool writable = QFileInfo(exeDir).isWritable();
         if (!writable) {
-            RunDriver run(bench);
+            WindowDriver run(bench);
             named = run.logLine(QStringLiteral("is read-only, addresses are kept in"));
             typeAddressAndRun(run);
             QCoreApplication::processEvents();
@@ -227,7 +227,7 @@ void tst_ConfigFaults::readOnlyFile()
                                 QStringLiteral("-"));
             QSKIP("the file stays writable for this user");
         }
-        RunDriver run(bench);
+        WindowDriver run(bench);
         QCOMPARE(run.meterAddressAtOpen(), stored);
         QCOMPARE(run.logCount(QStringLiteral("addresses are kept in")), 0);
         QCOMPARE(run.logCount(QStringLiteral("UI ERROR: Config File")), 0);

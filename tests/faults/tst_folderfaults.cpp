@@ -3,7 +3,7 @@
 // whatever reached the disk before the fault stays there intact.
 #include "ReliabilityLog.h"
 #include "ResultFile.h"
-#include "RunDriver.h"
+#include "WindowDriver.h"
 #include "SimulatedBench.h"
 #include "TestContext.h"
 #include "Unprivileged.h"
@@ -72,7 +72,7 @@ private:
     void recordKeptRunning(const QString &name, const QString &logged, const QString &onDisk);
 
     SimulatedBench bench;
-    RunDriver *run = nullptr;
+    WindowDriver *run = nullptr;
 };
 
 void tst_FolderFaults::initTestCase()
@@ -85,7 +85,7 @@ void tst_FolderFaults::initTestCase()
 
 void tst_FolderFaults::init()
 {
-    run = new RunDriver(bench);
+    run = new WindowDriver(bench);
     QVERIFY(Unprivileged::openToAll(run->resultsFolder()));
     run->setParams({"50", "10", "1", "10"});
 }

@@ -3,7 +3,7 @@
 // what went wrong.
 #include "ReliabilityLog.h"
 #include "ResultFile.h"
-#include "RunDriver.h"
+#include "WindowDriver.h"
 #include "ScriptedPeer.h"
 #include "SimulatedBench.h"
 
@@ -97,7 +97,7 @@ void tst_MeterFaults::meterFault()
 
     SimulatedBench bench;
     QVERIFY2(bench.start(options), qPrintable(bench.error()));
-    RunDriver run(bench);
+    WindowDriver run(bench);
     if (refused)
         run.setMeter(bench.refusedResource());
     // Three steps of two readings; stopped by the operator during the third.
@@ -179,7 +179,7 @@ void tst_MeterFaults::readingAnsweredAfterTheTimeout()
 
     SimulatedBench bench;
     QVERIFY2(bench.start(), qPrintable(bench.error()));
-    RunDriver run(bench);
+    WindowDriver run(bench);
     run.setMeter(peer.socketResource());
     run.setParams({"3", "300", "2", "300"});
     run.clickStart();

@@ -3,7 +3,7 @@
 #include "MainWindow.h"
 #include "ReliabilityLog.h"
 #include "ResultFile.h"
-#include "RunDriver.h"
+#include "WindowDriver.h"
 #include "SimulatedBench.h"
 
 #include <QPointer>
@@ -38,7 +38,7 @@ private:
     QPushButton *button(const char *name) { return run->window()->findChild<QPushButton *>(name); }
 
     SimulatedBench bench;
-    RunDriver *run = nullptr;
+    WindowDriver *run = nullptr;
 };
 
 void tst_OperatorFaults::initTestCase()
@@ -50,7 +50,7 @@ void tst_OperatorFaults::initTestCase()
 void tst_OperatorFaults::init()
 {
     bench.clearTranscripts();
-    run = new RunDriver(bench);
+    run = new WindowDriver(bench);
 }
 
 void tst_OperatorFaults::cleanup()

@@ -12,12 +12,12 @@ class SimulatedBench;
 
 // One real main window, set up for a run against the simulated bench and
 // driven the way the operator drives it: fields filled in, buttons clicked.
-class RunDriver
+class WindowDriver
 {
 public:
     // The meter and the board of `bench`, results into a fresh folder.
-    explicit RunDriver(const SimulatedBench &bench);
-    ~RunDriver();
+    explicit WindowDriver(const SimulatedBench &bench);
+    ~WindowDriver();
 
     MainWindow *window() const { return mainWindow; }
     LogCapture &log() { return capture; }

@@ -1,4 +1,4 @@
-#include "RunDriver.h"
+#include "WindowDriver.h"
 
 #include "ContextReset.h"
 #include "MainWindow.h"
@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
@@ -24,7 +25,7 @@ MainWindow *freshWindow()
 
 } // namespace
 
-RunDriver::RunDriver(const SimulatedBench &bench)
+WindowDriver::WindowDriver(const SimulatedBench &bench)
     : mainWindow(freshWindow()), initSpy(mainWindow, &MainWindow::InitTest),
       deinitSpy(mainWindow, &MainWindow::DeinitTest)
 {
@@ -36,36 +37,37 @@ RunDriver::RunDriver(const SimulatedBench &bench)
     setText("tester", QStringLiteral("QA"));
 }
 
-RunDriver::~RunDriver()
+WindowDriver::~WindowDriver()
 {
     if (!isIdle())
         button("autotest")->click();
     delete mainWindow;
-    QTest::qWait(20); // lets the released step timer go
+    // The run's engine and timer go with a deferred delete; let it run now.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-QPushButton *RunDriver::button(const char *objectName) const
+QPushButton *WindowDriver::button(const char *objectName) const
 {
     return mainWindow->findChild<QPushButton *>(objectName);
 }
 
-void RunDriver::setText(const char *objectName, const QString &text)
+void WindowDriver::setText(const char *objectName, const QString &text)
 {
     mainWindow->findChild<QLineEdit *>(objectName)->setText(text);
 }
 
-void RunDriver::setParams(const QStringList &values)
+void WindowDriver::setParams(const QStringList &values)
 {
     for (int i = 0; i < values.size(); ++i)
         mainWindow->findChild<QLineEdit *>(QStringLiteral("Var_%1").arg(i + 1))->setText(values[i]);
 }
 
-void RunDriver::setMeter(const QString &resource)
+void WindowDriver::setMeter(const QString &resource)
 {
     setText("addrdmm", resource);
 }
 
-void RunDriver::setPort(const QString &path, bool ticked)
+void WindowDriver::setPort(const QString &path, bool ticked)
 {
     auto *enable = mainWindow->findChild<QCheckBox *>("enableuart");
     enable->setChecked(false);
@@ -73,32 +75,32 @@ void RunDriver::setPort(const QString &path, bool ticked)
     mainWindow->findChild<QComboBox *>("modeluart")->setEditText(path);
 }
 
-void RunDriver::selectTest(int index)
+void WindowDriver::selectTest(int index)
 {
     mainWindow->findChild<QComboBox *>("testname")->setCurrentIndex(index);
 }
 
-void RunDriver::clickStart()
+void WindowDriver::clickStart()
 {
     QTest::mouseClick(button("autotest"), Qt::LeftButton);
 }
 
-void RunDriver::clickSingleStep()
+void WindowDriver::clickSingleStep()
 {
     QTest::mouseClick(button("singletest"), Qt::LeftButton);
 }
 
-bool RunDriver::isIdle() const
+bool WindowDriver::isIdle() const
 {
     return button("autotest")->text() == kIdle;
 }
 
-bool RunDriver::waitIdle(int timeoutMs)
+bool WindowDriver::waitIdle(int timeoutMs)
 {
     return QTest::qWaitFor([this] { return isIdle(); }, timeoutMs);
 }
 
-bool RunDriver::stopAndStayStopped(int quietMs)
+bool WindowDriver::stopAndStayStopped(int quietMs)
 {
     if (!isIdle())
         clickStart();
@@ -109,7 +111,7 @@ bool RunDriver::stopAndStayStopped(int quietMs)
     return capture.lines().size() == logged;
 }
 
-QString RunDriver::logLine(const QString &part) const
+QString WindowDriver::logLine(const QString &part) const
 {
     for (const QString &line : capture.lines()) {
         if (line.contains(part))
@@ -118,7 +120,7 @@ QString RunDriver::logLine(const QString &part) const
     return QString();
 }
 
-int RunDriver::logCount(const QString &part) const
+int WindowDriver::logCount(const QString &part) const
 {
     int count = 0;
     for (const QString &line : capture.lines())
@@ -126,7 +128,7 @@ int RunDriver::logCount(const QString &part) const
     return count;
 }
 
-QByteArray RunDriver::resultBytes() const
+QByteArray WindowDriver::resultBytes() const
 {
     QFile file(TestContext.resultFilePath);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
