@@ -149,8 +149,6 @@ void RunEngine::end(RunOutcome::Status status, const QString &failure)
         stepTimer->stop();
     tally.status = status;
     tally.failure = failure;
-    if (fileOp)
-        tally.piecesNotWritten = fileOp->piecesNotWritten();
     emit runEnded(tally);
 }
 
@@ -186,8 +184,10 @@ void RunEngine::sendValue()
     const qint64 k = params.step + 1;
     logQuoted(QStringLiteral("TestThread: %1 / %2").arg(k).arg(params.repeatCount));
     logQuoted(QStringLiteral("TestThread: UART Send %1: %2").arg(setup.kind->valueName).arg(k));
-    if (!setup.serial || !uartDriver->SendValue(*setup.serial, qint32(k)))
+    if (!setup.serial || !uartDriver->SendValue(*setup.serial, qint32(k))) {
         tally.framesNotSent += 1;
+        emit faultNoticed(QStringLiteral("Value %1 not sent to the board").arg(k));
+    }
     append(QStringLiteral("%1\t%2").arg(k).arg(k), false);
     emit valueSent(k, qint32(k));
     if (!running)
@@ -270,5 +270,15 @@ void RunEngine::continueWith(void (RunEngine::*next)(), qint64 waitMs)
 
 void RunEngine::append(const QString &text, bool lineEnd)
 {
+    const qint64 lostBefore = fileOp->piecesNotWritten();
+    const bool divertedBefore = !fileOp->recoveryFile().isEmpty();
     fileOp->AppendText(TestContext.resultFilePath, text, lineEnd);
+    tally.piecesNotWritten = fileOp->piecesNotWritten();
+    tally.recoveryFile = fileOp->recoveryFile();
+    if (!divertedBefore && !tally.recoveryFile.isEmpty())
+        emit faultNoticed(QStringLiteral("Result file lost, the rest goes to %1")
+                              .arg(tally.recoveryFile));
+    if (tally.piecesNotWritten > lostBefore)
+        emit faultNoticed(QStringLiteral("Result not written: %1 pieces lost")
+                              .arg(tally.piecesNotWritten));
 }

@@ -77,6 +77,9 @@ signals:
     void stepFinished(qint64 step);
     // After each completed step but the last.
     void progressChanged(const RunProgress &progress);
+    // Something went wrong that makes the record less than whole: a value
+    // not sent, a piece not written, the results going to a recovery file.
+    void faultNoticed(const QString &what);
     // Once per run, when it finishes, fails or is stopped. A listener may
     // stop() the engine from here, but must not delete it.
     void runEnded(const RunOutcome &outcome);

@@ -4,7 +4,8 @@
 
 bool RunOutcome::isClean() const
 {
-    return status == Finished && errCells == 0 && framesNotSent == 0 && piecesNotWritten == 0;
+    return status == Finished && errCells == 0 && framesNotSent == 0 && piecesNotWritten == 0 &&
+           recoveryFile.isEmpty();
 }
 
 QString RunOutcome::summary() const
@@ -29,6 +30,8 @@ QString RunOutcome::summary() const
         text = QStringLiteral("failed: ") + failure;
         break;
     }
+    if (!recoveryFile.isEmpty())
+        faults << QStringLiteral("the rest of the results in %1").arg(recoveryFile);
     if (!faults.isEmpty())
         text += QStringLiteral(" with ") + faults.join(QStringLiteral(", "));
     return text;

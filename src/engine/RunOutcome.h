@@ -23,9 +23,11 @@ struct RunOutcome
     bool meterAnswered = false;  // the meter answered its identity query at the start
     bool boardConnected = false; // the serial port opened at the start
     QString resultFile;
+    QString recoveryFile; // where the rest of the run went when its file could not take it
     QString failure;
 
-    // Finished, with every value sent, every reading taken and every piece on disk.
+    // Finished, with every value sent, every reading taken and every piece in
+    // the result file.
     [[nodiscard]] bool isClean() const;
     // One line for people: "finished", "finished with 3 ERR cells", ….
     [[nodiscard]] QString summary() const;

@@ -52,6 +52,8 @@ void TestSequence::initEnvironment()
     connect(engine.get(), &RunEngine::readingTaken, this,
             [this](qint64, qint64 index, const QString &cell) { showReading(index, cell); });
     connect(engine.get(), &RunEngine::progressChanged, this, &TestSequence::showProgress);
+    connect(engine.get(), &RunEngine::faultNoticed, this,
+            [this](const QString &what) { ui->showStatus(what); });
     connect(engine.get(), &RunEngine::runEnded, this, &TestSequence::runEnded);
     engine->start();
     ui->showProgress(QStringLiteral("进度：--"), 0);
@@ -112,6 +114,9 @@ void TestSequence::runEnded(const RunOutcome &outcome)
         return; // the run control stopped it and knows
     if (outcome.status == RunOutcome::Finished && outcome.stepsDone > 0)
         ui->showProgress(QStringLiteral("进度：已完成！"), 100);
+    // A run that is not whole says so where the operator looks last.
+    if (!outcome.isClean())
+        ui->showStatus(outcome.summary());
     // Ends the run through the window's own stop path, which comes back to
     // deinitEnvironment() before this returns.
     ui->endRun();

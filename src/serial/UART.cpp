@@ -47,29 +47,34 @@ void UART::Close(SerialConfig &cfg)
 }
 
 // One write call per frame, handed on to the driver at once. A port that is
-// not open drops the frame. An open port that has
-// failed since (the adapter pulled out, the device gone) keeps its error;
-// each frame that meets it is reported, as it will not reach the board.
+// not open drops the frame (its open failure was logged). An open port that
+// fails with this frame (the adapter pulled out, the device gone) reports it
+// at once, so every lost frame has its line, the last one included.
 bool UART::SendValue(SerialConfig &cfg, qint32 value)
 {
-    if (cfg.port.isOpen() && cfg.port.error() != QSerialPort::NoError) {
-        QString device = cfg.port.portName();
-#ifdef Q_OS_UNIX
-        // The port keeps the name without its device folder.
-        if (!device.startsWith(QLatin1Char('/')))
-            device.prepend(QStringLiteral("/dev/"));
-#endif
-        qCDebug(lcUart)
-            << QStringLiteral("UART: Send Failed [%1: %2]").arg(device, cfg.port.errorString());
-        cfg.port.clearError();
-    }
     const QByteArray frame = ValueFrame::encode(value);
+    if (!cfg.port.isOpen()) {
+        cfg.port.write(frame); // refused, as a closed port does
+        return false;
+    }
+    cfg.port.clearError();
     const bool taken = cfg.port.write(frame) == frame.size();
     // Hand the frame to the driver at once: the settle wait counts from the
     // end of this step, and a short one must not end before the frame left.
     if (cfg.port.isOpen())
         cfg.port.flush();
-    return taken && cfg.port.isOpen();
+    if (taken && cfg.port.error() == QSerialPort::NoError)
+        return true;
+
+    QString device = cfg.port.portName();
+#ifdef Q_OS_UNIX
+    // The port keeps the name without its device folder.
+    if (!device.startsWith(QLatin1Char('/')))
+        device.prepend(QStringLiteral("/dev/"));
+#endif
+    qCDebug(lcUart) << QStringLiteral("UART: Send Failed [%1: %2]").arg(device, cfg.port.errorString());
+    cfg.port.clearError();
+    return false;
 }
 
 // Returns 0 and leaves the bytes buffered while fewer than four have arrived,
