@@ -39,7 +39,9 @@ PlotAxis PlotAxis::around(double low, double high, double margin, double minimum
     const double magnitude = std::max(std::fabs(low), std::fabs(high));
     if (high - low <= std::max(magnitude * kResolvable, kSmallest)) {
         const double middle = low / 2 + high / 2;
-        const double pad = std::fabs(middle) < kSmallest ? 1.0 : std::fabs(middle) * 0.1;
+        // Near the smallest spans a tenth of the value can be less than the span itself.
+        const double pad =
+            std::max(std::fabs(middle) < kSmallest ? 1.0 : std::fabs(middle) * 0.1, high - low);
         low = middle - pad;
         high = middle + pad;
     }

@@ -112,6 +112,8 @@ private slots:
         // Equal readings whose means differ in the last bit: a span of 1e-16 of the level.
         QTest::newRow("flat, not zero") << QVector<QPointF>{{1, 4e-3}, {2, 4e-3 + 8.7e-19}};
         QTest::newRow("1e-300 span") << QVector<QPointF>{{1, 1e-300}, {2, 2e-300}};
+        QTest::newRow("flat near the smallest doubles")
+            << QVector<QPointF>{{1, 1.5664563422365144e-305}, {2, 7.120237705348272e-306}};
         QTest::newRow("1e300 span") << QVector<QPointF>{{1, -1e300}, {2, 1e300}};
         QTest::newRow("largest doubles") << QVector<QPointF>{{1, -1.7e308}, {1e308, 1.7e308}};
         QTest::newRow("infinities") << QVector<QPointF>{{1, -qInf()}, {qInf(), 1}, {3, 2}};
