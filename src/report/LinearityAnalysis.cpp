@@ -70,6 +70,7 @@ LinearityResult LinearityAnalysis::analyse(const QVector<StepStats> &steps, cons
         result.validReadings += step.count;
         result.errReadings += step.errCount;
         result.invalidReadings += step.invalidCount;
+        result.cutReadings += step.cutCount;
         if (!step.hasData()) {
             result.codesWithoutData.append(step.code);
             continue;
@@ -113,8 +114,14 @@ LinearityResult LinearityAnalysis::analyse(const QVector<StepStats> &steps, cons
                 // output units, so a flat output with no LSB is judged the same way.
                 const double stepError =
                     sigma * std::sqrt(1.0 / step.count + 1.0 / previous->count);
-                if (fit.gain != 0 && !std::isnan(result.noise))
-                    result.dnlStdError[i] = stepError / std::fabs(fit.gain);
+                if (fit.gain != 0 && !std::isnan(result.noise)) {
+                    const double se = stepError / std::fabs(fit.gain);
+                    result.dnlStdError[i] = se;
+                    // A healthy code's DNL scatters around 0 with standard error se.
+                    if (se > 0)
+                        result.expectedFalseMissing +=
+                            0.5 * std::erfc((1.0 - kMissingCodeSigmas * se) / (se * M_SQRT2));
+                }
                 // Float residue of two means of equal readings is no step.
                 const double tolerance =
                     1e-9 * std::fabs(fit.gain) +

@@ -50,13 +50,17 @@ struct LinearityResult
     // Standard error of the least-squares DNL from the noise, in its LSB, per step; NaN
     // where DNL is undefined or the noise unknown.
     QVector<double> dnlStdError;
-    int validReadings = 0;
-    int errReadings = 0;
-    int invalidReadings = 0;
-    double noise = 0;    // pooled standard deviation; NaN without repeated readings
-    double noiseLsb = 0; // the same in least-squares LSB
-    int noiseSteps = 0;  // steps with two or more readings
-    int noiseDegreesOfFreedom = 0;
+    // How many healthy codes (DNL 0) the missing-code rule is expected to flag by chance
+    // from the noise alone: sum of P(DNL <= -1 + 3 se) over the codes judged. 0 without noise.
+    double expectedFalseMissing = 0;
+    qint64 validReadings = 0;
+    qint64 errReadings = 0;
+    qint64 invalidReadings = 0;
+    qint64 cutReadings = 0;
+    double noise = 0;      // pooled standard deviation; NaN without repeated readings
+    double noiseLsb = 0;   // the same in least-squares LSB
+    qint64 noiseSteps = 0; // steps with two or more readings
+    qint64 noiseDegreesOfFreedom = 0;
 };
 
 // Linearity figures of a sweep from its per-code statistics (steps in ascending code order):

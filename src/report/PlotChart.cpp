@@ -1,102 +1,94 @@
 #include "PlotChart.h"
 
+#include "PlotAxis.h"
+
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
+#include <QSet>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace {
 
-// An axis over [low, high] with round ticks inside it: multiples of 1, 2 or 5 times a power
-// of ten.
-struct Axis
-{
-    double low = 0;
-    double high = 1;
-    double step = 1;
-
-    // `margin` widens the range on each side by that share of it, at least by `minimumPad`.
-    static Axis around(double low, double high, double margin, double minimumPad,
-                       double minimumStep)
-    {
-        if (high - low <= 0) {
-            const double pad = low == 0 ? 1.0 : std::fabs(low) * 0.1;
-            low -= pad;
-            high += pad;
-        }
-        const double pad = std::max((high - low) * margin, minimumPad);
-        Axis axis;
-        axis.low = low - pad;
-        axis.high = high + pad;
-        const double rough = (axis.high - axis.low) / 6.0;
-        const double power = std::pow(10.0, std::floor(std::log10(rough)));
-        axis.step = power * 10;
-        for (double factor : {1.0, 2.0, 5.0}) {
-            if (power * factor >= rough) {
-                axis.step = power * factor;
-                break;
-            }
-        }
-        axis.step = std::max(axis.step, minimumStep);
-        return axis;
-    }
-
-    QVector<double> ticks() const
-    {
-        QVector<double> values;
-        const double first = std::ceil(low / step - 1e-9);
-        const double last = std::floor(high / step + 1e-9);
-        for (double i = first; i <= last; ++i) {
-            double v = i * step;
-            if (std::fabs(v) < step * 1e-9)
-                v = 0;
-            values.append(v);
-        }
-        return values;
-    }
-
-    QString label(double value) const
-    {
-        const double magnitude = std::max(std::fabs(low), std::fabs(high));
-        if (magnitude >= 1e6 || magnitude < 1e-4)
-            return QString::number(value, 'g', 4);
-        const int decimals = std::max(0, int(-std::floor(std::log10(step) + 1e-9)));
-        return QString::number(value, 'f', decimals);
-    }
-};
-
 constexpr int kManyPoints = 400;
+// A series of more points than this is drawn from the few per pixel that make its picture.
+constexpr int kThinAbove = 20000;
+
+// A line (or stems) through many points, reduced per pixel column to its first, lowest,
+// highest and last point, in their order: the same picture, whatever the count. Gaps stay.
+QVector<QPointF> thinned(const QVector<QPointF> &pixels)
+{
+    QVector<QPointF> kept;
+    qsizetype i = 0;
+    while (i < pixels.size()) {
+        if (std::isnan(pixels.at(i).y())) {
+            kept.append(pixels.at(i++));
+            continue;
+        }
+        const double column = std::floor(pixels.at(i).x());
+        qsizetype end = i;
+        qsizetype lowest = i;
+        qsizetype highest = i;
+        while (end < pixels.size() && !std::isnan(pixels.at(end).y()) &&
+               std::floor(pixels.at(end).x()) == column) {
+            if (pixels.at(end).y() < pixels.at(lowest).y())
+                lowest = end;
+            if (pixels.at(end).y() > pixels.at(highest).y())
+                highest = end;
+            ++end;
+        }
+        std::array<qsizetype, 4> picks = {i, lowest, highest, end - 1};
+        std::sort(picks.begin(), picks.end());
+        for (qsizetype k = 0; k < 4; ++k) {
+            if (k == 0 || picks[k] != picks[k - 1])
+                kept.append(pixels.at(picks[k]));
+        }
+        i = end;
+    }
+    return kept;
+}
+
+// Markers: one per pixel, since more would only paint it again.
+QVector<QPointF> distinctPixels(const QVector<QPointF> &pixels)
+{
+    QVector<QPointF> kept;
+    QSet<QPair<int, int>> seen;
+    for (const QPointF &at : pixels) {
+        if (!std::isnan(at.y()) && !seen.contains({qRound(at.x()), qRound(at.y())})) {
+            seen.insert({qRound(at.x()), qRound(at.y())});
+            kept.append(at);
+        }
+    }
+    return kept;
+}
 
 } // namespace
 
-std::optional<QRectF> PlotChart::dataBounds() const
+std::optional<PlotChart::Bounds> PlotChart::dataBounds() const
 {
-    bool any = false;
-    double x0 = 0, x1 = 0, y0 = 0, y1 = 0;
+    std::optional<Bounds> bounds;
     for (const Series &series : m_series) {
         for (const QPointF &p : series.points) {
             if (!std::isfinite(p.x()) || !std::isfinite(p.y()))
                 continue;
-            if (!any) {
-                x0 = x1 = p.x();
-                y0 = y1 = p.y();
-                any = true;
-            }
-            x0 = std::min(x0, p.x());
-            x1 = std::max(x1, p.x());
-            y0 = std::min(y0, p.y());
-            y1 = std::max(y1, p.y());
+            if (!bounds)
+                bounds = Bounds{p.x(), p.x(), p.y(), p.y()};
+            bounds->xLow = std::min(bounds->xLow, p.x());
+            bounds->xHigh = std::max(bounds->xHigh, p.x());
+            bounds->yLow = std::min(bounds->yLow, p.y());
+            bounds->yHigh = std::max(bounds->yHigh, p.y());
         }
     }
-    if (!any)
+    if (!bounds)
         return std::nullopt;
     for (const Reference &reference : m_references) {
-        y0 = std::min(y0, reference.y);
-        y1 = std::max(y1, reference.y);
+        bounds->yLow = std::min(bounds->yLow, reference.y);
+        bounds->yHigh = std::max(bounds->yHigh, reference.y);
     }
-    return QRectF(QPointF(x0, y0), QPointF(x1, y1));
+    return bounds;
 }
 
 void PlotChart::paint(QPainter *painter, const QRectF &area) const
@@ -120,12 +112,12 @@ void PlotChart::paint(QPainter *painter, const QRectF &area) const
                            titleMetrics.height());
     painter->drawText(titleRect, Qt::AlignCenter, m_title);
 
-    const std::optional<QRectF> bounds = dataBounds();
-    const QRectF range = bounds.value_or(QRectF(0, 0, 1, 1));
-    const double xLow = m_xRange ? m_xRange->first : range.left();
-    const double xHigh = m_xRange ? m_xRange->second : range.right();
-    const Axis xAxis = Axis::around(xLow, xHigh, 0.02, m_xMinimumStep / 2, m_xMinimumStep);
-    const Axis yAxis = Axis::around(range.top(), range.bottom(), 0.05, 0, 0);
+    const std::optional<Bounds> bounds = dataBounds();
+    const Bounds range = bounds.value_or(Bounds{0, 1, 0, 1});
+    const double xLow = m_xRange ? m_xRange->first : range.xLow;
+    const double xHigh = m_xRange ? m_xRange->second : range.xHigh;
+    const PlotAxis xAxis = PlotAxis::around(xLow, xHigh, 0.02, m_xMinimumStep / 2, m_xMinimumStep);
+    const PlotAxis yAxis = PlotAxis::around(range.yLow, range.yHigh, 0.05, 0, 0);
 
     double yLabelWidth = 0;
     for (double tick : yAxis.ticks())
@@ -135,11 +127,17 @@ void PlotChart::paint(QPainter *painter, const QRectF &area) const
                 titleRect.bottom() + unit),
         QPointF(area.right() - unit * 1.5, area.bottom() - metrics.height() * 2.6 - unit * 0.5));
 
+    // Points far outside the axes (beyond what an axis spans) stay a bounded distance away,
+    // where the clip removes them.
+    const double far = 4 * (area.width() + area.height());
     auto mapX = [&](double x) {
-        return plot.left() + (x - xAxis.low) / (xAxis.high - xAxis.low) * plot.width();
+        const double at = plot.left() + (x - xAxis.low) / (xAxis.high - xAxis.low) * plot.width();
+        return std::clamp(at, plot.left() - far, plot.right() + far);
     };
     auto mapY = [&](double y) {
-        return plot.bottom() - (y - yAxis.low) / (yAxis.high - yAxis.low) * plot.height();
+        const double at =
+            plot.bottom() - (y - yAxis.low) / (yAxis.high - yAxis.low) * plot.height();
+        return std::clamp(at, plot.top() - far, plot.bottom() + far);
     };
 
     // Grid and tick labels.
@@ -198,15 +196,22 @@ void PlotChart::paint(QPainter *painter, const QRectF &area) const
         const bool many = series.points.size() > kManyPoints;
         const double radius = many ? 1.2 : unit * 0.28;
         const QPen pen(series.color, std::max(1.5, unit * 0.12), series.penStyle);
+        // In pixels; a point without a finite value is a gap (NaN y).
+        QVector<QPointF> pixels;
+        pixels.reserve(series.points.size());
+        for (const QPointF &p : series.points) {
+            const bool defined = std::isfinite(p.x()) && std::isfinite(p.y());
+            pixels.append(defined ? QPointF(mapX(p.x()), mapY(p.y())) : QPointF(0, qQNaN()));
+        }
+        const bool huge = pixels.size() > kThinAbove;
         if (series.style == Style::Line || series.style == Style::LineAndMarkers) {
             QPainterPath path;
             bool open = false;
-            for (const QPointF &p : series.points) {
-                if (!std::isfinite(p.y())) {
+            for (const QPointF &at : huge ? thinned(pixels) : pixels) {
+                if (std::isnan(at.y())) {
                     open = false;
                     continue;
                 }
-                const QPointF at(mapX(p.x()), mapY(p.y()));
                 if (open)
                     path.lineTo(at);
                 else
@@ -220,10 +225,9 @@ void PlotChart::paint(QPainter *painter, const QRectF &area) const
         if (series.style == Style::Stems) {
             painter->setPen(QPen(series.color, many ? 1.0 : pen.widthF()));
             const double base = mapY(std::clamp(0.0, yAxis.low, yAxis.high));
-            for (const QPointF &p : series.points) {
-                if (std::isfinite(p.y()))
-                    painter->drawLine(QPointF(mapX(p.x()), base),
-                                      QPointF(mapX(p.x()), mapY(p.y())));
+            for (const QPointF &at : huge ? thinned(pixels) : pixels) {
+                if (!std::isnan(at.y()))
+                    painter->drawLine(QPointF(at.x(), base), at);
             }
         }
         const bool markers =
@@ -231,9 +235,9 @@ void PlotChart::paint(QPainter *painter, const QRectF &area) const
         if (markers) {
             painter->setPen(Qt::NoPen);
             painter->setBrush(series.color);
-            for (const QPointF &p : series.points) {
-                if (std::isfinite(p.y()))
-                    painter->drawEllipse(QPointF(mapX(p.x()), mapY(p.y())), radius, radius);
+            for (const QPointF &at : huge ? distinctPixels(pixels) : pixels) {
+                if (!std::isnan(at.y()))
+                    painter->drawEllipse(at, radius, radius);
             }
         }
     }

@@ -54,8 +54,16 @@ public:
     QString title() const { return m_title; }
     const QList<Series> &series() const { return m_series; }
 
-    // The range of every finite point and reference line; none without a finite point.
-    std::optional<QRectF> dataBounds() const;
+    struct Bounds
+    {
+        double xLow = 0;
+        double xHigh = 0;
+        double yLow = 0;
+        double yHigh = 0;
+    };
+    // The range of every finite point and reference line; none without a finite point. Kept as
+    // limits, not as a rectangle, whose width could overflow.
+    std::optional<Bounds> dataBounds() const;
 
     void paint(QPainter *painter, const QRectF &area) const;
 

@@ -4,10 +4,13 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace {
 
-LinearityReport makeReport(const QList<ResultRun> &runs, const QString &label,
-                           const IdealLine &ideal)
+LinearityReport makeReport(const QList<ResultRun> &runs, const QVector<StepStats> &steps,
+                           const QString &label, const IdealLine &ideal,
+                           const QVector<Limit> &limits)
 {
     LinearityReport report;
     report.label = label;
@@ -20,12 +23,30 @@ LinearityReport makeReport(const QList<ResultRun> &runs, const QString &label,
     report.title = items.join(QStringLiteral(", "));
     report.quantity = runs.isEmpty() ? QString() : runs.first().quantity;
     report.unit = ReportBuilder::unitFor(report.quantity);
-    report.steps = StepStatistics::collect(runs);
+    report.ideal = ideal;
+    report.steps = steps;
     report.result = LinearityAnalysis::analyse(report.steps, ideal);
+    report.checks = ReportLimits::check(report, limits);
     return report;
 }
 
 } // namespace
+
+bool LinearityReport::passes() const
+{
+    return std::all_of(checks.begin(), checks.end(), [](const LimitCheck &c) { return c.pass; });
+}
+
+bool ReportSet::passes() const
+{
+    return std::all_of(reports.begin(), reports.end(),
+                       [](const LinearityReport &r) { return r.passes(); });
+}
+
+ReportBuilder::ReportBuilder(Grouping grouping, const IdealLine &ideal,
+                             const QVector<Limit> &limits)
+    : m_grouping(grouping), m_ideal(ideal), m_limits(limits)
+{}
 
 QString ReportBuilder::unitFor(const QString &quantity)
 {
@@ -36,31 +57,55 @@ QString ReportBuilder::unitFor(const QString &quantity)
     return QString();
 }
 
-ReportSet ReportBuilder::build(const QStringList &paths, Grouping grouping, const IdealLine &ideal)
+void ReportBuilder::add(const ResultRun &run, const ResultRow &row)
 {
-    QList<ResultFile> files;
-    for (const QString &path : paths)
-        files.append(ResultFileReader::read(path));
-    return build(files, grouping, ideal);
+    if (m_grouping == Grouping::Pooled)
+        m_byQuantity[run.quantity].add(row);
+    else
+        m_byRun[{m_files.size(), run.index}].add(row);
 }
 
-ReportSet ReportBuilder::build(const QList<ResultFile> &files, Grouping grouping,
-                               const IdealLine &ideal)
+void ReportBuilder::addFile(const QString &path)
+{
+    m_files.append(ResultFileReader::read(
+        path, [this](const ResultRun &run, const ResultRow &row) { add(run, row); }));
+}
+
+void ReportBuilder::addFile(QIODevice *device, const QString &path)
+{
+    m_files.append(ResultFileReader::read(
+        device, path, [this](const ResultRun &run, const ResultRow &row) { add(run, row); }));
+}
+
+ReportSet ReportBuilder::build(const QStringList &paths, Grouping grouping, const IdealLine &ideal,
+                               const QVector<Limit> &limits)
+{
+    ReportBuilder builder(grouping, ideal, limits);
+    for (const QString &path : paths)
+        builder.addFile(path);
+    return builder.finish();
+}
+
+ReportSet ReportBuilder::finish()
 {
     ReportSet set;
-    set.ideal = ideal;
-    set.files = files;
+    set.ideal = m_ideal;
+    set.limits = m_limits;
+    set.files = m_files;
 
     QList<ResultRun> runs;
+    QList<std::pair<qsizetype, int>> keys; // of the runs, for their statistics per run
     QStringList quantities;
-    for (const ResultFile &file : files) {
+    for (qsizetype i = 0; i < m_files.size(); ++i) {
+        const ResultFile &file = m_files.at(i);
         const QString name = QFileInfo(file.path).fileName();
-        for (const QString &warning : file.warnings)
-            set.warnings.append(QStringLiteral("%1: %2").arg(name, warning));
+        // A file refused as no result file has only noise to warn about.
         if (!file.error.isEmpty()) {
             set.errors.append(QStringLiteral("%1: cannot read: %2").arg(file.path, file.error));
             continue;
         }
+        for (const QString &warning : file.warnings)
+            set.warnings.append(QStringLiteral("%1: %2").arg(name, warning));
         if (file.runs.isEmpty()) {
             set.errors.append(QStringLiteral("%1: no result run found").arg(file.path));
             continue;
@@ -71,7 +116,7 @@ ReportSet ReportBuilder::build(const QList<ResultFile> &files, Grouping grouping
                                         .arg(name)
                                         .arg(run.index)
                                         .arg(run.quantity));
-            if (run.rows.isEmpty()) {
+            if (run.rows == 0) {
                 set.warnings.append(
                     QStringLiteral("%1 run %2: no step rows").arg(name).arg(run.index));
                 continue;
@@ -79,12 +124,13 @@ ReportSet ReportBuilder::build(const QList<ResultFile> &files, Grouping grouping
             if (!quantities.contains(run.quantity))
                 quantities.append(run.quantity);
             runs.append(run);
+            keys.append({i, run.index});
         }
     }
     if (!set.errors.isEmpty())
         return set;
 
-    if (grouping == Grouping::Pooled) {
+    if (m_grouping == Grouping::Pooled) {
         if (quantities.size() > 1) {
             set.errors.append(
                 QStringLiteral("runs measure different quantities (%1); report them per run")
@@ -92,12 +138,15 @@ ReportSet ReportBuilder::build(const QList<ResultFile> &files, Grouping grouping
             return set;
         }
         if (!runs.isEmpty())
-            set.reports.append(makeReport(runs, QStringLiteral("all runs"), ideal));
+            set.reports.append(makeReport(runs, m_byQuantity[quantities.first()].steps(),
+                                          QStringLiteral("all runs"), m_ideal, m_limits));
     } else {
-        for (const ResultRun &run : runs) {
+        for (qsizetype i = 0; i < runs.size(); ++i) {
+            const ResultRun &run = runs.at(i);
             const QString label =
                 QStringLiteral("%1 run %2").arg(QFileInfo(run.file).fileName()).arg(run.index);
-            set.reports.append(makeReport({run}, label, ideal));
+            set.reports.append(
+                makeReport({run}, m_byRun[keys.at(i)].steps(), label, m_ideal, m_limits));
         }
     }
 

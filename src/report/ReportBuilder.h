@@ -1,11 +1,17 @@
 #pragma once
 
 #include "LinearityAnalysis.h"
+#include "ReportLimits.h"
 #include "ResultRun.h"
 #include "StepStatistics.h"
 
 #include <QList>
 #include <QStringList>
+
+#include <map>
+#include <utility>
+
+class QIODevice;
 
 // One analysed sweep: the runs whose readings were pooled and what came out of them.
 struct LinearityReport
@@ -14,22 +20,29 @@ struct LinearityReport
     QString label;    // "all runs", or the file and run for a report per run
     QString quantity; // "DAC" or "ISINK"
     QString unit;     // "V", "A", or empty for an unknown quantity
+    IdealLine ideal;
     QList<ResultRun> runs;
     QVector<StepStats> steps;
     LinearityResult result;
+    QVector<LimitCheck> checks; // one per limit given
+
+    bool passes() const;
 };
 
 struct ReportSet
 {
     IdealLine ideal;
+    QVector<Limit> limits;
     QList<ResultFile> files;
     QList<LinearityReport> reports;
     QStringList warnings;
     QStringList errors; // any error means no report should be written
+
+    bool passes() const; // every report within every limit
 };
 
-// Reads the result files and groups their runs into reports: all runs pooled into one
-// (the readings of a code from every run form one step), or one report per run.
+// Reads result files, row by row, and groups their runs into reports: all runs pooled into
+// one (the readings of a code from every run form one step), or one report per run.
 class ReportBuilder
 {
 public:
@@ -39,10 +52,24 @@ public:
         PerRun
     };
 
+    ReportBuilder(Grouping grouping, const IdealLine &ideal, const QVector<Limit> &limits = {});
+
+    void addFile(const QString &path);
+    void addFile(QIODevice *device, const QString &path);
+    [[nodiscard]] ReportSet finish();
+
     static QString unitFor(const QString &quantity);
 
     [[nodiscard]] static ReportSet build(const QStringList &paths, Grouping grouping,
-                                         const IdealLine &ideal);
-    [[nodiscard]] static ReportSet build(const QList<ResultFile> &files, Grouping grouping,
-                                         const IdealLine &ideal);
+                                         const IdealLine &ideal, const QVector<Limit> &limits = {});
+
+private:
+    void add(const ResultRun &run, const ResultRow &row);
+
+    Grouping m_grouping;
+    IdealLine m_ideal;
+    QVector<Limit> m_limits;
+    QList<ResultFile> m_files;
+    std::map<QString, StepStatistics> m_byQuantity;              // pooled
+    std::map<std::pair<qsizetype, int>, StepStatistics> m_byRun; // per run: (file, run)
 };

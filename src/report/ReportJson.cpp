@@ -17,12 +17,34 @@ QJsonValue optional(const std::optional<double> &value)
     return value ? number(*value) : QJsonValue(QJsonValue::Null);
 }
 
-QJsonArray codes(const QVector<qint64> &list)
+QJsonArray codes(const QVector<qint64> &list, bool all)
 {
     QJsonArray array;
-    for (qint64 code : list)
-        array.append(code);
+    for (qsizetype i = 0; i < list.size() && (all || i < ReportJson::kCodeListLimit); ++i)
+        array.append(list.at(i));
     return array;
+}
+
+QJsonArray limits(const QVector<LimitCheck> &checks)
+{
+    QJsonArray array;
+    for (const LimitCheck &check : checks) {
+        array.append(QJsonObject{
+            {QStringLiteral("name"), ReportLimits::name(check.limit.figure)},
+            {QStringLiteral("limit"), check.limit.maximum},
+            {QStringLiteral("value"), number(check.value)},
+            {QStringLiteral("unit"), ReportLimits::unit(check.limit.figure)},
+            {QStringLiteral("pass"), check.pass},
+        });
+    }
+    return array;
+}
+
+QJsonValue verdict(bool judged, bool pass)
+{
+    if (!judged)
+        return QJsonValue::Null;
+    return pass ? QStringLiteral("PASS") : QStringLiteral("FAIL");
 }
 
 QJsonValue extreme(const Extreme &e)
@@ -60,12 +82,12 @@ QJsonObject run(const ResultRun &r)
          r.finished ? QJsonValue(r.finishTime) : QJsonValue(QJsonValue::Null)},
         {QStringLiteral("quantity"), r.quantity},
         {QStringLiteral("readingColumns"), int(r.dmmColumns.size())},
-        {QStringLiteral("rows"), int(r.rows.size())},
+        {QStringLiteral("rows"), r.rows},
         {QStringLiteral("finished"), r.finished},
     };
 }
 
-QJsonObject report(const LinearityReport &rep, const QStringList &plots)
+QJsonObject report(const LinearityReport &rep, const QStringList &plots, bool perCode)
 {
     const LinearityResult &r = rep.result;
     QJsonArray runs;
@@ -73,13 +95,14 @@ QJsonObject report(const LinearityReport &rep, const QStringList &plots)
         runs.append(run(rr));
 
     QJsonArray steps;
-    for (qsizetype i = 0; i < rep.steps.size(); ++i) {
+    for (qsizetype i = 0; perCode && i < rep.steps.size(); ++i) {
         const StepStats &s = rep.steps.at(i);
         steps.append(QJsonObject{
             {QStringLiteral("code"), s.code},
             {QStringLiteral("count"), s.count},
             {QStringLiteral("err"), s.errCount},
             {QStringLiteral("invalid"), s.invalidCount},
+            {QStringLiteral("cut"), s.cutCount},
             {QStringLiteral("mean"), number(s.mean)},
             {QStringLiteral("stdDev"), number(s.stdDev)},
             {QStringLiteral("min"), number(s.min)},
@@ -92,40 +115,49 @@ QJsonObject report(const LinearityReport &rep, const QStringList &plots)
         });
     }
 
-    return QJsonObject{
+    QJsonObject object{
         {QStringLiteral("label"), rep.label},
         {QStringLiteral("title"), rep.title},
         {QStringLiteral("quantity"), rep.quantity},
         {QStringLiteral("unit"), rep.unit},
         {QStringLiteral("runs"), runs},
         {QStringLiteral("codesWithData"), r.codesWithData},
-        {QStringLiteral("codesWithoutData"), codes(r.codesWithoutData)},
+        {QStringLiteral("codesWithoutData"), codes(r.codesWithoutData, perCode)},
+        {QStringLiteral("codesWithoutDataCount"), qint64(r.codesWithoutData.size())},
         {QStringLiteral("readings"), QJsonObject{{QStringLiteral("valid"), r.validReadings},
                                                  {QStringLiteral("err"), r.errReadings},
-                                                 {QStringLiteral("invalid"), r.invalidReadings}}},
+                                                 {QStringLiteral("invalid"), r.invalidReadings},
+                                                 {QStringLiteral("cut"), r.cutReadings}}},
         {QStringLiteral("leastSquares"), fit(r.leastSquares)},
         {QStringLiteral("endPoint"), fit(r.endPoint)},
         {QStringLiteral("monotonic"),
          r.monotonic ? QJsonValue(*r.monotonic) : QJsonValue(QJsonValue::Null)},
-        {QStringLiteral("nonMonotonicCodes"), codes(r.nonMonotonicCodes)},
-        {QStringLiteral("missingCodes"), codes(r.missingCodes)},
+        {QStringLiteral("nonMonotonicCodes"), codes(r.nonMonotonicCodes, perCode)},
+        {QStringLiteral("nonMonotonicCodeCount"), qint64(r.nonMonotonicCodes.size())},
+        {QStringLiteral("missingCodes"), codes(r.missingCodes, perCode)},
+        {QStringLiteral("missingCodeCount"), qint64(r.missingCodes.size())},
+        {QStringLiteral("expectedFalseMissingCodes"), r.expectedFalseMissing},
         {QStringLiteral("noise"),
          QJsonObject{{QStringLiteral("pooledStdDev"), number(r.noise)},
                      {QStringLiteral("lsb"), number(r.noiseLsb)},
                      {QStringLiteral("steps"), r.noiseSteps},
                      {QStringLiteral("degreesOfFreedom"), r.noiseDegreesOfFreedom}}},
-        {QStringLiteral("steps"), steps},
         {QStringLiteral("plots"), QJsonArray::fromStringList(plots)},
+        {QStringLiteral("limits"), limits(rep.checks)},
+        {QStringLiteral("verdict"), verdict(!rep.checks.isEmpty(), rep.passes())},
     };
+    if (perCode)
+        object.insert(QStringLiteral("steps"), steps);
+    return object;
 }
 
 } // namespace
 
-QJsonObject ReportJson::object(const ReportSet &set, const QList<QStringList> &plots)
+QJsonObject ReportJson::object(const ReportSet &set, const Options &options)
 {
     QJsonArray reports;
     for (qsizetype i = 0; i < set.reports.size(); ++i)
-        reports.append(report(set.reports.at(i), plots.value(i)));
+        reports.append(report(set.reports.at(i), options.plots.value(i), options.perCode));
     QJsonArray files;
     for (const ResultFile &file : set.files) {
         files.append(QJsonObject{{QStringLiteral("path"), file.path},
@@ -133,16 +165,18 @@ QJsonObject ReportJson::object(const ReportSet &set, const QList<QStringList> &p
                                  {QStringLiteral("runs"), int(file.runs.size())}});
     }
     return QJsonObject{
+        {QStringLiteral("schemaVersion"), kSchemaVersion},
         {QStringLiteral("ideal"),
          QJsonObject{{QStringLiteral("lsb"), optional(set.ideal.lsb)},
                      {QStringLiteral("offset"), optional(set.ideal.offset)}}},
         {QStringLiteral("files"), files},
         {QStringLiteral("warnings"), QJsonArray::fromStringList(set.warnings)},
         {QStringLiteral("reports"), reports},
+        {QStringLiteral("verdict"), verdict(!set.limits.isEmpty(), set.passes())},
     };
 }
 
-QByteArray ReportJson::document(const ReportSet &set, const QList<QStringList> &plots)
+QByteArray ReportJson::document(const ReportSet &set, const Options &options)
 {
-    return QJsonDocument(object(set, plots)).toJson(QJsonDocument::Indented);
+    return QJsonDocument(object(set, options)).toJson(QJsonDocument::Indented);
 }

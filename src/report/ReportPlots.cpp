@@ -12,6 +12,8 @@ namespace {
 const QColor kData(31, 119, 180);
 const QColor kFit(214, 39, 40);
 const QColor kSecondary(120, 120, 120);
+const QColor kIdeal(44, 160, 44);
+const QColor kReversal(255, 127, 14);
 
 // Output values scaled to an SI prefix that suits their size, for readable axis labels.
 struct Scale
@@ -78,6 +80,36 @@ PlotChart::Series perCode(const LinearityReport &report, const QVector<double> &
     return series;
 }
 
+// Markers on a per-code curve at the codes listed (in ascending order, as the analysis lists
+// them); none when the list is empty.
+void addMarkers(PlotChart *chart, const LinearityReport &report, const QVector<qint64> &codes,
+                const QVector<double> &values, const QString &name, const QColor &color)
+{
+    PlotChart::Series markers;
+    markers.name = name;
+    markers.color = color;
+    markers.style = PlotChart::Style::Markers;
+    qsizetype next = 0;
+    for (qsizetype i = 0; i < report.steps.size() && next < codes.size(); ++i) {
+        const qint64 code = report.steps.at(i).code;
+        while (next < codes.size() && codes.at(next) < code)
+            ++next;
+        if (next < codes.size() && codes.at(next) == code)
+            markers.points.append(QPointF(double(code), values.at(i)));
+    }
+    if (!markers.points.isEmpty())
+        chart->addSeries(markers);
+}
+
+// Missing and non-monotonic codes, marked on a chart of per-code values.
+void addCodeMarkers(PlotChart *chart, const LinearityReport &report, const QVector<double> &values)
+{
+    addMarkers(chart, report, report.result.missingCodes, values, QStringLiteral("Missing code"),
+               kFit);
+    addMarkers(chart, report, report.result.nonMonotonicCodes, values,
+               QStringLiteral("Non-monotonic code"), kReversal);
+}
+
 PlotChart codeChart(const LinearityReport &report, const QString &what, const QString &yLabel)
 {
     PlotChart chart;
@@ -125,6 +157,14 @@ PlotChart ReportPlots::transfer(const LinearityReport &report)
     };
     line(report.result.leastSquares.line, QStringLiteral("Least-squares fit"), kFit, Qt::SolidLine);
     line(report.result.endPoint.line, QStringLiteral("End-point fit"), kSecondary, Qt::DashLine);
+    if (report.ideal.lsb) {
+        LineFit ideal;
+        ideal.valid = true;
+        ideal.gain = *report.ideal.lsb;
+        ideal.offset = report.ideal.offset.value_or(0.0);
+        line(ideal, QStringLiteral("Ideal line"), kIdeal, Qt::DotLine);
+    }
+    addCodeMarkers(&chart, report, means);
     return chart;
 }
 
@@ -138,6 +178,7 @@ PlotChart ReportPlots::inl(const LinearityReport &report)
     chart.addSeries(perCode(report, report.result.endPoint.inl,
                             QStringLiteral("INL, end-point line"), kSecondary,
                             PlotChart::Style::Line, Qt::DashLine));
+    addCodeMarkers(&chart, report, report.result.leastSquares.inl);
     chart.addReference({0, QString(), Qt::black});
     return chart;
 }
@@ -150,16 +191,7 @@ PlotChart ReportPlots::dnl(const LinearityReport &report)
     chart.addSeries(perCode(report, dnl, QStringLiteral("DNL, least-squares LSB"), kData,
                             PlotChart::Style::Stems));
 
-    PlotChart::Series missing;
-    missing.name = QStringLiteral("Missing code");
-    missing.color = kFit;
-    missing.style = PlotChart::Style::Markers;
-    for (qsizetype i = 0; i < report.steps.size(); ++i) {
-        if (report.result.missingCodes.contains(report.steps.at(i).code))
-            missing.points.append(QPointF(double(report.steps.at(i).code), dnl.at(i)));
-    }
-    if (!missing.points.isEmpty())
-        chart.addSeries(missing);
+    addCodeMarkers(&chart, report, dnl);
     chart.addReference({0, QString(), Qt::black});
     chart.addReference({-1, QStringLiteral("missing code"), kFit});
     return chart;

@@ -44,7 +44,7 @@ QString runLine(const ResultRun &run)
         line += QStringLiteral(", tester ") + run.tester;
     if (!run.startTime.isEmpty())
         line += QStringLiteral(", started ") + run.startTime;
-    line += QStringLiteral(", %1 rows, ").arg(run.rows.size());
+    line += QStringLiteral(", %1 rows, ").arg(run.rows);
     line += run.finished ? QStringLiteral("finished ") + run.finishTime
                          : QStringLiteral("stopped early");
     return line;
@@ -111,6 +111,78 @@ QString missingCodeLimit(const LinearityResult &r)
                .arg(range);
 }
 
+// What went into a pooled report: the summary must not hide that files or runs were merged.
+QString pooledLine(const LinearityReport &report)
+{
+    QStringList files;
+    for (const ResultRun &run : report.runs) {
+        if (!files.contains(run.file))
+            files.append(run.file);
+    }
+    qint64 least = 0;
+    qint64 most = 0;
+    for (const StepStats &step : report.steps) {
+        if (!step.hasData())
+            continue;
+        least = least == 0 ? step.count : std::min(least, step.count);
+        most = std::max(most, step.count);
+    }
+    const QString perCode =
+        least == most ? QString::number(most) : QStringLiteral("%1 to %2").arg(least).arg(most);
+    return field(QStringLiteral("Pooled")) +
+           QStringLiteral("%1 file%2, %3 run%4, %5 reading%6 per code\n")
+               .arg(files.size())
+               .arg(files.size() == 1 ? "" : "s")
+               .arg(report.runs.size())
+               .arg(report.runs.size() == 1 ? "" : "s")
+               .arg(perCode)
+               .arg(most == 1 ? "" : "s");
+}
+
+// Noise so large that healthy codes fall below the missing-code limit by chance.
+QString weakMissingCodeTest(const LinearityResult &r)
+{
+    if (r.expectedFalseMissing < ReportSummary::kWeakMissingCodeTest)
+        return QString();
+    return field(QStringLiteral("Warning")) +
+           QStringLiteral("the noise makes the missing-code test weak: about %1 healthy codes "
+                          "are expected to be reported missing by chance; take more readings "
+                          "per code\n")
+               .arg(r.expectedFalseMissing < 10
+                        ? QString::number(r.expectedFalseMissing, 'f', 1)
+                        : QString::number(qRound64(r.expectedFalseMissing)));
+}
+
+QString limitLines(const LinearityReport &report)
+{
+    QString text;
+    QStringList failed;
+    for (const LimitCheck &check : report.checks) {
+        const QString name = ReportLimits::name(check.limit.figure);
+        const QString unit = ReportLimits::unit(check.limit.figure);
+        const QString suffix = unit.isEmpty() ? QString() : QLatin1Char(' ') + unit;
+        const QString value = std::isnan(check.value) ? QStringLiteral("undefined")
+                                                      : (unit == QLatin1String("LSB")
+                                                             ? lsb(check.value, false)
+                                                             : ReportSummary::number(check.value)) +
+                                                            suffix;
+        text += field(QStringLiteral("Limit ") + name) +
+                QStringLiteral("%1 %2 %3 %4%5\n")
+                    .arg(check.pass ? QStringLiteral("PASS") : QStringLiteral("FAIL"), value,
+                         check.pass ? QStringLiteral("<=") : QStringLiteral("over"),
+                         ReportSummary::number(check.limit.maximum), suffix);
+        if (!check.pass)
+            failed.append(name);
+    }
+    if (!report.checks.isEmpty())
+        text += field(QStringLiteral("Verdict")) +
+                (failed.isEmpty()
+                     ? QStringLiteral("PASS")
+                     : QStringLiteral("FAIL (%1)").arg(failed.join(QStringLiteral(", ")))) +
+                QLatin1Char('\n');
+    return text;
+}
+
 } // namespace
 
 QString ReportSummary::number(double value)
@@ -156,10 +228,17 @@ QString ReportSummary::text(const LinearityReport &report, const IdealLine &idea
                 .arg(last)
                 .arg(r.codesWithData)
                 .arg(codeList(r.codesWithoutData));
-    text += QStringLiteral("  Readings:            %1 valid, %2 ERR, %3 invalid\n")
+    if (report.label == QLatin1String("all runs"))
+        text += pooledLine(report);
+    text += QStringLiteral("  Readings:            %1 valid, %2 ERR, %3 invalid")
                 .arg(r.validReadings)
                 .arg(r.errReadings)
                 .arg(r.invalidReadings);
+    if (r.cutReadings > 0)
+        text += QStringLiteral(", %1 cut (the last cell of a row without its line end, not "
+                               "counted)")
+                    .arg(r.cutReadings);
+    text += QLatin1Char('\n');
     text += fitLines(QStringLiteral("Least-squares fit"), r.leastSquares, unit);
     text += fitLines(QStringLiteral("End-point fit"), r.endPoint, unit);
     text += extremeLine(QStringLiteral("INL (least squares)"), r.leastSquares.inlMax);
@@ -174,6 +253,7 @@ QString ReportSummary::text(const LinearityReport &report, const IdealLine &idea
     text += field(QStringLiteral("Monotonic")) + monotonic + QLatin1Char('\n');
     text += field(QStringLiteral("Missing codes")) + codeList(r.missingCodes) + QLatin1Char('\n');
     text += missingCodeLimit(r);
+    text += weakMissingCodeTest(r);
     if (std::isnan(r.noise)) {
         text += QStringLiteral("  Noise:               - (no step with two or more readings)\n");
     } else {
@@ -181,6 +261,7 @@ QString ReportSummary::text(const LinearityReport &report, const IdealLine &idea
                     .arg(withUnit(r.noise, unit), lsb(r.noiseLsb, false))
                     .arg(r.noiseSteps);
     }
+    text += limitLines(report);
     return text;
 }
 

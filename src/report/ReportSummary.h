@@ -8,6 +8,9 @@
 class ReportSummary
 {
 public:
+    // Expected healthy codes flagged missing by chance from which the summary warns.
+    static constexpr double kWeakMissingCodeTest = 0.1;
+
     static QString text(const ReportSet &set);
     static QString text(const LinearityReport &report, const IdealLine &ideal);
 

@@ -6,46 +6,63 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <cstring>
+#include <optional>
 
 namespace {
 
-const QString kHeadingStart = QStringLiteral("No.\t");
 const QString kLabelSeparator = QStringLiteral(": [");
 const QString kFirstHeadLabel = QStringLiteral("测试项");
 const QString kEndLabel = QStringLiteral("完成时间");
 const std::array<QString, 4> kHeadLabels = {QStringLiteral("测试项"), QStringLiteral("测试名"),
                                             QStringLiteral("测试人"), QStringLiteral("开始时间")};
+constexpr qint64 kChunk = 1 << 20;
 
-QString decode(QByteArray bytes, QString *encoding, QStringList *warnings)
+bool isBlank(char c)
 {
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        bytes.remove(0, 3);
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
 
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    QString text = utf8(bytes);
-    if (!utf8.hasError()) {
-        *encoding = QStringLiteral("UTF-8");
-        return text;
-    }
-    QStringDecoder local(QStringDecoder::System);
-    text = local(bytes);
-    if (!local.hasError()) {
-        *encoding = QString::fromLatin1(local.name());
-        return text;
-    }
-    // Files written on a Chinese Windows system are in its ANSI code page, a subset of GB18030.
-    QStringDecoder chinese("GB18030");
-    if (chinese.isValid()) {
-        text = chinese(bytes);
-        if (!chinese.hasError()) {
-            *encoding = QStringLiteral("GB18030");
-            warnings->append(QStringLiteral("not UTF-8; read as GB18030"));
-            return text;
-        }
-    }
-    *encoding = QStringLiteral("ISO-8859-1");
-    warnings->append(QStringLiteral("not UTF-8; read as ISO-8859-1"));
-    return QString::fromLatin1(bytes);
+QByteArrayView trimmed(QByteArrayView bytes)
+{
+    while (!bytes.isEmpty() && isBlank(bytes.front()))
+        bytes = bytes.sliced(1);
+    while (!bytes.isEmpty() && isBlank(bytes.back()))
+        bytes.chop(1);
+    return bytes;
+}
+
+bool parseInteger(QByteArrayView bytes, qint64 *value)
+{
+    bytes = trimmed(bytes);
+    if (bytes.startsWith('+') && !bytes.startsWith("+-"))
+        bytes = bytes.sliced(1);
+    const char *end = bytes.data() + bytes.size();
+    const auto [at, error] = std::from_chars(bytes.data(), end, *value);
+    return !bytes.isEmpty() && error == std::errc() && at == end;
+}
+
+bool isAscii(QByteArrayView bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; });
+}
+
+// Where a stopped row runs into the next run's head block: the start of the first cell part
+// before ": [" that is no reading text. Returns -1 when the line holds no such join.
+qsizetype headJoinOffset(QByteArrayView line)
+{
+    const qsizetype label = line.indexOf(QByteArrayView(": ["));
+    if (label < 0)
+        return -1;
+    const qsizetype cellStart = line.first(label).lastIndexOf('\t') + 1;
+    const QByteArrayView cell = line.sliced(cellStart, label - cellStart);
+    if (cell.startsWith("ERR"))
+        return cellStart + 3;
+    const auto reading = std::find_if_not(cell.begin(), cell.end(), [](char c) {
+        return std::strchr("-+0123456789.eE", c) && c != '\0';
+    });
+    return cellStart + (reading - cell.begin());
 }
 
 struct LabelledLine
@@ -72,48 +89,43 @@ bool looksLikeTimeStamp(const QString &value)
     return stamp.match(value).hasMatch();
 }
 
-// Where a stopped row runs into the next run's head block: the start of the first cell part
-// after ": [" that is no reading text. Returns -1 when the line holds no such join.
-qsizetype headJoinOffset(const QString &line)
-{
-    const qsizetype label = line.indexOf(kLabelSeparator);
-    if (label < 0)
-        return -1;
-    const qsizetype cellStart = line.lastIndexOf(QLatin1Char('\t'), label) + 1;
-    static const QRegularExpression readingPrefix(QStringLiteral("^(ERR|[-+0-9.eE]*)"));
-    const QString cell = line.mid(cellStart, label - cellStart);
-    return cellStart + readingPrefix.match(cell).capturedLength();
-}
-
 class Parser
 {
 public:
-    explicit Parser(ResultFile *file) : m_file(file) {}
-
-    void line(QString text, int number, bool ended)
+    Parser(ResultFile *file, const ResultFileReader::RowHandler &onRow)
+        : m_file(file), m_onRow(onRow)
     {
-        if (text.endsWith(QLatin1Char('\r')))
-            text.chop(1);
-        if (text.isEmpty())
+        m_file->encoding = QStringLiteral("UTF-8");
+    }
+
+    bool recognisedAny() const { return m_recognised; }
+
+    void line(QByteArrayView bytes, qint64 number, bool ended)
+    {
+        if (number == 1 && bytes.startsWith("\xEF\xBB\xBF"))
+            bytes = bytes.sliced(3);
+        if (bytes.endsWith('\r'))
+            bytes.chop(1);
+        if (bytes.isEmpty())
             return;
-        if (text.startsWith(kHeadingStart) || text == QLatin1String("No.")) {
-            heading(text, number);
+        if (bytes.startsWith("No.\t") || bytes == "No.") {
+            heading(decode(bytes), number);
             return;
         }
-        bool isInteger = false;
-        text.section(QLatin1Char('\t'), 0, 0).toLongLong(&isInteger);
-        if (isInteger) {
-            const qsizetype join = headJoinOffset(text);
+        const qsizetype tab = bytes.indexOf('\t');
+        qint64 integer = 0;
+        if (parseInteger(tab < 0 ? bytes : bytes.first(tab), &integer)) {
+            const qsizetype join = headJoinOffset(bytes);
             if (join > 0) {
-                row(text.left(join), number, false);
-                line(text.mid(join), number, ended);
+                row(bytes.first(join), number, false);
+                line(bytes.sliced(join), number, ended);
             } else {
-                row(text, number, ended);
+                row(bytes, number, ended);
             }
             return;
         }
         LabelledLine labelled;
-        if (parseLabelled(text, &labelled)) {
+        if (parseLabelled(decode(bytes), &labelled)) {
             labelledLine(labelled, number);
             return;
         }
@@ -124,6 +136,17 @@ public:
     {
         if (m_head.lines > 0)
             warn(m_head.firstLine, QStringLiteral("head block without a column heading ignored"));
+        if (m_suppressed > 0)
+            m_file->warnings.append(
+                QStringLiteral("%1 more warnings like these not shown").arg(m_suppressed));
+    }
+
+    void warn(qint64 line, const QString &message)
+    {
+        if (m_file->warnings.size() < ResultFileReader::kMaxWarnings)
+            m_file->warnings.append(QStringLiteral("line %1: %2").arg(line).arg(message));
+        else
+            ++m_suppressed;
     }
 
 private:
@@ -131,22 +154,61 @@ private:
     {
         std::array<QString, 4> values;
         int lines = 0;
-        int firstLine = 0;
+        qint64 firstLine = 0;
     };
 
-    void warn(int line, const QString &message)
+    // Lines are decoded one by one, as UTF-8 until one is not: from then on in the local
+    // 8-bit encoding (a Chinese Windows system's ANSI code page is a subset of GB18030).
+    QString decode(QByteArrayView bytes)
     {
-        m_file->warnings.append(QStringLiteral("line %1: %2").arg(line).arg(message));
+        if (isAscii(bytes))
+            return QString::fromLatin1(bytes);
+        if (!m_fallback) {
+            QStringDecoder utf8(QStringDecoder::Utf8);
+            const QString text = utf8(bytes);
+            if (!utf8.hasError())
+                return text;
+            chooseFallback(bytes);
+        }
+        if (m_fallback->isEmpty())
+            return QString::fromLatin1(bytes);
+        QStringDecoder local(m_fallback->constData());
+        return local(bytes);
+    }
+
+    void chooseFallback(QByteArrayView bytes)
+    {
+        QStringDecoder local(QStringDecoder::System);
+        const QString asLocal = local(bytes); // decoded for hasError()
+        if (!local.hasError()) {
+            m_fallback = QByteArray(local.name());
+            m_file->encoding = QString::fromLatin1(local.name());
+            return;
+        }
+        QStringDecoder chinese("GB18030");
+        if (chinese.isValid()) {
+            const QString asChinese = chinese(bytes);
+            if (!chinese.hasError()) {
+                m_fallback = QByteArray("GB18030");
+                m_file->encoding = QStringLiteral("GB18030");
+                m_file->warnings.append(QStringLiteral("not UTF-8; read as GB18030"));
+                return;
+            }
+        }
+        m_fallback = QByteArray();
+        m_file->encoding = QStringLiteral("ISO-8859-1");
+        m_file->warnings.append(QStringLiteral("not UTF-8; read as ISO-8859-1"));
     }
 
     ResultRun *current() { return m_inRun ? &m_file->runs.last() : nullptr; }
 
-    void heading(const QString &text, int number)
+    void heading(const QString &text, qint64 number)
     {
+        m_recognised = true;
         const QStringList cells = text.split(QLatin1Char('\t'));
         ResultRun run;
         run.file = m_file->path;
-        run.index = m_file->runs.size() + 1;
+        run.index = int(m_file->runs.size()) + 1;
         run.headingLine = number;
         run.quantity = cells.value(1).trimmed();
         run.dmmColumns = cells.mid(2);
@@ -161,31 +223,42 @@ private:
         m_inRun = true;
     }
 
-    void row(const QString &text, int number, bool ended)
+    void row(QByteArrayView text, qint64 number, bool ended)
     {
         ResultRun *run = current();
         if (!run) {
             warn(number, QStringLiteral("step row outside a run ignored"));
             return;
         }
-        const QStringList cells = text.split(QLatin1Char('\t'));
-        bool numberOk = false;
-        bool codeOk = false;
-        ResultRow step;
-        step.number = cells.value(0).toLongLong(&numberOk);
-        step.code = cells.value(1).trimmed().toLongLong(&codeOk);
-        if (!numberOk || !codeOk) {
+        const qsizetype tab = text.indexOf('\t');
+        const qsizetype codeEnd = tab < 0 ? -1 : text.indexOf('\t', tab + 1);
+        const qsizetype codeLength = (codeEnd < 0 ? text.size() : codeEnd) - tab - 1;
+        if (tab < 0 || !parseInteger(text.first(tab), &m_row.number) ||
+            !parseInteger(text.sliced(tab + 1, codeLength), &m_row.code)) {
             warn(number, QStringLiteral("step row without a code ignored"));
             return;
         }
-        for (qsizetype i = 2; i < cells.size(); ++i)
-            step.readings.append(cells.at(i).trimmed());
-        step.ended = ended;
-        step.line = number;
-        run->rows.append(step);
+        m_row.readings.clear();
+        for (qsizetype start = codeEnd + 1; codeEnd >= 0 && start <= text.size();) {
+            qsizetype end = text.indexOf('\t', start);
+            if (end < 0)
+                end = text.size();
+            m_row.readings.push_back(trimmed(text.sliced(start, end - start)));
+            start = end + 1;
+        }
+        m_recognised = true;
+        m_row.ended = ended;
+        // The writer may have been cut off inside the last cell: "+4.0000" of
+        // "+4.00000000E-03" would read as 4.
+        m_row.cutCell = !ended && !m_row.readings.empty();
+        if (m_row.cutCell)
+            m_row.readings.pop_back();
+        m_row.line = number;
+        ++run->rows;
+        m_onRow(*run, m_row);
     }
 
-    void labelledLine(const LabelledLine &labelled, int number)
+    void labelledLine(const LabelledLine &labelled, qint64 number)
     {
         ResultRun *run = current();
         const bool isEnd = labelled.label == kEndLabel ||
@@ -204,6 +277,7 @@ private:
         }
         // Any other labelled line opens or continues a head block; a run still open was
         // stopped before its end line.
+        m_recognised = true;
         m_inRun = false;
         if (m_head.lines == 0)
             m_head.firstLine = number;
@@ -220,39 +294,96 @@ private:
     }
 
     ResultFile *m_file;
+    const ResultFileReader::RowHandler &m_onRow;
+    ResultRow m_row; // reused: its cell list keeps its capacity from row to row
     PendingHead m_head;
+    std::optional<QByteArray> m_fallback; // the encoding after UTF-8 failed; empty: Latin-1
     bool m_inRun = false;
+    bool m_recognised = false;
+    int m_suppressed = 0;
 };
 
 } // namespace
 
-ResultFile ResultFileReader::read(const QString &path)
+ResultFile ResultFileReader::read(const QString &path, const RowHandler &onRow)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         ResultFile result;
         result.path = path;
         result.error = file.errorString();
         return result;
     }
-    return parse(file.readAll(), path);
+    return read(&file, path, onRow);
 }
 
-ResultFile ResultFileReader::parse(const QByteArray &bytes, const QString &path)
+ResultFile ResultFileReader::read(QIODevice *device, const QString &path, const RowHandler &onRow)
 {
     ResultFile result;
     result.path = path;
-    const QString text = decode(bytes, &result.encoding, &result.warnings);
-    QStringList lines = text.split(QLatin1Char('\n'));
-    // A text ending in a line end leaves one empty piece behind; any other last piece is a
-    // line the writer never ended.
-    const bool lastEnded = text.endsWith(QLatin1Char('\n'));
-    if (lastEnded)
-        lines.removeLast();
-
-    Parser parser(&result);
-    for (qsizetype i = 0; i < lines.size(); ++i)
-        parser.line(lines.at(i), int(i + 1), lastEnded || i + 1 < lines.size());
+    Parser parser(&result, onRow);
+    QByteArray buffer;
+    qsizetype start = 0;  // of the line not yet handled
+    qsizetype search = 0; // where to look for its end
+    qint64 line = 0;
+    qint64 total = 0;
+    bool atEnd = false;
+    bool binary = false;
+    bool partial = false;
+    while (true) {
+        const qsizetype end = buffer.indexOf('\n', search);
+        if (end >= 0) {
+            parser.line(QByteArrayView(buffer).sliced(start, end - start), ++line, true);
+            start = search = end + 1;
+            continue;
+        }
+        if (atEnd) {
+            // A last line without its line end; before binary data, a line cut off by it.
+            partial = start < buffer.size();
+            if (partial)
+                parser.line(QByteArrayView(buffer).sliced(start), ++line, false);
+            break;
+        }
+        if (buffer.size() - start > kMaxLineLength) {
+            result.error = QStringLiteral("line %1 is longer than %2 bytes: not a result file")
+                               .arg(line + 1)
+                               .arg(kMaxLineLength);
+            return result;
+        }
+        if (!parser.recognisedAny() && total > kMaxLeadingText) {
+            result.error = QStringLiteral("no result data in the first %1 bytes: not a result file")
+                               .arg(kMaxLeadingText);
+            return result;
+        }
+        buffer.remove(0, start);
+        search = buffer.size();
+        start = 0;
+        buffer.resize(search + kChunk);
+        const qint64 got = device->read(buffer.data() + search, kChunk);
+        if (got < 0) {
+            result.error = device->errorString();
+            return result;
+        }
+        buffer.resize(search + got);
+        total += got;
+        atEnd = got == 0;
+        // Text holds no NUL byte; a crash can leave a zero-filled tail behind a result file.
+        const char *nul =
+            static_cast<const char *>(std::memchr(buffer.constData() + search, 0, got));
+        if (nul) {
+            buffer.truncate(nul - buffer.constData());
+            atEnd = binary = true;
+        }
+    }
+    const qint64 binaryLine = partial ? line : line + 1;
+    if (binary && result.runs.isEmpty()) {
+        result.error =
+            QStringLiteral("binary data (NUL byte) in line %1: not a result file").arg(binaryLine);
+        return result;
+    }
+    if (binary)
+        parser.warn(binaryLine,
+                    QStringLiteral("binary data (NUL byte); the rest of the file is ignored"));
     parser.finish();
     return result;
 }

@@ -1,21 +1,26 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
-// One step row of a result file: "No.", the code sent to the board, then the reading cells
-// exactly as written ("ERR" included).
+#include <vector>
+
+// One step row of a result file as it is read: "No.", the code sent to the board, then the
+// reading cells exactly as written ("ERR" included). The cells point into the reader's
+// buffer: they are valid only while the row is being handled.
 struct ResultRow
 {
     qint64 number = 0;
     qint64 code = 0;
-    QStringList readings;
-    bool ended = false; // false for the last row of a run that was stopped mid-step
-    int line = 0;       // 1-based line in the file, for messages
+    std::vector<QByteArrayView> readings;
+    bool ended = true;    // false for a row without its line end: stopped or cut off mid-row
+    bool cutCell = false; // such a row's last cell, which may be cut, was left out of readings
+    qint64 line = 0;      // 1-based line in the file, for messages
 };
 
-// One run: head block, column heading, rows and, when the run finished, the end line.
+// One run: head block, column heading, how many rows and, when the run finished, the end line.
 struct ResultRun
 {
     QString file;
@@ -27,12 +32,13 @@ struct ResultRun
     QString finishTime;     // empty when the run was stopped
     QString quantity;       // second heading column: "DAC" or "ISINK"
     QStringList dmmColumns; // "DMM1", "DMM2", ...
-    QList<ResultRow> rows;
+    qint64 rows = 0;
     bool finished = false; // the end line was found
-    int headingLine = 0;
+    qint64 headingLine = 0;
 };
 
-// Everything read from one file. An unreadable file has a non-empty error and no runs.
+// Everything read from one file but its rows, which go to the reader's row handler as they
+// are read. An unreadable file has a non-empty error.
 struct ResultFile
 {
     QString path;

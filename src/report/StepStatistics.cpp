@@ -1,93 +1,96 @@
 #include "StepStatistics.h"
 
-#include <QLocale>
-
+#include <charconv>
 #include <cmath>
+#include <iterator>
 #include <limits>
-#include <map>
-#include <vector>
 
 namespace {
 
 // The multimeter reports an overloaded input as +9.9E+37.
 constexpr double kOverload = 9.9e37;
 
-StepStats summarise(qint64 code, const std::vector<double> &values, int errCount, int invalidCount)
-{
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    StepStats step;
-    step.code = code;
-    step.count = int(values.size());
-    step.errCount = errCount;
-    step.invalidCount = invalidCount;
-    step.mean = step.stdDev = step.min = step.max = nan;
-    if (values.empty())
-        return step;
-
-    double sum = 0;
-    step.min = step.max = values.front();
-    for (double v : values) {
-        sum += v;
-        step.min = std::min(step.min, v);
-        step.max = std::max(step.max, v);
-    }
-    step.mean = sum / double(values.size());
-    if (values.size() >= 2) {
-        // Two passes: subtracting the mean first keeps small noise on a large level exact.
-        double squares = 0;
-        for (double v : values)
-            squares += (v - step.mean) * (v - step.mean);
-        step.stdDev = std::sqrt(squares / double(values.size() - 1));
-    }
-    return step;
-}
-
 } // namespace
 
-StepStatistics::CellKind StepStatistics::classify(const QString &cell, double *value)
+StepStatistics::CellKind StepStatistics::classify(QByteArrayView cell, double *value)
 {
-    if (cell == QLatin1String("ERR"))
+    if (cell == "ERR")
         return CellKind::Err;
-    bool ok = false;
-    const double v = QLocale::c().toDouble(cell, &ok);
-    if (!ok || !std::isfinite(v) || std::fabs(v) >= kOverload)
+    if (cell.startsWith('+') && !cell.startsWith("+-") && !cell.startsWith("++"))
+        cell = cell.sliced(1);
+    const char *end = cell.data() + cell.size();
+    double v = 0;
+    const auto [at, error] = std::from_chars(cell.data(), end, v);
+    if (cell.isEmpty() || error != std::errc() || at != end || !std::isfinite(v) ||
+        std::fabs(v) >= kOverload)
         return CellKind::Invalid;
     *value = v;
     return CellKind::Valid;
 }
 
-QVector<StepStats> StepStatistics::collect(const QList<ResultRun> &runs)
+StepStatistics::Sums &StepStatistics::sumsFor(qint64 code)
 {
-    struct Cells
-    {
-        std::vector<double> values;
-        int err = 0;
-        int invalid = 0;
-    };
-    std::map<qint64, Cells> byCode;
-    for (const ResultRun &run : runs) {
-        for (const ResultRow &row : run.rows) {
-            Cells &cells = byCode[row.code];
-            for (const QString &cell : row.readings) {
-                double v = 0;
-                switch (classify(cell, &v)) {
-                case CellKind::Valid:
-                    cells.values.push_back(v);
-                    break;
-                case CellKind::Err:
-                    ++cells.err;
-                    break;
-                case CellKind::Invalid:
-                    ++cells.invalid;
-                    break;
-                }
-            }
+    if (m_last != m_codes.end()) {
+        if (m_last->first == code)
+            return m_last->second;
+        const auto next = std::next(m_last);
+        if (next != m_codes.end() && next->first == code)
+            return (m_last = next)->second;
+    }
+    const auto at = m_codes.lower_bound(code);
+    m_last = at != m_codes.end() && at->first == code ? at : m_codes.emplace_hint(at, code, Sums());
+    return m_last->second;
+}
+
+void StepStatistics::add(const ResultRow &row)
+{
+    Sums &sums = sumsFor(row.code);
+    if (row.cutCell)
+        ++sums.cut;
+    for (QByteArrayView cell : row.readings) {
+        double v = 0;
+        switch (classify(cell, &v)) {
+        case CellKind::Valid: {
+            ++sums.count;
+            sums.sum += v;
+            const double delta = v - sums.running;
+            sums.running += delta / double(sums.count);
+            sums.squares += delta * (v - sums.running);
+            sums.min = sums.count == 1 ? v : std::min(sums.min, v);
+            sums.max = sums.count == 1 ? v : std::max(sums.max, v);
+            break;
+        }
+        case CellKind::Err:
+            ++sums.err;
+            break;
+        case CellKind::Invalid:
+            ++sums.invalid;
+            break;
         }
     }
+}
 
+QVector<StepStats> StepStatistics::steps() const
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
     QVector<StepStats> steps;
-    steps.reserve(qsizetype(byCode.size()));
-    for (const auto &[code, cells] : byCode)
-        steps.append(summarise(code, cells.values, cells.err, cells.invalid));
+    steps.reserve(qsizetype(m_codes.size()));
+    for (const auto &[code, sums] : m_codes) {
+        StepStats step;
+        step.code = code;
+        step.count = sums.count;
+        step.errCount = sums.err;
+        step.invalidCount = sums.invalid;
+        step.cutCount = sums.cut;
+        step.mean = step.stdDev = step.min = step.max = nan;
+        if (sums.count > 0) {
+            step.mean = sums.sum / double(sums.count);
+            step.min = sums.min;
+            step.max = sums.max;
+        }
+        if (sums.count > 1)
+            step.stdDev = std::sqrt(std::max(0.0, sums.squares) / double(sums.count - 1));
+        steps.append(step);
+    }
     return steps;
 }

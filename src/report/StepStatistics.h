@@ -2,8 +2,10 @@
 
 #include "ResultRun.h"
 
-#include <QList>
+#include <QByteArrayView>
 #include <QVector>
+
+#include <map>
 
 // Statistics of the readings taken at one code, pooled over every row with that code.
 // Figures that need more readings than there are (mean without readings, standard deviation
@@ -11,9 +13,10 @@
 struct StepStats
 {
     qint64 code = 0;
-    int count = 0;        // valid readings
-    int errCount = 0;     // "ERR" cells: the meter gave no reply
-    int invalidCount = 0; // other cells that are no finite number, or the meter's overload value
+    qint64 count = 0;        // valid readings
+    qint64 errCount = 0;     // "ERR" cells: the meter gave no reply
+    qint64 invalidCount = 0; // other cells that are no finite number, or the meter's overload
+    qint64 cutCount = 0;     // last cells of rows without a line end, which may be cut
     double mean = 0;
     double stdDev = 0; // sample standard deviation (n - 1)
     double min = 0;
@@ -22,6 +25,9 @@ struct StepStats
     bool hasData() const { return count > 0; }
 };
 
+// Gathers the readings of a sweep row by row. Per code it keeps counts, a sum, the running
+// mean and squared deviations, and the extremes: memory grows with the codes, not with the
+// readings.
 class StepStatistics
 {
 public:
@@ -33,8 +39,29 @@ public:
     };
 
     // Classifies one reading cell; `value` is set for valid cells only.
-    static CellKind classify(const QString &cell, double *value);
+    static CellKind classify(QByteArrayView cell, double *value);
 
-    // One entry per distinct code of the runs' rows, in ascending code order.
-    [[nodiscard]] static QVector<StepStats> collect(const QList<ResultRun> &runs);
+    void add(const ResultRow &row);
+    bool isEmpty() const { return m_codes.empty(); }
+    // One entry per distinct code, in ascending code order.
+    [[nodiscard]] QVector<StepStats> steps() const;
+
+private:
+    struct Sums
+    {
+        qint64 count = 0;
+        qint64 err = 0;
+        qint64 invalid = 0;
+        qint64 cut = 0;
+        double sum = 0;     // for the mean, added in file order
+        double running = 0; // running mean and squared deviations from it (Welford): exact
+        double squares = 0; // for small noise on a large level, unlike a sum of squares
+        double min = 0;
+        double max = 0;
+    };
+
+    Sums &sumsFor(qint64 code);
+
+    std::map<qint64, Sums> m_codes;
+    std::map<qint64, Sums>::iterator m_last = m_codes.end(); // codes mostly come in order
 };

@@ -1,6 +1,7 @@
 #include "ReportCommand.h"
 
 #include "ReportBuilder.h"
+#include "ReportCsv.h"
 #include "ReportJson.h"
 #include "ReportPlots.h"
 #include "ReportSummary.h"
@@ -19,26 +20,60 @@ namespace {
 
 const char *const kEpilogue = R"(
 Reads result files of the DAC or ISINK test (several runs per file allowed, runs
-stopped early and "ERR" cells included) and reports, for the readings of each code:
-mean, standard deviation, min and max; an end-point and a least-squares line with
-gain and offset (and their errors against --ideal-lsb/--ideal-offset); INL and DNL
-in LSB of the fitted line; monotonicity; missing codes (DNL <= -1, widened by three
-standard errors that the noise gives DNL); and the pooled noise. Units are V for a
-DAC file and A for an ISINK file.
+stopped early and "ERR" cells included) line by line, in memory that does not
+grow with the file, and reports, for the readings of each code: mean, standard
+deviation, min and max; an end-point and a least-squares line with gain and
+offset (and their errors against --ideal-lsb/--ideal-offset); INL and DNL in LSB
+of the fitted line; monotonicity; missing codes (DNL <= -1, widened by three
+standard errors that the noise gives DNL); and the pooled noise. Units are V for
+a DAC file and A for an ISINK file. The last cell of a row without its line end
+may be cut and is not counted.
 
 By default the readings of all runs are pooled per code into one report; with
 --per-run every run gets its own report and its plots the prefix "run<N>-".
 
 Output: a summary on stdout; <folder>/report.json; and, per report, the plots
 transfer, inl and dnl in each format chosen. The default folder is the first
-file's name without extension plus "-report", beside that file.
+file's name without extension plus "-report", beside that file, with every
+character a shell would need quoted replaced by "_".
 
-Exit codes: 0 report written; 1 bad command line; 2 an input could not be read,
-held no result run, or held no valid reading; 3 an output file could not be written.
+--csv writes the per-code table: code,n,mean,sd,min,max,inl,dnl (INL and DNL
+against the least-squares line, in LSB; an empty cell is undefined), with a
+first column "report" when there are several reports.
+
+Limits (--limit NAME=MAX, repeatable) judge each report; a figure that cannot
+be computed fails:
+  inl=MAX            largest |INL|, least-squares line, LSB
+  dnl=MAX            largest |DNL|, least-squares line, LSB
+  gain-error=MAX     |gain error| of the least-squares line, % (needs --ideal-lsb)
+  offset-error=MAX   |offset error| of the least-squares line, LSB (needs --ideal-lsb)
+  missing-codes=MAX  number of missing codes
+  noise=MAX          pooled noise, least-squares LSB
+The summary and the JSON give PASS or FAIL per limit and overall.
+
+Exit codes: 0 report written (and within every limit); 1 bad command line;
+2 an input could not be read, was no result file, held no result run, or held
+no valid reading; 3 an output file could not be written; 4 report written, but
+a limit failed.
 
 Example:
-  benchtest-report --ideal-lsb 0.000805 --ideal-offset 0 -o out sweep.txt
+  benchtest-report --ideal-lsb 0.000805 --limit inl=2 --limit missing-codes=0 \
+      --csv steps.csv -o out sweep.txt
 )";
+
+// The default output folder's name: what a shell would need quoted becomes "_".
+QString shellSafe(const QString &name)
+{
+    static const QRegularExpression unsafe(QStringLiteral("[^\\w.+-]+"),
+                                           QRegularExpression::UseUnicodePropertiesOption);
+    QString safe = name;
+    safe.replace(unsafe, QStringLiteral("_"));
+    while (safe.startsWith(QLatin1Char('_')) || safe.startsWith(QLatin1Char('-')))
+        safe.remove(0, 1);
+    while (safe.endsWith(QLatin1Char('_')))
+        safe.chop(1);
+    return safe.isEmpty() ? QStringLiteral("results") : safe;
+}
 
 bool parseNumber(const QString &text, double *value)
 {
@@ -95,8 +130,19 @@ int ReportCommand::run(const QStringList &arguments)
     const QCommandLineOption perRun(QStringLiteral("per-run"),
                                     QStringLiteral("One report per run instead of pooling the "
                                                    "readings of all runs."));
-    parser.addOptions(
-        {help, version, idealLsb, idealOffset, outputDir, json, plots, plotSize, perRun});
+    const QCommandLineOption perCode(QStringLiteral("per-code"),
+                                     QStringLiteral("Put the per-code table and complete code "
+                                                    "lists into the JSON report."));
+    const QCommandLineOption csv(QStringLiteral("csv"),
+                                 QStringLiteral("Write the per-code table as CSV to this file."),
+                                 QStringLiteral("file"));
+    const QCommandLineOption limit(
+        QStringLiteral("limit"),
+        QStringLiteral("A production limit, NAME=MAX (repeatable): inl, dnl, gain-error, "
+                       "offset-error, missing-codes or noise."),
+        QStringLiteral("name=max"));
+    parser.addOptions({help, version, idealLsb, idealOffset, outputDir, json, plots, plotSize,
+                       perRun, perCode, csv, limit});
     parser.addPositionalArgument(QStringLiteral("files"),
                                  QStringLiteral("Result files to analyse."),
                                  QStringLiteral("file..."));
@@ -131,6 +177,18 @@ int ReportCommand::run(const QStringList &arguments)
         ideal.offset = number;
     }
 
+    QVector<Limit> limits;
+    for (const QString &text : parser.values(limit)) {
+        QString error;
+        const std::optional<Limit> parsed = ReportLimits::parse(text, &error);
+        if (!parsed)
+            return fail(UsageError, error);
+        if (ReportLimits::needsIdealLsb(parsed->figure) && !ideal.lsb)
+            return fail(UsageError, QStringLiteral("--limit %1 needs --ideal-lsb")
+                                        .arg(ReportLimits::name(parsed->figure)));
+        limits.append(*parsed);
+    }
+
     ReportPlots::Formats formats;
     for (const QString &format : parser.value(plots).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         const QString name = format.trimmed().toLower();
@@ -154,7 +212,7 @@ int ReportCommand::run(const QStringList &arguments)
     const ReportSet set = ReportBuilder::build(
         files,
         parser.isSet(perRun) ? ReportBuilder::Grouping::PerRun : ReportBuilder::Grouping::Pooled,
-        ideal);
+        ideal, limits);
     for (const QString &warning : set.warnings)
         m_err << "benchtest-report: warning: " << warning << Qt::endl;
     if (!set.errors.isEmpty()) {
@@ -167,7 +225,7 @@ int ReportCommand::run(const QStringList &arguments)
     const QString folder =
         parser.isSet(outputDir)
             ? parser.value(outputDir)
-            : first.dir().filePath(first.completeBaseName() + QStringLiteral("-report"));
+            : first.dir().filePath(shellSafe(first.completeBaseName()) + QStringLiteral("-report"));
     if (!QDir().mkpath(folder))
         return fail(OutputError, QStringLiteral("cannot create folder %1").arg(folder));
 
@@ -183,20 +241,28 @@ int ReportCommand::run(const QStringList &arguments)
         written.append(paths);
     }
 
+    QString csvError;
+    if (parser.isSet(csv) && !ReportCsv::write(set, parser.value(csv), &csvError))
+        return fail(OutputError,
+                    QStringLiteral("cannot write %1: %2").arg(parser.value(csv), csvError));
+
     const QString jsonPath =
         parser.isSet(json) ? parser.value(json) : QDir(folder).filePath("report.json");
     QSaveFile jsonFile(jsonPath);
     if (!jsonFile.open(QIODevice::WriteOnly) ||
-        jsonFile.write(ReportJson::document(set, written)) < 0 || !jsonFile.commit())
+        jsonFile.write(ReportJson::document(set, {written, parser.isSet(perCode)})) < 0 ||
+        !jsonFile.commit())
         return fail(OutputError,
                     QStringLiteral("cannot write %1: %2").arg(jsonPath, jsonFile.errorString()));
 
     m_out << ReportSummary::text(set) << '\n';
     m_out << "JSON: " << jsonPath << '\n';
+    if (parser.isSet(csv))
+        m_out << "CSV: " << parser.value(csv) << '\n';
     for (const QStringList &paths : written) {
         for (const QString &path : paths)
             m_out << "Plot: " << path << '\n';
     }
     m_out.flush();
-    return Success;
+    return set.passes() ? Success : LimitFailed;
 }

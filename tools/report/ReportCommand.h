@@ -13,7 +13,8 @@ public:
         Success = 0,
         UsageError = 1,
         InputError = 2,
-        OutputError = 3
+        OutputError = 3,
+        LimitFailed = 4 // everything written, but a report is outside a limit
     };
 
     ReportCommand();
