@@ -276,9 +276,9 @@ void RunEngine::append(const QString &text, bool lineEnd)
     tally.piecesNotWritten = fileOp->piecesNotWritten();
     tally.recoveryFile = fileOp->recoveryFile();
     if (!divertedBefore && !tally.recoveryFile.isEmpty())
-        emit faultNoticed(QStringLiteral("Result file lost, the rest goes to %1")
-                              .arg(tally.recoveryFile));
+        emit faultNoticed(
+            QStringLiteral("Result file lost, the rest goes to %1").arg(tally.recoveryFile));
     if (tally.piecesNotWritten > lostBefore)
-        emit faultNoticed(QStringLiteral("Result not written: %1 pieces lost")
-                              .arg(tally.piecesNotWritten));
+        emit faultNoticed(
+            QStringLiteral("Result not written: %1 pieces lost").arg(tally.piecesNotWritten));
 }

@@ -52,7 +52,8 @@ bool appendWhole(const QString &path, const QByteArray &bytes, QString *reason)
 
 bool fileIdentity(const QString &path, quint64 *device, quint64 *inode)
 {
-    struct stat status{};
+    struct stat status
+    {};
     if (::stat(QFile::encodeName(path).constData(), &status) != 0)
         return false;
     *device = quint64(status.st_dev);
@@ -133,8 +134,8 @@ void FileOperation::AppendText(const QString &path, const QString &text, bool li
     if (recoveryPath.isEmpty() || recoveryFailed || !appendWhole(recoveryPath, bytes, &reason)) {
         failedPieces += 1;
         if (!recoveryPath.isEmpty() && !recoveryFailed)
-            qCDebug(lcResults) << QStringLiteral("FileOperation: cannot write %1: %2")
-                                      .arg(recoveryPath, reason);
+            qCDebug(lcResults)
+                << QStringLiteral("FileOperation: cannot write %1: %2").arg(recoveryPath, reason);
         recoveryFailed = true;
     }
     remember(bytes);

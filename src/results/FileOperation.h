@@ -46,13 +46,13 @@ private:
     Clock clock;
     bool writeFailureReported = false;
     qint64 failedPieces = 0;
-    QString runPath;          // the file CreateResultFile made
-    quint64 runDevice = 0;    // and its identity on disk
+    QString runPath;       // the file CreateResultFile made
+    quint64 runDevice = 0; // and its identity on disk
     quint64 runInode = 0;
     bool runIdentified = false;
-    QByteArray preamble;      // head block and column heading, once complete
+    QByteArray preamble; // head block and column heading, once complete
     bool preambleComplete = false;
-    QByteArray openRow;       // what was written since the last line end
+    QByteArray openRow; // what was written since the last line end
     QString recoveryFolder;
     QString recoveryPath;
     bool diverted = false;

@@ -72,7 +72,8 @@ bool UART::SendValue(SerialConfig &cfg, qint32 value)
     if (!device.startsWith(QLatin1Char('/')))
         device.prepend(QStringLiteral("/dev/"));
 #endif
-    qCDebug(lcUart) << QStringLiteral("UART: Send Failed [%1: %2]").arg(device, cfg.port.errorString());
+    qCDebug(lcUart)
+        << QStringLiteral("UART: Send Failed [%1: %2]").arg(device, cfg.port.errorString());
     cfg.port.clearError();
     return false;
 }

@@ -2,8 +2,8 @@
 // holds it, or none was chosen. The meter's readings must still all be kept.
 #include "ReliabilityLog.h"
 #include "ResultFile.h"
-#include "WindowDriver.h"
 #include "SimulatedBench.h"
+#include "WindowDriver.h"
 
 #include <QProcess>
 #include <QTest>
@@ -45,7 +45,7 @@ void tst_BoardFaults::initTestCase()
 void tst_BoardFaults::checkRun(WindowDriver &run, const QString &caseName, const QString &failure,
                                const QString &did)
 {
-    QVERIFY2(QTest::qWaitFor([&] { return rowsIn(run) >= 5 || run.isIdle(); }, 10000),
+    QVERIFY2(WindowDriver::waitUntil([&] { return rowsIn(run) >= 5 || run.isIdle(); }, 10000),
              "the run stalled");
     QVERIFY2(!run.isIdle(), "the run ended before the operator stopped it");
     QVERIFY(run.stopAndStayStopped());

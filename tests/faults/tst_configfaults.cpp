@@ -4,9 +4,9 @@
 #include "MainWindow.h"
 #include "ReliabilityLog.h"
 #include "ResultFile.h"
-#include "WindowDriver.h"
 #include "SimulatedBench.h"
 #include "Unprivileged.h"
+#include "WindowDriver.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -97,7 +97,7 @@ void tst_ConfigFaults::typeAddressAndRun(WindowDriver &run)
     QCoreApplication::processEvents(); // the store writes back from the event loop
     run.setParams({"20", "10", "1", "10"});
     run.clickStart();
-    QVERIFY(QTest::qWaitFor(
+    QVERIFY(WindowDriver::waitUntil(
         [&] { return run.logCount(QStringLiteral("TestThread: DMM Measure: ")) >= 2; }, 5000));
     QVERIFY(run.stopAndStayStopped());
     const QStringList readings = ResultFile::parse(run.resultBytes()).readings();

@@ -1,52 +1,42 @@
-// The result folder fails: missing, read-only, removed mid-run, and a disk
-// that fills up mid-run. The run goes on, the failure is logged once, and
-// whatever reached the disk before the fault stays there intact.
+// The result folder fails: missing, read-only, moved away and made anew
+// mid-run, and a disk that fills and frees again mid-run (a small tmpfs in a
+// private mount namespace). The run's own file holds whole pieces only and
+// nothing after the fault; the rest of the run goes to a recovery file that
+// starts like the run's file; together they hold every step exactly once.
+#include "MainWindow.h"
 #include "ReliabilityLog.h"
 #include "ResultFile.h"
-#include "WindowDriver.h"
 #include "SimulatedBench.h"
 #include "TestContext.h"
 #include "Unprivileged.h"
+#include "WindowDriver.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
+#include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
-#include <sys/resource.h>
+#include <sched.h>
+#include <sys/mount.h>
 
 namespace {
 
 const QString kGroup = QStringLiteral("Result folder");
 const QString kNormal = QStringLiteral("+1.23456789E+00");
-const QString kMeasured = QStringLiteral("TestThread: DMM Measure: ");
-const QString kCannotWrite = QStringLiteral("\"FileOperation: cannot write ");
+const QString kDiverted = QStringLiteral("FileOperation: the rest of the run goes to ");
 
-// Keeps the process's file-size limit at `bytes` while it exists; writes
-// beyond it fail with EFBIG, as on a full disk, instead of raising SIGXFSZ.
-class FileSizeLimit
+// Fills a file system until it refuses more; removing the file frees it again.
+bool fill(const QString &path)
 {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &saved);
-        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limited = saved;
-        limited.rlim_cur = bytes;
-        active = setrlimit(RLIMIT_FSIZE, &limited) == 0;
+    QFile filler(path);
+    if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return false;
+    const QByteArray block(4096, 'x');
+    while (filler.write(block) == block.size()) {
     }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previousHandler);
-    }
-    bool isActive() const { return active; }
-
-private:
-    rlimit saved{};
-    void (*previousHandler)(int) = nullptr;
-    bool active = false;
-};
+    return true;
+}
 
 } // namespace
 
@@ -58,20 +48,21 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void missingFolder();
-    void readOnlyFolder();
-    void folderRemovedMidRun();
-    void diskFillsMidRun();
+    void unwritableFolder_data();
+    void unwritableFolder();
+    void folderMovedAndMadeAnew();
+    void diskFillsAndFrees();
 
 private:
-    // Runs until `readings` readings are logged, then stops with autotest.
-    void runAndStop(int readings);
-    // The one log line about the result file, checked to name `path`.
-    QString writeFailure(const QString &path);
-    // Records a case in which the run went on past the fault and logged it once.
-    void recordKeptRunning(const QString &name, const QString &logged, const QString &onDisk);
+    void runToEnd();
+    // The recovery file the log names, checked against the window's last word.
+    QString recoveryFile() const;
+    // The run's file and the recovery file hold every step of `steps` once,
+    // whole, with no cell cut; the recovery file ends the run.
+    void checkNothingLost(const ResultFile &own, const ResultFile &recovery, int steps);
 
     SimulatedBench bench;
+    QTemporaryDir dataHome;
     WindowDriver *run = nullptr;
 };
 
@@ -79,15 +70,17 @@ void tst_FolderFaults::initTestCase()
 {
     ReliabilityLog::begin();
     QVERIFY2(bench.start(), qPrintable(bench.error()));
-    // An unprivileged run must still reach the board.
+    // An unprivileged run must still reach the board and its recovery folder.
     QVERIFY(!Unprivileged::isRoot() || Unprivileged::openToAll(bench.boardPath()));
+    QVERIFY(Unprivileged::openToAll(dataHome.path()));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()));
 }
 
 void tst_FolderFaults::init()
 {
+    bench.clearTranscripts();
     run = new WindowDriver(bench);
     QVERIFY(Unprivileged::openToAll(run->resultsFolder()));
-    run->setParams({"50", "10", "1", "10"});
 }
 
 void tst_FolderFaults::cleanup()
@@ -96,138 +89,152 @@ void tst_FolderFaults::cleanup()
     run = nullptr;
 }
 
-void tst_FolderFaults::runAndStop(int readings)
+void tst_FolderFaults::runToEnd()
 {
-    if (run->isIdle())
-        run->clickStart();
-    QVERIFY2(QTest::qWaitFor([&] { return run->logCount(kMeasured) >= readings; }, 10000),
-             "the run stalled");
-    QVERIFY(!run->isIdle());
-    QVERIFY(run->stopAndStayStopped());
+    run->clickStart();
+    QVERIFY2(run->waitIdle(20000), "the run did not end");
 }
 
-QString tst_FolderFaults::writeFailure(const QString &path)
+QString tst_FolderFaults::recoveryFile() const
 {
-    const QString line = run->logLine(kCannotWrite);
-    if (run->logCount(kCannotWrite) != 1 || !line.startsWith(kCannotWrite + path + ": "))
+    const QString line = run->logLine(kDiverted);
+    if (line.isEmpty())
         return QString();
-    return line;
+    const QString path = line.mid(line.indexOf(kDiverted) + kDiverted.size()).chopped(1);
+    const QString status = run->window()->findChild<QLabel *>("Status")->text();
+    return status.contains(path) ? path : QStringLiteral("not named in the window: ") + status;
 }
 
-void tst_FolderFaults::recordKeptRunning(const QString &name, const QString &logged,
-                                         const QString &onDisk)
+void tst_FolderFaults::checkNothingLost(const ResultFile &own, const ResultFile &recovery,
+                                        int steps)
 {
-    ReliabilityLog::add(kGroup, name,
-                        QStringLiteral("kept running, stopped by autotest after %1 readings; "
-                                       "the line came once; log: %2")
-                            .arg(run->logCount(kMeasured))
-                            .arg(logged),
-                        onDisk);
+    QVERIFY(own.stray.isEmpty() && recovery.stray.isEmpty());
+    QVERIFY(!own.finished);
+    QVERIFY(recovery.finished);
+    QCOMPARE(recovery.head, own.head.isEmpty() ? recovery.head : own.head);
+    QCOMPARE(recovery.head.size(), 5);
+    QVERIFY(recovery.heading.startsWith(QStringLiteral("No.\tDAC\tDMM1")));
+    const qsizetype columns = recovery.heading.count(QLatin1Char('\t')) + 1;
+
+    // The run's own rows: whole ones, and perhaps one begun that the recovery
+    // file starts again from its beginning.
+    QList<QStringList> rows = own.rows;
+    if (own.lastRowOpen) {
+        const QStringList begun = rows.takeLast();
+        QVERIFY(!recovery.rows.isEmpty());
+        QCOMPARE(recovery.rows.first().mid(0, begun.size()), begun);
+    }
+    rows += recovery.rows;
+    QCOMPARE(rows.size(), steps);
+    for (int k = 1; k <= steps; ++k) {
+        const QStringList &cells = rows[k - 1];
+        QCOMPARE(cells.size(), columns);
+        QCOMPARE(cells.mid(0, 2), QStringList({QString::number(k), QString::number(k)}));
+        QCOMPARE(cells.mid(2), QStringList(QList<QString>(columns - 2, kNormal)));
+    }
 }
 
-void tst_FolderFaults::missingFolder()
+void tst_FolderFaults::unwritableFolder_data()
 {
-    const QString folder = run->resultsFolder() + QStringLiteral("/not-there");
+    QTest::addColumn<bool>("exists");
+    QTest::newRow("missing") << false;
+    QTest::newRow("read-only") << true;
+}
+
+void tst_FolderFaults::unwritableFolder()
+{
+    QFETCH(bool, exists);
+    const QString folder = run->resultsFolder() + QStringLiteral("/out");
+    if (exists) {
+        QVERIFY(QDir().mkdir(folder));
+        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner |
+                                                  QFile::ReadOther | QFile::ExeOther));
+    }
     TestContext.savePath = folder;
-    runAndStop(4);
-    const QString logged = writeFailure(TestContext.resultFilePath);
-    QVERIFY2(!logged.isEmpty(), qPrintable(run->log().lines().join('\n')));
-    QVERIFY(TestContext.resultFilePath.startsWith(folder + QStringLiteral("/[AutoTest][")));
-    QVERIFY(!QFileInfo::exists(folder));
-    recordKeptRunning(QStringLiteral("missing"), logged,
-                      QStringLiteral("no result file; the folder is not created"));
-}
-
-void tst_FolderFaults::readOnlyFolder()
-{
-    const QString folder = run->resultsFolder() + QStringLiteral("/read-only");
-    QVERIFY(QDir().mkdir(folder));
-    QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther |
-                                              QFile::ExeOther));
-    TestContext.savePath = folder;
+    run->setParams({"4", "0", "2", "0"});
     {
         Unprivileged asUser;
-        QFile probe(folder + QStringLiteral("/probe"));
-        if (probe.open(QIODevice::WriteOnly)) {
-            probe.remove();
-            ReliabilityLog::add(kGroup, QStringLiteral("read-only"),
-                                QStringLiteral("not run: the folder stays writable for this user"),
-                                QStringLiteral("-"));
+        if (exists && QFileInfo(folder).isWritable())
             QSKIP("the folder stays writable for this user");
-        }
-        runAndStop(4);
+        runToEnd();
     }
-    const QString logged = writeFailure(TestContext.resultFilePath);
-    QVERIFY2(!logged.isEmpty(), qPrintable(run->log().lines().join('\n')));
-    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList());
-    recordKeptRunning(QStringLiteral("read-only"), logged,
-                      QStringLiteral("no result file in the folder"));
+    QVERIFY(!QFileInfo::exists(TestContext.resultFilePath));
+    const QString recovery = recoveryFile();
+    checkNothingLost(ResultFile(), ResultFile::read(recovery), 4);
+    ReliabilityLog::add(kGroup, QString::fromLatin1(QTest::currentDataTag()),
+                        QStringLiteral("ran to its end; the window's status names the "
+                                       "recovery file; log: ") +
+                            run->logLine(QStringLiteral("FileOperation: cannot write")),
+                        QStringLiteral("no file in the folder; the recovery file holds the "
+                                       "whole run: ") +
+                            ResultFile::read(recovery).describe());
 }
 
-void tst_FolderFaults::folderRemovedMidRun()
+// A stick pulled and plugged in again, a share mounted again: the folder is
+// back at its path, empty. The run must not start a headless file there.
+void tst_FolderFaults::folderMovedAndMadeAnew()
 {
     const QString folder = run->resultsFolder() + QStringLiteral("/run");
     const QString movedTo = run->resultsFolder() + QStringLiteral("/moved-away");
     QVERIFY(QDir().mkdir(folder));
     TestContext.savePath = folder;
+    run->setParams({"8", "0", "2", "0"});
     run->clickStart();
-    QVERIFY(QTest::qWaitFor([&] { return run->logCount(kMeasured) >= 2; }, 5000));
-    // The folder leaves its place, as a pulled USB stick or a removed share
-    // does; moving it keeps what was written for the check.
-    const int before = run->logCount(kMeasured);
+    QVERIFY(WindowDriver::waitUntil([&] { return bench.boardValues().size() >= 3; }, 5000));
     QVERIFY(QDir().rename(folder, movedTo));
-    runAndStop(before + 3);
+    QVERIFY(QDir().mkdir(folder));
+    QVERIFY(run->waitIdle(20000));
 
-    const QString logged = writeFailure(TestContext.resultFilePath);
-    QVERIFY2(!logged.isEmpty(), qPrintable(run->log().lines().join('\n')));
-    QVERIFY(!QFileInfo::exists(folder));
-    const QString moved =
-        movedTo + QLatin1Char('/') + QFileInfo(TestContext.resultFilePath).fileName();
-    const ResultFile file = ResultFile::read(moved);
-    QVERIFY(file.exists);
-    QVERIFY(file.stray.isEmpty());
-    // Every reading taken before the folder went is in its file, no later one.
-    QCOMPARE(file.readings(), QStringList(QList<QString>(before, kNormal)));
-    recordKeptRunning(QStringLiteral("removed mid-run"), logged,
-                      QStringLiteral("the moved folder's file: ") + file.describe() +
-                          QStringLiteral("; no file re-created at the old place"));
+    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList());
+    const ResultFile own = ResultFile::read(movedTo + QLatin1Char('/') +
+                                            QFileInfo(TestContext.resultFilePath).fileName());
+    const ResultFile recovery = ResultFile::read(recoveryFile());
+    QVERIFY2(own.rows.size() >= 2,
+             qPrintable(own.describe() + " / " + run->log().lines().join('\n')));
+    checkNothingLost(own, recovery, 8);
+    ReliabilityLog::add(kGroup, QStringLiteral("moved away and made anew mid-run"),
+                        QStringLiteral("ran to its end; log: ") +
+                            run->logLine(QStringLiteral("is no longer the file")),
+                        QStringLiteral("moved file: ") + own.describe() +
+                            QStringLiteral("; nothing in the new folder; recovery file: ") +
+                            recovery.describe());
 }
 
-void tst_FolderFaults::diskFillsMidRun()
+// The disk fills at step 3 and frees at step 7. A piece is whole or absent,
+// and nothing goes into the run's file once one was refused.
+void tst_FolderFaults::diskFillsAndFrees()
 {
-    TestContext.savePath = run->resultsFolder();
-    QByteArray onDisk;
-    int readingsBefore = 0;
-    const qint64 limit = 400; // the head block, the heading and a few rows
-    {
-        FileSizeLimit full{rlim_t(limit)};
-        QVERIFY(full.isActive());
-        run->clickStart();
-        QVERIFY(QTest::qWaitFor([&] { return run->logCount(kCannotWrite) > 0 || run->isIdle(); },
-                                10000));
-        readingsBefore = run->logCount(kMeasured);
-        runAndStop(readingsBefore + 3);
-        onDisk = run->resultBytes();
-    }
-    const QString logged = writeFailure(TestContext.resultFilePath);
-    QVERIFY2(!logged.isEmpty(), qPrintable(run->log().lines().join('\n')));
-    QVERIFY2(logged.endsWith(QStringLiteral(": File too large\"")), qPrintable(logged));
-    QCOMPARE(onDisk.size(), limit);
+    const QString folder = run->resultsFolder() + QStringLiteral("/small-disk");
+    QVERIFY(QDir().mkdir(folder));
+    // This thread alone gets a private mount namespace with a 256 KiB tmpfs.
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0, "size=256k") != 0)
+        QSKIP("no private mount namespace with a tmpfs here (needs CAP_SYS_ADMIN)");
 
-    // What the disk took is the run's text up to the limit: every reading
-    // before the full disk is there whole, and the cut falls in the last piece.
-    const ResultFile file = ResultFile::parse(onDisk);
-    QCOMPARE(file.head.size(), 5);
-    QCOMPARE(file.heading, QStringLiteral("No.\tDAC\tDMM1"));
-    QVERIFY(file.stray.isEmpty());
-    QStringList cells = file.readings();
-    if (!cells.isEmpty() && cells.last() != kNormal && kNormal.startsWith(cells.last()))
-        cells.removeLast(); // the reading the disk cut off
-    QVERIFY(cells.size() >= readingsBefore - 1);
-    QCOMPARE(cells, QStringList(QList<QString>(cells.size(), kNormal)));
-    recordKeptRunning(QStringLiteral("disk fills mid-run (file size limit)"), logged,
-                      QStringLiteral("%1 bytes up to the limit: ").arg(onDisk.size()) +
-                          file.describe());
+    TestContext.savePath = folder;
+    // 300 readings a row: a row is some 5 kB, more than a page of the tmpfs,
+    // so every row needs a page the full disk does not have.
+    run->setParams({"12", "0", "300", "0"});
+    run->clickStart();
+    const QString filler = folder + QStringLiteral("/filler");
+    QVERIFY(WindowDriver::waitUntil([&] { return bench.boardValues().size() >= 3; }, 10000));
+    QVERIFY(fill(filler));
+    QVERIFY(WindowDriver::waitUntil([&] { return bench.boardValues().size() >= 7; }, 20000));
+    QVERIFY(QFile::remove(filler));
+    QVERIFY(run->waitIdle(20000));
+
+    const QString refused = run->logLine(QStringLiteral("FileOperation: cannot write"));
+    QVERIFY2(refused.endsWith(QStringLiteral(": No space left on device\"")), qPrintable(refused));
+    const ResultFile own = ResultFile::read(TestContext.resultFilePath);
+    const ResultFile recovery = ResultFile::read(recoveryFile());
+    checkNothingLost(own, recovery, 12);
+    QVERIFY(own.rows.size() < 8);
+    ::umount(QFile::encodeName(folder).constData());
+    ReliabilityLog::add(kGroup, QStringLiteral("disk fills at step 3, frees at step 7"),
+                        QStringLiteral("ran to its end; log: ") + refused,
+                        QStringLiteral("own file: ") + own.describe() +
+                            QStringLiteral("; recovery file: ") + recovery.describe());
 }
 
 QTEST_MAIN(tst_FolderFaults)

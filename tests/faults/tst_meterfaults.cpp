@@ -3,9 +3,9 @@
 // what went wrong.
 #include "ReliabilityLog.h"
 #include "ResultFile.h"
-#include "WindowDriver.h"
 #include "ScriptedPeer.h"
 #include "SimulatedBench.h"
+#include "WindowDriver.h"
 
 #include <QRegularExpression>
 #include <QTest>
@@ -106,7 +106,7 @@ void tst_MeterFaults::meterFault()
     const auto rowsDone = [&] {
         return ResultFile::parse(run.resultBytes()).rows.size();
     };
-    QVERIFY2(QTest::qWaitFor([&] { return rowsDone() >= 3 || run.isIdle(); }, 15000),
+    QVERIFY2(WindowDriver::waitUntil([&] { return rowsDone() >= 3 || run.isIdle(); }, 15000),
              "the run stalled");
     QVERIFY2(!run.isIdle(), "the run ended by itself before the operator stopped it");
     QVERIFY(run.stopAndStayStopped());
@@ -183,7 +183,7 @@ void tst_MeterFaults::readingAnsweredAfterTheTimeout()
     run.setMeter(peer.socketResource());
     run.setParams({"3", "300", "2", "300"});
     run.clickStart();
-    QVERIFY(QTest::qWaitFor(
+    QVERIFY(WindowDriver::waitUntil(
         [&] { return ResultFile::parse(run.resultBytes()).rows.size() >= 3 || run.isIdle(); },
         10000));
     QVERIFY(run.stopAndStayStopped());

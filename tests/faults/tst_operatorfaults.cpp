@@ -3,8 +3,8 @@
 #include "MainWindow.h"
 #include "ReliabilityLog.h"
 #include "ResultFile.h"
-#include "WindowDriver.h"
 #include "SimulatedBench.h"
+#include "WindowDriver.h"
 
 #include <QPointer>
 #include <QPushButton>

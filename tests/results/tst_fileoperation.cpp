@@ -62,7 +62,7 @@ private slots:
     void createResultFile_sanitisesNameOnly_data();
     void createResultFile_sanitisesNameOnly();
     void createResultFile_lineBreaksStayOutOfTheHead();
-    void missingFolder_nothingWrittenOneLogLinePerRun();
+    void missingFolder_restGoesToARecoveryFile();
     void diskFull_oneLogLine();
 
 private:
@@ -300,27 +300,40 @@ void TestFileOperation::createResultFile_lineBreaksStayOutOfTheHead()
     QCOMPARE(readAll(TestContext.resultFilePath), headBlock("DAC", "a b", "c  d"));
 }
 
-void TestFileOperation::missingFolder_nothingWrittenOneLogLinePerRun()
+// A run whose folder is gone keeps everything in a recovery file of the same
+// layout, and says where; each run reports its own loss.
+void TestFileOperation::missingFolder_restGoesToARecoveryFile()
 {
     TestContext.savePath = dir.filePath(QStringLiteral("missing"));
     TestContext.testItem = QStringLiteral("item");
     TestContext.tester = QStringLiteral("me");
-    const QString path =
-        TestContext.savePath + QStringLiteral("/[AutoTest][item][me][220827 143005].txt");
-    const QString line =
-        QStringLiteral("\"FileOperation: cannot write %1: No such file or directory\"").arg(path);
+    writer->setRecoveryFolder(dir.filePath(QStringLiteral("recovery")));
+    const QString name = QStringLiteral("[AutoTest][item][me][220827 143005]");
+    const QString path = TestContext.savePath + QLatin1Char('/') + name + QStringLiteral(".txt");
+    const QString recovery =
+        dir.filePath(QStringLiteral("recovery/") + name + QStringLiteral(".txt"));
 
     LogCapture log;
     writer->CreateResultFile();
     QCOMPARE(TestContext.resultFilePath, path);
     writer->AppendText(path, QStringLiteral("No.\tDAC"), true);
     writer->AppendText(path, QStringLiteral("1\t1"), false);
-    QCOMPARE(log.lines(), QStringList{line});
+    QCOMPARE(
+        log.lines(),
+        QStringList(
+            {QStringLiteral("\"FileOperation: cannot write %1: No such file or directory\"")
+                 .arg(path),
+             QStringLiteral("\"FileOperation: the rest of the run goes to %1\"").arg(recovery)}));
     QVERIFY(!QFileInfo::exists(TestContext.savePath));
+    QCOMPARE(writer->recoveryFile(), recovery);
+    QCOMPARE(writer->piecesNotWritten(), 0);
+    QCOMPARE(readAll(recovery), headBlock("", "item", "me") + "No.\tDAC\n1\t1");
 
-    // The next run reports its own loss.
+    // The next run reports its own loss, into a recovery file of its own.
     writer->CreateResultFile();
-    QCOMPARE(log.lines(), QStringList({line, line}));
+    QCOMPARE(log.lines().size(), 4);
+    QCOMPARE(writer->recoveryFile(),
+             dir.filePath(QStringLiteral("recovery/") + name + QStringLiteral(" (2).txt")));
 }
 
 void TestFileOperation::diskFull_oneLogLine()

@@ -8,10 +8,13 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -97,7 +100,25 @@ bool WindowDriver::isIdle() const
 
 bool WindowDriver::waitIdle(int timeoutMs)
 {
-    return QTest::qWaitFor([this] { return isIdle(); }, timeoutMs);
+    return waitUntil([this] { return isIdle(); }, timeoutMs);
+}
+
+// QTest::qWaitFor sleeps between its passes, which holds up every wait of a
+// run; a real event loop lets the run go at its own pace.
+bool WindowDriver::waitUntil(const std::function<bool()> &condition, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (condition() || deadline.hasExpired())
+            loop.quit();
+    });
+    if (condition())
+        return true;
+    poll.start(2);
+    loop.exec();
+    return condition();
 }
 
 bool WindowDriver::stopAndStayStopped(int quietMs)

@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
+
 class MainWindow;
 class QPushButton;
 class SimulatedBench;
@@ -38,6 +40,8 @@ public:
     void clickSingleStep();
     bool isIdle() const;
     bool waitIdle(int timeoutMs);
+    // Runs the event loop until `condition` holds; false after `timeoutMs`.
+    static bool waitUntil(const std::function<bool()> &condition, int timeoutMs);
     // Presses autotest when a run is on; true when the window is idle afterwards
     // and the run's timer stays dead for `quietMs`: nothing more is logged.
     bool stopAndStayStopped(int quietMs = 300);
