@@ -32,12 +32,21 @@ QStringList lines(const QByteArray &bytes)
     return list;
 }
 
+// The completion line is there: the run went on to its end.
+bool ResultFileEnd(const QString &path);
+
 QStringList fileLines(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'));
+}
+
+bool ResultFileEnd(const QString &path)
+{
+    const QStringList lines = fileLines(path);
+    return lines.size() >= 2 && lines[lines.size() - 2].startsWith(QStringLiteral("完成时间: ["));
 }
 
 } // namespace
@@ -58,6 +67,7 @@ private slots:
     void refusedStart();
     void stopSignal_data();
     void stopSignal();
+    void closedOutputDoesNotStopTheRun();
 
 private:
     QStringList shortRun() const;
@@ -157,7 +167,11 @@ void tst_BenchtestRun::finishedRun()
     if (verbose)
         arguments << "--verbose";
     const Finished finished = run(arguments);
-    QVERIFY2(finished.exitCode == 0, qPrintable(finished.err));
+    // Only a clean run exits 0; ERR cells give 1 and the reason in one line.
+    QVERIFY2(finished.exitCode == (meterAnswers ? 0 : 1), qPrintable(finished.err));
+    QCOMPARE(
+        finished.err.contains("benchtest-run: the run is not clean: finished with 6 ERR cells\n"),
+        !meterAnswers);
 
     // One line per completed step with the window's figures, then the file.
     QCOMPARE(finished.out.size(), 4);
@@ -220,18 +234,18 @@ void tst_BenchtestRun::refusedStart_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("message");
 
-    QTest::newRow("serial device path missing")
-        << QStringList{"--serial", "/dev/pts/no-such-board"}
-        << "serial port /dev/pts/no-such-board not found";
-    QTest::newRow("serial port name missing") << QStringList{"--serial", "ttyNoSuchBoard9"}
-                                              << "serial port ttyNoSuchBoard9 not found";
+    QTest::newRow("serial device path missing") << QStringList{"--serial", "/dev/pts/no-such-board"}
+                                                << "serial port /dev/pts/no-such-board not found";
+    QTest::newRow("serial port name missing")
+        << QStringList{"--serial", "ttyNoSuchBoard9"} << "serial port ttyNoSuchBoard9 not found";
     QTest::newRow("serial path is no terminal")
         << QStringList{"--serial", "/dev/null"} << "cannot open serial port /dev/null";
-    QTest::newRow("result folder missing")
-        << QStringList{"--output", "@results@/gone"}
-        << "result folder @results@/gone does not exist";
+    QTest::newRow("result folder missing") << QStringList{"--output", "@results@/gone"}
+                                           << "result folder @results@/gone does not exist";
     QTest::newRow("single step") << QStringList{"--single-step"}
                                  << "single-step runs need an operator";
+    QTest::newRow("no reading per step")
+        << QStringList{"--var3", "0"} << "Var_3 (readings per step) must be at least 1";
     QTest::newRow("parameter the window would read as 0")
         << QStringList{"--var5", "1O"} << "Var_5: '1O' is not a whole number";
 }
@@ -245,7 +259,9 @@ void tst_BenchtestRun::refusedStart()
     message.replace("@results@", results->path());
     if (!arguments.contains("--output"))
         arguments << "--output" << results->path();
-    arguments << "--dmm" << bench.meterResource() << shortRun();
+    arguments << "--dmm" << bench.meterResource();
+    if (!arguments.contains("--var3"))
+        arguments << shortRun();
 
     const Finished finished = run(arguments);
     QCOMPARE(finished.exitCode, 2);
@@ -307,6 +323,27 @@ void tst_BenchtestRun::stopSignal()
     QVERIFY(begun.size() >= 2 && begun.size() < 40);
     QTRY_COMPARE(bench.boardValues(), begun);
     QVERIFY(outLines.size() - 1 <= begun.size());
+}
+
+// A reader that goes away early, as `head -n 2` does, must not end the
+// measurement: the run goes on to its end and completes its file.
+void tst_BenchtestRun::closedOutputDoesNotStopTheRun()
+{
+    QProcess shell;
+    shell.start(QStringLiteral("sh"),
+                {"-c",
+                 QStringLiteral("\"$0\" \"$@\" | head -n 2; echo \"status ${PIPESTATUS:-}$?\""),
+                 QStringLiteral(BENCHTEST_RUN), "--var1", "12", "--var2", "20", "--var3", "2",
+                 "--var4", "5", "--dmm", bench.meterResource(), "--serial", bench.boardPath(),
+                 "--output", results->path()});
+    QVERIFY(shell.waitForFinished(30000));
+    QCOMPARE(lines(shell.readAllStandardOutput()).size(), 3); // two progress lines, the status
+    // head has gone; the runner finishes on its own.
+    QTRY_COMPARE_WITH_TIMEOUT(resultFiles().size(), 1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(ResultFileEnd(resultFiles().first()), 20000);
+    const QStringList file = fileLines(resultFiles().first());
+    QCOMPARE(file[5 + 12].split('\t').mid(0, 2), QStringList({"12", "12"}));
+    QTRY_COMPARE(bench.boardValues().size(), 12);
 }
 
 QTEST_GUILESS_MAIN(tst_BenchtestRun)

@@ -133,9 +133,11 @@ bool RunSession::prepare(RunSetup *setup, QString *error) const
     setup->folder = folder.absoluteFilePath();
     setup->meterAddress =
         options.dmmResource.isEmpty() ? configuredMeterAddress() : options.dmmResource;
-    // Without --serial the values go nowhere, as in the window with its serial box unticked.
-    setup->serial = &TestContext.uart;
-    setup->failWithoutBoard = !options.serialPort.isEmpty();
+    // Without --serial the values go nowhere, by choice.
+    if (!options.serialPort.isEmpty()) {
+        setup->serial = &TestContext.uart;
+        setup->failWithoutBoard = true;
+    }
     return true;
 }
 
@@ -198,12 +200,10 @@ int RunSession::exec()
 
     switch (outcome.status) {
     case RunOutcome::Finished:
-        if (outcome.piecesNotWritten == 0)
+        if (outcome.isClean())
             return Finished;
-        tell(QStringLiteral("the result file %1 is incomplete: %2 pieces were not written")
-                 .arg(outcome.resultFile)
-                 .arg(outcome.piecesNotWritten));
-        return Incomplete;
+        tell(QStringLiteral("the run is not clean: ") + outcome.summary());
+        return NotClean;
     case RunOutcome::Stopped:
         tell(QStringLiteral("stopped by %1 after %2 of %3 steps; the result file ends at the "
                             "last piece written")

@@ -15,8 +15,8 @@ class RunSession : public QObject
 public:
     enum ExitStatus
     {
-        Finished = 0,
-        Incomplete = 1,
+        Finished = 0, // and clean
+        NotClean = 1,
         CouldNotStart = 2,
     };
 

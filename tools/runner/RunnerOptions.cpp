@@ -30,6 +30,13 @@ bool setVar(RunnerOptions *options, int number, const QString &value, QString *e
         *error = QStringLiteral("Var_1 (number of steps) must be at least 1, not '%1'").arg(value);
         return false;
     }
+    // The window takes no reading column then but still reads once a step:
+    // a file whose rows do not match its heading.
+    if (number == 3 && value.toLongLong() < 1) {
+        *error =
+            QStringLiteral("Var_3 (readings per step) must be at least 1, not '%1'").arg(value);
+        return false;
+    }
     slot = value;
     return true;
 }
@@ -163,7 +170,8 @@ QString RunnerOptions::helpText()
         "                        Unset parameters keep the form's defaults. The\n"
         "                        built-in tests use Var_1 steps (at least 1, default\n"
         "                        10), Var_2 settle time in ms (100), Var_3 readings\n"
-        "                        per step (3) and Var_4 reading interval in ms (100).\n"
+        "                        per step (at least 1, default 3) and Var_4 reading\n"
+        "                        interval in ms (100).\n"
         "  --item <text>         Test item, part of the result file's name.\n"
         "  --tester <name>       Tester, part of the result file's name.\n"
         "  --output <dir>        Existing folder for the result file (default: the\n"
@@ -184,11 +192,16 @@ QString RunnerOptions::helpText()
         "Messages and, with --verbose, the run's log go to standard error.\n"
         "\n"
         "Ctrl-C (SIGINT) or SIGTERM stops the run the way the operator's second click\n"
-        "on Start does: the result file ends at the last piece written.\n"
+        "on Start does: the result file ends at the last piece written. A hang-up\n"
+        "(SIGHUP) or a closed standard output does not stop the measurement: the run\n"
+        "goes on to its end and completes its file.\n"
         "\n"
         "Exit status:\n"
-        "  0    the run finished and every piece of the result file was written\n"
-        "  1    the run finished, but pieces of the result file were not written\n"
+        "  0    the run finished clean: every value sent, every reading taken (no\n"
+        "       ERR cell), every piece in the result file\n"
+        "  1    the run finished, but not clean; standard error says why in one line\n"
+        "       (ERR cells, values not sent, the rest of the results in a recovery\n"
+        "       file, pieces lost)\n"
         "  2    bad options, or the run could not start (serial port missing or not\n"
         "       openable, result folder missing or not writable); no file is written\n"
         "  130  stopped by SIGINT (Ctrl-C)\n"

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char *argv[])
@@ -24,6 +25,10 @@ int main(int argc, char *argv[])
         return 0;
     }
 
+    // A reader that goes away (a pipe into head) or a terminal that hangs up
+    // must not end a measurement mid-row: writes to them fail, the run goes on.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGHUP, SIG_IGN);
     RunLog::install(options.verbose);
     QCoreApplication app(argc, argv);
     return RunSession(options).exec();
