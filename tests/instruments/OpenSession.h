@@ -47,7 +47,8 @@ public:
         ViUInt32 returned = count + 1;
         const ViStatus result =
             viRead(vi, reinterpret_cast<ViPBuf>(buffer.data()), count, &returned);
-        if (returned > count || buffer.mid(int(returned)) != QByteArray(buffer.size() - int(returned), '\xAA'))
+        if (returned > count ||
+            buffer.mid(int(returned)) != QByteArray(buffer.size() - int(returned), '\xAA'))
             return {VI_ERROR_SYSTEM_ERROR, "stored past the count returned"};
         return {result, buffer.left(int(returned))};
     }

@@ -52,13 +52,14 @@ void BenchSimTest::startsAndStopsCleanly_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("line"); // a pattern; {s} a raw socket, {v} a VXI-11 resource
     QTest::addColumn<int>("signalNumber");
-    QTest::newRow("both, SIGTERM") << QStringList()
-                                   << "BENCHSIM dmm={s} dmm-vxi11={v} pwr={s} pwr-vxi11={v}" << int(SIGTERM);
-    QTest::newRow("meter only, SIGINT") << QStringList({"--dmm"}) << "BENCHSIM dmm={s} dmm-vxi11={v}"
-                                        << int(SIGINT);
+    QTest::newRow("both, SIGTERM")
+        << QStringList() << "BENCHSIM dmm={s} dmm-vxi11={v} pwr={s} pwr-vxi11={v}" << int(SIGTERM);
+    QTest::newRow("meter only, SIGINT")
+        << QStringList({"--dmm"}) << "BENCHSIM dmm={s} dmm-vxi11={v}" << int(SIGINT);
     QTest::newRow("supply, port mapper and board")
         << QStringList({"--pwr", "--portmapper-port", "0", "--board"})
-        << "BENCHSIM pwr={s} pwr-vxi11={v} portmapper=[1-9]\\d* board=/dev/pts/\\d+" << int(SIGTERM);
+        << "BENCHSIM pwr={s} pwr-vxi11={v} portmapper=[1-9]\\d* board=/dev/pts/\\d+"
+        << int(SIGTERM);
 }
 
 void BenchSimTest::startsAndStopsCleanly()
@@ -77,7 +78,8 @@ void BenchSimTest::startsAndStopsCleanly()
 
     // A connected client does not keep it alive.
     QTcpSocket client;
-    client.connectToHost(QHostAddress::LocalHost, sim.rawPort(arguments.contains("--pwr") ? "pwr" : "dmm"));
+    client.connectToHost(QHostAddress::LocalHost,
+                         sim.rawPort(arguments.contains("--pwr") ? "pwr" : "dmm"));
     QVERIFY(client.waitForConnected(5000));
     QCOMPARE(sim.stop(signalNumber), 0);
 }
@@ -89,7 +91,8 @@ void BenchSimTest::badOptions_exitWithMessage_data()
     QTest::newRow("unknown fault") << QStringList({"--dmm-fault", "flaky"}) << "unknown fault mode";
     QTest::newRow("fault value where none is taken")
         << QStringList({"--pwr-fault", "nul:3"}) << "unknown fault mode";
-    QTest::newRow("negative delay") << QStringList({"--dmm-fault", "slow:-5"}) << "unknown fault mode";
+    QTest::newRow("negative delay")
+        << QStringList({"--dmm-fault", "slow:-5"}) << "unknown fault mode";
     QTest::newRow("port out of range") << QStringList({"--dmm-port", "70000"}) << "--dmm-port";
     QTest::newRow("reading not a number") << QStringList({"--reading", "abc"}) << "--reading";
     QTest::newRow("port mapper to unserved")
@@ -97,8 +100,8 @@ void BenchSimTest::badOptions_exitWithMessage_data()
         << "--portmapper-target";
     QTest::newRow("unknown option") << QStringList({"--frobnicate"}) << "frobnicate";
     QTest::newRow("full scale") << QStringList({"--board", "--full-scale", "0"}) << "--full-scale";
-    QTest::newRow("missing codes") << QStringList({"--board", "--missing-codes", "3,x"})
-                                   << "--missing-codes";
+    QTest::newRow("missing codes")
+        << QStringList({"--board", "--missing-codes", "3,x"}) << "--missing-codes";
     QTest::newRow("seed") << QStringList({"--board", "--seed", "-1"}) << "--seed";
     QTest::newRow("noise") << QStringList({"--board", "--noise", "-0.1"}) << "noise";
 }
@@ -122,9 +125,8 @@ void BenchSimTest::scpiOverSocket_data()
     QTest::newRow("meter set-up then reading, long forms, lower case")
         << "dmm" << QByteArray("configure:voltage:dc\nsense:voltage:dc:nplcycles 10\nread?\n")
         << QByteArray("+1.23456789E+00\n");
-    QTest::newRow("two replies in one segment")
-        << "dmm" << QByteArray("READ?\nmeas:dvm:dc?\n")
-        << QByteArray("+1.23456789E+00\n+1.23456789E+00\n");
+    QTest::newRow("two replies in one segment") << "dmm" << QByteArray("READ?\nmeas:dvm:dc?\n")
+                                                << QByteArray("+1.23456789E+00\n+1.23456789E+00\n");
     QTest::newRow("supply outputs")
         << "pwr" << QByteArray("volt1 3.3\nOutput1:State on\nvoltage1?;OUTP1?\n")
         << QByteArray("+3.30000E+00;1\n");
@@ -145,7 +147,8 @@ void BenchSimTest::transcript_recordsRawLines()
     SimulatorProcess sim;
     QVERIFY2(sim.start({"--dmm"}), qPrintable(sim.error()));
     exchange(sim.rawPort("dmm"), QByteArray("*CLS\r\nA\0B\n\xB5\nlast", 16), 0, 200);
-    QTRY_COMPARE(sim.transcript("dmm"), QStringList({"*CLS\\r\\n", "A\\x00B\\n", "\\xB5\\n", "last"}));
+    QTRY_COMPARE(sim.transcript("dmm"),
+                 QStringList({"*CLS\\r\\n", "A\\x00B\\n", "\\xB5\\n", "last"}));
 }
 
 void BenchSimTest::fault_silentNeverAnswers()

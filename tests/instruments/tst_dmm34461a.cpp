@@ -98,9 +98,9 @@ void Dmm34461aTest::connect_fails()
     QFETCH(int, minimumMs);
     ScriptedPeer peer;
     peer.start();
-    const QString address = listening
-        ? peer.socketResource()
-        : QString("TCPIP0::127.0.0.1::%1::SOCKET").arg(closedLoopbackPort());
+    const QString address =
+        listening ? peer.socketResource()
+                  : QString("TCPIP0::127.0.0.1::%1::SOCKET").arg(closedLoopbackPort());
     TestContext.dmm.address = address;
 
     LogCapture log;
@@ -110,7 +110,8 @@ void Dmm34461aTest::connect_fails()
     QCOMPARE(dmm.Connect(), false);
     QVERIFY2(clock.elapsed() >= minimumMs - 5, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(!TestContext.dmm.connected);
-    QCOMPARE(log.lines(), QStringList{debugQuoted("DMM_34461A: Connect [" + address + "]")} + lines);
+    QCOMPARE(log.lines(),
+             QStringList{debugQuoted("DMM_34461A: Connect [" + address + "]")} + lines);
     QCOMPARE(peer.received(), QByteArray(listening ? "*IDN?\n" : ""));
     // Nothing more is tried.
     QCOMPARE(dmm.Query("Read?"), QString());

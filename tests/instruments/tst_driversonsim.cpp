@@ -78,10 +78,10 @@ void DriversOnSimTest::dmm_dacRun()
     QCOMPARE(dmm->Close(), true);
     delete dmm;
 
-    QTRY_COMPARE(sim.transcript("dmm"),
-                 QStringList({"*IDN?\\n", "*CLS\\n", "*CLS\\n", "CONF:VOLT:DC\\n",
-                              "VOLT:DC:NPLC 10\\n", "VOLT:DC:IMP:AUTO ON\\n", "VOLT:DC:RANG 10\\n",
-                              "Read?\\n", "Read?\\n"}));
+    QTRY_COMPARE(
+        sim.transcript("dmm"),
+        QStringList({"*IDN?\\n", "*CLS\\n", "*CLS\\n", "CONF:VOLT:DC\\n", "VOLT:DC:NPLC 10\\n",
+                     "VOLT:DC:IMP:AUTO ON\\n", "VOLT:DC:RANG 10\\n", "Read?\\n", "Read?\\n"}));
 }
 
 void DriversOnSimTest::pwr_connectSetAndClose()
@@ -109,10 +109,10 @@ void DriversOnSimTest::pwr_connectSetAndClose()
     QStringList driverLines = sim.transcript("pwr");
     driverLines.removeIf(
         [](const QString &line) { return line.contains('?') && line.contains(';'); });
-    QCOMPARE(driverLines, QStringList({"*TST?\\n", "DISP:CHAN 2\\n", "VOLT2 2.5\\n",
-                                       "OUTP2 ON\\n", "CURR1 0.001\\n", "CURR1 1e-05\\n",
-                                       "VOLT1 12\\n", "*IDN?\\n", "MEAS:DVM:DC?\\n",
-                                       "OUTP1 OFF\\n", "OUTP2 OFF\\n"}));
+    QCOMPARE(driverLines,
+             QStringList({"*TST?\\n", "DISP:CHAN 2\\n", "VOLT2 2.5\\n", "OUTP2 ON\\n",
+                          "CURR1 0.001\\n", "CURR1 1e-05\\n", "VOLT1 12\\n", "*IDN?\\n",
+                          "MEAS:DVM:DC?\\n", "OUTP1 OFF\\n", "OUTP2 OFF\\n"}));
 }
 
 QTEST_GUILESS_MAIN(DriversOnSimTest)

@@ -58,7 +58,8 @@ void VisaSocketTest::readEndRules_data()
         << QList<Read>{{VI_SUCCESS, "A\n"}, {VI_SUCCESS, "BC\n"}};
     QTest::newRow("count reached, rest kept")
         << Script{{0, "ABCDEFGH\n"}} << false << 4u << -1 << false
-        << QList<Read>{{VI_SUCCESS_MAX_CNT, "ABCD"}, {VI_SUCCESS_MAX_CNT, "EFGH"}, {VI_SUCCESS, "\n"}};
+        << QList<Read>{
+               {VI_SUCCESS_MAX_CNT, "ABCD"}, {VI_SUCCESS_MAX_CNT, "EFGH"}, {VI_SUCCESS, "\n"}};
     QTest::newRow("count equals reply with newline")
         << Script{{0, "ABC\n"}} << false << 4u << -1 << false << QList<Read>{{VI_SUCCESS, "ABC\n"}};
     QTest::newRow("termination character")
@@ -73,15 +74,17 @@ void VisaSocketTest::readEndRules_data()
                                  << QList<Read>{{VI_ERROR_TMO, ""}};
     QTest::newRow("timeout keeps partial data") << Script{{0, "PART"}} << false << 200u << -1
                                                 << false << QList<Read>{{VI_ERROR_TMO, "PART"}};
-    QTest::newRow("END suppressed: newline is data")
-        << Script{{0, "A\nB"}} << false << 200u << -1 << true << QList<Read>{{VI_ERROR_TMO, "A\nB"}};
-    QTest::newRow("closed at once") << Script{} << true << 200u << -1 << false
-                                    << QList<Read>{{VI_ERROR_CONN_LOST, ""}, {VI_ERROR_CONN_LOST, ""}};
+    QTest::newRow("END suppressed: newline is data") << Script{{0, "A\nB"}} << false << 200u << -1
+                                                     << true << QList<Read>{{VI_ERROR_TMO, "A\nB"}};
+    QTest::newRow("closed at once")
+        << Script{} << true << 200u << -1 << false
+        << QList<Read>{{VI_ERROR_CONN_LOST, ""}, {VI_ERROR_CONN_LOST, ""}};
     QTest::newRow("lost with partial data")
         << Script{{0, "ABC"}} << true << 200u << -1 << false
         << QList<Read>{{VI_ERROR_CONN_LOST, "ABC"}, {VI_ERROR_CONN_LOST, ""}};
-    QTest::newRow("reply, then lost") << Script{{0, "OK\n"}} << true << 200u << -1 << false
-                                      << QList<Read>{{VI_SUCCESS, "OK\n"}, {VI_ERROR_CONN_LOST, ""}};
+    QTest::newRow("reply, then lost")
+        << Script{{0, "OK\n"}} << true << 200u << -1 << false
+        << QList<Read>{{VI_SUCCESS, "OK\n"}, {VI_ERROR_CONN_LOST, ""}};
 }
 
 void VisaSocketTest::readEndRules()
@@ -118,7 +121,8 @@ void VisaSocketTest::readEndRules()
         clock.start();
         QCOMPARE(session.read(count), expected);
         if (expected.first == VI_ERROR_TMO) // not early
-            QVERIFY2(clock.elapsed() >= timeoutMs - 5, qPrintable(QString::number(clock.elapsed())));
+            QVERIFY2(clock.elapsed() >= timeoutMs - 5,
+                     qPrintable(QString::number(clock.elapsed())));
     }
 }
 

@@ -138,9 +138,11 @@ void VisaVxi11Test::openFails_data()
     QTest::newRow("no port mapper") << QByteArray() << true;
     QTest::newRow("nobody at host,port") << QByteArray() << false;
     QTest::newRow("port mapper answers text") << QByteArray("HELLO\n") << true;
-    QTest::newRow("record longer than any reply") << QByteArray("\xFF\xFF\xFF\xFF garbage") << false;
+    QTest::newRow("record longer than any reply")
+        << QByteArray("\xFF\xFF\xFF\xFF garbage") << false;
     QTest::newRow("text, then hang up") << QByteArray("HELLO\n") << false;
-    QTest::newRow("half a record, then hang up") << QByteArray("\x80\x00\x00\x40\x42\x00", 6) << false;
+    QTest::newRow("half a record, then hang up")
+        << QByteArray("\x80\x00\x00\x40\x42\x00", 6) << false;
 }
 
 void VisaVxi11Test::openFails()

@@ -54,7 +54,8 @@ QStringList SimulatorProcess::transcript(const QString &key) const
     bytes.truncate(bytes.lastIndexOf('\n') + 1); // not a line still being written
     const QString prefix = key.isEmpty() ? QString() : key + QLatin1Char(' ');
     QStringList lines;
-    for (const QString &text : QString::fromUtf8(bytes).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+    for (const QString &text :
+         QString::fromUtf8(bytes).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         if (text.startsWith(prefix))
             lines << text.mid(prefix.size());
     }

@@ -14,7 +14,11 @@
 class SimulatorProcess
 {
 public:
-    enum class Program { BenchSim, Board };
+    enum class Program
+    {
+        BenchSim,
+        Board
+    };
 
     explicit SimulatorProcess(Program program = Program::BenchSim);
     ~SimulatorProcess();
