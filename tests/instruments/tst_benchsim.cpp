@@ -1,5 +1,5 @@
-// The benchsim program: its address line and options, SCPI over real
-// connections, fault modes at the socket, the transcript, a clean stop.
+// The benchsim program: its address line and options, the instruments' SCPI
+// over real connections, fault modes, the transcript, a clean stop.
 
 #include "SimulatorProcess.h"
 
@@ -119,26 +119,57 @@ void BenchSimTest::badOptions_exitWithMessage()
 
 void BenchSimTest::scpiOverSocket_data()
 {
+    QTest::addColumn<QStringList>("options");
     QTest::addColumn<QString>("key");
     QTest::addColumn<QByteArray>("lines");
     QTest::addColumn<QByteArray>("replies");
-    QTest::newRow("meter set-up then reading, long forms, lower case")
-        << "dmm" << QByteArray("configure:voltage:dc\nsense:voltage:dc:nplcycles 10\nread?\n")
-        << QByteArray("+1.23456789E+00\n");
-    QTest::newRow("two replies in one segment") << "dmm" << QByteArray("READ?\nmeas:dvm:dc?\n")
-                                                << QByteArray("+1.23456789E+00\n+1.23456789E+00\n");
+
+    const QByteArray reading = "+1.23456789E+00";
+    QByteArray longReply = reading;
+    while (longReply.size() <= 256)
+        longReply += "," + reading;
+    QTest::newRow("long forms, lower case")
+        << QStringList() << "dmm"
+        << QByteArray("configure:voltage:dc\nsense:voltage:dc:nplcycles 10\nread?\n")
+        << reading + "\n";
+    QTest::newRow("two replies in one segment")
+        << QStringList() << "dmm" << QByteArray("READ?\nmeas:dvm:dc?\n")
+        << reading + "\n" + reading + "\n";
+    QTest::newRow("two queries on a line")
+        << QStringList() << "dmm" << QByteArray("*OPC?;READ?\n") << "1;" + reading + "\n";
+    QTest::newRow("errors queued")
+        << QStringList() << "dmm"
+        << QByteArray("BOGUS?\nVOLT:DC:NPLC abc\nSYST:ERR?\nSYST:ERR?\nSYST:ERR?\n")
+        << QByteArray("-113,\"Undefined header\"\n-113,\"Undefined header\"\n+0,\"No error\"\n");
+    QTest::newRow("overload beyond 120 % of the range")
+        << QStringList{"--reading", "11.9"} << "dmm"
+        << QByteArray("VOLT:DC:RANG 10;:READ?\nVOLT:DC:RANG 1;:READ?\n")
+        << QByteArray("+1.19000000E+01\n+9.90000000E+37\n");
+    QTest::newRow("negative reading") << QStringList{"--reading", "-0.0123"} << "dmm"
+                                      << QByteArray("READ?\n") << QByteArray("-1.23000000E-02\n");
     QTest::newRow("supply outputs")
-        << "pwr" << QByteArray("volt1 3.3\nOutput1:State on\nvoltage1?;OUTP1?\n")
+        << QStringList() << "pwr" << QByteArray("volt1 3.3\nOutput1:State on\nvoltage1?;OUTP1?\n")
         << QByteArray("+3.30000E+00;1\n");
+    QTest::newRow("fault: NUL in the middle")
+        << QStringList{"--dmm-fault", "nul"} << "dmm" << QByteArray("READ?\n")
+        << QByteArray("+1.2345\0"
+                      "6789E+00\n",
+                      17);
+    QTest::newRow("fault: reply longer than 256 bytes")
+        << QStringList{"--dmm-fault", "long"} << "dmm" << QByteArray("READ?\n") << longReply + "\n";
+    QTest::newRow("fault: garbage")
+        << QStringList{"--dmm-fault", "garbage"} << "dmm" << QByteArray("READ?\n")
+        << QByteArray("\x8F\xFF#!?\x01garbage\xC3\x28\x7F\n");
 }
 
 void BenchSimTest::scpiOverSocket()
 {
+    QFETCH(QStringList, options);
     QFETCH(QString, key);
     QFETCH(QByteArray, lines);
     QFETCH(QByteArray, replies);
     SimulatorProcess sim;
-    QVERIFY2(sim.start(), qPrintable(sim.error()));
+    QVERIFY2(sim.start(options), qPrintable(sim.error()));
     QCOMPARE(exchange(sim.rawPort(key), lines, int(replies.count('\n'))), replies);
 }
 

@@ -48,7 +48,6 @@ private slots:
     void read_returnsReplyAsSent();
     void read_longReplyDropsTheRest();
     void read_lateReplyIsDroppedBeforeTheNextQuery();
-    void getIdnAndDvmVolt_sendExactQueries();
     void notConnected_opensNothing();
     void close_closesBothSessionsOnce();
 };
@@ -210,23 +209,6 @@ void Dmm34461aTest::read_lateReplyIsDroppedBeforeTheNextQuery()
     QCOMPARE(log.lines(),
              QStringList({timeoutLine, debugQuoted("DMM_34461A: Late Reply Dropped [5 bytes]")}));
     QCOMPARE(peer.received(), QByteArray("*IDN?\n*CLS\nRead?\nRead?\n"));
-}
-
-void Dmm34461aTest::getIdnAndDvmVolt_sendExactQueries()
-{
-    ScriptedPeer peer;
-    peer.awaitBytes(6)
-        .send(identity)
-        .awaitBytes(connectBytes + 6)
-        .send(identity)
-        .awaitBytes(connectBytes + 6 + 13)
-        .send("+1.25000000E+00\n");
-    DMM_34461A dmm;
-    QVERIFY(connectTo(peer, dmm));
-
-    QCOMPARE(dmm.GetIDN(), QString(identity));
-    QCOMPARE(dmm.GetDVMVolt(), QString("+1.25000000E+00\n"));
-    QCOMPARE(peer.received(), QByteArray("*IDN?\n*CLS\n*IDN?\nMEAS:DVM:DC?\n"));
 }
 
 void Dmm34461aTest::notConnected_opensNothing()
