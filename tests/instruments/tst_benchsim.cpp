@@ -89,12 +89,9 @@ void BenchSimTest::badOptions_exitWithMessage_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("message");
     QTest::newRow("unknown fault") << QStringList({"--dmm-fault", "flaky"}) << "unknown fault mode";
-    QTest::newRow("fault value where none is taken")
-        << QStringList({"--pwr-fault", "nul:3"}) << "unknown fault mode";
     QTest::newRow("negative delay")
         << QStringList({"--dmm-fault", "slow:-5"}) << "unknown fault mode";
     QTest::newRow("port out of range") << QStringList({"--dmm-port", "70000"}) << "--dmm-port";
-    QTest::newRow("reading not a number") << QStringList({"--reading", "abc"}) << "--reading";
     QTest::newRow("port mapper to unserved")
         << QStringList({"--dmm", "--portmapper-port", "0", "--portmapper-target", "pwr"})
         << "--portmapper-target";
@@ -102,7 +99,6 @@ void BenchSimTest::badOptions_exitWithMessage_data()
     QTest::newRow("full scale") << QStringList({"--board", "--full-scale", "0"}) << "--full-scale";
     QTest::newRow("missing codes")
         << QStringList({"--board", "--missing-codes", "3,x"}) << "--missing-codes";
-    QTest::newRow("seed") << QStringList({"--board", "--seed", "-1"}) << "--seed";
     QTest::newRow("noise") << QStringList({"--board", "--noise", "-0.1"}) << "noise";
 }
 

@@ -86,10 +86,6 @@ void ResourceNameTest::parse_data()
     QTest::newRow("vxi11 device name") << "TCPIP1::gw.lab::gpib0,5::INSTR"
                                        << "vxi11 board=1 host=gw.lab port=0 device=gpib0,5"
                                        << "TCPIP1::gw.lab::gpib0,5::INSTR";
-    QTest::newRow("vxi11 device name without INSTR")
-        << "tcpip0::10.0.0.5::inst1"
-        << "vxi11 board=0 host=10.0.0.5 port=0 device=inst1"
-        << "TCPIP0::10.0.0.5::inst1::INSTR";
     QTest::newRow("vxi11 host,port") << "TCPIP0::127.0.0.1,4321::inst0::INSTR"
                                      << "vxi11 board=0 host=127.0.0.1 port=4321 device=inst0"
                                      << "TCPIP0::127.0.0.1,4321::inst0::INSTR";
@@ -153,26 +149,20 @@ void ResourceNameTest::malformed_data()
     QTest::newRow("socket port too large") << "TCPIP0::10.0.0.1::65536::SOCKET";
     QTest::newRow("socket with host,port") << "TCPIP0::10.0.0.1,5025::5025::SOCKET";
     QTest::newRow("empty host") << "TCPIP0::::5025::SOCKET";
-    QTest::newRow("host with blank") << "TCPIP0::my host::5025::SOCKET";
     QTest::newRow("bare IPv6 host") << "TCPIP0::fe80::1::5025::SOCKET";
     QTest::newRow("bad IPv6") << "TCPIP0::[fe80::zz]::5025::SOCKET";
-    QTest::newRow("unclosed bracket") << "TCPIP0::[::1::5025::SOCKET";
     QTest::newRow("vxi11 too many parts") << "TCPIP0::10.0.0.1::inst0::extra::INSTR";
     QTest::newRow("vxi11 bad port") << "TCPIP0::10.0.0.1,abc::INSTR";
     QTest::newRow("trailing separator") << "TCPIP0::10.0.0.1::INSTR::";
     QTest::newRow("usb missing serial") << "USB0::0x0957::0x1A07::INSTR";
     QTest::newRow("usb vid too large") << "USB0::0x10000::0x1A07::SN::INSTR";
-    QTest::newRow("usb raw class") << "USB0::0x0957::0x1A07::SN::RAW";
     QTest::newRow("gpib pad too large") << "GPIB0::31::INSTR";
-    QTest::newRow("gpib sad too large") << "GPIB0::5::31::INSTR";
     QTest::newRow("gpib interface class") << "GPIB0::INTFC";
     QTest::newRow("asrl zero") << "ASRL0::INSTR";
     QTest::newRow("asrl relative path") << "ASRLdev/ttyS0::INSTR";
-    QTest::newRow("asrl extra part") << "ASRL1::2::INSTR";
     // A colon next to a separator: the canonical name would not parse back.
     QTest::newRow("asrl path ending in a colon") << "ASRL/dev/B0:";
     QTest::newRow("usb serial ending in a colon") << "USB0::0x0957::0x1A07::SN:::INSTR";
-    QTest::newRow("part starting with a colon") << "GPIB0:::5::INSTR";
 }
 
 void ResourceNameTest::malformed()

@@ -28,7 +28,6 @@ void TestProgressText::progressText_data()
     QTest::newRow("hours") << 600000LL << 100LL << 1LL << 1 << "进度：1%  ( 16h 30m 0s )";
 
     // Unit boundaries: every unit below the largest is shown, even at 0.
-    QTest::newRow("just under a minute") << 59999LL << 2LL << 1LL << 50 << "进度：50%  ( 59s )";
     QTest::newRow("one minute") << 60000LL << 2LL << 1LL << 50 << "进度：50%  ( 1m 0s )";
     QTest::newRow("days and every unit") << 2LL * 86400000 + 3600000 + 60000 + 1999 << 2LL << 1LL
                                          << 50 << "进度：50%  ( 2d 1h 1m 1s )";
@@ -36,7 +35,6 @@ void TestProgressText::progressText_data()
         << 10LL << 1000LL << 3LL << 0 << "进度：0%  ( 3s )"; // 997 * 10 / 3 = 3323 ms
 
     // The clock set back during the run: units chosen by magnitude, each signed.
-    QTest::newRow("negative seconds") << -2000LL << 2LL << 1LL << 50 << "进度：50%  ( -2s )";
     QTest::newRow("negative minutes") << -90000LL << 2LL << 1LL << 50 << "进度：50%  ( -1m -30s )";
     QTest::newRow("negative under a second") << -999LL << 2LL << 1LL << 50 << "进度：50%  ( 0s )";
 
