@@ -41,8 +41,7 @@ private slots:
     void badOptions_exitWithMessage();
     void scpiOverSocket_data();
     void scpiOverSocket();
-    void transcript_recordsRawLines();
-    void fault_silentNeverAnswers();
+    void silentFault_transcriptRecordsRawLines();
     void fault_disconnectAfterReplies_data();
     void fault_disconnectAfterReplies();
 };
@@ -169,21 +168,15 @@ void BenchSimTest::scpiOverSocket()
     QCOMPARE(exchange(sim.rawPort(key), lines, int(replies.count('\n'))), replies);
 }
 
-void BenchSimTest::transcript_recordsRawLines()
-{
-    SimulatorProcess sim;
-    QVERIFY2(sim.start({"--dmm"}), qPrintable(sim.error()));
-    exchange(sim.rawPort("dmm"), QByteArray("*CLS\r\nA\0B\n\xB5\nlast", 16), 0, 200);
-    QTRY_COMPARE(sim.transcript("dmm"),
-                 QStringList({"*CLS\\r\\n", "A\\x00B\\n", "\\xB5\\n", "last"}));
-}
-
-void BenchSimTest::fault_silentNeverAnswers()
+// A silent meter answers nothing but records every line, escaped.
+void BenchSimTest::silentFault_transcriptRecordsRawLines()
 {
     SimulatorProcess sim;
     QVERIFY2(sim.start({"--dmm", "--dmm-fault", "silent"}), qPrintable(sim.error()));
-    QCOMPARE(exchange(sim.rawPort("dmm"), "*IDN?\nREAD?\n", 1, 300), QByteArray());
-    QTRY_COMPARE(sim.transcript("dmm"), QStringList({"*IDN?\\n", "READ?\\n"}));
+    QCOMPARE(exchange(sim.rawPort("dmm"), QByteArray("*IDN?\r\nA\0B\n\xB5\nlast", 17), 1, 300),
+             QByteArray());
+    QTRY_COMPARE(sim.transcript("dmm"),
+                 QStringList({"*IDN?\\r\\n", "A\\x00B\\n", "\\xB5\\n", "last"}));
 }
 
 void BenchSimTest::fault_disconnectAfterReplies_data()

@@ -37,8 +37,7 @@ private slots:
     void readEndRules();
     void timeoutRoundedUpToSteps_data();
     void timeoutRoundedUpToSteps();
-    void secondaryAddress();
-    void noListener_and_noBoard();
+    void addressing();
     void libraryMissing_failsQuietlyWithItsOwnStatus();
 };
 
@@ -121,20 +120,15 @@ void VisaGpibTest::timeoutRoundedUpToSteps()
              qPrintable(QString::number(lastTimeout())));
 }
 
-void VisaGpibTest::secondaryAddress()
+// Secondary addresses as linux-gpib takes them (0x60 + n, 0 for none); a
+// device nobody answers at, and a board that is not there.
+void VisaGpibTest::addressing()
 {
-    OpenSession session("GPIB0::5::3::INSTR");
-    QCOMPARE(session.status, VI_SUCCESS);
+    OpenSession secondary("GPIB0::5::3::INSTR");
+    QCOMPARE(secondary.status, VI_SUCCESS);
     QCOMPARE(stubFunction<int (*)()>("stub_last_sad")(), 0x63);
-    ViUInt16 address = 0;
-    QCOMPARE(viGetAttribute(session.vi, VI_ATTR_GPIB_SECONDARY_ADDR, &address), VI_SUCCESS);
-    QCOMPARE(address, ViUInt16(3));
     OpenSession primaryOnly("GPIB0::5::INSTR");
     QCOMPARE(stubFunction<int (*)()>("stub_last_sad")(), 0);
-}
-
-void VisaGpibTest::noListener_and_noBoard()
-{
     OpenSession absent("GPIB0::7::INSTR");
     QCOMPARE(absent.status, VI_SUCCESS); // GPIB cannot tell before talking
     QCOMPARE(absent.write("*IDN?\n"), VI_ERROR_NLISTENERS);
