@@ -46,8 +46,7 @@ private slots:
     void open_appliesLineSettings();
     void sendValue_valuesArriveInOrderWithGoodChecksums();
     void sendValue_afterThePortVanished_logsTheFailure();
-    void close_sendsWhatIsStillBuffered();
-    void close_keepsChosenDeviceForNextOpen();
+    void close_sendsBufferedBytesAndKeepsTheDevice();
     void open_failure_data();
     void open_failure();
 
@@ -136,26 +135,21 @@ void TestUart::sendValue_afterThePortVanished_logsTheFailure()
              qPrintable(log.lines().first()));
 }
 
-void TestUart::close_sendsWhatIsStillBuffered()
+// What is still buffered goes out; the chosen device stays for the next run.
+void TestUart::close_sendsBufferedBytesAndKeepsTheDevice()
 {
     openBoardPort();
     // No event loop runs between the send and the close.
     uart.SendValue(TestContext.uart, 7);
     uart.Close(TestContext.uart);
-    QTRY_COMPARE(board->goodFrames(), 1);
-    QCOMPARE(board->lastValue(), std::optional<qint32>(7));
-}
-
-void TestUart::close_keepsChosenDeviceForNextOpen()
-{
-    openBoardPort();
-    uart.Close(TestContext.uart);
+    QTRY_COMPARE(board->lastValue(), std::optional<qint32>(7));
     QVERIFY(!TestContext.uart.port.isOpen());
     uart.Close(TestContext.uart); // closing twice does no harm
 
     QCOMPARE(uart.Open(TestContext.uart), 0);
     uart.SendValue(TestContext.uart, 42);
     QTRY_COMPARE(board->lastValue(), std::optional<qint32>(42));
+    QCOMPARE(board->goodFrames(), 2);
 }
 
 void TestUart::open_failure_data()
