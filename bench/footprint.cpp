@@ -105,7 +105,7 @@ int longRun(QApplication &app)
         return fail(problem);
 
     SimulatorProcess simulator;
-    if (!simulator.start())
+    if (!simulator.start({"--dmm", "--board"}, false))
         return fail(simulator.error());
     StepTrace &trace = StepTrace::instance();
     trace.install(false, false);
@@ -123,7 +123,7 @@ int longRun(QApplication &app)
             rssAtLast = rss;
     };
 
-    WindowRun run(simulator.meterResource(), simulator.boardPath());
+    WindowRun run(simulator.address("dmm"), simulator.address("board"));
     if (!run.show())
         return fail("the window was not painted");
     idle(1000);

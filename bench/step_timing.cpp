@@ -110,13 +110,13 @@ int main(int argc, char *argv[])
         fail(problem);
 
     SimulatorProcess simulator;
-    if (!simulator.start())
+    if (!simulator.start({"--dmm", "--board"}, false))
         fail(simulator.error());
     StepTrace &trace = StepTrace::instance();
     trace.install(parser.isSet(verboseOption), true);
     trace.reserve(size_t(p.steps * (p.readings + 1)));
 
-    WindowRun run(simulator.meterResource(), simulator.boardPath());
+    WindowRun run(simulator.address("dmm"), simulator.address("board"));
     run.show();
     const qint64 nominalMs = kFirstSendMs +
                              p.steps * (p.settleMs + (p.readings - 1) * p.intervalMs) +

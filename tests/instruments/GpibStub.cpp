@@ -54,10 +54,6 @@ Device *find(int ud)
 
 extern "C" {
 
-int ibsta = 0;
-int iberr = 0;
-long ibcntl = 0;
-
 int ThreadIbsta()
 {
     return status;

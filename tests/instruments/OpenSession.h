@@ -3,8 +3,13 @@
 #include "visa/visa.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QPair>
 #include <QString>
+
+#include <cstring>
+
+using Read = QPair<ViStatus, QByteArray>;
 
 // A resource manager and one instrument session on `resource`, closed again
 // at the end of the scope; `timeoutMs` other than 0 sets the I/O timeout.
@@ -34,12 +39,17 @@ public:
                                         ViUInt32(bytes.size()), &written);
         return result == VI_SUCCESS && written != ViUInt32(bytes.size()) ? VI_ERROR_IO : result;
     }
-    QPair<ViStatus, QByteArray> read(ViUInt32 count = 200)
+    // One viRead of at most `count` bytes; a byte stored past the count
+    // returned is an error of its own.
+    Read read(ViUInt32 count = 200)
     {
-        QByteArray buffer(int(count), '\0');
-        ViUInt32 returned = 0;
+        QByteArray buffer(int(count) + 64, '\xAA');
+        ViUInt32 returned = count + 1;
         const ViStatus result =
             viRead(vi, reinterpret_cast<ViPBuf>(buffer.data()), count, &returned);
+        if (returned > count ||
+            buffer.mid(int(returned)) != QByteArray(buffer.size() - int(returned), '\xAA'))
+            return {VI_ERROR_SYSTEM_ERROR, "stored past the count returned"};
         return {result, buffer.left(int(returned))};
     }
 

@@ -1,26 +1,35 @@
 // The multimeter driver: every byte on the wire, the replies as returned,
-// the log lines and the connection flag.
+// the log lines, the connection flag and the sessions it holds.
 
 #include "DMM_34461A.h"
 #include "LogCapture.h"
+#include "LoopbackPort.h"
 #include "ScriptedPeer.h"
 #include "TestContext.h"
 #include "visa/SessionTable.h"
 
-#include "LogCapture.h"
-#include "LoopbackPort.h"
-
 #include <QElapsedTimer>
 #include <QtTest>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
 const QByteArray identity = "SIM Instruments,34461A,SIM0001,A.01.00\n";
+const int connectBytes = 6 + 5; // "*IDN?\n*CLS\n"
+const QString timeoutLine = debugQuoted(
+    "DMM_34461A: Read Failed [VI_ERROR_TMO: Timeout expired before operation completed.]");
+
+std::size_t openCount()
+{
+    return visa::SessionTable::instance().openCount();
+}
+
+// Starts the peer's script and connects the driver to it.
+bool connectTo(ScriptedPeer &peer, DMM_34461A &dmm)
+{
+    peer.start();
+    TestContext.dmm.address = peer.socketResource();
+    return dmm.Connect();
+}
 
 } // namespace
 
@@ -31,16 +40,14 @@ class Dmm34461aTest : public QObject
 private slots:
     void init();
     void connect_writesIdnThenCls_andLogsBothLines();
+    void connect_fails_data();
+    void connect_fails();
     void write_sendsCommandWithNewline_data();
     void write_sendsCommandWithNewline();
     void read_returnsReplyAsSent_data();
     void read_returnsReplyAsSent();
     void read_longReplyDropsTheRest();
     void read_lateReplyIsDroppedBeforeTheNextQuery();
-    void getIdnAndDvmVolt_sendExactQueries();
-    void connect_refusedPort_logsConnectFailed();
-    void connect_silentInstrument_logsCommFailedAfterTimeout();
-    void notConnected_sendsNothingAndReturnsEmpty();
     void close_closesBothSessionsOnce();
 };
 
@@ -52,14 +59,14 @@ void Dmm34461aTest::init()
 void Dmm34461aTest::connect_writesIdnThenCls_andLogsBothLines()
 {
     ScriptedPeer peer;
-    peer.awaitBytes(6).send(identity).awaitBytes(6 + 5 + 6).send(identity).start();
+    peer.awaitBytes(6).send(identity).awaitBytes(connectBytes + 6).send(identity).start();
     TestContext.dmm.address = peer.socketResource();
 
     LogCapture log;
     DMM_34461A dmm;
     QVERIFY(dmm.Connect());
     QVERIFY(TestContext.dmm.connected);
-    QTRY_COMPARE_WITH_TIMEOUT(peer.received(), QByteArray("*IDN?\n*CLS\n"), 2000);
+    QTRY_COMPARE(peer.received(), QByteArray("*IDN?\n*CLS\n"));
     QCOMPARE(log.lines(),
              QStringList({debugQuoted("DMM_34461A: Connect [" + peer.socketResource() + "]"),
                           debugQuoted("DMM_34461A: Connected [" + QString(identity) + "]")}));
@@ -67,17 +74,52 @@ void Dmm34461aTest::connect_writesIdnThenCls_andLogsBothLines()
     // Already connected: the held session asks again, without opening anew.
     log.clear();
     QVERIFY(dmm.Connect());
-    QTRY_COMPARE_WITH_TIMEOUT(peer.received(), QByteArray("*IDN?\n*CLS\n*IDN?\n*CLS\n"), 2000);
+    QTRY_COMPARE(peer.received(), QByteArray("*IDN?\n*CLS\n*IDN?\n*CLS\n"));
     QCOMPARE(log.lines(),
              QStringList({debugQuoted("DMM_34461A: Connected [" + QString(identity) + "]")}));
+}
+
+void Dmm34461aTest::connect_fails_data()
+{
+    QTest::addColumn<bool>("listening");
+    QTest::addColumn<QStringList>("lines"); // after "Connect [address]"
+    QTest::addColumn<int>("minimumMs");
+    QTest::newRow("refused") << false << QStringList{"DMM_34461A: Connect Failed"} << 0;
+    // The driver never sets the timeout: the library's default of 2 s applies.
+    QTest::newRow("silent") << true << QStringList{timeoutLine, "DMM_34461A: Comm Failed"} << 2000;
+}
+
+void Dmm34461aTest::connect_fails()
+{
+    QFETCH(bool, listening);
+    QFETCH(QStringList, lines);
+    QFETCH(int, minimumMs);
+    ScriptedPeer peer;
+    peer.start();
+    const QString address =
+        listening ? peer.socketResource()
+                  : QString("TCPIP0::127.0.0.1::%1::SOCKET").arg(closedLoopbackPort());
+    TestContext.dmm.address = address;
+
+    LogCapture log;
+    QElapsedTimer clock;
+    clock.start();
+    DMM_34461A dmm;
+    QCOMPARE(dmm.Connect(), false);
+    QVERIFY2(clock.elapsed() >= minimumMs - 5, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!TestContext.dmm.connected);
+    QCOMPARE(log.lines(),
+             QStringList{debugQuoted("DMM_34461A: Connect [" + address + "]")} + lines);
+    QCOMPARE(peer.received(), QByteArray(listening ? "*IDN?\n" : ""));
+    // Nothing more is tried.
+    QCOMPARE(dmm.Query("Read?"), QString());
+    QCOMPARE(log.lines().size(), lines.size() + 1);
 }
 
 void Dmm34461aTest::write_sendsCommandWithNewline_data()
 {
     QTest::addColumn<QString>("command");
     QTest::addColumn<QByteArray>("wire");
-    QTest::newRow("configure") << "CONF:VOLT:DC" << QByteArray("CONF:VOLT:DC\n");
-    QTest::newRow("empty command") << "" << QByteArray("\n");
     QTest::newRow("Latin-1 character")
         << QString::fromUtf8("VOLT:DC:RANG 10 µ") << QByteArray("VOLT:DC:RANG 10 \xB5\n");
     QTest::newRow("outside Latin-1") << QString::fromUtf8("A€B") << QByteArray("A?B\n");
@@ -87,55 +129,55 @@ void Dmm34461aTest::write_sendsCommandWithNewline()
 {
     QFETCH(QString, command);
     QFETCH(QByteArray, wire);
-
     ScriptedPeer peer;
-    peer.awaitBytes(6).send(identity).start();
-    TestContext.dmm.address = peer.socketResource();
+    peer.awaitBytes(6).send(identity);
     DMM_34461A dmm;
-    QVERIFY(dmm.Connect());
+    QVERIFY(connectTo(peer, dmm));
 
     dmm.Write(command);
-    QTRY_COMPARE_WITH_TIMEOUT(peer.received(), "*IDN?\n*CLS\n" + wire, 2000);
+    QTRY_COMPARE(peer.received(), "*IDN?\n*CLS\n" + wire);
 }
 
 void Dmm34461aTest::read_returnsReplyAsSent_data()
 {
-    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QByteArray>("reply"); // empty: the instrument hangs up
     QTest::addColumn<QString>("returned");
     QTest::newRow("reading with newline") << QByteArray("+2.50010E+00\n") << "+2.50010E+00\n";
     QTest::newRow("cut at NUL") << QByteArray("+1.0\0tail\n", 10) << "+1.0";
     QTest::newRow("NUL first") << QByteArray("\0+1.0\n", 6) << "";
     QTest::newRow("UTF-8 decoded") << QByteArray("10 \xCE\xA9\n") << QString::fromUtf8("10 Ω\n");
+    QTest::newRow("connection lost") << QByteArray() << "";
 }
 
 void Dmm34461aTest::read_returnsReplyAsSent()
 {
     QFETCH(QByteArray, reply);
     QFETCH(QString, returned);
-
     ScriptedPeer peer;
-    peer.awaitBytes(6).send(identity).awaitBytes(6 + 5 + 6).send(reply).start();
-    TestContext.dmm.address = peer.socketResource();
+    peer.awaitBytes(6).send(identity).awaitBytes(connectBytes + 6);
+    if (reply.isEmpty())
+        peer.close();
+    else
+        peer.send(reply);
     DMM_34461A dmm;
-    QVERIFY(dmm.Connect());
+    QVERIFY(connectTo(peer, dmm));
+
     QCOMPARE(dmm.Query("Read?"), returned);
     QCOMPARE(peer.received(), QByteArray("*IDN?\n*CLS\nRead?\n"));
+    QVERIFY(TestContext.dmm.connected); // only Connect and Close change the flag
 }
 
 void Dmm34461aTest::read_longReplyDropsTheRest()
 {
-    const QByteArray longReply = QByteArray(450, '7') + "\n";
     ScriptedPeer peer;
     peer.awaitBytes(6)
         .send(identity)
-        .awaitBytes(6 + 5 + 6)
-        .send(longReply)
-        .awaitBytes(6 + 5 + 6 + 6)
-        .send("+1.0\n")
-        .start();
-    TestContext.dmm.address = peer.socketResource();
+        .awaitBytes(connectBytes + 6)
+        .send(QByteArray(450, '7') + "\n")
+        .awaitBytes(connectBytes + 12)
+        .send("+1.0\n");
     DMM_34461A dmm;
-    QVERIFY(dmm.Connect());
+    QVERIFY(connectTo(peer, dmm));
 
     LogCapture log;
     QCOMPARE(dmm.Query("Read?"), QString(200, '7'));
@@ -146,137 +188,53 @@ void Dmm34461aTest::read_longReplyDropsTheRest()
 
 void Dmm34461aTest::read_lateReplyIsDroppedBeforeTheNextQuery()
 {
+    // The reply comes a second after the driver's 2 s timeout.
     ScriptedPeer peer;
     peer.awaitBytes(6)
         .send(identity)
-        .awaitBytes(6 + 5 + 6)
-        .pause(2200)
+        .awaitBytes(connectBytes + 6)
+        .pause(3000)
         .send("+1.0\n")
-        .awaitBytes(6 + 5 + 6 + 6)
-        .send("+2.0\n")
-        .start();
-    TestContext.dmm.address = peer.socketResource();
+        .awaitBytes(connectBytes + 12)
+        .send("+2.0\n");
     DMM_34461A dmm;
-    QVERIFY(dmm.Connect());
+    QVERIFY(connectTo(peer, dmm));
 
     LogCapture log;
     QCOMPARE(dmm.Query("Read?"), QString()); // timed out
-    QTest::qWait(400);                       // the late reply comes in meanwhile
+    QTRY_VERIFY(peer.stepsPlayed() >= 5);    // the late reply has been sent
     QCOMPARE(dmm.Query("Read?"), QString("+2.0\n"));
-    QCOMPARE(
-        log.lines(),
-        QStringList({debugQuoted("DMM_34461A: Read Failed [VI_ERROR_TMO: Timeout expired before "
-                                 "operation completed.]"),
-                     debugQuoted("DMM_34461A: Late Reply Dropped [5 bytes]")}));
+    QCOMPARE(log.lines(),
+             QStringList({timeoutLine, debugQuoted("DMM_34461A: Late Reply Dropped [5 bytes]")}));
     QCOMPARE(peer.received(), QByteArray("*IDN?\n*CLS\nRead?\nRead?\n"));
-}
-
-void Dmm34461aTest::getIdnAndDvmVolt_sendExactQueries()
-{
-    ScriptedPeer peer;
-    peer.awaitBytes(6)
-        .send(identity)
-        .awaitBytes(6 + 5 + 6)
-        .send(identity)
-        .awaitBytes(6 + 5 + 6 + 13)
-        .send("+1.25000000E+00\n")
-        .start();
-    TestContext.dmm.address = peer.socketResource();
-    DMM_34461A dmm;
-    QVERIFY(dmm.Connect());
-
-    QCOMPARE(dmm.GetIDN(), QString(identity));
-    QElapsedTimer clock;
-    clock.start();
-    QCOMPARE(dmm.GetDVMVolt(), QString("+1.25000000E+00\n"));
-    QVERIFY(clock.elapsed() >= 100);
-    QCOMPARE(peer.received(), QByteArray("*IDN?\n*CLS\n*IDN?\nMEAS:DVM:DC?\n"));
-}
-
-void Dmm34461aTest::connect_refusedPort_logsConnectFailed()
-{
-    const QString address = QString("TCPIP0::127.0.0.1::%1::SOCKET").arg(closedLoopbackPort());
-    TestContext.dmm.address = address;
-
-    LogCapture log;
-    QElapsedTimer clock;
-    clock.start();
-    DMM_34461A dmm;
-    QCOMPARE(dmm.Connect(), false);
-    QVERIFY(clock.elapsed() < 1000);
-    QVERIFY(!TestContext.dmm.connected);
-    QCOMPARE(log.lines(), QStringList({debugQuoted("DMM_34461A: Connect [" + address + "]"),
-                                       "DMM_34461A: Connect Failed"}));
-    QCOMPARE(dmm.Query("Read?"), QString());
-    QCOMPARE(log.lines().size(), 2);
-}
-
-void Dmm34461aTest::connect_silentInstrument_logsCommFailedAfterTimeout()
-{
-    ScriptedPeer peer;
-    peer.start();
-    TestContext.dmm.address = peer.socketResource();
-
-    LogCapture log;
-    QElapsedTimer clock;
-    clock.start();
-    DMM_34461A dmm;
-    QCOMPARE(dmm.Connect(), false);
-    const qint64 elapsed = clock.elapsed();
-    // The driver never sets the timeout: the library's default of 2 s applies.
-    QVERIFY2(elapsed >= 1900 && elapsed < 3500, qPrintable(QString::number(elapsed)));
-    QVERIFY(!TestContext.dmm.connected);
-    QCOMPARE(
-        log.lines(),
-        QStringList({debugQuoted("DMM_34461A: Connect [" + peer.socketResource() + "]"),
-                     debugQuoted("DMM_34461A: Read Failed [VI_ERROR_TMO: Timeout expired before "
-                                 "operation completed.]"),
-                     "DMM_34461A: Comm Failed"}));
-    QCOMPARE(peer.received(), QByteArray("*IDN?\n"));
-}
-
-void Dmm34461aTest::notConnected_sendsNothingAndReturnsEmpty()
-{
-    ScriptedPeer peer;
-    peer.start();
-    TestContext.dmm.address = peer.socketResource();
-    DMM_34461A dmm;
-
-    QElapsedTimer clock;
-    clock.start();
-    dmm.Write("*RST");
-    QCOMPARE(dmm.Read(), QString());
-    QCOMPARE(dmm.Query("Read?"), QString());
-    QCOMPARE(dmm.GetIDN(), QString());
-    QCOMPARE(dmm.GetDVMVolt(), QString());
-    QVERIFY(clock.elapsed() < 100);
-    QTest::qWait(50);
-    QCOMPARE(peer.received(), QByteArray());
 }
 
 void Dmm34461aTest::close_closesBothSessionsOnce()
 {
-    const std::size_t before = visa::SessionTable::instance().openCount();
+    const std::size_t before = openCount();
     ScriptedPeer peer;
-    peer.awaitBytes(6).send(identity).start();
-    TestContext.dmm.address = peer.socketResource();
+    peer.awaitBytes(6).send(identity);
     {
         DMM_34461A dmm;
-        QVERIFY(dmm.Connect());
-        QCOMPARE(visa::SessionTable::instance().openCount(), before + 2);
+        QVERIFY(connectTo(peer, dmm));
+        QCOMPARE(openCount(), before + 2);
         QCOMPARE(dmm.Close(), true);
         QVERIFY(!TestContext.dmm.connected);
-        QCOMPARE(visa::SessionTable::instance().openCount(), before);
+        QCOMPARE(openCount(), before);
         // The manager is already closed: no second close of the instrument.
         QCOMPARE(dmm.Close(), false);
         TestContext.dmm.connected = true;
     } // the destructor repeats the closes harmlessly and clears the flag
     QVERIFY(!TestContext.dmm.connected);
-    QCOMPARE(visa::SessionTable::instance().openCount(), before);
+    QCOMPARE(openCount(), before);
 
-    // A driver that never connected: closing reports failure.
+    // A driver that never connected opens nothing, and closing reports failure.
+    TestContext.dmm.address = QString("TCPIP0::127.0.0.1::%1::SOCKET").arg(closedLoopbackPort());
     DMM_34461A unused;
+    unused.Write("*RST");
+    QCOMPARE(unused.Query("Read?"), QString());
     QCOMPARE(unused.Close(), false);
+    QCOMPARE(openCount(), before);
 }
 
 QTEST_GUILESS_MAIN(Dmm34461aTest)

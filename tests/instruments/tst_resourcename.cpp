@@ -70,9 +70,6 @@ void ResourceNameTest::parse_data()
     QTest::newRow("socket no board, lower case") << "tcpip::localhost::5025::socket"
                                                  << "socket board=0 host=localhost port=5025"
                                                  << "TCPIP0::localhost::5025::SOCKET";
-    QTest::newRow("socket board 3") << "TCPIP3::dmm-1.lab::1234::SOCKET"
-                                    << "socket board=3 host=dmm-1.lab port=1234"
-                                    << "TCPIP3::dmm-1.lab::1234::SOCKET";
     QTest::newRow("socket IPv6") << "TCPIP0::[::1]::5025::SOCKET"
                                  << "socket board=0 host=::1 port=5025"
                                  << "TCPIP0::[::1]::5025::SOCKET";
@@ -86,16 +83,9 @@ void ResourceNameTest::parse_data()
     QTest::newRow("vxi11 host only") << "TCPIP::10.0.0.5"
                                      << "vxi11 board=0 host=10.0.0.5 port=0 device=inst0"
                                      << "TCPIP0::10.0.0.5::inst0::INSTR";
-    QTest::newRow("vxi11 INSTR") << "TCPIP0::10.0.0.5::INSTR"
-                                 << "vxi11 board=0 host=10.0.0.5 port=0 device=inst0"
-                                 << "TCPIP0::10.0.0.5::inst0::INSTR";
     QTest::newRow("vxi11 device name") << "TCPIP1::gw.lab::gpib0,5::INSTR"
                                        << "vxi11 board=1 host=gw.lab port=0 device=gpib0,5"
                                        << "TCPIP1::gw.lab::gpib0,5::INSTR";
-    QTest::newRow("vxi11 device name without INSTR")
-        << "tcpip0::10.0.0.5::inst1"
-        << "vxi11 board=0 host=10.0.0.5 port=0 device=inst1"
-        << "TCPIP0::10.0.0.5::inst1::INSTR";
     QTest::newRow("vxi11 host,port") << "TCPIP0::127.0.0.1,4321::inst0::INSTR"
                                      << "vxi11 board=0 host=127.0.0.1 port=4321 device=inst0"
                                      << "TCPIP0::127.0.0.1,4321::inst0::INSTR";
@@ -106,9 +96,6 @@ void ResourceNameTest::parse_data()
                             << "hislip board=0 host=10.0.0.5 port=0 device=hislip0"
                             << "TCPIP0::10.0.0.5::hislip0::INSTR";
 
-    QTest::newRow("usb hex ids") << "USB0::0x0957::0x1A07::MY53000123::INSTR"
-                                 << "usb board=0 vid=0957 pid=1a07 serial=MY53000123 intf=-1"
-                                 << "USB0::0x0957::0x1A07::MY53000123::INSTR";
     QTest::newRow("usb decimal ids, interface")
         << "usb::2391::6663::ab12::1::instr"
         << "usb board=0 vid=0957 pid=1a07 serial=ab12 intf=1"
@@ -117,9 +104,6 @@ void ResourceNameTest::parse_data()
                                        << "usb board=1 vid=1ab1 pid=04ce serial=DS1ZA1 intf=0"
                                        << "USB1::0x1AB1::0x04CE::DS1ZA1::0::INSTR";
 
-    QTest::newRow("gpib") << "GPIB0::5::INSTR"
-                          << "gpib board=0 pad=5 sad=-1"
-                          << "GPIB0::5::INSTR";
     QTest::newRow("gpib short") << "gpib::22"
                                 << "gpib board=0 pad=22 sad=-1"
                                 << "GPIB0::22::INSTR";
@@ -127,9 +111,6 @@ void ResourceNameTest::parse_data()
                                     << "gpib board=2 pad=30 sad=7"
                                     << "GPIB2::30::7::INSTR";
 
-    QTest::newRow("asrl number") << "ASRL1::INSTR"
-                                 << "asrl board=1 device=/dev/ttyS0"
-                                 << "ASRL1::INSTR";
     QTest::newRow("asrl number no INSTR") << "asrl4"
                                           << "asrl board=4 device=/dev/ttyS3"
                                           << "ASRL4::INSTR";
@@ -160,42 +141,28 @@ void ResourceNameTest::malformed_data()
     QTest::addColumn<QString>("text");
 
     QTest::newRow("empty") << "";
-    QTest::newRow("blank") << "   ";
     QTest::newRow("unknown interface") << "VXI0::1::INSTR";
     QTest::newRow("gpib-vxi is not gpib") << "GPIB-VXI0::1::INSTR";
     QTest::newRow("board not a number") << "TCPIPx::10.0.0.1::5025::SOCKET";
     QTest::newRow("socket without port") << "TCPIP0::10.0.0.1::SOCKET";
     QTest::newRow("socket port zero") << "TCPIP0::10.0.0.1::0::SOCKET";
     QTest::newRow("socket port too large") << "TCPIP0::10.0.0.1::65536::SOCKET";
-    QTest::newRow("socket port not a number") << "TCPIP0::10.0.0.1::50a5::SOCKET";
     QTest::newRow("socket with host,port") << "TCPIP0::10.0.0.1,5025::5025::SOCKET";
     QTest::newRow("empty host") << "TCPIP0::::5025::SOCKET";
-    QTest::newRow("host with blank") << "TCPIP0::my host::5025::SOCKET";
     QTest::newRow("bare IPv6 host") << "TCPIP0::fe80::1::5025::SOCKET";
     QTest::newRow("bad IPv6") << "TCPIP0::[fe80::zz]::5025::SOCKET";
-    QTest::newRow("unclosed bracket") << "TCPIP0::[::1::5025::SOCKET";
-    QTest::newRow("empty brackets") << "TCPIP0::[]::5025::SOCKET";
     QTest::newRow("vxi11 too many parts") << "TCPIP0::10.0.0.1::inst0::extra::INSTR";
     QTest::newRow("vxi11 bad port") << "TCPIP0::10.0.0.1,abc::INSTR";
-    QTest::newRow("vxi11 port zero") << "TCPIP0::10.0.0.1,0::INSTR";
     QTest::newRow("trailing separator") << "TCPIP0::10.0.0.1::INSTR::";
-    QTest::newRow("interface only") << "TCPIP0";
     QTest::newRow("usb missing serial") << "USB0::0x0957::0x1A07::INSTR";
     QTest::newRow("usb vid too large") << "USB0::0x10000::0x1A07::SN::INSTR";
-    QTest::newRow("usb vid bad hex") << "USB0::0xG957::0x1A07::SN::INSTR";
-    QTest::newRow("usb raw class") << "USB0::0x0957::0x1A07::SN::RAW";
     QTest::newRow("gpib pad too large") << "GPIB0::31::INSTR";
-    QTest::newRow("gpib sad too large") << "GPIB0::5::31::INSTR";
     QTest::newRow("gpib interface class") << "GPIB0::INTFC";
-    QTest::newRow("gpib negative pad") << "GPIB0::-1::INSTR";
     QTest::newRow("asrl zero") << "ASRL0::INSTR";
-    QTest::newRow("asrl nothing") << "ASRL::INSTR";
     QTest::newRow("asrl relative path") << "ASRLdev/ttyS0::INSTR";
-    QTest::newRow("asrl extra part") << "ASRL1::2::INSTR";
     // A colon next to a separator: the canonical name would not parse back.
     QTest::newRow("asrl path ending in a colon") << "ASRL/dev/B0:";
     QTest::newRow("usb serial ending in a colon") << "USB0::0x0957::0x1A07::SN:::INSTR";
-    QTest::newRow("part starting with a colon") << "GPIB0:::5::INSTR";
 }
 
 void ResourceNameTest::malformed()

@@ -13,8 +13,6 @@
 
 namespace {
 
-using Read = QPair<ViStatus, QByteArray>;
-
 template <typename Function> Function stubFunction(const char *name)
 {
     void *handle = ::dlopen(GPIB_STUB, RTLD_NOW | RTLD_NOLOAD);
@@ -39,9 +37,7 @@ private slots:
     void readEndRules();
     void timeoutRoundedUpToSteps_data();
     void timeoutRoundedUpToSteps();
-    void secondaryAddress();
-    void noListener_and_noBoard();
-    void closeTakesDeviceOffline();
+    void addressing();
     void libraryMissing_failsQuietlyWithItsOwnStatus();
 };
 
@@ -50,14 +46,20 @@ void VisaGpibTest::initTestCase()
     visa::LibraryConfig::setGpibLibrary(GPIB_STUB);
 }
 
+// A query answered at EOI; closing takes the device offline.
 void VisaGpibTest::queryAnswersAtEoi()
 {
-    OpenSession session("GPIB0::5::INSTR");
-    QCOMPARE(session.status, VI_SUCCESS);
-    QCOMPARE(session.write("*IDN?\n"), VI_SUCCESS);
-    QCOMPARE(session.read(), Read(VI_SUCCESS, "STUB,GPIB,5,1.0\n"));
-    QCOMPARE(stubFunction<int (*)()>("stub_last_eot")(), 1); // EOI with the last byte
-    QVERIFY(QByteArray(stubFunction<const char *(*)()>("stub_written")()).endsWith("*IDN?\n"));
+    int offline = 0;
+    {
+        OpenSession session("GPIB0::5::INSTR");
+        QCOMPARE(session.status, VI_SUCCESS);
+        offline = stubFunction<int (*)()>("stub_offline_calls")(); // loaded by now
+        QCOMPARE(session.write("*IDN?\n"), VI_SUCCESS);
+        QCOMPARE(session.read(), Read(VI_SUCCESS, "STUB,GPIB,5,1.0\n"));
+        QCOMPARE(stubFunction<int (*)()>("stub_last_eot")(), 1); // EOI with the last byte
+        QVERIFY(QByteArray(stubFunction<const char *(*)()>("stub_written")()).endsWith("*IDN?\n"));
+    }
+    QCOMPARE(stubFunction<int (*)()>("stub_offline_calls")(), offline + 1);
 }
 
 void VisaGpibTest::readEndRules_data()
@@ -97,11 +99,8 @@ void VisaGpibTest::timeoutRoundedUpToSteps_data()
 {
     QTest::addColumn<uint>("timeoutMs");
     QTest::addColumn<int>("code");
-    QTest::newRow("default 2 s: T3s") << 2000u << 12;
     QTest::newRow("1 s exactly: T1s") << 1000u << 11;
     QTest::newRow("just over 1 s: T3s") << 1001u << 12;
-    QTest::newRow("150 ms: T300ms") << 150u << 10;
-    QTest::newRow("3 ms: T3ms") << 3u << 6;
     QTest::newRow("immediate: shortest step") << 0u << 1;
     QTest::newRow("beyond the longest: T1000s") << 5000000u << 17;
     QTest::newRow("infinite: TNONE") << uint(VI_TMO_INFINITE) << 0;
@@ -121,35 +120,20 @@ void VisaGpibTest::timeoutRoundedUpToSteps()
              qPrintable(QString::number(lastTimeout())));
 }
 
-void VisaGpibTest::secondaryAddress()
+// Secondary addresses as linux-gpib takes them (0x60 + n, 0 for none); a
+// device nobody answers at, and a board that is not there.
+void VisaGpibTest::addressing()
 {
-    OpenSession session("GPIB0::5::3::INSTR");
-    QCOMPARE(session.status, VI_SUCCESS);
+    OpenSession secondary("GPIB0::5::3::INSTR");
+    QCOMPARE(secondary.status, VI_SUCCESS);
     QCOMPARE(stubFunction<int (*)()>("stub_last_sad")(), 0x63);
-    ViUInt16 address = 0;
-    QCOMPARE(viGetAttribute(session.vi, VI_ATTR_GPIB_SECONDARY_ADDR, &address), VI_SUCCESS);
-    QCOMPARE(address, ViUInt16(3));
     OpenSession primaryOnly("GPIB0::5::INSTR");
     QCOMPARE(stubFunction<int (*)()>("stub_last_sad")(), 0);
-}
-
-void VisaGpibTest::noListener_and_noBoard()
-{
     OpenSession absent("GPIB0::7::INSTR");
     QCOMPARE(absent.status, VI_SUCCESS); // GPIB cannot tell before talking
     QCOMPARE(absent.write("*IDN?\n"), VI_ERROR_NLISTENERS);
     OpenSession noBoard("GPIB1::5::INSTR");
     QCOMPARE(noBoard.status, VI_ERROR_RSRC_NFOUND);
-}
-
-void VisaGpibTest::closeTakesDeviceOffline()
-{
-    const int before = stubFunction<int (*)()>("stub_offline_calls")();
-    {
-        OpenSession session("GPIB0::5::INSTR");
-        QCOMPARE(session.status, VI_SUCCESS);
-    }
-    QCOMPARE(stubFunction<int (*)()>("stub_offline_calls")(), before + 1);
 }
 
 void VisaGpibTest::libraryMissing_failsQuietlyWithItsOwnStatus()

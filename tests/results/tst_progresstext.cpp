@@ -26,29 +26,16 @@ void TestProgressText::progressText_data()
     QTest::newRow("seconds, percent truncated")
         << 1000LL << 3LL << 1LL << 33 << "进度：33%  ( 2s )";
     QTest::newRow("hours") << 600000LL << 100LL << 1LL << 1 << "进度：1%  ( 16h 30m 0s )";
-    QTest::newRow("one day") << 86400000LL << 2LL << 1LL << 50 << "进度：50%  ( 1d 0h 0m 0s )";
-    QTest::newRow("under a second") << 999LL << 2LL << 1LL << 50 << "进度：50%  ( 0s )";
 
     // Unit boundaries: every unit below the largest is shown, even at 0.
-    QTest::newRow("just under a minute") << 59999LL << 2LL << 1LL << 50 << "进度：50%  ( 59s )";
     QTest::newRow("one minute") << 60000LL << 2LL << 1LL << 50 << "进度：50%  ( 1m 0s )";
-    QTest::newRow("just under an hour")
-        << 3599999LL << 2LL << 1LL << 50 << "进度：50%  ( 59m 59s )";
-    QTest::newRow("one hour") << 3600000LL << 2LL << 1LL << 50 << "进度：50%  ( 1h 0m 0s )";
-    QTest::newRow("just under a day")
-        << 86399999LL << 2LL << 1LL << 50 << "进度：50%  ( 23h 59m 59s )";
     QTest::newRow("days and every unit") << 2LL * 86400000 + 3600000 + 60000 + 1999 << 2LL << 1LL
                                          << 50 << "进度：50%  ( 2d 1h 1m 1s )";
     QTest::newRow("product before division")
         << 10LL << 1000LL << 3LL << 0 << "进度：0%  ( 3s )"; // 997 * 10 / 3 = 3323 ms
-    QTest::newRow("last step but one") << 99000LL << 100LL << 99LL << 99 << "进度：99%  ( 1s )";
-    QTest::newRow("two thirds truncated") << 3000LL << 3LL << 2LL << 66 << "进度：66%  ( 1s )";
-    QTest::newRow("no time elapsed") << 0LL << 5LL << 2LL << 40 << "进度：40%  ( 0s )";
 
     // The clock set back during the run: units chosen by magnitude, each signed.
-    QTest::newRow("negative seconds") << -2000LL << 2LL << 1LL << 50 << "进度：50%  ( -2s )";
     QTest::newRow("negative minutes") << -90000LL << 2LL << 1LL << 50 << "进度：50%  ( -1m -30s )";
-    QTest::newRow("negative hour") << -3600000LL << 2LL << 1LL << 50 << "进度：50%  ( -1h 0m 0s )";
     QTest::newRow("negative under a second") << -999LL << 2LL << 1LL << 50 << "进度：50%  ( 0s )";
 
     // Step counts and times at the 64-bit limit: the products do not overflow,
@@ -57,7 +44,6 @@ void TestProgressText::progressText_data()
     const QString longest = "106751991167d 7h 12m 55s";
     QTest::newRow("steps at the limit")
         << 1000LL << max << 1LL << 0 << "进度：0%  ( " + longest + " )";
-    QTest::newRow("done at the limit") << 1000LL << max << max - 1 << 99 << "进度：99%  ( 0s )";
     QTest::newRow("time at the limit")
         << max << 3LL << 1LL << 33 << "进度：33%  ( " + longest + " )";
     QTest::newRow("time at the negative limit")
@@ -67,7 +53,6 @@ void TestProgressText::progressText_data()
     // No completed step or no steps: nothing to extrapolate from.
     QTest::newRow("nothing done yet") << 5000LL << 10LL << 0LL << 0 << "进度：0%  ( -- )";
     QTest::newRow("no steps") << 5000LL << 0LL << 0LL << 0 << "进度：0%  ( -- )";
-    QTest::newRow("no steps, one done") << 5000LL << 0LL << 1LL << 0 << "进度：0%  ( -- )";
     QTest::newRow("negative count") << 5000LL << 10LL << -1LL << 0 << "进度：0%  ( -- )";
     QTest::newRow("all done") << 5000LL << 10LL << 10LL << 100 << "进度：100%  ( 0s )";
 }

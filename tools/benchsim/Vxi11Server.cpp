@@ -152,7 +152,7 @@ void Vxi11Server::deviceWrite(const RpcCall &call)
             continue;
         }
         if (answer.delayMs > 0) {
-            QTimer::singleShot(answer.delayMs, this, [this, id, message] {
+            QTimer::singleShot(answer.delayMs, Qt::PreciseTimer, this, [this, id, message] {
                 if (links.contains(id))
                     queueReply(id, message);
             });
@@ -199,6 +199,7 @@ void Vxi11Server::deviceRead(const RpcCall &call)
     // Nothing to say yet: wait for a (slow) reply until the client's timeout.
     link.read.timer = new QTimer(this);
     link.read.timer->setSingleShot(true);
+    link.read.timer->setTimerType(Qt::PreciseTimer); // a coarse one may end 5 % early
     connect(link.read.timer, &QTimer::timeout, this, [this, id] {
         if (!links.contains(id) || !links[id].hasPendingRead)
             return;

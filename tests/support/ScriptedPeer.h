@@ -19,12 +19,14 @@ public:
 
     ScriptedPeer &send(const QByteArray &bytes);
     ScriptedPeer &pause(int ms);
-    // Waits (up to 5 s) until the client has sent this many bytes in all.
+    // Waits (up to 20 s) until the client has sent this many bytes in all.
     ScriptedPeer &awaitBytes(int total);
     ScriptedPeer &close();
     // Runs the script once a client connects.
     void start();
 
+    // How many steps of the script have been played so far.
+    int stepsPlayed() const { return played; }
     quint16 port() const { return listenPort; }
     QString socketResource() const;
     QByteArray received() const;
@@ -53,6 +55,7 @@ private:
     std::vector<Step> steps;
     std::thread worker;
     std::atomic<bool> stopping{false};
+    std::atomic<int> played{0};
     mutable std::mutex receivedMutex;
     QByteArray receivedBytes;
 };

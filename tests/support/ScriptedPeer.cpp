@@ -95,7 +95,7 @@ void ScriptedPeer::drain(int timeoutMs)
 void ScriptedPeer::run()
 {
     pollfd entry{listenFd, POLLIN, 0};
-    for (int waited = 0; !stopping && waited < 5000; waited += 20) {
+    for (int waited = 0; !stopping && waited < 20000; waited += 20) {
         if (::poll(&entry, 1, 20) > 0) {
             clientFd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
             break;
@@ -119,7 +119,7 @@ void ScriptedPeer::run()
             break;
         }
         case Step::Await: {
-            const auto end = Clock::now() + std::chrono::seconds(5);
+            const auto end = Clock::now() + std::chrono::seconds(20);
             while (!stopping && received().size() < step.value && Clock::now() < end)
                 drain(5);
             break;
@@ -127,8 +127,10 @@ void ScriptedPeer::run()
         case Step::Close:
             ::close(clientFd);
             clientFd = -1;
+            ++played;
             return;
         }
+        ++played;
     }
     while (!stopping)
         drain(10);
