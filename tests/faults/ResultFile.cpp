@@ -60,31 +60,3 @@ int ResultFile::errCount() const
 {
     return int(readings().count(QStringLiteral("ERR")));
 }
-
-QString ResultFile::describe() const
-{
-    if (!exists)
-        return QStringLiteral("no result file");
-    QStringList parts;
-    parts << (head.size() == 5 ? QStringLiteral("head block")
-                               : QStringLiteral("%1 of 5 head lines").arg(head.size()));
-    if (!heading.isEmpty())
-        parts << QStringLiteral("column heading");
-    const int count = int(readings().size());
-    QString body = QStringLiteral("%1 row%2").arg(rows.size()).arg(rows.size() == 1 ? "" : "s");
-    if (!rows.isEmpty()) {
-        body += QStringLiteral(" (%1 reading%2").arg(count).arg(count == 1 ? "" : "s");
-        if (errCount() > 0)
-            body += QStringLiteral(", %1 ERR").arg(errCount());
-        body += QLatin1Char(')');
-    }
-    parts << body;
-    if (lastRowOpen)
-        parts << QStringLiteral("last row open");
-    parts << (finished ? QStringLiteral("end line") : QStringLiteral("no end line"));
-    if (!stray.isEmpty())
-        parts << QStringLiteral("%1 stray line%2")
-                     .arg(stray.size())
-                     .arg(stray.size() == 1 ? "" : "s");
-    return parts.join(QStringLiteral(", "));
-}

@@ -25,6 +25,4 @@ public:
     // The reading cells of all rows, in file order.
     QStringList readings() const;
     int errCount() const;
-    // One line for people: "head, heading, 2 rows (4 readings, 1 ERR), end line".
-    QString describe() const;
 };

@@ -2,7 +2,6 @@
 // is corrupt, or its folder cannot be written. The window still opens, says
 // why the stored addresses are missing, and a run works.
 #include "MainWindow.h"
-#include "ReliabilityLog.h"
 #include "ResultFile.h"
 #include "SimulatedBench.h"
 #include "Unprivileged.h"
@@ -19,7 +18,6 @@
 
 namespace {
 
-const QString kGroup = QStringLiteral("Configuration file");
 const QString kDefaultMeter = QStringLiteral("GPIB0::5::INSTR"); // the form's own text
 const QString kNormal = QStringLiteral("+1.23456789E+00");
 
@@ -67,7 +65,6 @@ private:
 
 void tst_ConfigFaults::initTestCase()
 {
-    ReliabilityLog::begin();
     QVERIFY2(bench.start(), qPrintable(bench.error()));
     QVERIFY(!Unprivileged::isRoot() || Unprivileged::openToAll(bench.boardPath()));
     // Where the window keeps the addresses when its own folder is read-only.
@@ -116,9 +113,6 @@ void tst_ConfigFaults::unreadable()
     {
         Unprivileged asUser;
         if (QFile(configPath()).open(QIODevice::ReadOnly)) {
-            ReliabilityLog::add(kGroup, QStringLiteral("unreadable"),
-                                QStringLiteral("not run: the file stays readable for this user"),
-                                QStringLiteral("-"));
             QSKIP("the file stays readable for this user");
         }
         WindowDriver run(bench);
@@ -136,11 +130,6 @@ void tst_ConfigFaults::unreadable()
     // brings the stored addresses back.
     QVERIFY(QFile::setPermissions(configPath(), QFile::ReadOwner | QFile::WriteOwner));
     QCOMPARE(readAll(configPath()), stored);
-    ReliabilityLog::add(kGroup, QStringLiteral("unreadable"),
-                        QStringLiteral("window opened with the form's addresses; a run with a "
-                                       "typed address worked; log: %1")
-                            .arg(named),
-                        QStringLiteral("config.ini unchanged (not overwritten)"));
 }
 
 void tst_ConfigFaults::corrupt()
@@ -160,12 +149,6 @@ void tst_ConfigFaults::corrupt()
     QSettings written(configPath(), QSettings::IniFormat);
     QCOMPARE(written.value("defaultAddr/DMM").toString(), bench.meterResource());
     QVERIFY(written.contains("defaultAddr/PWR") && written.contains("defaultAddr/OSC"));
-    ReliabilityLog::add(kGroup, QStringLiteral("corrupt"),
-                        QStringLiteral("window opened with the form's addresses; a run with a "
-                                       "typed address worked; log: %1")
-                            .arg(named),
-                        QStringLiteral("config.ini rewritten at the next save: the three "
-                                       "addresses, the garbage gone"));
 }
 
 void tst_ConfigFaults::unwritableFolder()
@@ -189,9 +172,6 @@ void tst_ConfigFaults::unwritableFolder()
         }
         QFile::setPermissions(exeDir, saved);
         if (writable) {
-            ReliabilityLog::add(kGroup, QStringLiteral("unwritable folder"),
-                                QStringLiteral("not run: the folder stays writable for this user"),
-                                QStringLiteral("-"));
             QSKIP("the folder stays writable for this user");
         }
     }
@@ -202,12 +182,6 @@ void tst_ConfigFaults::unwritableFolder()
     configSettings = nullptr;
     QSettings written(kept, QSettings::IniFormat);
     QCOMPARE(written.value("defaultAddr/DMM").toString(), bench.meterResource());
-    ReliabilityLog::add(kGroup, QStringLiteral("unwritable folder"),
-                        QStringLiteral("window opened; the addresses went to the user's "
-                                       "configuration folder; a run worked; log: %1")
-                            .arg(named),
-                        QStringLiteral("no config.ini beside the executable; the user's "
-                                       "config.ini holds the typed address"));
 }
 
 void tst_ConfigFaults::readOnlyFile()
@@ -222,9 +196,6 @@ void tst_ConfigFaults::readOnlyFile()
     {
         Unprivileged asUser;
         if (QFileInfo(configPath()).isWritable()) {
-            ReliabilityLog::add(kGroup, QStringLiteral("read-only file"),
-                                QStringLiteral("not run: the file stays writable for this user"),
-                                QStringLiteral("-"));
             QSKIP("the file stays writable for this user");
         }
         WindowDriver run(bench);
@@ -235,10 +206,6 @@ void tst_ConfigFaults::readOnlyFile()
         QCoreApplication::processEvents();
     }
     QCOMPARE(readAll(configPath()), text);
-    ReliabilityLog::add(kGroup, QStringLiteral("read-only file"),
-                        QStringLiteral("window opened with the stored addresses; a run with a "
-                                       "typed address worked; nothing logged"),
-                        QStringLiteral("config.ini unchanged (edits not kept)"));
 }
 
 QTEST_MAIN(tst_ConfigFaults)

@@ -4,7 +4,6 @@
 // nothing after the fault; the rest of the run goes to a recovery file that
 // starts like the run's file; together they hold every step exactly once.
 #include "MainWindow.h"
-#include "ReliabilityLog.h"
 #include "ResultFile.h"
 #include "SimulatedBench.h"
 #include "TestContext.h"
@@ -22,7 +21,6 @@
 
 namespace {
 
-const QString kGroup = QStringLiteral("Result folder");
 const QString kNormal = QStringLiteral("+1.23456789E+00");
 const QString kDiverted = QStringLiteral("FileOperation: the rest of the run goes to ");
 
@@ -68,7 +66,6 @@ private:
 
 void tst_FolderFaults::initTestCase()
 {
-    ReliabilityLog::begin();
     QVERIFY2(bench.start(), qPrintable(bench.error()));
     // An unprivileged run must still reach the board and its recovery folder.
     QVERIFY(!Unprivileged::isRoot() || Unprivileged::openToAll(bench.boardPath()));
@@ -161,13 +158,6 @@ void tst_FolderFaults::unwritableFolder()
     QVERIFY(!QFileInfo::exists(TestContext.resultFilePath));
     const QString recovery = recoveryFile();
     checkNothingLost(ResultFile(), ResultFile::read(recovery), 4);
-    ReliabilityLog::add(kGroup, QString::fromLatin1(QTest::currentDataTag()),
-                        QStringLiteral("ran to its end; the window's status names the "
-                                       "recovery file; log: ") +
-                            run->logLine(QStringLiteral("FileOperation: cannot write")),
-                        QStringLiteral("no file in the folder; the recovery file holds the "
-                                       "whole run: ") +
-                            ResultFile::read(recovery).describe());
 }
 
 // A stick pulled and plugged in again, a share mounted again: the folder is
@@ -190,14 +180,8 @@ void tst_FolderFaults::folderMovedAndMadeAnew()
                                             QFileInfo(TestContext.resultFilePath).fileName());
     const ResultFile recovery = ResultFile::read(recoveryFile());
     QVERIFY2(own.rows.size() >= 2,
-             qPrintable(own.describe() + " / " + run->log().lines().join('\n')));
+             qPrintable(run->log().lines().join('\n')));
     checkNothingLost(own, recovery, 8);
-    ReliabilityLog::add(kGroup, QStringLiteral("moved away and made anew mid-run"),
-                        QStringLiteral("ran to its end; log: ") +
-                            run->logLine(QStringLiteral("is no longer the file")),
-                        QStringLiteral("moved file: ") + own.describe() +
-                            QStringLiteral("; nothing in the new folder; recovery file: ") +
-                            recovery.describe());
 }
 
 // The disk fills at step 3 and frees at step 7. A piece is whole or absent,
@@ -231,10 +215,6 @@ void tst_FolderFaults::diskFillsAndFrees()
     checkNothingLost(own, recovery, 12);
     QVERIFY(own.rows.size() < 8);
     ::umount(QFile::encodeName(folder).constData());
-    ReliabilityLog::add(kGroup, QStringLiteral("disk fills at step 3, frees at step 7"),
-                        QStringLiteral("ran to its end; log: ") + refused,
-                        QStringLiteral("own file: ") + own.describe() +
-                            QStringLiteral("; recovery file: ") + recovery.describe());
 }
 
 QTEST_MAIN(tst_FolderFaults)

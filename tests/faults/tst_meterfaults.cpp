@@ -1,7 +1,6 @@
 // The multimeter fails in every way the simulated bench can make it fail;
 // the run goes on, stays stoppable, keeps what the meter delivered and logs
 // what went wrong.
-#include "ReliabilityLog.h"
 #include "ResultFile.h"
 #include "ScriptedPeer.h"
 #include "SimulatedBench.h"
@@ -12,7 +11,6 @@
 
 namespace {
 
-const QString kGroup = QStringLiteral("Multimeter");
 const QString kNormal = QStringLiteral("+1.23456789E+00");
 const int kTimeoutMs = 2000; // the VISA layer's I/O timeout
 
@@ -55,7 +53,6 @@ private slots:
 
 void tst_MeterFaults::initTestCase()
 {
-    ReliabilityLog::begin();
 }
 
 void tst_MeterFaults::meterFault_data()
@@ -153,12 +150,6 @@ void tst_MeterFaults::meterFault()
                        .arg(QLatin1String(shapes[kind]));
     if (file.errCount() > 0)
         kept += QStringLiteral(", %1 ERR").arg(file.errCount());
-    ReliabilityLog::add(kGroup, QString::fromUtf8(QTest::currentDataTag()),
-                        QStringLiteral("kept running, stopped by autotest during step %1; %2; "
-                                       "log: %3")
-                            .arg(file.rows.size())
-                            .arg(kept, named),
-                        file.describe());
 }
 
 // The simulated meter's slow mode delays every reply, *IDN? included, so a
@@ -195,13 +186,6 @@ void tst_MeterFaults::readingAnsweredAfterTheTimeout()
     const QString dropped = run.logLine(QStringLiteral("DMM_34461A: Late Reply Dropped"));
     QVERIFY(!timedOut.isEmpty());
     QVERIFY(!dropped.isEmpty());
-    ReliabilityLog::add(kGroup, QStringLiteral("answers one reading after the I/O timeout"),
-                        QStringLiteral("kept running; the late reading is ERR, the late reply "
-                                       "dropped before the next query, later readings in their "
-                                       "place; stopped by autotest during step %1; log: %2, %3")
-                            .arg(file.rows.size())
-                            .arg(timedOut, dropped),
-                        file.describe());
 }
 
 QTEST_MAIN(tst_MeterFaults)

@@ -1,7 +1,6 @@
 // The operator does what the run does not expect: presses Start twice, stops
 // during the start wait, hammers single step, switches tests between runs.
 #include "MainWindow.h"
-#include "ReliabilityLog.h"
 #include "ResultFile.h"
 #include "SimulatedBench.h"
 #include "WindowDriver.h"
@@ -13,7 +12,6 @@
 
 namespace {
 
-const QString kGroup = QStringLiteral("Operator");
 const QString kInit = QStringLiteral("\"TestThread: Init Test Enviroment\"");
 const QString kMeasured = QStringLiteral("TestThread: DMM Measure: ");
 const QString kSent = QStringLiteral("TestThread: UART Send ");
@@ -43,7 +41,6 @@ private:
 
 void tst_OperatorFaults::initTestCase()
 {
-    ReliabilityLog::begin();
     QVERIFY2(bench.start(), qPrintable(bench.error()));
 }
 
@@ -84,7 +81,6 @@ void tst_OperatorFaults::startPressedTwice()
     QCOMPARE(int(bytes.count("\nNo.\tDAC\tDMM1\n")), run->starts());
     const ResultFile file = ResultFile::parse(bytes);
     QCOMPARE(file.rows.size(), 0);
-    const int startsAtFirst = run->starts();
 
     // The window is ready for the next run, which runs whole (into a file of
     // its own: runs started within one second share a name).
@@ -93,15 +89,6 @@ void tst_OperatorFaults::startPressedTwice()
     QVERIFY(run->waitIdle(5000));
     QCOMPARE(ResultFile::parse(run->resultBytes()).rows.size(), 3);
     QCOMPARE(run->logCount(kInit), run->starts());
-    ReliabilityLog::add(kGroup,
-                        QStringLiteral("Start pressed twice quickly: ") +
-                            QString::fromUtf8(QTest::currentDataTag()),
-                        QStringLiteral("the clicks started and stopped runs in turn; no step "
-                                       "ran, nothing sent; the next run ran whole"),
-                        QStringLiteral("first file: %1 head block%2 and heading%2 (runs of one "
-                                       "second share a file), no row")
-                            .arg(startsAtFirst == 1 ? QStringLiteral("one") : QStringLiteral("two"))
-                            .arg(startsAtFirst == 1 ? "" : "s"));
 }
 
 void tst_OperatorFaults::stopDuringTheStartWait()
@@ -119,10 +106,6 @@ void tst_OperatorFaults::stopDuringTheStartWait()
     QCOMPARE(file.heading, QStringLiteral("No.\tDAC\tDMM1"));
     QCOMPARE(file.rows.size(), 0);
     QVERIFY(!file.finished);
-    ReliabilityLog::add(kGroup, QStringLiteral("Stop during the 500 ms start wait"),
-                        QStringLiteral("run stopped; the pending first step never fired, nothing "
-                                       "sent or read"),
-                        file.describe());
 }
 
 void tst_OperatorFaults::singleStepHammeredDuringAWait()
@@ -151,10 +134,6 @@ void tst_OperatorFaults::singleStepHammeredDuringAWait()
     QCOMPARE(file.rows.size(), 1);
     QCOMPARE(file.readings().size(), 1);
     QTRY_COMPARE(bench.boardValues(), QList<qint32>{1});
-    ReliabilityLog::add(kGroup, QStringLiteral("Single step pressed 20 times during a timer wait"),
-                        QStringLiteral("each burst of presses advanced one phase: one send, then "
-                                       "one reading; stopped by autotest"),
-                        file.describe());
 }
 
 void tst_OperatorFaults::testChangedBetweenRuns()
@@ -184,10 +163,6 @@ void tst_OperatorFaults::testChangedBetweenRuns()
     QCOMPARE(file.heading, QStringLiteral("No.\tISINK\tDMM1"));
     QCOMPARE(file.rows.size(), 1);
     QVERIFY(file.finished);
-    ReliabilityLog::add(kGroup, QStringLiteral("Test selection changed five times between runs"),
-                        QStringLiteral("old test objects deleted; the next start reached only "
-                                       "the ISINK test: one set-up, one run"),
-                        QStringLiteral("second file: ") + file.describe());
 }
 
 QTEST_MAIN(tst_OperatorFaults)
