@@ -49,7 +49,6 @@ private slots:
     void loadingDoesNotSave();
     void leavingAnyFieldSavesAllThree();
     void clearedAddressIsStoredEmpty();
-    void unwritableFolderFallsBackToUserFolder();
 
 private:
     QLineEdit *field(const char *name) { return window->findChild<QLineEdit *>(name); }
@@ -154,24 +153,6 @@ void tst_ConfigFile::clearedAddressIsStoredEmpty()
     configSettings->sync();
     QSettings stored(configPath(), QSettings::IniFormat);
     QCOMPARE(stored.value("defaultAddr/DMM").toString(), kDmmDefault);
-}
-
-void tst_ConfigFile::unwritableFolderFallsBackToUserFolder()
-{
-    QTemporaryDir dir;
-    const QString exeDir = dir.filePath("usr/bin");
-    const QString userDir = dir.filePath("home/.config/benchtest");
-    QVERIFY(QDir().mkpath(exeDir));
-
-    QCOMPARE(configFilePath(exeDir, userDir), exeDir + "/config.ini");
-    // A folder that is gone cannot take the file.
-    QCOMPARE(configFilePath(dir.filePath("missing"), userDir), userDir + "/config.ini");
-    QVERIFY(QFileInfo(userDir).isDir());
-
-    QFile::setPermissions(exeDir, QFile::ReadOwner | QFile::ExeOwner);
-    if (QFileInfo(exeDir).isWritable())
-        QSKIP("running as root: a read-only folder stays writable");
-    QCOMPARE(configFilePath(exeDir, userDir), userDir + "/config.ini");
 }
 
 QTEST_MAIN(tst_ConfigFile)

@@ -240,14 +240,9 @@ void tst_BenchtestRun::refusedStart_data()
         << QStringList{"--serial", "ttyNoSuchBoard9"} << "serial port ttyNoSuchBoard9 not found";
     QTest::newRow("serial path is no terminal")
         << QStringList{"--serial", "/dev/null"} << "cannot open serial port /dev/null";
+    QTest::newRow("bad option") << QStringList{"--test", "adc"} << "--test takes dac or isink";
     QTest::newRow("result folder missing") << QStringList{"--output", "@results@/gone"}
                                            << "result folder @results@/gone does not exist";
-    QTest::newRow("single step") << QStringList{"--single-step"}
-                                 << "single-step runs need an operator";
-    QTest::newRow("no reading per step")
-        << QStringList{"--var3", "0"} << "Var_3 (readings per step) must be at least 1";
-    QTest::newRow("parameter the window would read as 0")
-        << QStringList{"--var5", "1O"} << "Var_5: '1O' is not a whole number";
 }
 
 void tst_BenchtestRun::refusedStart()
