@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QLoggingCategory>
 #include <QThread>
 
@@ -13,9 +14,9 @@ Q_LOGGING_CATEGORY(lcDmm, "benchtest.dmm")
 
 namespace {
 
-// Reading the rest of an over-long reply stops after this many bytes, in
-// case the instrument never ends it.
-const int kMaxDroppedBytes = 64 * 1024;
+// An over-long reply, or a resynchronisation, is given up after this long:
+// a meter that never ends its reply must not hold the run for ever.
+const qint64 kDrainLimitMs = 10000;
 
 QString statusText(ViSession vi, ViStatus status)
 {
@@ -28,8 +29,10 @@ QString statusText(ViSession vi, ViStatus status)
 
 // Replies are read with count 200 into a zeroed 256-byte buffer, so the
 // text always ends in a NUL; a NUL inside the reply cuts it there. What the
-// reply holds beyond 200 bytes is read and dropped: left in the input it
-// would pass for the reply to the next query.
+// reply holds beyond 200 bytes is read and dropped to its end: left in the
+// input it would pass for the reply to the next query. A reply that does not
+// arrive in time, or that brings a second line, leaves the link out of step,
+// and its cell empty.
 QString DMM_34461A::readReply()
 {
     char buffer[256];
@@ -37,50 +40,87 @@ QString DMM_34461A::readReply()
     ViUInt32 count = 0;
     const ViStatus status = viRead(vi, reinterpret_cast<ViPBuf>(buffer), 200, &count);
     if (status < VI_SUCCESS) {
-        replyOverdue = status == VI_ERROR_TMO;
+        outOfStep = outOfStep || status == VI_ERROR_TMO;
         qCDebug(lcDmm) << QString("DMM_34461A: Read Failed [" + statusText(vi, status) + "]");
     } else if (status == VI_SUCCESS_MAX_CNT) {
         qCDebug(lcDmm) << "DMM_34461A: Reply Too Long";
         char rest[256];
         ViUInt32 restCount = 0;
-        for (int dropped = 0; dropped < kMaxDroppedBytes; dropped += 200) {
-            if (viRead(vi, reinterpret_cast<ViPBuf>(rest), 200, &restCount) != VI_SUCCESS_MAX_CNT)
-                break;
-        }
+        QElapsedTimer draining;
+        draining.start();
+        ViStatus restStatus = VI_SUCCESS_MAX_CNT;
+        while (restStatus == VI_SUCCESS_MAX_CNT && draining.elapsed() < kDrainLimitMs)
+            restStatus = viRead(vi, reinterpret_cast<ViPBuf>(rest), 200, &restCount);
+        outOfStep = outOfStep || restStatus != VI_SUCCESS;
+    } else if (passiveReads && extraReplyWaiting()) {
+        qCDebug(lcDmm) << "DMM_34461A: Reply Has Extra Lines";
+        outOfStep = true;
+        return QString(); // which line answered the query cannot be told
     }
     if (std::strlen(buffer) < count)
         qCDebug(lcDmm) << "DMM_34461A: Reply Has NUL";
     return QString::fromUtf8(buffer);
 }
 
-void DMM_34461A::sendBytes(const char *bytes, ViUInt32 count)
+// Takes what came in behind a reply, without waiting for more.
+bool DMM_34461A::extraReplyWaiting()
 {
-    dropOverdueReply();
-    ViUInt32 written = 0;
-    viWrite(vi, reinterpret_cast<ViConstBuf>(bytes), count, &written);
-}
-
-// A reply that comes in after its read timed out would be taken for the reply
-// to the next query, and every later reading would land one query late.
-// Whatever has come in since is dropped before the next command goes out.
-void DMM_34461A::dropOverdueReply()
-{
-    if (!replyOverdue)
-        return;
-    replyOverdue = false;
     ViUInt32 timeout = 0;
     if (viGetAttribute(vi, VI_ATTR_TMO_VALUE, &timeout) != VI_SUCCESS)
-        return;
+        return false;
     viSetAttribute(vi, VI_ATTR_TMO_VALUE, VI_TMO_IMMEDIATE);
     char scratch[256];
     ViUInt32 count = 0;
-    int dropped = 0;
-    while (dropped < kMaxDroppedBytes &&
-           viRead(vi, reinterpret_cast<ViPBuf>(scratch), 200, &count) >= VI_SUCCESS && count > 0)
-        dropped += int(count);
+    const ViStatus status = viRead(vi, reinterpret_cast<ViPBuf>(scratch), 200, &count);
     viSetAttribute(vi, VI_ATTR_TMO_VALUE, timeout);
-    if (dropped > 0)
-        qCDebug(lcDmm) << QString("DMM_34461A: Late Reply Dropped [%1 bytes]").arg(dropped);
+    return status >= VI_SUCCESS && count > 0;
+}
+
+bool DMM_34461A::sendBytes(const char *bytes, ViUInt32 count)
+{
+    if (outOfStep && !bringBackInStep())
+        return false;
+    ViUInt32 written = 0;
+    viWrite(vi, reinterpret_cast<ViConstBuf>(bytes), count, &written);
+    return true;
+}
+
+// Sends *IDN? and drops every reply up to the identity: whatever was on its
+// way from earlier queries arrives before it, since the meter answers in
+// order. Each read waits for a reply the meter owes, so none addresses a
+// meter with nothing to say. Gives up after kDrainLimitMs; the link then
+// stays out of step and the next query tries again.
+bool DMM_34461A::bringBackInStep()
+{
+    outOfStep = false;
+    if (identity.isEmpty()) {
+        outOfStep = true;
+        return false;
+    }
+    ViUInt32 written = 0;
+    viWrite(vi, reinterpret_cast<ViConstBuf>("*IDN?\n"), 6, &written);
+    QElapsedTimer waited;
+    waited.start();
+    int dropped = 0;
+    while (waited.elapsed() < kDrainLimitMs) {
+        char reply[256];
+        std::memset(reply, 0, sizeof reply);
+        ViUInt32 count = 0;
+        const ViStatus status = viRead(vi, reinterpret_cast<ViPBuf>(reply), 200, &count);
+        if (status == VI_ERROR_TMO)
+            continue; // the meter is still busy with an earlier query
+        if (status < VI_SUCCESS)
+            break;
+        if (status == VI_SUCCESS && QString::fromUtf8(reply) == identity) {
+            qCDebug(lcDmm) << QString("DMM_34461A: Back In Step [%1 replies dropped]").arg(dropped);
+            return true;
+        }
+        if (status == VI_SUCCESS)
+            ++dropped;
+    }
+    qCDebug(lcDmm) << "DMM_34461A: Out Of Step";
+    outOfStep = true;
+    return false;
 }
 
 DMM_34461A::DMM_34461A() = default;
@@ -103,9 +143,15 @@ bool DMM_34461A::Connect()
             return false;
         }
         TestContext.dmm.connected = true;
+        ViChar resourceClass[256] = {};
+        ViUInt16 interfaceType = 0;
+        viGetAttribute(vi, VI_ATTR_RSRC_CLASS, resourceClass);
+        viGetAttribute(vi, VI_ATTR_INTF_TYPE, &interfaceType);
+        passiveReads = QLatin1String(resourceClass) == QLatin1String("SOCKET") ||
+                       interfaceType == VI_INTF_ASRL;
     }
 
-    const QString identity = Query("*IDN?");
+    identity = Query("*IDN?");
     if (identity.isEmpty()) {
         qCDebug(lcDmm) << "DMM_34461A: Comm Failed";
         TestContext.dmm.connected = false;
@@ -123,7 +169,7 @@ void DMM_34461A::Write(QString command)
     if (!TestContext.dmm.connected)
         return;
     // One byte per character: the count is the number of characters.
-    sendBytes(bytes.constData(), ViUInt32(bytes.size()));
+    (void)sendBytes(bytes.constData(), ViUInt32(bytes.size()));
 }
 
 QString DMM_34461A::Read()
@@ -135,15 +181,22 @@ QString DMM_34461A::Read()
 
 QString DMM_34461A::Query(QString command)
 {
-    Write(command);
-    return Read();
+    if (!TestContext.dmm.connected)
+        return QString();
+    command += "\n";
+    const QByteArray bytes = command.toLatin1();
+    // A link out of step answers nothing of this query: its cell is empty.
+    if (!sendBytes(bytes.constData(), ViUInt32(bytes.size())))
+        return QString();
+    return readReply();
 }
 
 QString DMM_34461A::GetIDN()
 {
     if (!TestContext.dmm.connected)
         return QString();
-    sendBytes("*IDN?\n", 6);
+    if (!sendBytes("*IDN?\n", 6))
+        return QString();
     return readReply();
 }
 
@@ -151,7 +204,8 @@ QString DMM_34461A::GetDVMVolt()
 {
     if (!TestContext.dmm.connected)
         return QString();
-    sendBytes("MEAS:DVM:DC?\n", 13);
+    if (!sendBytes("MEAS:DVM:DC?\n", 13))
+        return QString();
     QThread::msleep(100);
     return readReply();
 }

@@ -27,10 +27,17 @@ public:
 
 private:
     QString readReply();
-    void sendBytes(const char *bytes, ViUInt32 count);
-    void dropOverdueReply();
+    [[nodiscard]] bool sendBytes(const char *bytes, ViUInt32 count);
+    [[nodiscard]] bool bringBackInStep();
+    bool extraReplyWaiting();
 
     ViSession defaultRM = VI_NULL;
     ViSession vi = VI_NULL;
-    bool replyOverdue = false; // a read timed out; its reply may still come in
+    // A reply may still be on its way, or one came with more than was asked
+    // for: the next reply read could belong to an earlier query.
+    bool outOfStep = false;
+    // Reads on this link address nobody (a raw socket, a serial line), so
+    // looking for bytes that came with a reply cannot disturb the meter.
+    bool passiveReads = false;
+    QString identity; // the *IDN? reply, the marker that ends a resynchronisation
 };

@@ -47,7 +47,6 @@ private slots:
     void read_returnsReplyAsSent_data();
     void read_returnsReplyAsSent();
     void read_longReplyDropsTheRest();
-    void read_lateReplyIsDroppedBeforeTheNextQuery();
     void close_closesBothSessionsOnce();
 };
 
@@ -184,29 +183,6 @@ void Dmm34461aTest::read_longReplyDropsTheRest()
     QCOMPARE(log.lines(), QStringList{"DMM_34461A: Reply Too Long"});
     // The rest of the long reply does not pass for the next reply.
     QCOMPARE(dmm.Query("Read?"), QString("+1.0\n"));
-}
-
-void Dmm34461aTest::read_lateReplyIsDroppedBeforeTheNextQuery()
-{
-    // The reply comes a second after the driver's 2 s timeout.
-    ScriptedPeer peer;
-    peer.awaitBytes(6)
-        .send(identity)
-        .awaitBytes(connectBytes + 6)
-        .pause(3000)
-        .send("+1.0\n")
-        .awaitBytes(connectBytes + 12)
-        .send("+2.0\n");
-    DMM_34461A dmm;
-    QVERIFY(connectTo(peer, dmm));
-
-    LogCapture log;
-    QCOMPARE(dmm.Query("Read?"), QString()); // timed out
-    QTRY_VERIFY(peer.stepsPlayed() >= 5);    // the late reply has been sent
-    QCOMPARE(dmm.Query("Read?"), QString("+2.0\n"));
-    QCOMPARE(log.lines(),
-             QStringList({timeoutLine, debugQuoted("DMM_34461A: Late Reply Dropped [5 bytes]")}));
-    QCOMPARE(peer.received(), QByteArray("*IDN?\n*CLS\nRead?\nRead?\n"));
 }
 
 void Dmm34461aTest::close_closesBothSessionsOnce()
