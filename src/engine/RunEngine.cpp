@@ -7,6 +7,8 @@
 #include "UART.h"
 
 #include <QDebug>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QLoggingCategory>
 
 #include <limits>
@@ -119,6 +121,7 @@ void RunEngine::start()
     for (qint64 i = 1; i <= params.sampleCount; ++i)
         heading += QStringLiteral("\tDMM%1").arg(i);
     append(heading, true);
+    recordStart();
 
     running = true;
     stepTimer = new StepTimer;
@@ -149,7 +152,68 @@ void RunEngine::end(RunOutcome::Status status, const QString &failure)
         stepTimer->stop();
     tally.status = status;
     tally.failure = failure;
+    recordEnd();
     emit runEnded(tally);
+}
+
+// What the record says of the run from its start: the software, the test,
+// the parameters as typed and as taken, the meter and its set-up, the port.
+void RunEngine::recordStart()
+{
+    QJsonObject &fields = record.fields;
+    fields = QJsonObject();
+    fields.insert(QStringLiteral("software"), QStringLiteral("benchtest " BENCHTEST_VERSION));
+    fields.insert(QStringLiteral("test"), setup.kind->valueName);
+    fields.insert(QStringLiteral("testName"), setup.testName);
+    fields.insert(QStringLiteral("testItem"), setup.testItem);
+    fields.insert(QStringLiteral("tester"), setup.tester);
+    QJsonArray typed;
+    for (const QString &text : setup.parameters)
+        typed.append(text);
+    fields.insert(QStringLiteral("parametersTyped"), typed);
+    fields.insert(QStringLiteral("parametersUsed"),
+                  QJsonObject{{QStringLiteral("steps"), params.repeatCount},
+                              {QStringLiteral("settleMs"), params.settleMs},
+                              {QStringLiteral("readingsPerStep"), params.sampleCount},
+                              {QStringLiteral("readingIntervalMs"), params.sampleIntervalMs}});
+    const QString identity = dmmDriver->identityReply().trimmed();
+    fields.insert(
+        QStringLiteral("meter"),
+        QJsonObject{
+            {QStringLiteral("resource"), setup.meterAddress},
+            {QStringLiteral("identity"), identity.isEmpty() ? QJsonValue() : QJsonValue(identity)},
+            {QStringLiteral("setup"), QJsonArray::fromStringList(setup.kind->meterSetup)}});
+    fields.insert(QStringLiteral("serialDevice"),
+                  setup.serial ? QJsonValue(setup.serial->port.portName()) : QJsonValue());
+    fields.insert(QStringLiteral("resultFile"), tally.resultFile);
+    fields.insert(QStringLiteral("outcome"),
+                  QJsonObject{{QStringLiteral("status"), QStringLiteral("running")}});
+    record.setStarted(setup.clock.localTime());
+    (void)record.write(tally.resultFile, fileOp->recoveryFile());
+}
+
+// The record's last word: how the run ended, with its counts.
+void RunEngine::recordEnd()
+{
+    if (tally.resultFile.isEmpty())
+        return; // refused before it had a file
+    static const char *const statusNames[] = {"finished", "stopped", "failed"};
+    record.fields.insert(
+        QStringLiteral("outcome"),
+        QJsonObject{{QStringLiteral("status"), QLatin1String(statusNames[tally.status])},
+                    {QStringLiteral("clean"), tally.isClean()},
+                    {QStringLiteral("summary"), tally.summary()},
+                    {QStringLiteral("stepsPlanned"), tally.stepsPlanned},
+                    {QStringLiteral("stepsDone"), tally.stepsDone},
+                    {QStringLiteral("readings"), tally.readings},
+                    {QStringLiteral("errCells"), tally.errCells},
+                    {QStringLiteral("valuesNotSent"), tally.framesNotSent},
+                    {QStringLiteral("piecesNotWritten"), tally.piecesNotWritten}});
+    record.fields.insert(QStringLiteral("recoveryFile"), tally.recoveryFile.isEmpty()
+                                                             ? QJsonValue()
+                                                             : QJsonValue(tally.recoveryFile));
+    record.setEnded(setup.clock.localTime());
+    (void)record.write(tally.resultFile, tally.recoveryFile);
 }
 
 void RunEngine::releaseRun()

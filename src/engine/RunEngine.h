@@ -1,6 +1,7 @@
 #pragma once
 
 #include "RunOutcome.h"
+#include "RunRecord.h"
 #include "RunSetup.h"
 #include "TestParams.h"
 
@@ -91,8 +92,11 @@ private:
     void continueWith(void (RunEngine::*next)(), qint64 waitMs);
     void append(const QString &text, bool lineEnd);
     void releaseRun();
+    void recordStart();
+    void recordEnd();
 
     RunSetup setup;
+    RunRecord record;
     RunOutcome tally;
     bool running = false;
     qint64 startMs = 0;

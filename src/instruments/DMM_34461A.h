@@ -24,6 +24,8 @@ public:
     QString GetIDN();
     QString GetDVMVolt();
     bool Close();
+    // The meter's answer to *IDN? at the last Connect, as it came.
+    QString identityReply() const { return identity; }
 
 private:
     QString readReply();

@@ -1,6 +1,10 @@
 #include "ReportSummary.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <algorithm>
 #include <cmath>
@@ -139,6 +143,45 @@ QString pooledLine(const LinearityReport &report)
                .arg(most == 1 ? "" : "s");
 }
 
+// How each file's run was made, from the record the run leaves beside it
+// ("<name>.json" for "<name>.txt"), when there is one.
+QString recordLines(const LinearityReport &report)
+{
+    QString text;
+    QStringList seen;
+    for (const ResultRun &run : report.runs) {
+        if (seen.contains(run.file))
+            continue;
+        seen.append(run.file);
+        const QFileInfo info(run.file);
+        QFile file(info.path() + QLatin1Char('/') + info.completeBaseName() +
+                   QStringLiteral(".json"));
+        if (!file.open(QIODevice::ReadOnly) || file.size() > 1024 * 1024)
+            continue;
+        const QJsonObject record = QJsonDocument::fromJson(file.readAll()).object();
+        if (record.isEmpty())
+            continue;
+        const QJsonObject meter = record.value(QStringLiteral("meter")).toObject();
+        const QJsonObject used = record.value(QStringLiteral("parametersUsed")).toObject();
+        const QString identity = meter.value(QStringLiteral("identity")).toString();
+        text += field(QStringLiteral("Record")) +
+                QStringLiteral("%1: meter %2 at %3; %4 steps, settle %5 ms, %6 readings %7 ms "
+                               "apart; %8\n")
+                    .arg(info.fileName(),
+                         identity.isEmpty() ? QStringLiteral("(no identity)") : identity,
+                         meter.value(QStringLiteral("resource")).toString())
+                    .arg(used.value(QStringLiteral("steps")).toInteger())
+                    .arg(used.value(QStringLiteral("settleMs")).toInteger())
+                    .arg(used.value(QStringLiteral("readingsPerStep")).toInteger())
+                    .arg(used.value(QStringLiteral("readingIntervalMs")).toInteger())
+                    .arg(record.value(QStringLiteral("outcome"))
+                             .toObject()
+                             .value(QStringLiteral("summary"))
+                             .toString(QStringLiteral("no outcome recorded")));
+    }
+    return text;
+}
+
 // Noise so large that healthy codes fall below the missing-code limit by chance.
 QString weakMissingCodeTest(const LinearityResult &r)
 {
@@ -230,6 +273,7 @@ QString ReportSummary::text(const LinearityReport &report, const IdealLine &idea
                 .arg(codeList(r.codesWithoutData));
     if (report.label == QLatin1String("all runs"))
         text += pooledLine(report);
+    text += recordLines(report);
     text += QStringLiteral("  Readings:            %1 valid, %2 ERR, %3 invalid")
                 .arg(r.validReadings)
                 .arg(r.errReadings)

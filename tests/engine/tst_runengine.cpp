@@ -4,11 +4,14 @@
 #include "ContextReset.h"
 #include "LogCapture.h"
 #include "RunEngine.h"
+#include "RunRecord.h"
 #include "SimulatedBench.h"
 #include "TestContext.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -162,6 +165,26 @@ void tst_RunEngine::fullRun()
     }
     QCOMPARE(lines.mid(9), QStringList({"", "完成时间: [260304 050607]", ""}));
     QTRY_COMPARE(bench.boardValues(), QList<qint32>({1, 2, 3}));
+
+    // The record beside the file says how the run was made and how it ended.
+    const QJsonObject record = RunRecord::read(outcome.resultFile);
+    QCOMPARE(record.value("test").toString(), run.kind->valueName);
+    QCOMPARE(record.value("parametersTyped").toArray().toVariantList(),
+             QVariantList({"3", "0", "2", "0"}));
+    QCOMPARE(record.value("parametersUsed").toObject().value("readingsPerStep").toInt(), 2);
+    const QJsonObject meter = record.value("meter").toObject();
+    QCOMPARE(meter.value("resource").toString(), bench.meterResource());
+    QVERIFY(meter.value("identity").toString().startsWith("BenchSim,34461A,"));
+    QCOMPARE(meter.value("setup").toVariant().toStringList(), run.kind->meterSetup);
+    QCOMPARE(record.value("serialDevice").toString(), TestContext.uart.port.portName());
+    // ISO 8601 with the offset from UTC.
+    QVERIFY2(record.value("started").toString().startsWith("2026-03-04T05:06:07") &&
+                 record.value("started").toString().size() > 19,
+             qPrintable(record.value("started").toString()));
+    const QJsonObject last = record.value("outcome").toObject();
+    QCOMPARE(last.value("status").toString(), QStringLiteral("finished"));
+    QVERIFY(last.value("clean").toBool());
+    QCOMPARE(last.value("readings").toInt(), 6);
     QStringList sent = QStringList({"*IDN?", "*CLS"}) + run.kind->meterSetup;
     for (QString &line : sent)
         line += QStringLiteral("\\n"); // the transcript shows the line end escaped
