@@ -213,7 +213,11 @@ void RunEngine::recordEnd()
                                                              ? QJsonValue()
                                                              : QJsonValue(tally.recoveryFile));
     record.setEnded(setup.clock.localTime());
-    (void)record.write(tally.resultFile, tally.recoveryFile);
+    // Once the run's file was given up, its folder takes nothing more.
+    if (tally.recoveryFile.isEmpty())
+        (void)record.write(tally.resultFile);
+    else
+        (void)record.write(tally.recoveryFile);
 }
 
 void RunEngine::releaseRun()

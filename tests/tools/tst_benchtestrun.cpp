@@ -123,7 +123,7 @@ QStringList tst_BenchtestRun::resultFiles() const
 {
     QStringList paths;
     const QDir dir(results->path());
-    for (const QString &name : dir.entryList(QDir::Files))
+    for (const QString &name : dir.entryList({QStringLiteral("*.txt")}, QDir::Files))
         paths << dir.filePath(name);
     return paths;
 }
