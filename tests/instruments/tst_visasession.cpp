@@ -37,25 +37,18 @@ void VisaSessionTest::handlesThatDoNoIo()
     QCOMPARE(viClose(rm), VI_SUCCESS);
 }
 
+// A closed handle is not handed out again, so it stays invalid.
 void VisaSessionTest::closingTwiceIsHarmless()
 {
     const std::size_t before = visa::SessionTable::instance().openCount();
     ViSession first = VI_NULL;
     ViSession second = VI_NULL;
     QCOMPARE(viOpenDefaultRM(&first), VI_SUCCESS);
-    QCOMPARE(viOpenDefaultRM(&second), VI_SUCCESS);
-    QVERIFY(first != VI_NULL);
-    QVERIFY(second != first);
-
     QCOMPARE(viClose(first), VI_SUCCESS);
-    QCOMPARE(viClose(first), VI_ERROR_INV_OBJECT);
-    // A closed handle is not handed out again, so it stays invalid.
-    ViSession third = VI_NULL;
-    QCOMPARE(viOpenDefaultRM(&third), VI_SUCCESS);
-    QVERIFY(third != first);
+    QCOMPARE(viOpenDefaultRM(&second), VI_SUCCESS);
+    QVERIFY(second != first);
     QCOMPARE(viClose(first), VI_ERROR_INV_OBJECT);
     QCOMPARE(viClose(second), VI_SUCCESS);
-    QCOMPARE(viClose(third), VI_SUCCESS);
     QCOMPARE(viClose(VI_NULL), VI_WARN_NULL_OBJECT);
     QCOMPARE(visa::SessionTable::instance().openCount(), before);
 }

@@ -66,8 +66,6 @@ void VisaVxi11Test::readEndRules_data()
                                                           {VI_SUCCESS_TERM_CHAR, "34461A,"},
                                                           {VI_SUCCESS_TERM_CHAR, "SIM0001,"},
                                                           {VI_SUCCESS, "A.02.14\n"}};
-    QTest::newRow("newline termination character") << QByteArray("*IDN?\n") << 200u << int('\n')
-                                                   << QList<Read>{{VI_SUCCESS_TERM_CHAR, identity}};
     QTest::newRow("two replies, two messages")
         << QByteArray("READ?\n*OPC?\n") << 200u << -1
         << QList<Read>{{VI_SUCCESS, "+1.23456789E+00\n"}, {VI_SUCCESS, "1\n"}};

@@ -54,16 +54,6 @@ QVector<StepStats> stepsOf(const QList<QStringList> &cells, qint64 firstCode = 1
     return statistics.steps();
 }
 
-// One reading per code; NaN is an ERR cell.
-QList<QStringList> oneReading(const QVector<double> &outputs)
-{
-    QList<QStringList> cells;
-    for (double output : outputs)
-        cells.append(
-            {std::isnan(output) ? QStringLiteral("ERR") : QString::number(output, 'g', 17)});
-    return cells;
-}
-
 // Code k (from 1) carries the readings levels[k - 1] + each of `spreads`.
 QList<QStringList> spread(const QVector<double> &levels, const QVector<double> &spreads)
 {
@@ -167,94 +157,52 @@ private slots:
         const LinearityResult &r = report.result;
         QCOMPARE(report.unit, expected.unit);
         QVERIFY(r.leastSquares.line.valid && r.endPoint.line.valid);
-        const QVector<double> lines = {r.leastSquares.line.gain, r.leastSquares.line.offset,
-                                       r.endPoint.line.gain, r.endPoint.line.offset};
-        const QVector<double> extremes = {r.leastSquares.inlMax.value, r.endPoint.inlMax.value,
-                                          r.leastSquares.dnlMax.value};
-        for (int i = 0; i < 4; ++i)
-            COMPARE_NEAR(lines.at(i), expected.lines.at(i));
-        for (int i = 0; i < 3; ++i)
-            COMPARE_NEAR(extremes.at(i), expected.extremes.at(i));
+        const QVector<double> figures = {r.leastSquares.line.gain,    r.leastSquares.line.offset,
+                                         r.endPoint.line.gain,        r.endPoint.line.offset,
+                                         r.leastSquares.inlMax.value, r.endPoint.inlMax.value,
+                                         r.leastSquares.dnlMax.value};
+        for (int i = 0; i < figures.size(); ++i)
+            COMPARE_NEAR(figures.at(i), (expected.lines + expected.extremes).at(i));
         QCOMPARE(r.monotonic, std::optional<bool>(expected.monotonic));
         QCOMPARE(r.nonMonotonicCodes, expected.nonMonotonic);
         QCOMPARE(r.missingCodes, expected.missing);
         QCOMPARE(r.codesWithoutData, expected.withoutData);
         COMPARE_NEAR(r.noise, expected.noise);
-        COMPARE_NEAR(r.noiseLsb, expected.noise / std::fabs(expected.lines.first()));
         QCOMPARE(
             (QVector<qint64>{r.validReadings, r.errReadings, r.invalidReadings, r.cutReadings}),
             expected.readings);
     }
 
-    void stepStatistics()
+    // A code with ERR cells only has no statistics; the code after it has no DNL, yet
+    // counts for the fit.
+    void codeWithoutData()
     {
         const LinearityReport err = pooledReport(QStringLiteral("err.txt"));
-        const StepStats &silent = err.steps.at(1);
-        QCOMPARE((QVector<qint64>{silent.code, silent.count, silent.errCount}),
-                 (QVector<qint64>{2, 0, 3}));
-        QVERIFY(std::isnan(silent.mean) && std::isnan(silent.stdDev) && std::isnan(silent.min));
-        // Code 3 follows a code without data: no DNL, yet it counts for the fit.
+        QCOMPARE(err.steps.at(1).count, 0);
+        QVERIFY(std::isnan(err.steps.at(1).mean) && std::isnan(err.steps.at(1).stdDev));
         QVERIFY(std::isnan(err.result.leastSquares.dnl.at(2)));
-
-        const LinearityReport stopped = pooledReport(QStringLiteral("stopped.txt"));
-        const StepStats &second = stopped.steps.at(1);
-        COMPARE_NEAR(second.mean, 2.01);
-        COMPARE_NEAR(second.stdDev, 0.01);
-        COMPARE_NEAR(second.min, 2.0);
-        COMPARE_NEAR(second.max, 2.02);
-        const StepStats &last = stopped.steps.at(3);
-        QCOMPARE((QVector<qint64>{last.count, last.cutCount}), (QVector<qint64>{1, 1}));
-        COMPARE_NEAR(last.mean, 4.05);
-        QVERIFY(std::isnan(last.stdDev));
-    }
-
-    void cellClassification_data()
-    {
-        QTest::addColumn<QByteArray>("cell");
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<double>("value");
-
-        const int valid = int(StepStatistics::CellKind::Valid);
-        const int err = int(StepStatistics::CellKind::Err);
-        const int invalid = int(StepStatistics::CellKind::Invalid);
-        QTest::newRow("meter format") << QByteArray("+1.23456789E-01") << valid << 0.123456789;
-        QTest::newRow("negative current") << QByteArray("-2.50000000E-04") << valid << -2.5e-4;
-        QTest::newRow("ERR") << QByteArray("ERR") << err << 0.0;
-        QTest::newRow("empty") << QByteArray("") << invalid << 0.0;
-        QTest::newRow("overload") << QByteArray("+9.90000000E+37") << invalid << 0.0;
-        QTest::newRow("not a number") << QByteArray("nan") << invalid << 0.0;
-        QTest::newRow("infinity") << QByteArray("-inf") << invalid << 0.0;
-        QTest::newRow("beyond a double") << QByteArray("1e999") << invalid << 0.0;
-        QTest::newRow("tiny") << QByteArray("+1.5E-300") << valid << 1.5e-300;
-        QTest::newRow("two signs") << QByteArray("+-1") << invalid << 0.0;
-        QTest::newRow("decimal comma") << QByteArray("1,5") << invalid << 0.0;
-        QTest::newRow("two values") << QByteArray("+1.0E-01,+1.1E-01") << invalid << 0.0;
     }
 
     void cellClassification()
     {
-        QFETCH(QByteArray, cell);
-        QFETCH(int, kind);
-        QFETCH(double, value);
+        using Kind = StepStatistics::CellKind;
         double parsed = 0;
-        QCOMPARE(int(StepStatistics::classify(cell, &parsed)), kind);
-        if (kind == int(StepStatistics::CellKind::Valid))
-            COMPARE_NEAR(parsed, value);
+        QVERIFY(StepStatistics::classify("+1.23456789E-01", &parsed) == Kind::Valid);
+        COMPARE_NEAR(parsed, 0.123456789);
+        QVERIFY(StepStatistics::classify("ERR", &parsed) == Kind::Err);
+        for (const char *cell : {"", "+9.90000000E+37", "nan", "1e999", "1,5"})
+            QVERIFY2(StepStatistics::classify(cell, &parsed) == Kind::Invalid, cell);
     }
 
     // A sink read as negative current falls with the code: that is its direction.
     void decreasingOutput()
     {
         const LinearityResult r = LinearityAnalysis::analyse(
-            stepsOf(oneReading({-1e-4, -2e-4, -3e-4, -2.9e-4, -5e-4, -6e-4, -6e-4, -8e-4})), {});
-        QVERIFY(r.leastSquares.line.gain < 0);
+            stepsOf(spread({-1e-4, -2e-4, -3e-4, -2.9e-4, -5e-4, -6e-4, -6e-4, -8e-4}, {0.0})), {});
         COMPARE_NEAR(r.endPoint.line.gain, -1e-4);
-        QCOMPARE(r.monotonic, std::optional<bool>(false));
         QCOMPARE(r.nonMonotonicCodes, (QVector<qint64>{4}));
         QCOMPARE(r.missingCodes, (QVector<qint64>{4, 7}));
-        COMPARE_NEAR(r.endPoint.dnl.at(1), 0.0);
         COMPARE_NEAR(r.endPoint.dnl.at(3), -1.1);
-        COMPARE_NEAR(r.endPoint.dnl.at(4), 1.1);
     }
 
     // A stuck code measured with noise reads as DNL -1 +- se; it must still count as missing,
@@ -268,17 +216,12 @@ private slots:
         QTest::addColumn<bool>("weak"); // healthy codes would be flagged by chance
 
         QTest::newRow("noiseless stuck code") << -1.0 << 0.0 << 4 << true << false;
-        QTest::newRow("noiseless code at -0.9") << -0.9 << 0.0 << 4 << false << false;
-        QTest::newRow("one reading per code, stuck") << -1.0 << 0.0 << 1 << true << false;
         QTest::newRow("one reading per code, noise unknown, -0.98")
             << -0.98 << 0.0 << 1 << false << false;
-        QTest::newRow("stuck code read 1 se high") << -0.98 << 0.02 << 4 << true << false;
         QTest::newRow("stuck code read 2.9 se high")
             << -1 + 2.9 * 0.02 << 0.02 << 4 << true << false;
-        QTest::newRow("stuck code read 1.5 se low") << -1.03 << 0.02 << 4 << true << false;
         QTest::newRow("healthy code 3.1 se above -1")
             << -1 + 3.1 * 0.02 << 0.02 << 4 << false << false;
-        QTest::newRow("healthy code at -0.9, small se") << -0.9 << 0.01 << 4 << false << false;
         QTest::newRow("code at -0.9, noise too large to tell")
             << -0.9 << 0.04 << 4 << true << false;
         // se 0.2: each healthy code falls below -0.4 with a chance of 2.3 %; 8 codes judged.
@@ -304,15 +247,13 @@ private slots:
         // se = s * sqrt(1/4 + 1/4) / lsb, so d = se * lsb * sqrt(2) * sqrt(3) / 2.
         const double d = se * lsb * std::sqrt(6.0) / 2;
         const LinearityResult r = LinearityAnalysis::analyse(
-            stepsOf(readings == 1 ? oneReading(levels) : spread(levels, {-d, d, -d, d})), {});
+            stepsOf(readings == 1 ? spread(levels, {0.0}) : spread(levels, {-d, d, -d, d})), {});
 
-        COMPARE_NEAR(r.leastSquares.line.gain, lsb);
         QVERIFY(std::fabs(r.leastSquares.dnl.at(4) - dnl) < 1e-9);
         if (readings == 1)
             QVERIFY(std::isnan(r.dnlStdError.at(4)));
         else
             QVERIFY(std::fabs(r.dnlStdError.at(4) - se) < 1e-9);
-        QVERIFY(std::isnan(r.dnlStdError.at(0)));
         QCOMPARE(r.missingCodes, missing ? QVector<qint64>{5} : QVector<qint64>());
         QCOMPARE(r.expectedFalseMissing >= ReportSummary::kWeakMissingCodeTest, weak);
     }
@@ -345,15 +286,8 @@ private slots:
         // missing.txt: INL(4) -43/51, DNL(5) 18/17, one missing code, noise 0; gain 34/35 x
         // 0.5 mV against an ideal 0.5 mV: -2.857 %; offset -1/30 mV: -1/15 LSB.
         QTest::newRow("inl over") << "missing.txt" << Limit{Limit::Inl, 0.8} << 43.0 / 51 << false;
-        QTest::newRow("dnl over") << "missing.txt" << Limit{Limit::Dnl, 1} << 18.0 / 17 << false;
-        QTest::newRow("missing codes over")
-            << "missing.txt" << Limit{Limit::MissingCodes, 0} << 1.0 << false;
         QTest::newRow("gain error")
             << "missing.txt" << Limit{Limit::GainError, 3} << 100.0 / 35 << true;
-        QTest::newRow("offset error")
-            << "missing.txt" << Limit{Limit::OffsetError, 0.05} << 1.0 / 15 << false;
-        QTest::newRow("noise") << "perfect.txt" << Limit{Limit::Noise, 0.006}
-                               << 0.001 * std::sqrt(2.0) / 0.25 << true;
         QTest::newRow("noise unknown fails")
             << "bow.txt" << Limit{Limit::Noise, 100} << kNaN << false;
     }

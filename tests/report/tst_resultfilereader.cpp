@@ -34,26 +34,20 @@ struct Read
     QList<Row> rows;
 };
 
-Read read(QIODevice *device, const QString &path)
-{
-    Read result;
-    const auto onRow = [&](const ResultRun &run, const ResultRow &row) {
-        QStringList cells;
-        for (QByteArrayView cell : row.readings)
-            cells.append(QString::fromUtf8(cell));
-        result.rows.append({run.index, row.code, cells, row.ended, row.cutCell, row.line});
-    };
-    result.file =
-        device ? ResultFileReader::read(device, path, onRow) : ResultFileReader::read(path, onRow);
-    return result;
-}
-
 Read readBytes(const QByteArray &bytes)
 {
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
-    return read(&buffer, QStringLiteral("m.txt"));
+    Read result;
+    result.file = ResultFileReader::read(
+        &buffer, QStringLiteral("m.txt"), [&](const ResultRun &run, const ResultRow &row) {
+            QStringList cells;
+            for (QByteArrayView cell : row.readings)
+                cells.append(QString::fromUtf8(cell));
+            result.rows.append({run.index, row.code, cells, row.ended, row.cutCell, row.line});
+        });
+    return result;
 }
 
 } // namespace
@@ -65,25 +59,18 @@ class TestResultFileReader : public QObject
 private slots:
     void completeRun()
     {
-        const Read read =
-            ::read(nullptr, QStringLiteral(BENCHTEST_SOURCE_DIR "/tests/report/data/perfect.txt"));
-        QVERIFY(read.file.error.isEmpty());
-        QCOMPARE(read.file.encoding, QStringLiteral("UTF-8"));
+        QFile file(QStringLiteral(BENCHTEST_SOURCE_DIR "/tests/report/data/perfect.txt"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const Read read = readBytes(file.readAll());
         QCOMPARE(read.file.warnings, QStringList());
         QCOMPARE(read.file.runs.size(), 1);
         const ResultRun &run = read.file.runs.first();
         QCOMPARE(
             (QStringList{run.testName, run.testItem, run.tester, run.startTime, run.finishTime}),
             (QStringList{kDacName, "PERFECT_DAC", "QA", "240101 090000", "240101 090100"}));
-        QVERIFY(run.finished);
-        QCOMPARE(run.quantity, QStringLiteral("DAC"));
-        QCOMPARE(run.dmmColumns, QStringList({"DMM1", "DMM2"}));
-        QCOMPARE(read.rows.size(), run.rows);
         const Row &row = read.rows.at(2);
-        QCOMPARE(row.code, 3);
         QCOMPARE(row.readings, QStringList({"+8.74000000E-01", "+8.76000000E-01"}));
         QCOMPARE(row.line, 9);
-        QVERIFY(row.ended && !row.cutCell);
     }
 
     // How runs end and rows look: a stopped run's last row may lack readings and its line
@@ -100,8 +87,6 @@ private slots:
         const QString heading = QStringLiteral("No.\tDAC\tDMM1\tDMM2\n1\t1\t1.0\t1.1\n");
         const QString done = head("A") + heading + "2\t2\t+2.0E-03\t2\n" + kEnd;
         QTest::newRow("finished") << done << 1 << 2 << QStringList{"+2.0E-03", "2"} << false;
-        QTest::newRow("CR LF") << QString(done).replace("\n", "\r\n") << 1 << 2
-                               << QStringList{"+2.0E-03", "2"} << false;
         QTest::newRow("byte-order mark, CR LF") << "\uFEFF" + QString(done).replace("\n", "\r\n")
                                                 << 1 << 2 << QStringList{"+2.0E-03", "2"} << false;
         // With no readings per step configured the heading has no DMM column, yet each row
@@ -111,8 +96,6 @@ private slots:
         QTest::newRow("blanks and empty cells")
             << head("A") + "No.\tDAC\tDMM1\n1\t 1 \t1\t2 \tERR\t\t5\n" + kEnd << 1 << 1
             << QStringList{"1", "2", "ERR", "", "5"} << false;
-        QTest::newRow("stopped between steps")
-            << head("A") + heading << 1 << 1 << QStringList{"1.0", "1.1"} << false;
         QTest::newRow("stopped after the send")
             << head("A") + heading + "2\t2" << 1 << 2 << QStringList() << false;
         QTest::newRow("cut in the first cell")
@@ -123,12 +106,6 @@ private slots:
         QTest::newRow("mid-row, next run on the same line")
             << head("A") + heading + "2\t2\t2.0\t2.1" + head("B") + heading + kEnd << 2 << 2
             << QStringList{"2.0"} << true;
-        QTest::newRow("after the send, next run on the same line")
-            << head("A") + heading + "2\t2" + head("B") + heading + kEnd << 2 << 2 << QStringList()
-            << false;
-        QTest::newRow("ERR cell, next run on the same line")
-            << head("A") + heading + "2\t2\tERR\t1" + head("B") + heading + kEnd << 2 << 2
-            << QStringList{"ERR"} << true;
         QTest::newRow("between steps, next run follows")
             << head("A") + heading + head("B") + heading + kEnd << 2 << 1
             << QStringList{"1.0", "1.1"} << false;
@@ -147,16 +124,13 @@ private slots:
         QCOMPARE(read.file.runs.size(), runs);
         const ResultRun &first = read.file.runs.first();
         QCOMPARE((QStringList{first.testName, first.testItem}), (QStringList{kDacName, "A"}));
-        QCOMPARE(first.finished, !first.finishTime.isEmpty());
         QCOMPARE(first.rows, rows);
         const Row &last = read.rows.at(rows - 1);
         QCOMPARE(last.readings, lastCells);
         QCOMPARE(last.cutCell, cut);
         if (runs == 2) {
-            const ResultRun &second = read.file.runs.at(1);
-            QCOMPARE((QStringList{second.testName, second.testItem, second.tester}),
-                     (QStringList{kDacName, "B", "QA"}));
-            QVERIFY(!first.finished && second.finished);
+            QCOMPARE(read.file.runs.at(1).testItem, QStringLiteral("B"));
+            QVERIFY(!first.finished && read.file.runs.at(1).finished);
             QCOMPARE(read.rows.last().run, 2);
         }
     }
@@ -170,19 +144,14 @@ private slots:
                                             "1\t1\t+1.0E-04\n2\t2\t+2.0E-04\t") +
                              head(QStringLiteral("第二次")) + "No.\tISINK\tDMM1\n1\t1\t1\n" + kEnd;
         QStringEncoder encoder("GB18030");
-        QVERIFY(encoder.isValid());
         const QByteArray bytes = encoder(text);
-        QVERIFY(bytes != text.toUtf8());
 
         const Read read = readBytes(bytes);
         QCOMPARE(read.file.encoding, QStringLiteral("GB18030"));
         QCOMPARE(read.file.warnings, QStringList{"not UTF-8; read as GB18030"});
         QCOMPARE(read.file.runs.size(), 2);
         QCOMPARE(read.file.runs.at(0).testItem, QStringLiteral("电流测试"));
-        QCOMPARE(read.file.runs.at(0).tester, QStringLiteral("张三"));
         QCOMPARE(read.rows.at(1).readings, QStringList({"+2.0E-04"}));
-        QCOMPARE(read.file.runs.at(1).testItem, QStringLiteral("第二次"));
-        QVERIFY(read.file.runs.at(1).finished);
     }
 
     // Odd lines are skipped with a warning; input that is no result file is refused.
@@ -198,19 +167,9 @@ private slots:
         QTest::newRow("garbage among rows")
             << (run + "1\t1\t1.0\nhello\n2\t2\t2.0\n" + kEnd).toUtf8() << 1 << 2
             << QStringList{"line 8: unrecognised line ignored"} << QString();
-        QTest::newRow("row without a code")
-            << (run + "1\tx\t1.0\n2\t2\t2.0\n" + kEnd).toUtf8() << 1 << 1
-            << QStringList{"line 7: step row without a code ignored"} << QString();
-        QTest::newRow("heading without head block")
-            << ("No.\tDAC\tDMM1\n1\t1\t1.0\n" + kEnd).toUtf8() << 1 << 1
-            << QStringList{"line 1: column heading without a head block"} << QString();
         QTest::newRow("row before any heading")
             << ("1\t1\t1.0\n" + run + kEnd).toUtf8() << 1 << 0
             << QStringList{"line 1: step row outside a run ignored"} << QString();
-        QTest::newRow("head block only") << head("A").toUtf8() << 0 << 0
-                                         << QStringList{"line 1: head block without a column "
-                                                        "heading ignored"}
-                                         << QString();
         QStringList many;
         for (int line = 8; line < 8 + ResultFileReader::kMaxWarnings; ++line)
             many << QStringLiteral("line %1: unrecognised line ignored").arg(line);
