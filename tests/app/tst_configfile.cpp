@@ -44,7 +44,6 @@ private slots:
     void init();
     void cleanup();
     void firstStartWritesTheDefaults();
-    void loadsStoredAddresses();
     void emptyValueFallsBackToTheDefault();
     void loadingDoesNotSave();
     void leavingAnyFieldSavesAllThree();
@@ -89,16 +88,6 @@ void tst_ConfigFile::firstStartWritesTheDefaults()
     QCOMPARE(stored.value("defaultAddr/PWR").toString(), kPwrDefault);
     QCOMPARE(stored.value("defaultAddr/OSC").toString(), kOscDefault);
     QCOMPARE(field("addrdmm")->text(), kDmmDefault);
-}
-
-void tst_ConfigFile::loadsStoredAddresses()
-{
-    writeConfig("[defaultAddr]\nDMM=TCPIP0::127.0.0.1::5025::SOCKET\nPWR=GPIB0::7::INSTR\n"
-                "OSC=USB0::0x1AB1::0x04CE::DS1ZA1::INSTR\n");
-    openWindow();
-    QCOMPARE(field("addrdmm")->text(), QStringLiteral("TCPIP0::127.0.0.1::5025::SOCKET"));
-    QCOMPARE(field("addrpwr")->text(), QStringLiteral("GPIB0::7::INSTR"));
-    QCOMPARE(field("addrosc")->text(), QStringLiteral("USB0::0x1AB1::0x04CE::DS1ZA1::INSTR"));
 }
 
 void tst_ConfigFile::emptyValueFallsBackToTheDefault()

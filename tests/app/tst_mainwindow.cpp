@@ -31,7 +31,6 @@ private slots:
     void titleCarriesTheBuildDate();
     void sizeIsFixed();
     void startUpState();
-    void startUpLogsTheFirstSelection();
     void selectingATestReplacesTheObject();
     void unknownIndexKeepsTheTest();
     void enableBoxes_data();
@@ -107,15 +106,6 @@ void tst_MainWindow::startUpState()
     QCOMPARE(TestContext.testIndex, 0);
     QVERIFY(!TestContext.autoRun && TestContext.resultFilePath.isEmpty());
     QVERIFY(!TestContext.dmm.enabled && !TestContext.uart.enabled);
-}
-
-void tst_MainWindow::startUpLogsTheFirstSelection()
-{
-    const QStringList lines = log->lines();
-    const int index = int(lines.indexOf(QStringLiteral("UI IndexChange\r\n")));
-    QVERIFY(index >= 0);
-    QCOMPARE(lines.value(index + 1), QStringLiteral("TestThread: Created"));
-    QCOMPARE(log->count(QStringLiteral("UI IndexChange\r\n")), 1);
 }
 
 void tst_MainWindow::selectingATestReplacesTheObject()

@@ -28,7 +28,6 @@ private slots:
     void emptyNamesGetPlaceholders();
     void uncheckedSerialIsNotLookedUp();
     void missingPortIsLoggedOnceAndCleared();
-    void devicePathIsAccepted();
     void portLookup();
 
 private:
@@ -193,15 +192,6 @@ void tst_RunControl::missingPortIsLoggedOnceAndCleared()
     // The earlier board must not receive this run's values.
     QVERIFY(TestContext.uart.port.portName().isEmpty());
     QVERIFY(TestContext.uart.portInfo.isNull());
-}
-
-void tst_RunControl::devicePathIsAccepted()
-{
-    chooseSerial(QStringLiteral("/dev/null"));
-    start();
-    QCOMPARE(log->count("UI ERROR: COM Port NOT Found!"), 0);
-    QCOMPARE(TestContext.uart.portName, QStringLiteral("/dev/null"));
-    QCOMPARE(TestContext.uart.port.portName(), QStringLiteral("null"));
 }
 
 void tst_RunControl::portLookup()

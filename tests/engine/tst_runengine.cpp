@@ -34,9 +34,7 @@ private slots:
     void fullRun();
     void edgeCounts_data();
     void edgeCounts();
-    void singleStepWaitsForEachRequest();
     void stopMidStepEndsOnceAndKeepsTheRows();
-    void missingMeterRecordsErr();
     void missingBoardFailsBeforeAnyFile();
     void waitsAreNeverEarly();
 
@@ -241,31 +239,6 @@ void tst_RunEngine::edgeCounts()
         QVERIFY(lines.value(5 + k).startsWith(QStringLiteral("%1\t%1\t").arg(k)));
 }
 
-// With the mode off, each phase waits for singleStep(): nothing moves on its own.
-void tst_RunEngine::singleStepWaitsForEachRequest()
-{
-    bool autoRun = true;
-    RunSetup run = setup({"1", "0", "2", "0"});
-    run.autoRun = [&autoRun] {
-        return autoRun;
-    };
-    RunEngine engine(run);
-    QSignalSpy sent(&engine, &RunEngine::valueSent);
-    QSignalSpy read(&engine, &RunEngine::readingTaken);
-    QSignalSpy ended(&engine, &RunEngine::runEnded);
-    engine.start();
-    autoRun = false;
-    QVERIFY(sent.wait(2000)); // the first send comes by itself
-    QVERIFY(!read.wait(400));
-    engine.singleStep();
-    QVERIFY(read.wait(2000));
-    QVERIFY(!read.wait(400));
-    engine.singleStep();
-    QVERIFY(ended.wait(2000));
-    QCOMPARE(read.count(), 2);
-    QCOMPARE(ended.at(0).at(0).value<RunOutcome>().status, RunOutcome::Finished);
-}
-
 void tst_RunEngine::stopMidStepEndsOnceAndKeepsTheRows()
 {
     RunEngine engine(setup({"50", "0", "3", "0"}));
@@ -288,25 +261,6 @@ void tst_RunEngine::stopMidStepEndsOnceAndKeepsTheRows()
     QCOMPARE(lines.value(7).count(QLatin1Char('\t')), 3);
     QTest::qWait(300); // no timer may fire after the stop
     QCOMPARE(bench.boardValues(), QList<qint32>({1, 2}));
-}
-
-void tst_RunEngine::missingMeterRecordsErr()
-{
-    RunSetup run = setup({"2", "0", "2", "0"});
-    run.meterAddress = bench.refusedResource();
-    LogCapture log;
-    RunEngine engine(run);
-    QSignalSpy ended(&engine, &RunEngine::runEnded);
-    engine.start();
-    QVERIFY(ended.wait(5000));
-    const RunOutcome outcome = ended.at(0).at(0).value<RunOutcome>();
-    QCOMPARE(outcome.status, RunOutcome::Finished);
-    QVERIFY(!outcome.meterAnswered);
-    QCOMPARE(outcome.errCells, 4);
-    QVERIFY(!outcome.isClean());
-    QCOMPARE(outcome.summary(), QStringLiteral("finished with 4 ERR cells"));
-    QCOMPARE(resultLines(outcome.resultFile).value(6), QStringLiteral("1\t1\tERR\tERR"));
-    QCOMPARE(log.count(debugQuoted("TestThread: DMM Measure: ERR")), 4);
 }
 
 // A run nobody watches refuses to go on without its board, before it has a file.

@@ -12,8 +12,6 @@ class tst_StepMachine : public QObject
 private slots:
     void parameter_data();
     void parameter();
-    void readingCell_data();
-    void readingCell();
     void timerInterval_data();
     void timerInterval();
 };
@@ -42,31 +40,6 @@ void tst_StepMachine::parameter()
     QFETCH(QString, text);
     QFETCH(qint64, value);
     QCOMPARE(RunEngine::parameter(text), value);
-}
-
-void tst_StepMachine::readingCell_data()
-{
-    QTest::addColumn<QString>("reply");
-    QTest::addColumn<QString>("cell");
-    QTest::newRow("instrument line end") << "+1.2345E-01\n"
-                                         << "+1.2345E-01";
-    QTest::newRow("crlf") << "+2.50010E+00\r\n"
-                          << "+2.50010E+00";
-    QTest::newRow("inner runs fold") << "  1.0 \t\t 2.0\n"
-                                     << "1.0 2.0";
-    QTest::newRow("empty") << ""
-                           << "ERR";
-    QTest::newRow("only white space") << " \r\n\t"
-                                      << "ERR";
-    QTest::newRow("no line end") << "-9.9E+37"
-                                 << "-9.9E+37";
-}
-
-void tst_StepMachine::readingCell()
-{
-    QFETCH(QString, reply);
-    QFETCH(QString, cell);
-    QCOMPARE(RunEngine::readingCell(reply), cell);
 }
 
 void tst_StepMachine::timerInterval_data()

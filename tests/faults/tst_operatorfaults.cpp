@@ -30,7 +30,6 @@ private slots:
     void startPressedTwice();
     void stopDuringTheStartWait();
     void singleStepHammeredDuringAWait();
-    void testChangedBetweenRuns();
 
 private:
     QPushButton *button(const char *name) { return run->window()->findChild<QPushButton *>(name); }
@@ -134,35 +133,6 @@ void tst_OperatorFaults::singleStepHammeredDuringAWait()
     QCOMPARE(file.rows.size(), 1);
     QCOMPARE(file.readings().size(), 1);
     QTRY_COMPARE(bench.boardValues(), QList<qint32>{1});
-}
-
-void tst_OperatorFaults::testChangedBetweenRuns()
-{
-    run->setParams({"1", "0", "1", "0"});
-    QVERIFY((run->clickStart(), run->waitIdle(5000)));
-    QPointer<QThread> first = currentTest;
-    // Back and forth a few times, ending on the ISINK test.
-    for (int index : {1, 0, 1, 0, 1})
-        run->selectTest(index);
-    QVERIFY2(first.isNull(), "the first test object is still alive");
-    QCOMPARE(QString::fromLatin1(currentTest->metaObject()->className()),
-             QStringLiteral("TestISINK"));
-
-    bench.clearTranscripts();
-    run->setText("filename", QStringLiteral("SECOND"));
-    const int initsBefore = run->logCount(kInit);
-    run->clickStart();
-    QVERIFY(run->waitIdle(5000));
-    // Only the current object answered the start: one set-up, the ISINK one.
-    QCOMPARE(run->logCount(kInit) - initsBefore, 1);
-    const QStringList meter = bench.meterLines();
-    QCOMPARE(meter.count(QStringLiteral("CONF:CURR:DC\\n")), 1);
-    QCOMPARE(meter.count(QStringLiteral("CONF:VOLT:DC\\n")), 0);
-    QCOMPARE(meter.count(QStringLiteral("Read?\\n")), 1);
-    const ResultFile file = ResultFile::parse(run->resultBytes());
-    QCOMPARE(file.heading, QStringLiteral("No.\tISINK\tDMM1"));
-    QCOMPARE(file.rows.size(), 1);
-    QVERIFY(file.finished);
 }
 
 QTEST_MAIN(tst_OperatorFaults)

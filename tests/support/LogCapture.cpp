@@ -1,15 +1,13 @@
 #include "LogCapture.h"
 
-#include <QDateTime>
-
 namespace {
 
-QList<LogCapture::Entry> *captured = nullptr;
+QStringList *captured = nullptr;
 
 void record(QtMsgType, const QMessageLogContext &, const QString &message)
 {
     if (captured)
-        captured->append({QDateTime::currentMSecsSinceEpoch(), message});
+        captured->append(message);
 }
 
 } // namespace
@@ -24,7 +22,7 @@ QString debugQuoted(QString text)
 LogCapture::LogCapture()
 {
     Q_ASSERT(!captured);
-    captured = new QList<Entry>;
+    captured = new QStringList;
     previous = qInstallMessageHandler(record);
 }
 
@@ -37,20 +35,12 @@ LogCapture::~LogCapture()
 
 QStringList LogCapture::lines() const
 {
-    QStringList texts;
-    for (const Entry &entry : *captured)
-        texts << entry.text;
-    return texts;
-}
-
-QList<LogCapture::Entry> LogCapture::entries() const
-{
     return *captured;
 }
 
 int LogCapture::count(const QString &line) const
 {
-    return int(lines().count(line));
+    return int(captured->count(line));
 }
 
 void LogCapture::clear()

@@ -8,22 +8,14 @@
 // ends escaped.
 QString debugQuoted(QString text);
 
-// Records every debug message while it exists, as the message handler sees
-// it, with the wall-clock time (ms since the epoch) it arrived.
+// Records every debug message while it exists, as the message handler sees it.
 class LogCapture
 {
 public:
-    struct Entry
-    {
-        qint64 timeMs;
-        QString text;
-    };
-
     LogCapture();
     ~LogCapture();
 
     QStringList lines() const;
-    QList<Entry> entries() const;
     int count(const QString &line) const;
     void clear();
 

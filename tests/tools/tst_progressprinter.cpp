@@ -53,7 +53,6 @@ private slots:
     void remainingTime();
     void lines_data();
     void lines();
-    void pipe_onlyCompletedStepsAreWritten();
     void terminal_redrawsOneLineAndStepsAsideForLogLines();
 };
 
@@ -104,22 +103,6 @@ void tst_ProgressPrinter::lines()
     QFETCH(QString, bar);
     QCOMPARE(ProgressPrinter::plainLine(state), plain);
     QCOMPARE(ProgressPrinter::barLine(state), bar);
-}
-
-void tst_ProgressPrinter::pipe_onlyCompletedStepsAreWritten()
-{
-    CapturedStream out;
-    ProgressPrinter printer(out.file(), false);
-    printer.show(progress(0, 2, 0, "进度：--"));
-    printer.stepCompleted(progress(1, 2, 50, "进度：50%  ( 1s )"));
-    printer.show(progress(1, 2, 50, "进度：50%  ( 1s )"));
-    printer.stepAside();
-    printer.comeBack();
-    printer.stepCompleted(progress(2, 2, 100, "进度：已完成！"));
-    printer.finish();
-
-    QCOMPARE(out.text(), QStringLiteral("step 1/2  50%  remaining 1s\n"
-                                        "step 2/2  100%  finished\n"));
 }
 
 void tst_ProgressPrinter::terminal_redrawsOneLineAndStepsAsideForLogLines()
