@@ -41,6 +41,7 @@ QString DMM_34461A::readReply()
     const ViStatus status = viRead(vi, reinterpret_cast<ViPBuf>(buffer), 200, &count);
     if (status < VI_SUCCESS) {
         outOfStep = outOfStep || status == VI_ERROR_TMO;
+        connectionLost = connectionLost || status == VI_ERROR_CONN_LOST;
         qCDebug(lcDmm) << QString("DMM_34461A: Read Failed [" + statusText(vi, status) + "]");
     } else if (status == VI_SUCCESS_MAX_CNT) {
         qCDebug(lcDmm) << "DMM_34461A: Reply Too Long";
@@ -78,10 +79,44 @@ bool DMM_34461A::extraReplyWaiting()
 
 bool DMM_34461A::sendBytes(const char *bytes, ViUInt32 count)
 {
+    if (connectionLost && !reconnect())
+        return false;
     if (outOfStep && !bringBackInStep())
         return false;
     ViUInt32 written = 0;
-    viWrite(vi, reinterpret_cast<ViConstBuf>(bytes), count, &written);
+    if (viWrite(vi, reinterpret_cast<ViConstBuf>(bytes), count, &written) == VI_ERROR_CONN_LOST) {
+        connectionLost = true;
+        return false;
+    }
+    return true;
+}
+
+// A meter that went away (restarted, its cable pulled) is opened again at the
+// same address, checked to be the same meter by its identity, and given the
+// set-up it had; until then every query's cell is empty.
+bool DMM_34461A::reconnect()
+{
+    viClose(vi);
+    vi = VI_NULL;
+    const QByteArray address = TestContext.dmm.address.toUtf8();
+    if (identity.isEmpty() || viOpen(defaultRM, address.constData(), 0, 2000, &vi) != VI_SUCCESS)
+        return false;
+    ViUInt32 written = 0;
+    char reply[256] = {};
+    ViUInt32 count = 0;
+    viWrite(vi, reinterpret_cast<ViConstBuf>("*IDN?\n"), 6, &written);
+    viRead(vi, reinterpret_cast<ViPBuf>(reply), 200, &count);
+    if (QString::fromUtf8(reply) != identity) {
+        qCDebug(lcDmm) << QString("DMM_34461A: Reconnect Refused [" + QString::fromUtf8(reply) +
+                                  "]");
+        return false;
+    }
+    connectionLost = false;
+    outOfStep = false;
+    for (const QByteArray &command : setupSent)
+        viWrite(vi, reinterpret_cast<ViConstBuf>(command.constData()), ViUInt32(command.size()),
+                &written);
+    qCDebug(lcDmm) << QString("DMM_34461A: Reconnected [" + identity + "]");
     return true;
 }
 
@@ -151,6 +186,7 @@ bool DMM_34461A::Connect()
                        interfaceType == VI_INTF_ASRL;
     }
 
+    setupSent.clear();
     identity = Query("*IDN?");
     if (identity.isEmpty()) {
         qCDebug(lcDmm) << "DMM_34461A: Comm Failed";
@@ -169,7 +205,8 @@ void DMM_34461A::Write(QString command)
     if (!TestContext.dmm.connected)
         return;
     // One byte per character: the count is the number of characters.
-    (void)sendBytes(bytes.constData(), ViUInt32(bytes.size()));
+    if (sendBytes(bytes.constData(), ViUInt32(bytes.size())))
+        setupSent.append(bytes);
 }
 
 QString DMM_34461A::Read()

@@ -2,6 +2,7 @@
 
 #include "visa/visa.h"
 
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -31,6 +32,7 @@ private:
     QString readReply();
     [[nodiscard]] bool sendBytes(const char *bytes, ViUInt32 count);
     [[nodiscard]] bool bringBackInStep();
+    [[nodiscard]] bool reconnect();
     bool extraReplyWaiting();
 
     ViSession defaultRM = VI_NULL;
@@ -42,4 +44,7 @@ private:
     // looking for bytes that came with a reply cannot disturb the meter.
     bool passiveReads = false;
     QString identity; // the *IDN? reply, the marker that ends a resynchronisation
+    // The connection dropped: it is opened again before the next command.
+    bool connectionLost = false;
+    QList<QByteArray> setupSent; // commands written since Connect, sent again on reconnecting
 };

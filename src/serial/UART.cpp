@@ -46,13 +46,39 @@ void UART::Close(SerialConfig &cfg)
     cfg.port.close();
 }
 
-// One write call per frame, handed on to the driver at once. A port that is
-// not open drops the frame (its open failure was logged). An open port that
-// fails with this frame (the adapter pulled out, the device gone) reports it
-// at once, so every lost frame has its line, the last one included.
+namespace {
+
+QString deviceName(const SerialConfig &cfg)
+{
+    QString device = cfg.port.portName();
+#ifdef Q_OS_UNIX
+    // The port keeps the name without its device folder.
+    if (!device.startsWith(QLatin1Char('/')))
+        device.prepend(QStringLiteral("/dev/"));
+#endif
+    return device;
+}
+
+void logSendFailed(const SerialConfig &cfg)
+{
+    qCDebug(lcUart) << QStringLiteral("UART: Send Failed [%1: %2]")
+                           .arg(deviceName(cfg), cfg.port.errorString());
+}
+
+} // namespace
+
+// One write call per frame, handed on to the driver at once. A port that was
+// never open drops the frame (its open failure was logged). A frame that
+// fails (the adapter pulled out, the device gone) is reported at once, so
+// every lost frame has its line, the last one included; the port is then
+// opened again at each later send, and used as soon as the device is back.
 bool UART::SendValue(SerialConfig &cfg, qint32 value)
 {
     const QByteArray frame = ValueFrame::encode(value);
+    if (deviceLost && !reopen(cfg)) {
+        logSendFailed(cfg);
+        return false;
+    }
     if (!cfg.port.isOpen()) {
         cfg.port.write(frame); // refused, as a closed port does
         return false;
@@ -66,16 +92,21 @@ bool UART::SendValue(SerialConfig &cfg, qint32 value)
     if (taken && cfg.port.error() == QSerialPort::NoError)
         return true;
 
-    QString device = cfg.port.portName();
-#ifdef Q_OS_UNIX
-    // The port keeps the name without its device folder.
-    if (!device.startsWith(QLatin1Char('/')))
-        device.prepend(QStringLiteral("/dev/"));
-#endif
-    qCDebug(lcUart)
-        << QStringLiteral("UART: Send Failed [%1: %2]").arg(device, cfg.port.errorString());
+    logSendFailed(cfg);
     cfg.port.clearError();
+    cfg.port.close();
+    deviceLost = true;
     return false;
+}
+
+bool UART::reopen(SerialConfig &cfg)
+{
+    cfg.port.close();
+    if (!cfg.port.open(QIODevice::ReadWrite))
+        return false;
+    deviceLost = false;
+    qCDebug(lcUart) << QStringLiteral("UART: Reopened [%1]").arg(deviceName(cfg));
+    return true;
 }
 
 // Returns 0 and leaves the bytes buffered while fewer than four have arrived,

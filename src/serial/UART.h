@@ -5,8 +5,9 @@
 
 struct SerialConfig;
 
-// Serial link to the board under test. Keeps no state: every call works on
-// the port held by the SerialConfig it is given.
+// Serial link to the board under test. Every call works on the port held by
+// the SerialConfig it is given; the link only remembers that the device went
+// away, to open it again once it is back.
 class UART : public QObject
 {
     Q_OBJECT
@@ -23,4 +24,9 @@ public:
     bool SendValue(SerialConfig &cfg, qint32 value);
     qint32 ReceiveValue(SerialConfig &cfg);
     void SendString(SerialConfig &cfg, const QString &text);
+
+private:
+    bool reopen(SerialConfig &cfg);
+
+    bool deviceLost = false;
 };

@@ -1,10 +1,17 @@
 // The link to the board fails: the port vanishes mid-run, another program
 // holds it, or none was chosen. The meter's readings must still all be kept.
+#include "ContextReset.h"
+#include "LogCapture.h"
+#include "LoopbackPort.h"
 #include "ResultFile.h"
+#include "RunEngine.h"
 #include "SimulatedBench.h"
+#include "TestContext.h"
 #include "WindowDriver.h"
 
 #include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -27,6 +34,7 @@ private slots:
     void portHeldByAnotherProgram();
     void noPortChosen_data();
     void noPortChosen();
+    void boardAndMeterComeBack();
 
 private:
     // Steps, readings and the stop: shared by every case.
@@ -109,6 +117,65 @@ void tst_BoardFaults::noPortChosen()
     checkRun(run, failure);
     QVERIFY(run.logLine(QStringLiteral("UART: OpenFailed")).size() > 0);
     QVERIFY(bench.boardValues().isEmpty());
+}
+
+// The board's adapter and the meter go away after value 3 and are back at
+// the same device and address from value 6 on: the port is opened again, the
+// meter reconnected (same identity, its set-up sent again), and the values
+// and readings in between are counted as lost, never filled with others.
+void tst_BoardFaults::boardAndMeterComeBack()
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("board"));
+    const QString meterPort = QString::number(closedLoopbackPort());
+    const QStringList meterOptions{"--dmm", "--dmm-port", meterPort};
+    SimulatorProcess board(SimulatorProcess::Program::Board);
+    SimulatorProcess meter;
+    QVERIFY2(board.start({"--link", link}), qPrintable(board.error()));
+    QVERIFY2(meter.start(meterOptions), qPrintable(meter.error()));
+    SimulatorProcess secondBoard(SimulatorProcess::Program::Board);
+    SimulatorProcess secondMeter;
+
+    resetTestContext();
+    TestContext.uart.port.setPortName(link);
+    RunSetup setup;
+    setup.parameters = {"12", "0", "1", "0"};
+    setup.folder = dir.path();
+    setup.meterAddress = meter.address(QStringLiteral("dmm"));
+    setup.serial = &TestContext.uart;
+    RunEngine engine(setup);
+    QStringList cells;
+    connect(&engine, &RunEngine::readingTaken, this,
+            [&](qint64, qint64, const QString &cell) { cells << cell; });
+    connect(&engine, &RunEngine::valueSent, this, [&](qint64 step) {
+        if (step == 3) {
+            board.stop();
+            meter.stop();
+        } else if (step == 5) {
+            QVERIFY(secondBoard.start({"--link", link}));
+            QVERIFY(secondMeter.start(meterOptions));
+        }
+    });
+    QSignalSpy ended(&engine, &RunEngine::runEnded);
+    LogCapture log;
+    engine.start();
+    QVERIFY(ended.wait(30000));
+    const RunOutcome outcome = ended.at(0).at(0).value<RunOutcome>();
+    engine.stop();
+
+    QCOMPARE(outcome.status, RunOutcome::Finished);
+    QCOMPARE(outcome.stepsDone, 12);
+    QVERIFY(!outcome.isClean());
+    QVERIFY(outcome.framesNotSent >= 1 && outcome.framesNotSent <= 2); // values 4 and 5
+    QVERIFY(outcome.errCells >= 1);
+    QCOMPARE(log.lines().filter("UART: Reopened [").size(), 1);
+    QCOMPARE(log.lines().filter("DMM_34461A: Reconnected [BenchSim,34461A,").size(), 1);
+    // From the return on, every value reaches the new board and every reading is the meter's.
+    QTRY_COMPARE(secondBoard.transcript().filter(QStringLiteral("value 12")).size(), 1);
+    QVERIFY(secondBoard.transcript().size() >= 6);
+    QCOMPARE(cells.mid(6), QStringList(QList<QString>(6, "+1.23456789E+00")));
+    QCOMPARE(cells.mid(0, 2), QStringList(QList<QString>(2, "+1.23456789E+00")));
+    QVERIFY(secondMeter.transcript(QStringLiteral("dmm")).contains("CONF:VOLT:DC\\n"));
 }
 
 QTEST_MAIN(tst_BoardFaults)
