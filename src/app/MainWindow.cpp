@@ -208,23 +208,11 @@ void MainWindow::RefreshValue()
 
     SerialConfig &uart = TestContext.uart;
     const SerialPortMatch match = findSerialPort(uart.portName, QSerialPortInfo::availablePorts());
-    switch (match.kind) {
-    case SerialPortMatch::Enumerated:
-        uart.portInfo = match.info;
-        uart.port.setPort(match.info);
-        break;
-    case SerialPortMatch::DevicePath:
-        uart.portInfo = QSerialPortInfo();
-        uart.port.setPortName(match.devicePath);
-        break;
-    case SerialPortMatch::NotFound:
-        // Never fall back to an earlier lookup's port: that board was not chosen.
+    assignSerialPort(match, uart.port, uart.portInfo);
+    if (match.kind == SerialPortMatch::NotFound) {
         qCDebug(lcUi) << "UI ERROR: COM Port NOT Found!";
-        uart.portInfo = QSerialPortInfo();
-        uart.port.setPortName(QString());
         qCDebug(lcUi) << QStringLiteral(
             "UI: no serial port assigned, values of this run are not sent");
-        break;
     }
 }
 

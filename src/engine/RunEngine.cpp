@@ -49,23 +49,25 @@ QString RunEngine::readingCell(const QString &reply)
     return cell.isEmpty() ? QStringLiteral("ERR") : cell;
 }
 
-qint64 RunEngine::parameter(const QString &text)
+qint64 RunEngine::parameter(const QString &text, bool *isNumber)
 {
     bool ok = false;
     const qint64 value = text.toLongLong(&ok, 10);
+    if (isNumber)
+        *isNumber = ok;
     return ok ? value : 0;
 }
 
 qint64 RunEngine::runParameter(int index) const
 {
     const QString &text = setup.parameters[size_t(index)];
-    bool ok = false;
-    text.toLongLong(&ok, 10);
-    if (!ok)
+    bool isNumber = false;
+    const qint64 value = parameter(text, &isNumber);
+    if (!isNumber)
         logQuoted(QStringLiteral("TestThread: Var_%1 [%2] is not a number, 0 is taken")
                       .arg(index + 1)
                       .arg(text));
-    return parameter(text);
+    return value;
 }
 
 void RunEngine::start()

@@ -63,8 +63,9 @@ public:
     static int timerInterval(qint64 ms);
     // A meter reply as it goes into the file: white space folded, "ERR" when empty.
     static QString readingCell(const QString &reply);
-    // A parameter field's text as a number; anything that does not parse is 0.
-    static qint64 parameter(const QString &text);
+    // A parameter field's text as a number; anything that does not parse is 0
+    // (and `isNumber`, when given, false).
+    static qint64 parameter(const QString &text, bool *isNumber = nullptr);
     // More readings per step than this are not taken: the column heading
     // names every reading of a step.
     static constexpr qint64 kMaxReadingsPerStep = 100000;

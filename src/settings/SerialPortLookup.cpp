@@ -30,3 +30,21 @@ SerialPortMatch findSerialPort(const QString &name, const QList<QSerialPortInfo>
     match.devicePath = name;
     return match;
 }
+
+void assignSerialPort(const SerialPortMatch &match, QSerialPort &port, QSerialPortInfo &info)
+{
+    switch (match.kind) {
+    case SerialPortMatch::Enumerated:
+        info = match.info;
+        port.setPort(match.info);
+        return;
+    case SerialPortMatch::DevicePath:
+        info = QSerialPortInfo();
+        port.setPortName(match.devicePath);
+        return;
+    case SerialPortMatch::NotFound:
+        info = QSerialPortInfo();
+        port.setPortName(QString());
+        return;
+    }
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QSerialPort>
 #include <QSerialPortInfo>
 #include <QString>
 
@@ -22,3 +23,8 @@ struct SerialPortMatch
 // is an existing device path, the enumerated port it resolves to (a by-id
 // symlink) or the path itself (a pseudo-terminal, say).
 SerialPortMatch findSerialPort(const QString &name, const QList<QSerialPortInfo> &ports);
+
+// Points `port` at what `match` found and keeps its description in `info`
+// (none for a device path). NotFound clears both: a run must never go to the
+// board of an earlier lookup.
+void assignSerialPort(const SerialPortMatch &match, QSerialPort &port, QSerialPortInfo &info);

@@ -43,23 +43,14 @@ QString configuredMeterAddress()
     return address.isEmpty() ? QString::fromLatin1(RunDefaults::meterAddress) : address;
 }
 
-bool assignSerialPort(const QString &name, SerialConfig &uart, QString *error)
+bool lookUpSerialPort(const QString &name, SerialConfig &uart, QString *error)
 {
     uart.portName = name;
     const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
     const SerialPortMatch match = findSerialPort(name, ports);
-    switch (match.kind) {
-    case SerialPortMatch::Enumerated:
-        uart.portInfo = match.info;
-        uart.port.setPort(match.info);
+    assignSerialPort(match, uart.port, uart.portInfo);
+    if (match.kind != SerialPortMatch::NotFound)
         return true;
-    case SerialPortMatch::DevicePath:
-        uart.portInfo = QSerialPortInfo();
-        uart.port.setPortName(match.devicePath);
-        return true;
-    case SerialPortMatch::NotFound:
-        break;
-    }
     QStringList names;
     for (const QSerialPortInfo &info : ports)
         names << info.portName();
@@ -116,7 +107,7 @@ bool RunSession::prepare(RunSetup *setup, QString *error) const
         return false;
     }
     if (!options.serialPort.isEmpty() &&
-        !assignSerialPort(options.serialPort, TestContext.uart, error))
+        !lookUpSerialPort(options.serialPort, TestContext.uart, error))
         return false;
 
     setup->kind = options.test == RunnerOptions::Test::Dac ? &dacTestKind() : &isinkTestKind();
