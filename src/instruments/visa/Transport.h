@@ -38,6 +38,19 @@ public:
     // A byte that ends a read as END does on this link, or -1 for none.
     virtual int endCharacter(const IoSettings &) const { return -1; }
 
+    // Device clear: the instrument abandons the message it is parsing and the
+    // reply it owes; the link drops whatever it still holds of either.
+    virtual ViStatus clear(const Deadline &) { return VI_ERROR_NSUP_OPER; }
+
+    // The instrument's status byte, read beside the message stream (VXI-11
+    // device_readstb, USBTMC READ_STATUS_BYTE, HiSLIP AsyncStatusQuery).
+    virtual ViStatus readStatusByte(ViUInt16 &, const Deadline &) { return VI_ERROR_NSUP_OPER; }
+
+    // The instrument's own exclusive lock, for links that have one; other
+    // links leave locking to the process (VI_SUCCESS, nothing sent).
+    virtual ViStatus lockExclusive(const Deadline &) { return VI_SUCCESS; }
+    virtual ViStatus unlock(const Deadline &) { return VI_SUCCESS; }
+
     // Link-specific attributes (serial line settings and the like).
     virtual ViStatus setAttribute(ViAttr, ViAttrState) { return VI_ERROR_NSUP_ATTR; }
     virtual ViStatus getAttribute(ViAttr, ViAttrState &) const { return VI_ERROR_NSUP_ATTR; }
