@@ -8,6 +8,11 @@ InstrumentFrontEnd::InstrumentFrontEnd(const QString &key, SimInstrument &instru
     : instrumentKey(key), instrument(instrument), transcript(transcript), faultMode(fault)
 {}
 
+quint8 InstrumentFrontEnd::statusByte() const
+{
+    return instrument.errors().isEmpty() ? 0 : 0x04;
+}
+
 InstrumentFrontEnd::Reply InstrumentFrontEnd::handleLine(const QByteArray &line, int &repliesSent)
 {
     transcript.record(instrumentKey, line);
