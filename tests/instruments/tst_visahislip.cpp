@@ -166,6 +166,7 @@ void VisaHislipTest::lockBetweenSessions()
     Link first(sim.address("dmm-hislip"));
     auto second = std::make_unique<Link>(sim.address("dmm-hislip"));
     QCOMPARE(first.transport->lockExclusive(Deadline(1000)), VI_SUCCESS);
+    QCOMPARE(first.transport->controlRemote(5, Deadline(1000)), VI_SUCCESS); // remote, lockout
 
     QElapsedTimer clock;
     clock.start();
