@@ -158,17 +158,27 @@ ViStatus HislipTransport::askAsync(std::uint8_t type, std::uint8_t control, std:
 {
     ViStatus status =
         async.send(type, control, parameter, deadline, payload.data(), payload.size());
-    while (status == VI_SUCCESS) {
+    if (status != VI_SUCCESS)
+        return status;
+    for (;;) {
         status = async.receive(answer, deadline);
-        if (status != VI_SUCCESS || answer.type == answerType)
-            break;
+        if (status != VI_SUCCESS) {
+            if (status == VI_ERROR_TMO)
+                ++lateAnswers[answerType];
+            return status;
+        }
+        if (lateAnswers[answer.type] > 0) {
+            --lateAnswers[answer.type]; // the answer to a request we stopped waiting for
+            continue;
+        }
+        if (answer.type == answerType)
+            return VI_SUCCESS;
         if (answer.type == FatalError)
             return failed(VI_ERROR_IO);
         if (answer.type == Error)
             return VI_ERROR_IO; // the instrument did not take the request
         // Anything else (a service request) is not waited for here.
     }
-    return status;
 }
 
 ViStatus HislipTransport::write(const ViByte *data, std::size_t count, const IoSettings &settings,

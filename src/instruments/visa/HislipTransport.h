@@ -4,6 +4,7 @@
 #include "ResourceName.h"
 #include "Transport.h"
 
+#include <array>
 #include <cstdint>
 
 namespace visa {
@@ -69,6 +70,9 @@ private:
     // instrument with the next one (RMT-delivered).
     bool replyDelivered = false;
     bool connected = false;
+    // Answers still owed on the asynchronous channel to requests that timed
+    // out, by message type: they are passed over when they come.
+    std::array<unsigned, 256> lateAnswers{};
 };
 
 } // namespace visa
