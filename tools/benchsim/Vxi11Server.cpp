@@ -117,8 +117,7 @@ qint32 Vxi11Server::callersLink(const RpcCall &call, qint32 id)
     return 0;
 }
 
-bool Vxi11Server::passLock(const RpcCall &call, qint32 linkId, quint32 flags,
-                           quint32 lockTimeoutMs)
+bool Vxi11Server::passLock(const RpcCall &call, qint32 linkId, quint32 flags, quint32 lockTimeoutMs)
 {
     if (lockOwner == 0 || lockOwner == linkId)
         return true;
