@@ -36,6 +36,8 @@ public:
     // [portmapper=...] [board=...]"
     QString addressLine() const;
 
+    static constexpr quint16 StandardPortMapperPort = 111;
+
     SimMultimeter *multimeter() const { return dmm.get(); }
     SimulatedBoard *simulatedBoard() const { return board.get(); }
     FixedReading &meterReading() { return reading; }
@@ -49,6 +51,7 @@ private:
         HislipServer *hislipServer = nullptr;
     };
 
+    QString vxi11Resource(const Served &served) const;
     bool serve(Served &served, quint16 socketPort, quint16 vxi11Port, quint16 hislipPort,
                QString &error);
     bool startBoard(const BenchSimOptions &options, QString &error);
@@ -65,4 +68,5 @@ private:
     Served dmmServed;
     Served pwrServed;
     PortMapperServer *portMapper = nullptr;
+    const Served *mappedServed = nullptr; // what the port mapper leads to
 };

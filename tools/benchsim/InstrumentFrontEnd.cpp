@@ -10,7 +10,7 @@ InstrumentFrontEnd::InstrumentFrontEnd(const QString &key, SimInstrument &instru
 
 quint8 InstrumentFrontEnd::statusByte() const
 {
-    return instrument.errors().isEmpty() ? 0 : 0x04;
+    return instrument.statusByte();
 }
 
 InstrumentFrontEnd::Reply InstrumentFrontEnd::handleLine(const QByteArray &line, int &repliesSent)
