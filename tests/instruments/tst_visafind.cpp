@@ -102,30 +102,51 @@ void VisaFindTest::expression_data()
     QTest::addColumn<QString>("resource");
     QTest::addColumn<int>("expected"); // 1 matches, 0 does not, -1 VI_ERROR_INV_EXPR
 
-    QTest::newRow("any INSTR") << "?*INSTR" << "GPIB0::5::INSTR" << 1;
-    QTest::newRow("INSTR is not SOCKET") << "?*INSTR" << "TCPIP0::h::5025::SOCKET" << 0;
-    QTest::newRow("serial, any case") << "ASRL?*INSTR" << "asrl/dev/ttyUSB0::instr" << 1;
-    QTest::newRow("anchored at the start") << "ASRL?*INSTR" << "GPIB0::5::INSTR" << 0;
-    QTest::newRow("all LAN") << "TCPIP?*" << "TCPIP0::h::inst0::INSTR" << 1;
-    QTest::newRow("anchored at the end") << "TCPIP?" << "TCPIP0::h::inst0::INSTR" << 0;
-    QTest::newRow("everything") << "?*" << "USB0::0x0957::0x1A07::MY1::0::INSTR" << 1;
-    QTest::newRow("range") << "GPIB[0-2]::?*" << "GPIB1::5::INSTR" << 1;
-    QTest::newRow("out of range") << "GPIB[0-2]::?*" << "GPIB3::5::INSTR" << 0;
-    QTest::newRow("negated list") << "GPIB[^0]::?*" << "GPIB0::5::INSTR" << 0;
-    QTest::newRow("alternatives") << "(GPIB|VXI)?*INSTR" << "VXI0::1::INSTR" << 1;
-    QTest::newRow("one or more") << "ASRL1+::INSTR" << "ASRL111::INSTR" << 1;
-    QTest::newRow("dot is a dot") << "TCPIP0::10.0.0.1::?*" << "TCPIP0::10a0b0c1::inst0::INSTR"
-                                  << 0;
-    QTest::newRow("escaped question mark") << "TCPIP0::h::inst\\?" << "TCPIP0::h::inst?" << 1;
-    QTest::newRow("escaped, not any") << "TCPIP0::h::inst\\?" << "TCPIP0::h::inst0" << 0;
-    QTest::newRow("escaped letter is the letter") << "ASRL\\d" << "ASRLd" << 1;
+    QTest::newRow("any INSTR") << "?*INSTR"
+                               << "GPIB0::5::INSTR" << 1;
+    QTest::newRow("INSTR is not SOCKET") << "?*INSTR"
+                                         << "TCPIP0::h::5025::SOCKET" << 0;
+    QTest::newRow("serial, any case") << "ASRL?*INSTR"
+                                      << "asrl/dev/ttyUSB0::instr" << 1;
+    QTest::newRow("anchored at the start") << "ASRL?*INSTR"
+                                           << "GPIB0::5::INSTR" << 0;
+    QTest::newRow("all LAN") << "TCPIP?*"
+                             << "TCPIP0::h::inst0::INSTR" << 1;
+    QTest::newRow("anchored at the end") << "TCPIP?"
+                                         << "TCPIP0::h::inst0::INSTR" << 0;
+    QTest::newRow("everything") << "?*"
+                                << "USB0::0x0957::0x1A07::MY1::0::INSTR" << 1;
+    QTest::newRow("range") << "GPIB[0-2]::?*"
+                           << "GPIB1::5::INSTR" << 1;
+    QTest::newRow("out of range") << "GPIB[0-2]::?*"
+                                  << "GPIB3::5::INSTR" << 0;
+    QTest::newRow("negated list") << "GPIB[^0]::?*"
+                                  << "GPIB0::5::INSTR" << 0;
+    QTest::newRow("alternatives") << "(GPIB|VXI)?*INSTR"
+                                  << "VXI0::1::INSTR" << 1;
+    QTest::newRow("one or more") << "ASRL1+::INSTR"
+                                 << "ASRL111::INSTR" << 1;
+    QTest::newRow("dot is a dot") << "TCPIP0::10.0.0.1::?*"
+                                  << "TCPIP0::10a0b0c1::inst0::INSTR" << 0;
+    QTest::newRow("escaped question mark") << "TCPIP0::h::inst\\?"
+                                           << "TCPIP0::h::inst?" << 1;
+    QTest::newRow("escaped, not any") << "TCPIP0::h::inst\\?"
+                                      << "TCPIP0::h::inst0" << 0;
+    QTest::newRow("escaped letter is the letter") << "ASRL\\d"
+                                                  << "ASRLd" << 1;
 
-    QTest::newRow("star with nothing before") << "*" << "" << -1;
-    QTest::newRow("empty") << "" << "" << -1;
-    QTest::newRow("open list") << "GPIB[0-2" << "" << -1;
-    QTest::newRow("open group") << "(GPIB" << "" << -1;
-    QTest::newRow("trailing backslash") << "ASRL\\" << "" << -1;
-    QTest::newRow("attribute part") << "?*{VI_ATTR_INTF_NUM==0}" << "" << -1;
+    QTest::newRow("star with nothing before") << "*"
+                                              << "" << -1;
+    QTest::newRow("empty") << ""
+                           << "" << -1;
+    QTest::newRow("open list") << "GPIB[0-2"
+                               << "" << -1;
+    QTest::newRow("open group") << "(GPIB"
+                                << "" << -1;
+    QTest::newRow("trailing backslash") << "ASRL\\"
+                                        << "" << -1;
+    QTest::newRow("attribute part") << "?*{VI_ATTR_INTF_NUM==0}"
+                                    << "" << -1;
 }
 
 void VisaFindTest::expression()
@@ -150,9 +171,9 @@ void VisaFindTest::parseThroughTheResourceManager()
     ViChar resourceClass[VI_FIND_BUFLEN] = "";
     ViChar expanded[VI_FIND_BUFLEN] = "";
     ViChar alias[VI_FIND_BUFLEN] = "left over";
-    QCOMPARE(viParseRsrcEx(rm, "gpib-vxi2::backplane", &type, &number, resourceClass, expanded,
-                           alias),
-             VI_SUCCESS);
+    QCOMPARE(
+        viParseRsrcEx(rm, "gpib-vxi2::backplane", &type, &number, resourceClass, expanded, alias),
+        VI_SUCCESS);
     QCOMPARE(type, ViUInt16(VI_INTF_GPIB_VXI));
     QCOMPARE(number, ViUInt16(2));
     QCOMPARE(resourceClass, "BACKPLANE");
@@ -221,8 +242,8 @@ void VisaFindTest::sysfsAndConfiguredResources()
 void VisaFindTest::broadcastFindsVxi11Instruments()
 {
     if (::unshare(CLONE_NEWNET) != 0)
-        QSKIP(qPrintable(QString("no private network namespace (%1): needs root")
-                             .arg(std::strerror(errno))));
+        QSKIP(qPrintable(
+            QString("no private network namespace (%1): needs root").arg(std::strerror(errno))));
     QVERIFY(bringLoopbackUp());
     SimulatorProcess sim;
     QVERIFY2(sim.start({"--dmm", "--portmapper-port", "111"}), qPrintable(sim.error()));
