@@ -94,6 +94,7 @@ void VisaFindTest::expressions()
         {"TCPIP?", "TCPIP0::h::inst0::INSTR", false},     // and to its end
         {"GPIB[0-2]::?*", "GPIB3::5::INSTR", false},
         {"GPIB[^0]::?*", "GPIB0::5::INSTR", false},
+        {"ASRL[]/]?*", "ASRL/dev/ttyS0::INSTR", true}, // ']' first is in the list
         {"(GPIB|VXI)?*INSTR", "VXI0::1::INSTR", true},
         {"ASRL1+::INSTR", "ASRL111::INSTR", true},
         {"TCPIP0::10.0.0.1::?*", "TCPIP0::10a0b0c1::inst0::INSTR", false},
