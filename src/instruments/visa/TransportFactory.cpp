@@ -58,8 +58,10 @@ ViStatus TransportFactory::open(const ResourceName &name, ViUInt32 openTimeoutMs
             transport = std::move(serial);
         return status;
     }
+    default:
+        // Valid names of interfaces and classes this library has no transport for.
+        return VI_ERROR_NSUP_OPER;
     }
-    return VI_ERROR_NSUP_OPER;
 }
 
 } // namespace visa

@@ -3,6 +3,7 @@
 #include "visa.h"
 
 #include "InstrumentSession.h"
+#include "KnownResources.h"
 #include "ResourceName.h"
 #include "SessionTable.h"
 #include "StatusDescription.h"
@@ -48,6 +49,7 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
             return status;
         *vi = table.addInstrument(
             std::make_shared<visa::InstrumentSession>(resource, std::move(transport)));
+        visa::KnownResources::remember(resource); // for viFindRsrc
     } catch (const std::bad_alloc &) {
         return VI_ERROR_ALLOC;
     }
