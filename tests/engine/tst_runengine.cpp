@@ -35,6 +35,7 @@ private slots:
     void edgeCounts_data();
     void edgeCounts();
     void stopMidStepEndsOnceAndKeepsTheRows();
+    void progressCountsWholeStepPeriods();
     void missingBoardFailsBeforeAnyFile();
     void waitsAreNeverEarly();
 
@@ -261,6 +262,54 @@ void tst_RunEngine::stopMidStepEndsOnceAndKeepsTheRows()
     QCOMPARE(lines.value(7).count(QLatin1Char('\t')), 3);
     QTest::qWait(300); // no timer may fire after the stop
     QCOMPARE(bench.boardValues(), QList<qint32>({1, 2}));
+}
+
+// The estimate a display shows between steps: each step still to come brings
+// its wait for the next along; the elapsed time runs on and stops at the end.
+void tst_RunEngine::progressCountsWholeStepPeriods()
+{
+    RunSetup run = setup({"3", "0", "1", "0"});
+    // A clock that stands still unless the test moves it: each step takes
+    // 1000 ms from its send to its last reading.
+    run.clock.epochMs = [this] {
+        return clockMs;
+    };
+    RunEngine engine(run);
+    QCOMPARE(engine.currentProgress().remainingMs, -1); // not started
+    connect(&engine, &RunEngine::valueSent, this, [this](qint64 step) {
+        clockMs = RunEngine::kFirstSendMs + (step - 1) * (1000 + RunEngine::kNextStepMs);
+    });
+    connect(&engine, &RunEngine::stepFinished, this, [this] { clockMs += 1000; });
+    QList<RunProgress> reported;
+    QList<RunProgress> between;
+    connect(&engine, &RunEngine::progressChanged, this, [&](const RunProgress &progress) {
+        reported << progress;
+        clockMs += 700;
+        between << engine.currentProgress();
+        clockMs -= 700;
+    });
+    QSignalSpy ended(&engine, &RunEngine::runEnded);
+    engine.start();
+    QCOMPARE(engine.currentProgress().elapsedMs, 0); // the first send is not due yet
+    QVERIFY(ended.wait(10000));
+
+    QCOMPARE(reported.size(), 2);
+    // After step 1: two steps of 1000 ms, each after a wait of 100 ms.
+    QCOMPARE(reported[0].elapsedMs, 1000);
+    QCOMPARE(reported[0].remainingMs, 2200);
+    QCOMPARE(reported[1].elapsedMs, 2100);
+    QCOMPARE(reported[1].remainingMs, 1100);
+    QCOMPARE(between[0].elapsedMs, 1700);
+    QCOMPARE(between[0].remainingMs, 1500);
+    QCOMPARE(between[0].done, 1);
+    QVERIFY(!between[0].finished);
+
+    clockMs += 5000;
+    const RunProgress last = engine.currentProgress();
+    QVERIFY(last.finished);
+    QCOMPARE(last.elapsedMs, 3200);
+    QCOMPARE(last.remainingMs, 0);
+    QCOMPARE(last.percent, 100);
 }
 
 // A run nobody watches refuses to go on without its board, before it has a file.

@@ -68,6 +68,7 @@ private slots:
     void stopSignal_data();
     void stopSignal();
     void closedOutputDoesNotStopTheRun();
+    void terminalBarRunsOnThroughALongSettle();
 
 private:
     QStringList shortRun() const;
@@ -171,11 +172,12 @@ void tst_BenchtestRun::finishedRun()
         finished.err.contains("benchtest-run: the run is not clean: finished with 6 ERR cells\n"),
         !meterAnswers);
 
-    // One line per completed step with the window's figures, then the file.
+    // One line per completed step with the engine's figures, then the file.
     QCOMPARE(finished.out.size(), 4);
     QVERIFY2(finished.out[0].startsWith("step 1/3  33%  remaining "), qPrintable(finished.out[0]));
     QVERIFY2(finished.out[1].startsWith("step 2/3  66%  remaining "), qPrintable(finished.out[1]));
-    QCOMPARE(finished.out[2], QStringLiteral("step 3/3  100%  finished"));
+    QVERIFY2(finished.out[2].startsWith("step 3/3  100%  finished  elapsed "),
+             qPrintable(finished.out[2]));
     QCOMPARE(resultFiles(), QStringList{finished.out[3]});
     QVERIFY(finished.out[3].startsWith(results->path() + "/[AutoTest][R7_A][night]["));
 
@@ -317,8 +319,7 @@ void tst_BenchtestRun::closedOutputDoesNotStopTheRun()
 {
     QProcess shell;
     shell.start(QStringLiteral("sh"),
-                {"-c",
-                 QStringLiteral("\"$0\" \"$@\" | head -n 2; echo \"status $?\""),
+                {"-c", QStringLiteral("\"$0\" \"$@\" | head -n 2; echo \"status $?\""),
                  QStringLiteral(BENCHTEST_RUN), "--var1", "12", "--var2", "20", "--var3", "2",
                  "--var4", "5", "--dmm", bench.meterResource(), "--serial", bench.boardPath(),
                  "--output", results->path()});
@@ -330,6 +331,47 @@ void tst_BenchtestRun::closedOutputDoesNotStopTheRun()
     const QStringList file = fileLines(resultFiles().first());
     QCOMPARE(file[5 + 12].split('\t').mid(0, 2), QStringList({"12", "12"}));
     QTRY_COMPARE(bench.boardValues().size(), 12);
+}
+
+// On a terminal the bar is redrawn while a step waits, with the elapsed time
+// going on: a settle time of seconds does not look like a hang.
+void tst_BenchtestRun::terminalBarRunsOnThroughALongSettle()
+{
+    QStringList command{QStringLiteral(BENCHTEST_RUN),
+                        "--var1",
+                        "1",
+                        "--var2",
+                        "2500",
+                        "--var3",
+                        "1",
+                        "--dmm",
+                        bench.meterResource(),
+                        "--serial",
+                        bench.boardPath(),
+                        "--output",
+                        results->path()};
+    for (QString &word : command)
+        word = "'" + word + "'";
+    // script(1) gives the runner a pseudo-terminal as its standard output.
+    QProcess script;
+    script.start(QStringLiteral("script"),
+                 {"-qec", command.join(' '), QStringLiteral("/dev/null")});
+    QVERIFY(script.waitForFinished(30000));
+    QCOMPARE(script.exitCode(), 0);
+    const QString out = QString::fromLocal8Bit(script.readAllStandardOutput());
+    QStringList waiting; // frames drawn before the step completed, after a second of it
+    for (const QString &frame : out.split('\r')) {
+        if (frame.contains("(step 0/1)") && !frame.contains("elapsed 0s"))
+            waiting << frame;
+    }
+    QVERIFY2(!waiting.isEmpty(), qPrintable(out));
+    QVERIFY2(waiting.constFirst().contains("remaining --  elapsed "), qPrintable(out));
+    // The settle time alone is 2.5 s; the clock stops at the end.
+    const QRegularExpressionMatch last =
+        QRegularExpression("100%  finished  elapsed (?:(\\d+)m )?(\\d+)s  \\(step 1/1\\)")
+            .match(out);
+    QVERIFY2(last.hasMatch(), qPrintable(out));
+    QVERIFY(last.captured(1).toInt() * 60 + last.captured(2).toInt() >= 2);
 }
 
 QTEST_GUILESS_MAIN(tst_BenchtestRun)

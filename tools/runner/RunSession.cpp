@@ -18,6 +18,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <csignal>
@@ -79,15 +80,9 @@ void waitForUnusedSecond(const QString &folder)
     }
 }
 
-RunProgress finishedProgress(const RunOutcome &outcome)
-{
-    RunProgress progress;
-    progress.done = outcome.stepsDone;
-    progress.total = outcome.stepsPlanned;
-    progress.percent = 100;
-    progress.text = QStringLiteral("进度：已完成！");
-    return progress;
-}
+// How often the terminal's bar is redrawn between steps: a settle time of
+// seconds must not look like a hang.
+const int kRedrawMs = 500;
 
 } // namespace
 
@@ -157,7 +152,7 @@ int RunSession::exec()
         outcome = result;
         ended = true;
         if (result.status == RunOutcome::Finished)
-            printer.stepCompleted(finishedProgress(result));
+            printer.stepCompleted(engine.currentProgress());
         QCoreApplication::exit(0);
     });
     int stopSignal = 0;
@@ -174,10 +169,13 @@ int RunSession::exec()
             tell(QStringLiteral("warning: the multimeter at %1 does not answer; "
                                 "its readings are recorded as ERR")
                      .arg(setup.meterAddress));
-        RunProgress first;
-        first.total = engine.outcome().stepsPlanned;
-        first.text = QStringLiteral("进度：--");
-        printer.show(first);
+        printer.show(engine.currentProgress());
+        QTimer redraw;
+        if (terminal) {
+            connect(&redraw, &QTimer::timeout, this,
+                    [&printer, &engine] { printer.show(engine.currentProgress()); });
+            redraw.start(kRedrawMs);
+        }
         QCoreApplication::exec();
     }
     // Closes the meter and the port; the file is complete from here on.
