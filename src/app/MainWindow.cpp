@@ -10,7 +10,9 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDebug>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLineEdit>
 #include <QLoggingCategory>
@@ -44,10 +46,10 @@ MainWindow::MainWindow(QWidget *parent)
 
     // Only one window exists in the program; a second one (tests) takes the store over.
     delete configSettings;
-    configSettings = new QSettings(
-        configFilePath(QCoreApplication::applicationDirPath(),
-                       QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation)),
-        QSettings::IniFormat);
+    const QString configFile = programConfigFile();
+    // The user's folder may not be there yet; the store writes into it.
+    QDir().mkpath(QFileInfo(configFile).absolutePath());
+    configSettings = new QSettings(configFile, QSettings::IniFormat);
     // The form's defaults stand in for a file that cannot be read or parsed;
     // the operator must learn why the stored addresses are not there.
     if (configSettings->status() != QSettings::NoError)

@@ -1,3 +1,4 @@
+#include "ConfigLocation.h"
 #include "MainWindow.h"
 
 #include <QApplication>
@@ -8,6 +9,7 @@ int main(int argc, char *argv[])
     // logging category is for filtering, not for the line.
     qSetMessagePattern(QStringLiteral("%{message}"));
     QApplication app(argc, argv);
+    AppNames::apply();
     MainWindow window;
     window.show();
     return app.exec();

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -69,6 +70,7 @@ private slots:
     void stopSignal();
     void closedOutputDoesNotStopTheRun();
     void terminalBarRunsOnThroughALongSettle();
+    void meterFromTheSharedConfigurationNeverWritten();
 
 private:
     QStringList shortRun() const;
@@ -372,6 +374,45 @@ void tst_BenchtestRun::terminalBarRunsOnThroughALongSettle()
             .match(out);
     QVERIFY2(last.hasMatch(), qPrintable(out));
     QVERIFY(last.captured(1).toInt() * 60 + last.captured(2).toInt() >= 2);
+}
+
+// Without --dmm the runner takes the window's meter address from the one
+// configuration file, and leaves that file, or its absence, as it was.
+void tst_BenchtestRun::meterFromTheSharedConfigurationNeverWritten()
+{
+    QTemporaryDir config;
+    const QString named = config.filePath("named.ini");
+    QFile file(named);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    const QByteArray text = "[defaultAddr]\nDMM=" + bench.meterResource().toLatin1() + "\n";
+    file.write(text);
+    file.close();
+    const QStringList arguments =
+        shortRun() + QStringList{"--serial", bench.boardPath(), "--output", results->path()};
+
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("BENCHTEST_CONFIG", named);
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(BENCHTEST_RUN), arguments);
+    QVERIFY(process.waitForFinished(30000));
+    QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData()); // no ERR cell
+    QCOMPARE(bench.meterLines().count("Read?\\n"), 6);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), text);
+
+    // The rule of the window: beside the program, else the user's folder.
+    // Neither is created by a run that finds no file.
+    const QString beside = QFileInfo(QStringLiteral(BENCHTEST_RUN)).dir().filePath("config.ini");
+    if (QFile::exists(beside))
+        QSKIP("a configuration file lies beside the runner");
+    environment.remove("BENCHTEST_CONFIG");
+    environment.insert("XDG_CONFIG_HOME", config.filePath("home"));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(BENCHTEST_RUN), arguments);
+    QVERIFY(process.waitForFinished(30000));
+    QVERIFY(!QFile::exists(beside));
+    QVERIFY(!QFile::exists(config.filePath("home")));
 }
 
 QTEST_GUILESS_MAIN(tst_BenchtestRun)

@@ -16,7 +16,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
 
@@ -33,13 +32,11 @@ void tell(const QString &message)
     std::fflush(stderr);
 }
 
-// The meter the window would use: the configuration file's address, else the form's.
+// The meter the window would use: the configuration file's address, else the
+// form's. The file is only read: a missing one is not created.
 QString configuredMeterAddress()
 {
-    const QSettings config(
-        configFilePath(QCoreApplication::applicationDirPath(),
-                       QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation)),
-        QSettings::IniFormat);
+    const QSettings config(programConfigFile(), QSettings::IniFormat);
     const QString address = config.value(QStringLiteral("defaultAddr/DMM")).toString();
     return address.isEmpty() ? QString::fromLatin1(RunDefaults::meterAddress) : address;
 }

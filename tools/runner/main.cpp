@@ -1,4 +1,5 @@
 // benchtest-run: one bench test run from the command line, without a window.
+#include "ConfigLocation.h"
 #include "RunLog.h"
 #include "RunSession.h"
 #include "RunnerOptions.h"
@@ -31,5 +32,6 @@ int main(int argc, char *argv[])
     std::signal(SIGHUP, SIG_IGN);
     RunLog::install(options.verbose);
     QCoreApplication app(argc, argv);
+    AppNames::apply();
     return RunSession(options).exec();
 }
