@@ -9,11 +9,15 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDate>
+#include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -37,6 +41,7 @@ private slots:
     void enableBoxes();
     void serialBoxRebuildsThePortList();
     void cancelledFolderChooserKeepsTheFolder();
+    void firstRunPath();
 
 private:
     MainWindow *window = nullptr;
@@ -218,6 +223,85 @@ void tst_MainWindow::cancelledFolderChooserKeepsTheFolder()
     QCOMPARE(log->lines().value(0), QStringLiteral("UI FilePath\r\n"));
     QCOMPARE(TestContext.savePath, dir.path());
     QCOMPARE(ui->showpath->toPlainText(), dir.path());
+}
+
+// An operator's first start on a server install: no desktop folder, a port
+// typed over the list's entry, a folder chosen; the next start has both.
+void tst_MainWindow::firstRunPath()
+{
+    delete window;
+    window = nullptr;
+    const QString config = QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini");
+    QFile::remove(config);
+    QTemporaryDir home;
+    const QByteArray savedHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path()));
+    const auto restore = qScopeGuard([&] {
+        qputenv("HOME", savedHome);
+        qunsetenv("XDG_CONFIG_HOME");
+        QFile::remove(config);
+    });
+    resetTestContext();
+    log->clear();
+    auto open = [this] {
+        delete window;
+        window = new MainWindow;
+        ui->modeluart = window->findChild<QComboBox *>("modeluart");
+        ui->enableuart = window->findChild<QCheckBox *>("enableuart");
+        ui->savepath = window->findChild<QPushButton *>("savepath");
+    };
+    open();
+    const QString desktop = home.path() + QStringLiteral("/Desktop");
+    auto *status = window->findChild<QLabel *>("Status");
+    QCOMPARE(status->text(), QStringLiteral("保存路径不存在：") + desktop);
+    QVERIFY(log->lines().contains(
+        QStringLiteral("\"UI ERROR: Save Path [%1] Not Found\"").arg(desktop)));
+
+    // Clicking into the list selects its entry: what is typed replaces it.
+    window->show();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    ui->enableuart->setChecked(true);
+    ui->modeluart->setEditText(QStringLiteral("ttyS0"));
+    QTest::mouseClick(ui->modeluart->lineEdit(), Qt::LeftButton);
+    QCoreApplication::processEvents();
+    QTest::keyClicks(ui->modeluart->lineEdit(), QStringLiteral("/dev/null"));
+    QCOMPARE(ui->modeluart->currentText(), QStringLiteral("/dev/null"));
+    QCOMPARE(ui->modeluart->toolTip(), QStringLiteral("/dev/null"));
+
+    // The chooser opens at the result folder (the home folder while there is none).
+    QTemporaryDir chosen;
+    QStringList openedAt;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+            openedAt << dialog->directory().absolutePath();
+            dialog->setDirectory(chosen.path());
+            static_cast<QDialog *>(dialog)->accept(); // as the Choose button does
+        }
+    });
+    poll.start(10);
+    QTest::mouseClick(ui->savepath, Qt::LeftButton);
+    QTest::mouseClick(ui->savepath, Qt::LeftButton);
+    poll.stop();
+    QCOMPARE(openedAt, QStringList({home.path(), chosen.path()}));
+    QCOMPARE(TestContext.savePath, chosen.path());
+    QCOMPARE(status->text(), QStringLiteral("Status"));
+
+    // A run logs the port's whole path; the next start takes folder and port.
+    window->findChild<QLineEdit *>("addrdmm")->setText("TCPIP0::127.0.0.1::1::SOCKET");
+    QPushButton *start = window->findChild<QPushButton *>("autotest");
+    QTest::mouseClick(start, Qt::LeftButton);
+    QTest::mouseClick(start, Qt::LeftButton);
+    QVERIFY(log->lines().contains(QStringLiteral("\"UI: COM Port [/dev/null]\"")));
+    resetTestContext();
+    open();
+    QCOMPARE(TestContext.savePath, chosen.path());
+    QCOMPARE(window->findChild<QTextEdit *>("showpath")->toPlainText(), chosen.path());
+    ui->enableuart->setChecked(true);
+    QCOMPARE(ui->modeluart->currentText(), QStringLiteral("/dev/null"));
+    QSettings stored(config, QSettings::IniFormat);
+    QCOMPARE(stored.childGroups(), QStringList({"defaultAddr", "lastRun"}));
 }
 
 QTEST_MAIN(tst_MainWindow)
