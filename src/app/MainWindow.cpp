@@ -174,8 +174,8 @@ void MainWindow::on_savepath_clicked()
     qCDebug(lcUi, "UI FilePath\r\n");
     const QString start =
         QFileInfo(TestContext.savePath).isDir() ? TestContext.savePath : QDir::homePath();
-    const QString folder = QFileDialog::getExistingDirectory(this, tr("选择保存路径"), start,
-                                                             QFileDialog::ShowDirsOnly);
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, tr("选择保存路径", "folder chooser title"), start, QFileDialog::ShowDirsOnly);
     // A cancelled chooser keeps the folder: an empty one would send the next
     // run's file to the file-system root.
     if (!folder.isEmpty()) {
@@ -273,7 +273,9 @@ void MainWindow::RefreshValue()
         const auto *field = findChild<QLineEdit *>(QStringLiteral("Var_%1").arg(i));
         TestContext.vars[i - 1] = field ? field->text() : QString();
     }
-    TestContext.testName = ui->testname->currentText();
+    // The kind's own title heads the result file, whatever language the list shows.
+    const TestKind *kind = testKindAt(ui->testname->currentIndex());
+    TestContext.testName = kind ? kind->title : ui->testname->currentText();
     TestContext.testItem = ui->filename->text();
     if (TestContext.testItem.isEmpty())
         TestContext.testItem = QStringLiteral("未填写测试项");

@@ -1,5 +1,6 @@
 #include "ConfigLocation.h"
 #include "MainWindow.h"
+#include "WindowLanguage.h"
 
 #include <QApplication>
 
@@ -10,6 +11,7 @@ int main(int argc, char *argv[])
     qSetMessagePattern(QStringLiteral("%{message}"));
     QApplication app(argc, argv);
     AppNames::apply();
+    installWindowLanguage();
     MainWindow window;
     window.show();
     return app.exec();
