@@ -54,7 +54,7 @@
     </message>
     <message>
         <source>串口 - 待测板（UART）</source>
-        <translation>Serial port - board under test (UART)</translation>
+        <translation>Serial port to the board (UART)</translation>
     </message>
     <message>
         <source>刷新列表</source>
@@ -90,7 +90,7 @@
     </message>
     <message>
         <source>测试参数（*所有变量均为INT64型数值）</source>
-        <translation>Test parameters (*all are INT64 values)</translation>
+        <translation>Parameters (*all INT64 values)</translation>
     </message>
     <message>
         <source>int64数值</source>
