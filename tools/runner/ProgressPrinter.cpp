@@ -7,23 +7,24 @@ const int kBarWidth = 30;
 QString timePart(const RunProgress &progress)
 {
     const QString elapsed =
-        QStringLiteral("  elapsed ") + ProgressPrinter::duration(progress.elapsedMs);
+        QStringLiteral("  elapsed ") + ProgressPrinter::duration(progress.elapsedMs / 1000);
     if (progress.finished)
         return QStringLiteral("finished") + elapsed;
     if (progress.remainingMs < 0)
         return QStringLiteral("remaining --") + elapsed;
     // Rounded up: a run still going never claims 0s left.
-    return QStringLiteral("remaining ") +
-           ProgressPrinter::duration((progress.remainingMs + 999) / 1000 * 1000) + elapsed;
+    const qint64 ms = progress.remainingMs;
+    return QStringLiteral("remaining ") + ProgressPrinter::duration(ms / 1000 + (ms % 1000 != 0)) +
+           elapsed;
 }
 
 } // namespace
 
 ProgressPrinter::ProgressPrinter(std::FILE *out, bool terminal) : out(out), terminal(terminal) {}
 
-QString ProgressPrinter::duration(qint64 ms)
+QString ProgressPrinter::duration(qint64 seconds)
 {
-    const qint64 seconds = qMax<qint64>(ms, 0) / 1000;
+    seconds = qMax<qint64>(seconds, 0);
     QString text;
     if (seconds >= 3600)
         text += QStringLiteral("%1h ").arg(seconds / 3600);

@@ -24,7 +24,7 @@ public:
     void comeBack();
 
     // "1h 0m 5s", "2m 15s", "45s": every unit below the largest one shown.
-    static QString duration(qint64 ms);
+    static QString duration(qint64 seconds);
     static QString plainLine(const RunProgress &progress);
     static QString barLine(const RunProgress &progress);
 
