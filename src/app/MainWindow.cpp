@@ -10,8 +10,11 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDebug>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QIcon>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLoggingCategory>
 #include <QPushButton>
@@ -25,12 +28,49 @@ QSettings *configSettings = nullptr;
 
 Q_LOGGING_CATEGORY(lcUi, "benchtest.ui")
 
+namespace {
+
+// The keys of the last run's choices; [defaultAddr] holds the addresses.
+const char *const kLastFolderKey = "lastRun/resultFolder";
+const char *const kLastPortKey = "lastRun/serialPort";
+
+// Selects a list's typed entry whenever the list takes the focus, so that
+// what the operator types replaces the entry the list put there. The focus
+// comes to the list, which hands it to its edit without an event a filter
+// on the edit would see; the mouse press that brings it places the cursor
+// afterwards, hence the deferred selection.
+class SelectAllOnFocus : public QObject
+{
+public:
+    explicit SelectAllOnFocus(QComboBox *list) : QObject(list), list(list)
+    {
+        list->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == list && event->type() == QEvent::FocusIn && list->lineEdit())
+            QMetaObject::invokeMethod(list->lineEdit(), &QLineEdit::selectAll,
+                                      Qt::QueuedConnection);
+        return false;
+    }
+
+private:
+    QComboBox *list;
+};
+
+} // namespace
+
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), ui(new MainWindowForm), runDisplay(ui)
 {
     ui->SetupForm(this);
     // Lets the operator type a device path (by-id link, pseudo-terminal) the list cannot show.
     ui->modeluart->setEditable(true);
+    new SelectAllOnFocus(ui->modeluart);
+    // The list is narrow; the whole device path shows on hovering it.
+    connect(ui->modeluart, &QComboBox::currentTextChanged, this, &MainWindow::ShowPortPath);
     setWindowIcon(QIcon(QStringLiteral("/C.ico")));
     setFixedSize(720, 520);
     // __DATE__ is "Mmm dd yyyy" with a blank-padded day, as the title wants it.
@@ -44,10 +84,10 @@ MainWindow::MainWindow(QWidget *parent)
 
     // Only one window exists in the program; a second one (tests) takes the store over.
     delete configSettings;
-    configSettings = new QSettings(
-        configFilePath(QCoreApplication::applicationDirPath(),
-                       QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation)),
-        QSettings::IniFormat);
+    const QString configFile = programConfigFile();
+    // The user's folder may not be there yet; the store writes into it.
+    QDir().mkpath(QFileInfo(configFile).absolutePath());
+    configSettings = new QSettings(configFile, QSettings::IniFormat);
     // The form's defaults stand in for a file that cannot be read or parsed;
     // the operator must learn why the stored addresses are not there.
     if (configSettings->status() != QSettings::NoError)
@@ -59,6 +99,8 @@ MainWindow::MainWindow(QWidget *parent)
     ReadConfigFile();
     for (QLineEdit *field : {ui->addrdmm, ui->addrpwr, ui->addrosc})
         connect(field, &QLineEdit::editingFinished, this, &MainWindow::SaveConfigFile);
+    ReadLastRun();
+    CheckResultFolder();
 }
 
 MainWindow::~MainWindow()
@@ -100,9 +142,18 @@ void MainWindow::on_refreshuart_clicked()
     ui->modeluart->clear();
     const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &port : ports)
-        ui->modeluart->addItem(port.portName());
-    if (ui->modeluart->count() > 0)
+        ui->modeluart->addItem(port.portName(), port.systemLocation());
+    if (!lastPort.isEmpty())
+        ui->modeluart->setCurrentText(lastPort);
+    else if (ui->modeluart->count() > 0)
         ui->modeluart->setCurrentIndex(0);
+    ShowPortPath(ui->modeluart->currentText());
+}
+
+void MainWindow::ShowPortPath(const QString &text)
+{
+    const int listed = ui->modeluart->findText(text);
+    ui->modeluart->setToolTip(listed >= 0 ? ui->modeluart->itemData(listed).toString() : text);
 }
 
 void MainWindow::on_testname_currentIndexChanged(int index)
@@ -121,13 +172,46 @@ void MainWindow::on_testname_currentIndexChanged(int index)
 void MainWindow::on_savepath_clicked()
 {
     qCDebug(lcUi, "UI FilePath\r\n");
+    const QString start =
+        QFileInfo(TestContext.savePath).isDir() ? TestContext.savePath : QDir::homePath();
     const QString folder = QFileDialog::getExistingDirectory(
-        this, QStringLiteral("选择保存路径"), QStringLiteral("./"), QFileDialog::ShowDirsOnly);
+        this, tr("选择保存路径", "folder chooser title"), start, QFileDialog::ShowDirsOnly);
     // A cancelled chooser keeps the folder: an empty one would send the next
     // run's file to the file-system root.
-    if (!folder.isEmpty())
+    if (!folder.isEmpty()) {
         TestContext.savePath = folder;
+        SaveLastRun(kLastFolderKey, folder);
+    }
     ui->showpath->setText(TestContext.savePath);
+    CheckResultFolder();
+}
+
+void MainWindow::ReadLastRun()
+{
+    const QString folder = configSettings->value(QLatin1String(kLastFolderKey)).toString();
+    if (!folder.isEmpty()) {
+        TestContext.savePath = folder;
+        ui->showpath->setText(folder);
+    }
+    lastPort = configSettings->value(QLatin1String(kLastPortKey)).toString();
+}
+
+void MainWindow::SaveLastRun(const char *key, const QString &value)
+{
+    configSettings->setValue(QLatin1String(key), value);
+}
+
+void MainWindow::CheckResultFolder()
+{
+    if (QFileInfo(TestContext.savePath).isDir()) {
+        if (folderMissingShown)
+            ui->Status->setText(tr("Status")); // the form's own text
+        folderMissingShown = false;
+        return;
+    }
+    qCDebug(lcUi) << QStringLiteral("UI ERROR: Save Path [%1] Not Found").arg(TestContext.savePath);
+    ui->Status->setText(tr("保存路径不存在：%1").arg(TestContext.savePath));
+    folderMissingShown = true;
 }
 
 // The caption follows the state; it is never read back, so a translated
@@ -157,6 +241,7 @@ void MainWindow::on_autotest_clicked()
     if (runState == RunState::Idle) {
         enterState(RunState::AutoRun);
         qCDebug(lcUi, "UI: Start AutoTest\r\n");
+        CheckResultFolder();
         RefreshValue();
         TestContext.autoRun = true;
         emit InitTest();
@@ -188,7 +273,9 @@ void MainWindow::RefreshValue()
         const auto *field = findChild<QLineEdit *>(QStringLiteral("Var_%1").arg(i));
         TestContext.vars[i - 1] = field ? field->text() : QString();
     }
-    TestContext.testName = ui->testname->currentText();
+    // The kind's own title heads the result file, whatever language the list shows.
+    const TestKind *kind = testKindAt(ui->testname->currentIndex());
+    TestContext.testName = kind ? kind->title : ui->testname->currentText();
     TestContext.testItem = ui->filename->text();
     if (TestContext.testItem.isEmpty())
         TestContext.testItem = QStringLiteral("未填写测试项");
@@ -213,7 +300,14 @@ void MainWindow::RefreshValue()
         qCDebug(lcUi) << "UI ERROR: COM Port NOT Found!";
         qCDebug(lcUi) << QStringLiteral(
             "UI: no serial port assigned, values of this run are not sent");
+        return;
     }
+    qCDebug(lcUi) << QStringLiteral("UI: COM Port [%1]")
+                         .arg(match.kind == SerialPortMatch::Enumerated
+                                  ? match.info.systemLocation()
+                                  : match.devicePath);
+    lastPort = uart.portName;
+    SaveLastRun(kLastPortKey, lastPort);
 }
 
 void MainWindow::ReadConfigFile()

@@ -51,8 +51,17 @@ private:
 
     void RefreshValue();
     void enterState(RunState next);
+    // The folder and the port of the last run, from the configuration file.
+    void ReadLastRun();
+    void SaveLastRun(const char *key, const QString &value);
+    // Says so in the status line when the result folder is not there, before
+    // a run finds out.
+    void CheckResultFolder();
+    void ShowPortPath(const QString &text);
 
     MainWindowForm *ui;
     FormRunDisplay runDisplay;
     RunState runState = RunState::Idle;
+    QString lastPort; // the port of the last run; a refreshed list shows it again
+    bool folderMissingShown = false;
 };

@@ -1,4 +1,6 @@
+#include "ConfigLocation.h"
 #include "MainWindow.h"
+#include "WindowLanguage.h"
 
 #include <QApplication>
 
@@ -8,6 +10,8 @@ int main(int argc, char *argv[])
     // logging category is for filtering, not for the line.
     qSetMessagePattern(QStringLiteral("%{message}"));
     QApplication app(argc, argv);
+    AppNames::apply();
+    installWindowLanguage();
     MainWindow window;
     window.show();
     return app.exec();

@@ -75,6 +75,8 @@ void RunEngine::start()
     // A start without a stop in between must not leak the previous run.
     releaseRun();
     tally = RunOutcome();
+    endMs = -1;
+    estimateMs = -1;
 
     // The drivers and the writer take their addresses and names from the record.
     TestContext.dmm.address = setup.meterAddress;
@@ -149,6 +151,8 @@ void RunEngine::singleStep()
 
 void RunEngine::end(RunOutcome::Status status, const QString &failure)
 {
+    if (running)
+        endMs = setup.clock.epochMs();
     running = false;
     if (stepTimer)
         stepTimer->stop();
@@ -316,10 +320,46 @@ void RunEngine::reportProgress()
     RunProgress progress;
     progress.done = params.step;
     progress.total = params.repeatCount;
-    progress.elapsedMs = setup.clock.epochMs() - startMs;
+    const qint64 now = setup.clock.epochMs();
+    progress.elapsedMs = now - startMs;
     fileOp->ProgressText(progress.text, progress.percent, progress.elapsedMs, progress.total,
                          progress.done);
+    // The elapsed time holds `done` steps but only `done - 1` waits between
+    // them; each step still to come brings its wait along.
+    if (progress.done > 0 && progress.total >= progress.done) {
+        __extension__ using Wide = __int128;
+        const Wide period = Wide(qMax<qint64>(progress.elapsedMs, 0)) + kNextStepMs;
+        estimateMs =
+            qint64(qMin<Wide>(Wide(progress.total - progress.done) * period / progress.done,
+                              std::numeric_limits<qint64>::max()));
+        estimatedAtMs = now;
+    }
+    progress.remainingMs = estimateMs;
     emit progressChanged(progress);
+}
+
+RunProgress RunEngine::currentProgress() const
+{
+    RunProgress progress;
+    progress.done = params.step;
+    progress.total = params.repeatCount;
+    if (!running && endMs < 0)
+        return progress; // not started, or refused before its first step
+    const qint64 now = running ? setup.clock.epochMs() : endMs;
+    progress.elapsedMs = qMax<qint64>(now - startMs, 0);
+    progress.finished = !running && tally.status == RunOutcome::Finished;
+    if (progress.finished) {
+        progress.percent = 100;
+        progress.remainingMs = 0;
+        return progress;
+    }
+    if (progress.total > 0) {
+        __extension__ using Wide = __int128;
+        progress.percent = int(qBound<Wide>(0, Wide(progress.done) * 100 / progress.total, 100));
+    }
+    if (estimateMs >= 0)
+        progress.remainingMs = qMax<qint64>(estimateMs - qMax<qint64>(now - estimatedAtMs, 0), 0);
+    return progress;
 }
 
 void RunEngine::finish()

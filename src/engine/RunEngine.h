@@ -14,14 +14,16 @@ class FileOperation;
 class StepTimer;
 class UART;
 
-// Where a run stands after a completed step.
+// Where a run stands: after a completed step, or at any moment (currentProgress()).
 struct RunProgress
 {
-    qint64 done = 0;      // completed steps
-    qint64 total = 0;     // steps of the run
-    qint64 elapsedMs = 0; // since the first send was due
+    qint64 done = 0;         // completed steps
+    qint64 total = 0;        // steps of the run
+    qint64 elapsedMs = 0;    // since the first send was due
+    qint64 remainingMs = -1; // estimate over whole step periods, waits included; -1: none yet
+    bool finished = false;   // the run went through all its steps
     int percent = 0;
-    QString text; // the remaining-time text, e.g. "进度：40%  ( 2m 15s )"
+    QString text; // the window's remaining-time text, e.g. "进度：40%  ( 2m 15s )"
 };
 
 // One run of a bench test: send the next value to the board, wait for it to
@@ -53,6 +55,10 @@ public:
     void takeReading();
     // Emits progressChanged() for the steps completed so far.
     void reportProgress();
+    // Where the run stands now on the run's clock: the elapsed time goes on,
+    // the estimate of the last completed step counts down; both stop when
+    // the run ends. For a display that redraws between steps.
+    [[nodiscard]] RunProgress currentProgress() const;
 
     [[nodiscard]] bool isRunning() const { return running; }
     // The tally so far; final once runEnded() is emitted.
@@ -101,6 +107,9 @@ private:
     RunOutcome tally;
     bool running = false;
     qint64 startMs = 0;
+    qint64 endMs = -1;      // on the run's clock, once it has ended
+    qint64 estimateMs = -1; // remaining time as of the last completed step
+    qint64 estimatedAtMs = 0;
     TestParams params;
     std::unique_ptr<FileOperation> fileOp;
     std::unique_ptr<DMM_34461A> dmmDriver;

@@ -21,7 +21,7 @@ void TestSequence::logCreated()
 
 void TestSequence::showHelp()
 {
-    ui->showHelp(kind.helpText);
+    ui->showHelp(kind.description());
 }
 
 void TestSequence::initEnvironment()

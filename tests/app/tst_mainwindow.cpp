@@ -9,11 +9,15 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDate>
+#include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -36,7 +40,7 @@ private slots:
     void enableBoxes_data();
     void enableBoxes();
     void serialBoxRebuildsThePortList();
-    void cancelledFolderChooserKeepsTheFolder();
+    void firstRunPath();
 
 private:
     MainWindow *window = nullptr;
@@ -197,27 +201,69 @@ void tst_MainWindow::serialBoxRebuildsThePortList()
     QVERIFY(!ui->modeluart->isEnabled() && !ui->refreshuart->isEnabled());
 }
 
-void tst_MainWindow::cancelledFolderChooserKeepsTheFolder()
+// An operator's first start on a server install: no desktop folder, a port
+// typed over the list's entry, a folder chosen (a cancelled chooser keeps
+// it); the next start has both.
+void tst_MainWindow::firstRunPath()
 {
-    QTemporaryDir dir;
-    TestContext.savePath = dir.path();
-    log->clear();
-    // The chooser is modal: close it from the loop it runs, once it is there.
-    bool dialogSeen = false;
+    const QString config = QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini");
+    QTemporaryDir home, chosen;
+    const QByteArray savedHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(home.path()));
+    const auto restore = qScopeGuard([&] {
+        qputenv("HOME", savedHome);
+        QFile::remove(config);
+    });
+    QFile::remove(config);
+    resetTestContext();
+    delete window;
+    window = new MainWindow;
+    QCOMPARE(window->findChild<QLabel *>("Status")->text(),
+             QStringLiteral("保存路径不存在：%1/Desktop").arg(home.path()));
+
+    // Clicking into the list selects its entry: what is typed replaces it.
+    window->show();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    auto *port = window->findChild<QComboBox *>("modeluart");
+    window->findChild<QCheckBox *>("enableuart")->setChecked(true);
+    port->setEditText(QStringLiteral("ttyS0"));
+    QTest::mouseClick(port->lineEdit(), Qt::LeftButton);
+    QCoreApplication::processEvents();
+    QTest::keyClicks(port->lineEdit(), QStringLiteral("/dev/null"));
+    QCOMPARE(port->currentText(), QStringLiteral("/dev/null"));
+    QCOMPARE(port->toolTip(), QStringLiteral("/dev/null"));
+
+    // The chooser opens at the result folder (the home folder while there is none).
+    QStringList openedAt;
     QTimer poll;
     connect(&poll, &QTimer::timeout, this, [&] {
-        if (QWidget *dialog = QApplication::activeModalWidget()) {
-            dialogSeen = dialog->windowTitle() == QStringLiteral("选择保存路径");
-            dialog->close();
+        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+            openedAt << dialog->directory().absolutePath() + ' ' + dialog->windowTitle();
+            dialog->setDirectory(chosen.path());
+            static_cast<QDialog *>(dialog)->done(openedAt.size() == 1 ? QDialog::Accepted
+                                                                      : QDialog::Rejected);
         }
     });
     poll.start(10);
-    QTest::mouseClick(ui->savepath, Qt::LeftButton);
+    QPushButton *savepath = window->findChild<QPushButton *>("savepath");
+    QTest::mouseClick(savepath, Qt::LeftButton);
+    QTest::mouseClick(savepath, Qt::LeftButton); // cancelled
     poll.stop();
-    QVERIFY(dialogSeen);
-    QCOMPARE(log->lines().value(0), QStringLiteral("UI FilePath\r\n"));
-    QCOMPARE(TestContext.savePath, dir.path());
-    QCOMPARE(ui->showpath->toPlainText(), dir.path());
+    QCOMPARE(openedAt,
+             QStringList({home.path() + " 选择保存路径", chosen.path() + " 选择保存路径"}));
+    QCOMPARE(window->findChild<QLabel *>("Status")->text(), QStringLiteral("Status"));
+
+    // A run logs the port's whole path; the next start takes folder and port.
+    window->findChild<QLineEdit *>("addrdmm")->setText("TCPIP0::127.0.0.1::1::SOCKET");
+    QPushButton *start = window->findChild<QPushButton *>("autotest");
+    QTest::mouseClick(start, Qt::LeftButton);
+    QTest::mouseClick(start, Qt::LeftButton);
+    QVERIFY(log->lines().contains(QStringLiteral("\"UI: COM Port [/dev/null]\"")));
+    cleanup();
+    init();
+    QCOMPARE(ui->showpath->toPlainText(), chosen.path());
+    ui->enableuart->setChecked(true);
+    QCOMPARE(ui->modeluart->currentText(), QStringLiteral("/dev/null"));
 }
 
 QTEST_MAIN(tst_MainWindow)

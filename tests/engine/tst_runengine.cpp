@@ -35,6 +35,7 @@ private slots:
     void edgeCounts_data();
     void edgeCounts();
     void stopMidStepEndsOnceAndKeepsTheRows();
+    void progressCountsWholeStepPeriods();
     void missingBoardFailsBeforeAnyFile();
     void waitsAreNeverEarly();
 
@@ -261,6 +262,38 @@ void tst_RunEngine::stopMidStepEndsOnceAndKeepsTheRows()
     QCOMPARE(lines.value(7).count(QLatin1Char('\t')), 3);
     QTest::qWait(300); // no timer may fire after the stop
     QCOMPARE(bench.boardValues(), QList<qint32>({1, 2}));
+}
+
+// The estimate a display shows between steps: each step still to come brings
+// its wait for the next along; the elapsed time runs on and stops at the end.
+void tst_RunEngine::progressCountsWholeStepPeriods()
+{
+    RunSetup run = setup({"3", "0", "1", "0"});
+    run.clock.epochMs = [this] {
+        return clockMs;
+    }; // moved by the test only
+    RunEngine engine(run);
+    QCOMPARE(engine.currentProgress().remainingMs, -1); // not started
+    // Each step takes 1000 ms from its send to its reading.
+    connect(&engine, &RunEngine::valueSent, this, [this](qint64 step) {
+        clockMs = RunEngine::kFirstSendMs + (step - 1) * (1000 + RunEngine::kNextStepMs);
+    });
+    connect(&engine, &RunEngine::stepFinished, this, [this] { clockMs += 1000; });
+    QList<qint64> seen; // elapsed and remaining: at the step's end, then 700 ms later
+    connect(&engine, &RunEngine::progressChanged, this, [&](const RunProgress &progress) {
+        clockMs += 700;
+        const RunProgress later = engine.currentProgress();
+        clockMs -= 700;
+        seen << progress.elapsedMs << progress.remainingMs << later.elapsedMs << later.remainingMs;
+    });
+    QSignalSpy ended(&engine, &RunEngine::runEnded);
+    engine.start();
+    QVERIFY(ended.wait(10000));
+    QCOMPARE(seen, QList<qint64>({1000, 2200, 1700, 1500, 2100, 1100, 2800, 400}));
+    clockMs += 5000;
+    const RunProgress last = engine.currentProgress();
+    QVERIFY(last.finished && last.remainingMs == 0 && last.percent == 100);
+    QCOMPARE(last.elapsedMs, 3200);
 }
 
 // A run nobody watches refuses to go on without its board, before it has a file.

@@ -6,6 +6,7 @@
 #include "SimulatedBench.h"
 #include "TestContext.h"
 #include "WindowDriver.h"
+#include "WindowLanguage.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -14,6 +15,10 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextEdit>
+#include <QTranslator>
+
+#include <memory>
 
 namespace {
 
@@ -35,6 +40,7 @@ private slots:
     void singleStepRun();
     void stopMidStep();
     void noMultimeterRecordsErr();
+    void englishWindowWritesTheSameFileAndLog();
 
 private:
     QString text(const char *label) const
@@ -228,6 +234,38 @@ void tst_TestRun::noMultimeterRecordsErr()
     QCOMPARE(text("testtime"), QStringLiteral("进度：已完成！"));
     QCOMPARE(run->log().count(debugQuoted("TestThread: DMM Measure: ERR")), 4);
     QTRY_COMPARE(bench.boardValues(), QList<qint32>({1, 2}));
+}
+
+// The captions follow the language; the file, apart from its times, and the
+// log do not.
+void tst_TestRun::englishWindowWritesTheSameFileAndLog()
+{
+    auto sweep = [this](QByteArray *file, QStringList *log) {
+        run->setParams({"3", "0", "2", "0"});
+        run->clickStart();
+        QVERIFY(run->waitIdle(10000));
+        static const QRegularExpression stamp(QStringLiteral("\\[\\d{6} \\d{6}\\]"));
+        *file = QString::fromUtf8(run->resultBytes()).replace(stamp, "[time]").toUtf8();
+        *log = run->log().lines();
+    };
+    QByteArray chinese, english;
+    QStringList chineseLog, englishLog;
+    sweep(&chinese, &chineseLog);
+    QVERIFY(!installWindowLanguage(QLocale(QLocale::Chinese, QLocale::China)));
+    const std::unique_ptr<QTranslator> translator(
+        installWindowLanguage(QLocale(QLocale::English, QLocale::UnitedKingdom)));
+    QVERIFY(translator);
+    cleanup();
+    init();
+    QCOMPARE(caption(), QStringLiteral("Auto test"));
+    QVERIFY(run->window()->findChild<QTextEdit *>("testmsg")->toPlainText().contains(
+        "The multimeter measures the voltage [*2] times"));
+    sweep(&english, &englishLog);
+
+    QVERIFY(chinese.startsWith("测试项: [DAC - 串口发送DAC值，万用表采集电压]\n"));
+    QCOMPARE(chinese.count('\n'), 11); // head, heading, three rows, completion
+    QCOMPARE(english, chinese);
+    QCOMPARE(englishLog, chineseLog);
 }
 
 QTEST_MAIN(tst_TestRun)

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -70,6 +71,8 @@ private slots:
     void stopSignal();
     void closedOutputDoesNotStopTheRun();
     void listResources();
+    void terminalBarRunsOnThroughALongSettle();
+    void meterFromTheSharedConfigurationNeverWritten();
 
 private:
     QStringList shortRun() const;
@@ -175,11 +178,12 @@ void tst_BenchtestRun::finishedRun()
         finished.err.contains("benchtest-run: the run is not clean: finished with 6 ERR cells\n"),
         !meterAnswers);
 
-    // One line per completed step with the window's figures, then the file.
+    // One line per completed step with the engine's figures, then the file.
     QCOMPARE(finished.out.size(), 4);
     QVERIFY2(finished.out[0].startsWith("step 1/3  33%  remaining "), qPrintable(finished.out[0]));
     QVERIFY2(finished.out[1].startsWith("step 2/3  66%  remaining "), qPrintable(finished.out[1]));
-    QCOMPARE(finished.out[2], QStringLiteral("step 3/3  100%  finished"));
+    QVERIFY2(finished.out[2].startsWith("step 3/3  100%  finished  elapsed "),
+             qPrintable(finished.out[2]));
     QCOMPARE(resultFiles(), QStringList{finished.out[3]});
     QVERIFY(finished.out[3].startsWith(results->path() + "/[AutoTest][R7_A][night]["));
 
@@ -321,8 +325,7 @@ void tst_BenchtestRun::closedOutputDoesNotStopTheRun()
 {
     QProcess shell;
     shell.start(QStringLiteral("sh"),
-                {"-c",
-                 QStringLiteral("\"$0\" \"$@\" | head -n 2; echo \"status $?\""),
+                {"-c", QStringLiteral("\"$0\" \"$@\" | head -n 2; echo \"status $?\""),
                  QStringLiteral(BENCHTEST_RUN), "--var1", "12", "--var2", "20", "--var3", "2",
                  "--var4", "5", "--dmm", bench.meterResource(), "--serial", bench.boardPath(),
                  "--output", results->path()});
@@ -357,6 +360,61 @@ void tst_BenchtestRun::listResources()
     QCOMPARE(malformed.exitCode, 2);
     QVERIFY(malformed.out.isEmpty());
     QCOMPARE(malformed.err, "benchtest-run: '(TCPIP' is not a VISA search expression\n");
+}
+
+// On a terminal the bar is redrawn while a step waits, with the elapsed time
+// going on: a settle time of seconds does not look like a hang.
+void tst_BenchtestRun::terminalBarRunsOnThroughALongSettle()
+{
+    // script(1) gives the runner a pseudo-terminal as its standard output.
+    QProcess script;
+    script.start("script", {"-qec",
+                            QStringLiteral("'%1' --var1 1 --var2 2500 --var3 1 --dmm '%2' "
+                                           "--serial '%3' --output '%4'")
+                                .arg(BENCHTEST_RUN, bench.meterResource(), bench.boardPath(),
+                                     results->path()),
+                            "/dev/null"});
+    QVERIFY(script.waitForFinished(30000));
+    QCOMPARE(script.exitCode(), 0);
+    const QString out = QString::fromLocal8Bit(script.readAllStandardOutput());
+    // Redrawn before the step ended, at least a second into it.
+    QVERIFY2(QRegularExpression("remaining --  elapsed ([1-9]|\\d\\d+)s  \\(step 0/1\\)")
+                 .match(out)
+                 .hasMatch(),
+             qPrintable(out));
+    QVERIFY2(QRegularExpression("finished  elapsed (\\d+m )?([2-9]|\\d\\d+)s  \\(step 1/1\\)")
+                 .match(out)
+                 .hasMatch(),
+             qPrintable(out));
+}
+
+// Without --dmm the runner takes the window's meter address from the one
+// configuration file, and leaves that file, or its absence, as it was.
+void tst_BenchtestRun::meterFromTheSharedConfigurationNeverWritten()
+{
+    QTemporaryDir config;
+    QFile file(config.filePath("named.ini"));
+    const QByteArray text = "[defaultAddr]\nDMM=" + bench.meterResource().toLatin1() + "\n";
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+    file.close();
+    const QString beside = QFileInfo(QStringLiteral(BENCHTEST_RUN)).dir().filePath("config.ini");
+    QVERIFY(!QFile::exists(beside));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString variable : {"BENCHTEST_CONFIG", "XDG_CONFIG_HOME"}) {
+        // The named file, then the rule: beside the runner, else the user's folder.
+        environment.insert(variable,
+                           config.filePath(variable == "XDG_CONFIG_HOME" ? "home" : "named.ini"));
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(BENCHTEST_RUN),
+                      shortRun() + QStringList{"--output", results->path()});
+        QVERIFY(process.waitForFinished(30000));
+        environment.remove(variable);
+    }
+    QCOMPARE(bench.meterLines().count("Read?\\n"), 6); // only the first run reached the meter
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), text);
+    QVERIFY(!QFile::exists(beside) && !QFile::exists(config.filePath("home")));
 }
 
 QTEST_GUILESS_MAIN(tst_BenchtestRun)

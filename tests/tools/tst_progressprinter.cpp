@@ -1,5 +1,5 @@
 // What benchtest-run writes to standard output while a run goes on: the
-// window's remaining time, one line per step for pipes, one bar for terminals.
+// engine's figures, one line per step for pipes, one bar for terminals.
 #include "ProgressPrinter.h"
 
 #include <QTest>
@@ -32,13 +32,16 @@ private:
     std::FILE *stream;
 };
 
-RunProgress progress(qint64 done, qint64 total, int percent, const QString &text)
+RunProgress progress(qint64 done, qint64 total, int percent, qint64 elapsedMs, qint64 remainingMs,
+                     bool finished = false)
 {
     RunProgress progress;
     progress.done = done;
     progress.total = total;
     progress.percent = percent;
-    progress.text = text;
+    progress.elapsedMs = elapsedMs;
+    progress.remainingMs = remainingMs;
+    progress.finished = finished;
     return progress;
 }
 
@@ -49,36 +52,10 @@ class tst_ProgressPrinter : public QObject
     Q_OBJECT
 
 private slots:
-    void remainingTime_data();
-    void remainingTime();
     void lines_data();
     void lines();
     void terminal_redrawsOneLineAndStepsAsideForLogLines();
 };
-
-void tst_ProgressPrinter::remainingTime_data()
-{
-    QTest::addColumn<QString>("windowText");
-    QTest::addColumn<QString>("remaining");
-
-    QTest::newRow("minutes") << "进度：40%  ( 2m 15s )"
-                             << "2m 15s";
-    QTest::newRow("clock set back") << "进度：50%  ( -1m -5s )"
-                                    << "-1m -5s";
-    QTest::newRow("run started") << "进度：--"
-                                 << "--";
-    QTest::newRow("nothing to extrapolate from") << "进度：0%  ( -- )"
-                                                 << "--";
-    QTest::newRow("finished") << "进度：已完成！"
-                              << "finished";
-}
-
-void tst_ProgressPrinter::remainingTime()
-{
-    QFETCH(QString, windowText);
-    QFETCH(QString, remaining);
-    QCOMPARE(ProgressPrinter::remainingTime(windowText), remaining);
-}
 
 void tst_ProgressPrinter::lines_data()
 {
@@ -87,13 +64,16 @@ void tst_ProgressPrinter::lines_data()
     QTest::addColumn<QString>("bar");
 
     QTest::newRow("before the first step")
-        << progress(0, 10, 0, "进度：--") << "step 0/10  0%  remaining --"
-        << "[------------------------------]   0%  remaining --  (step 0/10)";
+        << progress(0, 10, 0, 0, -1) << "step 0/10  0%  remaining --  elapsed 0s"
+        << "[------------------------------]   0%  remaining --  elapsed 0s  (step 0/10)";
+    // Remaining time rounded up, elapsed time down; every unit below the largest shown.
     QTest::newRow("truncated percent, partial cell")
-        << progress(1, 3, 33, "进度：33%  ( 2s )") << "step 1/3  33%  remaining 2s"
-        << "[#########---------------------]  33%  remaining 2s  (step 1/3)";
-    QTest::newRow("finished") << progress(3, 3, 100, "进度：已完成！") << "step 3/3  100%  finished"
-                              << "[##############################] 100%  finished  (step 3/3)";
+        << progress(1, 3, 33, 3661999, 1001) << "step 1/3  33%  remaining 2s  elapsed 1h 1m 1s"
+        << "[#########---------------------]  33%  remaining 2s  elapsed 1h 1m 1s  (step 1/3)";
+    QTest::newRow("finished") << progress(3, 3, 100, 5000, 0, true)
+                              << "step 3/3  100%  finished  elapsed 5s"
+                              << "[##############################] 100%  finished  elapsed 5s  "
+                                 "(step 3/3)";
 }
 
 void tst_ProgressPrinter::lines()
@@ -110,15 +90,15 @@ void tst_ProgressPrinter::terminal_redrawsOneLineAndStepsAsideForLogLines()
     CapturedStream out;
     ProgressPrinter printer(out.file(), true);
     printer.stepAside(); // nothing drawn yet: nothing to clear
-    printer.show(progress(0, 2, 0, "进度：--"));
+    printer.show(progress(0, 2, 0, 0, -1));
     printer.stepAside();
     printer.comeBack();
-    printer.stepCompleted(progress(2, 2, 100, "进度：已完成！"));
+    printer.stepCompleted(progress(2, 2, 100, 900, 0, true));
     printer.finish();
     printer.finish(); // the line is ended once
 
-    const QString first = ProgressPrinter::barLine(progress(0, 2, 0, "进度：--"));
-    const QString last = ProgressPrinter::barLine(progress(2, 2, 100, "进度：已完成！"));
+    const QString first = ProgressPrinter::barLine(progress(0, 2, 0, 0, -1));
+    const QString last = ProgressPrinter::barLine(progress(2, 2, 100, 900, 0, true));
     QCOMPARE(out.text(), "\r" + first + "\x1b[K" + "\r\x1b[K" + "\r" + first + "\x1b[K" + "\r" +
                              last + "\x1b[K" + "\n");
 }

@@ -1,31 +1,36 @@
 #include "ProgressPrinter.h"
 
-#include <QRegularExpression>
-
 namespace {
 
-const QString kFinishedText = QStringLiteral("进度：已完成！");
 const int kBarWidth = 30;
 
-QString timePart(const QString &progressText)
+QString timePart(const RunProgress &progress)
 {
-    const QString remaining = ProgressPrinter::remainingTime(progressText);
-    return remaining == QLatin1String("finished") ? remaining
-                                                  : QStringLiteral("remaining ") + remaining;
+    const QString elapsed =
+        QStringLiteral("  elapsed ") + ProgressPrinter::duration(progress.elapsedMs / 1000);
+    if (progress.finished)
+        return QStringLiteral("finished") + elapsed;
+    if (progress.remainingMs < 0)
+        return QStringLiteral("remaining --") + elapsed;
+    // Rounded up: a run still going never claims 0s left.
+    const qint64 ms = progress.remainingMs;
+    return QStringLiteral("remaining ") + ProgressPrinter::duration(ms / 1000 + (ms % 1000 != 0)) +
+           elapsed;
 }
 
 } // namespace
 
 ProgressPrinter::ProgressPrinter(std::FILE *out, bool terminal) : out(out), terminal(terminal) {}
 
-QString ProgressPrinter::remainingTime(const QString &progressText)
+QString ProgressPrinter::duration(qint64 seconds)
 {
-    if (progressText == kFinishedText)
-        return QStringLiteral("finished");
-    static const QRegularExpression progress(
-        QStringLiteral("^进度：-?\\d+%\\s*\\(\\s*(.*?)\\s*\\)$"));
-    const QRegularExpressionMatch match = progress.match(progressText);
-    return match.hasMatch() ? match.captured(1) : QStringLiteral("--");
+    seconds = qMax<qint64>(seconds, 0);
+    QString text;
+    if (seconds >= 3600)
+        text += QStringLiteral("%1h ").arg(seconds / 3600);
+    if (seconds >= 60)
+        text += QStringLiteral("%1m ").arg(seconds % 3600 / 60);
+    return text + QStringLiteral("%1s").arg(seconds % 60);
 }
 
 QString ProgressPrinter::plainLine(const RunProgress &progress)
@@ -34,7 +39,7 @@ QString ProgressPrinter::plainLine(const RunProgress &progress)
                .arg(progress.done)
                .arg(progress.total)
                .arg(progress.percent) +
-           timePart(progress.text);
+           timePart(progress);
 }
 
 QString ProgressPrinter::barLine(const RunProgress &progress)
@@ -42,7 +47,7 @@ QString ProgressPrinter::barLine(const RunProgress &progress)
     const int filled = qBound(0, progress.percent, 100) * kBarWidth / 100;
     return QLatin1Char('[') + QString(filled, QLatin1Char('#')) +
            QString(kBarWidth - filled, QLatin1Char('-')) +
-           QStringLiteral("] %1%  ").arg(progress.percent, 3) + timePart(progress.text) +
+           QStringLiteral("] %1%  ").arg(progress.percent, 3) + timePart(progress) +
            QStringLiteral("  (step %1/%2)").arg(progress.done).arg(progress.total);
 }
 

@@ -8,12 +8,13 @@
 
 // Shows a run's progress on standard output: on a terminal one bar redrawn in
 // place, otherwise one plain line per completed step, for logs and scripts.
-// Percentage and remaining time are the run's own, as the window shows them.
+// The numbers are the engine's: steps, percentage, elapsed and remaining time.
 class ProgressPrinter
 {
 public:
     ProgressPrinter(std::FILE *out, bool terminal);
 
+    // Redraws the bar (on a terminal only): the clock goes on between steps.
     void show(const RunProgress &progress);
     void stepCompleted(const RunProgress &progress);
     // Ends the bar's line, so that what follows starts on a line of its own.
@@ -22,9 +23,8 @@ public:
     void stepAside();
     void comeBack();
 
-    // The remaining time out of the progress text: "2m 15s", "finished" at
-    // the end, "--" while there is no estimate yet.
-    static QString remainingTime(const QString &progressText);
+    // "1h 0m 5s", "2m 15s", "45s": every unit below the largest one shown.
+    static QString duration(qint64 seconds);
     static QString plainLine(const RunProgress &progress);
     static QString barLine(const RunProgress &progress);
 

@@ -16,8 +16,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <csignal>
@@ -32,13 +32,11 @@ void tell(const QString &message)
     std::fflush(stderr);
 }
 
-// The meter the window would use: the configuration file's address, else the form's.
+// The meter the window would use: the configuration file's address, else the
+// form's. The file is only read: a missing one is not created.
 QString configuredMeterAddress()
 {
-    const QSettings config(
-        configFilePath(QCoreApplication::applicationDirPath(),
-                       QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation)),
-        QSettings::IniFormat);
+    const QSettings config(programConfigFile(), QSettings::IniFormat);
     const QString address = config.value(QStringLiteral("defaultAddr/DMM")).toString();
     return address.isEmpty() ? QString::fromLatin1(RunDefaults::meterAddress) : address;
 }
@@ -79,15 +77,9 @@ void waitForUnusedSecond(const QString &folder)
     }
 }
 
-RunProgress finishedProgress(const RunOutcome &outcome)
-{
-    RunProgress progress;
-    progress.done = outcome.stepsDone;
-    progress.total = outcome.stepsPlanned;
-    progress.percent = 100;
-    progress.text = QStringLiteral("进度：已完成！");
-    return progress;
-}
+// How often the terminal's bar is redrawn between steps: a settle time of
+// seconds must not look like a hang.
+const int kRedrawMs = 500;
 
 } // namespace
 
@@ -157,7 +149,7 @@ int RunSession::exec()
         outcome = result;
         ended = true;
         if (result.status == RunOutcome::Finished)
-            printer.stepCompleted(finishedProgress(result));
+            printer.stepCompleted(engine.currentProgress());
         QCoreApplication::exit(0);
     });
     int stopSignal = 0;
@@ -174,10 +166,13 @@ int RunSession::exec()
             tell(QStringLiteral("warning: the multimeter at %1 does not answer; "
                                 "its readings are recorded as ERR")
                      .arg(setup.meterAddress));
-        RunProgress first;
-        first.total = engine.outcome().stepsPlanned;
-        first.text = QStringLiteral("进度：--");
-        printer.show(first);
+        printer.show(engine.currentProgress());
+        QTimer redraw;
+        if (terminal) {
+            connect(&redraw, &QTimer::timeout, this,
+                    [&printer, &engine] { printer.show(engine.currentProgress()); });
+            redraw.start(kRedrawMs);
+        }
         QCoreApplication::exec();
     }
     // Closes the meter and the port; the file is complete from here on.

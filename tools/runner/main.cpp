@@ -1,4 +1,5 @@
 // benchtest-run: one bench test run from the command line, without a window.
+#include "ConfigLocation.h"
 #include "ResourceLister.h"
 #include "RunLog.h"
 #include "RunSession.h"
@@ -34,5 +35,6 @@ int main(int argc, char *argv[])
     std::signal(SIGHUP, SIG_IGN);
     RunLog::install(options.verbose);
     QCoreApplication app(argc, argv);
+    AppNames::apply();
     return RunSession(options).exec();
 }

@@ -48,11 +48,6 @@ QComboBox *makeList(QWidget *parent, const char *name, int x, int y, int w, int 
     return list;
 }
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("MainWindow", text);
-}
-
 } // namespace
 
 void MainWindowForm::SetupForm(QMainWindow *window)
@@ -157,17 +152,17 @@ void MainWindowForm::RetranslateForm(QMainWindow *window)
     label_4->setText(tr("台式万用表（DMM）"));
     for (QCheckBox *box : {enabledmm, enablepwr, enableosc, enableuart})
         box->setText(tr("启用"));
-    modeldmm->setItemText(0, tr("Keysight 34410A/34461A"));
+    modeldmm->setItemText(0, QStringLiteral("Keysight 34410A/34461A"));
     addrdmm->setText(QString::fromLatin1(RunDefaults::meterAddress));
-    addrdmm->setPlaceholderText(tr(kAddressA));
+    addrdmm->setPlaceholderText(QString::fromLatin1(kAddressA));
     label_5->setText(tr("直流稳压源（PWR）"));
-    modelpwr->setItemText(0, tr("Agilent 66309D"));
-    addrpwr->setText(tr(kAddressA));
-    addrpwr->setPlaceholderText(tr("GPIB0::5::INSTR"));
+    modelpwr->setItemText(0, QStringLiteral("Agilent 66309D"));
+    addrpwr->setText(QString::fromLatin1(kAddressA));
+    addrpwr->setPlaceholderText(QStringLiteral("GPIB0::5::INSTR"));
     label_13->setText(tr("数字示波器（OSC）"));
-    modelosc->setItemText(0, tr("ZLG ZDS1104"));
-    addrosc->setText(tr(kAddressB));
-    addrosc->setPlaceholderText(tr(kAddressB));
+    modelosc->setItemText(0, QStringLiteral("ZLG ZDS1104"));
+    addrosc->setText(QString::fromLatin1(kAddressB));
+    addrosc->setPlaceholderText(QString::fromLatin1(kAddressB));
     label_14->setText(tr("串口 - 待测板（UART）"));
     refreshuart->setText(tr("刷新列表"));
 
@@ -196,20 +191,24 @@ void MainWindowForm::RetranslateForm(QMainWindow *window)
         {Var_2, label_27, RunDefaults::parameters[1], "*1"},
         {Var_3, label_30, RunDefaults::parameters[2], "*2"},
         {Var_4, label_33, RunDefaults::parameters[3], "*3"},
-        {Var_5, label_31, "", "*4"},   {Var_6, label_28, "", "*5"},
-        {Var_7, label_29, "", "*6"},   {Var_8, label_32, "", "*7"},
-        {Var_9, label_23, "", "*8"},   {Var_10, label_26, "", "*9"},
-        {Var_11, label_25, "", "*10"}, {Var_12, label_24, "", "*11"},
+        {Var_5, label_31, "", "*4"},
+        {Var_6, label_28, "", "*5"},
+        {Var_7, label_29, "", "*6"},
+        {Var_8, label_32, "", "*7"},
+        {Var_9, label_23, "", "*8"},
+        {Var_10, label_26, "", "*9"},
+        {Var_11, label_25, "", "*10"},
+        {Var_12, label_24, "", "*11"},
     };
     for (const Param &p : params) {
-        p.field->setText(*p.defaultText ? tr(p.defaultText) : QString());
+        p.field->setText(QString::fromLatin1(p.defaultText));
         p.field->setPlaceholderText(tr("int64数值"));
-        p.tag->setText(tr(p.tagText));
+        p.tag->setText(QString::fromLatin1(p.tagText));
     }
 
     groupBox->setTitle(tr("测试项"));
     testname->setItemText(0, tr("DAC - 串口发送DAC值，万用表采集电压"));
     testname->setItemText(1, tr("ISINK - 串口发送ISINK值，万用表采集电流"));
-    testtime->setText(tr("进度：-"));
+    testtime->setText(QStringLiteral("进度：-")); // progress texts stay as they are
     Status->setText(tr("Status"));
 }

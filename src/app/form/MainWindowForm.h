@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QCoreApplication>
+
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -18,6 +20,10 @@ class QWidget;
 // widgets: they are children of the window and die with it.
 struct MainWindowForm
 {
+    // The form's texts are the window's: one translation context.
+    Q_DECLARE_TR_FUNCTIONS(MainWindow)
+
+public:
     QWidget *centralwidget = nullptr;
     QTabWidget *tabWidget = nullptr;
     QWidget *tab_commset = nullptr;
@@ -82,6 +88,7 @@ struct MainWindowForm
 
     // Builds every widget on the window and binds its on_<name>_<signal> slots.
     void SetupForm(QMainWindow *window);
-    // Sets every user-visible text through the translation lookup.
+    // Sets every user-visible text, captions through the translation lookup;
+    // addresses, models and numbers as they are.
     void RetranslateForm(QMainWindow *window);
 };
