@@ -1,0 +1,164 @@
+#!/usr/bin/python3
+"""Debian's PyVISA on our shared VISA library against benchsim.
+
+Usage: pyvisa_interop.py --library LIB --benchsim BENCHSIM --resource KEY [--resource KEY ...]
+
+Starts benchsim, then runs an ordinary PyVISA script in a child interpreter
+(/usr/bin/python3 -W error) on every resource named: a key of benchsim's
+banner (dmm, dmm-vxi11, ...) or a resource string. The child's standard
+error must stay empty: no warning, no "Exception ignored" at exit.
+
+--without-parse-and-find: open with a class hint and leave list_resources out,
+for a library built without viParseRsrcEx and viFindRsrc.
+"""
+import argparse
+import ctypes
+import os
+import subprocess
+import sys
+import time
+
+SKIP = 77  # CTest's SKIP_RETURN_CODE
+
+
+def fail(message):
+    print(f"FAIL: {message}", flush=True)
+    sys.exit(1)
+
+
+def check(condition, message):
+    if not condition:
+        fail(message)
+
+
+def expect_status(call, status, what):
+    import pyvisa
+    try:
+        call()
+    except pyvisa.VisaIOError as error:
+        check(error.error_code == status, f"{what}: {error} instead of {status!r}")
+        return
+    fail(f"{what} succeeded; expected {status!r}")
+
+
+def exercise(rm, resource, hint):
+    """The calls of an ordinary script on one resource."""
+    import pyvisa
+    from pyvisa.constants import StatusCode
+    from pyvisa.resources import TCPIPInstrument, TCPIPSocket
+
+    socket = resource.upper().endswith("::SOCKET")
+    expected_class = TCPIPSocket if socket else TCPIPInstrument
+    kwargs = {"resource_pyclass": expected_class} if hint else {}
+    inst = rm.open_resource(resource, read_termination="\n", write_termination="\n", **kwargs)
+    check(type(inst) is expected_class, f"{resource} opened as {type(inst).__name__}")
+    check(inst.query("*IDN?").startswith("BenchSim,"), f"{resource}: *IDN? reply")
+
+    inst.write_raw(b"READ?\n")
+    reading = inst.read_raw()
+    check(reading.endswith(b"\n") and float(reading) != 0.0, f"{resource}: READ? gave {reading!r}")
+
+    # A read nobody answers times out, never early, and the session goes on.
+    inst.timeout = 300
+    inst.write("*CLS")
+    began = time.monotonic()
+    expect_status(inst.read, StatusCode.error_timeout, f"{resource}: read without reply")
+    check(time.monotonic() - began >= 0.3, f"{resource}: timeout came early")
+    inst.timeout = 2000
+    check(inst.query("*IDN?").startswith("BenchSim,"), f"{resource}: query after a timeout")
+
+    # Clear drops a reply half read, here or still in the instrument.
+    inst.write("*IDN?")
+    check(inst.read_bytes(1) == b"B", f"{resource}: first byte of *IDN?")
+    inst.clear()
+    reading = inst.query("READ?")
+    check(float(reading) != 0.0, f"{resource}: READ? after clear gave {reading!r}")
+
+    if socket:
+        # A raw socket has no status byte beside the data.
+        expect_status(inst.read_stb, StatusCode.error_invalid_setup, f"{resource}: read_stb")
+    else:
+        stb = inst.read_stb()
+        check(0 <= stb <= 0xFF, f"{resource}: status byte {stb}")
+
+    # An exclusive lock keeps a second session out until it is released.
+    other = rm.open_resource(resource, **kwargs)
+    inst.lock_excl(timeout=1000)
+    expect_status(lambda: other.write("*CLS"), StatusCode.error_resource_locked,
+                  f"{resource}: write to a resource another session locked")
+    expect_status(lambda: other.lock_excl(timeout=100), StatusCode.error_timeout,
+                  f"{resource}: second exclusive lock")
+    inst.unlock()
+    other.timeout = 2000
+    other.read_termination = other.write_termination = "\n"
+    check(other.query("*IDN?").startswith("BenchSim,"), f"{resource}: query after unlock")
+    other.close()
+    inst.close()
+
+
+def child(args):
+    import pyvisa
+    from pyvisa.constants import ResourceAttribute
+
+    rm = pyvisa.ResourceManager(args.library)
+    name, _ = rm.visalib.get_attribute(rm.session, ResourceAttribute.resource_manufacturer_name)
+    check(name == "benchtest", f"manufacturer name {name!r}")
+    for resource in args.resource:
+        exercise(rm, resource, args.without_parse_and_find)
+    if not args.without_parse_and_find:
+        check(isinstance(rm.list_resources(), tuple), "list_resources")
+    rm.close()
+    # Sessions left open would be closed by PyVISA at exit; nothing may be.
+    return 0
+
+
+def start_benchsim(path):
+    sim = subprocess.Popen([path, "--portmapper-port", "0"], stdout=subprocess.PIPE, text=True)
+    banner = sim.stdout.readline().split()
+    if not banner or banner[0] != "BENCHSIM":
+        sim.kill()
+        fail(f"benchsim printed {banner!r}")
+    return sim, dict(item.split("=", 1) for item in banner[1:])
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--library", required=True)
+    parser.add_argument("--benchsim")
+    parser.add_argument("--resource", action="append", required=True)
+    parser.add_argument("--without-parse-and-find", action="store_true")
+    parser.add_argument("--child", action="store_true")
+    args = parser.parse_args()
+    if args.child:
+        return child(args)
+
+    # A library built with AddressSanitizer loads only into a sanitized process.
+    try:
+        ctypes.CDLL(args.library)
+    except OSError as error:
+        print(f"SKIP: /usr/bin/python3 cannot load {args.library}: {error}", flush=True)
+        return SKIP
+
+    sim, banner = start_benchsim(args.benchsim)
+    try:
+        resources = [banner.get(r, r) if "::" not in r else r for r in args.resource]
+        for key, resource in zip(args.resource, resources):
+            check("::" in resource, f"benchsim serves no {key!r}: {banner}")
+        command = ["/usr/bin/python3", "-W", "error", os.path.abspath(__file__), "--child",
+                   "--library", args.library]
+        command += [item for r in resources for item in ("--resource", r)]
+        if args.without_parse_and_find:
+            command.append("--without-parse-and-find")
+        result = subprocess.run(command, capture_output=True, text=True, timeout=120)
+        sys.stdout.write(result.stdout)
+        check(result.returncode == 0, f"PyVISA script exited {result.returncode}:\n{result.stderr}")
+        check(result.stderr == "", f"PyVISA wrote to standard error:\n{result.stderr}")
+    finally:
+        sim.terminate()
+        sim.wait(10)
+    print(f"PASS: {', '.join(resources)}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
