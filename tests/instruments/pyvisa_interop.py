@@ -12,12 +12,12 @@ error must stay empty: no warning, no "Exception ignored" at exit.
 for a library built without viParseRsrcEx and viFindRsrc.
 """
 import argparse
-import ctypes
 import os
 import subprocess
 import sys
 import time
 
+PYTHON = "/usr/bin/python3"  # Debian's, which has PyVISA
 SKIP = 77  # CTest's SKIP_RETURN_CODE
 
 
@@ -132,11 +132,13 @@ def main():
     if args.child:
         return child(args)
 
-    # A library built with AddressSanitizer loads only into a sanitized process.
-    try:
-        ctypes.CDLL(args.library)
-    except OSError as error:
-        print(f"SKIP: /usr/bin/python3 cannot load {args.library}: {error}", flush=True)
+    # A library built with AddressSanitizer stops a process whose runtime is
+    # not sanitized as soon as it is loaded: try in a process of its own.
+    probe = subprocess.run([PYTHON, "-c", "import ctypes, sys; ctypes.CDLL(sys.argv[1])",
+                            args.library], capture_output=True, text=True, timeout=60)
+    if probe.returncode != 0:
+        reason = (probe.stderr.strip().splitlines() or ["no message"])[-1]
+        print(f"SKIP: {PYTHON} cannot load {args.library}: {reason}", flush=True)
         return SKIP
 
     sim, banner = start_benchsim(args.benchsim)
@@ -144,7 +146,7 @@ def main():
         resources = [banner.get(r, r) if "::" not in r else r for r in args.resource]
         for key, resource in zip(args.resource, resources):
             check("::" in resource, f"benchsim serves no {key!r}: {banner}")
-        command = ["/usr/bin/python3", "-W", "error", os.path.abspath(__file__), "--child",
+        command = [PYTHON, "-W", "error", os.path.abspath(__file__), "--child",
                    "--library", args.library]
         command += [item for r in resources for item in ("--resource", r)]
         if args.without_parse_and_find:

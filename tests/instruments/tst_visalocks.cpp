@@ -39,7 +39,9 @@ ViSession VisaLocksTest::open(ViAccessMode mode, ViUInt32 timeout, ViStatus expe
 {
     ViSession vi = VI_NULL;
     const ViStatus status = viOpen(rm, resource.constData(), mode, timeout, &vi);
-    [&] { QCOMPARE(status, expected); }();
+    [&] {
+        QCOMPARE(status, expected);
+    }();
     return vi;
 }
 
@@ -56,8 +58,7 @@ void VisaLocksTest::sharedExclusiveAndNested()
     // Holders of the key may work; a session without it may not, nor lock.
     ViUInt32 written = 0;
     QCOMPARE(viWrite(b, reinterpret_cast<ViConstBuf>("*CLS\n"), 5, &written), VI_SUCCESS);
-    QCOMPARE(viWrite(c, reinterpret_cast<ViConstBuf>("*CLS\n"), 5, &written),
-             VI_ERROR_RSRC_LOCKED);
+    QCOMPARE(viWrite(c, reinterpret_cast<ViConstBuf>("*CLS\n"), 5, &written), VI_ERROR_RSRC_LOCKED);
     QCOMPARE(viLock(c, VI_SHARED_LOCK, 0, "another key", joined), VI_ERROR_TMO);
     QElapsedTimer waited;
     waited.start();

@@ -84,8 +84,8 @@ bool InstrumentSession::mayAccess() const
 
 bool InstrumentSession::usesStrings() const
 {
-    return ioProtocol == VI_PROT_4882_STRS && (name.kind == ResourceName::Kind::TcpipSocket ||
-                                               name.kind == ResourceName::Kind::Asrl);
+    return ioProtocol == VI_PROT_4882_STRS &&
+           (name.kind == ResourceName::Kind::TcpipSocket || name.kind == ResourceName::Kind::Asrl);
 }
 
 ViStatus InstrumentSession::read(ViPBuf buffer, ViUInt32 count, ViUInt32 &returned)
@@ -307,7 +307,8 @@ ViStatus InstrumentSession::clear()
     if (status == VI_SUCCESS && usesStrings()) {
         static const char command[] = "*CLS\n";
         ViUInt32 written = 0;
-        status = writeLocked(reinterpret_cast<const ViByte *>(command), sizeof command - 1, written);
+        status =
+            writeLocked(reinterpret_cast<const ViByte *>(command), sizeof command - 1, written);
     }
     return status;
 }
@@ -323,8 +324,7 @@ ViStatus InstrumentSession::readStatusByte(ViUInt16 &statusByte)
 
     static const char query[] = "*STB?\n";
     ViUInt32 count = 0;
-    ViStatus status =
-        writeLocked(reinterpret_cast<const ViByte *>(query), sizeof query - 1, count);
+    ViStatus status = writeLocked(reinterpret_cast<const ViByte *>(query), sizeof query - 1, count);
     if (status != VI_SUCCESS)
         return status;
     char reply[32] = {};
@@ -345,7 +345,9 @@ ViStatus InstrumentSession::flush(ViUInt16 mask)
                                VI_WRITE_BUF_DISCARD | VI_IO_IN_BUF | VI_IO_OUT_BUF |
                                VI_IO_IN_BUF_DISCARD | VI_IO_OUT_BUF_DISCARD;
     // Two actions on one buffer in a call are not allowed.
-    const auto both = [mask](ViUInt16 a, ViUInt16 b) { return (mask & a) && (mask & b); };
+    const auto both = [mask](ViUInt16 a, ViUInt16 b) {
+        return (mask & a) && (mask & b);
+    };
     if (mask == 0 || (mask & ~known) || both(VI_READ_BUF, VI_READ_BUF_DISCARD) ||
         both(VI_WRITE_BUF, VI_WRITE_BUF_DISCARD) || both(VI_IO_IN_BUF, VI_IO_IN_BUF_DISCARD) ||
         both(VI_IO_OUT_BUF, VI_IO_OUT_BUF_DISCARD))

@@ -15,9 +15,8 @@ bool LockTable::grantable(const Holders &holders, Owner owner, ViAccessMode type
 {
     if (holders.exclusiveOwner != nullptr && holders.exclusiveOwner != owner)
         return false;
-    const bool othersShare =
-        holders.shared.size() > 1 ||
-        (holders.shared.size() == 1 && holders.shared.begin()->first != owner);
+    const bool othersShare = holders.shared.size() > 1 ||
+                             (holders.shared.size() == 1 && holders.shared.begin()->first != owner);
     if (type == VI_EXCLUSIVE_LOCK)
         return !othersShare;
     return !othersShare || key == holders.sharedKey;

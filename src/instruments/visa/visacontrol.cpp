@@ -98,8 +98,8 @@ ViStatus viEnableEvent(ViSession vi, ViEventType, ViUInt16 mechanism, ViEventFil
 {
     if (!SessionTable::instance().contains(vi))
         return VI_ERROR_INV_OBJECT;
-    const bool oneWay = mechanism == VI_QUEUE || mechanism == VI_HNDLR ||
-                        mechanism == VI_SUSPEND_HNDLR;
+    const bool oneWay =
+        mechanism == VI_QUEUE || mechanism == VI_HNDLR || mechanism == VI_SUSPEND_HNDLR;
     const bool queueAndHandler =
         mechanism == (VI_QUEUE | VI_HNDLR) || mechanism == (VI_QUEUE | VI_SUSPEND_HNDLR);
     if (!oneWay && !queueAndHandler)
