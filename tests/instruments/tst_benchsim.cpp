@@ -1,10 +1,14 @@
 // The benchsim program: its address line and options, the instruments' SCPI
-// over real connections, fault modes, the transcript, a clean stop.
+// over real connections, fault modes, the transcript, a clean stop, and its
+// port mapper as a libtirpc client sees it.
 
 #include "SimulatorProcess.h"
 
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <unistd.h>
 
 namespace {
 
@@ -44,6 +48,7 @@ private slots:
     void silentFault_transcriptRecordsRawLines();
     void fault_disconnectAfterReplies_data();
     void fault_disconnectAfterReplies();
+    void portMapperOnPort111_rpcinfo();
 };
 
 void BenchSimTest::startsAndStopsCleanly_data()
@@ -187,6 +192,42 @@ void BenchSimTest::fault_disconnectAfterReplies()
     SimulatorProcess sim;
     QVERIFY2(sim.start({"--pwr", "--pwr-fault", fault}), qPrintable(sim.error()));
     QCOMPARE(exchange(sim.rawPort("pwr"), "*TST?\n*TST?\n*TST?\n", 3), received);
+}
+
+// Debian's rpcinfo asks the port mapper on port 111, over UDP and TCP, and
+// reaches the VXI-11 core channel through it. Port 111 is had in a private
+// network namespace, where the banner names the standard resource.
+void BenchSimTest::portMapperOnPort111_rpcinfo()
+{
+    const QString rpcinfo = "/usr/sbin/rpcinfo";
+    if (!QFileInfo(rpcinfo).isExecutable())
+        QSKIP("no /usr/sbin/rpcinfo (package rpcbind)");
+    const QStringList unshare{"unshare", geteuid() == 0 ? "-n" : "-rn"};
+    if (QProcess::execute(unshare.first(), unshare.mid(1) + QStringList{"true"}) != 0)
+        QSKIP("no private network namespace to be had here");
+
+    const char *script = R"(PATH=$PATH:/usr/sbin:/sbin
+ip link set lo up || exit 77
+"$0" --pwr --portmapper-port 111 > "$2/banner" &
+for _ in $(seq 300); do [ -s "$2/banner" ] && break; sleep 0.1; done
+head -n 1 "$2/banner"
+"$1" -p 127.0.0.1
+"$1" -T udp 127.0.0.1 100000 2
+"$1" -T tcp 127.0.0.1 395183 1
+kill $!)";
+    QTemporaryDir folder;
+    QProcess shell;
+    shell.start(unshare.first(),
+                unshare.mid(1) + QStringList{"sh", "-c", script, BENCHSIM, rpcinfo, folder.path()});
+    QVERIFY(shell.waitForFinished(40000));
+    if (shell.exitCode() == 77)
+        QSKIP("cannot bring up the loopback interface in the namespace");
+    const QString output = QString::fromLocal8Bit(shell.readAll());
+    QVERIFY2(output.contains(" pwr-vxi11=TCPIP0::127.0.0.1::inst0::INSTR "), qPrintable(output));
+    QVERIFY2(output.contains(QRegularExpression("\\n +395183 +1 +tcp +[1-9]\\d*\\n")),
+             qPrintable(output));
+    QVERIFY2(output.contains("program 100000 version 2 ready and waiting"), qPrintable(output));
+    QVERIFY2(output.contains("program 395183 version 1 ready and waiting"), qPrintable(output));
 }
 
 QTEST_GUILESS_MAIN(BenchSimTest)

@@ -79,10 +79,10 @@ bool BenchSim::start(const BenchSimOptions &options, QString &error)
             return false;
     }
     if (options.portMapper) {
-        const Served &target = options.portMapperTarget == "pwr" ? pwrServed : dmmServed;
+        mappedServed = options.portMapperTarget == "pwr" ? &pwrServed : &dmmServed;
         portMapper = new PortMapperServer(this);
         portMapper->addMapping(Vxi11Server::CoreProgram, Vxi11Server::CoreVersion,
-                               target.vxi11Server->port());
+                               mappedServed->vxi11Server->port());
         if (!portMapper->listen(options.portMapperPort)) {
             error = QString("cannot listen on port mapper port %1: %2")
                         .arg(options.portMapperPort)
@@ -115,17 +115,25 @@ bool BenchSim::startBoard(const BenchSimOptions &options, QString &error)
     return true;
 }
 
+QString BenchSim::vxi11Resource(const Served &served) const
+{
+    // The standard form needs the port mapper where every client looks for
+    // it; elsewhere the "host,port" form names the core channel directly.
+    if (portMapper != nullptr && portMapper->port() == StandardPortMapperPort &&
+        &served == mappedServed)
+        return "TCPIP0::127.0.0.1::inst0::INSTR";
+    return QString("TCPIP0::127.0.0.1,%1::inst0::INSTR").arg(served.vxi11Server->port());
+}
+
 QString BenchSim::addressLine() const
 {
     QStringList fields{"BENCHSIM"};
-    const auto add = [&fields](const QString &key, const Served &served) {
+    const auto add = [this, &fields](const QString &key, const Served &served) {
         if (served.socketServer == nullptr)
             return;
         fields
             << QString("%1=TCPIP0::127.0.0.1::%2::SOCKET").arg(key).arg(served.socketServer->port())
-            << QString("%1-vxi11=TCPIP0::127.0.0.1,%2::inst0::INSTR")
-                   .arg(key)
-                   .arg(served.vxi11Server->port());
+            << QString("%1-vxi11=%2").arg(key, vxi11Resource(served));
     };
     add("dmm", dmmServed);
     add("pwr", pwrServed);

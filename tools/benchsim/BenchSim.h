@@ -34,6 +34,8 @@ public:
     // "BENCHSIM dmm=... dmm-vxi11=... pwr=... pwr-vxi11=... [portmapper=...] [board=...]"
     QString addressLine() const;
 
+    static constexpr quint16 StandardPortMapperPort = 111;
+
     SimMultimeter *multimeter() const { return dmm.get(); }
     SimulatedBoard *simulatedBoard() const { return board.get(); }
     FixedReading &meterReading() { return reading; }
@@ -46,6 +48,7 @@ private:
         Vxi11Server *vxi11Server = nullptr;
     };
 
+    QString vxi11Resource(const Served &served) const;
     bool serve(Served &served, quint16 socketPort, quint16 vxi11Port, QString &error);
     bool startBoard(const BenchSimOptions &options, QString &error);
 
@@ -61,4 +64,5 @@ private:
     Served dmmServed;
     Served pwrServed;
     PortMapperServer *portMapper = nullptr;
+    const Served *mappedServed = nullptr; // what the port mapper leads to
 };

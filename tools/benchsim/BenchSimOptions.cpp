@@ -22,6 +22,16 @@ const char *description =
     " dmm-vxi11=TCPIP0::127.0.0.1,40002::inst0::INSTR\n"
     "Port 0 (the default everywhere) picks a free port; the line says which.\n"
     "\n"
+    "A VXI-11 resource names its core channel's port after the host (\"host,port\"),\n"
+    "a form this project's VISA library opens without a port mapper. Other VISA\n"
+    "libraries find the port through the port mapper on port 111: with\n"
+    "--portmapper-port 111 the instrument it leads to is printed in the standard\n"
+    "form TCPIP0::127.0.0.1::inst0::INSTR. Port 111 needs root and must be free (no\n"
+    "rpcbind running); a private network namespace gives both, with the client\n"
+    "inside it too:\n"
+    "  unshare -rn sh -c 'ip link set lo up; benchsim --portmapper-port 111 & sleep 1;\n"
+    "                    rpcinfo -p 127.0.0.1; python3 my_script.py'\n"
+    "\n"
     "Fault modes: none, silent, slow[:MS], disconnect[:N], nul, long, garbage.\n"
     "slow:MS is also the way to give the meter a response delay.\n"
     "The transcript gets one line per received line: the key (dmm or pwr), a blank,\n"
@@ -81,7 +91,7 @@ bool BenchSimOptions::parse(const QStringList &arguments, BenchSimOptions &optio
         {"dmm-vxi11-port", "VXI-11 core port of the multimeter.", "port"},
         {"pwr-port", "Raw socket port of the power supply.", "port"},
         {"pwr-vxi11-port", "VXI-11 core port of the power supply.", "port"},
-        {"portmapper-port", "Also run a port mapper on this port.", "port"},
+        {"portmapper-port", "Also run a port mapper (TCP and UDP) on this port.", "port"},
         {"portmapper-target", "Instrument the port mapper leads to: dmm or pwr.", "key"},
         {"transcript", "Append every received line to this file.", "file"},
         {"dmm-fault", "Fault mode of the multimeter.", "mode"},

@@ -8,6 +8,11 @@ InstrumentFrontEnd::InstrumentFrontEnd(const QString &key, SimInstrument &instru
     : instrumentKey(key), instrument(instrument), transcript(transcript), faultMode(fault)
 {}
 
+quint8 InstrumentFrontEnd::statusByte() const
+{
+    return instrument.statusByte();
+}
+
 InstrumentFrontEnd::Reply InstrumentFrontEnd::handleLine(const QByteArray &line, int &repliesSent)
 {
     transcript.record(instrumentKey, line);

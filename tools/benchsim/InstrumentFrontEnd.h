@@ -28,6 +28,8 @@ public:
     FaultMode fault() const { return faultMode; }
     void setFault(FaultMode mode) { faultMode = mode; }
 
+    quint8 statusByte() const;
+
     // `repliesSent` counts the replies on this connection so far.
     Reply handleLine(const QByteArray &line, int &repliesSent);
 

@@ -3,6 +3,7 @@
 #include "XdrReader.h"
 #include "XdrWriter.h"
 
+#include <QNetworkDatagram>
 #include <QTcpSocket>
 
 namespace {
@@ -25,6 +26,7 @@ RpcServer::RpcServer(QObject *parent) : QObject(parent)
             });
         }
     });
+    connect(&datagrams, &QUdpSocket::readyRead, this, &RpcServer::readDatagrams);
 }
 
 RpcServer::~RpcServer()
@@ -36,7 +38,31 @@ RpcServer::~RpcServer()
 
 bool RpcServer::listen(quint16 port)
 {
-    return server.listen(QHostAddress::LocalHost, port);
+    // A free TCP port may be taken for UDP: then try another one.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        udpError.clear();
+        if (!server.listen(QHostAddress::LocalHost, port))
+            return false;
+        if (!servesDatagrams() || datagrams.bind(QHostAddress::LocalHost, server.serverPort()))
+            return true;
+        udpError = "UDP: " + datagrams.errorString();
+        server.close();
+        if (port != 0)
+            return false;
+    }
+    return false;
+}
+
+void RpcServer::readDatagrams()
+{
+    while (datagrams.hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = datagrams.receiveDatagram();
+        RpcCall call;
+        call.datagramSocket = &datagrams;
+        call.peer = datagram.senderAddress();
+        call.peerPort = quint16(datagram.senderPort());
+        dispatch(call, datagram.data());
+    }
 }
 
 void RpcServer::readRecords(QTcpSocket *socket)
@@ -65,16 +91,16 @@ void RpcServer::readRecords(QTcpSocket *socket)
         if (mark & LastFragment) {
             const QByteArray record = stream.record;
             stream.record.clear();
-            dispatch(socket, record);
+            RpcCall call;
+            call.socket = socket;
+            dispatch(call, record);
         }
     }
 }
 
-void RpcServer::dispatch(QTcpSocket *socket, const QByteArray &record)
+void RpcServer::dispatch(RpcCall call, const QByteArray &record)
 {
     XdrReader in(record);
-    RpcCall call;
-    call.socket = socket;
     call.xid = in.getUint();
     const quint32 messageType = in.getUint();
     const quint32 rpcVersion = in.getUint();
@@ -91,8 +117,7 @@ void RpcServer::dispatch(QTcpSocket *socket, const QByteArray &record)
         // MSG_DENIED, RPC_MISMATCH, supported versions 2..2
         XdrWriter out;
         out.putUint(call.xid).putUint(1).putUint(1).putUint(0).putUint(2).putUint(2);
-        const QByteArray body = out.data();
-        socket->write(XdrWriter().putUint(LastFragment | quint32(body.size())).data() + body);
+        send(call, out.data());
         return;
     }
     call.arguments = in.rest();
@@ -101,8 +126,6 @@ void RpcServer::dispatch(QTcpSocket *socket, const QByteArray &record)
 
 void RpcServer::reply(const RpcCall &call, const QByteArray &results, AcceptStatus status)
 {
-    if (call.socket == nullptr || call.socket->state() != QAbstractSocket::ConnectedState)
-        return;
     XdrWriter out;
     out.putUint(call.xid).putUint(1).putUint(0); // REPLY, MSG_ACCEPTED
     out.putUint(0).putOpaque(QByteArray());      // AUTH_NONE verifier
@@ -110,5 +133,17 @@ void RpcServer::reply(const RpcCall &call, const QByteArray &results, AcceptStat
     QByteArray body = out.data();
     if (status == Success || status == ProgramMismatch)
         body += results; // for a mismatch: the lowest and highest version served
-    call.socket->write(XdrWriter().putUint(LastFragment | quint32(body.size())).data() + body);
+    send(call, body);
+}
+
+void RpcServer::send(const RpcCall &call, const QByteArray &message)
+{
+    if (call.datagramSocket != nullptr) {
+        call.datagramSocket->writeDatagram(message, call.peer, call.peerPort);
+        return;
+    }
+    if (call.socket == nullptr || call.socket->state() != QAbstractSocket::ConnectedState)
+        return;
+    call.socket->write(XdrWriter().putUint(LastFragment | quint32(message.size())).data() +
+                       message);
 }

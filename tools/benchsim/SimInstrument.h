@@ -17,6 +17,10 @@ public:
     // Replies to several queries on one line are joined with ';'.
     QByteArray respond(const QByteArray &line);
 
+    // The IEEE 488.2 status byte without MAV, which the transport knows:
+    // bit 2 while the error queue holds an entry.
+    quint8 statusByte() const { return errorQueue.isEmpty() ? 0 : 0x04; }
+
     // SCPI error queue ("-113,\"Undefined header\"").
     QList<QByteArray> errors() const { return errorQueue; }
 

@@ -1,13 +1,12 @@
 #include "Vxi11Server.h"
 
+#include "DeadlineTimer.h"
 #include "InstrumentFrontEnd.h"
 #include "XdrReader.h"
 #include "XdrWriter.h"
 
 #include <QTcpSocket>
 #include <QTimer>
-
-#include <climits>
 
 namespace {
 
@@ -16,7 +15,10 @@ enum Procedure : quint32
     CreateLink = 10,
     DeviceWrite = 11,
     DeviceRead = 12,
+    DeviceReadStb = 13,
     DeviceClear = 15,
+    DeviceLock = 18,
+    DeviceUnlock = 19,
     DestroyLink = 23,
 };
 
@@ -26,11 +28,15 @@ enum Error : qint32
     DeviceNotAccessible = 3,
     InvalidLinkIdentifier = 4,
     OperationNotSupported = 8,
+    DeviceLocked = 11,
+    NoLockHeld = 12,
     IoTimeout = 15,
+    Aborted = 23,
 };
 
 enum Flags : quint32
 {
+    FlagWaitLock = 0x01,
     FlagEnd = 0x08,
     FlagTermCharSet = 0x80
 };
@@ -41,9 +47,18 @@ enum Reason : qint32
     ReasonEnd = 4
 };
 
-QByteArray errorOnly(qint32 error)
+constexpr quint8 MessageAvailable = 0x10; // MAV in the status byte
+
+// The results of a failed call of `procedure`: the error and empty values.
+QByteArray failure(quint32 procedure, qint32 error)
 {
-    return XdrWriter().putInt(error).data();
+    XdrWriter out;
+    out.putInt(error);
+    if (procedure == DeviceWrite || procedure == DeviceReadStb)
+        out.putUint(0);
+    else if (procedure == DeviceRead)
+        out.putInt(0).putOpaque(QByteArray());
+    return out.data();
 }
 
 } // namespace
@@ -72,8 +87,17 @@ void Vxi11Server::handleCall(const RpcCall &call)
     case DeviceRead:
         deviceRead(call);
         break;
+    case DeviceReadStb:
+        deviceReadStb(call);
+        break;
     case DeviceClear:
         deviceClear(call);
+        break;
+    case DeviceLock:
+        deviceLock(call);
+        break;
+    case DeviceUnlock:
+        deviceUnlock(call);
         break;
     case DestroyLink:
         destroyLink(call);
@@ -85,12 +109,63 @@ void Vxi11Server::handleCall(const RpcCall &call)
     }
 }
 
+qint32 Vxi11Server::callersLink(const RpcCall &call, qint32 id)
+{
+    if (links.contains(id) && links[id].socket == call.socket)
+        return id;
+    reply(call, failure(call.procedure, InvalidLinkIdentifier));
+    return 0;
+}
+
+bool Vxi11Server::passLock(const RpcCall &call, qint32 linkId, quint32 flags, quint32 lockTimeoutMs)
+{
+    if (lockOwner == 0 || lockOwner == linkId)
+        return true;
+    if (!(flags & FlagWaitLock) || lockTimeoutMs == 0) {
+        reply(call, failure(call.procedure, DeviceLocked));
+        return false;
+    }
+    LockWaiter waiter{nextWaiterId++, linkId, call, new DeadlineTimer(this)};
+    const quint64 id = waiter.id;
+    waiter.timer->start(lockTimeoutMs, [this, id] {
+        for (qsizetype i = 0; i < lockWaiters.size(); ++i) {
+            if (lockWaiters.at(i).id == id) {
+                const LockWaiter expired = lockWaiters.takeAt(i);
+                expired.timer->deleteLater();
+                reply(expired.call, failure(expired.call.procedure, DeviceLocked));
+                return;
+            }
+        }
+    });
+    lockWaiters.append(waiter);
+    return false;
+}
+
+void Vxi11Server::releaseLock()
+{
+    lockOwner = 0;
+    // In arrival order: the first waiting device_lock takes the lock, and the
+    // calls of other links behind it keep waiting.
+    const QList<LockWaiter> waiting = lockWaiters;
+    lockWaiters.clear();
+    for (const LockWaiter &waiter : waiting) {
+        if (links.contains(waiter.linkId) && lockOwner != 0 && lockOwner != waiter.linkId) {
+            lockWaiters.append(waiter);
+            continue;
+        }
+        waiter.timer->stop();
+        waiter.timer->deleteLater();
+        if (links.contains(waiter.linkId))
+            handleCall(waiter.call);
+    }
+}
+
 void Vxi11Server::createLink(const RpcCall &call)
 {
     XdrReader in(call.arguments);
-    in.getInt();  // client id
-    in.getUint(); // lock device
-    in.getUint(); // lock timeout
+    in.getInt(); // client id
+    const bool lockDevice = in.getUint() != 0;
+    in.getUint(); // lock timeout: a lock held by another link is not waited for here
     const QByteArray device = in.getOpaque(256);
     if (!in.ok()) {
         reply(call, QByteArray(), GarbageArguments);
@@ -102,10 +177,18 @@ void Vxi11Server::createLink(const RpcCall &call)
         reply(call, out.data());
         return;
     }
+    if (lockDevice && lockOwner != 0) {
+        out.putInt(DeviceLocked).putInt(0).putUint(0).putUint(0);
+        reply(call, out.data());
+        return;
+    }
     const qint32 id = nextLinkId++;
     Link link;
     link.socket = call.socket;
+    link.readTimeout = new DeadlineTimer(this);
     links.insert(id, link);
+    if (lockDevice)
+        lockOwner = id;
     out.putInt(NoError).putInt(id).putUint(0).putUint(MaxReceiveSize);
     reply(call, out.data());
 }
@@ -113,19 +196,17 @@ void Vxi11Server::createLink(const RpcCall &call)
 void Vxi11Server::deviceWrite(const RpcCall &call)
 {
     XdrReader in(call.arguments);
-    const qint32 id = in.getInt();
+    qint32 id = in.getInt();
     in.getUint(); // io timeout
-    in.getUint(); // lock timeout
+    const quint32 lockTimeout = in.getUint();
     const quint32 flags = in.getUint();
     const QByteArray data = in.getOpaque(int(MaxReceiveSize));
     if (!in.ok()) {
         reply(call, QByteArray(), GarbageArguments);
         return;
     }
-    if (!links.contains(id) || links[id].socket != call.socket) {
-        reply(call, XdrWriter().putInt(InvalidLinkIdentifier).putUint(0).data());
+    if ((id = callersLink(call, id)) == 0 || !passLock(call, id, flags, lockTimeout))
         return;
-    }
     reply(call, XdrWriter().putInt(NoError).putUint(quint32(data.size())).data());
 
     links[id].input += data;
@@ -152,10 +233,12 @@ void Vxi11Server::deviceWrite(const RpcCall &call)
             continue;
         }
         if (answer.delayMs > 0) {
-            QTimer::singleShot(answer.delayMs, Qt::PreciseTimer, this, [this, id, message] {
-                if (links.contains(id))
-                    queueReply(id, message);
-            });
+            const quint32 generation = links[id].generation;
+            QTimer::singleShot(answer.delayMs, Qt::PreciseTimer, this,
+                               [this, id, generation, message] {
+                                   if (links.contains(id) && links[id].generation == generation)
+                                       queueReply(id, message);
+                               });
         } else {
             queueReply(id, message);
         }
@@ -172,20 +255,24 @@ void Vxi11Server::queueReply(qint32 linkId, const Message &message)
 void Vxi11Server::deviceRead(const RpcCall &call)
 {
     XdrReader in(call.arguments);
-    const qint32 id = in.getInt();
+    qint32 id = in.getInt();
     const quint32 requestSize = in.getUint();
     const quint32 ioTimeout = in.getUint();
-    in.getUint(); // lock timeout
+    const quint32 lockTimeout = in.getUint();
     const quint32 flags = in.getUint();
     const qint32 termChar = in.getInt();
     if (!in.ok()) {
         reply(call, QByteArray(), GarbageArguments);
         return;
     }
-    if (!links.contains(id) || links[id].socket != call.socket || links[id].hasPendingRead) {
-        reply(call, XdrWriter().putInt(InvalidLinkIdentifier).putInt(0).putOpaque({}).data());
+    if ((id = callersLink(call, id)) == 0)
+        return;
+    if (links[id].hasPendingRead) { // one call at a time per link
+        reply(call, failure(DeviceRead, InvalidLinkIdentifier));
         return;
     }
+    if (!passLock(call, id, flags, lockTimeout))
+        return;
     Link &link = links[id];
     link.hasPendingRead = true;
     link.read.call = call;
@@ -197,20 +284,12 @@ void Vxi11Server::deviceRead(const RpcCall &call)
         return;
     }
     // Nothing to say yet: wait for a (slow) reply until the client's timeout.
-    link.read.timer = new QTimer(this);
-    link.read.timer->setSingleShot(true);
-    link.read.timer->setTimerType(Qt::PreciseTimer); // a coarse one may end 5 % early
-    connect(link.read.timer, &QTimer::timeout, this, [this, id] {
+    link.readTimeout->start(ioTimeout, [this, id] {
         if (!links.contains(id) || !links[id].hasPendingRead)
             return;
-        Link &waiting = links[id];
-        waiting.hasPendingRead = false;
-        waiting.read.timer->deleteLater();
-        waiting.read.timer = nullptr;
-        reply(waiting.read.call,
-              XdrWriter().putInt(IoTimeout).putInt(0).putOpaque(QByteArray()).data());
+        links[id].hasPendingRead = false;
+        reply(links[id].read.call, failure(DeviceRead, IoTimeout));
     });
-    link.read.timer->start(int(qMin<quint32>(ioTimeout, 24u * 3600 * 1000)));
 }
 
 void Vxi11Server::completeRead(qint32 linkId)
@@ -219,11 +298,7 @@ void Vxi11Server::completeRead(qint32 linkId)
     Message &message = link.output.first();
     const PendingRead read = link.read;
     link.hasPendingRead = false;
-    if (link.read.timer != nullptr) {
-        link.read.timer->stop();
-        link.read.timer->deleteLater();
-        link.read.timer = nullptr;
-    }
+    link.readTimeout->stop();
 
     qint32 reason = 0;
     qsizetype count = qMin<qsizetype>(message.bytes.size(), qsizetype(read.requestSize));
@@ -247,36 +322,106 @@ void Vxi11Server::completeRead(qint32 linkId)
         hangUp(read.call.socket);
 }
 
+void Vxi11Server::deviceReadStb(const RpcCall &call)
+{
+    XdrReader in(call.arguments);
+    qint32 id = in.getInt();
+    const quint32 flags = in.getUint();
+    const quint32 lockTimeout = in.getUint();
+    if (!in.ok()) {
+        reply(call, QByteArray(), GarbageArguments);
+        return;
+    }
+    if ((id = callersLink(call, id)) == 0 || !passLock(call, id, flags, lockTimeout))
+        return;
+    quint8 status = frontEnd.statusByte();
+    if (!links[id].output.isEmpty())
+        status |= MessageAvailable;
+    reply(call, XdrWriter().putInt(NoError).putUint(status).data());
+}
+
 void Vxi11Server::deviceClear(const RpcCall &call)
 {
     XdrReader in(call.arguments);
-    const qint32 id = in.getInt();
-    if (!links.contains(id) || links[id].socket != call.socket) {
-        reply(call, errorOnly(InvalidLinkIdentifier));
+    qint32 id = in.getInt();
+    const quint32 flags = in.getUint();
+    const quint32 lockTimeout = in.getUint();
+    if (!in.ok()) {
+        reply(call, QByteArray(), GarbageArguments);
         return;
     }
-    links[id].input.clear();
-    links[id].output.clear();
-    reply(call, errorOnly(NoError));
+    if ((id = callersLink(call, id)) == 0 || !passLock(call, id, flags, lockTimeout))
+        return;
+    Link &link = links[id];
+    link.input.clear();
+    link.output.clear();
+    ++link.generation; // and the replies still being delayed
+    if (link.hasPendingRead) {
+        link.hasPendingRead = false;
+        link.readTimeout->stop();
+        reply(link.read.call, failure(DeviceRead, Aborted));
+    }
+    reply(call, failure(DeviceClear, NoError));
+}
+
+void Vxi11Server::deviceLock(const RpcCall &call)
+{
+    XdrReader in(call.arguments);
+    qint32 id = in.getInt();
+    const quint32 flags = in.getUint();
+    const quint32 lockTimeout = in.getUint();
+    if (!in.ok()) {
+        reply(call, QByteArray(), GarbageArguments);
+        return;
+    }
+    if ((id = callersLink(call, id)) == 0 || !passLock(call, id, flags, lockTimeout))
+        return;
+    lockOwner = id;
+    reply(call, failure(DeviceLock, NoError));
+}
+
+void Vxi11Server::deviceUnlock(const RpcCall &call)
+{
+    XdrReader in(call.arguments);
+    qint32 id = in.getInt();
+    if (!in.ok()) {
+        reply(call, QByteArray(), GarbageArguments);
+        return;
+    }
+    if ((id = callersLink(call, id)) == 0)
+        return;
+    if (lockOwner != id) {
+        reply(call, failure(DeviceUnlock, NoLockHeld));
+        return;
+    }
+    reply(call, failure(DeviceUnlock, NoError));
+    releaseLock();
 }
 
 void Vxi11Server::destroyLink(const RpcCall &call)
 {
     XdrReader in(call.arguments);
-    const qint32 id = in.getInt();
-    if (!links.contains(id) || links[id].socket != call.socket) {
-        reply(call, errorOnly(InvalidLinkIdentifier));
+    qint32 id = in.getInt();
+    if ((id = callersLink(call, id)) == 0)
         return;
-    }
+    reply(call, failure(DestroyLink, NoError));
     removeLink(id);
-    reply(call, errorOnly(NoError));
 }
 
 void Vxi11Server::removeLink(qint32 linkId)
 {
-    Link link = links.take(linkId);
-    if (link.read.timer != nullptr)
-        link.read.timer->deleteLater();
+    const Link link = links.take(linkId);
+    link.readTimeout->stop();
+    link.readTimeout->deleteLater();
+    for (qsizetype i = lockWaiters.size() - 1; i >= 0; --i) {
+        if (lockWaiters.at(i).linkId == linkId) {
+            DeadlineTimer *timer = lockWaiters.takeAt(i).timer;
+            timer->stop();
+            timer->deleteLater();
+        }
+    }
+    if (lockOwner == linkId)
+        releaseLock(); // a link destroyed or dropped gives up its lock
 }
 
 void Vxi11Server::hangUp(QTcpSocket *socket)
@@ -289,7 +434,7 @@ void Vxi11Server::clientGone(QTcpSocket *socket)
 {
     const QList<qint32> ids = links.keys();
     for (qint32 id : ids) {
-        if (links[id].socket == socket)
+        if (links.contains(id) && links[id].socket == socket)
             removeLink(id);
     }
 }

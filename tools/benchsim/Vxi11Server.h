@@ -6,13 +6,16 @@
 #include <QHash>
 #include <QList>
 
+class DeadlineTimer;
 class InstrumentFrontEnd;
-class QTimer;
 
 // Serves one simulated instrument over the VXI-11 core channel: create_link,
 // device_write, device_read (request size, termination character, END),
-// device_clear and destroy_link. A read waits for the reply up to the
-// client's io_timeout and then fails with the VXI-11 timeout error.
+// device_readstb, device_clear, device_lock, device_unlock and destroy_link.
+// A read waits for the reply up to the client's io_timeout and then fails
+// with the VXI-11 timeout error. While one link holds the lock, the calls of
+// the others wait for it up to their lock_timeout when they set the
+// wait-lock flag, and fail with "locked by another link" otherwise.
 class Vxi11Server : public RpcServer
 {
     Q_OBJECT
@@ -40,7 +43,6 @@ private:
         quint32 requestSize = 0;
         bool termCharSet = false;
         char termChar = '\n';
-        QTimer *timer = nullptr;
     };
     struct Link
     {
@@ -48,14 +50,36 @@ private:
         QByteArray input; // received bytes not yet ended by '\n' or END
         QList<Message> output;
         int replies = 0;
+        // Raised by device_clear: replies still being delayed for an older
+        // value are dropped when they come due.
+        quint32 generation = 0;
         bool hasPendingRead = false;
         PendingRead read;
+        DeadlineTimer *readTimeout = nullptr;
     };
+    // A call held until the lock is free or its lock timeout has passed.
+    struct LockWaiter
+    {
+        quint64 id = 0;
+        qint32 linkId = 0;
+        RpcCall call;
+        DeadlineTimer *timer = nullptr;
+    };
+
+    // The link the call names, or 0 after answering "invalid link".
+    qint32 callersLink(const RpcCall &call, qint32 id);
+    // True when the link may go on now; otherwise the call has been answered
+    // with "locked" or waits for the lock and is served again once it is free.
+    bool passLock(const RpcCall &call, qint32 linkId, quint32 flags, quint32 lockTimeoutMs);
+    void releaseLock();
 
     void createLink(const RpcCall &call);
     void deviceWrite(const RpcCall &call);
     void deviceRead(const RpcCall &call);
+    void deviceReadStb(const RpcCall &call);
     void deviceClear(const RpcCall &call);
+    void deviceLock(const RpcCall &call);
+    void deviceUnlock(const RpcCall &call);
     void destroyLink(const RpcCall &call);
     void queueReply(qint32 linkId, const Message &message);
     void completeRead(qint32 linkId);
@@ -65,4 +89,7 @@ private:
     InstrumentFrontEnd &frontEnd;
     QHash<qint32, Link> links;
     qint32 nextLinkId = 1;
+    qint32 lockOwner = 0; // 0: nobody holds the lock
+    QList<LockWaiter> lockWaiters;
+    quint64 nextWaiterId = 1;
 };

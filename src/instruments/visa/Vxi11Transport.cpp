@@ -23,12 +23,18 @@ enum Procedure : std::uint32_t
     CreateLink = 10,
     DeviceWrite = 11,
     DeviceRead = 12,
+    DeviceReadStb = 13,
+    DeviceClear = 15,
+    DeviceLock = 18,
+    DeviceUnlock = 19,
     DestroyLink = 23,
 };
 
+constexpr std::uint32_t FlagWaitLock = 0x01;
 constexpr std::uint32_t FlagEnd = 0x08;
 constexpr std::uint32_t FlagTermCharSet = 0x80;
 constexpr std::uint32_t ReasonEnd = 0x04;
+constexpr std::int32_t DeviceLocked = 11;
 
 // VXI-11 device error codes as VISA statuses.
 ViStatus statusOf(std::int32_t error)
@@ -43,7 +49,7 @@ ViStatus statusOf(std::int32_t error)
         return VI_ERROR_CONN_LOST;
     case 8: // operation not supported
         return VI_ERROR_NSUP_OPER;
-    case 11: // device locked by another link
+    case DeviceLocked: // by another link
         return VI_ERROR_RSRC_LOCKED;
     case 15: // I/O timeout
         return VI_ERROR_TMO;
@@ -182,6 +188,76 @@ ViStatus Vxi11Transport::receive(InputBuffer &in, std::size_t wanted, const IoSe
             return VI_SUCCESS;
     } while (!deadline.expired());
     return VI_ERROR_TMO;
+}
+
+ViStatus Vxi11Transport::deviceCall(std::uint32_t procedure,
+                                    const std::vector<std::uint8_t> &arguments,
+                                    const Deadline &deadline, std::int32_t &error,
+                                    std::vector<std::uint8_t> &results)
+{
+    if (!linked)
+        return VI_ERROR_CONN_LOST;
+    const ViStatus status = rpc.call(CoreProgram, CoreVersion, procedure, arguments,
+                                     deadline.extendedBy(ReplyGraceMs), results);
+    if (status != VI_SUCCESS)
+        return status;
+    XdrReader reply(results);
+    error = reply.getInt();
+    return reply.ok() ? VI_SUCCESS : VI_ERROR_IO;
+}
+
+ViStatus Vxi11Transport::clear(const Deadline &deadline)
+{
+    XdrWriter arguments;
+    arguments.putInt(linkId).putUint(0).putUint(0).putUint(deadline.remainingMs());
+    std::int32_t error = 0;
+    std::vector<std::uint8_t> results;
+    const ViStatus status = deviceCall(DeviceClear, arguments.data(), deadline, error, results);
+    return status != VI_SUCCESS ? status : statusOf(error);
+}
+
+ViStatus Vxi11Transport::readStatusByte(ViUInt16 &status, const Deadline &deadline)
+{
+    XdrWriter arguments;
+    arguments.putInt(linkId).putUint(0).putUint(0).putUint(deadline.remainingMs());
+    std::int32_t error = 0;
+    std::vector<std::uint8_t> results;
+    const ViStatus called = deviceCall(DeviceReadStb, arguments.data(), deadline, error, results);
+    if (called != VI_SUCCESS)
+        return called;
+    if (error != 0)
+        return statusOf(error);
+    XdrReader reply(results);
+    reply.getInt();
+    const std::uint32_t stb = reply.getUint();
+    if (!reply.ok())
+        return VI_ERROR_IO;
+    status = static_cast<ViUInt16>(stb & 0xFF);
+    return VI_SUCCESS;
+}
+
+ViStatus Vxi11Transport::lockExclusive(const Deadline &deadline)
+{
+    const ViUInt32 waitMs = deadline.remainingMs();
+    XdrWriter arguments;
+    arguments.putInt(linkId).putUint(waitMs != 0 ? FlagWaitLock : 0u).putUint(waitMs);
+    std::int32_t error = 0;
+    std::vector<std::uint8_t> results;
+    const ViStatus status = deviceCall(DeviceLock, arguments.data(), deadline, error, results);
+    if (status != VI_SUCCESS)
+        return status;
+    if (error == DeviceLocked && waitMs != 0)
+        return VI_ERROR_TMO; // VISA's word for a lock not obtained in time
+    return statusOf(error);
+}
+
+ViStatus Vxi11Transport::unlock(const Deadline &deadline)
+{
+    std::int32_t error = 0;
+    std::vector<std::uint8_t> results;
+    const ViStatus status =
+        deviceCall(DeviceUnlock, XdrWriter().putInt(linkId).data(), deadline, error, results);
+    return status != VI_SUCCESS ? status : statusOf(error);
 }
 
 } // namespace visa

@@ -12,7 +12,8 @@ namespace visa {
 // port mapper (or given as "host,port"), a link is created to the device
 // name, writes carry END on their last byte, and reads ask the instrument
 // for at most the bytes the caller still takes, with the termination
-// character when it is enabled.
+// character when it is enabled. Device clear, the status byte and the
+// instrument's lock are core-channel calls of their own.
 class Vxi11Transport : public Transport
 {
 public:
@@ -24,12 +25,24 @@ public:
                    const Deadline &deadline, std::size_t &written) override;
     ViStatus receive(InputBuffer &in, std::size_t wanted, const IoSettings &settings,
                      const Deadline &deadline) override;
+    ViStatus clear(const Deadline &deadline) override;
+    ViStatus readStatusByte(ViUInt16 &status, const Deadline &deadline) override;
+    // Waits for another link's lock until the deadline: VI_ERROR_TMO when it
+    // was not released in time, VI_ERROR_RSRC_LOCKED when there was no time
+    // to wait.
+    ViStatus lockExclusive(const Deadline &deadline) override;
+    ViStatus unlock(const Deadline &deadline) override;
 
     // Grace on top of the instrument's own timeout before the client stops
     // waiting for an RPC reply.
     static constexpr ViUInt32 ReplyGraceMs = 250;
 
 private:
+    // A call whose results start with the VXI-11 error; `error` gets it and
+    // `results` the whole results.
+    ViStatus deviceCall(std::uint32_t procedure, const std::vector<std::uint8_t> &arguments,
+                        const Deadline &deadline, std::int32_t &error,
+                        std::vector<std::uint8_t> &results);
     ViStatus askPortMapper(const std::string &host, const Deadline &deadline, std::uint16_t &port);
 
     OncRpcClient rpc;
