@@ -15,7 +15,9 @@ static bool sameResource(const ResourceName &a, const ResourceName &b)
            a.deviceName == b.deviceName && a.vendorId == b.vendorId && a.productId == b.productId &&
            a.serialNumber == b.serialNumber && a.usbInterface == b.usbInterface &&
            a.primaryAddress == b.primaryAddress && a.secondaryAddress == b.secondaryAddress &&
-           a.devicePath == b.devicePath && a.canonical == b.canonical;
+           a.devicePath == b.devicePath && a.logicalAddress == b.logicalAddress &&
+           a.pxiBus == b.pxiBus && a.pxiDevice == b.pxiDevice && a.pxiFunction == b.pxiFunction &&
+           a.pxiChassis == b.pxiChassis && a.pxiSlot == b.pxiSlot && a.canonical == b.canonical;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -35,5 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(ResourceName::parse(parsed.canonical.c_str(), again) == VI_SUCCESS);
     FUZZ_CHECK(sameResource(parsed, again));
     FUZZ_CHECK(parsed.interfaceType() != 0);
+    // The canonical name spells its class out.
+    const std::string suffix = std::string("::") + parsed.resourceClass();
+    FUZZ_CHECK(parsed.canonical.size() > suffix.size() &&
+               parsed.canonical.compare(parsed.canonical.size() - suffix.size(), suffix.size(),
+                                        suffix) == 0);
     return 0;
 }

@@ -7,9 +7,6 @@ Starts benchsim, then runs an ordinary PyVISA script in a child interpreter
 (/usr/bin/python3 -W error) on every resource named: a key of benchsim's
 banner (dmm, dmm-vxi11, ...) or a resource string. The child's standard
 error must stay empty: no warning, no "Exception ignored" at exit.
-
---without-parse-and-find: open with a class hint and leave list_resources out,
-for a library built without viParseRsrcEx and viFindRsrc.
 """
 import argparse
 import os
@@ -41,7 +38,7 @@ def expect_status(call, status, what):
     fail(f"{what} succeeded; expected {status!r}")
 
 
-def exercise(rm, resource, hint):
+def exercise(rm, resource):
     """The calls of an ordinary script on one resource."""
     import pyvisa
     from pyvisa.constants import StatusCode
@@ -49,10 +46,10 @@ def exercise(rm, resource, hint):
 
     socket = resource.upper().endswith("::SOCKET")
     expected_class = TCPIPSocket if socket else TCPIPInstrument
-    kwargs = {"resource_pyclass": expected_class} if hint else {}
-    inst = rm.open_resource(resource, read_termination="\n", write_termination="\n", **kwargs)
+    inst = rm.open_resource(resource, read_termination="\n", write_termination="\n")
     check(type(inst) is expected_class, f"{resource} opened as {type(inst).__name__}")
     check(inst.query("*IDN?").startswith("BenchSim,"), f"{resource}: *IDN? reply")
+    canonical = inst.get_visa_attribute(pyvisa.constants.ResourceAttribute.resource_name)
 
     inst.write_raw(b"READ?\n")
     reading = inst.read_raw()
@@ -82,7 +79,7 @@ def exercise(rm, resource, hint):
         check(0 <= stb <= 0xFF, f"{resource}: status byte {stb}")
 
     # An exclusive lock keeps a second session out until it is released.
-    other = rm.open_resource(resource, **kwargs)
+    other = rm.open_resource(resource)
     inst.lock_excl(timeout=1000)
     expect_status(lambda: other.write("*CLS"), StatusCode.error_resource_locked,
                   f"{resource}: write to a resource another session locked")
@@ -94,6 +91,7 @@ def exercise(rm, resource, hint):
     check(other.query("*IDN?").startswith("BenchSim,"), f"{resource}: query after unlock")
     other.close()
     inst.close()
+    return canonical
 
 
 def child(args):
@@ -103,10 +101,10 @@ def child(args):
     rm = pyvisa.ResourceManager(args.library)
     name, _ = rm.visalib.get_attribute(rm.session, ResourceAttribute.resource_manufacturer_name)
     check(name == "benchtest", f"manufacturer name {name!r}")
-    for resource in args.resource:
-        exercise(rm, resource, args.without_parse_and_find)
-    if not args.without_parse_and_find:
-        check(isinstance(rm.list_resources(), tuple), "list_resources")
+    opened = [exercise(rm, resource) for resource in args.resource]
+    # Discovery lists the LAN resources this process has opened.
+    found = rm.list_resources("?*")
+    check(all(name in found for name in opened), f"list_resources gave {found}, opened {opened}")
     rm.close()
     # Sessions left open would be closed by PyVISA at exit; nothing may be.
     return 0
@@ -126,7 +124,6 @@ def main():
     parser.add_argument("--library", required=True)
     parser.add_argument("--benchsim")
     parser.add_argument("--resource", action="append", required=True)
-    parser.add_argument("--without-parse-and-find", action="store_true")
     parser.add_argument("--child", action="store_true")
     args = parser.parse_args()
     if args.child:
@@ -149,8 +146,6 @@ def main():
         command = [PYTHON, "-W", "error", os.path.abspath(__file__), "--child",
                    "--library", args.library]
         command += [item for r in resources for item in ("--resource", r)]
-        if args.without_parse_and_find:
-            command.append("--without-parse-and-find")
         result = subprocess.run(command, capture_output=True, text=True, timeout=120)
         sys.stdout.write(result.stdout)
         check(result.returncode == 0, f"PyVISA script exited {result.returncode}:\n{result.stderr}")

@@ -26,7 +26,9 @@ QString describe(const ResourceName &r)
             .arg(r.port)
             .arg(QString::fromStdString(r.deviceName));
     case ResourceName::Kind::UsbTmc:
-        return QString("usb board=%1 vid=%2 pid=%3 serial=%4 intf=%5")
+    case ResourceName::Kind::UsbRaw:
+        return QString("%1 board=%2 vid=%3 pid=%4 serial=%5 intf=%6")
+            .arg(r.kind == ResourceName::Kind::UsbRaw ? "usb raw" : "usb")
             .arg(r.board)
             .arg(r.vendorId, 4, 16, QChar('0'))
             .arg(r.productId, 4, 16, QChar('0'))
@@ -41,8 +43,18 @@ QString describe(const ResourceName &r)
         return QString("asrl board=%1 device=%2")
             .arg(r.board)
             .arg(QString::fromStdString(r.devicePath));
+    default: // parsed, not opened
+        return QString("intf=%1 %2 board=%3 la=%4 pxi=%5-%6.%7 chassis=%8 slot=%9")
+            .arg(r.interfaceType())
+            .arg(r.resourceClass())
+            .arg(r.board)
+            .arg(r.logicalAddress)
+            .arg(r.pxiBus)
+            .arg(r.pxiDevice)
+            .arg(r.pxiFunction)
+            .arg(r.pxiChassis)
+            .arg(r.pxiSlot);
     }
-    return QString();
 }
 
 } // namespace
@@ -76,6 +88,9 @@ void ResourceNameTest::parse_data()
     QTest::newRow("socket IPv6 with zone") << "TCPIP::[fe80::1%eth0]::5025::SOCKET"
                                            << "socket board=0 host=fe80::1%eth0 port=5025"
                                            << "TCPIP0::[fe80::1%eth0]::5025::SOCKET";
+    QTest::newRow("socket port with leading zero") << "TCPIP::h::05025::SOCKET"
+                                                   << "socket board=0 host=h port=5025"
+                                                   << "TCPIP0::h::5025::SOCKET";
     QTest::newRow("surrounding blanks") << "  TCPIP0::10.0.0.1::5025::SOCKET \n"
                                         << "socket board=0 host=10.0.0.1 port=5025"
                                         << "TCPIP0::10.0.0.1::5025::SOCKET";
@@ -92,21 +107,84 @@ void ResourceNameTest::parse_data()
     QTest::newRow("hislip") << "TCPIP0::10.0.0.5::hislip0::INSTR"
                             << "hislip board=0 host=10.0.0.5 port=0 device=hislip0"
                             << "TCPIP0::10.0.0.5::hislip0::INSTR";
+    QTest::newRow("servant") << "tcpip::servant"
+                             << "intf=6 SERVANT board=0 la=-1 pxi=-1--1.-1 chassis=-1 slot=-1"
+                             << "TCPIP0::SERVANT";
+    QTest::newRow("device named like a class")
+        << "TCPIP0::h::SERVANT" << "vxi11 board=0 host=h port=0 device=SERVANT"
+        << "TCPIP0::h::SERVANT::INSTR";
 
     QTest::newRow("usb decimal ids, interface")
         << "usb::2391::6663::ab12::1::instr"
         << "usb board=0 vid=0957 pid=1a07 serial=ab12 intf=1"
         << "USB0::0x0957::0x1A07::ab12::1::INSTR";
+    QTest::newRow("usb raw") << "USB1::0x1AB1::4::DS1ZA::0::raw"
+                             << "usb raw board=1 vid=1ab1 pid=0004 serial=DS1ZA intf=0"
+                             << "USB1::0x1AB1::0x0004::DS1ZA::0::RAW";
     QTest::newRow("gpib short") << "gpib::22"
                                 << "gpib board=0 pad=22 sad=-1"
                                 << "GPIB0::22::INSTR";
     QTest::newRow("gpib secondary") << "GPIB2::30::7::INSTR"
                                     << "gpib board=2 pad=30 sad=7"
                                     << "GPIB2::30::7::INSTR";
+    QTest::newRow("gpib interface") << "gpib::intfc"
+                                    << "intf=1 INTFC board=0 la=-1 pxi=-1--1.-1 chassis=-1 slot=-1"
+                                    << "GPIB0::INTFC";
+    QTest::newRow("gpib servant, board zeros")
+        << "GPIB003::SERVANT" << "intf=1 SERVANT board=3 la=-1 pxi=-1--1.-1 chassis=-1 slot=-1"
+        << "GPIB3::SERVANT";
+
+    QTest::newRow("gpib-vxi instr") << "gpib-vxi1::8"
+                                    << "intf=3 INSTR board=1 la=8 pxi=-1--1.-1 chassis=-1 slot=-1"
+                                    << "GPIB-VXI1::8::INSTR";
+    QTest::newRow("gpib-vxi memacc")
+        << "GPIB-VXI::MEMACC" << "intf=3 MEMACC board=0 la=-1 pxi=-1--1.-1 chassis=-1 slot=-1"
+        << "GPIB-VXI0::MEMACC";
+    QTest::newRow("gpib-vxi backplane, mainframe 0")
+        << "GPIB-VXI2::BACKPLANE" << "intf=3 BACKPLANE board=2 la=0 pxi=-1--1.-1 chassis=-1 slot=-1"
+        << "GPIB-VXI2::0::BACKPLANE";
+    QTest::newRow("vxi instr") << "VXI0::017::INSTR"
+                               << "intf=2 INSTR board=0 la=17 pxi=-1--1.-1 chassis=-1 slot=-1"
+                               << "VXI0::17::INSTR";
+    QTest::newRow("vxi backplane") << "vxi::255::backplane"
+                                   << "intf=2 BACKPLANE board=0 la=255 pxi=-1--1.-1 chassis=-1 slot=-1"
+                                   << "VXI0::255::BACKPLANE";
+    QTest::newRow("vxi memacc") << "VXI1::MEMACC"
+                                << "intf=2 MEMACC board=1 la=-1 pxi=-1--1.-1 chassis=-1 slot=-1"
+                                << "VXI1::MEMACC";
+    QTest::newRow("vxi servant") << "VXI::SERVANT"
+                                 << "intf=2 SERVANT board=0 la=-1 pxi=-1--1.-1 chassis=-1 slot=-1"
+                                 << "VXI0::SERVANT";
+
+    QTest::newRow("pxi bus-device.function") << "PXI1::3-18.2::INSTR"
+                                             << "intf=5 INSTR board=1 la=-1 pxi=3-18.2 chassis=-1 slot=-1"
+                                             << "PXI1::3-18.2::INSTR";
+    QTest::newRow("pxi bus in the board place") << "pxi2::18"
+                                                << "intf=5 INSTR board=0 la=-1 pxi=2-18.-1 chassis=-1 slot=-1"
+                                                << "PXI0::2-18::INSTR";
+    QTest::newRow("pxi bus, device, function") << "PXI::31::7::INSTR"
+                                               << "intf=5 INSTR board=0 la=-1 pxi=0-31.7 chassis=-1 slot=-1"
+                                               << "PXI0::0-31.7::INSTR";
+    QTest::newRow("pxi chassis and slot") << "pxi0::chassis1::slot04"
+                                          << "intf=5 INSTR board=0 la=-1 pxi=-1--1.-1 chassis=1 slot=4"
+                                          << "PXI0::CHASSIS1::SLOT4::INSTR";
+    QTest::newRow("pxi chassis, slot, function")
+        << "PXI1::CHASSIS2::SLOT5::FUNC3::INSTR"
+        << "intf=5 INSTR board=1 la=-1 pxi=-1--1.3 chassis=2 slot=5"
+        << "PXI1::CHASSIS2::SLOT5::FUNC3::INSTR";
+    QTest::newRow("pxi memacc") << "PXI::MEMACC"
+                                << "intf=5 MEMACC board=0 la=-1 pxi=-1--1.-1 chassis=-1 slot=-1"
+                                << "PXI0::MEMACC";
+    QTest::newRow("pxi backplane") << "PXI0::1::BACKPLANE"
+                                   << "intf=5 BACKPLANE board=0 la=-1 pxi=-1--1.-1 chassis=1 slot=-1"
+                                   << "PXI0::1::BACKPLANE";
 
     QTest::newRow("asrl number no INSTR") << "asrl4"
                                           << "asrl board=4 device=/dev/ttyS3"
                                           << "ASRL4::INSTR";
+    QTest::newRow("asrl number with zeros") << "ASRL01"
+                                            << "asrl board=1 device=/dev/ttyS0"
+                                            << "ASRL1::INSTR";
     QTest::newRow("asrl device path keeps case") << "asrl/dev/ttyUSB0::instr"
                                                  << "asrl board=0 device=/dev/ttyUSB0"
                                                  << "ASRL/dev/ttyUSB0::INSTR";
@@ -134,8 +212,17 @@ void ResourceNameTest::malformed_data()
     QTest::addColumn<QString>("text");
 
     QTest::newRow("empty") << "";
-    QTest::newRow("unknown interface") << "VXI0::1::INSTR";
-    QTest::newRow("gpib-vxi is not gpib") << "GPIB-VXI0::1::INSTR";
+    QTest::newRow("unknown interface") << "FIREWIRE0::1::INSTR";
+    QTest::newRow("gpib interface with an address") << "GPIB0::1::INTFC";
+    QTest::newRow("gpib-vxi has no servant") << "GPIB-VXI0::SERVANT";
+    QTest::newRow("vxi without logical address") << "VXI0::INSTR";
+    QTest::newRow("vxi logical address too large") << "VXI0::256::INSTR";
+    QTest::newRow("pxi device too large") << "PXI0::3-32::INSTR";
+    QTest::newRow("pxi bus too large") << "PXI256::1::INSTR";
+    QTest::newRow("pxi function without number") << "PXI0::3-18.::INSTR";
+    QTest::newRow("pxi chassis without slot") << "PXI0::CHASSIS1::INSTR";
+    QTest::newRow("pxi backplane without chassis") << "PXI0::BACKPLANE";
+    QTest::newRow("usb raw without serial") << "USB0::0x0957::0x1A07::RAW";
     QTest::newRow("board not a number") << "TCPIPx::10.0.0.1::5025::SOCKET";
     QTest::newRow("socket without port") << "TCPIP0::10.0.0.1::SOCKET";
     QTest::newRow("socket port too large") << "TCPIP0::10.0.0.1::65536::SOCKET";

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -68,10 +69,12 @@ private slots:
     void stopSignal_data();
     void stopSignal();
     void closedOutputDoesNotStopTheRun();
+    void listResources();
 
 private:
     QStringList shortRun() const;
-    Finished run(const QStringList &arguments);
+    Finished run(const QStringList &arguments,
+                 const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
     QStringList resultFiles() const;
 
     SimulatedBench bench;
@@ -102,9 +105,11 @@ QStringList tst_BenchtestRun::shortRun() const
     return {"--var1", "3", "--var", "2=10", "--var3", "2", "--var", "4=5"};
 }
 
-Finished tst_BenchtestRun::run(const QStringList &arguments)
+Finished tst_BenchtestRun::run(const QStringList &arguments,
+                               const QProcessEnvironment &environment)
 {
     QProcess process;
+    process.setProcessEnvironment(environment);
     process.start(QStringLiteral(BENCHTEST_RUN), arguments);
     Finished finished;
     if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit) {
@@ -330,6 +335,29 @@ void tst_BenchtestRun::closedOutputDoesNotStopTheRun()
     const QStringList file = fileLines(resultFiles().first());
     QCOMPARE(file[5 + 12].split('\t').mid(0, 2), QStringList({"12", "12"}));
     QTRY_COMPARE(bench.boardValues().size(), 12);
+}
+
+// The meter and a peer that takes the connection but never answers, both
+// named in the environment; the SOCKET pattern keeps out what this host's
+// own ports and networks hold.
+void tst_BenchtestRun::listResources()
+{
+    QTcpServer silent; // the kernel accepts; nothing ever reads or answers
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    const QString quiet = QStringLiteral("TCPIP0::127.0.0.1::%1::SOCKET").arg(silent.serverPort());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("BENCHTEST_VISA_RESOURCES"),
+                       bench.meterResource() + ';' + quiet);
+
+    const Finished listed = run({"--list-resources", "TCPIP?*SOCKET"}, environment);
+    QVERIFY2(listed.exitCode == 0, qPrintable(listed.err));
+    QCOMPARE(listed.out, QStringList({bench.meterResource() + "\tBenchSim,34461A,SIM0001,A.02.14",
+                                      quiet + "\t(no answer: VI_ERROR_TMO)"}));
+
+    const Finished malformed = run({"--list-resources", "(TCPIP"}, environment);
+    QCOMPARE(malformed.exitCode, 2);
+    QVERIFY(malformed.out.isEmpty());
+    QCOMPARE(malformed.err, "benchtest-run: '(TCPIP' is not a VISA search expression\n");
 }
 
 QTEST_GUILESS_MAIN(tst_BenchtestRun)

@@ -72,20 +72,26 @@ bool RunnerOptions::parse(const QStringList &arguments, RunnerOptions *options, 
     const QCommandLineOption item(QStringLiteral("item"), QString(), QStringLiteral("text"));
     const QCommandLineOption tester(QStringLiteral("tester"), QString(), QStringLiteral("name"));
     const QCommandLineOption output(QStringLiteral("output"), QString(), QStringLiteral("dir"));
+    const QCommandLineOption listResources(QStringLiteral("list-resources"), QString());
     QList<QCommandLineOption> numberedVars;
     for (int i = 1; i <= 12; ++i)
         numberedVars << QCommandLineOption(QStringLiteral("var%1").arg(i), QString(),
                                            QStringLiteral("value"));
-    parser.addOptions({help, verbose, singleStep, test, dmm, serial, var, item, tester, output});
+    parser.addOptions(
+        {help, verbose, singleStep, test, dmm, serial, var, item, tester, output, listResources});
     parser.addOptions(numberedVars);
 
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
         return false;
     }
-    if (!parser.positionalArguments().isEmpty()) {
-        *error =
-            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
+    // The pattern is the one argument that is not an option.
+    const QStringList positional = parser.positionalArguments();
+    options->listResources = parser.isSet(listResources);
+    if (options->listResources && positional.size() == 1) {
+        options->resourcePattern = positional.constFirst();
+    } else if (!positional.isEmpty()) {
+        *error = QStringLiteral("unexpected argument '%1'").arg(positional.constFirst());
         return false;
     }
     for (const QString &name : parser.optionNames()) {
@@ -176,6 +182,16 @@ QString RunnerOptions::helpText()
         "  --tester <name>       Tester, part of the result file's name.\n"
         "  --output <dir>        Existing folder for the result file (default: the\n"
         "                        current directory).\n"
+        "  --list-resources [<pattern>]\n"
+        "                        Instead of a run, list the instruments that are\n"
+        "                        connected, one per line: the VISA resource, a tab\n"
+        "                        and its answer to *IDN? (or \"(no answer: <status>)\"\n"
+        "                        when none comes within a second). <pattern> is a\n"
+        "                        VISA search expression (default ?*, all), e.g.\n"
+        "                        'TCPIP?*' or 'ASRL?*INSTR': quote it for the shell.\n"
+        "                        Serial ports, USBTMC devices, VXI-11 instruments\n"
+        "                        that answer a broadcast, and the resources named in\n"
+        "                        BENCHTEST_VISA_RESOURCES are searched.\n"
         "  -v, --verbose         Copy the run's log lines to standard error.\n"
         "  -h, --help            Show this help.\n"
         "\n"
@@ -203,7 +219,8 @@ QString RunnerOptions::helpText()
         "       (ERR cells, values not sent, the rest of the results in a recovery\n"
         "       file, pieces lost)\n"
         "  2    bad options, or the run could not start (serial port missing or not\n"
-        "       openable, result folder missing or not writable); no file is written\n"
+        "       openable, result folder missing or not writable); no file is written;\n"
+        "       with --list-resources, a malformed pattern (0 otherwise, found or not)\n"
         "  130  stopped by SIGINT (Ctrl-C)\n"
         "  143  stopped by SIGTERM\n");
 }

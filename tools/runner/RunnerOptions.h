@@ -17,6 +17,9 @@ struct RunnerOptions
     };
 
     bool helpRequested = false;
+    // --list-resources [PATTERN]: list what is connected instead of a run.
+    bool listResources = false;
+    QString resourcePattern = QStringLiteral("?*");
     bool verbose = false;
     Test test = Test::Dac;
     QString dmmResource; // empty: the address from the configuration file

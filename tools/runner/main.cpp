@@ -1,4 +1,5 @@
 // benchtest-run: one bench test run from the command line, without a window.
+#include "ResourceLister.h"
 #include "RunLog.h"
 #include "RunSession.h"
 #include "RunnerOptions.h"
@@ -24,6 +25,8 @@ int main(int argc, char *argv[])
         std::fputs(RunnerOptions::helpText().toLocal8Bit().constData(), stdout);
         return 0;
     }
+    if (options.listResources)
+        return ResourceLister::run(options.resourcePattern, stdout, stderr);
 
     // A reader that goes away (a pipe into head) or a terminal that hangs up
     // must not end a measurement mid-row: writes to them fail, the run goes on.

@@ -149,15 +149,45 @@ bool parseBoard(const std::string &token, const char *interfaceName, unsigned &b
     return true;
 }
 
-void dropInstrSuffix(std::vector<std::string> &tokens)
+// Removes `resourceClass` from the end of `tokens` if it is there; the
+// interface name alone is never taken for a class.
+bool takeClass(std::vector<std::string> &tokens, const char *resourceClass)
 {
-    if (tokens.size() > 1 && equalsNoCase(tokens.back(), "INSTR"))
-        tokens.pop_back();
+    if (tokens.size() < 2 || !equalsNoCase(tokens.back(), resourceClass))
+        return false;
+    tokens.pop_back();
+    return true;
+}
+
+// "KEYWORDn", e.g. "SLOT4".
+bool parseKeyedNumber(const std::string &token, const char *keyword, unsigned long max, int &value)
+{
+    unsigned long number = 0;
+    if (!startsWithNoCase(token, keyword) ||
+        !parseDecimal(token.substr(std::char_traits<char>::length(keyword)), max, number))
+        return false;
+    value = static_cast<int>(number);
+    return true;
+}
+
+bool parseNumber(const std::string &text, unsigned long max, int &value)
+{
+    unsigned long number = 0;
+    if (!parseDecimal(text, max, number))
+        return false;
+    value = static_cast<int>(number);
+    return true;
 }
 
 bool parseTcpip(std::vector<std::string> tokens, ResourceName &out)
 {
     const std::string board = std::to_string(out.board);
+    // Only the two-part name: "TCPIP0::host::SERVANT" stays a VXI-11 device name.
+    if (tokens.size() == 2 && takeClass(tokens, "SERVANT")) {
+        out.kind = ResourceName::Kind::TcpipServant;
+        out.canonical = "TCPIP" + board + "::SERVANT";
+        return true;
+    }
     if (equalsNoCase(tokens.back(), "SOCKET")) {
         if (tokens.size() != 4)
             return false;
@@ -166,11 +196,11 @@ bool parseTcpip(std::vector<std::string> tokens, ResourceName &out)
             return false;
         out.kind = ResourceName::Kind::TcpipSocket;
         out.port = static_cast<std::uint16_t>(port);
-        out.canonical =
-            "TCPIP" + board + "::" + bracketed(out.host) + "::" + tokens[2] + "::SOCKET";
+        out.canonical = "TCPIP" + board + "::" + bracketed(out.host) + "::" +
+                        std::to_string(port) + "::SOCKET";
         return true;
     }
-    dropInstrSuffix(tokens);
+    takeClass(tokens, "INSTR");
     if (tokens.size() < 2 || tokens.size() > 3)
         return false;
 
@@ -202,55 +232,170 @@ bool parseTcpip(std::vector<std::string> tokens, ResourceName &out)
 
 bool parseUsb(std::vector<std::string> tokens, ResourceName &out)
 {
-    dropInstrSuffix(tokens);
+    const bool raw = takeClass(tokens, "RAW");
+    if (!raw)
+        takeClass(tokens, "INSTR");
     if (tokens.size() < 4 || tokens.size() > 5)
         return false;
     if (!parseUsbNumber(tokens[1], out.vendorId) || !parseUsbNumber(tokens[2], out.productId) ||
         !isPrintableWord(tokens[3]))
         return false;
     out.serialNumber = tokens[3];
-    if (tokens.size() == 5) {
-        unsigned long intf = 0;
-        if (!parseDecimal(tokens[4], 255, intf))
-            return false;
-        out.usbInterface = static_cast<int>(intf);
-    }
-    out.kind = ResourceName::Kind::UsbTmc;
+    if (tokens.size() == 5 && !parseNumber(tokens[4], 255, out.usbInterface))
+        return false;
+    out.kind = raw ? ResourceName::Kind::UsbRaw : ResourceName::Kind::UsbTmc;
     char ids[32];
     std::snprintf(ids, sizeof ids, "0x%04X::0x%04X", out.vendorId, out.productId);
     out.canonical = "USB" + std::to_string(out.board) + "::" + ids + "::" + out.serialNumber;
     if (out.usbInterface >= 0)
         out.canonical += "::" + std::to_string(out.usbInterface);
-    out.canonical += "::INSTR";
+    out.canonical += raw ? "::RAW" : "::INSTR";
     return true;
 }
 
 bool parseGpib(std::vector<std::string> tokens, ResourceName &out)
 {
-    dropInstrSuffix(tokens);
+    const std::string prefix = "GPIB" + std::to_string(out.board);
+    if (tokens.size() == 2 && takeClass(tokens, "INTFC")) {
+        out.kind = ResourceName::Kind::GpibIntfc;
+        out.canonical = prefix + "::INTFC";
+        return true;
+    }
+    if (tokens.size() == 2 && takeClass(tokens, "SERVANT")) {
+        out.kind = ResourceName::Kind::GpibServant;
+        out.canonical = prefix + "::SERVANT";
+        return true;
+    }
+    takeClass(tokens, "INSTR");
     if (tokens.size() < 2 || tokens.size() > 3)
         return false;
     unsigned long pad = 0;
     if (!parseDecimal(tokens[1], 30, pad))
         return false;
     out.primaryAddress = static_cast<unsigned>(pad);
-    out.canonical = "GPIB" + std::to_string(out.board) + "::" + std::to_string(pad);
+    out.canonical = prefix + "::" + std::to_string(pad);
     if (tokens.size() == 3) {
-        unsigned long sad = 0;
-        if (!parseDecimal(tokens[2], 30, sad))
+        if (!parseNumber(tokens[2], 30, out.secondaryAddress))
             return false;
-        out.secondaryAddress = static_cast<int>(sad);
-        out.canonical += "::" + std::to_string(sad);
+        out.canonical += "::" + std::to_string(out.secondaryAddress);
     }
     out.kind = ResourceName::Kind::Gpib;
     out.canonical += "::INSTR";
     return true;
 }
 
+// VXI and GPIB-VXI share their forms; only VXI has a SERVANT.
+bool parseVxi(std::vector<std::string> tokens, bool throughGpib, ResourceName &out)
+{
+    using Kind = ResourceName::Kind;
+    const std::string prefix = (throughGpib ? "GPIB-VXI" : "VXI") + std::to_string(out.board);
+    if (tokens.size() == 2 && takeClass(tokens, "MEMACC")) {
+        out.kind = throughGpib ? Kind::GpibVxiMemacc : Kind::VxiMemacc;
+        out.canonical = prefix + "::MEMACC";
+        return true;
+    }
+    if (!throughGpib && tokens.size() == 2 && takeClass(tokens, "SERVANT")) {
+        out.kind = Kind::VxiServant;
+        out.canonical = prefix + "::SERVANT";
+        return true;
+    }
+    // A BACKPLANE's logical address is that of the mainframe, 0 unless given.
+    const bool backplane = takeClass(tokens, "BACKPLANE");
+    if (!backplane)
+        takeClass(tokens, "INSTR");
+    if (tokens.size() > 2 || (!backplane && tokens.size() != 2))
+        return false;
+    out.logicalAddress = 0;
+    if (tokens.size() == 2 && !parseNumber(tokens[1], 255, out.logicalAddress))
+        return false;
+    if (backplane)
+        out.kind = throughGpib ? Kind::GpibVxiBackplane : Kind::VxiBackplane;
+    else
+        out.kind = throughGpib ? Kind::GpibVxiInstr : Kind::VxiInstr;
+    out.canonical = prefix + "::" + std::to_string(out.logicalAddress) +
+                    (backplane ? "::BACKPLANE" : "::INSTR");
+    return true;
+}
+
+bool parseGpibVxi(std::vector<std::string> tokens, ResourceName &out)
+{
+    return parseVxi(std::move(tokens), true, out);
+}
+
+bool parseVxiBus(std::vector<std::string> tokens, ResourceName &out)
+{
+    return parseVxi(std::move(tokens), false, out);
+}
+
+// PXI INSTR in its three spellings; the bus forms share one canonical one.
+bool parsePxiInstr(const std::vector<std::string> &tokens, ResourceName &out)
+{
+    if (tokens.size() >= 3 && startsWithNoCase(tokens[1], "CHASSIS")) {
+        if (tokens.size() > 4 || !parseKeyedNumber(tokens[1], "CHASSIS", 65535, out.pxiChassis) ||
+            !parseKeyedNumber(tokens[2], "SLOT", 255, out.pxiSlot) ||
+            (tokens.size() == 4 && !parseKeyedNumber(tokens[3], "FUNC", 7, out.pxiFunction)))
+            return false;
+    } else if (tokens.size() == 2 && tokens[1].find('-') != std::string::npos) {
+        // bus-device[.function]
+        const std::string &text = tokens[1];
+        const std::size_t dash = text.find('-');
+        const std::size_t dot = text.find('.', dash);
+        const std::string device =
+            text.substr(dash + 1, dot == std::string::npos ? std::string::npos : dot - dash - 1);
+        if (!parseNumber(text.substr(0, dash), 255, out.pxiBus) ||
+            !parseNumber(device, 31, out.pxiDevice) ||
+            (dot != std::string::npos && !parseNumber(text.substr(dot + 1), 7, out.pxiFunction)))
+            return false;
+    } else {
+        // PXI<bus>::device[::function] on interface 0.
+        if (tokens.size() < 2 || tokens.size() > 3 || out.board > 255)
+            return false;
+        out.pxiBus = static_cast<int>(out.board);
+        out.board = 0;
+        if (!parseNumber(tokens[1], 31, out.pxiDevice) ||
+            (tokens.size() == 3 && !parseNumber(tokens[2], 7, out.pxiFunction)))
+            return false;
+    }
+    out.kind = ResourceName::Kind::PxiInstr;
+    out.canonical = "PXI" + std::to_string(out.board) + "::";
+    const std::string function = std::to_string(out.pxiFunction);
+    if (out.pxiChassis >= 0) {
+        out.canonical += "CHASSIS" + std::to_string(out.pxiChassis) + "::SLOT" +
+                         std::to_string(out.pxiSlot);
+        if (out.pxiFunction >= 0)
+            out.canonical += "::FUNC" + function;
+    } else {
+        out.canonical += std::to_string(out.pxiBus) + "-" + std::to_string(out.pxiDevice);
+        if (out.pxiFunction >= 0)
+            out.canonical += "." + function;
+    }
+    out.canonical += "::INSTR";
+    return true;
+}
+
+bool parsePxi(std::vector<std::string> tokens, ResourceName &out)
+{
+    const std::string prefix = "PXI" + std::to_string(out.board);
+    if (tokens.size() == 2 && takeClass(tokens, "MEMACC")) {
+        out.kind = ResourceName::Kind::PxiMemacc;
+        out.canonical = prefix + "::MEMACC";
+        return true;
+    }
+    if (takeClass(tokens, "BACKPLANE")) {
+        if (tokens.size() != 2 || !parseNumber(tokens[1], 65535, out.pxiChassis))
+            return false;
+        out.kind = ResourceName::Kind::PxiBackplane;
+        out.canonical = prefix + "::" + std::to_string(out.pxiChassis) + "::BACKPLANE";
+        return true;
+    }
+    takeClass(tokens, "INSTR");
+    return parsePxiInstr(tokens, out);
+}
+
 // ASRL1 is the first serial port, /dev/ttyS0; "ASRL/dev/ttyUSB0" names a node.
 bool parseAsrl(std::vector<std::string> tokens, ResourceName &out)
 {
-    dropInstrSuffix(tokens);
+    takeClass(tokens, "INSTR");
     if (tokens.size() != 1)
         return false;
     const std::string rest = tokens[0].substr(4);
@@ -258,15 +403,16 @@ bool parseAsrl(std::vector<std::string> tokens, ResourceName &out)
         if (!isPrintableWord(rest))
             return false;
         out.devicePath = rest;
+        out.canonical = "ASRL" + rest + "::INSTR";
     } else {
         unsigned long number = 0;
         if (!parseDecimal(rest, 65535, number) || number == 0)
             return false;
         out.board = static_cast<unsigned>(number);
         out.devicePath = "/dev/ttyS" + std::to_string(number - 1);
+        out.canonical = "ASRL" + std::to_string(number) + "::INSTR";
     }
     out.kind = ResourceName::Kind::Asrl;
-    out.canonical = "ASRL" + rest + "::INSTR";
     return true;
 }
 
@@ -294,16 +440,28 @@ ViStatus ResourceName::parse(const char *text, ResourceName &out)
             return VI_ERROR_INV_RSRC_NAME;
     }
 
+    // GPIB-VXI before GPIB: the longer name wins.
+    struct Interface
+    {
+        const char *name;
+        bool (*parse)(std::vector<std::string>, ResourceName &);
+    };
+    static const Interface interfaces[] = {
+        {"TCPIP", parseTcpip}, {"USB", parseUsb},        {"GPIB-VXI", parseGpibVxi},
+        {"GPIB", parseGpib},   {"VXI", parseVxiBus},     {"PXI", parsePxi},
+    };
     const std::string &head = tokens[0];
     bool ok = false;
-    if (startsWithNoCase(head, "TCPIP"))
-        ok = parseBoard(head, "TCPIP", out.board) && parseTcpip(tokens, out);
-    else if (startsWithNoCase(head, "USB"))
-        ok = parseBoard(head, "USB", out.board) && parseUsb(tokens, out);
-    else if (startsWithNoCase(head, "GPIB"))
-        ok = parseBoard(head, "GPIB", out.board) && parseGpib(tokens, out);
-    else if (startsWithNoCase(head, "ASRL"))
+    if (startsWithNoCase(head, "ASRL")) {
         ok = parseAsrl(tokens, out);
+    } else {
+        for (const Interface &interface : interfaces) {
+            if (startsWithNoCase(head, interface.name)) {
+                ok = parseBoard(head, interface.name, out.board) && interface.parse(tokens, out);
+                break;
+            }
+        }
+    }
     if (!ok) {
         out = ResourceName();
         return VI_ERROR_INV_RSRC_NAME;
@@ -317,15 +475,58 @@ ViUInt16 ResourceName::interfaceType() const
     case Kind::TcpipSocket:
     case Kind::Vxi11:
     case Kind::Hislip:
+    case Kind::TcpipServant:
         return VI_INTF_TCPIP;
     case Kind::UsbTmc:
+    case Kind::UsbRaw:
         return VI_INTF_USB;
     case Kind::Gpib:
+    case Kind::GpibIntfc:
+    case Kind::GpibServant:
         return VI_INTF_GPIB;
     case Kind::Asrl:
         return VI_INTF_ASRL;
+    case Kind::GpibVxiInstr:
+    case Kind::GpibVxiMemacc:
+    case Kind::GpibVxiBackplane:
+        return VI_INTF_GPIB_VXI;
+    case Kind::VxiInstr:
+    case Kind::VxiMemacc:
+    case Kind::VxiBackplane:
+    case Kind::VxiServant:
+        return VI_INTF_VXI;
+    case Kind::PxiInstr:
+    case Kind::PxiMemacc:
+    case Kind::PxiBackplane:
+        return VI_INTF_PXI;
     }
     return 0;
+}
+
+const char *ResourceName::resourceClass() const
+{
+    switch (kind) {
+    case Kind::TcpipSocket:
+        return "SOCKET";
+    case Kind::UsbRaw:
+        return "RAW";
+    case Kind::GpibIntfc:
+        return "INTFC";
+    case Kind::TcpipServant:
+    case Kind::GpibServant:
+    case Kind::VxiServant:
+        return "SERVANT";
+    case Kind::GpibVxiMemacc:
+    case Kind::VxiMemacc:
+    case Kind::PxiMemacc:
+        return "MEMACC";
+    case Kind::GpibVxiBackplane:
+    case Kind::VxiBackplane:
+    case Kind::PxiBackplane:
+        return "BACKPLANE";
+    default:
+        return "INSTR";
+    }
 }
 
 } // namespace visa

@@ -20,6 +20,22 @@ struct ResourceName
         UsbTmc,      // USB[n]::vid::pid::serial[::intf][::INSTR]
         Gpib,        // GPIB[n]::pad[::sad][::INSTR]
         Asrl,        // ASRL<n or device path>[::INSTR]
+
+        // Parsed so that every valid name is understood, but not opened.
+        TcpipServant,     // TCPIP[n]::SERVANT
+        UsbRaw,           // USB[n]::vid::pid::serial[::intf]::RAW
+        GpibIntfc,        // GPIB[n]::INTFC
+        GpibServant,      // GPIB[n]::SERVANT
+        GpibVxiInstr,     // GPIB-VXI[n]::la[::INSTR]
+        GpibVxiMemacc,    // GPIB-VXI[n]::MEMACC
+        GpibVxiBackplane, // GPIB-VXI[n][::la]::BACKPLANE
+        VxiInstr,         // VXI[n]::la[::INSTR]
+        VxiMemacc,        // VXI[n]::MEMACC
+        VxiBackplane,     // VXI[n][::la]::BACKPLANE
+        VxiServant,       // VXI[n]::SERVANT
+        PxiInstr,         // PXI[n]::bus-device[.function][::INSTR], two more forms below
+        PxiMemacc,        // PXI[n]::MEMACC
+        PxiBackplane,     // PXI[n]::chassis::BACKPLANE
     };
 
     Kind kind = Kind::TcpipSocket;
@@ -44,6 +60,18 @@ struct ResourceName
     // ASRL: the serial device node
     std::string devicePath;
 
+    // VXI and GPIB-VXI INSTR and BACKPLANE: the logical address, 0-255.
+    int logicalAddress = -1;
+
+    // PXI INSTR by "bus-device[.function]", or the older "PXI<bus>::device
+    // [::function]" (interface 0), or "CHASSISc::SLOTs[::FUNCf]"; -1 where
+    // the form has no such field. PXI BACKPLANE sets the chassis only.
+    int pxiBus = -1;
+    int pxiDevice = -1;
+    int pxiFunction = -1;
+    int pxiChassis = -1;
+    int pxiSlot = -1;
+
     // The name in its canonical spelling, for VI_ATTR_RSRC_NAME.
     std::string canonical;
 
@@ -51,6 +79,8 @@ struct ResourceName
     static ViStatus parse(const char *text, ResourceName &out);
 
     ViUInt16 interfaceType() const;
+    // "INSTR", "SOCKET", "INTFC", "RAW", "SERVANT", "MEMACC" or "BACKPLANE".
+    const char *resourceClass() const;
 };
 
 } // namespace visa

@@ -8,14 +8,34 @@ SessionTable &SessionTable::instance()
     return table;
 }
 
+ViSession SessionTable::takeHandle()
+{
+    if (nextHandle == VI_NULL) // wrapped after 2^32 opens; skip the null handle
+        ++nextHandle;
+    return nextHandle++;
+}
+
 ViSession SessionTable::addEntry(std::shared_ptr<InstrumentSession> session)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    if (nextHandle == VI_NULL) // wrapped after 2^32 opens; skip the null handle
-        ++nextHandle;
-    const ViSession handle = nextHandle++;
+    const ViSession handle = takeHandle();
     entries.emplace(handle, std::move(session));
     return handle;
+}
+
+ViFindList SessionTable::addFindList(std::shared_ptr<FindList> list)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    const ViFindList handle = takeHandle();
+    findLists.emplace(handle, std::move(list));
+    return handle;
+}
+
+std::shared_ptr<FindList> SessionTable::findList(ViFindList handle) const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto it = findLists.find(handle);
+    return it == findLists.end() ? nullptr : it->second;
 }
 
 ViSession SessionTable::addResourceManager()
@@ -45,7 +65,7 @@ std::shared_ptr<InstrumentSession> SessionTable::instrument(ViSession handle) co
 bool SessionTable::contains(ViSession handle) const
 {
     std::lock_guard<std::mutex> lock(mutex);
-    return entries.count(handle) != 0;
+    return entries.count(handle) != 0 || findLists.count(handle) != 0;
 }
 
 ViStatus SessionTable::close(ViSession handle)
@@ -55,6 +75,8 @@ ViStatus SessionTable::close(ViSession handle)
     std::shared_ptr<InstrumentSession> session;
     {
         std::lock_guard<std::mutex> lock(mutex);
+        if (findLists.erase(handle) != 0)
+            return VI_SUCCESS;
         const auto it = entries.find(handle);
         if (it == entries.end())
             return VI_ERROR_INV_OBJECT;
@@ -69,7 +91,7 @@ ViStatus SessionTable::close(ViSession handle)
 std::size_t SessionTable::openCount() const
 {
     std::lock_guard<std::mutex> lock(mutex);
-    return entries.size();
+    return entries.size() + findLists.size();
 }
 
 } // namespace visa

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FindList.h"
 #include "InstrumentSession.h"
 #include "visa.h"
 
@@ -24,17 +25,25 @@ public:
     // Null for a resource manager, an unknown or a closed handle.
     std::shared_ptr<InstrumentSession> instrument(ViSession handle) const;
     bool contains(ViSession handle) const;
+
+    // A viFindRsrc result; a handle of its own that viClose closes.
+    ViFindList addFindList(std::shared_ptr<FindList> list);
+    // Null for any other handle.
+    std::shared_ptr<FindList> findList(ViFindList handle) const;
+
     // VI_SUCCESS, VI_WARN_NULL_OBJECT for VI_NULL, VI_ERROR_INV_OBJECT otherwise.
     ViStatus close(ViSession handle);
-    // Open sessions of both kinds; lets tests check that nothing leaks.
+    // Open sessions and find lists; lets tests check that nothing leaks.
     std::size_t openCount() const;
 
 private:
     ViSession addEntry(std::shared_ptr<InstrumentSession> session);
+    ViSession takeHandle(); // with the mutex held
 
     mutable std::mutex mutex;
     // A resource manager's entry holds no instrument session.
     std::map<ViSession, std::shared_ptr<InstrumentSession>> entries;
+    std::map<ViFindList, std::shared_ptr<FindList>> findLists;
     ViSession nextHandle = 1;
 };
 

@@ -31,6 +31,8 @@ const char *statusDescription(ViStatus status)
         return "VI_ERROR_INV_OBJECT: The given session or object reference is invalid.";
     case VI_ERROR_RSRC_LOCKED:
         return "VI_ERROR_RSRC_LOCKED: The resource is locked by another session.";
+    case VI_ERROR_INV_EXPR:
+        return "VI_ERROR_INV_EXPR: Invalid expression specified for search.";
     case VI_ERROR_RSRC_NFOUND:
         return "VI_ERROR_RSRC_NFOUND: The resource was not found: no instrument answered at "
                "that address.";

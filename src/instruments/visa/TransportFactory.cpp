@@ -31,6 +31,9 @@ ViStatus TransportFactory::open(const ResourceName &name, ViUInt32 openTimeoutMs
     }
     case ResourceName::Kind::Hislip:
         return VI_ERROR_NSUP_OPER; // not implemented yet
+    default:
+        // Valid names of interfaces and classes this library has no transport for.
+        return VI_ERROR_NSUP_OPER;
     case ResourceName::Kind::UsbTmc: {
         auto usb = std::make_unique<UsbtmcTransport>();
         const ViStatus status = usb->open(name);

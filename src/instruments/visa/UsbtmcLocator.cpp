@@ -48,9 +48,7 @@ std::string parentOf(const std::string &path)
 
 } // namespace
 
-std::string UsbtmcLocator::find(const std::string &root, std::uint16_t vendorId,
-                                std::uint16_t productId, const std::string &serialNumber,
-                                int interfaceNumber)
+std::vector<UsbtmcLocator::Device> UsbtmcLocator::list(const std::string &root)
 {
     // Kernels register usbtmc nodes under the usbmisc class (older ones: usb).
     std::set<std::string> names;
@@ -66,6 +64,7 @@ std::string UsbtmcLocator::find(const std::string &root, std::uint16_t vendorId,
         ::closedir(dir);
     }
 
+    std::vector<Device> devices;
     for (const std::string &entry : names) {
         // "device" leads to the USB interface; its parent is the USB device.
         char resolved[PATH_MAX];
@@ -77,15 +76,29 @@ std::string UsbtmcLocator::find(const std::string &root, std::uint16_t vendorId,
         unsigned long product = 0;
         unsigned long number = 0;
         if (!readHex(deviceDir + "/idVendor", vendor) ||
-            !readHex(deviceDir + "/idProduct", product) || vendor != vendorId ||
-            product != productId)
+            !readHex(deviceDir + "/idProduct", product) || vendor > 0xFFFF || product > 0xFFFF)
             continue;
-        if (!sameText(readLine(deviceDir + "/serial"), serialNumber))
-            continue;
-        if (interfaceNumber >= 0 && (!readHex(interfaceDir + "/bInterfaceNumber", number) ||
-                                     number != static_cast<unsigned long>(interfaceNumber)))
-            continue;
-        return root + "/dev/" + entry.substr(entry.find_last_of('/') + 1);
+        Device device;
+        device.vendorId = static_cast<std::uint16_t>(vendor);
+        device.productId = static_cast<std::uint16_t>(product);
+        device.serialNumber = readLine(deviceDir + "/serial");
+        if (readHex(interfaceDir + "/bInterfaceNumber", number) && number <= 255)
+            device.interfaceNumber = static_cast<int>(number);
+        device.node = root + "/dev/" + entry.substr(entry.find_last_of('/') + 1);
+        devices.push_back(device);
+    }
+    return devices;
+}
+
+std::string UsbtmcLocator::find(const std::string &root, std::uint16_t vendorId,
+                                std::uint16_t productId, const std::string &serialNumber,
+                                int interfaceNumber)
+{
+    for (const Device &device : list(root)) {
+        if (device.vendorId == vendorId && device.productId == productId &&
+            sameText(device.serialNumber, serialNumber) &&
+            (interfaceNumber < 0 || device.interfaceNumber == interfaceNumber))
+            return device.node;
     }
     return std::string();
 }

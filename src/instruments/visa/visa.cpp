@@ -4,6 +4,7 @@
 
 #include "InstrumentSession.h"
 #include "LibraryAttributes.h"
+#include "KnownResources.h"
 #include "ResourceName.h"
 #include "SessionTable.h"
 #include "StatusDescription.h"
@@ -59,6 +60,7 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
                 return status == VI_ERROR_TMO ? VI_ERROR_RSRC_LOCKED : status;
         }
         *vi = table.addInstrument(std::move(session));
+        visa::KnownResources::remember(resource); // for viFindRsrc
     } catch (const std::bad_alloc &) {
         return VI_ERROR_ALLOC;
     }

@@ -61,6 +61,8 @@ typedef ViString ViKeyId;
 typedef ViConstString ViConstKeyId;
 typedef ViUInt32 ViEventType;
 typedef ViUInt32 ViEventFilter;
+typedef ViObject ViFindList;
+typedef ViFindList *ViPFindList;
 
 #define VI_NULL 0
 #define VI_TRUE 1
@@ -79,7 +81,10 @@ typedef ViUInt32 ViEventFilter;
 
 /* Interface types (VI_ATTR_INTF_TYPE). */
 #define VI_INTF_GPIB 1
+#define VI_INTF_VXI 2
+#define VI_INTF_GPIB_VXI 3
 #define VI_INTF_ASRL 4
+#define VI_INTF_PXI 5
 #define VI_INTF_TCPIP 6
 #define VI_INTF_USB 7
 
@@ -173,6 +178,7 @@ typedef ViUInt32 ViEventFilter;
 #define VI_ERROR_SYSTEM_ERROR (_VI_ERROR + 0x3FFF0000L)
 #define VI_ERROR_INV_OBJECT (_VI_ERROR + 0x3FFF000EL)
 #define VI_ERROR_RSRC_LOCKED (_VI_ERROR + 0x3FFF000FL)
+#define VI_ERROR_INV_EXPR (_VI_ERROR + 0x3FFF0010L)
 #define VI_ERROR_RSRC_NFOUND (_VI_ERROR + 0x3FFF0011L)
 #define VI_ERROR_INV_RSRC_NAME (_VI_ERROR + 0x3FFF0012L)
 #define VI_ERROR_INV_ACC_MODE (_VI_ERROR + 0x3FFF0013L)
@@ -224,6 +230,16 @@ ViStatus viEnableEvent(ViSession vi, ViEventType eventType, ViUInt16 mechanism,
                        ViEventFilter context);
 ViStatus viDisableEvent(ViSession vi, ViEventType eventType, ViUInt16 mechanism);
 ViStatus viDiscardEvents(ViSession vi, ViEventType eventType, ViUInt16 mechanism);
+
+/* Resource names and discovery (visa_find.cpp). */
+ViStatus viParseRsrc(ViSession rmSesn, ViConstRsrc rsrcName, ViPUInt16 intfType,
+                     ViPUInt16 intfNum);
+ViStatus viParseRsrcEx(ViSession rmSesn, ViConstRsrc rsrcName, ViPUInt16 intfType,
+                       ViPUInt16 intfNum, ViChar rsrcClass[], ViChar expandedUnaliasedName[],
+                       ViChar aliasIfExists[]);
+ViStatus viFindRsrc(ViSession sesn, ViConstString expr, ViPFindList vi, ViPUInt32 retCnt,
+                    ViChar desc[]);
+ViStatus viFindNext(ViFindList vi, ViChar desc[]);
 
 #if defined(__GNUC__)
 #pragma GCC visibility pop

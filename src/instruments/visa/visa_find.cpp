@@ -1,0 +1,100 @@
+// The C entry points for resource names and discovery.
+
+#include "visa.h"
+
+#include "FindExpression.h"
+#include "FindList.h"
+#include "ResourceFinder.h"
+#include "ResourceName.h"
+#include "SessionTable.h"
+
+#include <cstdio>
+#include <new>
+
+using visa::SessionTable;
+
+namespace {
+
+void copyName(ViChar destination[], const std::string &text)
+{
+    if (destination != nullptr)
+        std::snprintf(destination, VI_FIND_BUFLEN, "%s", text.c_str());
+}
+
+} // namespace
+
+extern "C" {
+
+ViStatus viParseRsrcEx(ViSession rmSesn, ViConstRsrc rsrcName, ViPUInt16 intfType,
+                       ViPUInt16 intfNum, ViChar rsrcClass[], ViChar expandedUnaliasedName[],
+                       ViChar aliasIfExists[])
+{
+    if (!SessionTable::instance().isResourceManager(rmSesn))
+        return VI_ERROR_INV_OBJECT;
+    visa::ResourceName name;
+    const ViStatus status = visa::ResourceName::parse(rsrcName, name);
+    if (status != VI_SUCCESS)
+        return status;
+    if (intfType != nullptr)
+        *intfType = name.interfaceType();
+    if (intfNum != nullptr)
+        *intfNum = static_cast<ViUInt16>(name.board);
+    copyName(rsrcClass, name.resourceClass());
+    copyName(expandedUnaliasedName, name.canonical);
+    copyName(aliasIfExists, std::string()); // no aliases are configured
+    return VI_SUCCESS;
+}
+
+ViStatus viParseRsrc(ViSession rmSesn, ViConstRsrc rsrcName, ViPUInt16 intfType,
+                     ViPUInt16 intfNum)
+{
+    return viParseRsrcEx(rmSesn, rsrcName, intfType, intfNum, nullptr, nullptr, nullptr);
+}
+
+ViStatus viFindRsrc(ViSession sesn, ViConstString expr, ViPFindList vi, ViPUInt32 retCnt,
+                    ViChar desc[])
+{
+    if (vi != nullptr)
+        *vi = VI_NULL;
+    if (retCnt != nullptr)
+        *retCnt = 0;
+    SessionTable &table = SessionTable::instance();
+    if (!table.isResourceManager(sesn))
+        return VI_ERROR_INV_OBJECT;
+    visa::FindExpression expression;
+    const ViStatus status = expression.compile(expr);
+    if (status != VI_SUCCESS)
+        return status;
+    try {
+        std::vector<std::string> found = visa::ResourceFinder::find(expression);
+        if (found.empty())
+            return VI_ERROR_RSRC_NFOUND;
+        copyName(desc, found.front());
+        if (retCnt != nullptr)
+            *retCnt = static_cast<ViUInt32>(found.size());
+        // Without a place for the handle, nobody could walk or close the list.
+        if (vi != nullptr) {
+            found.erase(found.begin());
+            *vi = table.addFindList(std::make_shared<visa::FindList>(std::move(found)));
+        }
+    } catch (const std::bad_alloc &) {
+        return VI_ERROR_ALLOC;
+    }
+    return VI_SUCCESS;
+}
+
+ViStatus viFindNext(ViFindList vi, ViChar desc[])
+{
+    const auto list = SessionTable::instance().findList(vi);
+    if (!list)
+        return VI_ERROR_INV_OBJECT;
+    if (desc == nullptr)
+        return VI_ERROR_USER_BUF;
+    std::string name;
+    if (!list->next(name))
+        return VI_ERROR_RSRC_NFOUND;
+    copyName(desc, name);
+    return VI_SUCCESS;
+}
+
+} // extern "C"
