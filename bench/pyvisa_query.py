@@ -4,7 +4,9 @@
 Usage: pyvisa_query.py RESOURCE [--backend B] [--queries N] [--warm-up N] [--repetitions N]
 
 --backend is what PyVISA's ResourceManager takes: "@py" (pyvisa-py, the
-default) or the path of a VISA library such as our libbenchtest-visa.so.
+default) or the path of a VISA library such as our libbenchtest-visa.so;
+"ctypes:PATH" calls that library's viWrite and viRead through ctypes alone,
+without PyVISA, which shows what PyVISA itself adds.
 
 Prints one JSON object per repetition: per-query wall time (median, p99, mean)
 and process CPU time (user + sys) per query, all in microseconds. The warm-up
@@ -16,6 +18,31 @@ import os
 import time
 
 import pyvisa
+
+
+class CtypesQuery:
+    """viWrite + viRead on one session, called straight through ctypes."""
+
+    def __init__(self, path, resource):
+        import ctypes
+        self.ctypes = ctypes
+        self.lib = ctypes.CDLL(path)
+        self.rm, self.vi = ctypes.c_uint32(), ctypes.c_uint32()
+        self.count = ctypes.c_uint32()
+        self.buffer = ctypes.create_string_buffer(256)
+        if self.lib.viOpenDefaultRM(ctypes.byref(self.rm)) != 0 or self.lib.viOpen(
+                self.rm, resource.encode(), 0, 0, ctypes.byref(self.vi)) != 0:
+            raise SystemExit(f"cannot open {resource} with {path}")
+
+    def query(self, message):
+        data = (message + "\n").encode()
+        self.lib.viWrite(self.vi, data, len(data), self.ctypes.byref(self.count))
+        self.lib.viRead(self.vi, self.buffer, 256, self.ctypes.byref(self.count))
+        return self.buffer.raw[:self.count.value].decode()
+
+    def close(self):
+        self.lib.viClose(self.vi)
+        self.lib.viClose(self.rm)
 
 
 def measure(instrument, queries, warm_up, name):
@@ -54,6 +81,17 @@ def main():
     parser.add_argument("--warm-up", type=int, default=1000)
     parser.add_argument("--repetitions", type=int, default=1)
     args = parser.parse_args()
+
+    if args.backend.startswith("ctypes:"):
+        path = args.backend.split(":", 1)[1]
+        instrument = CtypesQuery(path, args.resource)
+        try:
+            for _ in range(args.repetitions):
+                print(json.dumps(measure(instrument, args.queries, args.warm_up,
+                                         "ctypes + " + os.path.basename(path))), flush=True)
+        finally:
+            instrument.close()
+        return
 
     manager = pyvisa.ResourceManager(args.backend)
     # The class is given, so that opening asks the backend nothing else.
