@@ -17,7 +17,7 @@ private slots:
     void initTestCase();
     void sharedExclusiveAndNested();
     void openWithLockWaitsForRelease();
-    void eventsAndLibraryAttributes();
+    void eventsAndFlush();
 
 private:
     ViSession open(ViAccessMode mode = VI_NO_LOCK, ViUInt32 timeout = 0,
@@ -99,30 +99,16 @@ void VisaLocksTest::openWithLockWaitsForRelease()
     QCOMPARE(viClose(next), VI_SUCCESS);
 }
 
-void VisaLocksTest::eventsAndLibraryAttributes()
+// PyVISA's close() turns all events off (tested in pyvisa_interop); asking
+// for one event type, or a flush of one buffer two ways, fails.
+void VisaLocksTest::eventsAndFlush()
 {
     const ViSession vi = open();
-    for (const ViSession session : {rm, vi}) {
-        // PyVISA's close() turns every event off before viClose.
-        QCOMPARE(viDisableEvent(session, VI_ALL_ENABLED_EVENTS, VI_ALL_MECH), VI_SUCCESS_EVENT_DIS);
-        QCOMPARE(viDiscardEvents(session, VI_ALL_ENABLED_EVENTS, VI_ALL_MECH),
-                 VI_SUCCESS_QUEUE_EMPTY);
-        QCOMPARE(viEnableEvent(session, VI_EVENT_SERVICE_REQ, VI_QUEUE, VI_NULL),
-                 VI_ERROR_INV_EVENT);
-        QCOMPARE(viDisableEvent(session, VI_EVENT_SERVICE_REQ, VI_QUEUE), VI_ERROR_INV_EVENT);
-        QCOMPARE(viEnableEvent(session, VI_EVENT_SERVICE_REQ, VI_HNDLR | VI_SUSPEND_HNDLR, VI_NULL),
-                 VI_ERROR_INV_MECH);
-        ViChar name[VI_FIND_BUFLEN] = {};
-        QCOMPARE(viGetAttribute(session, VI_ATTR_RSRC_MANF_NAME, name), VI_SUCCESS);
-        QCOMPARE(QByteArray(name), QByteArray("benchtest"));
-        ViVersion version = 0;
-        QCOMPARE(viGetAttribute(session, VI_ATTR_RSRC_SPEC_VERSION, &version), VI_SUCCESS);
-        QCOMPARE(version, ViVersion(VI_SPEC_VERSION));
-    }
+    QCOMPARE(viEnableEvent(vi, VI_EVENT_SERVICE_REQ, VI_QUEUE, VI_NULL), VI_ERROR_INV_EVENT);
+    QCOMPARE(viDisableEvent(vi, VI_EVENT_SERVICE_REQ, VI_ALL_MECH), VI_ERROR_INV_EVENT);
+    QCOMPARE(viDiscardEvents(vi, VI_ALL_ENABLED_EVENTS, 0), VI_ERROR_INV_MECH);
     QCOMPARE(viFlush(vi, VI_READ_BUF | VI_READ_BUF_DISCARD), VI_ERROR_INV_MASK);
     QCOMPARE(viFlush(vi, VI_READ_BUF_DISCARD | VI_WRITE_BUF), VI_SUCCESS);
-    QCOMPARE(viClear(rm), VI_ERROR_NSUP_OPER);
-    QCOMPARE(viDisableEvent(0x7FFFFFF0, VI_ALL_ENABLED_EVENTS, VI_ALL_MECH), VI_ERROR_INV_OBJECT);
     QCOMPARE(viClose(vi), VI_SUCCESS);
 }
 
