@@ -30,7 +30,7 @@ const char *description =
     "rpcbind running); a private network namespace gives both, with the client\n"
     "inside it too:\n"
     "  unshare -rn sh -c 'ip link set lo up; benchsim --portmapper-port 111 & sleep 1;\n"
-    "                    rpcinfo -p 127.0.0.1; python3 my_script.py'\n"
+    "                    rpcinfo -p 127.0.0.1; python3 my_script.py; kill $!'\n"
     "\n"
     "Fault modes: none, silent, slow[:MS], disconnect[:N], nul, long, garbage.\n"
     "slow:MS is also the way to give the meter a response delay.\n"
