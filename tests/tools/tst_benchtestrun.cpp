@@ -105,8 +105,7 @@ QStringList tst_BenchtestRun::shortRun() const
     return {"--var1", "3", "--var", "2=10", "--var3", "2", "--var", "4=5"};
 }
 
-Finished tst_BenchtestRun::run(const QStringList &arguments,
-                               const QProcessEnvironment &environment)
+Finished tst_BenchtestRun::run(const QStringList &arguments, const QProcessEnvironment &environment)
 {
     QProcess process;
     process.setProcessEnvironment(environment);

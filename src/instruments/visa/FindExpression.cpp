@@ -31,21 +31,21 @@ bool translate(const std::string &text, std::string &regex)
             continue;
         }
         if (c == '[') {
-            // Copied as it is, up to the closing bracket; a ']' first in the
-            // list is one of its characters.
-            std::size_t end = i + 1;
-            if (end < text.size() && text[end] == '^')
-                ++end;
-            if (end < text.size() && text[end] == ']')
-                ++end;
-            end = text.find(']', end);
-            if (end == std::string::npos)
+            // Up to the closing bracket; a ']' first in the list (after a
+            // '^') is one of its characters, which ECMAScript must see escaped.
+            std::size_t first = i + 1;
+            if (first < text.size() && text[first] == '^')
+                ++first;
+            const std::size_t end = text.find(']', first + 1);
+            if (first >= text.size() || end == std::string::npos)
                 return false;
-            for (std::size_t j = i; j <= end; ++j) {
-                if (text[j] == '\\' || (text[j] == '[' && j > i))
+            regex += text.substr(i, first - i);
+            for (std::size_t j = first; j < end; ++j) {
+                if (std::strchr("\\[]", text[j]) != nullptr)
                     regex += '\\';
                 regex += text[j];
             }
+            regex += ']';
             i = end;
             continue;
         }

@@ -5,10 +5,10 @@
 #include "XdrWriter.h"
 
 #include <arpa/inet.h>
-#include <poll.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -69,8 +69,8 @@ std::uint32_t portOfReply(const std::uint8_t *data, std::size_t size, std::uint3
     if (reply.getUint() != xid || reply.getUint() != 1 /* REPLY */ ||
         reply.getUint() != 0 /* MSG_ACCEPTED */)
         return 0;
-    reply.getUint();        // verifier flavour
-    reply.getOpaque(400);   // verifier body
+    reply.getUint();      // verifier flavour
+    reply.getOpaque(400); // verifier body
     if (reply.getUint() != 0 /* SUCCESS */)
         return 0;
     const std::uint32_t port = reply.getUint();

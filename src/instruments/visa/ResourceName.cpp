@@ -196,8 +196,8 @@ bool parseTcpip(std::vector<std::string> tokens, ResourceName &out)
             return false;
         out.kind = ResourceName::Kind::TcpipSocket;
         out.port = static_cast<std::uint16_t>(port);
-        out.canonical = "TCPIP" + board + "::" + bracketed(out.host) + "::" +
-                        std::to_string(port) + "::SOCKET";
+        out.canonical =
+            "TCPIP" + board + "::" + bracketed(out.host) + "::" + std::to_string(port) + "::SOCKET";
         return true;
     }
     takeClass(tokens, "INSTR");
@@ -360,8 +360,8 @@ bool parsePxiInstr(const std::vector<std::string> &tokens, ResourceName &out)
     out.canonical = "PXI" + std::to_string(out.board) + "::";
     const std::string function = std::to_string(out.pxiFunction);
     if (out.pxiChassis >= 0) {
-        out.canonical += "CHASSIS" + std::to_string(out.pxiChassis) + "::SLOT" +
-                         std::to_string(out.pxiSlot);
+        out.canonical +=
+            "CHASSIS" + std::to_string(out.pxiChassis) + "::SLOT" + std::to_string(out.pxiSlot);
         if (out.pxiFunction >= 0)
             out.canonical += "::FUNC" + function;
     } else {
@@ -447,8 +447,8 @@ ViStatus ResourceName::parse(const char *text, ResourceName &out)
         bool (*parse)(std::vector<std::string>, ResourceName &);
     };
     static const Interface interfaces[] = {
-        {"TCPIP", parseTcpip}, {"USB", parseUsb},        {"GPIB-VXI", parseGpibVxi},
-        {"GPIB", parseGpib},   {"VXI", parseVxiBus},     {"PXI", parsePxi},
+        {"TCPIP", parseTcpip}, {"USB", parseUsb},    {"GPIB-VXI", parseGpibVxi},
+        {"GPIB", parseGpib},   {"VXI", parseVxiBus}, {"PXI", parsePxi},
     };
     const std::string &head = tokens[0];
     bool ok = false;

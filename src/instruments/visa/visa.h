@@ -232,8 +232,7 @@ ViStatus viDisableEvent(ViSession vi, ViEventType eventType, ViUInt16 mechanism)
 ViStatus viDiscardEvents(ViSession vi, ViEventType eventType, ViUInt16 mechanism);
 
 /* Resource names and discovery (visa_find.cpp). */
-ViStatus viParseRsrc(ViSession rmSesn, ViConstRsrc rsrcName, ViPUInt16 intfType,
-                     ViPUInt16 intfNum);
+ViStatus viParseRsrc(ViSession rmSesn, ViConstRsrc rsrcName, ViPUInt16 intfType, ViPUInt16 intfNum);
 ViStatus viParseRsrcEx(ViSession rmSesn, ViConstRsrc rsrcName, ViPUInt16 intfType,
                        ViPUInt16 intfNum, ViChar rsrcClass[], ViChar expandedUnaliasedName[],
                        ViChar aliasIfExists[]);
