@@ -3,8 +3,8 @@
 #include "visa.h"
 
 #include "InstrumentSession.h"
-#include "LibraryAttributes.h"
 #include "KnownResources.h"
+#include "LibraryAttributes.h"
 #include "ResourceName.h"
 #include "SessionTable.h"
 #include "StatusDescription.h"
