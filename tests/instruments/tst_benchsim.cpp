@@ -54,15 +54,18 @@ private slots:
 void BenchSimTest::startsAndStopsCleanly_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("line"); // a pattern; {s} a raw socket, {v} a VXI-11 resource
+    QTest::addColumn<QString>(
+        "line"); // a pattern; {s} a raw socket, {v} a VXI-11, {h} a HiSLIP resource
     QTest::addColumn<int>("signalNumber");
     QTest::newRow("both, SIGTERM")
-        << QStringList() << "BENCHSIM dmm={s} dmm-vxi11={v} pwr={s} pwr-vxi11={v}" << int(SIGTERM);
+        << QStringList()
+        << "BENCHSIM dmm={s} dmm-vxi11={v} dmm-hislip={h} pwr={s} pwr-vxi11={v} pwr-hislip={h}"
+        << int(SIGTERM);
     QTest::newRow("meter only, SIGINT")
-        << QStringList({"--dmm"}) << "BENCHSIM dmm={s} dmm-vxi11={v}" << int(SIGINT);
+        << QStringList({"--dmm"}) << "BENCHSIM dmm={s} dmm-vxi11={v} dmm-hislip={h}" << int(SIGINT);
     QTest::newRow("supply, port mapper and board")
         << QStringList({"--pwr", "--portmapper-port", "0", "--board"})
-        << "BENCHSIM pwr={s} pwr-vxi11={v} portmapper=[1-9]\\d* board=/dev/pts/\\d+"
+        << "BENCHSIM pwr={s} pwr-vxi11={v} pwr-hislip={h} portmapper=[1-9]\\d* board=/dev/pts/\\d+"
         << int(SIGTERM);
 }
 
@@ -73,10 +76,12 @@ void BenchSimTest::startsAndStopsCleanly()
     QFETCH(int, signalNumber);
     SimulatorProcess sim;
     QVERIFY2(sim.start(arguments), qPrintable(sim.error()));
-    const QString pattern = "^" +
-                            line.replace("{s}", "TCPIP0::127\\.0\\.0\\.1::[1-9]\\d*::SOCKET")
-                                .replace("{v}", "TCPIP0::127\\.0\\.0\\.1,[1-9]\\d*::inst0::INSTR") +
-                            "$";
+    const QString pattern =
+        "^" +
+        line.replace("{s}", "TCPIP0::127\\.0\\.0\\.1::[1-9]\\d*::SOCKET")
+            .replace("{v}", "TCPIP0::127\\.0\\.0\\.1,[1-9]\\d*::inst0::INSTR")
+            .replace("{h}", "TCPIP0::127\\.0\\.0\\.1::hislip0,[1-9]\\d*::INSTR") +
+        "$";
     QVERIFY2(QRegularExpression(pattern).match(sim.firstLine()).hasMatch(),
              qPrintable(sim.firstLine()));
 

@@ -22,6 +22,7 @@ void DriversOnSimTest::dmm_dacRun_data()
     QTest::addColumn<QString>("key");
     QTest::newRow("socket") << "dmm";
     QTest::newRow("vxi11") << "dmm-vxi11";
+    QTest::newRow("hislip") << "dmm-hislip";
 }
 
 // What a DAC run does with the meter: connect, set up, read, close.

@@ -110,6 +110,9 @@ void ResourceNameTest::parse_data()
     QTest::newRow("hislip") << "TCPIP0::10.0.0.5::hislip0::INSTR"
                             << "hislip board=0 host=10.0.0.5 port=0 device=hislip0"
                             << "TCPIP0::10.0.0.5::hislip0::INSTR";
+    QTest::newRow("hislip with port") << "tcpip::10.0.0.5::HISLIP1,4881"
+                                      << "hislip board=0 host=10.0.0.5 port=4881 device=HISLIP1"
+                                      << "TCPIP0::10.0.0.5::HISLIP1,4881::INSTR";
     QTest::newRow("servant") << "tcpip::servant"
                              << "intf=6 SERVANT board=0"
                              << "TCPIP0::SERVANT";
@@ -209,6 +212,8 @@ void ResourceNameTest::malformed_data()
     QTest::newRow("bare IPv6 host") << "TCPIP0::fe80::1::5025::SOCKET";
     QTest::newRow("vxi11 too many parts") << "TCPIP0::10.0.0.1::inst0::extra::INSTR";
     QTest::newRow("vxi11 bad port") << "TCPIP0::10.0.0.1,abc::INSTR";
+    QTest::newRow("hislip port twice") << "TCPIP0::10.0.0.1,4880::hislip0,4880::INSTR";
+    QTest::newRow("hislip port zero") << "TCPIP0::10.0.0.1::hislip0,0::INSTR";
     QTest::newRow("usb missing serial") << "USB0::0x0957::0x1A07::INSTR";
     QTest::newRow("usb vid too large") << "USB0::0x10000::0x1A07::SN::INSTR";
     QTest::newRow("gpib pad too large") << "GPIB0::31::INSTR";

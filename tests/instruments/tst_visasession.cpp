@@ -67,7 +67,7 @@ void VisaSessionTest::openRefusals()
     const QList<QPair<const char *, ViStatus>> refused = {
         {"TCPIP0::127.0.0.1::SOCKET", VI_ERROR_INV_RSRC_NAME},
         {nullptr, VI_ERROR_INV_RSRC_NAME},
-        {"TCPIP0::127.0.0.1::hislip0::INSTR", VI_ERROR_NSUP_OPER},
+        {"TCPIP0::127.0.0.1::hislip0,1::INSTR", VI_ERROR_RSRC_NFOUND}, // nobody at port 1
         // Valid names of interfaces and classes without a transport.
         {"VXI0::1::INSTR", VI_ERROR_NSUP_OPER},
         {"USB0::0x0957::0x1A07::SN::RAW", VI_ERROR_NSUP_OPER},

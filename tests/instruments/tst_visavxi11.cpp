@@ -266,11 +266,10 @@ void VisaVxi11Test::connectionLost()
 void VisaVxi11Test::clearDropsDelayedReply()
 {
     SimulatorProcess sim;
-    QVERIFY2(sim.start({"--dmm", "--dmm-fault", "slow:700"}), qPrintable(sim.error()));
+    QVERIFY2(sim.start({"--dmm", "--dmm-fault", "slow:1000"}), qPrintable(sim.error()));
     Link link(sim.address("dmm-vxi11"));
     QCOMPARE(link.status, VI_SUCCESS);
     QCOMPARE(link.write("READ?\n"), VI_SUCCESS);
-    QCOMPARE(link.statusByte() & MessageAvailable, 0); // still being delayed
     QElapsedTimer clock;
     clock.start();
     QCOMPARE(link.read(300), Read(VI_ERROR_TMO, ""));

@@ -32,8 +32,8 @@ public:
     QString error() const { return failure; }
 
     QString firstLine() const { return line; }
-    // A benchsim address by its key: "dmm", "dmm-vxi11", "pwr", "pwr-vxi11",
-    // "portmapper", "board".
+    // A benchsim address by its key: "dmm", "dmm-vxi11", "dmm-hislip", "pwr",
+    // "pwr-vxi11", "pwr-hislip", "portmapper", "board".
     QString address(const QString &key) const { return addresses.value(key); }
     // The port of a raw SOCKET address.
     quint16 rawPort(const QString &key) const;

@@ -1,5 +1,6 @@
 #include "BenchSim.h"
 
+#include "HislipServer.h"
 #include "InstrumentFrontEnd.h"
 #include "PortMapperServer.h"
 #include "RawSocketServer.h"
@@ -20,10 +21,12 @@ BenchSim::~BenchSim()
     for (Served *served : {&dmmServed, &pwrServed}) {
         delete served->socketServer;
         delete served->vxi11Server;
+        delete served->hislipServer;
     }
 }
 
-bool BenchSim::serve(Served &served, quint16 socketPort, quint16 vxi11Port, QString &error)
+bool BenchSim::serve(Served &served, quint16 socketPort, quint16 vxi11Port, quint16 hislipPort,
+                     QString &error)
 {
     served.socketServer = new RawSocketServer(*served.frontEnd, this);
     served.vxi11Server = new Vxi11Server(*served.frontEnd, this);
@@ -39,6 +42,14 @@ bool BenchSim::serve(Served &served, quint16 socketPort, quint16 vxi11Port, QStr
                     .arg(served.frontEnd->key())
                     .arg(vxi11Port)
                     .arg(served.vxi11Server->errorString());
+        return false;
+    }
+    served.hislipServer = new HislipServer(*served.frontEnd, this);
+    if (!served.hislipServer->listen(hislipPort)) {
+        error = QString("%1: cannot listen on HiSLIP port %2: %3")
+                    .arg(served.frontEnd->key())
+                    .arg(hislipPort)
+                    .arg(served.hislipServer->errorString());
         return false;
     }
     return true;
@@ -68,14 +79,14 @@ bool BenchSim::start(const BenchSimOptions &options, QString &error)
         }
         dmmServed.frontEnd =
             std::make_unique<InstrumentFrontEnd>("dmm", *dmm, *transcript, options.dmmFault);
-        if (!serve(dmmServed, options.dmmPort, options.dmmVxi11Port, error))
+        if (!serve(dmmServed, options.dmmPort, options.dmmVxi11Port, options.dmmHislipPort, error))
             return false;
     }
     if (options.servePwr) {
         pwr = std::make_unique<SimSupply>(dvmReading);
         pwrServed.frontEnd =
             std::make_unique<InstrumentFrontEnd>("pwr", *pwr, *transcript, options.pwrFault);
-        if (!serve(pwrServed, options.pwrPort, options.pwrVxi11Port, error))
+        if (!serve(pwrServed, options.pwrPort, options.pwrVxi11Port, options.pwrHislipPort, error))
             return false;
     }
     if (options.portMapper) {
@@ -133,7 +144,10 @@ QString BenchSim::addressLine() const
             return;
         fields
             << QString("%1=TCPIP0::127.0.0.1::%2::SOCKET").arg(key).arg(served.socketServer->port())
-            << QString("%1-vxi11=%2").arg(key, vxi11Resource(served));
+            << QString("%1-vxi11=%2").arg(key, vxi11Resource(served))
+            << QString("%1-hislip=TCPIP0::127.0.0.1::hislip0,%2::INSTR")
+                   .arg(key)
+                   .arg(served.hislipServer->port());
     };
     add("dmm", dmmServed);
     add("pwr", pwrServed);

@@ -11,6 +11,7 @@
 
 #include <memory>
 
+class HislipServer;
 class InstrumentFrontEnd;
 class PortMapperServer;
 class RawSocketServer;
@@ -31,7 +32,8 @@ public:
     // Opens the transcript and starts every server; false with a message
     // when one cannot listen.
     bool start(const BenchSimOptions &options, QString &error);
-    // "BENCHSIM dmm=... dmm-vxi11=... pwr=... pwr-vxi11=... [portmapper=...] [board=...]"
+    // "BENCHSIM dmm=... dmm-vxi11=... dmm-hislip=... pwr=... pwr-vxi11=... pwr-hislip=...
+    // [portmapper=...] [board=...]"
     QString addressLine() const;
 
     static constexpr quint16 StandardPortMapperPort = 111;
@@ -46,10 +48,12 @@ private:
         std::unique_ptr<InstrumentFrontEnd> frontEnd;
         RawSocketServer *socketServer = nullptr;
         Vxi11Server *vxi11Server = nullptr;
+        HislipServer *hislipServer = nullptr;
     };
 
     QString vxi11Resource(const Served &served) const;
-    bool serve(Served &served, quint16 socketPort, quint16 vxi11Port, QString &error);
+    bool serve(Served &served, quint16 socketPort, quint16 vxi11Port, quint16 hislipPort,
+               QString &error);
     bool startBoard(const BenchSimOptions &options, QString &error);
 
     std::unique_ptr<Transcript> transcript;

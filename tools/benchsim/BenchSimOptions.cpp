@@ -6,7 +6,8 @@ namespace {
 
 const char *description =
     "Simulated bench instruments on 127.0.0.1: a multimeter (dmm) and a dual-output\n"
-    "power supply (pwr), each served as a raw SOCKET resource and over VXI-11, and\n"
+    "power supply (pwr), each served as a raw SOCKET resource, over VXI-11 and over\n"
+    "HiSLIP, and\n"
     "with --board the board under test on a pseudo-terminal (115200 8N1, 5-byte\n"
     "value frames). With the board, every meter reading is the output the board's\n"
     "last value produces: for DC voltage (after CONF:VOLT:DC) offset + gain x code\n"
@@ -15,11 +16,12 @@ const char *description =
     "plus seeded Gaussian noise.\n"
     "\n"
     "Once every server listens, one line goes to standard output:\n"
-    "  BENCHSIM dmm=<resource> dmm-vxi11=<resource> pwr=<resource> pwr-vxi11=<resource>"
-    " [portmapper=<port>] [board=<device path>]\n"
+    "  BENCHSIM dmm=<resource> dmm-vxi11=<resource> dmm-hislip=<resource> pwr=<resource>"
+    " pwr-vxi11=<resource> pwr-hislip=<resource> [portmapper=<port>] [board=<device path>]\n"
     "Keys appear only for what is served, in that order, separated by single blanks, e.g.\n"
     "  BENCHSIM dmm=TCPIP0::127.0.0.1::40001::SOCKET"
-    " dmm-vxi11=TCPIP0::127.0.0.1,40002::inst0::INSTR\n"
+    " dmm-vxi11=TCPIP0::127.0.0.1,40002::inst0::INSTR"
+    " dmm-hislip=TCPIP0::127.0.0.1::hislip0,40003::INSTR\n"
     "Port 0 (the default everywhere) picks a free port; the line says which.\n"
     "\n"
     "A VXI-11 resource names its core channel's port after the host (\"host,port\"),\n"
@@ -89,8 +91,10 @@ bool BenchSimOptions::parse(const QStringList &arguments, BenchSimOptions &optio
         {"pwr", "Serve the power supply (default: both instruments)."},
         {"dmm-port", "Raw socket port of the multimeter.", "port"},
         {"dmm-vxi11-port", "VXI-11 core port of the multimeter.", "port"},
+        {"dmm-hislip-port", "HiSLIP port of the multimeter.", "port"},
         {"pwr-port", "Raw socket port of the power supply.", "port"},
         {"pwr-vxi11-port", "VXI-11 core port of the power supply.", "port"},
+        {"pwr-hislip-port", "HiSLIP port of the power supply.", "port"},
         {"portmapper-port", "Also run a port mapper (TCP and UDP) on this port.", "port"},
         {"portmapper-target", "Instrument the port mapper leads to: dmm or pwr.", "key"},
         {"transcript", "Append every received line to this file.", "file"},
@@ -133,8 +137,10 @@ bool BenchSimOptions::parse(const QStringList &arguments, BenchSimOptions &optio
     parsed.portMapper = parser.isSet("portmapper-port");
     if (!portValue(parser, "dmm-port", parsed.dmmPort, error) ||
         !portValue(parser, "dmm-vxi11-port", parsed.dmmVxi11Port, error) ||
+        !portValue(parser, "dmm-hislip-port", parsed.dmmHislipPort, error) ||
         !portValue(parser, "pwr-port", parsed.pwrPort, error) ||
         !portValue(parser, "pwr-vxi11-port", parsed.pwrVxi11Port, error) ||
+        !portValue(parser, "pwr-hislip-port", parsed.pwrHislipPort, error) ||
         !portValue(parser, "portmapper-port", parsed.portMapperPort, error) ||
         !numberValue(parser, "reading", parsed.reading, error) ||
         !numberValue(parser, "dvm-reading", parsed.dvmReading, error) ||

@@ -14,8 +14,10 @@ struct BenchSimOptions
     bool servePwr = true;
     quint16 dmmPort = 0; // 0: any free port
     quint16 dmmVxi11Port = 0;
+    quint16 dmmHislipPort = 0;
     quint16 pwrPort = 0;
     quint16 pwrVxi11Port = 0;
+    quint16 pwrHislipPort = 0;
     bool portMapper = false;
     quint16 portMapperPort = 0;
     QString portMapperTarget; // "dmm" or "pwr"; empty: the meter if served

@@ -28,6 +28,8 @@ public:
     FaultMode fault() const { return faultMode; }
     void setFault(FaultMode mode) { faultMode = mode; }
 
+    // The status byte bits the instrument sets itself: EAV (4) while its
+    // error queue holds an entry. Transports add what they know (MAV).
     quint8 statusByte() const;
 
     // `repliesSent` counts the replies on this connection so far.

@@ -113,8 +113,8 @@ void PortMapperServer::serveRpcbind(const RpcCall &call)
         reply(call, out.putUint(0).data());
         return;
     }
-    if (call.procedure != GetPort && call.procedure != GetVersAddr &&
-        !(call.version == 4 && call.procedure == GetAddrList)) {
+    const bool version4Only = call.procedure == GetVersAddr || call.procedure == GetAddrList;
+    if (call.procedure != GetPort && !(version4Only && call.version == 4)) {
         reply(call, QByteArray(), ProcedureUnavailable);
         return;
     }

@@ -223,6 +223,19 @@ bool parseTcpip(std::vector<std::string> tokens, ResourceName &out)
         return false;
     out.kind = startsWithNoCase(out.deviceName, "hislip") ? ResourceName::Kind::Hislip
                                                           : ResourceName::Kind::Vxi11;
+    // HiSLIP gives its port after the sub-address: "hislip0,4880".
+    const std::size_t subAddressEnd = out.deviceName.find(',');
+    if (out.kind == ResourceName::Kind::Hislip && subAddressEnd != std::string::npos) {
+        unsigned long port = 0;
+        if (out.port != 0 || !parseDecimal(out.deviceName.substr(subAddressEnd + 1), 65535, port) ||
+            port == 0)
+            return false;
+        out.port = static_cast<std::uint16_t>(port);
+        out.deviceName.erase(subAddressEnd);
+        out.canonical = "TCPIP" + board + "::" + bracketed(out.host) + "::" + out.deviceName + "," +
+                        std::to_string(out.port) + "::INSTR";
+        return true;
+    }
     std::string host = bracketed(out.host);
     if (out.port != 0)
         host += "," + std::to_string(out.port);

@@ -16,7 +16,7 @@ struct ResourceName
     {
         TcpipSocket, // TCPIP[n]::host::port::SOCKET
         Vxi11,       // TCPIP[n]::host[::name][::INSTR], host may be "host,port"
-        Hislip,      // TCPIP[n]::host::hislipN[::INSTR], recognised but not supported
+        Hislip,      // TCPIP[n]::host::hislipN[,port][::INSTR]
         UsbTmc,      // USB[n]::vid::pid::serial[::intf][::INSTR]
         Gpib,        // GPIB[n]::pad[::sad][::INSTR]
         Asrl,        // ASRL<n or device path>[::INSTR]
@@ -42,7 +42,7 @@ struct ResourceName
     unsigned board = 0;
 
     // TCPIP: host without brackets; port of a SOCKET resource, or the port of
-    // the "host,port" VXI-11 form (0 = ask the port mapper).
+    // the "host,port" VXI-11 form (0 = ask the port mapper), or of "hislipN,port".
     std::string host;
     std::uint16_t port = 0;
     std::string deviceName; // VXI-11 device name, "inst0" unless given

@@ -83,7 +83,7 @@ const char *statusDescription(ViStatus status)
                "are deasserted).";
     case VI_ERROR_NSUP_OPER:
         return "VI_ERROR_NSUP_OPER: The resource or operation is not supported by this "
-               "library (HiSLIP resources are not supported yet).";
+               "library.";
     case VI_ERROR_ASRL_PARITY:
         return "VI_ERROR_ASRL_PARITY: A parity error occurred during transfer.";
     case VI_ERROR_ASRL_FRAMING:

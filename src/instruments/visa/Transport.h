@@ -51,6 +51,10 @@ public:
     virtual ViStatus lockExclusive(const Deadline &) { return VI_SUCCESS; }
     virtual ViStatus unlock(const Deadline &) { return VI_SUCCESS; }
 
+    // Remote enable, go to local and local lockout, with the modes of
+    // viGpibControlREN (0 to 6), for links that carry them (HiSLIP).
+    virtual ViStatus controlRemote(ViUInt16, const Deadline &) { return VI_ERROR_NSUP_OPER; }
+
     // Link-specific attributes (serial line settings and the like).
     virtual ViStatus setAttribute(ViAttr, ViAttrState) { return VI_ERROR_NSUP_ATTR; }
     virtual ViStatus getAttribute(ViAttr, ViAttrState &) const { return VI_ERROR_NSUP_ATTR; }

@@ -1,6 +1,7 @@
 #include "TransportFactory.h"
 
 #include "GpibTransport.h"
+#include "HislipTransport.h"
 #include "InstrumentSession.h"
 #include "SerialTransport.h"
 #include "SocketTransport.h"
@@ -29,11 +30,13 @@ ViStatus TransportFactory::open(const ResourceName &name, ViUInt32 openTimeoutMs
             transport = std::move(vxi11);
         return status;
     }
-    case ResourceName::Kind::Hislip:
-        return VI_ERROR_NSUP_OPER; // not implemented yet
-    default:
-        // Valid names of interfaces and classes this library has no transport for.
-        return VI_ERROR_NSUP_OPER;
+    case ResourceName::Kind::Hislip: {
+        auto hislip = std::make_unique<HislipTransport>();
+        const ViStatus status = hislip->open(name, deadline);
+        if (status == VI_SUCCESS)
+            transport = std::move(hislip);
+        return status;
+    }
     case ResourceName::Kind::UsbTmc: {
         auto usb = std::make_unique<UsbtmcTransport>();
         const ViStatus status = usb->open(name);
@@ -55,8 +58,10 @@ ViStatus TransportFactory::open(const ResourceName &name, ViUInt32 openTimeoutMs
             transport = std::move(serial);
         return status;
     }
+    default:
+        // Valid names of interfaces and classes this library has no transport for.
+        return VI_ERROR_NSUP_OPER;
     }
-    return VI_ERROR_NSUP_OPER;
 }
 
 } // namespace visa

@@ -1,0 +1,69 @@
+#include "ExclusiveLock.h"
+
+#include <QTimer>
+
+ExclusiveLock::ExclusiveLock(QObject *parent) : QObject(parent) {}
+
+void ExclusiveLock::request(quint32 client, quint32 timeoutMs, const Answer &answer)
+{
+    if (!held || owner == client) {
+        held = true;
+        owner = client;
+        answer(true);
+        return;
+    }
+    if (timeoutMs == 0) {
+        answer(false);
+        return;
+    }
+    Waiter waiter{client, new QTimer(this), answer};
+    waiter.timer->setSingleShot(true);
+    waiter.timer->setTimerType(Qt::PreciseTimer);
+    QTimer *timer = waiter.timer;
+    connect(timer, &QTimer::timeout, this, [this, timer] { timedOut(timer); });
+    // One more millisecond: the wait must never end before the timeout.
+    timer->start(int(qMin<quint32>(timeoutMs, 24u * 3600 * 1000)) + 1);
+    waiters.append(waiter);
+}
+
+bool ExclusiveLock::release(quint32 client)
+{
+    if (!held || owner != client)
+        return false;
+    held = false;
+    grantNext();
+    return true;
+}
+
+void ExclusiveLock::forget(quint32 client)
+{
+    for (qsizetype i = waiters.size() - 1; i >= 0; --i) {
+        if (waiters[i].client == client)
+            waiters.takeAt(i).timer->deleteLater();
+    }
+    release(client);
+}
+
+void ExclusiveLock::grantNext()
+{
+    if (waiters.isEmpty())
+        return;
+    const Waiter next = waiters.takeFirst();
+    next.timer->stop();
+    next.timer->deleteLater();
+    held = true;
+    owner = next.client;
+    next.answer(true);
+}
+
+void ExclusiveLock::timedOut(QTimer *timer)
+{
+    for (qsizetype i = 0; i < waiters.size(); ++i) {
+        if (waiters[i].timer == timer) {
+            const Waiter waiter = waiters.takeAt(i);
+            waiter.timer->deleteLater();
+            waiter.answer(false);
+            return;
+        }
+    }
+}
