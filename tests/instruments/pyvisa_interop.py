@@ -72,6 +72,8 @@ def exercise(rm, resource):
     else:
         stb = inst.read_stb()
         check(0 <= stb <= 0xFF, f"{resource}: status byte {stb}")
+        if "hislip" in resource.lower():
+            inst.control_ren(pyvisa.constants.RENLineOperation.address_gtl)
 
     # An exclusive lock keeps a second session out until it is released.
     other = rm.open_resource(resource)

@@ -361,6 +361,16 @@ ViStatus InstrumentSession::flush(ViUInt16 mask)
     return VI_SUCCESS;
 }
 
+ViStatus InstrumentSession::controlRemote(ViUInt16 mode)
+{
+    if (mode > VI_GPIB_REN_ADDRESS_GTL)
+        return VI_ERROR_INV_MODE;
+    if (!mayAccess())
+        return VI_ERROR_RSRC_LOCKED;
+    std::lock_guard<std::mutex> lock(mutex);
+    return transport->controlRemote(mode, Deadline(timeoutMs));
+}
+
 ViStatus InstrumentSession::lock(ViAccessMode type, ViUInt32 lockTimeoutMs,
                                  const char *requestedKey, std::string &accessKey)
 {

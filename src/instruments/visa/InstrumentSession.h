@@ -29,6 +29,8 @@ public:
     ViStatus clear();
     ViStatus readStatusByte(ViUInt16 &statusByte);
     ViStatus flush(ViUInt16 mask);
+    // viGpibControlREN: remote enable, go to local and local lockout.
+    ViStatus controlRemote(ViUInt16 mode);
     // viLock and viUnlock: the process's lock table, and the instrument's
     // own lock over links that have one while the session holds the
     // resource exclusively.

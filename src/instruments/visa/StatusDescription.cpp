@@ -70,6 +70,8 @@ const char *statusDescription(ViStatus status)
     case VI_ERROR_INV_MASK:
         return "VI_ERROR_INV_MASK: The specified mask does not specify a valid flush "
                "operation on read/write resource.";
+    case VI_ERROR_INV_MODE:
+        return "VI_ERROR_INV_MODE: The value specified by the mode parameter is invalid.";
     case VI_ERROR_SESN_NLOCKED:
         return "VI_ERROR_SESN_NLOCKED: The current session did not have any lock on the "
                "resource.";

@@ -150,6 +150,8 @@ typedef ViFindList *ViPFindList;
 #define VI_IO_OUT_BUF 32
 #define VI_IO_IN_BUF_DISCARD 64
 #define VI_IO_OUT_BUF_DISCARD 128
+#define VI_GPIB_REN_DEASSERT 0
+#define VI_GPIB_REN_ADDRESS_GTL 6
 #define VI_PROT_NORMAL 1
 #define VI_PROT_4882_STRS 4
 
@@ -203,6 +205,7 @@ typedef ViFindList *ViPFindList;
 #define VI_ERROR_ASRL_OVERRUN (_VI_ERROR + 0x3FFF006CL)
 #define VI_ERROR_USER_BUF (_VI_ERROR + 0x3FFF0071L)
 #define VI_ERROR_INV_PARAMETER (_VI_ERROR + 0x3FFF0078L)
+#define VI_ERROR_INV_MODE (_VI_ERROR + 0x3FFF0091L)
 #define VI_ERROR_SESN_NLOCKED (_VI_ERROR + 0x3FFF009CL)
 #define VI_ERROR_LIBRARY_NFOUND (_VI_ERROR + 0x3FFF009EL)
 #define VI_ERROR_INTF_NUM_NCONFIG (_VI_ERROR + 0x3FFF00A5L)
@@ -230,6 +233,7 @@ ViStatus viEnableEvent(ViSession vi, ViEventType eventType, ViUInt16 mechanism,
                        ViEventFilter context);
 ViStatus viDisableEvent(ViSession vi, ViEventType eventType, ViUInt16 mechanism);
 ViStatus viDiscardEvents(ViSession vi, ViEventType eventType, ViUInt16 mechanism);
+ViStatus viGpibControlREN(ViSession vi, ViUInt16 mode);
 
 /* Resource names and discovery (visa_find.cpp). */
 ViStatus viParseRsrc(ViSession rmSesn, ViConstRsrc rsrcName, ViPUInt16 intfType, ViPUInt16 intfNum);

@@ -73,6 +73,12 @@ ViStatus viFlush(ViSession vi, ViUInt16 mask)
                         [mask](visa::InstrumentSession &session) { return session.flush(mask); });
 }
 
+ViStatus viGpibControlREN(ViSession vi, ViUInt16 mode)
+{
+    return onInstrument(
+        vi, [mode](visa::InstrumentSession &session) { return session.controlRemote(mode); });
+}
+
 ViStatus viLock(ViSession vi, ViAccessMode lockType, ViUInt32 timeout, ViConstKeyId requestedKey,
                 ViChar accessKey[])
 {
