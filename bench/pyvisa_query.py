@@ -1,7 +1,12 @@
 #!/usr/bin/python3
-"""PyVISA with the pyvisa-py backend: "READ?" round trips on a SOCKET resource.
+"""PyVISA: "READ?" round trips on a message-based resource.
 
-Usage: pyvisa_query.py RESOURCE [--queries N] [--warm-up N] [--repetitions N]
+Usage: pyvisa_query.py RESOURCE [--backend B] [--queries N] [--warm-up N] [--repetitions N]
+
+--backend is what PyVISA's ResourceManager takes: "@py" (pyvisa-py, the
+default) or the path of a VISA library such as our libbenchtest-visa.so;
+"ctypes:PATH" calls that library's viWrite and viRead through ctypes alone,
+without PyVISA, which shows what PyVISA itself adds.
 
 Prints one JSON object per repetition: per-query wall time (median, p99, mean)
 and process CPU time (user + sys) per query, all in microseconds. The warm-up
@@ -9,12 +14,38 @@ queries before each timed block are not counted.
 """
 import argparse
 import json
+import os
 import time
 
 import pyvisa
 
 
-def measure(instrument, queries, warm_up):
+class CtypesQuery:
+    """viWrite + viRead on one session, called straight through ctypes."""
+
+    def __init__(self, path, resource):
+        import ctypes
+        self.ctypes = ctypes
+        self.lib = ctypes.CDLL(path)
+        self.rm, self.vi = ctypes.c_uint32(), ctypes.c_uint32()
+        self.count = ctypes.c_uint32()
+        self.buffer = ctypes.create_string_buffer(256)
+        if self.lib.viOpenDefaultRM(ctypes.byref(self.rm)) != 0 or self.lib.viOpen(
+                self.rm, resource.encode(), 0, 0, ctypes.byref(self.vi)) != 0:
+            raise SystemExit(f"cannot open {resource} with {path}")
+
+    def query(self, message):
+        data = (message + "\n").encode()
+        self.lib.viWrite(self.vi, data, len(data), self.ctypes.byref(self.count))
+        self.lib.viRead(self.vi, self.buffer, 256, self.ctypes.byref(self.count))
+        return self.buffer.raw[:self.count.value].decode()
+
+    def close(self):
+        self.lib.viClose(self.vi)
+        self.lib.viClose(self.rm)
+
+
+def measure(instrument, queries, warm_up, name):
     for _ in range(warm_up):
         instrument.query("READ?")
     wall = []
@@ -32,7 +63,7 @@ def measure(instrument, queries, warm_up):
         return wall[int(q * (len(wall) - 1))] / 1000.0
 
     return {
-        "name": "PyVISA-py",
+        "name": name,
         "queries": queries,
         "p50_us": at(0.50),
         "p99_us": at(0.99),
@@ -45,17 +76,32 @@ def measure(instrument, queries, warm_up):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("resource")
+    parser.add_argument("--backend", default="@py")
     parser.add_argument("--queries", type=int, default=10000)
     parser.add_argument("--warm-up", type=int, default=1000)
     parser.add_argument("--repetitions", type=int, default=1)
     args = parser.parse_args()
 
-    manager = pyvisa.ResourceManager("@py")
+    if args.backend.startswith("ctypes:"):
+        path = args.backend.split(":", 1)[1]
+        instrument = CtypesQuery(path, args.resource)
+        try:
+            for _ in range(args.repetitions):
+                print(json.dumps(measure(instrument, args.queries, args.warm_up,
+                                         "ctypes + " + os.path.basename(path))), flush=True)
+        finally:
+            instrument.close()
+        return
+
+    manager = pyvisa.ResourceManager(args.backend)
+    # The class is given, so that opening asks the backend nothing else.
     instrument = manager.open_resource(args.resource, read_termination="\n",
-                                       write_termination="\n")
+                                       write_termination="\n",
+                                       resource_pyclass=pyvisa.resources.MessageBasedResource)
+    name = "PyVISA-py" if args.backend == "@py" else "PyVISA + " + os.path.basename(args.backend)
     try:
         for _ in range(args.repetitions):
-            print(json.dumps(measure(instrument, args.queries, args.warm_up)), flush=True)
+            print(json.dumps(measure(instrument, args.queries, args.warm_up, name)), flush=True)
     finally:
         instrument.close()
         manager.close()

@@ -39,6 +39,8 @@ const GpibLibrary *GpibLibrary::load()
         resolve(handle, "ibrd", library->ibrd) && resolve(handle, "ibtmo", library->ibtmo) &&
         resolve(handle, "ibeos", library->ibeos) && resolve(handle, "ibeot", library->ibeot);
     if (complete) {
+        resolve(handle, "ibclr", library->ibclr);
+        resolve(handle, "ibrsp", library->ibrsp);
         // Per-thread status where the library has it, else its globals.
         resolve(handle, "ThreadIbsta", library->threadIbsta);
         resolve(handle, "ThreadIberr", library->threadIberr);

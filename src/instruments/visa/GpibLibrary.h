@@ -28,6 +28,9 @@ public:
     int (*ibtmo)(int ud, int timeout) = nullptr;
     int (*ibeos)(int ud, int eos) = nullptr;
     int (*ibeot)(int ud, int eot) = nullptr;
+    // Device clear and serial poll; null in a library without them.
+    int (*ibclr)(int ud) = nullptr;
+    int (*ibrsp)(int ud, char *pollByte) = nullptr;
 
     // The calling thread's ibsta, iberr and ibcntl after a call.
     int status() const;

@@ -50,6 +50,26 @@ ViStatus GpibTransport::write(const ViByte *data, std::size_t count, const IoSet
     return status & GpibLibrary::StatusError ? statusAfterError() : VI_SUCCESS;
 }
 
+ViStatus GpibTransport::clear(const Deadline &deadline)
+{
+    if (library->ibclr == nullptr)
+        return VI_ERROR_NSUP_OPER;
+    setTimeout(deadline);
+    return library->ibclr(device) & GpibLibrary::StatusError ? statusAfterError() : VI_SUCCESS;
+}
+
+ViStatus GpibTransport::readStatusByte(ViUInt16 &statusByte, const Deadline &deadline)
+{
+    if (library->ibrsp == nullptr)
+        return VI_ERROR_NSUP_OPER;
+    setTimeout(deadline);
+    char poll = 0;
+    if (library->ibrsp(device, &poll) & GpibLibrary::StatusError)
+        return statusAfterError();
+    statusByte = static_cast<unsigned char>(poll);
+    return VI_SUCCESS;
+}
+
 ViStatus GpibTransport::receive(InputBuffer &in, std::size_t wanted, const IoSettings &settings,
                                 const Deadline &deadline)
 {

@@ -9,7 +9,8 @@ class GpibLibrary;
 
 // GPIB INSTR resources through linux-gpib, loaded at run time: EOI marks
 // END both ways, the termination character is the EOS byte, and the
-// session timeout is rounded up to linux-gpib's fixed steps.
+// session timeout is rounded up to linux-gpib's fixed steps. Device clear
+// is the addressed SDC (ibclr), the status byte a serial poll (ibrsp).
 class GpibTransport : public Transport
 {
 public:
@@ -21,6 +22,8 @@ public:
                    const Deadline &deadline, std::size_t &written) override;
     ViStatus receive(InputBuffer &in, std::size_t wanted, const IoSettings &settings,
                      const Deadline &deadline) override;
+    ViStatus clear(const Deadline &deadline) override;
+    ViStatus readStatusByte(ViUInt16 &statusByte, const Deadline &deadline) override;
 
 private:
     void setTimeout(const Deadline &deadline);

@@ -1,6 +1,9 @@
 #include "InstrumentSession.h"
 
+#include "LockTable.h"
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace visa {
@@ -34,6 +37,7 @@ Width widthOf(ViAttr attribute)
     case VI_ATTR_MANF_ID:
     case VI_ATTR_MODEL_CODE:
     case VI_ATTR_USB_INTFC_NUM:
+    case VI_ATTR_IO_PROT:
     case VI_ATTR_ASRL_DATA_BITS:
     case VI_ATTR_ASRL_PARITY:
     case VI_ATTR_ASRL_STOP_BITS:
@@ -43,6 +47,7 @@ Width widthOf(ViAttr attribute)
         return Width::U16;
     case VI_ATTR_TMO_VALUE:
     case VI_ATTR_ASRL_BAUD:
+    case VI_ATTR_RSRC_LOCK_STATE:
         return Width::U32;
     case VI_ATTR_RSRC_NAME:
     case VI_ATTR_RSRC_CLASS:
@@ -66,8 +71,28 @@ InstrumentSession::InstrumentSession(ResourceName name, std::unique_ptr<Transpor
     : name(std::move(name)), transport(std::move(transport))
 {}
 
+InstrumentSession::~InstrumentSession()
+{
+    // Closing the link releases the instrument's own lock.
+    LockTable::instance().releaseAll(name.canonical, this);
+}
+
+bool InstrumentSession::mayAccess() const
+{
+    return LockTable::instance().mayAccess(name.canonical, this);
+}
+
+bool InstrumentSession::usesStrings() const
+{
+    return ioProtocol == VI_PROT_4882_STRS &&
+           (name.kind == ResourceName::Kind::TcpipSocket || name.kind == ResourceName::Kind::Asrl);
+}
+
 ViStatus InstrumentSession::read(ViPBuf buffer, ViUInt32 count, ViUInt32 &returned)
 {
+    returned = 0;
+    if (!mayAccess())
+        return VI_ERROR_RSRC_LOCKED;
     std::lock_guard<std::mutex> lock(mutex);
     return readLocked(buffer, count, returned);
 }
@@ -112,7 +137,15 @@ ViStatus InstrumentSession::readLocked(ViPBuf buffer, ViUInt32 count, ViUInt32 &
 
 ViStatus InstrumentSession::write(ViConstBuf buffer, ViUInt32 count, ViUInt32 &returned)
 {
+    returned = 0;
+    if (!mayAccess())
+        return VI_ERROR_RSRC_LOCKED;
     std::lock_guard<std::mutex> lock(mutex);
+    return writeLocked(buffer, count, returned);
+}
+
+ViStatus InstrumentSession::writeLocked(ViConstBuf buffer, ViUInt32 count, ViUInt32 &returned)
+{
     returned = 0;
     if (count == 0)
         return VI_SUCCESS;
@@ -152,7 +185,15 @@ ViStatus InstrumentSession::setAttribute(ViAttr attribute, ViAttrState value)
             return VI_ERROR_NSUP_ATTR_STATE;
         settings.suppressEnd = value == VI_TRUE;
         return VI_SUCCESS;
+    case VI_ATTR_IO_PROT:
+        if (value != VI_PROT_NORMAL && value != VI_PROT_4882_STRS)
+            return VI_ERROR_NSUP_ATTR_STATE;
+        ioProtocol = static_cast<ViUInt16>(value);
+        return VI_SUCCESS;
     default: {
+        // The link's attributes are the instrument's, which a lock guards.
+        if (!mayAccess())
+            return VI_ERROR_RSRC_LOCKED;
         const ViStatus status = transport->setAttribute(attribute, value);
         if (status == VI_ERROR_NSUP_ATTR && widthOf(attribute) != Width::None)
             return VI_ERROR_ATTR_READONLY;
@@ -218,6 +259,12 @@ ViStatus InstrumentSession::integerAttribute(ViAttr attribute, ViAttrState &valu
     case VI_ATTR_SUPPRESS_END_EN:
         value = settings.suppressEnd;
         return VI_SUCCESS;
+    case VI_ATTR_IO_PROT:
+        value = ioProtocol;
+        return VI_SUCCESS;
+    case VI_ATTR_RSRC_LOCK_STATE:
+        value = LockTable::instance().state(name.canonical);
+        return VI_SUCCESS;
     case VI_ATTR_INTF_TYPE:
         value = name.interfaceType();
         return VI_SUCCESS;
@@ -247,6 +294,117 @@ ViStatus InstrumentSession::integerAttribute(ViAttr attribute, ViAttrState &valu
     default:
         return transport->getAttribute(attribute, value);
     }
+}
+
+ViStatus InstrumentSession::clear()
+{
+    if (!mayAccess())
+        return VI_ERROR_RSRC_LOCKED;
+    std::lock_guard<std::mutex> lock(mutex);
+    input = InputBuffer();
+    const Deadline deadline(timeoutMs);
+    ViStatus status = transport->clear(deadline);
+    if (status == VI_SUCCESS && usesStrings()) {
+        static const char command[] = "*CLS\n";
+        ViUInt32 written = 0;
+        status =
+            writeLocked(reinterpret_cast<const ViByte *>(command), sizeof command - 1, written);
+    }
+    return status;
+}
+
+ViStatus InstrumentSession::readStatusByte(ViUInt16 &statusByte)
+{
+    statusByte = 0;
+    if (!mayAccess())
+        return VI_ERROR_RSRC_LOCKED;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!usesStrings())
+        return transport->readStatusByte(statusByte, Deadline(timeoutMs));
+
+    static const char query[] = "*STB?\n";
+    ViUInt32 count = 0;
+    ViStatus status = writeLocked(reinterpret_cast<const ViByte *>(query), sizeof query - 1, count);
+    if (status != VI_SUCCESS)
+        return status;
+    char reply[32] = {};
+    status = readLocked(reinterpret_cast<ViByte *>(reply), sizeof reply - 1, count);
+    if (status < VI_SUCCESS)
+        return status;
+    char *end = nullptr;
+    const long value = std::strtol(reply, &end, 10);
+    if (end == reply || value < 0 || value > 0xFFFF)
+        return VI_ERROR_IO;
+    statusByte = static_cast<ViUInt16>(value);
+    return VI_SUCCESS;
+}
+
+ViStatus InstrumentSession::flush(ViUInt16 mask)
+{
+    constexpr ViUInt16 known = VI_READ_BUF | VI_WRITE_BUF | VI_READ_BUF_DISCARD |
+                               VI_WRITE_BUF_DISCARD | VI_IO_IN_BUF | VI_IO_OUT_BUF |
+                               VI_IO_IN_BUF_DISCARD | VI_IO_OUT_BUF_DISCARD;
+    // Two actions on one buffer in a call are not allowed.
+    const auto both = [mask](ViUInt16 a, ViUInt16 b) {
+        return (mask & a) && (mask & b);
+    };
+    if (mask == 0 || (mask & ~known) || both(VI_READ_BUF, VI_READ_BUF_DISCARD) ||
+        both(VI_WRITE_BUF, VI_WRITE_BUF_DISCARD) || both(VI_IO_IN_BUF, VI_IO_IN_BUF_DISCARD) ||
+        both(VI_IO_OUT_BUF, VI_IO_OUT_BUF_DISCARD))
+        return VI_ERROR_INV_MASK;
+    if (!mayAccess())
+        return VI_ERROR_RSRC_LOCKED;
+    // Writes are never buffered here, so only the bytes read ahead go.
+    std::lock_guard<std::mutex> lock(mutex);
+    if (mask & (VI_READ_BUF | VI_READ_BUF_DISCARD | VI_IO_IN_BUF | VI_IO_IN_BUF_DISCARD))
+        input = InputBuffer();
+    return VI_SUCCESS;
+}
+
+ViStatus InstrumentSession::controlRemote(ViUInt16 mode)
+{
+    if (mode > VI_GPIB_REN_ADDRESS_GTL)
+        return VI_ERROR_INV_MODE;
+    if (!mayAccess())
+        return VI_ERROR_RSRC_LOCKED;
+    std::lock_guard<std::mutex> lock(mutex);
+    return transport->controlRemote(mode, Deadline(timeoutMs));
+}
+
+ViStatus InstrumentSession::lock(ViAccessMode type, ViUInt32 lockTimeoutMs,
+                                 const char *requestedKey, std::string &accessKey)
+{
+    if (type != VI_EXCLUSIVE_LOCK && type != VI_SHARED_LOCK)
+        return VI_ERROR_INV_LOCK_TYPE;
+    if (requestedKey != nullptr && std::strlen(requestedKey) >= VI_FIND_BUFLEN)
+        return VI_ERROR_INV_ACCESS_KEY;
+    const Deadline deadline(lockTimeoutMs);
+    LockTable &table = LockTable::instance();
+    const ViStatus status =
+        table.lock(name.canonical, this, type, lockTimeoutMs, requestedKey, accessKey);
+    if (status != VI_SUCCESS || type != VI_EXCLUSIVE_LOCK)
+        return status;
+    // The first exclusive level also takes the instrument's own lock, with
+    // what is left of the time.
+    std::lock_guard<std::mutex> guard(mutex);
+    const ViStatus link = transport->lockExclusive(deadline);
+    if (link != VI_SUCCESS) {
+        bool ended = false;
+        table.unlock(name.canonical, this, ended);
+        return link;
+    }
+    return VI_SUCCESS;
+}
+
+ViStatus InstrumentSession::unlock()
+{
+    bool exclusiveEnded = false;
+    const ViStatus status = LockTable::instance().unlock(name.canonical, this, exclusiveEnded);
+    if (!exclusiveEnded)
+        return status;
+    std::lock_guard<std::mutex> guard(mutex);
+    const ViStatus link = transport->unlock(Deadline(timeoutMs));
+    return link == VI_SUCCESS ? status : link;
 }
 
 const char *InstrumentSession::stringAttribute(ViAttr attribute) const

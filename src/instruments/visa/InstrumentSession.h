@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
 
 namespace visa {
 
@@ -17,14 +18,33 @@ public:
     static constexpr ViUInt32 DefaultTimeoutMs = 2000;
 
     InstrumentSession(ResourceName name, std::unique_ptr<Transport> transport);
+    ~InstrumentSession(); // releases the session's locks
 
     ViStatus read(ViPBuf buffer, ViUInt32 count, ViUInt32 &returned);
     ViStatus write(ViConstBuf buffer, ViUInt32 count, ViUInt32 &returned);
     ViStatus setAttribute(ViAttr attribute, ViAttrState value);
     ViStatus getAttribute(ViAttr attribute, void *value);
 
+    // Device clear: drops the bytes read ahead, then clears over the link.
+    ViStatus clear();
+    ViStatus readStatusByte(ViUInt16 &statusByte);
+    ViStatus flush(ViUInt16 mask);
+    // viGpibControlREN: remote enable, go to local and local lockout.
+    ViStatus controlRemote(ViUInt16 mode);
+    // viLock and viUnlock: the process's lock table, and the instrument's
+    // own lock over links that have one while the session holds the
+    // resource exclusively.
+    ViStatus lock(ViAccessMode type, ViUInt32 timeoutMs, const char *requestedKey,
+                  std::string &accessKey);
+    ViStatus unlock();
+
 private:
     ViStatus readLocked(ViPBuf buffer, ViUInt32 count, ViUInt32 &returned);
+    ViStatus writeLocked(ViConstBuf buffer, ViUInt32 count, ViUInt32 &returned);
+    bool mayAccess() const;
+    // SOCKET and ASRL sessions speak IEEE 488.2 strings (*CLS, *STB?) for
+    // clear and status byte when VI_ATTR_IO_PROT is VI_PROT_4882_STRS.
+    bool usesStrings() const;
     ViStatus integerAttribute(ViAttr attribute, ViAttrState &value) const;
     const char *stringAttribute(ViAttr attribute) const;
 
@@ -34,6 +54,7 @@ private:
     InputBuffer input;
     IoSettings settings;
     ViUInt32 timeoutMs = DefaultTimeoutMs;
+    ViUInt16 ioProtocol = VI_PROT_NORMAL;
 };
 
 } // namespace visa

@@ -189,6 +189,21 @@ ViStatus SerialTransport::receive(InputBuffer &in, std::size_t, const IoSettings
     }
 }
 
+ViStatus SerialTransport::clear(const Deadline &)
+{
+    if (::tcflush(fd, TCIOFLUSH) != 0)
+        return isGone(errno) ? VI_ERROR_CONN_LOST : VI_ERROR_IO;
+    // A break (0.25 to 0.5 s of zero bits) resets the receiver of devices
+    // that listen for it; ports that cannot send one (a pty) ignore it.
+    ::tcsendbreak(fd, 0);
+    return VI_SUCCESS;
+}
+
+ViStatus SerialTransport::readStatusByte(ViUInt16 &, const Deadline &)
+{
+    return VI_ERROR_INV_SETUP;
+}
+
 int SerialTransport::endCharacter(const IoSettings &settings) const
 {
     return endIn == VI_ASRL_END_TERMCHAR ? settings.termChar : -1;

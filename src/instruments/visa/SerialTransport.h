@@ -9,7 +9,7 @@ namespace visa {
 // ASRL resources: a serial port through termios, 9600 baud 8N1 without flow
 // control unless the session's serial attributes say otherwise. Reads end
 // at the termination character (VI_ATTR_ASRL_END_IN), which is '\n' by
-// default.
+// default. Device clear discards both directions' buffers and sends a break.
 class SerialTransport : public Transport
 {
 public:
@@ -22,6 +22,10 @@ public:
     ViStatus receive(InputBuffer &in, std::size_t wanted, const IoSettings &settings,
                      const Deadline &deadline) override;
     int endCharacter(const IoSettings &settings) const override;
+    ViStatus clear(const Deadline &deadline) override;
+    // No status byte beside the data: VI_ERROR_INV_SETUP, as VISA has it
+    // unless the session reads one with *STB? (VI_PROT_4882_STRS).
+    ViStatus readStatusByte(ViUInt16 &statusByte, const Deadline &deadline) override;
     ViStatus setAttribute(ViAttr attribute, ViAttrState value) override;
     ViStatus getAttribute(ViAttr attribute, ViAttrState &value) const override;
 

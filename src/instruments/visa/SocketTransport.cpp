@@ -26,6 +26,26 @@ ViStatus SocketTransport::receive(InputBuffer &in, std::size_t, const IoSettings
     return status;
 }
 
+ViStatus SocketTransport::clear(const Deadline &)
+{
+    // Takes what the peer has sent so far without waiting for more: a reply
+    // still on its way arrives later, as nothing on the link tells.
+    char chunk[4096];
+    for (;;) {
+        std::size_t received = 0;
+        const ViStatus status = connection.receive(chunk, sizeof chunk, Deadline(0), received);
+        if (status == VI_ERROR_TMO)
+            return VI_SUCCESS;
+        if (status != VI_SUCCESS)
+            return status;
+    }
+}
+
+ViStatus SocketTransport::readStatusByte(ViUInt16 &, const Deadline &)
+{
+    return VI_ERROR_INV_SETUP;
+}
+
 int SocketTransport::endCharacter(const IoSettings &settings) const
 {
     return settings.suppressEnd ? -1 : '\n';

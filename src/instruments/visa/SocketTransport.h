@@ -9,7 +9,9 @@ namespace visa {
 
 // TCPIP SOCKET resources: a raw TCP byte stream. It carries no END
 // indicator, so a received '\n' counts as END unless VI_ATTR_SUPPRESS_END_EN
-// is set: instruments end every reply with a newline.
+// is set: instruments end every reply with a newline. A raw socket has no
+// device clear and no status byte beside the data: clear drops what has
+// arrived, and the session speaks *CLS and *STB? when VI_ATTR_IO_PROT asks.
 class SocketTransport : public Transport
 {
 public:
@@ -20,6 +22,10 @@ public:
     ViStatus receive(InputBuffer &in, std::size_t wanted, const IoSettings &settings,
                      const Deadline &deadline) override;
     int endCharacter(const IoSettings &settings) const override;
+    ViStatus clear(const Deadline &deadline) override;
+    // No status byte beside the data: VI_ERROR_INV_SETUP, as VISA has it
+    // unless the session reads one with *STB? (VI_PROT_4882_STRS).
+    ViStatus readStatusByte(ViUInt16 &statusByte, const Deadline &deadline) override;
     ViStatus getAttribute(ViAttr attribute, ViAttrState &value) const override;
 
 private:

@@ -11,6 +11,18 @@ const char *statusDescription(ViStatus status)
         return "VI_SUCCESS_TERM_CHAR: The specified termination character was read.";
     case VI_SUCCESS_MAX_CNT:
         return "VI_SUCCESS_MAX_CNT: The number of bytes read is equal to the input count.";
+    case VI_SUCCESS_EVENT_DIS:
+        return "VI_SUCCESS_EVENT_DIS: Specified event is already disabled for at least one of "
+               "the specified mechanisms.";
+    case VI_SUCCESS_QUEUE_EMPTY:
+        return "VI_SUCCESS_QUEUE_EMPTY: Operation completed successfully, but queue was "
+               "already empty.";
+    case VI_SUCCESS_NESTED_SHARED:
+        return "VI_SUCCESS_NESTED_SHARED: The specified access mode is successfully acquired, "
+               "and this session has nested shared locks.";
+    case VI_SUCCESS_NESTED_EXCLUSIVE:
+        return "VI_SUCCESS_NESTED_EXCLUSIVE: The specified access mode is successfully "
+               "acquired, and this session has nested exclusive locks.";
     case VI_WARN_NULL_OBJECT:
         return "VI_WARN_NULL_OBJECT: The specified object reference is uninitialized.";
     case VI_ERROR_SYSTEM_ERROR:
@@ -38,6 +50,31 @@ const char *statusDescription(ViStatus status)
                "or is not supported as defined by the session.";
     case VI_ERROR_ATTR_READONLY:
         return "VI_ERROR_ATTR_READONLY: The specified attribute is read-only.";
+    case VI_ERROR_INV_LOCK_TYPE:
+        return "VI_ERROR_INV_LOCK_TYPE: The specified type of lock is not supported by this "
+               "resource.";
+    case VI_ERROR_INV_ACCESS_KEY:
+        return "VI_ERROR_INV_ACCESS_KEY: The access key to the resource associated with this "
+               "session is invalid.";
+    case VI_ERROR_INV_EVENT:
+        return "VI_ERROR_INV_EVENT: Specified event type is not supported by the resource "
+               "(this library delivers no events).";
+    case VI_ERROR_INV_MECH:
+        return "VI_ERROR_INV_MECH: Invalid mechanism specified.";
+    case VI_ERROR_INV_CONTEXT:
+        return "VI_ERROR_INV_CONTEXT: Specified event context is invalid.";
+    case VI_ERROR_INV_SETUP:
+        return "VI_ERROR_INV_SETUP: Unable to start operation because setup is invalid (a "
+               "SOCKET or ASRL session reads a status byte only with VI_ATTR_IO_PROT set to "
+               "VI_PROT_4882_STRS).";
+    case VI_ERROR_INV_MASK:
+        return "VI_ERROR_INV_MASK: The specified mask does not specify a valid flush "
+               "operation on read/write resource.";
+    case VI_ERROR_INV_MODE:
+        return "VI_ERROR_INV_MODE: The value specified by the mode parameter is invalid.";
+    case VI_ERROR_SESN_NLOCKED:
+        return "VI_ERROR_SESN_NLOCKED: The current session did not have any lock on the "
+               "resource.";
     case VI_ERROR_ALLOC:
         return "VI_ERROR_ALLOC: Insufficient system resources to perform necessary memory "
                "allocation.";

@@ -30,6 +30,8 @@ ViStatus statusOf(int error)
     case ESHUTDOWN:
     case EPIPE:
         return VI_ERROR_CONN_LOST;
+    case ENOTTY: // not a usbtmc node
+        return VI_ERROR_NSUP_OPER;
     default:
         return VI_ERROR_IO;
     }
@@ -116,6 +118,24 @@ ViStatus UsbtmcTransport::receive(InputBuffer &in, std::size_t wanted, const IoS
                          ? (attributes & 0x01) != 0
                          : std::size_t(n) < request;
     in.append(chunk, std::size_t(n), end);
+    return VI_SUCCESS;
+}
+
+ViStatus UsbtmcTransport::clear(const Deadline &deadline)
+{
+    setKernelTimeout(deadline);
+    return ::ioctl(fd, USBTMC_IOCTL_CLEAR) == 0 ? VI_SUCCESS : statusOf(errno);
+}
+
+ViStatus UsbtmcTransport::readStatusByte(ViUInt16 &statusByte, const Deadline &deadline)
+{
+    setKernelTimeout(deadline);
+    // The driver sends READ_STATUS_BYTE and takes the answer from the
+    // control pipe or, on devices that have one, the interrupt pipe.
+    __u8 value = 0;
+    if (::ioctl(fd, USBTMC488_IOCTL_READ_STB, &value) != 0)
+        return statusOf(errno);
+    statusByte = value;
     return VI_SUCCESS;
 }
 

@@ -4,13 +4,16 @@
 
 #include "InstrumentSession.h"
 #include "KnownResources.h"
+#include "LibraryAttributes.h"
 #include "ResourceName.h"
 #include "SessionTable.h"
 #include "StatusDescription.h"
 #include "TransportFactory.h"
 
 #include <cstdio>
+#include <cstring>
 #include <new>
+#include <string>
 
 using visa::SessionTable;
 
@@ -33,9 +36,10 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
     SessionTable &table = SessionTable::instance();
     if (!table.isResourceManager(sesn))
         return VI_ERROR_INV_OBJECT;
-    // Locks are not implemented; a lock request opens the session unlocked.
+    const ViAccessMode lockType = mode & (VI_EXCLUSIVE_LOCK | VI_SHARED_LOCK);
     if ((mode & ~static_cast<ViAccessMode>(VI_EXCLUSIVE_LOCK | VI_SHARED_LOCK | VI_LOAD_CONFIG)) !=
-        0)
+            0 ||
+        lockType == (VI_EXCLUSIVE_LOCK | VI_SHARED_LOCK))
         return VI_ERROR_INV_ACC_MODE;
 
     visa::ResourceName resource;
@@ -47,8 +51,15 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
         status = visa::TransportFactory::open(resource, timeout, transport);
         if (status != VI_SUCCESS)
             return status;
-        *vi = table.addInstrument(
-            std::make_shared<visa::InstrumentSession>(resource, std::move(transport)));
+        auto session = std::make_shared<visa::InstrumentSession>(resource, std::move(transport));
+        if (lockType != VI_NO_LOCK) {
+            // The open timeout is how long to wait for other sessions' locks.
+            std::string key;
+            status = session->lock(lockType, timeout, nullptr, key);
+            if (status < VI_SUCCESS)
+                return status == VI_ERROR_TMO ? VI_ERROR_RSRC_LOCKED : status;
+        }
+        *vi = table.addInstrument(std::move(session));
         visa::KnownResources::remember(resource); // for viFindRsrc
     } catch (const std::bad_alloc &) {
         return VI_ERROR_ALLOC;
@@ -74,9 +85,18 @@ ViStatus viGetAttribute(ViObject vi, ViAttr attrName, void *attrValue)
     if (attrValue == nullptr)
         return VI_ERROR_USER_BUF;
     SessionTable &table = SessionTable::instance();
-    if (const auto session = table.instrument(vi))
-        return session->getAttribute(attrName, attrValue);
-    return table.contains(vi) ? VI_ERROR_NSUP_ATTR : VI_ERROR_INV_OBJECT;
+    if (const auto session = table.instrument(vi)) {
+        const ViStatus status = session->getAttribute(attrName, attrValue);
+        return status == VI_ERROR_NSUP_ATTR ? visa::libraryAttribute(attrName, attrValue) : status;
+    }
+    if (!table.contains(vi))
+        return VI_ERROR_INV_OBJECT;
+    if (attrName == VI_ATTR_RSRC_LOCK_STATE) {
+        const ViAccessMode unlocked = VI_NO_LOCK; // a resource manager is never locked
+        std::memcpy(attrValue, &unlocked, sizeof unlocked);
+        return VI_SUCCESS;
+    }
+    return visa::libraryAttribute(attrName, attrValue);
 }
 
 ViStatus viStatusDesc(ViObject, ViStatus status, ViChar desc[])

@@ -11,6 +11,12 @@
 extern "C" {
 #endif
 
+/* The functions below are the shared library's interface: built with
+ * hidden visibility, it exports what is declared here and nothing else. */
+#if defined(__GNUC__)
+#pragma GCC visibility push(default)
+#endif
+
 typedef uint64_t ViUInt64;
 typedef int64_t ViInt64;
 typedef uint32_t ViUInt32;
@@ -50,6 +56,11 @@ typedef ViUInt32 ViAttr;
 typedef ViUInt64 ViAttrState;
 typedef void *ViPAttrState;
 typedef ViUInt32 ViAccessMode;
+typedef ViAccessMode *ViPAccessMode;
+typedef ViString ViKeyId;
+typedef ViConstString ViConstKeyId;
+typedef ViUInt32 ViEventType;
+typedef ViUInt32 ViEventFilter;
 typedef ViObject ViFindList;
 typedef ViFindList *ViPFindList;
 
@@ -121,10 +132,46 @@ typedef ViFindList *ViPFindList;
 #define VI_ATTR_USB_SERIAL_NUM 0xBFFF01A0UL
 #define VI_ATTR_USB_INTFC_NUM 0x3FFF01A1UL
 
+/* Locks, events and buffers (viLock, viEnableEvent, viFlush). */
+#define VI_ALL_ENABLED_EVENTS 0x3FFF7FFFUL
+#define VI_EVENT_IO_COMPLETION 0x3FFF2009UL
+#define VI_EVENT_SERVICE_REQ 0x3FFF200BUL
+#define VI_EVENT_CLEAR 0x3FFF200DUL
+#define VI_EVENT_EXCEPTION 0xBFFF200EUL
+#define VI_QUEUE 1
+#define VI_HNDLR 2
+#define VI_SUSPEND_HNDLR 4
+#define VI_ALL_MECH 0xFFFF
+#define VI_READ_BUF 1
+#define VI_WRITE_BUF 2
+#define VI_READ_BUF_DISCARD 4
+#define VI_WRITE_BUF_DISCARD 8
+#define VI_IO_IN_BUF 16
+#define VI_IO_OUT_BUF 32
+#define VI_IO_IN_BUF_DISCARD 64
+#define VI_IO_OUT_BUF_DISCARD 128
+#define VI_GPIB_REN_DEASSERT 0
+#define VI_GPIB_REN_ADDRESS_GTL 6
+#define VI_PROT_NORMAL 1
+#define VI_PROT_4882_STRS 4
+
+/* Attributes of every session, the resource manager's included. */
+#define VI_ATTR_RSRC_IMPL_VERSION 0x3FFF0003UL
+#define VI_ATTR_RSRC_LOCK_STATE 0x3FFF0004UL
+#define VI_ATTR_IO_PROT 0x3FFF001CUL
+#define VI_ATTR_RSRC_SPEC_VERSION 0x3FFF0170UL
+#define VI_ATTR_RSRC_MANF_NAME 0xBFFF0174UL
+#define VI_ATTR_RSRC_MANF_ID 0x3FFF0175UL
+#define VI_SPEC_VERSION 0x00500800UL
+
 /* Completion codes. */
 #define VI_SUCCESS 0L
 #define VI_SUCCESS_TERM_CHAR 0x3FFF0005L
 #define VI_SUCCESS_MAX_CNT 0x3FFF0006L
+#define VI_SUCCESS_EVENT_DIS 0x3FFF0003L
+#define VI_SUCCESS_QUEUE_EMPTY 0x3FFF0004L
+#define VI_SUCCESS_NESTED_SHARED 0x3FFF0099L
+#define VI_SUCCESS_NESTED_EXCLUSIVE 0x3FFF009AL
 #define VI_WARN_NULL_OBJECT 0x3FFF0082L
 #define VI_WARN_UNKNOWN_STATUS 0x3FFF0085L
 
@@ -142,6 +189,13 @@ typedef ViFindList *ViPFindList;
 #define VI_ERROR_NSUP_ATTR (_VI_ERROR + 0x3FFF001DL)
 #define VI_ERROR_NSUP_ATTR_STATE (_VI_ERROR + 0x3FFF001EL)
 #define VI_ERROR_ATTR_READONLY (_VI_ERROR + 0x3FFF001FL)
+#define VI_ERROR_INV_LOCK_TYPE (_VI_ERROR + 0x3FFF0020L)
+#define VI_ERROR_INV_ACCESS_KEY (_VI_ERROR + 0x3FFF0021L)
+#define VI_ERROR_INV_EVENT (_VI_ERROR + 0x3FFF0026L)
+#define VI_ERROR_INV_MECH (_VI_ERROR + 0x3FFF0027L)
+#define VI_ERROR_INV_CONTEXT (_VI_ERROR + 0x3FFF002AL)
+#define VI_ERROR_INV_SETUP (_VI_ERROR + 0x3FFF003AL)
+#define VI_ERROR_INV_MASK (_VI_ERROR + 0x3FFF003DL)
 #define VI_ERROR_ALLOC (_VI_ERROR + 0x3FFF003CL)
 #define VI_ERROR_IO (_VI_ERROR + 0x3FFF003EL)
 #define VI_ERROR_NLISTENERS (_VI_ERROR + 0x3FFF005FL)
@@ -151,6 +205,8 @@ typedef ViFindList *ViPFindList;
 #define VI_ERROR_ASRL_OVERRUN (_VI_ERROR + 0x3FFF006CL)
 #define VI_ERROR_USER_BUF (_VI_ERROR + 0x3FFF0071L)
 #define VI_ERROR_INV_PARAMETER (_VI_ERROR + 0x3FFF0078L)
+#define VI_ERROR_INV_MODE (_VI_ERROR + 0x3FFF0091L)
+#define VI_ERROR_SESN_NLOCKED (_VI_ERROR + 0x3FFF009CL)
 #define VI_ERROR_LIBRARY_NFOUND (_VI_ERROR + 0x3FFF009EL)
 #define VI_ERROR_INTF_NUM_NCONFIG (_VI_ERROR + 0x3FFF00A5L)
 #define VI_ERROR_CONN_LOST (_VI_ERROR + 0x3FFF00A6L)
@@ -166,6 +222,19 @@ ViStatus viStatusDesc(ViObject vi, ViStatus status, ViChar desc[]);
 ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt);
 ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 retCnt);
 
+/* Device control, locks, events and buffers. */
+ViStatus viClear(ViSession vi);
+ViStatus viReadSTB(ViSession vi, ViPUInt16 status);
+ViStatus viFlush(ViSession vi, ViUInt16 mask);
+ViStatus viLock(ViSession vi, ViAccessMode lockType, ViUInt32 timeout, ViConstKeyId requestedKey,
+                ViChar accessKey[]);
+ViStatus viUnlock(ViSession vi);
+ViStatus viEnableEvent(ViSession vi, ViEventType eventType, ViUInt16 mechanism,
+                       ViEventFilter context);
+ViStatus viDisableEvent(ViSession vi, ViEventType eventType, ViUInt16 mechanism);
+ViStatus viDiscardEvents(ViSession vi, ViEventType eventType, ViUInt16 mechanism);
+ViStatus viGpibControlREN(ViSession vi, ViUInt16 mode);
+
 /* Resource names and discovery (visa_find.cpp). */
 ViStatus viParseRsrc(ViSession rmSesn, ViConstRsrc rsrcName, ViPUInt16 intfType, ViPUInt16 intfNum);
 ViStatus viParseRsrcEx(ViSession rmSesn, ViConstRsrc rsrcName, ViPUInt16 intfType,
@@ -174,6 +243,10 @@ ViStatus viParseRsrcEx(ViSession rmSesn, ViConstRsrc rsrcName, ViPUInt16 intfTyp
 ViStatus viFindRsrc(ViSession sesn, ViConstString expr, ViPFindList vi, ViPUInt32 retCnt,
                     ViChar desc[]);
 ViStatus viFindNext(ViFindList vi, ViChar desc[]);
+
+#if defined(__GNUC__)
+#pragma GCC visibility pop
+#endif
 
 #if defined(__cplusplus)
 }
