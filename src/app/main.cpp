@@ -1,5 +1,7 @@
 #include "ConfigLocation.h"
 #include "MainWindow.h"
+#include "RuntimeDirectory.h"
+#include "WindowCommandLine.h"
 #include "WindowLanguage.h"
 
 #include <QApplication>
@@ -9,6 +11,9 @@ int main(int argc, char *argv[])
     // Log lines carry their source in their text ("UI: ", "TestThread: "); the
     // logging category is for filtering, not for the line.
     qSetMessagePattern(QStringLiteral("%{message}"));
+    if (const std::optional<int> status = handleWindowCommandLine(argc, argv))
+        return *status;
+    provideRuntimeDirectory();
     QApplication app(argc, argv);
     AppNames::apply();
     installWindowLanguage();

@@ -1,5 +1,7 @@
 #include "BenchSimOptions.h"
 
+#include "CommandLine.h"
+
 #include <QCommandLineParser>
 
 namespace {
@@ -79,13 +81,15 @@ bool faultValue(const QCommandLineParser &parser, const QString &name, FaultMode
 } // namespace
 
 bool BenchSimOptions::parse(const QStringList &arguments, BenchSimOptions &options, QString &error,
-                            bool &helpShown)
+                            bool &shown)
 {
-    helpShown = false;
+    shown = false;
+    const CommandLine commandLine(QStringLiteral("benchsim"));
     QCommandLineParser parser;
     parser.setApplicationDescription(description);
-    const QCommandLineOption help({"h", "help"}, "Show this help.");
-    parser.addOption(help);
+    const QCommandLineOption help = CommandLine::helpOption();
+    const QCommandLineOption version = CommandLine::versionOption();
+    parser.addOptions({help, version});
     parser.addOptions({
         {"dmm", "Serve the multimeter (default: both instruments)."},
         {"pwr", "Serve the power supply (default: both instruments)."},
@@ -119,9 +123,9 @@ bool BenchSimOptions::parse(const QStringList &arguments, BenchSimOptions &optio
         error = parser.errorText();
         return false;
     }
-    if (parser.isSet(help)) {
-        helpShown = true;
-        error = parser.helpText();
+    if (parser.isSet(help) || parser.isSet(version)) {
+        shown = true;
+        error = parser.isSet(help) ? commandLine.helpText(parser) : commandLine.versionText();
         return false;
     }
     if (!parser.positionalArguments().isEmpty()) {

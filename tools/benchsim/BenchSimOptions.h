@@ -36,8 +36,8 @@ struct BenchSimOptions
     double currentNoise = 0.0; // amperes rms
     quint32 seed = 1;
 
-    // False with a message in `error` for a bad command line; `helpShown`
-    // is set when --help was asked for (the text is in `error` then).
+    // False with a message in `error` for a bad command line; `shown` is set
+    // when --help or --version was asked for (the text is in `error` then).
     static bool parse(const QStringList &arguments, BenchSimOptions &options, QString &error,
-                      bool &helpShown);
+                      bool &shown);
 };

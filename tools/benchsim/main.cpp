@@ -2,6 +2,7 @@
 
 #include "BenchSim.h"
 #include "BenchSimOptions.h"
+#include "CommandLine.h"
 #include "TerminationSignals.h"
 
 #include <QCoreApplication>
@@ -11,14 +12,12 @@
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    const CommandLine commandLine(QStringLiteral("benchsim"));
     BenchSimOptions options;
     QString error;
-    bool helpShown = false;
-    if (!BenchSimOptions::parse(app.arguments(), options, error, helpShown)) {
-        std::fputs(qPrintable(helpShown ? error : "benchsim: " + error + "\n"),
-                   helpShown ? stdout : stderr);
-        return helpShown ? 0 : 2;
-    }
+    bool shown = false;
+    if (!BenchSimOptions::parse(app.arguments(), options, error, shown))
+        return shown ? commandLine.showHelp(error) : commandLine.badUsage(error);
 
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::received, &app, &QCoreApplication::quit);

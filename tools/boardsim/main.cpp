@@ -3,6 +3,7 @@
 // standard output, then decodes value frames until SIGTERM or SIGINT.
 
 #include "BoardTranscript.h"
+#include "CommandLine.h"
 #include "DeviceLink.h"
 #include "SimulatedBoard.h"
 #include "TerminationSignals.h"
@@ -34,13 +35,14 @@ static bool writePathFile(const QString &file, const QString &devicePath, QStrin
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("benchsim-board"));
+    const CommandLine commandLine(QStringLiteral("benchsim-board"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Simulated board under test: takes 5-byte value frames on a "
                        "pseudo-terminal (115200 8N1, raw)."));
-    parser.addHelpOption();
+    const QCommandLineOption help = CommandLine::helpOption();
+    const QCommandLineOption version = CommandLine::versionOption();
     const QCommandLineOption linkOption(
         QStringLiteral("link"), QStringLiteral("Make <path> a symbolic link to the device."),
         QStringLiteral("path"));
@@ -52,8 +54,16 @@ int main(int argc, char *argv[])
         QStringLiteral("transcript"),
         QStringLiteral("Record every value and bad frame received into <file>."),
         QStringLiteral("file"));
-    parser.addOptions({linkOption, pathFileOption, transcriptOption});
-    parser.process(app);
+    parser.addOptions({help, version, linkOption, pathFileOption, transcriptOption});
+    if (!parser.parse(QCoreApplication::arguments()))
+        return commandLine.badUsage(parser.errorText());
+    if (!parser.positionalArguments().isEmpty())
+        return commandLine.badUsage(
+            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+    if (parser.isSet(help))
+        return commandLine.showHelp(commandLine.helpText(parser));
+    if (parser.isSet(version))
+        return commandLine.showVersion();
 
     SimulatedBoard board;
     QString error;

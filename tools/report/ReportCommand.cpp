@@ -51,10 +51,10 @@ be computed fails:
   noise=MAX          pooled noise, least-squares LSB
 The summary and the JSON give PASS or FAIL per limit and overall.
 
-Exit codes: 0 report written (and within every limit); 1 bad command line;
-2 an input could not be read, was no result file, held no result run, or held
-no valid reading; 3 an output file could not be written; 4 report written, but
-a limit failed.
+Exit codes: 0 report written (and within every limit); 1 an input could not be
+read, was no result file, held no result run, or held no valid reading; 2 bad
+command line; 3 an output file could not be written; 4 report written, but a
+limit failed.
 
 Example:
   benchtest-report --ideal-lsb 0.000805 --limit inl=2 --limit missing-codes=0 \
@@ -84,13 +84,15 @@ bool parseNumber(const QString &text, double *value)
 
 } // namespace
 
-ReportCommand::ReportCommand() : m_out(stdout), m_err(stderr) {}
+ReportCommand::ReportCommand()
+    : m_commandLine(QStringLiteral("benchtest-report")), m_out(stdout), m_err(stderr)
+{}
 
 int ReportCommand::fail(ExitCode code, const QString &message)
 {
-    m_err << "benchtest-report: " << message << Qt::endl;
     if (code == UsageError)
-        m_err << "Try 'benchtest-report --help'." << Qt::endl;
+        return m_commandLine.badUsage(message);
+    m_err << "benchtest-report: " << message << Qt::endl;
     return code;
 }
 
@@ -149,15 +151,10 @@ int ReportCommand::run(const QStringList &arguments)
 
     if (!parser.parse(arguments))
         return fail(UsageError, parser.errorText());
-    if (parser.isSet(help)) {
-        m_out << parser.helpText() << kEpilogue;
-        m_out.flush();
-        return Success;
-    }
-    if (parser.isSet(version)) {
-        m_out << "benchtest-report " << QCoreApplication::applicationVersion() << Qt::endl;
-        return Success;
-    }
+    if (parser.isSet(help))
+        return m_commandLine.showHelp(m_commandLine.helpText(parser) + kEpilogue);
+    if (parser.isSet(version))
+        return m_commandLine.showVersion();
 
     const QStringList files = parser.positionalArguments();
     if (files.isEmpty())

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CommandLine.h"
+
 #include <QStringList>
 #include <QTextStream>
 
@@ -11,8 +13,8 @@ public:
     enum ExitCode
     {
         Success = 0,
-        UsageError = 1,
-        InputError = 2,
+        InputError = 1,
+        UsageError = 2,
         OutputError = 3,
         LimitFailed = 4 // everything written, but a report is outside a limit
     };
@@ -23,6 +25,7 @@ public:
 private:
     int fail(ExitCode code, const QString &message);
 
+    CommandLine m_commandLine;
     QTextStream m_out;
     QTextStream m_err;
 };

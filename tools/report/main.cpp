@@ -1,4 +1,6 @@
+#include "CommandLine.h"
 #include "ReportCommand.h"
+#include "RuntimeDirectory.h"
 
 #include <QGuiApplication>
 
@@ -7,8 +9,9 @@ int main(int argc, char *argv[])
     // Plots are painted off screen; the tool needs no display.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    provideRuntimeDirectory();
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("benchtest-report"));
-    QGuiApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
+    QGuiApplication::setApplicationVersion(CommandLine::version());
     return ReportCommand().run(QGuiApplication::arguments());
 }

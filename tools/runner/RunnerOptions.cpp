@@ -63,6 +63,7 @@ bool RunnerOptions::parse(const QStringList &arguments, RunnerOptions *options, 
 
     QCommandLineParser parser;
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
+    const QCommandLineOption version(QStringLiteral("version"), QString());
     const QCommandLineOption verbose({QStringLiteral("v"), QStringLiteral("verbose")}, QString());
     const QCommandLineOption singleStep(QStringLiteral("single-step"), QString());
     const QCommandLineOption test(QStringLiteral("test"), QString(), QStringLiteral("kind"));
@@ -77,8 +78,8 @@ bool RunnerOptions::parse(const QStringList &arguments, RunnerOptions *options, 
     for (int i = 1; i <= 12; ++i)
         numberedVars << QCommandLineOption(QStringLiteral("var%1").arg(i), QString(),
                                            QStringLiteral("value"));
-    parser.addOptions(
-        {help, verbose, singleStep, test, dmm, serial, var, item, tester, output, listResources});
+    parser.addOptions({help, version, verbose, singleStep, test, dmm, serial, var, item, tester,
+                       output, listResources});
     parser.addOptions(numberedVars);
 
     if (!parser.parse(arguments)) {
@@ -100,8 +101,9 @@ bool RunnerOptions::parse(const QStringList &arguments, RunnerOptions *options, 
             return false;
         }
     }
-    if (parser.isSet(help)) {
-        options->helpRequested = true;
+    if (parser.isSet(help) || parser.isSet(version)) {
+        options->helpRequested = parser.isSet(help);
+        options->versionRequested = !options->helpRequested;
         return true;
     }
     if (parser.isSet(singleStep)) {
@@ -194,7 +196,8 @@ QString RunnerOptions::helpText()
         "                        that answer a broadcast, and the resources named in\n"
         "                        BENCHTEST_VISA_RESOURCES are searched.\n"
         "  -v, --verbose         Copy the run's log lines to standard error.\n"
-        "  -h, --help            Show this help.\n"
+        "  -h, --help            Show this help and exit.\n"
+        "      --version         Show the version and exit.\n"
         "\n"
         "Single-step runs (--single-step) are not supported: they need an operator\n"
         "pressing the button between phases, and this tool is for unattended runs.\n"

@@ -17,6 +17,7 @@ struct RunnerOptions
     };
 
     bool helpRequested = false;
+    bool versionRequested = false;
     // --list-resources [PATTERN]: list what is connected instead of a run.
     bool listResources = false;
     QString resourcePattern = QStringLiteral("?*");

@@ -1,4 +1,5 @@
 // benchtest-run: one bench test run from the command line, without a window.
+#include "CommandLine.h"
 #include "ConfigLocation.h"
 #include "ResourceLister.h"
 #include "RunLog.h"
@@ -15,17 +16,15 @@ int main(int argc, char *argv[])
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
+    const CommandLine commandLine(QStringLiteral("benchtest-run"));
     RunnerOptions options;
     QString error;
-    if (!RunnerOptions::parse(arguments, &options, &error)) {
-        std::fprintf(stderr, "benchtest-run: %s\nTry 'benchtest-run --help'.\n",
-                     error.toLocal8Bit().constData());
-        return RunSession::CouldNotStart;
-    }
-    if (options.helpRequested) {
-        std::fputs(RunnerOptions::helpText().toLocal8Bit().constData(), stdout);
-        return 0;
-    }
+    if (!RunnerOptions::parse(arguments, &options, &error))
+        return commandLine.badUsage(error);
+    if (options.helpRequested)
+        return commandLine.showHelp(RunnerOptions::helpText());
+    if (options.versionRequested)
+        return commandLine.showVersion();
     if (options.listResources)
         return ResourceLister::run(options.resourcePattern, stdout, stderr);
 

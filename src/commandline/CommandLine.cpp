@@ -1,0 +1,71 @@
+#include "CommandLine.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace {
+
+void write(std::FILE *stream, const QString &text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fflush(stream);
+}
+
+} // namespace
+
+CommandLine::CommandLine(QString programName) : name(std::move(programName)) {}
+
+QString CommandLine::version()
+{
+    return QStringLiteral(BENCHTEST_VERSION);
+}
+
+QCommandLineOption CommandLine::helpOption()
+{
+    return QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
+                              QStringLiteral("Show this help and exit."));
+}
+
+QCommandLineOption CommandLine::versionOption()
+{
+    return QCommandLineOption(QStringLiteral("version"),
+                              QStringLiteral("Show the version and exit."));
+}
+
+QString CommandLine::helpText(const QCommandLineParser &parser) const
+{
+    QString text = parser.helpText();
+    // Qt names the program by its first argument, or by a placeholder before
+    // the application object exists.
+    const QString startedAs = QCoreApplication::instance() ? QCoreApplication::arguments().value(0)
+                                                           : QStringLiteral("<executable_name>");
+    const QString qtUsage = QStringLiteral("Usage: ") + startedAs;
+    if (text.startsWith(qtUsage))
+        text.replace(0, qtUsage.size(), QStringLiteral("Usage: ") + name);
+    return text;
+}
+
+QString CommandLine::versionText() const
+{
+    return name + QLatin1Char(' ') + version() + QLatin1Char('\n');
+}
+
+int CommandLine::showHelp(const QString &text) const
+{
+    write(stdout, text.endsWith(QLatin1Char('\n')) ? text : text + QLatin1Char('\n'));
+    return Success;
+}
+
+int CommandLine::showVersion() const
+{
+    write(stdout, versionText());
+    return Success;
+}
+
+int CommandLine::badUsage(const QString &message) const
+{
+    write(stderr, QStringLiteral("%1: %2\nTry '%1 --help'.\n").arg(name, message));
+    return BadUsage;
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QCommandLineOption>
+#include <QString>
+
+class QCommandLineParser;
+
+// The conventions every program of the tool keeps on its command line: its
+// own name (never the path it was started by) in the usage line and in
+// messages; --help and --version on standard output with status 0; a bad
+// command line on standard error with a hint to --help and status 2.
+class CommandLine
+{
+public:
+    static constexpr int Success = 0;
+    static constexpr int BadUsage = 2;
+
+    explicit CommandLine(QString programName);
+
+    const QString &programName() const { return name; }
+    static QString version();
+
+    static QCommandLineOption helpOption();
+    static QCommandLineOption versionOption();
+
+    // The parser's help with "Usage: <name> ..." for a first line; Qt's own
+    // shows the path the program was started by.
+    QString helpText(const QCommandLineParser &parser) const;
+    // "<name> <version>", one line.
+    QString versionText() const;
+
+    // Each prints and returns the status the program exits with.
+    int showHelp(const QString &text) const;
+    int showVersion() const;
+    int badUsage(const QString &message) const;
+
+private:
+    QString name;
+};
