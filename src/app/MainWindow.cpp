@@ -4,6 +4,7 @@
 #include "SerialPortLookup.h"
 #include "TestContext.h"
 #include "TestFactory.h"
+#include "WindowIcon.h"
 #include "form/MainWindowForm.h"
 
 #include <QCheckBox>
@@ -71,7 +72,7 @@ MainWindow::MainWindow(QWidget *parent)
     new SelectAllOnFocus(ui->modeluart);
     // The list is narrow; the whole device path shows on hovering it.
     connect(ui->modeluart, &QComboBox::currentTextChanged, this, &MainWindow::ShowPortPath);
-    setWindowIcon(QIcon(QStringLiteral("/C.ico")));
+    setWindowIcon(windowIconForInstall());
     setFixedSize(720, 520);
     // __DATE__ is "Mmm dd yyyy" with a blank-padded day, as the title wants it.
     setWindowTitle(windowTitle() + QStringLiteral("  [ %1 ]").arg(QLatin1String(__DATE__)));
