@@ -11,8 +11,8 @@ QIcon windowIconForInstall()
         return QIcon(customIcon);
 
     // <prefix>/bin/benchtest finds <prefix>/share/icons, wherever the prefix is.
-    const QString besideInstall = QDir::cleanPath(QCoreApplication::applicationDirPath() +
-                                                  QStringLiteral("/../share/icons"));
+    const QString besideInstall =
+        QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/icons"));
     QStringList searchPaths = QIcon::themeSearchPaths();
     if (!searchPaths.contains(besideInstall) && QFileInfo(besideInstall).isDir()) {
         searchPaths.append(besideInstall);
