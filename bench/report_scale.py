@@ -2,7 +2,7 @@
 """Measures benchtest-report on inputs far larger than a test needs and on input that is no
 result file, and prints a section for docs/performance.md (markdown) on stdout.
 
-  report_scale.py --report build-bench/tools/report/benchtest-report [--rounds 3]
+  report_scale.py --report build-bench/bin/benchtest-report [--rounds 3]
 
 Inputs, generated into a temporary folder:
   - 891 runs of a 4096-code sweep with 3 readings per code appended to one file (about
@@ -118,7 +118,7 @@ def main():
         "process; peak resident memory (VmHWM) of the report process alone, from `wait4`.",
         "",
         "```",
-        f"bench/report_scale.py --report build-bench/tools/report/benchtest-report "
+        f"bench/report_scale.py --report build-bench/bin/benchtest-report "
         f"--rounds {args.rounds}",
         "```",
         "",

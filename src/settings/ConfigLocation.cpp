@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QDir>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QStandardPaths>
@@ -12,10 +13,16 @@ namespace {
 
 // A file already beside the executable is the lab's configuration even when it
 // is read-only (its addresses are read, edits are not kept); without one, the
-// folder must take a new file.
-bool useExecutableDir(const QString &dir)
+// folder must take a new file. The folder the package installs the programs to
+// never gets one, not even from root: that would be a file no package owns in
+// /usr/bin.
+bool useExecutableDir(const QString &dir, const QString &installedProgramDir)
 {
-    return QFileInfo::exists(dir + QStringLiteral("/config.ini")) || QFileInfo(dir).isWritable();
+    if (QFileInfo::exists(dir + QStringLiteral("/config.ini")))
+        return true;
+    if (QDir::cleanPath(dir) == QDir::cleanPath(installedProgramDir))
+        return false;
+    return QFileInfo(dir).isWritable();
 }
 
 } // namespace
@@ -26,9 +33,10 @@ void AppNames::apply()
     QCoreApplication::setApplicationName(QLatin1String(application));
 }
 
-QString configFilePath(const QString &executableDir, const QString &userConfigDir)
+QString configFilePath(const QString &executableDir, const QString &userConfigDir,
+                       const QString &installedProgramDir)
 {
-    if (useExecutableDir(executableDir))
+    if (useExecutableDir(executableDir, installedProgramDir))
         return executableDir + QStringLiteral("/config.ini");
 
     const QString path = userConfigDir + QStringLiteral("/config.ini");
@@ -51,5 +59,6 @@ QString programConfigFile()
     const QString chosen = qEnvironmentVariable(kConfigFileVariable);
     if (!chosen.isEmpty())
         return chosen;
-    return configFilePath(QCoreApplication::applicationDirPath(), userConfigDir());
+    return configFilePath(QCoreApplication::applicationDirPath(), userConfigDir(),
+                          QStringLiteral(BENCHTEST_INSTALLED_PROGRAM_DIR));
 }

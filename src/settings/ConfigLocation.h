@@ -18,8 +18,10 @@ inline constexpr char kConfigFileVariable[] = "BENCHTEST_CONFIG";
 
 // Path of the configuration file: "config.ini" beside the executable, or in
 // `userConfigDir` when there is none and the executable's folder cannot be
-// written. Creates nothing.
-QString configFilePath(const QString &executableDir, const QString &userConfigDir);
+// written or is `installedProgramDir`, where the package puts the programs.
+// Creates nothing.
+QString configFilePath(const QString &executableDir, const QString &userConfigDir,
+                       const QString &installedProgramDir);
 
 // The tool's folder in the user's configuration folder.
 QString userConfigDir();

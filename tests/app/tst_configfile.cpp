@@ -48,6 +48,7 @@ private slots:
     void loadingDoesNotSave();
     void leavingAnyFieldSavesAllThree();
     void clearedAddressIsStoredEmpty();
+    void installedProgramFolderGetsNoNewFile();
 
 private:
     QLineEdit *field(const char *name) { return window->findChild<QLineEdit *>(name); }
@@ -142,6 +143,21 @@ void tst_ConfigFile::clearedAddressIsStoredEmpty()
     configSettings->sync();
     QSettings stored(configPath(), QSettings::IniFormat);
     QCOMPARE(stored.value("defaultAddr/DMM").toString(), kDmmDefault);
+}
+
+// The folder a package puts the programs in is read from, never written to,
+// whoever runs them; any other writable folder takes the file.
+void tst_ConfigFile::installedProgramFolderGetsNoNewFile()
+{
+    QTemporaryDir programs, user;
+    const QString beside = programs.filePath("config.ini");
+    QCOMPARE(configFilePath(programs.path(), user.path(), "/usr/bin"), beside);
+    QCOMPARE(configFilePath(programs.path(), user.path(), programs.path() + '/'),
+             user.filePath("config.ini"));
+    QFile placed(beside);
+    QVERIFY(placed.open(QIODevice::WriteOnly));
+    placed.close();
+    QCOMPARE(configFilePath(programs.path(), user.path(), programs.path()), beside);
 }
 
 QTEST_MAIN(tst_ConfigFile)
