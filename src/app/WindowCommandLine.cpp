@@ -35,22 +35,11 @@ std::optional<int> handleWindowCommandLine(int argc, char **argv)
         QStringLiteral("The window of the bench test: steps a board's analog output through\n"
                        "its values and records the multimeter's readings. Qt's window-system\n"
                        "options (-platform, -style, -display, ...) are accepted as well."));
-    const QCommandLineOption help = CommandLine::helpOption();
-    const QCommandLineOption version = CommandLine::versionOption();
-    parser.addOptions({help, version});
+    parser.addOptions({CommandLine::helpOption(), CommandLine::versionOption()});
     parser.addOptions(qtOptions());
 
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    if (!parser.parse(arguments))
-        return commandLine.badUsage(parser.errorText());
-    if (!parser.positionalArguments().isEmpty())
-        return commandLine.badUsage(
-            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
-    if (parser.isSet(help))
-        return commandLine.showHelp(commandLine.helpText(parser));
-    if (parser.isSet(version))
-        return commandLine.showVersion();
-    return std::nullopt;
+    return commandLine.parse(parser, arguments);
 }

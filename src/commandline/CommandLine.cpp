@@ -52,6 +52,21 @@ QString CommandLine::versionText() const
     return name + QLatin1Char(' ') + version() + QLatin1Char('\n');
 }
 
+std::optional<int> CommandLine::parse(QCommandLineParser &parser,
+                                      const QStringList &arguments) const
+{
+    if (!parser.parse(arguments))
+        return badUsage(parser.errorText());
+    if (!parser.positionalArguments().isEmpty())
+        return badUsage(
+            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+    if (parser.isSet(helpOption()))
+        return showHelp(helpText(parser));
+    if (parser.isSet(versionOption()))
+        return showVersion();
+    return std::nullopt;
+}
+
 int CommandLine::showHelp(const QString &text) const
 {
     write(stdout, text.endsWith(QLatin1Char('\n')) ? text : text + QLatin1Char('\n'));

@@ -2,6 +2,9 @@
 
 #include <QCommandLineOption>
 #include <QString>
+#include <QStringList>
+
+#include <optional>
 
 class QCommandLineParser;
 
@@ -28,6 +31,12 @@ public:
     QString helpText(const QCommandLineParser &parser) const;
     // "<name> <version>", one line.
     QString versionText() const;
+
+    // Parses `arguments` (the program's own first) for a program without
+    // positional arguments whose parser holds helpOption() and versionOption():
+    // the status to exit with when the command line was bad or asked for help
+    // or the version, none when the program goes on.
+    std::optional<int> parse(QCommandLineParser &parser, const QStringList &arguments) const;
 
     // Each prints and returns the status the program exits with.
     int showHelp(const QString &text) const;

@@ -322,17 +322,24 @@ void Vxi11Server::completeRead(qint32 linkId)
         hangUp(read.call.socket);
 }
 
-void Vxi11Server::deviceReadStb(const RpcCall &call)
+qint32 Vxi11Server::genericCall(const RpcCall &call)
 {
-    XdrReader in(call.arguments);
-    qint32 id = in.getInt();
+    XdrReader in(call.arguments); // Device_GenericParms: link, flags, lock and I/O timeouts
+    const qint32 id = in.getInt();
     const quint32 flags = in.getUint();
     const quint32 lockTimeout = in.getUint();
     if (!in.ok()) {
         reply(call, QByteArray(), GarbageArguments);
-        return;
+        return 0;
     }
-    if ((id = callersLink(call, id)) == 0 || !passLock(call, id, flags, lockTimeout))
+    const qint32 link = callersLink(call, id);
+    return link != 0 && passLock(call, link, flags, lockTimeout) ? link : 0;
+}
+
+void Vxi11Server::deviceReadStb(const RpcCall &call)
+{
+    const qint32 id = genericCall(call);
+    if (id == 0)
         return;
     quint8 status = frontEnd.statusByte();
     if (!links[id].output.isEmpty())
@@ -342,15 +349,8 @@ void Vxi11Server::deviceReadStb(const RpcCall &call)
 
 void Vxi11Server::deviceClear(const RpcCall &call)
 {
-    XdrReader in(call.arguments);
-    qint32 id = in.getInt();
-    const quint32 flags = in.getUint();
-    const quint32 lockTimeout = in.getUint();
-    if (!in.ok()) {
-        reply(call, QByteArray(), GarbageArguments);
-        return;
-    }
-    if ((id = callersLink(call, id)) == 0 || !passLock(call, id, flags, lockTimeout))
+    const qint32 id = genericCall(call);
+    if (id == 0)
         return;
     Link &link = links[id];
     link.input.clear();
@@ -366,15 +366,8 @@ void Vxi11Server::deviceClear(const RpcCall &call)
 
 void Vxi11Server::deviceLock(const RpcCall &call)
 {
-    XdrReader in(call.arguments);
-    qint32 id = in.getInt();
-    const quint32 flags = in.getUint();
-    const quint32 lockTimeout = in.getUint();
-    if (!in.ok()) {
-        reply(call, QByteArray(), GarbageArguments);
-        return;
-    }
-    if ((id = callersLink(call, id)) == 0 || !passLock(call, id, flags, lockTimeout))
+    const qint32 id = genericCall(call);
+    if (id == 0)
         return;
     lockOwner = id;
     reply(call, failure(DeviceLock, NoError));

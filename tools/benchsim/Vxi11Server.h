@@ -68,6 +68,9 @@ private:
 
     // The link the call names, or 0 after answering "invalid link".
     qint32 callersLink(const RpcCall &call, qint32 id);
+    // Reads the generic arguments of readstb, clear and lock, and checks the
+    // link and the lock: the link's id, or 0 when the call has been answered.
+    qint32 genericCall(const RpcCall &call);
     // True when the link may go on now; otherwise the call has been answered
     // with "locked" or waits for the lock and is served again once it is free.
     bool passLock(const RpcCall &call, qint32 linkId, quint32 flags, quint32 lockTimeoutMs);

@@ -41,8 +41,6 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(
         QStringLiteral("Simulated board under test: takes 5-byte value frames on a "
                        "pseudo-terminal (115200 8N1, raw)."));
-    const QCommandLineOption help = CommandLine::helpOption();
-    const QCommandLineOption version = CommandLine::versionOption();
     const QCommandLineOption linkOption(
         QStringLiteral("link"), QStringLiteral("Make <path> a symbolic link to the device."),
         QStringLiteral("path"));
@@ -54,16 +52,9 @@ int main(int argc, char *argv[])
         QStringLiteral("transcript"),
         QStringLiteral("Record every value and bad frame received into <file>."),
         QStringLiteral("file"));
-    parser.addOptions({help, version, linkOption, pathFileOption, transcriptOption});
-    if (!parser.parse(QCoreApplication::arguments()))
-        return commandLine.badUsage(parser.errorText());
-    if (!parser.positionalArguments().isEmpty())
-        return commandLine.badUsage(
-            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
-    if (parser.isSet(help))
-        return commandLine.showHelp(commandLine.helpText(parser));
-    if (parser.isSet(version))
-        return commandLine.showVersion();
+    parser.addOptions({CommandLine::helpOption(), CommandLine::versionOption(), linkOption, pathFileOption, transcriptOption});
+    if (const auto status = commandLine.parse(parser, QCoreApplication::arguments()))
+        return *status;
 
     SimulatedBoard board;
     QString error;
