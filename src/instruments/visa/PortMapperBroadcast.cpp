@@ -1,6 +1,7 @@
 #include "PortMapperBroadcast.h"
 
 #include "Deadline.h"
+#include "RpcPrograms.h"
 #include "XdrReader.h"
 #include "XdrWriter.h"
 
@@ -20,12 +21,8 @@ namespace visa {
 
 namespace {
 
-constexpr std::uint32_t PortMapperProgram = 100000;
-constexpr std::uint32_t PortMapperVersion = 2;
-constexpr std::uint32_t GetPort = 3;
-constexpr std::uint32_t Vxi11CoreProgram = 0x0607AF;
-constexpr std::uint32_t Vxi11CoreVersion = 1;
-constexpr std::uint32_t ProtocolTcp = 6;
+using namespace rpc;
+constexpr std::uint32_t GetPort = PortMapperGetPort;
 
 // Where to send: each broadcast address, and loopback (which has none).
 std::set<in_addr_t> targets()

@@ -1,6 +1,7 @@
 #include "Vxi11Transport.h"
 
 #include "LibraryConfig.h"
+#include "RpcPrograms.h"
 #include "XdrReader.h"
 #include "XdrWriter.h"
 
@@ -11,12 +12,10 @@ namespace visa {
 
 namespace {
 
-constexpr std::uint32_t CoreProgram = 0x0607AF;
-constexpr std::uint32_t CoreVersion = 1;
-constexpr std::uint32_t PortMapperProgram = 100000;
-constexpr std::uint32_t PortMapperVersion = 2;
-constexpr std::uint32_t GetPort = 3;
-constexpr std::uint32_t ProtocolTcp = 6;
+using namespace rpc;
+constexpr std::uint32_t CoreProgram = Vxi11CoreProgram;
+constexpr std::uint32_t CoreVersion = Vxi11CoreVersion;
+constexpr std::uint32_t GetPort = PortMapperGetPort;
 
 enum Procedure : std::uint32_t
 {
