@@ -1,6 +1,6 @@
 #include "ExclusiveLock.h"
 
-#include <QTimer>
+#include "DeadlineTimer.h"
 
 ExclusiveLock::ExclusiveLock(QObject *parent) : QObject(parent) {}
 
@@ -16,14 +16,9 @@ void ExclusiveLock::request(quint32 client, quint32 timeoutMs, const Answer &ans
         answer(false);
         return;
     }
-    Waiter waiter{client, new QTimer(this), answer};
-    waiter.timer->setSingleShot(true);
-    waiter.timer->setTimerType(Qt::PreciseTimer);
-    QTimer *timer = waiter.timer;
-    connect(timer, &QTimer::timeout, this, [this, timer] { timedOut(timer); });
-    // One more millisecond: the wait must never end before the timeout.
-    timer->start(int(qMin<quint32>(timeoutMs, 24u * 3600 * 1000)) + 1);
-    waiters.append(waiter);
+    auto *timer = new DeadlineTimer(this);
+    timer->start(timeoutMs, [this, timer] { timedOut(timer); });
+    waiters.append(Waiter{client, timer, answer});
 }
 
 bool ExclusiveLock::release(quint32 client)
@@ -56,7 +51,7 @@ void ExclusiveLock::grantNext()
     next.answer(true);
 }
 
-void ExclusiveLock::timedOut(QTimer *timer)
+void ExclusiveLock::timedOut(DeadlineTimer *timer)
 {
     for (qsizetype i = 0; i < waiters.size(); ++i) {
         if (waiters[i].timer == timer) {

@@ -5,7 +5,7 @@
 
 #include <functional>
 
-class QTimer;
+class DeadlineTimer;
 
 // An instrument's exclusive lock shared by its clients, each known by a
 // number: a request waits while another client holds the lock, until it is
@@ -32,12 +32,12 @@ private:
     struct Waiter
     {
         quint32 client = 0;
-        QTimer *timer = nullptr;
+        DeadlineTimer *timer = nullptr;
         Answer answer;
     };
 
     void grantNext();
-    void timedOut(QTimer *timer);
+    void timedOut(DeadlineTimer *timer);
 
     bool held = false;
     quint32 owner = 0;
