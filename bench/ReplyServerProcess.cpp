@@ -1,4 +1,4 @@
-#include "ReplyServerProcess.h"
+#include "bench/ReplyServerProcess.h"
 
 #include <cerrno>
 #include <csignal>

@@ -4,7 +4,7 @@
 //
 //   bench-append [--dir <folder>] [Google Benchmark options]
 // The file goes into a fresh temporary folder (inside <folder> if given).
-#include "FileOperation.h"
+#include "results/FileOperation.h"
 
 #include <benchmark/benchmark.h>
 

@@ -9,14 +9,14 @@
 //       One automatic run against benchsim --board; samples resident memory
 //       every 1 000 steps and prints the growth from step 1 000 to the last.
 // Each prints one JSON object on standard output.
-#include "FirstPaint.h"
-#include "MainWindow.h"
-#include "MonotonicClock.h"
-#include "ProcessMemory.h"
-#include "RunParameterOptions.h"
-#include "SimulatorProcess.h"
-#include "StepTrace.h"
-#include "WindowRun.h"
+#include "app/MainWindow.h"
+#include "bench/support/FirstPaint.h"
+#include "bench/support/MonotonicClock.h"
+#include "bench/support/ProcessMemory.h"
+#include "bench/support/RunParameterOptions.h"
+#include "bench/support/StepTrace.h"
+#include "bench/support/WindowRun.h"
+#include "tests/support/SimulatorProcess.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

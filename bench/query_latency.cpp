@@ -6,10 +6,10 @@
 //
 //   bench-query [--port N] [Google Benchmark options]
 // Without --port the reply server is started as a child process.
-#include "DMM_34461A.h"
-#include "PlainSocketClient.h"
-#include "ReplyServerProcess.h"
-#include "TestContext.h"
+#include "bench/PlainSocketClient.h"
+#include "bench/ReplyServerProcess.h"
+#include "context/TestContext.h"
+#include "instruments/DMM_34461A.h"
 
 #include <benchmark/benchmark.h>
 

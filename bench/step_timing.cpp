@@ -9,11 +9,11 @@
 //   bench-step-timing [--steps 1000] [--settle 10] [--readings 3] [--interval 5]
 //                     [--events <csv>] [--verbose]
 // Prints one JSON object (times in ms) on standard output.
-#include "MonotonicClock.h"
-#include "RunParameterOptions.h"
-#include "SimulatorProcess.h"
-#include "StepTrace.h"
-#include "WindowRun.h"
+#include "bench/support/MonotonicClock.h"
+#include "bench/support/RunParameterOptions.h"
+#include "bench/support/StepTrace.h"
+#include "bench/support/WindowRun.h"
+#include "tests/support/SimulatorProcess.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

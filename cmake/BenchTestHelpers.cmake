@@ -3,7 +3,8 @@
 function(benchtest_add_test name)
     cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
-    target_link_libraries(${name} PRIVATE Qt6::Test ${ARG_LIBS} benchtest_warnings)
+    target_link_libraries(${name} PRIVATE Qt6::Test ${ARG_LIBS} benchtest_project_root
+        benchtest_warnings)
     target_compile_definitions(${name} PRIVATE
         BENCHTEST_BINARY_DIR="${PROJECT_BINARY_DIR}"
         BENCHTEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}")

@@ -1,8 +1,8 @@
 // The axis maths of the report's charts with arbitrary doubles: flat data, spans of 1e-300
 // or 1e300, NaN and infinities. Whatever comes in, the axis must be finite and ordered, hold
 // a few ticks inside it in ascending order, and label each one.
-#include "FuzzCheck.h"
-#include "PlotAxis.h"
+#include "fuzz/FuzzCheck.h"
+#include "report/PlotAxis.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // The progress text over every input. No input may crash or overflow; for
 // the inputs the tests give it (1 <= done < total) the percentage lies in
 // 0..99 and the text has its fixed form.
-#include "FileOperation.h"
-#include "FuzzCheck.h"
+#include "fuzz/FuzzCheck.h"
+#include "results/FileOperation.h"
 
 #include <QRegularExpression>
 

@@ -1,8 +1,8 @@
 // VISA resource strings as the operator types them. A name that parses has a
 // canonical spelling that parses to the same resource; one that does not
 // leaves nothing behind.
-#include "FuzzCheck.h"
-#include "visa/ResourceName.h"
+#include "fuzz/FuzzCheck.h"
+#include "instruments/visa/ResourceName.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "ProcessMemory.h"
+#include "bench/support/ProcessMemory.h"
 
 #include <cstdio>
 #include <cstdlib>

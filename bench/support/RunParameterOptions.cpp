@@ -1,4 +1,4 @@
-#include "RunParameterOptions.h"
+#include "bench/support/RunParameterOptions.h"
 
 #include <QCommandLineParser>
 

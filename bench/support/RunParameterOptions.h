@@ -1,6 +1,6 @@
 #pragma once
 
-#include "WindowRun.h"
+#include "bench/support/WindowRun.h"
 
 #include <QCommandLineOption>
 

@@ -1,6 +1,6 @@
-#include "StepTrace.h"
+#include "bench/support/StepTrace.h"
 
-#include "MonotonicClock.h"
+#include "bench/support/MonotonicClock.h"
 
 #include <QString>
 #include <QtCore/private/qobject_p.h>

@@ -1,9 +1,9 @@
-#include "WindowRun.h"
+#include "bench/support/WindowRun.h"
 
-#include "FirstPaint.h"
-#include "MainWindow.h"
-#include "MonotonicClock.h"
-#include "TestContext.h"
+#include "app/MainWindow.h"
+#include "bench/support/FirstPaint.h"
+#include "bench/support/MonotonicClock.h"
+#include "context/TestContext.h"
 
 #include <QCheckBox>
 #include <QComboBox>

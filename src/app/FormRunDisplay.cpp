@@ -1,6 +1,6 @@
-#include "FormRunDisplay.h"
+#include "app/FormRunDisplay.h"
 
-#include "form/MainWindowForm.h"
+#include "app/form/MainWindowForm.h"
 
 #include <QLabel>
 #include <QProgressBar>

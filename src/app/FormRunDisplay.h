@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RunDisplay.h"
+#include "sequences/RunDisplay.h"
 
 struct MainWindowForm;
 

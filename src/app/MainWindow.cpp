@@ -1,11 +1,11 @@
-#include "MainWindow.h"
+#include "app/MainWindow.h"
 
-#include "ConfigLocation.h"
-#include "SerialPortLookup.h"
-#include "TestContext.h"
-#include "TestFactory.h"
-#include "WindowIcon.h"
-#include "form/MainWindowForm.h"
+#include "app/WindowIcon.h"
+#include "app/form/MainWindowForm.h"
+#include "context/TestContext.h"
+#include "sequences/TestFactory.h"
+#include "settings/ConfigLocation.h"
+#include "settings/SerialPortLookup.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FormRunDisplay.h"
+#include "app/FormRunDisplay.h"
 
 #include <QMainWindow>
 

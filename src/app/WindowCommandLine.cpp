@@ -1,6 +1,6 @@
-#include "WindowCommandLine.h"
+#include "app/WindowCommandLine.h"
 
-#include "CommandLine.h"
+#include "commandline/CommandLine.h"
 
 #include <QCommandLineParser>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "WindowIcon.h"
+#include "app/WindowIcon.h"
 
 #include <QCoreApplication>
 #include <QDir>

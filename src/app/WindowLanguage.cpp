@@ -1,4 +1,4 @@
-#include "WindowLanguage.h"
+#include "app/WindowLanguage.h"
 
 #include <QCoreApplication>
 #include <QTranslator>

@@ -1,8 +1,8 @@
-#include "ConfigLocation.h"
-#include "MainWindow.h"
-#include "RuntimeDirectory.h"
-#include "WindowCommandLine.h"
-#include "WindowLanguage.h"
+#include "app/MainWindow.h"
+#include "app/WindowCommandLine.h"
+#include "app/WindowLanguage.h"
+#include "commandline/RuntimeDirectory.h"
+#include "settings/ConfigLocation.h"
 
 #include <QApplication>
 

@@ -1,4 +1,6 @@
-#include "CommandLine.h"
+#include "commandline/CommandLine.h"
+
+#include "Version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

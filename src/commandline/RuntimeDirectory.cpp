@@ -1,4 +1,4 @@
-#include "RuntimeDirectory.h"
+#include "commandline/RuntimeDirectory.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "TestContext.h"
+#include "context/TestContext.h"
 
 // Statically allocated: constructed before main(), destroyed by the exit handlers.
 TestContextData TestContext;

@@ -1,10 +1,12 @@
-#include "RunEngine.h"
+#include "engine/RunEngine.h"
 
-#include "DMM_34461A.h"
-#include "FileOperation.h"
-#include "StepTimer.h"
-#include "TestContext.h"
-#include "UART.h"
+#include "Version.h"
+
+#include "context/TestContext.h"
+#include "engine/StepTimer.h"
+#include "instruments/DMM_34461A.h"
+#include "results/FileOperation.h"
+#include "serial/UART.h"
 
 #include <QDebug>
 #include <QJsonArray>

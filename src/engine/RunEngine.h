@@ -1,9 +1,9 @@
 #pragma once
 
-#include "RunOutcome.h"
-#include "RunRecord.h"
-#include "RunSetup.h"
-#include "TestParams.h"
+#include "engine/RunOutcome.h"
+#include "engine/RunSetup.h"
+#include "engine/TestParams.h"
+#include "results/RunRecord.h"
 
 #include <QObject>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestKind.h"
+#include "engine/TestKind.h"
 
 #include <QDateTime>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "StepTimer.h"
+#include "engine/StepTimer.h"
 
 #include <QPointer>
 #include <QSocketNotifier>

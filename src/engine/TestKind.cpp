@@ -1,4 +1,4 @@
-#include "TestKind.h"
+#include "engine/TestKind.h"
 
 #include <QCoreApplication>
 

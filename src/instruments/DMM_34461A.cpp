@@ -1,6 +1,6 @@
-#include "DMM_34461A.h"
+#include "instruments/DMM_34461A.h"
 
-#include "TestContext.h"
+#include "context/TestContext.h"
 
 #include <QByteArray>
 #include <QDebug>

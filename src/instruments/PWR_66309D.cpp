@@ -1,6 +1,6 @@
-#include "PWR_66309D.h"
+#include "instruments/PWR_66309D.h"
 
-#include "TestContext.h"
+#include "context/TestContext.h"
 
 #include <QByteArray>
 #include <QDebug>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "visa/visa.h"
+#include "instruments/visa/visa.h"
 
 #include <QObject>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "LineFit.h"
+#include "report/LineFit.h"
 
 LineFit LineFit::endPoint(const QVector<QPointF> &points)
 {

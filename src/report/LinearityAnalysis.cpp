@@ -1,4 +1,4 @@
-#include "LinearityAnalysis.h"
+#include "report/LinearityAnalysis.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "LineFit.h"
-#include "StepStatistics.h"
+#include "report/LineFit.h"
+#include "report/StepStatistics.h"
 
 #include <QVector>
 

@@ -1,4 +1,4 @@
-#include "PlotAxis.h"
+#include "report/PlotAxis.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "PlotChart.h"
+#include "report/PlotChart.h"
 
-#include "PlotAxis.h"
+#include "report/PlotAxis.h"
 
 #include <QFontMetricsF>
 #include <QPainter>

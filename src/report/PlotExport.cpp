@@ -1,4 +1,4 @@
-#include "PlotExport.h"
+#include "report/PlotExport.h"
 
 #include <QPainter>
 #include <QSaveFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PlotChart.h"
+#include "report/PlotChart.h"
 
 #include <QImage>
 #include <QSize>

@@ -1,6 +1,6 @@
-#include "ReportBuilder.h"
+#include "report/ReportBuilder.h"
 
-#include "ResultFileReader.h"
+#include "report/ResultFileReader.h"
 
 #include <QFileInfo>
 

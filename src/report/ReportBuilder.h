@@ -1,9 +1,9 @@
 #pragma once
 
-#include "LinearityAnalysis.h"
-#include "ReportLimits.h"
-#include "ResultRun.h"
-#include "StepStatistics.h"
+#include "report/LinearityAnalysis.h"
+#include "report/ReportLimits.h"
+#include "report/ResultRun.h"
+#include "report/StepStatistics.h"
 
 #include <QList>
 #include <QStringList>

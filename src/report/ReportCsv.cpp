@@ -1,4 +1,4 @@
-#include "ReportCsv.h"
+#include "report/ReportCsv.h"
 
 #include <QLocale>
 #include <QSaveFile>

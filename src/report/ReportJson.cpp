@@ -1,4 +1,4 @@
-#include "ReportJson.h"
+#include "report/ReportJson.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

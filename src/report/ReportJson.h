@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ReportBuilder.h"
+#include "report/ReportBuilder.h"
 
 #include <QByteArray>
 #include <QJsonObject>

@@ -1,6 +1,6 @@
-#include "ReportLimits.h"
+#include "report/ReportLimits.h"
 
-#include "ReportBuilder.h"
+#include "report/ReportBuilder.h"
 
 #include <QLocale>
 

@@ -1,6 +1,6 @@
-#include "ReportPlots.h"
+#include "report/ReportPlots.h"
 
-#include "PlotExport.h"
+#include "report/PlotExport.h"
 
 #include <QDir>
 

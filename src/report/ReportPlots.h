@@ -1,7 +1,7 @@
 #pragma once
 
-#include "PlotChart.h"
-#include "ReportBuilder.h"
+#include "report/PlotChart.h"
+#include "report/ReportBuilder.h"
 
 #include <QSize>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "ReportSummary.h"
+#include "report/ReportSummary.h"
 
 #include <QFile>
 #include <QFileInfo>

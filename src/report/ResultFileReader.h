@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ResultRun.h"
+#include "report/ResultRun.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "StepStatistics.h"
+#include "report/StepStatistics.h"
 
 #include <charconv>
 #include <cmath>

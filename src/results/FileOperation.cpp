@@ -1,7 +1,7 @@
-#include "FileOperation.h"
+#include "results/FileOperation.h"
 
-#include "ResultFileName.h"
-#include "TestContext.h"
+#include "context/TestContext.h"
+#include "results/ResultFileName.h"
 
 #include <QDebug>
 #include <QDir>

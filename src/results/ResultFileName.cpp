@@ -1,4 +1,4 @@
-#include "ResultFileName.h"
+#include "results/ResultFileName.h"
 
 QString resultTimeStamp(const QDateTime &localTime)
 {

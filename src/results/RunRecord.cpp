@@ -1,4 +1,4 @@
-#include "RunRecord.h"
+#include "results/RunRecord.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestSequence.h"
+#include "sequences/TestSequence.h"
 
 // The DAC test: steps the board's DAC value, one meter reading set per step.
 class TestDAC : public TestSequence

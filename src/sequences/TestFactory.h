@@ -1,7 +1,7 @@
 #pragma once
 
-#include "TestDAC.h"
-#include "TestISINK.h"
+#include "sequences/TestDAC.h"
+#include "sequences/TestISINK.h"
 
 // The tests offered in the window's test list, by list index.
 inline bool isKnownTest(int index)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestSequence.h"
+#include "sequences/TestSequence.h"
 
 // The ISINK test: steps the board's ISINK value, one meter reading set per step.
 class TestISINK : public TestSequence

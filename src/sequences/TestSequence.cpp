@@ -1,7 +1,7 @@
-#include "TestSequence.h"
+#include "sequences/TestSequence.h"
 
-#include "RunDisplay.h"
-#include "TestContext.h"
+#include "context/TestContext.h"
+#include "sequences/RunDisplay.h"
 
 #include <QDebug>
 #include <QLoggingCategory>

@@ -1,7 +1,7 @@
-#include "UART.h"
+#include "serial/UART.h"
 
-#include "TestContext.h"
-#include "ValueFrame.h"
+#include "context/TestContext.h"
+#include "serial/ValueFrame.h"
 
 #include <QDebug>
 #include <QLoggingCategory>

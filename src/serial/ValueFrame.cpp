@@ -1,4 +1,4 @@
-#include "ValueFrame.h"
+#include "serial/ValueFrame.h"
 
 namespace ValueFrame {
 

@@ -1,4 +1,4 @@
-#include "ConfigLocation.h"
+#include "settings/ConfigLocation.h"
 
 #include <QCoreApplication>
 #include <QDebug>

@@ -1,4 +1,4 @@
-#include "SerialPortLookup.h"
+#include "settings/SerialPortLookup.h"
 
 #include <QFileInfo>
 

@@ -1,7 +1,7 @@
 // The three default instrument addresses kept in config.ini beside the executable.
-#include "ConfigLocation.h"
-#include "ContextReset.h"
-#include "MainWindow.h"
+#include "app/MainWindow.h"
+#include "settings/ConfigLocation.h"
+#include "tests/support/ContextReset.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,9 +1,9 @@
 // The window at start-up, test selection, enable boxes, port list and folder choice.
-#include "ContextReset.h"
-#include "LogCapture.h"
-#include "MainWindow.h"
-#include "MainWindowForm.h"
-#include "TestContext.h"
+#include "app/MainWindow.h"
+#include "app/form/MainWindowForm.h"
+#include "context/TestContext.h"
+#include "tests/support/ContextReset.h"
+#include "tests/support/LogCapture.h"
 
 #include <QApplication>
 #include <QCheckBox>

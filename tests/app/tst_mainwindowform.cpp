@@ -2,7 +2,7 @@
 // name, parent, geometry, state, texts and list entries, in creation order.
 // After a deliberate change of the form, rewrite the dump with
 // BENCHTEST_WRITE_GOLDEN=1 and review its diff.
-#include "MainWindowForm.h"
+#include "app/form/MainWindowForm.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>

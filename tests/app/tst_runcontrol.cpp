@@ -1,10 +1,10 @@
 // Start, stop and single step through the autotest caption; copying the form
 // into the test context; finding the chosen serial port.
-#include "ContextReset.h"
-#include "LogCapture.h"
-#include "MainWindow.h"
-#include "SerialPortLookup.h"
-#include "TestContext.h"
+#include "app/MainWindow.h"
+#include "context/TestContext.h"
+#include "settings/SerialPortLookup.h"
+#include "tests/support/ContextReset.h"
+#include "tests/support/LogCapture.h"
 
 #include <QCheckBox>
 #include <QComboBox>

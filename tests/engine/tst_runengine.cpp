@@ -1,12 +1,12 @@
 // One run of the engine against the simulated multimeter (loopback TCP) and
 // board (pseudo-terminal), told through its signals, with a clock of the
 // test's own for the time stamps and the progress estimate.
-#include "ContextReset.h"
-#include "LogCapture.h"
-#include "RunEngine.h"
-#include "RunRecord.h"
-#include "SimulatedBench.h"
-#include "TestContext.h"
+#include "context/TestContext.h"
+#include "engine/RunEngine.h"
+#include "results/RunRecord.h"
+#include "tests/support/ContextReset.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/SimulatedBench.h"
 
 #include <QElapsedTimer>
 #include <QFile>

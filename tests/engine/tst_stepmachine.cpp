@@ -1,5 +1,5 @@
 // The step machine's conversions: parameter texts, reading cells and waits.
-#include "RunEngine.h"
+#include "engine/RunEngine.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
 // The step machine's timer: once per start, never early, waits counted from
 // the return to the event loop, and nothing after a stop.
-#include "StepTimer.h"
+#include "engine/StepTimer.h"
 
 #include <QEventLoop>
 #include <QSignalSpy>

@@ -1,4 +1,4 @@
-#include "ResultFile.h"
+#include "tests/faults/ResultFile.h"
 
 #include <QFile>
 

@@ -1,4 +1,4 @@
-#include "Unprivileged.h"
+#include "tests/faults/Unprivileged.h"
 
 #include <QFile>
 

@@ -1,13 +1,13 @@
 // The link to the board fails: the port vanishes mid-run, another program
 // holds it, or none was chosen. The meter's readings must still all be kept.
-#include "ContextReset.h"
-#include "LogCapture.h"
-#include "LoopbackPort.h"
-#include "ResultFile.h"
-#include "RunEngine.h"
-#include "SimulatedBench.h"
-#include "TestContext.h"
-#include "WindowDriver.h"
+#include "context/TestContext.h"
+#include "engine/RunEngine.h"
+#include "tests/faults/ResultFile.h"
+#include "tests/support/ContextReset.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/LoopbackPort.h"
+#include "tests/support/SimulatedBench.h"
+#include "tests/support/WindowDriver.h"
 
 #include <QProcess>
 #include <QSignalSpy>

@@ -1,11 +1,11 @@
 // The configuration file beside the executable fails: it cannot be read, it
 // is corrupt, or its folder cannot be written. The window still opens, says
 // why the stored addresses are missing, and a run works.
-#include "MainWindow.h"
-#include "ResultFile.h"
-#include "SimulatedBench.h"
-#include "Unprivileged.h"
-#include "WindowDriver.h"
+#include "app/MainWindow.h"
+#include "tests/faults/ResultFile.h"
+#include "tests/faults/Unprivileged.h"
+#include "tests/support/SimulatedBench.h"
+#include "tests/support/WindowDriver.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -3,12 +3,12 @@
 // private mount namespace). The run's own file holds whole pieces only and
 // nothing after the fault; the rest of the run goes to a recovery file that
 // starts like the run's file; together they hold every step exactly once.
-#include "MainWindow.h"
-#include "ResultFile.h"
-#include "SimulatedBench.h"
-#include "TestContext.h"
-#include "Unprivileged.h"
-#include "WindowDriver.h"
+#include "app/MainWindow.h"
+#include "context/TestContext.h"
+#include "tests/faults/ResultFile.h"
+#include "tests/faults/Unprivileged.h"
+#include "tests/support/SimulatedBench.h"
+#include "tests/support/WindowDriver.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -179,8 +179,7 @@ void tst_FolderFaults::folderMovedAndMadeAnew()
     const ResultFile own = ResultFile::read(movedTo + QLatin1Char('/') +
                                             QFileInfo(TestContext.resultFilePath).fileName());
     const ResultFile recovery = ResultFile::read(recoveryFile());
-    QVERIFY2(own.rows.size() >= 2,
-             qPrintable(run->log().lines().join('\n')));
+    QVERIFY2(own.rows.size() >= 2, qPrintable(run->log().lines().join('\n')));
     checkNothingLost(own, recovery, 8);
 }
 

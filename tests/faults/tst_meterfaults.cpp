@@ -1,12 +1,12 @@
 // The multimeter fails in every way the simulated bench can make it fail;
 // the run goes on, stays stoppable, keeps what the meter delivered and logs
 // what went wrong.
-#include "DMM_34461A.h"
-#include "ResultFile.h"
-#include "ScriptedPeer.h"
-#include "SimulatedBench.h"
-#include "TestContext.h"
-#include "WindowDriver.h"
+#include "context/TestContext.h"
+#include "instruments/DMM_34461A.h"
+#include "tests/faults/ResultFile.h"
+#include "tests/support/ScriptedPeer.h"
+#include "tests/support/SimulatedBench.h"
+#include "tests/support/WindowDriver.h"
 
 #include <QRegularExpression>
 #include <QTest>

@@ -1,9 +1,9 @@
 // The operator does what the run does not expect: presses Start twice, stops
 // during the start wait, hammers single step, switches tests between runs.
-#include "MainWindow.h"
-#include "ResultFile.h"
-#include "SimulatedBench.h"
-#include "WindowDriver.h"
+#include "app/MainWindow.h"
+#include "tests/faults/ResultFile.h"
+#include "tests/support/SimulatedBench.h"
+#include "tests/support/WindowDriver.h"
 
 #include <QDir>
 #include <QFile>

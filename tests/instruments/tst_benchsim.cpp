@@ -2,7 +2,7 @@
 // over real connections, fault modes, the transcript, a clean stop, and its
 // port mapper as a libtirpc client sees it.
 
-#include "SimulatorProcess.h"
+#include "tests/support/SimulatorProcess.h"
 
 #include <QTcpSocket>
 #include <QTemporaryDir>

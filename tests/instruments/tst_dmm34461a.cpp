@@ -1,12 +1,12 @@
 // The multimeter driver: every byte on the wire, the replies as returned,
 // the log lines, the connection flag and the sessions it holds.
 
-#include "DMM_34461A.h"
-#include "LogCapture.h"
-#include "LoopbackPort.h"
-#include "ScriptedPeer.h"
-#include "TestContext.h"
-#include "visa/SessionTable.h"
+#include "context/TestContext.h"
+#include "instruments/DMM_34461A.h"
+#include "instruments/visa/SessionTable.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/LoopbackPort.h"
+#include "tests/support/ScriptedPeer.h"
 
 #include <QElapsedTimer>
 #include <QtTest>

@@ -1,10 +1,10 @@
 // The multimeter driver against the simulated meter over real loopback
 // connections, raw socket and VXI-11, checked by what the meter recorded.
 
-#include "DMM_34461A.h"
-#include "LogCapture.h"
-#include "SimulatorProcess.h"
-#include "TestContext.h"
+#include "context/TestContext.h"
+#include "instruments/DMM_34461A.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/SimulatorProcess.h"
 
 #include <QtTest>
 

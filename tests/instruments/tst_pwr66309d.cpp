@@ -2,11 +2,11 @@
 // sends on connecting, the setters' number format, and closing, which
 // switches both outputs off and leaves no session behind.
 
-#include "LogCapture.h"
-#include "PWR_66309D.h"
-#include "ScriptedPeer.h"
-#include "TestContext.h"
-#include "visa/SessionTable.h"
+#include "context/TestContext.h"
+#include "instruments/PWR_66309D.h"
+#include "instruments/visa/SessionTable.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/ScriptedPeer.h"
 
 #include <QtTest>
 

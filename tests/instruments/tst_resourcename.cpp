@@ -1,6 +1,6 @@
 // Resource strings: every accepted form, case, IPv6 hosts, malformed names.
 
-#include "visa/ResourceName.h"
+#include "instruments/visa/ResourceName.h"
 
 #include <QtTest>
 

@@ -1,8 +1,8 @@
 // ASRL sessions over a real pseudo-terminal: line settings, the read end
 // rules of a serial port, exact bytes written, a port that goes away.
 
-#include "OpenSession.h"
-#include "PseudoTerminal.h"
+#include "tests/instruments/OpenSession.h"
+#include "tools/boardsim/PseudoTerminal.h"
 
 #include <QtTest>
 

@@ -3,11 +3,11 @@
 // resources, and benchsim found by the port mapper broadcast on port 111
 // (in a private network namespace).
 
-#include "OpenSession.h"
-#include "SimulatorProcess.h"
-#include "visa/FindExpression.h"
-#include "visa/LibraryConfig.h"
-#include "visa/SessionTable.h"
+#include "instruments/visa/FindExpression.h"
+#include "instruments/visa/LibraryConfig.h"
+#include "instruments/visa/SessionTable.h"
+#include "tests/instruments/OpenSession.h"
+#include "tests/support/SimulatorProcess.h"
 
 #include <QDir>
 #include <QFile>

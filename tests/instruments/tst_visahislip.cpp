@@ -3,11 +3,11 @@
 // timeout, device clear of a delayed reply, the status byte, the lock
 // between two sessions, and the end of a session.
 
-#include "LoopbackPort.h"
-#include "OpenSession.h"
-#include "SimulatorProcess.h"
-#include "visa/HislipTransport.h"
-#include "visa/InstrumentSession.h"
+#include "instruments/visa/HislipTransport.h"
+#include "instruments/visa/InstrumentSession.h"
+#include "tests/instruments/OpenSession.h"
+#include "tests/support/LoopbackPort.h"
+#include "tests/support/SimulatorProcess.h"
 
 #include <QElapsedTimer>
 #include <QtTest>

@@ -1,7 +1,7 @@
 // VISA locks between sessions of one process, and the answers of a library
 // that delivers no events, on SOCKET sessions to a loopback listener.
 
-#include "visa/visa.h"
+#include "instruments/visa/visa.h"
 
 #include <QElapsedTimer>
 #include <QTcpServer>

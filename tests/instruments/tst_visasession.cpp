@@ -1,7 +1,7 @@
 // Session handles and the entry points' answers that need no instrument.
 
-#include "visa/SessionTable.h"
-#include "visa/visa.h"
+#include "instruments/visa/SessionTable.h"
+#include "instruments/visa/visa.h"
 
 #include <QtTest>
 

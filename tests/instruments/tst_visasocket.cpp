@@ -1,10 +1,10 @@
 // SOCKET sessions against a scripted peer on a real loopback connection:
 // the read end rules, timeouts, lost connections and the exact bytes written.
 
-#include "LoopbackPort.h"
-#include "OpenSession.h"
-#include "ScriptedPeer.h"
-#include "visa/SessionTable.h"
+#include "instruments/visa/SessionTable.h"
+#include "tests/instruments/OpenSession.h"
+#include "tests/support/LoopbackPort.h"
+#include "tests/support/ScriptedPeer.h"
 
 #include <QElapsedTimer>
 #include <QtTest>

@@ -1,10 +1,10 @@
 // USBTMC: finding the /dev/usbtmcN node through a sysfs-like tree, and a
 // session on a stand-in node (a FIFO, which loops writes back to reads).
 
-#include "OpenSession.h"
-#include "visa/LibraryConfig.h"
-#include "visa/UsbtmcLocator.h"
-#include "visa/visa.h"
+#include "instruments/visa/LibraryConfig.h"
+#include "instruments/visa/UsbtmcLocator.h"
+#include "instruments/visa/visa.h"
+#include "tests/instruments/OpenSession.h"
 
 #include <QDir>
 #include <QElapsedTimer>

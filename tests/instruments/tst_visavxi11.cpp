@@ -3,13 +3,13 @@
 // character, timeouts and lost connections; device clear, the status byte
 // and the instrument's lock on the link itself.
 
-#include "LoopbackPort.h"
-#include "OpenSession.h"
-#include "ScriptedPeer.h"
-#include "SimulatorProcess.h"
-#include "visa/LibraryConfig.h"
-#include "visa/SessionTable.h"
-#include "visa/Vxi11Transport.h"
+#include "instruments/visa/LibraryConfig.h"
+#include "instruments/visa/SessionTable.h"
+#include "instruments/visa/Vxi11Transport.h"
+#include "tests/instruments/OpenSession.h"
+#include "tests/support/LoopbackPort.h"
+#include "tests/support/ScriptedPeer.h"
+#include "tests/support/SimulatorProcess.h"
 
 #include <QElapsedTimer>
 #include <QtTest>

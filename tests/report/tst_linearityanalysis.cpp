@@ -1,5 +1,5 @@
-#include "ReportBuilder.h"
-#include "ReportSummary.h"
+#include "report/ReportBuilder.h"
+#include "report/ReportSummary.h"
 
 #include <QtTest>
 

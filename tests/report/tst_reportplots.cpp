@@ -1,7 +1,7 @@
-#include "PlotAxis.h"
-#include "PlotExport.h"
-#include "ReportBuilder.h"
-#include "ReportPlots.h"
+#include "report/PlotAxis.h"
+#include "report/PlotExport.h"
+#include "report/ReportBuilder.h"
+#include "report/ReportPlots.h"
 
 #include <QtTest>
 

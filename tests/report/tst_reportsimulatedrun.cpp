@@ -1,7 +1,7 @@
 // A sweep run by benchtest-run against benchsim's simulated bench: the report of the result
 // file recovers the gain, bow, stuck codes and noise the bench was given, within tolerances
 // that follow from that noise.
-#include "ReportBuilder.h"
+#include "report/ReportBuilder.h"
 
 #include <QProcess>
 #include <QTemporaryDir>

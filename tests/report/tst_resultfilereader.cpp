@@ -1,4 +1,4 @@
-#include "ResultFileReader.h"
+#include "report/ResultFileReader.h"
 
 #include <QBuffer>
 #include <QStringEncoder>

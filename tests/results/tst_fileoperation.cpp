@@ -1,10 +1,10 @@
 // The result file: byte-exact layout, append-per-piece, the file name, and
 // the loss of pieces that cannot be written.
 
-#include "FileOperation.h"
-#include "LogCapture.h"
-#include "ResultFileName.h"
-#include "TestContext.h"
+#include "context/TestContext.h"
+#include "results/FileOperation.h"
+#include "results/ResultFileName.h"
+#include "tests/support/LogCapture.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "FileOperation.h"
+#include "results/FileOperation.h"
 
 #include <QTest>
 

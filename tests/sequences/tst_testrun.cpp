@@ -1,12 +1,12 @@
 // Whole runs through the real window, once per behaviour, against the
 // simulated multimeter on loopback TCP and board on a pseudo-terminal: the
 // file, the wire, the widgets and the log as the operator and the lab see them.
-#include "LogCapture.h"
-#include "MainWindow.h"
-#include "SimulatedBench.h"
-#include "TestContext.h"
-#include "WindowDriver.h"
-#include "WindowLanguage.h"
+#include "app/MainWindow.h"
+#include "app/WindowLanguage.h"
+#include "context/TestContext.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/SimulatedBench.h"
+#include "tests/support/WindowDriver.h"
 
 #include <QComboBox>
 #include <QLabel>

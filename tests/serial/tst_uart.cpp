@@ -1,11 +1,11 @@
 // UART against the simulated board over a real pseudo-terminal: what the
 // product calls (Open, SendValue, Close).
 
-#include "ContextReset.h"
-#include "LogCapture.h"
-#include "SimulatedBoard.h"
-#include "TestContext.h"
-#include "UART.h"
+#include "context/TestContext.h"
+#include "serial/UART.h"
+#include "tests/support/ContextReset.h"
+#include "tests/support/LogCapture.h"
+#include "tools/boardsim/SimulatedBoard.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 // The 5-byte value frame: the value big-endian, then the low byte of the sum
 // of those four bytes.
-#include "ValueFrame.h"
+#include "serial/ValueFrame.h"
 
 #include <QTest>
 

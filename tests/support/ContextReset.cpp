@@ -1,6 +1,6 @@
-#include "ContextReset.h"
+#include "tests/support/ContextReset.h"
 
-#include "TestContext.h"
+#include "context/TestContext.h"
 
 void resetTestContext()
 {

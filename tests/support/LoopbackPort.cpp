@@ -1,4 +1,4 @@
-#include "LoopbackPort.h"
+#include "tests/support/LoopbackPort.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

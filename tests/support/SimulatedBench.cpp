@@ -1,6 +1,6 @@
-#include "SimulatedBench.h"
+#include "tests/support/SimulatedBench.h"
 
-#include "LoopbackPort.h"
+#include "tests/support/LoopbackPort.h"
 
 #include <QRegularExpression>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SimulatorProcess.h"
+#include "tests/support/SimulatorProcess.h"
 
 #include <QList>
 #include <QString>

@@ -1,9 +1,9 @@
-#include "WindowDriver.h"
+#include "tests/support/WindowDriver.h"
 
-#include "ContextReset.h"
-#include "MainWindow.h"
-#include "SimulatedBench.h"
-#include "TestContext.h"
+#include "app/MainWindow.h"
+#include "context/TestContext.h"
+#include "tests/support/ContextReset.h"
+#include "tests/support/SimulatedBench.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LogCapture.h"
+#include "tests/support/LogCapture.h"
 
 #include <QSignalSpy>
 #include <QStringList>

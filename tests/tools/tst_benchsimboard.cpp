@@ -2,10 +2,10 @@
 // device link it prints, it records what it received, and it tidies up when
 // stopped.
 
-#include "ContextReset.h"
-#include "SimulatorProcess.h"
-#include "TestContext.h"
-#include "UART.h"
+#include "context/TestContext.h"
+#include "serial/UART.h"
+#include "tests/support/ContextReset.h"
+#include "tests/support/SimulatorProcess.h"
 
 #include <QFile>
 #include <QFileInfo>

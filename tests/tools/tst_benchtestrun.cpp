@@ -1,6 +1,6 @@
 // benchtest-run as a script sees it: exit status, standard output and the
 // result file, against the simulated multimeter and board.
-#include "SimulatedBench.h"
+#include "tests/support/SimulatedBench.h"
 
 #include <QDateTime>
 #include <QDir>

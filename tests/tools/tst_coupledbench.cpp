@@ -1,8 +1,8 @@
 // benchsim with --board: the meter's reading follows the value the board last
 // received, in the quantity of the meter's last CONF command.
-#include "OutputModel.h"
-#include "SimulatorProcess.h"
-#include "ValueFrame.h"
+#include "serial/ValueFrame.h"
+#include "tests/support/SimulatorProcess.h"
+#include "tools/benchsim/OutputModel.h"
 
 #include <QSerialPort>
 #include <QTcpSocket>

@@ -1,6 +1,6 @@
 // The simulated board's frame decoder: values, bad frames and resynchronising,
 // however the bytes are split across reads.
-#include "FrameDecoder.h"
+#include "tools/boardsim/FrameDecoder.h"
 
 #include <QTest>
 

@@ -1,5 +1,7 @@
 // What every program of the tool does alike on its command line, started as on
 // a machine without a desktop session: no display, no runtime folder.
+#include "Version.h"
+
 #include <QProcess>
 #include <QtTest>
 

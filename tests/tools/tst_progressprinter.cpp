@@ -1,6 +1,6 @@
 // What benchtest-run writes to standard output while a run goes on: the
 // engine's figures, one line per step for pipes, one bar for terminals.
-#include "ProgressPrinter.h"
+#include "tools/runner/ProgressPrinter.h"
 
 #include <QTest>
 

@@ -1,5 +1,5 @@
 // The command line of benchtest-run: what it takes, what it refuses and why.
-#include "RunnerOptions.h"
+#include "tools/runner/RunnerOptions.h"
 
 #include <QTest>
 

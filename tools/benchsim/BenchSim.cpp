@@ -1,13 +1,13 @@
-#include "BenchSim.h"
+#include "tools/benchsim/BenchSim.h"
 
-#include "HislipServer.h"
-#include "InstrumentFrontEnd.h"
-#include "PortMapperServer.h"
-#include "RawSocketServer.h"
-#include "SimMultimeter.h"
-#include "SimSupply.h"
-#include "SimulatedBoard.h"
-#include "Vxi11Server.h"
+#include "tools/benchsim/HislipServer.h"
+#include "tools/benchsim/InstrumentFrontEnd.h"
+#include "tools/benchsim/PortMapperServer.h"
+#include "tools/benchsim/RawSocketServer.h"
+#include "tools/benchsim/SimMultimeter.h"
+#include "tools/benchsim/SimSupply.h"
+#include "tools/benchsim/Vxi11Server.h"
+#include "tools/boardsim/SimulatedBoard.h"
 
 #include <QStringList>
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "BenchSimOptions.h"
-#include "BoardFollowingReading.h"
-#include "DeviceLink.h"
-#include "FixedReading.h"
-#include "Transcript.h"
+#include "tools/benchsim/BenchSimOptions.h"
+#include "tools/benchsim/BoardFollowingReading.h"
+#include "tools/benchsim/FixedReading.h"
+#include "tools/benchsim/Transcript.h"
+#include "tools/boardsim/DeviceLink.h"
 
 #include <QObject>
 #include <QString>

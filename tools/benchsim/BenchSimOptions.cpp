@@ -1,6 +1,6 @@
-#include "BenchSimOptions.h"
+#include "tools/benchsim/BenchSimOptions.h"
 
-#include "CommandLine.h"
+#include "commandline/CommandLine.h"
 
 #include <QCommandLineParser>
 

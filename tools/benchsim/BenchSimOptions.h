@@ -1,7 +1,7 @@
 #pragma once
 
-#include "FaultMode.h"
-#include "OutputModel.h"
+#include "tools/benchsim/FaultMode.h"
+#include "tools/benchsim/OutputModel.h"
 
 #include <QString>
 #include <QStringList>

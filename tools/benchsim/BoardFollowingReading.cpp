@@ -1,7 +1,7 @@
-#include "BoardFollowingReading.h"
+#include "tools/benchsim/BoardFollowingReading.h"
 
-#include "SimMultimeter.h"
-#include "SimulatedBoard.h"
+#include "tools/benchsim/SimMultimeter.h"
+#include "tools/boardsim/SimulatedBoard.h"
 
 BoardFollowingReading::BoardFollowingReading(const SimulatedBoard &board, const OutputModel &model,
                                              double voltageNoise, double currentNoise, quint32 seed)

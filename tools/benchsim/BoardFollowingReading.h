@@ -1,7 +1,7 @@
 #pragma once
 
-#include "OutputModel.h"
-#include "ReadingSource.h"
+#include "tools/benchsim/OutputModel.h"
+#include "tools/benchsim/ReadingSource.h"
 
 #include <random>
 

@@ -1,4 +1,4 @@
-#include "DeadlineTimer.h"
+#include "tools/benchsim/DeadlineTimer.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "ExclusiveLock.h"
+#include "tools/benchsim/ExclusiveLock.h"
 
-#include "DeadlineTimer.h"
+#include "tools/benchsim/DeadlineTimer.h"
 
 ExclusiveLock::ExclusiveLock(QObject *parent) : QObject(parent) {}
 

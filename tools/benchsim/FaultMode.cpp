@@ -1,4 +1,4 @@
-#include "FaultMode.h"
+#include "tools/benchsim/FaultMode.h"
 
 #include <QStringList>
 

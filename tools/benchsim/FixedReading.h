@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ReadingSource.h"
+#include "tools/benchsim/ReadingSource.h"
 
 // A reading source that always gives the same value.
 class FixedReading : public ReadingSource

@@ -1,7 +1,7 @@
-#include "HislipServer.h"
+#include "tools/benchsim/HislipServer.h"
 
-#include "ExclusiveLock.h"
-#include "InstrumentFrontEnd.h"
+#include "tools/benchsim/ExclusiveLock.h"
+#include "tools/benchsim/InstrumentFrontEnd.h"
 
 #include <QPointer>
 #include <QTcpSocket>

@@ -1,7 +1,7 @@
-#include "InstrumentFrontEnd.h"
+#include "tools/benchsim/InstrumentFrontEnd.h"
 
-#include "SimInstrument.h"
-#include "Transcript.h"
+#include "tools/benchsim/SimInstrument.h"
+#include "tools/benchsim/Transcript.h"
 
 InstrumentFrontEnd::InstrumentFrontEnd(const QString &key, SimInstrument &instrument,
                                        Transcript &transcript, FaultMode fault)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FaultMode.h"
+#include "tools/benchsim/FaultMode.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "OutputModel.h"
+#include "tools/benchsim/OutputModel.h"
 
 qint64 OutputModel::effectiveCode(qint64 code) const
 {

@@ -1,7 +1,7 @@
-#include "PortMapperServer.h"
+#include "tools/benchsim/PortMapperServer.h"
 
-#include "XdrReader.h"
-#include "XdrWriter.h"
+#include "tools/benchsim/XdrReader.h"
+#include "tools/benchsim/XdrWriter.h"
 
 namespace {
 

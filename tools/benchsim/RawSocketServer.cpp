@@ -1,6 +1,6 @@
-#include "RawSocketServer.h"
+#include "tools/benchsim/RawSocketServer.h"
 
-#include "InstrumentFrontEnd.h"
+#include "tools/benchsim/InstrumentFrontEnd.h"
 
 #include <QPointer>
 #include <QTcpSocket>

@@ -1,7 +1,7 @@
-#include "RpcServer.h"
+#include "tools/benchsim/RpcServer.h"
 
-#include "XdrReader.h"
-#include "XdrWriter.h"
+#include "tools/benchsim/XdrReader.h"
+#include "tools/benchsim/XdrWriter.h"
 
 #include <QNetworkDatagram>
 #include <QTcpSocket>

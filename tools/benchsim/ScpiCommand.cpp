@@ -1,4 +1,4 @@
-#include "ScpiCommand.h"
+#include "tools/benchsim/ScpiCommand.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "SimInstrument.h"
+#include "tools/benchsim/SimInstrument.h"
 
-#include "ScpiCommand.h"
+#include "tools/benchsim/ScpiCommand.h"
 
 QByteArray SimInstrument::respond(const QByteArray &line)
 {

@@ -1,7 +1,7 @@
-#include "SimMultimeter.h"
+#include "tools/benchsim/SimMultimeter.h"
 
-#include "ReadingSource.h"
-#include "ScpiCommand.h"
+#include "tools/benchsim/ReadingSource.h"
+#include "tools/benchsim/ScpiCommand.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SimInstrument.h"
+#include "tools/benchsim/SimInstrument.h"
 
 class ReadingSource;
 

@@ -1,7 +1,7 @@
-#include "SimSupply.h"
+#include "tools/benchsim/SimSupply.h"
 
-#include "ReadingSource.h"
-#include "ScpiCommand.h"
+#include "tools/benchsim/ReadingSource.h"
+#include "tools/benchsim/ScpiCommand.h"
 
 #include <cstdio>
 

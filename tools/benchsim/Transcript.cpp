@@ -1,4 +1,4 @@
-#include "Transcript.h"
+#include "tools/benchsim/Transcript.h"
 
 Transcript::Transcript(const QString &path)
 {

@@ -1,9 +1,9 @@
-#include "Vxi11Server.h"
+#include "tools/benchsim/Vxi11Server.h"
 
-#include "DeadlineTimer.h"
-#include "InstrumentFrontEnd.h"
-#include "XdrReader.h"
-#include "XdrWriter.h"
+#include "tools/benchsim/DeadlineTimer.h"
+#include "tools/benchsim/InstrumentFrontEnd.h"
+#include "tools/benchsim/XdrReader.h"
+#include "tools/benchsim/XdrWriter.h"
 
 #include <QTcpSocket>
 #include <QTimer>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RpcServer.h"
+#include "tools/benchsim/RpcServer.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -1,4 +1,4 @@
-#include "XdrReader.h"
+#include "tools/benchsim/XdrReader.h"
 
 quint32 XdrReader::getUint()
 {

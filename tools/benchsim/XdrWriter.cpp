@@ -1,4 +1,4 @@
-#include "XdrWriter.h"
+#include "tools/benchsim/XdrWriter.h"
 
 XdrWriter &XdrWriter::putUint(quint32 value)
 {

@@ -1,9 +1,9 @@
 // benchsim: simulated bench instruments for tests and demos (see --help).
 
-#include "BenchSim.h"
-#include "BenchSimOptions.h"
-#include "CommandLine.h"
-#include "TerminationSignals.h"
+#include "commandline/CommandLine.h"
+#include "tools/benchsim/BenchSim.h"
+#include "tools/benchsim/BenchSimOptions.h"
+#include "tools/common/TerminationSignals.h"
 
 #include <QCoreApplication>
 

@@ -1,6 +1,6 @@
-#include "BoardTranscript.h"
+#include "tools/boardsim/BoardTranscript.h"
 
-#include "SimulatedBoard.h"
+#include "tools/boardsim/SimulatedBoard.h"
 
 BoardTranscript::BoardTranscript(QObject *parent) : QObject(parent) {}
 

@@ -1,4 +1,4 @@
-#include "DeviceLink.h"
+#include "tools/boardsim/DeviceLink.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "FrameDecoder.h"
+#include "tools/boardsim/FrameDecoder.h"
 
-#include "ValueFrame.h"
+#include "serial/ValueFrame.h"
 
 static FrameEvent badFrame(const QByteArray &bytes)
 {

@@ -1,4 +1,4 @@
-#include "PseudoTerminal.h"
+#include "tools/boardsim/PseudoTerminal.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "SimulatedBoard.h"
+#include "tools/boardsim/SimulatedBoard.h"
 
 #include <QSocketNotifier>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "FrameDecoder.h"
-#include "PseudoTerminal.h"
+#include "tools/boardsim/FrameDecoder.h"
+#include "tools/boardsim/PseudoTerminal.h"
 
 #include <QObject>
 #include <QTimer>

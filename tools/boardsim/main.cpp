@@ -2,11 +2,11 @@
 // Prints the device path the application should open on the first line of
 // standard output, then decodes value frames until SIGTERM or SIGINT.
 
-#include "BoardTranscript.h"
-#include "CommandLine.h"
-#include "DeviceLink.h"
-#include "SimulatedBoard.h"
-#include "TerminationSignals.h"
+#include "commandline/CommandLine.h"
+#include "tools/boardsim/BoardTranscript.h"
+#include "tools/boardsim/DeviceLink.h"
+#include "tools/boardsim/SimulatedBoard.h"
+#include "tools/common/TerminationSignals.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -52,7 +52,8 @@ int main(int argc, char *argv[])
         QStringLiteral("transcript"),
         QStringLiteral("Record every value and bad frame received into <file>."),
         QStringLiteral("file"));
-    parser.addOptions({CommandLine::helpOption(), CommandLine::versionOption(), linkOption, pathFileOption, transcriptOption});
+    parser.addOptions({CommandLine::helpOption(), CommandLine::versionOption(), linkOption,
+                       pathFileOption, transcriptOption});
     if (const auto status = commandLine.parse(parser, QCoreApplication::arguments()))
         return *status;
 

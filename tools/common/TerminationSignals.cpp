@@ -1,4 +1,4 @@
-#include "TerminationSignals.h"
+#include "tools/common/TerminationSignals.h"
 
 #include <QSocketNotifier>
 

@@ -1,10 +1,10 @@
-#include "ReportCommand.h"
+#include "tools/report/ReportCommand.h"
 
-#include "ReportBuilder.h"
-#include "ReportCsv.h"
-#include "ReportJson.h"
-#include "ReportPlots.h"
-#include "ReportSummary.h"
+#include "report/ReportBuilder.h"
+#include "report/ReportCsv.h"
+#include "report/ReportJson.h"
+#include "report/ReportPlots.h"
+#include "report/ReportSummary.h"
 
 #include <QCommandLineParser>
 #include <QDir>

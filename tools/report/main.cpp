@@ -1,6 +1,6 @@
-#include "CommandLine.h"
-#include "ReportCommand.h"
-#include "RuntimeDirectory.h"
+#include "commandline/CommandLine.h"
+#include "commandline/RuntimeDirectory.h"
+#include "tools/report/ReportCommand.h"
 
 #include <QGuiApplication>
 

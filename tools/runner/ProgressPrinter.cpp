@@ -1,4 +1,4 @@
-#include "ProgressPrinter.h"
+#include "tools/runner/ProgressPrinter.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "ResourceLister.h"
+#include "tools/runner/ResourceLister.h"
 
-#include "visa/visa.h"
+#include "instruments/visa/visa.h"
 
 #include <string>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "RunLog.h"
+#include "tools/runner/RunLog.h"
 
 #include <QString>
 #include <QtGlobal>

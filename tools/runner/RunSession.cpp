@@ -1,14 +1,14 @@
-#include "RunSession.h"
+#include "tools/runner/RunSession.h"
 
-#include "ConfigLocation.h"
-#include "ProgressPrinter.h"
-#include "ResultFileName.h"
-#include "RunDefaults.h"
-#include "RunEngine.h"
-#include "RunLog.h"
-#include "SerialPortLookup.h"
-#include "TerminationSignals.h"
-#include "TestContext.h"
+#include "context/TestContext.h"
+#include "engine/RunEngine.h"
+#include "results/ResultFileName.h"
+#include "settings/ConfigLocation.h"
+#include "settings/RunDefaults.h"
+#include "settings/SerialPortLookup.h"
+#include "tools/common/TerminationSignals.h"
+#include "tools/runner/ProgressPrinter.h"
+#include "tools/runner/RunLog.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RunnerOptions.h"
+#include "tools/runner/RunnerOptions.h"
 
 #include <QObject>
 

@@ -1,4 +1,4 @@
-#include "RunnerOptions.h"
+#include "tools/runner/RunnerOptions.h"
 
 #include <QCommandLineParser>
 

@@ -1,10 +1,10 @@
 // benchtest-run: one bench test run from the command line, without a window.
-#include "CommandLine.h"
-#include "ConfigLocation.h"
-#include "ResourceLister.h"
-#include "RunLog.h"
-#include "RunSession.h"
-#include "RunnerOptions.h"
+#include "commandline/CommandLine.h"
+#include "settings/ConfigLocation.h"
+#include "tools/runner/ResourceLister.h"
+#include "tools/runner/RunLog.h"
+#include "tools/runner/RunSession.h"
+#include "tools/runner/RunnerOptions.h"
 
 #include <QCoreApplication>
 

@@ -1,6 +1,6 @@
-#include "MainWindowForm.h"
+#include "app/form/MainWindowForm.h"
 
-#include "RunDefaults.h"
+#include "settings/RunDefaults.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "Deadline.h"
+#include "instruments/visa/Deadline.h"
 
 #include <cerrno>
 #include <climits>

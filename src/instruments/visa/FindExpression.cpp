@@ -5,7 +5,7 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
-#include "FindExpression.h"
+#include "instruments/visa/FindExpression.h"
 
 #include <cctype>
 #include <cstring>

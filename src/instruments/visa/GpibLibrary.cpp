@@ -1,6 +1,6 @@
-#include "GpibLibrary.h"
+#include "instruments/visa/GpibLibrary.h"
 
-#include "LibraryConfig.h"
+#include "instruments/visa/LibraryConfig.h"
 
 #include <dlfcn.h>
 #include <map>

@@ -1,6 +1,6 @@
-#include "GpibTransport.h"
+#include "instruments/visa/GpibTransport.h"
 
-#include "GpibLibrary.h"
+#include "instruments/visa/GpibLibrary.h"
 
 #include <algorithm>
 

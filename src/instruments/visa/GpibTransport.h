@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ResourceName.h"
-#include "Transport.h"
+#include "instruments/visa/ResourceName.h"
+#include "instruments/visa/Transport.h"
 
 namespace visa {
 

@@ -1,4 +1,4 @@
-#include "HislipChannel.h"
+#include "instruments/visa/HislipChannel.h"
 
 namespace visa {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TcpConnection.h"
+#include "instruments/visa/TcpConnection.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "HislipTransport.h"
+#include "instruments/visa/HislipTransport.h"
 
 #include <algorithm>
 

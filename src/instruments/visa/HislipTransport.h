@@ -1,8 +1,8 @@
 #pragma once
 
-#include "HislipChannel.h"
-#include "ResourceName.h"
-#include "Transport.h"
+#include "instruments/visa/HislipChannel.h"
+#include "instruments/visa/ResourceName.h"
+#include "instruments/visa/Transport.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "InputBuffer.h"
+#include "instruments/visa/InputBuffer.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "visa.h"
+#include "instruments/visa/visa.h"
 
 #include <cstddef>
 #include <deque>

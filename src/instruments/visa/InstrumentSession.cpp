@@ -1,6 +1,6 @@
-#include "InstrumentSession.h"
+#include "instruments/visa/InstrumentSession.h"
 
-#include "LockTable.h"
+#include "instruments/visa/LockTable.h"
 
 #include <algorithm>
 #include <cstdlib>

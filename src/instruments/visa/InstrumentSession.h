@@ -1,8 +1,8 @@
 #pragma once
 
-#include "InputBuffer.h"
-#include "ResourceName.h"
-#include "Transport.h"
+#include "instruments/visa/InputBuffer.h"
+#include "instruments/visa/ResourceName.h"
+#include "instruments/visa/Transport.h"
 
 #include <memory>
 #include <mutex>

@@ -1,4 +1,4 @@
-#include "KnownResources.h"
+#include "instruments/visa/KnownResources.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ResourceName.h"
+#include "instruments/visa/ResourceName.h"
 
 #include <string>
 #include <vector>

@@ -1,11 +1,9 @@
-#include "LibraryAttributes.h"
+#include "instruments/visa/LibraryAttributes.h"
+
+#include "Version.h"
 
 #include <cstdio>
 #include <cstring>
-
-#ifndef BENCHTEST_VISA_IMPL_VERSION
-#error "the build gives the library's version as BENCHTEST_VISA_IMPL_VERSION"
-#endif
 
 namespace visa {
 

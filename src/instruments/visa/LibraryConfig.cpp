@@ -1,4 +1,4 @@
-#include "LibraryConfig.h"
+#include "instruments/visa/LibraryConfig.h"
 
 #include <mutex>
 

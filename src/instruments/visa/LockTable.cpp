@@ -1,4 +1,4 @@
-#include "LockTable.h"
+#include "instruments/visa/LockTable.h"
 
 #include <chrono>
 

@@ -1,7 +1,7 @@
-#include "OncRpcClient.h"
+#include "instruments/visa/OncRpcClient.h"
 
-#include "XdrReader.h"
-#include "XdrWriter.h"
+#include "instruments/visa/XdrReader.h"
+#include "instruments/visa/XdrWriter.h"
 
 namespace visa {
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Deadline.h"
-#include "TcpConnection.h"
-#include "visa.h"
+#include "instruments/visa/Deadline.h"
+#include "instruments/visa/TcpConnection.h"
+#include "instruments/visa/visa.h"
 
 #include <cstdint>
 #include <string>

@@ -1,9 +1,9 @@
-#include "PortMapperBroadcast.h"
+#include "instruments/visa/PortMapperBroadcast.h"
 
-#include "Deadline.h"
-#include "RpcPrograms.h"
-#include "XdrReader.h"
-#include "XdrWriter.h"
+#include "instruments/visa/Deadline.h"
+#include "instruments/visa/RpcPrograms.h"
+#include "instruments/visa/XdrReader.h"
+#include "instruments/visa/XdrWriter.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>

@@ -1,10 +1,10 @@
-#include "ResourceFinder.h"
+#include "instruments/visa/ResourceFinder.h"
 
-#include "KnownResources.h"
-#include "LibraryConfig.h"
-#include "PortMapperBroadcast.h"
-#include "SerialPortLister.h"
-#include "UsbtmcLocator.h"
+#include "instruments/visa/KnownResources.h"
+#include "instruments/visa/LibraryConfig.h"
+#include "instruments/visa/PortMapperBroadcast.h"
+#include "instruments/visa/SerialPortLister.h"
+#include "instruments/visa/UsbtmcLocator.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FindExpression.h"
+#include "instruments/visa/FindExpression.h"
 
 #include <string>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "ResourceName.h"
+#include "instruments/visa/ResourceName.h"
 
 #include <arpa/inet.h>
 

@@ -1,4 +1,4 @@
-#include "SerialPortLister.h"
+#include "instruments/visa/SerialPortLister.h"
 
 #include <algorithm>
 #include <climits>

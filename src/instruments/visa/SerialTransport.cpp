@@ -1,4 +1,4 @@
-#include "SerialTransport.h"
+#include "instruments/visa/SerialTransport.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Transport.h"
+#include "instruments/visa/Transport.h"
 
 #include <string>
 

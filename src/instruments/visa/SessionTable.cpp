@@ -1,4 +1,4 @@
-#include "SessionTable.h"
+#include "instruments/visa/SessionTable.h"
 
 namespace visa {
 

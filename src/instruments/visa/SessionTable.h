@@ -1,8 +1,8 @@
 #pragma once
 
-#include "FindList.h"
-#include "InstrumentSession.h"
-#include "visa.h"
+#include "instruments/visa/FindList.h"
+#include "instruments/visa/InstrumentSession.h"
+#include "instruments/visa/visa.h"
 
 #include <cstddef>
 #include <map>

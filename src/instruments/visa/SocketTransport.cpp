@@ -1,4 +1,4 @@
-#include "SocketTransport.h"
+#include "instruments/visa/SocketTransport.h"
 
 namespace visa {
 

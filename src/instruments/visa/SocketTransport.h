@@ -1,7 +1,7 @@
 #pragma once
 
-#include "TcpConnection.h"
-#include "Transport.h"
+#include "instruments/visa/TcpConnection.h"
+#include "instruments/visa/Transport.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "StatusDescription.h"
+#include "instruments/visa/StatusDescription.h"
 
 namespace visa {
 

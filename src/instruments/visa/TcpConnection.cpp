@@ -1,4 +1,4 @@
-#include "TcpConnection.h"
+#include "instruments/visa/TcpConnection.h"
 
 #include <cerrno>
 #include <netdb.h>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Deadline.h"
-#include "visa.h"
+#include "instruments/visa/Deadline.h"
+#include "instruments/visa/visa.h"
 
 #include <cstddef>
 #include <cstdint>

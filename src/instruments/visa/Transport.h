@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Deadline.h"
-#include "InputBuffer.h"
-#include "visa.h"
+#include "instruments/visa/Deadline.h"
+#include "instruments/visa/InputBuffer.h"
+#include "instruments/visa/visa.h"
 
 #include <cstddef>
 

@@ -1,12 +1,12 @@
-#include "TransportFactory.h"
+#include "instruments/visa/TransportFactory.h"
 
-#include "GpibTransport.h"
-#include "HislipTransport.h"
-#include "InstrumentSession.h"
-#include "SerialTransport.h"
-#include "SocketTransport.h"
-#include "UsbtmcTransport.h"
-#include "Vxi11Transport.h"
+#include "instruments/visa/GpibTransport.h"
+#include "instruments/visa/HislipTransport.h"
+#include "instruments/visa/InstrumentSession.h"
+#include "instruments/visa/SerialTransport.h"
+#include "instruments/visa/SocketTransport.h"
+#include "instruments/visa/UsbtmcTransport.h"
+#include "instruments/visa/Vxi11Transport.h"
 
 namespace visa {
 

@@ -1,4 +1,4 @@
-#include "UsbtmcLocator.h"
+#include "instruments/visa/UsbtmcLocator.h"
 
 #include <algorithm>
 #include <cctype>

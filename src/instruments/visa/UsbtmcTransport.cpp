@@ -1,7 +1,7 @@
-#include "UsbtmcTransport.h"
+#include "instruments/visa/UsbtmcTransport.h"
 
-#include "LibraryConfig.h"
-#include "UsbtmcLocator.h"
+#include "instruments/visa/LibraryConfig.h"
+#include "instruments/visa/UsbtmcLocator.h"
 
 #include <linux/usb/tmc.h>
 

@@ -1,9 +1,9 @@
-#include "Vxi11Transport.h"
+#include "instruments/visa/Vxi11Transport.h"
 
-#include "LibraryConfig.h"
-#include "RpcPrograms.h"
-#include "XdrReader.h"
-#include "XdrWriter.h"
+#include "instruments/visa/LibraryConfig.h"
+#include "instruments/visa/RpcPrograms.h"
+#include "instruments/visa/XdrReader.h"
+#include "instruments/visa/XdrWriter.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "OncRpcClient.h"
-#include "ResourceName.h"
-#include "Transport.h"
+#include "instruments/visa/OncRpcClient.h"
+#include "instruments/visa/ResourceName.h"
+#include "instruments/visa/Transport.h"
 
 #include <cstdint>
 

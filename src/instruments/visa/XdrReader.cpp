@@ -1,4 +1,4 @@
-#include "XdrReader.h"
+#include "instruments/visa/XdrReader.h"
 
 namespace visa {
 

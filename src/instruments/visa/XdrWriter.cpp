@@ -1,4 +1,4 @@
-#include "XdrWriter.h"
+#include "instruments/visa/XdrWriter.h"
 
 namespace visa {
 

@@ -1,14 +1,14 @@
 // The C entry points: look the handle up, then hand over to the session.
 
-#include "visa.h"
+#include "instruments/visa/visa.h"
 
-#include "InstrumentSession.h"
-#include "KnownResources.h"
-#include "LibraryAttributes.h"
-#include "ResourceName.h"
-#include "SessionTable.h"
-#include "StatusDescription.h"
-#include "TransportFactory.h"
+#include "instruments/visa/InstrumentSession.h"
+#include "instruments/visa/KnownResources.h"
+#include "instruments/visa/LibraryAttributes.h"
+#include "instruments/visa/ResourceName.h"
+#include "instruments/visa/SessionTable.h"
+#include "instruments/visa/StatusDescription.h"
+#include "instruments/visa/TransportFactory.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,12 +1,12 @@
 // The C entry points for resource names and discovery.
 
-#include "visa.h"
+#include "instruments/visa/visa.h"
 
-#include "FindExpression.h"
-#include "FindList.h"
-#include "ResourceFinder.h"
-#include "ResourceName.h"
-#include "SessionTable.h"
+#include "instruments/visa/FindExpression.h"
+#include "instruments/visa/FindList.h"
+#include "instruments/visa/ResourceFinder.h"
+#include "instruments/visa/ResourceName.h"
+#include "instruments/visa/SessionTable.h"
 
 #include <cstdio>
 #include <new>

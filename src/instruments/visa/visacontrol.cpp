@@ -2,10 +2,10 @@
 // status byte, buffers, locks, and the event calls of a library that
 // delivers no events.
 
-#include "visa.h"
+#include "instruments/visa/visa.h"
 
-#include "InstrumentSession.h"
-#include "SessionTable.h"
+#include "instruments/visa/InstrumentSession.h"
+#include "instruments/visa/SessionTable.h"
 
 #include <cstdio>
 #include <new>
