@@ -4,15 +4,14 @@
 
 #include "context/TestContext.h"
 #include "engine/StepTimer.h"
-#include "instruments/DMM_34461A.h"
 #include "results/FileOperation.h"
-#include "serial/UART.h"
+#include "results/RecordFile.h"
 
 #include <QDebug>
-#include <QJsonArray>
-#include <QJsonObject>
+#include <QJsonDocument>
 #include <QLoggingCategory>
 
+#include <cmath>
 #include <limits>
 
 Q_LOGGING_CATEGORY(lcRun, "benchtest.run")
@@ -25,12 +24,18 @@ void logQuoted(const QString &line)
     qCDebug(lcRun) << line;
 }
 
+// SCPI's overload marker; NAN is sent as 9.91E37.
+constexpr double kOverload = 9.9e37;
+
 } // namespace
 
 RunEngine::RunEngine(RunSetup setup, QObject *parent) : QObject(parent), setup(std::move(setup))
 {
     qRegisterMetaType<RunOutcome>();
     qRegisterMetaType<RunProgress>();
+    ports = this->setup.ports.meter ? this->setup.ports : RunPorts::real(this->setup.serial);
+    if (!ports.fileSystem)
+        ports.fileSystem = &FileSystemCalls::system();
 }
 
 RunEngine::~RunEngine()
@@ -49,6 +54,13 @@ QString RunEngine::readingCell(const QString &reply)
 {
     const QString cell = reply.simplified();
     return cell.isEmpty() ? QStringLiteral("ERR") : cell;
+}
+
+bool RunEngine::isMeasurement(const QString &cell)
+{
+    bool isNumber = false;
+    const double value = cell.toDouble(&isNumber);
+    return isNumber && std::isfinite(value) && std::fabs(value) < kOverload;
 }
 
 qint64 RunEngine::parameter(const QString &text, bool *isNumber)
@@ -77,36 +89,36 @@ void RunEngine::start()
     // A start without a stop in between must not leak the previous run.
     releaseRun();
     tally = RunOutcome();
+    tally.runId = RunRecord::newRunId();
     endMs = -1;
     estimateMs = -1;
+    pending.clear();
+    rowCells.clear();
+    startedAtMs = setup.clock.monotonicMs();
 
-    // The drivers and the writer take their addresses and names from the record.
-    TestContext.dmm.address = setup.meterAddress;
+    // The writer takes the folder and the names from the record.
     TestContext.savePath = setup.folder;
     TestContext.testName = setup.testName;
     TestContext.testItem = setup.testItem;
     TestContext.tester = setup.tester;
 
-    fileOp = std::make_unique<FileOperation>(setup.clock.localTime);
-    uartDriver = std::make_unique<UART>();
-    dmmDriver = std::make_unique<DMM_34461A>();
+    fileOp = std::make_unique<FileOperation>(setup.clock.localTime, *ports.fileSystem);
+    if (!setup.recoveryFolder.isEmpty())
+        fileOp->setRecoveryFolder(setup.recoveryFolder);
+    meter = ports.meter();
+    board = ports.board ? ports.board() : nullptr;
     params = TestParams();
 
-    tally.meterAnswered = dmmDriver->Connect();
-    tally.boardConnected = setup.serial && uartDriver->Open(*setup.serial) == 0;
+    tally.meterAnswered = meter->connect(setup.meterAddress);
+    QString boardError = QStringLiteral("no serial port given");
+    tally.boardConnected = board && board->open(&boardError);
     if (setup.failWithoutBoard && !tally.boardConnected) {
         // Refused before the result file exists: nothing of this run was measured.
-        const SerialConfig *serial = setup.serial;
-        end(RunOutcome::Failed,
-            serial
-                ? QStringLiteral("cannot open serial port %1: %2")
-                      .arg(serial->portName.isEmpty() ? serial->port.portName() : serial->portName,
-                           serial->port.errorString())
-                : QStringLiteral("no serial port given"));
+        end(RunOutcome::Failed, boardError);
         return;
     }
     for (const QString &command : setup.kind->meterSetup)
-        dmmDriver->Write(command);
+        meter->write(command);
 
     params.repeatCount = runParameter(0);
     params.settleMs = runParameter(1);
@@ -133,15 +145,18 @@ void RunEngine::start()
     stepTimer = new StepTimer;
     stepTimer->setParent(this); // gone with the engine if its deferred delete never runs
     connect(stepTimer, &StepTimer::timeout, this, &RunEngine::sendValue);
-    stepTimer->start(kFirstSendMs);
-    startMs = setup.clock.epochMs() + kFirstSendMs;
-    TestContext.startTime = startMs;
+    stepTimer->start(setup.firstSendMs);
+    startMs = setup.clock.monotonicMs() + setup.firstSendMs;
+    TestContext.startTime = setup.clock.epochMs() + setup.firstSendMs;
 }
 
 void RunEngine::stop()
 {
-    if (running)
+    if (running) {
+        // The readings taken go in, told like any other.
+        writeReadings(true);
         end(RunOutcome::Stopped);
+    }
     releaseRun();
 }
 
@@ -154,7 +169,7 @@ void RunEngine::singleStep()
 void RunEngine::end(RunOutcome::Status status, const QString &failure)
 {
     if (running)
-        endMs = setup.clock.epochMs();
+        endMs = setup.clock.monotonicMs();
     running = false;
     if (stepTimer)
         stepTimer->stop();
@@ -168,64 +183,104 @@ void RunEngine::end(RunOutcome::Status status, const QString &failure)
 // the parameters as typed and as taken, the meter and its set-up, the port.
 void RunEngine::recordStart()
 {
-    QJsonObject &fields = record.fields;
-    fields = QJsonObject();
-    fields.insert(QStringLiteral("software"), QStringLiteral("benchtest " BENCHTEST_VERSION));
-    fields.insert(QStringLiteral("test"), setup.kind->valueName);
-    fields.insert(QStringLiteral("testName"), setup.testName);
-    fields.insert(QStringLiteral("testItem"), setup.testItem);
-    fields.insert(QStringLiteral("tester"), setup.tester);
-    QJsonArray typed;
+    record = RunRecord();
+    record.runId = tally.runId;
+    record.software = QStringLiteral("benchtest " BENCHTEST_VERSION);
+    record.test = setup.kind->valueName;
+    record.testName = setup.testName;
+    record.testItem = setup.testItem;
+    record.tester = setup.tester;
     for (const QString &text : setup.parameters)
-        typed.append(text);
-    fields.insert(QStringLiteral("parametersTyped"), typed);
-    fields.insert(QStringLiteral("parametersUsed"),
-                  QJsonObject{{QStringLiteral("steps"), params.repeatCount},
-                              {QStringLiteral("settleMs"), params.settleMs},
-                              {QStringLiteral("readingsPerStep"), params.sampleCount},
-                              {QStringLiteral("readingIntervalMs"), params.sampleIntervalMs}});
-    const QString identity = dmmDriver->identityReply().trimmed();
-    fields.insert(
-        QStringLiteral("meter"),
-        QJsonObject{
-            {QStringLiteral("resource"), setup.meterAddress},
-            {QStringLiteral("identity"), identity.isEmpty() ? QJsonValue() : QJsonValue(identity)},
-            {QStringLiteral("setup"), QJsonArray::fromStringList(setup.kind->meterSetup)}});
-    fields.insert(QStringLiteral("serialDevice"),
-                  setup.serial ? QJsonValue(setup.serial->port.portName()) : QJsonValue());
-    fields.insert(QStringLiteral("resultFile"), tally.resultFile);
-    fields.insert(QStringLiteral("outcome"),
-                  QJsonObject{{QStringLiteral("status"), QStringLiteral("running")}});
-    record.setStarted(setup.clock.localTime());
-    (void)record.write(tally.resultFile, fileOp->recoveryFile());
+        record.parametersTyped.append(text);
+    record.parametersUsed = {params.repeatCount, params.settleMs, params.sampleCount,
+                             params.sampleIntervalMs};
+    record.meter = {setup.meterAddress, meter->identity().trimmed(), setup.kind->meterSetup};
+    record.serialDevice = board ? board->device() : QString();
+    record.resultFile = tally.resultFile;
+    record.started = setup.clock.localTime();
+
+    recordFile = std::make_unique<RecordFile>(*ports.fileSystem);
+    recordFile->setPath(RunRecord::pathFor(tally.resultFile));
+    tally.recordFile = recordFile->path();
+    if (!tally.recoveryFile.isEmpty())
+        recordDiversion(); // the head block went there already
+    else
+        writeRecord(*recordFile, true);
 }
 
-// The record's last word: how the run ended, with its counts.
+// The run moved on to its recovery file: the record beside the run's first
+// file says where, and a record beside the recovery file takes over.
+void RunEngine::recordDiversion()
+{
+    record.recoveryFile = tally.recoveryFile;
+    record.continuedIn = tally.recoveryFile;
+    // Best effort: the first file's folder is often what failed.
+    if (recordFile)
+        writeRecord(*recordFile, false);
+    record.continuedIn.clear();
+    recoveryRecordFile = std::make_unique<RecordFile>(*ports.fileSystem);
+    recoveryRecordFile->setPath(RunRecord::pathFor(tally.recoveryFile));
+    tally.recordFile = recoveryRecordFile->path();
+    writeRecord(*recoveryRecordFile, true);
+}
+
+// The record's last word: how the run ended, with its counts. Written once
+// the result file's last piece is on disk, so that it claims nothing that
+// is not.
 void RunEngine::recordEnd()
 {
-    if (tally.resultFile.isEmpty())
+    if (tally.resultFile.isEmpty() || !recordFile)
         return; // refused before it had a file
+    tally.fileSynced = fileOp && fileOp->SyncResultFile();
+    record.ended = setup.clock.localTime();
+    record.durationMs = qMax<qint64>(setup.clock.monotonicMs() - startedAtMs, 0);
     static const char *const statusNames[] = {"finished", "stopped", "failed"};
-    record.fields.insert(
-        QStringLiteral("outcome"),
-        QJsonObject{{QStringLiteral("status"), QLatin1String(statusNames[tally.status])},
-                    {QStringLiteral("clean"), tally.isClean()},
-                    {QStringLiteral("summary"), tally.summary()},
-                    {QStringLiteral("stepsPlanned"), tally.stepsPlanned},
-                    {QStringLiteral("stepsDone"), tally.stepsDone},
-                    {QStringLiteral("readings"), tally.readings},
-                    {QStringLiteral("errCells"), tally.errCells},
-                    {QStringLiteral("valuesNotSent"), tally.framesNotSent},
-                    {QStringLiteral("piecesNotWritten"), tally.piecesNotWritten}});
-    record.fields.insert(QStringLiteral("recoveryFile"), tally.recoveryFile.isEmpty()
-                                                             ? QJsonValue()
-                                                             : QJsonValue(tally.recoveryFile));
-    record.setEnded(setup.clock.localTime());
-    // Once the run's file was given up, its folder takes nothing more.
-    if (tally.recoveryFile.isEmpty())
-        (void)record.write(tally.resultFile);
-    else
-        (void)record.write(tally.recoveryFile);
+    RunRecord::Outcome &outcome = record.outcome;
+    outcome.status = QLatin1String(statusNames[tally.status]);
+    outcome.stepsPlanned = tally.stepsPlanned;
+    outcome.stepsDone = tally.stepsDone;
+    outcome.readings = tally.readings;
+    outcome.errCells = tally.errCells;
+    outcome.notMeasurements = tally.notMeasurements;
+    outcome.valuesNotSent = tally.framesNotSent;
+    outcome.piecesNotWritten = tally.piecesNotWritten;
+
+    // Beside the recovery file the whole story; beside the first file where
+    // the run went on. Each write is counted before the record is composed,
+    // so that a record that went in says whether an earlier one did not.
+    RecordFile *const files[] = {recoveryRecordFile.get(), recordFile.get()};
+    for (RecordFile *file : files) {
+        if (!file)
+            continue;
+        record.continuedIn = file == recordFile.get() ? tally.recoveryFile : QString();
+        outcome.recordWritesFailed = tally.recordWritesFailed;
+        outcome.clean = tally.isClean();
+        outcome.summary = tally.summary();
+        // Once the run has moved on, its record is the one beside the recovery file.
+        writeRecord(*file, file != recordFile.get() || !recoveryRecordFile);
+    }
+    record.continuedIn.clear();
+    // The outcome the caller gets names a write that failed last.
+    outcome.recordWritesFailed = tally.recordWritesFailed;
+    outcome.clean = tally.isClean();
+    outcome.summary = tally.summary();
+}
+
+void RunEngine::writeRecord(RecordFile &file, bool counts)
+{
+    QString error;
+    const QByteArray bytes = QJsonDocument(record.toJson()).toJson();
+    if (file.write(bytes, &error))
+        return;
+    if (!counts) {
+        logQuoted(QStringLiteral("TestThread: Record not written: ") + error);
+        return;
+    }
+    tally.recordWritesFailed += 1;
+    if (tally.recordFailure.isEmpty())
+        tally.recordFailure = error;
+    logQuoted(QStringLiteral("TestThread: Record not written: ") + error);
+    emit faultNoticed(QStringLiteral("Record not written: %1").arg(error));
 }
 
 void RunEngine::releaseRun()
@@ -237,15 +292,16 @@ void RunEngine::releaseRun()
         stepTimer->deleteLater();
         stepTimer = nullptr;
     }
-    if (dmmDriver) {
-        dmmDriver->Close();
-        dmmDriver.reset();
+    if (meter) {
+        meter->close();
+        meter.reset();
     }
-    if (uartDriver) {
-        if (setup.serial)
-            uartDriver->Close(*setup.serial);
-        uartDriver.reset();
+    if (board) {
+        board->close();
+        board.reset();
     }
+    recordFile.reset();
+    recoveryRecordFile.reset();
     fileOp.reset();
 }
 
@@ -257,12 +313,16 @@ void RunEngine::sendValue()
         end(RunOutcome::Finished);
         return;
     }
+    // The last row goes in before the next begins.
+    writeReadings(true);
+    if (!running)
+        return; // stopped by a listener
 
     const qint64 k = params.step + 1;
     logQuoted(QStringLiteral("TestThread: %1 / %2").arg(k).arg(params.repeatCount));
     logQuoted(QStringLiteral("TestThread: UART Send %1: %2").arg(setup.kind->valueName).arg(k));
     // Without a port the values go nowhere by choice, not by fault.
-    if (setup.serial && !uartDriver->SendValue(*setup.serial, qint32(k))) {
+    if (board && !board->send(qint32(k))) {
         tally.framesNotSent += 1;
         emit faultNoticed(QStringLiteral("Value %1 not sent to the board").arg(k));
     }
@@ -280,12 +340,19 @@ void RunEngine::takeReading()
     if (!running)
         return;
     params.sample += 1;
-    const QString reply = dmmDriver->Query(QStringLiteral("Read?"));
+    const QString reply = meter->query(QStringLiteral("Read?"));
     const QString cell = readingCell(reply);
-    tally.readings += 1;
-    if (reply.simplified().isEmpty())
-        tally.errCells += 1;
-    append(QStringLiteral("\t") + cell, false);
+    PendingReading reading;
+    reading.step = params.step + 1;
+    reading.value = qint32(params.step + 1);
+    reading.cell = cell;
+    reading.reply = reply.simplified().isEmpty() ? 0 : meter->lastReply();
+    reading.endsRow = params.sample >= params.sampleCount;
+    pending.push_back(reading);
+    // The query looked at the link first: that told the readings before.
+    writeReadings(false);
+    if (!running)
+        return; // stopped by a listener
     logQuoted(QStringLiteral("TestThread: DMM Measure: ") + cell);
     emit readingTaken(params.step + 1, params.sample, cell);
     if (!running)
@@ -301,7 +368,6 @@ void RunEngine::takeReading()
     params.step += 1;
     params.sample = 0;
     tally.stepsDone = params.step;
-    append(QString(), true);
     emit stepFinished(params.step);
     if (!running)
         return; // stopped by a listener
@@ -312,7 +378,53 @@ void RunEngine::takeReading()
     reportProgress();
     if (!running)
         return;
-    continueWith(&RunEngine::sendValue, kNextStepMs);
+    continueWith(&RunEngine::sendValue, setup.nextStepMs);
+}
+
+// Puts the readings the meter has told into the file, oldest first, a
+// disowned one as ERR, with the end of its row when it is a row's last.
+void RunEngine::writeReadings(bool settle)
+{
+    if (pending.empty())
+        return;
+    if (settle && meter)
+        meter->settleLink();
+    while (!pending.empty() && running) {
+        const PendingReading reading = pending.front();
+        const MeterPort::ReplyState state =
+            reading.reply == 0 || !meter ? MeterPort::ReplyState::Disowned
+                                         : meter->replyState(reading.reply);
+        if (state == MeterPort::ReplyState::Open && !settle)
+            return;
+        pending.pop_front();
+        QString cell = reading.cell;
+        if (reading.reply != 0 && state != MeterPort::ReplyState::Confirmed) {
+            logQuoted(QStringLiteral("TestThread: DMM Measure [%1] is ERR: a reply no query asked "
+                                     "for came around it")
+                          .arg(cell));
+            emit faultNoticed(
+                QStringLiteral("Reading %1 of step %2 is ERR: the meter sent a reply no query "
+                               "asked for")
+                    .arg(cell)
+                    .arg(reading.step));
+            cell = QStringLiteral("ERR");
+        }
+        tally.readings += 1;
+        if (cell == QLatin1String("ERR"))
+            tally.errCells += 1;
+        else if (!isMeasurement(cell))
+            tally.notMeasurements += 1;
+        if (rowCells.isEmpty())
+            rowValue = reading.value;
+        rowCells.append(cell);
+        append(QStringLiteral("\t") + cell, false);
+        if (reading.endsRow) {
+            append(QString(), true);
+            const QStringList cells = rowCells;
+            rowCells.clear();
+            emit rowWritten(reading.step, rowValue, cells);
+        }
+    }
 }
 
 void RunEngine::reportProgress()
@@ -322,7 +434,7 @@ void RunEngine::reportProgress()
     RunProgress progress;
     progress.done = params.step;
     progress.total = params.repeatCount;
-    const qint64 now = setup.clock.epochMs();
+    const qint64 now = setup.clock.monotonicMs();
     progress.elapsedMs = now - startMs;
     fileOp->ProgressText(progress.text, progress.percent, progress.elapsedMs, progress.total,
                          progress.done);
@@ -330,7 +442,7 @@ void RunEngine::reportProgress()
     // them; each step still to come brings its wait along.
     if (progress.done > 0 && progress.total >= progress.done) {
         __extension__ using Wide = __int128;
-        const Wide period = Wide(qMax<qint64>(progress.elapsedMs, 0)) + kNextStepMs;
+        const Wide period = Wide(qMax<qint64>(progress.elapsedMs, 0)) + setup.nextStepMs;
         estimateMs =
             qint64(qMin<Wide>(Wide(progress.total - progress.done) * period / progress.done,
                               std::numeric_limits<qint64>::max()));
@@ -347,7 +459,7 @@ RunProgress RunEngine::currentProgress() const
     progress.total = params.repeatCount;
     if (!running && endMs < 0)
         return progress; // not started, or refused before its first step
-    const qint64 now = running ? setup.clock.epochMs() : endMs;
+    const qint64 now = running ? setup.clock.monotonicMs() : endMs;
     progress.elapsedMs = qMax<qint64>(now - startMs, 0);
     progress.finished = !running && tally.status == RunOutcome::Finished;
     if (progress.finished) {
@@ -366,6 +478,9 @@ RunProgress RunEngine::currentProgress() const
 
 void RunEngine::finish()
 {
+    writeReadings(true);
+    if (!running)
+        return; // stopped by a listener
     logQuoted(QStringLiteral("TestThread: Test Finished"));
     const QString stamp = setup.clock.localTime().toString(QStringLiteral("yyMMdd hhmmss"));
     append(QStringLiteral("\n完成时间: [") + stamp + QStringLiteral("]"), true);
@@ -389,9 +504,12 @@ void RunEngine::append(const QString &text, bool lineEnd)
     fileOp->AppendText(TestContext.resultFilePath, text, lineEnd);
     tally.piecesNotWritten = fileOp->piecesNotWritten();
     tally.recoveryFile = fileOp->recoveryFile();
-    if (!divertedBefore && !tally.recoveryFile.isEmpty())
+    if (!divertedBefore && !tally.recoveryFile.isEmpty()) {
         emit faultNoticed(
             QStringLiteral("Result file lost, the rest goes to %1").arg(tally.recoveryFile));
+        if (recordFile)
+            recordDiversion();
+    }
     if (tally.piecesNotWritten > lostBefore)
         emit faultNoticed(
             QStringLiteral("Result not written: %1 pieces lost").arg(tally.piecesNotWritten));

@@ -3,23 +3,24 @@
 #include "engine/RunOutcome.h"
 #include "engine/RunSetup.h"
 #include "engine/TestParams.h"
-#include "results/RunRecord.h"
+#include "record/RunRecord.h"
 
 #include <QObject>
+#include <QStringList>
 
+#include <deque>
 #include <memory>
 
-class DMM_34461A;
 class FileOperation;
+class RecordFile;
 class StepTimer;
-class UART;
 
 // Where a run stands: after a completed step, or at any moment (currentProgress()).
 struct RunProgress
 {
     qint64 done = 0;         // completed steps
     qint64 total = 0;        // steps of the run
-    qint64 elapsedMs = 0;    // since the first send was due
+    qint64 elapsedMs = 0;    // since the first send was due, on the monotonic clock
     qint64 remainingMs = -1; // estimate over whole step periods, waits included; -1: none yet
     bool finished = false;   // the run went through all its steps
     int percent = 0;
@@ -32,6 +33,12 @@ struct RunProgress
 // the next when the run advances by itself, and singleStep() arms it
 // otherwise. It writes the log lines of the run's events; what to show of
 // them is for whoever listens to its signals.
+//
+// A reading goes into the file once the meter tells it its own query's
+// answer (at once on links that pair them; after a look at the link long
+// enough after it, on a raw socket or a serial line: at the latest at the
+// end of its row). A reading the meter disowns, because a reply no query
+// asked for turned up, goes in as ERR.
 class RunEngine : public QObject
 {
     Q_OBJECT
@@ -55,34 +62,42 @@ public:
     void takeReading();
     // Emits progressChanged() for the steps completed so far.
     void reportProgress();
-    // Where the run stands now on the run's clock: the elapsed time goes on,
-    // the estimate of the last completed step counts down; both stop when
-    // the run ends. For a display that redraws between steps.
+    // Where the run stands now: the elapsed time goes on, the estimate of the
+    // last completed step counts down; both stop when the run ends. For a
+    // display that redraws between steps.
     [[nodiscard]] RunProgress currentProgress() const;
 
     [[nodiscard]] bool isRunning() const { return running; }
     // The tally so far; final once runEnded() is emitted.
     [[nodiscard]] const RunOutcome &outcome() const { return tally; }
+    // The run's record as it stands.
+    [[nodiscard]] const RunRecord &runRecord() const { return record; }
 
     // Milliseconds as the step timer takes them: negative waits run at once,
     // waits beyond the timer's range are clamped to its largest interval.
     static int timerInterval(qint64 ms);
     // A meter reply as it goes into the file: white space folded, "ERR" when empty.
     static QString readingCell(const QString &reply);
+    // Whether a cell is a measurement: a finite number below the overload
+    // marker (+9.9E37); ERR, INF, NAN and any other text are not.
+    static bool isMeasurement(const QString &cell);
     // A parameter field's text as a number; anything that does not parse is 0
     // (and `isNumber`, when given, false).
     static qint64 parameter(const QString &text, bool *isNumber = nullptr);
     // More readings per step than this are not taken: the column heading
     // names every reading of a step.
     static constexpr qint64 kMaxReadingsPerStep = 100000;
-    static constexpr int kFirstSendMs = 500;
-    static constexpr int kNextStepMs = 100;
+    static constexpr int kFirstSendMs = RunSetup::kFirstSendMs;
+    static constexpr int kNextStepMs = RunSetup::kNextStepMs;
     static constexpr int kSingleStepMs = 100;
 
 signals:
     void valueSent(qint64 step, qint32 value);
+    // A reading as the meter gave it; its cell reaches the file with rowWritten().
     void readingTaken(qint64 step, qint64 index, const QString &cell);
     void stepFinished(qint64 step);
+    // A row as it went into the file, line end included.
+    void rowWritten(qint64 step, qint32 value, const QStringList &cells);
     // After each completed step but the last.
     void progressChanged(const RunProgress &progress);
     // Something went wrong that makes the record less than whole: a value
@@ -98,22 +113,43 @@ private:
     void end(RunOutcome::Status status, const QString &failure = QString());
     void continueWith(void (RunEngine::*next)(), qint64 waitMs);
     void append(const QString &text, bool lineEnd);
+    // Writes the readings the meter has told, in order; with `settle`, all.
+    void writeReadings(bool settle);
     void releaseRun();
     void recordStart();
+    void recordDiversion();
     void recordEnd();
+    // A failed write that `counts` makes the run not clean.
+    void writeRecord(RecordFile &file, bool counts);
 
     RunSetup setup;
+    RunPorts ports;
     RunRecord record;
     RunOutcome tally;
     bool running = false;
-    qint64 startMs = 0;
-    qint64 endMs = -1;      // on the run's clock, once it has ended
+    qint64 startMs = 0;     // the first send's due time, on the monotonic clock
+    qint64 startedAtMs = 0; // when start() ran, on the monotonic clock
+    qint64 endMs = -1;      // once the run has ended
     qint64 estimateMs = -1; // remaining time as of the last completed step
     qint64 estimatedAtMs = 0;
     TestParams params;
+    // Readings taken but not in the file yet, oldest first.
+    struct PendingReading
+    {
+        qint64 step = 0;
+        qint32 value = 0;
+        QString cell;
+        quint64 reply = 0; // the meter's reply number; 0: no reply (ERR)
+        bool endsRow = false;
+    };
+    std::deque<PendingReading> pending;
+    QStringList rowCells; // of the row being written
+    qint32 rowValue = 0;
     std::unique_ptr<FileOperation> fileOp;
-    std::unique_ptr<DMM_34461A> dmmDriver;
-    std::unique_ptr<UART> uartDriver;
+    std::unique_ptr<RecordFile> recordFile;         // beside the result file
+    std::unique_ptr<RecordFile> recoveryRecordFile; // beside the recovery file
+    std::unique_ptr<MeterPort> meter;
+    std::unique_ptr<BoardPort> board;
     StepTimer *stepTimer = nullptr; // deleted later: a stop may come from its own timeout
 };
 

@@ -4,7 +4,8 @@
 
 bool RunOutcome::isClean() const
 {
-    return status == Finished && errCells == 0 && framesNotSent == 0 && piecesNotWritten == 0 &&
+    return status == Finished && errCells == 0 && notMeasurements == 0 && framesNotSent == 0 &&
+           piecesNotWritten == 0 && fileSynced && recordWritesFailed == 0 &&
            recoveryFile.isEmpty();
 }
 
@@ -13,10 +14,16 @@ QString RunOutcome::summary() const
     QStringList faults;
     if (errCells > 0)
         faults << QStringLiteral("%1 ERR cells").arg(errCells);
+    if (notMeasurements > 0)
+        faults << QStringLiteral("%1 readings that are not a measurement").arg(notMeasurements);
     if (framesNotSent > 0)
         faults << QStringLiteral("%1 values not sent").arg(framesNotSent);
     if (piecesNotWritten > 0)
         faults << QStringLiteral("%1 pieces of the result file not written").arg(piecesNotWritten);
+    if (!fileSynced)
+        faults << QStringLiteral("the end of the result file not confirmed on disk");
+    if (recordWritesFailed > 0)
+        faults << QStringLiteral("the record not written (%1)").arg(recordFailure);
 
     QString text;
     switch (status) {

@@ -17,17 +17,25 @@ struct RunOutcome
     qint64 stepsPlanned = 0;
     qint64 stepsDone = 0;
     qint64 readings = 0;
-    qint64 errCells = 0;         // readings recorded as ERR: the meter gave no reply
+    qint64 errCells = 0; // readings recorded as ERR: no reply, or not the query's own
+    // Replies that are no measurement: the overload marker (+9.9E37), INF,
+    // NAN, anything that is not a number. The file keeps them as they came.
+    qint64 notMeasurements = 0;
     qint64 framesNotSent = 0;    // values that did not go out to the board
     qint64 piecesNotWritten = 0; // pieces of the result file that did not reach the disk
+    bool fileSynced = true;      // the result file's last piece is on disk
+    qint64 recordWritesFailed = 0;
+    QString recordFailure; // why the first failed record write failed
     bool meterAnswered = false;  // the meter answered its identity query at the start
     bool boardConnected = false; // the serial port opened at the start
+    QString runId;
     QString resultFile;
+    QString recordFile; // where the run's record is (beside the recovery file once there)
     QString recoveryFile; // where the rest of the run went when its file could not take it
     QString failure;
 
-    // Finished, with every value sent, every reading taken and every piece in
-    // the result file.
+    // Finished, with every value sent, every reading a measurement of its own
+    // query, every piece in the result file and on disk, and the record written.
     [[nodiscard]] bool isClean() const;
     // One line for people: "finished", "finished with 3 ERR cells", ….
     [[nodiscard]] QString summary() const;

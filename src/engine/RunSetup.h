@@ -1,8 +1,10 @@
 #pragma once
 
+#include "engine/RunPorts.h"
 #include "engine/TestKind.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QString>
 
 #include <array>
@@ -10,10 +12,14 @@
 
 struct SerialConfig;
 
-// The clock a run reads: the epoch time for the progress estimate, the local
-// time for the file's time stamps. Tests pass a clock of their own.
+// The clocks a run reads: the monotonic clock, which no clock change moves,
+// for its elapsed and remaining time and its duration; the wall clock for the
+// file's and the record's time stamps. Tests pass clocks of their own.
 struct RunClock
 {
+    std::function<qint64()> monotonicMs = [] {
+        return QDeadlineTimer::current().deadline();
+    };
     std::function<qint64()> epochMs = [] {
         return QDateTime::currentMSecsSinceEpoch();
     };
@@ -35,6 +41,10 @@ struct RunSetup
     QString folder;                 // where the result file goes
     QString meterAddress;           // VISA resource of the multimeter
     SerialConfig *serial = nullptr; // the port the values go out through
+    // The meter, the board and the disk; left empty, the real ones (the
+    // board on `serial`).
+    RunPorts ports;
+    QString recoveryFolder; // where a recovery file goes; empty: the user's data folder
     // Read after every phase: false holds the run until singleStep().
     std::function<bool()> autoRun = [] {
         return true;
@@ -43,4 +53,10 @@ struct RunSetup
     // cannot be opened then fails the run at once.
     bool failWithoutBoard = false;
     RunClock clock;
+    // The engine's own waits, before the first send and from the end of a
+    // step to the next send. Tests shorten them.
+    static constexpr int kFirstSendMs = 500;
+    static constexpr int kNextStepMs = 100;
+    int firstSendMs = kFirstSendMs;
+    int nextStepMs = kNextStepMs;
 };

@@ -60,7 +60,116 @@ QString DMM_34461A::readReply()
     }
     if (std::strlen(buffer) < count)
         qCDebug(lcDmm) << "DMM_34461A: Reply Has NUL";
+    if (count > 0) {
+        repliesRead += 1;
+        sinceReply.start();
+        if (sinceQuery.isValid())
+            slowestReplyMs = qMax(slowestReplyMs, sinceQuery.elapsed());
+        // A link that pairs replies with their queries needs no waiting.
+        if (!passiveReads)
+            resolvedUpTo = repliesRead;
+    }
     return QString::fromUtf8(buffer);
+}
+
+// Reads what has arrived, without waiting and without a word on the wire.
+// A meter that never stops talking is given up on after a while: the link is
+// then brought back in step, which has a limit of its own.
+QByteArray DMM_34461A::takeWhatArrived()
+{
+    ViUInt32 timeout = 0;
+    if (viGetAttribute(vi, VI_ATTR_TMO_VALUE, &timeout) != VI_SUCCESS)
+        return QByteArray();
+    viSetAttribute(vi, VI_ATTR_TMO_VALUE, VI_TMO_IMMEDIATE);
+    QByteArray arrived;
+    QElapsedTimer taking;
+    taking.start();
+    for (;;) {
+        char chunk[256];
+        ViUInt32 count = 0;
+        const ViStatus status = viRead(vi, reinterpret_cast<ViPBuf>(chunk), 200, &count);
+        if (count > 0 && arrived.size() < 4096)
+            arrived.append(chunk, qsizetype(count));
+        if (status == VI_ERROR_CONN_LOST)
+            connectionLost = true;
+        if (status < VI_SUCCESS || count == 0 || taking.elapsed() > 100)
+            break;
+    }
+    viSetAttribute(vi, VI_ATTR_TMO_VALUE, timeout);
+    return arrived;
+}
+
+// What a meter says before it is asked (a banner on connecting) answers
+// nothing: dropped, so that the identity query gets its own reply.
+void DMM_34461A::dropGreeting()
+{
+    if (!passiveReads)
+        return;
+    const QByteArray greeting = takeWhatArrived();
+    if (!greeting.isEmpty())
+        qCDebug(lcDmm) << QString("DMM_34461A: Greeting Dropped [" +
+                                  QString::fromUtf8(greeting).simplified().left(80) + "]");
+}
+
+DMM_34461A::ReplyState DMM_34461A::replyState(quint64 number) const
+{
+    if (number == 0 || disowned.contains(number))
+        return ReplyState::Disowned;
+    return number <= resolvedUpTo ? ReplyState::Confirmed : ReplyState::Open;
+}
+
+qint64 DMM_34461A::confirmingAgeMs() const
+{
+    return qMin<qint64>(qMax<qint64>(kMinConfirmingAgeMs, slowestReplyMs + slowestReplyMs / 2 +
+                                                              kQuietMs),
+                        timeoutMs);
+}
+
+void DMM_34461A::disownOpenReplies()
+{
+    for (quint64 number = resolvedUpTo + 1; number <= repliesRead; ++number)
+        disowned.insert(number);
+    resolvedUpTo = repliesRead;
+}
+
+bool DMM_34461A::CheckLink()
+{
+    return look(false);
+}
+
+bool DMM_34461A::SettleLink()
+{
+    return look(true);
+}
+
+bool DMM_34461A::look(bool settle)
+{
+    if (!passiveReads || !TestContext.dmm.connected || connectionLost || vi == VI_NULL) {
+        // Nothing to look at: what was read stands (a lost connection can
+        // deliver no late answer).
+        resolvedUpTo = repliesRead;
+        return true;
+    }
+    // A quick look takes no time: what it misses, a later look finds, and
+    // the replies in doubt are still Open then.
+    qint64 wait = 0;
+    if (settle && sinceReply.isValid())
+        wait = kQuietMs - sinceReply.elapsed();
+    if (settle && resolvedUpTo < repliesRead && sinceQuery.isValid())
+        wait = qMax(wait, confirmingAgeMs() - sinceQuery.elapsed());
+    if (wait > 0)
+        QThread::msleep(static_cast<unsigned long>(wait));
+    const QByteArray stray = takeWhatArrived();
+    if (!stray.isEmpty()) {
+        qCDebug(lcDmm) << QString("DMM_34461A: Stray Reply [" +
+                                  QString::fromUtf8(stray).simplified().left(80) + "]");
+        disownOpenReplies();
+        outOfStep = true;
+        return false;
+    }
+    if (!sinceQuery.isValid() || sinceQuery.elapsed() >= confirmingAgeMs())
+        resolvedUpTo = repliesRead;
+    return true;
 }
 
 // Takes what came in behind a reply, without waiting for more.
@@ -101,6 +210,7 @@ bool DMM_34461A::reconnect()
     const QByteArray address = TestContext.dmm.address.toUtf8();
     if (identity.isEmpty() || viOpen(defaultRM, address.constData(), 0, 2000, &vi) != VI_SUCCESS)
         return false;
+    dropGreeting();
     ViUInt32 written = 0;
     char reply[256] = {};
     ViUInt32 count = 0;
@@ -113,6 +223,8 @@ bool DMM_34461A::reconnect()
     }
     connectionLost = false;
     outOfStep = false;
+    sinceReply.invalidate();
+    sinceQuery.invalidate();
     for (const QByteArray &command : setupSent)
         viWrite(vi, reinterpret_cast<ViConstBuf>(command.constData()), ViUInt32(command.size()),
                 &written);
@@ -127,6 +239,9 @@ bool DMM_34461A::reconnect()
 // stays out of step and the next query tries again.
 bool DMM_34461A::bringBackInStep()
 {
+    // Whatever put the link out of step leaves the replies not yet confirmed
+    // in doubt.
+    disownOpenReplies();
     outOfStep = false;
     if (identity.isEmpty()) {
         outOfStep = true;
@@ -184,7 +299,9 @@ bool DMM_34461A::Connect()
         viGetAttribute(vi, VI_ATTR_INTF_TYPE, &interfaceType);
         passiveReads = QLatin1String(resourceClass) == QLatin1String("SOCKET") ||
                        interfaceType == VI_INTF_ASRL;
+        viGetAttribute(vi, VI_ATTR_TMO_VALUE, &timeoutMs);
     }
+    dropGreeting();
 
     setupSent.clear();
     identity = Query("*IDN?");
@@ -222,9 +339,11 @@ QString DMM_34461A::Query(QString command)
         return QString();
     command += "\n";
     const QByteArray bytes = command.toLatin1();
+    CheckLink();
     // A link out of step answers nothing of this query: its cell is empty.
     if (!sendBytes(bytes.constData(), ViUInt32(bytes.size())))
         return QString();
+    sinceQuery.start();
     return readReply();
 }
 

@@ -2,7 +2,9 @@
 
 #include "instruments/visa/visa.h"
 
+#include <QElapsedTimer>
 #include <QList>
+#include <QSet>
 #include <QObject>
 #include <QString>
 
@@ -28,12 +30,44 @@ public:
     // The meter's answer to *IDN? at the last Connect, as it came.
     QString identityReply() const { return identity; }
 
+    // Whether a reply is its own query's answer. On a link with message
+    // boundaries of its own (VXI-11, HiSLIP, USBTMC, GPIB) the protocol pairs
+    // them, and every reply is Confirmed at once. On a raw socket or a serial
+    // line nothing does: a line the meter sends unasked while a query waits
+    // would pass for its answer, and the true answer then arrives later. So a
+    // reply stays Open until the link has been seen quiet long enough after
+    // the last query that such a late answer would have shown (1.5 times the
+    // slowest answer of this session plus kQuietMs, at least
+    // kMinConfirmingAgeMs, at most the I/O timeout): it is Confirmed then. Anything found on the link meanwhile
+    // is a stray: every Open reply is Disowned and the link is brought back
+    // in step before the next command.
+    enum class ReplyState
+    {
+        Open,
+        Confirmed,
+        Disowned
+    };
+    // Replies returned by Read and Query, counted from 1 (0: none).
+    quint64 lastReplyNumber() const { return repliesRead; }
+    ReplyState replyState(quint64 number) const;
+    // Looks at the link without a word to the meter and without waiting.
+    // False for a stray. Every Query looks first.
+    bool CheckLink();
+    // Waits until every Open reply can be told Confirmed or Disowned (and
+    // kQuietMs since the last reply, so that a burst of lines is seen whole),
+    // then looks. For the end of a row, of a run, or a stop.
+    bool SettleLink();
+    static constexpr int kQuietMs = 20;
+    static constexpr int kMinConfirmingAgeMs = 100;
+
 private:
     QString readReply();
     [[nodiscard]] bool sendBytes(const char *bytes, ViUInt32 count);
     [[nodiscard]] bool bringBackInStep();
     [[nodiscard]] bool reconnect();
     bool extraReplyWaiting();
+    QByteArray takeWhatArrived();
+    void dropGreeting();
 
     ViSession defaultRM = VI_NULL;
     ViSession vi = VI_NULL;
@@ -47,4 +81,15 @@ private:
     // The connection dropped: it is opened again before the next command.
     bool connectionLost = false;
     QList<QByteArray> setupSent; // commands written since Connect, sent again on reconnecting
+    bool look(bool settle);
+    qint64 confirmingAgeMs() const;
+    void disownOpenReplies();
+
+    quint64 repliesRead = 0;
+    quint64 resolvedUpTo = 0;   // every reply up to here is Confirmed or Disowned
+    QSet<quint64> disowned;     // of those, the Disowned ones
+    QElapsedTimer sinceReply;   // since the last reply was read
+    QElapsedTimer sinceQuery;   // since the last query was written
+    qint64 slowestReplyMs = 0;  // the longest a reply took in this session
+    ViUInt32 timeoutMs = 2000;
 };

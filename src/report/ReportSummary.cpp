@@ -1,5 +1,7 @@
 #include "report/ReportSummary.h"
 
+#include "record/RunRecord.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -153,31 +155,24 @@ QString recordLines(const LinearityReport &report)
         if (seen.contains(run.file))
             continue;
         seen.append(run.file);
-        const QFileInfo info(run.file);
-        QFile file(info.path() + QLatin1Char('/') + info.completeBaseName() +
-                   QStringLiteral(".json"));
-        if (!file.open(QIODevice::ReadOnly) || file.size() > 1024 * 1024)
+        const std::optional<RunRecord> record = RunRecord::readBeside(run.file);
+        if (!record)
             continue;
-        const QJsonObject record = QJsonDocument::fromJson(file.readAll()).object();
-        if (record.isEmpty())
-            continue;
-        const QJsonObject meter = record.value(QStringLiteral("meter")).toObject();
-        const QJsonObject used = record.value(QStringLiteral("parametersUsed")).toObject();
-        const QString identity = meter.value(QStringLiteral("identity")).toString();
+        const RunRecord::Parameters &used = record->parametersUsed;
         text += field(QStringLiteral("Record")) +
                 QStringLiteral("%1: meter %2 at %3; %4 steps, settle %5 ms, %6 readings %7 ms "
                                "apart; %8\n")
-                    .arg(info.fileName(),
-                         identity.isEmpty() ? QStringLiteral("(no identity)") : identity,
-                         meter.value(QStringLiteral("resource")).toString())
-                    .arg(used.value(QStringLiteral("steps")).toInteger())
-                    .arg(used.value(QStringLiteral("settleMs")).toInteger())
-                    .arg(used.value(QStringLiteral("readingsPerStep")).toInteger())
-                    .arg(used.value(QStringLiteral("readingIntervalMs")).toInteger())
-                    .arg(record.value(QStringLiteral("outcome"))
-                             .toObject()
-                             .value(QStringLiteral("summary"))
-                             .toString(QStringLiteral("no outcome recorded")));
+                    .arg(QFileInfo(run.file).fileName(),
+                         record->meter.identity.isEmpty() ? QStringLiteral("(no identity)")
+                                                          : record->meter.identity,
+                         record->meter.resource)
+                    .arg(used.steps)
+                    .arg(used.settleMs)
+                    .arg(used.readingsPerStep)
+                    .arg(used.readingIntervalMs)
+                    .arg(record->hasEnded() && !record->outcome.summary.isEmpty()
+                             ? record->outcome.summary
+                             : QStringLiteral("no outcome recorded"));
     }
     return text;
 }

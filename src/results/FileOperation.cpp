@@ -1,6 +1,7 @@
 #include "results/FileOperation.h"
 
 #include "context/TestContext.h"
+#include "record/RunRecord.h"
 #include "results/ResultFileName.h"
 
 #include <QDebug>
@@ -10,8 +11,12 @@
 #include <QLoggingCategory>
 #include <QStandardPaths>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
+#include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcResults, "benchtest.results")
 
@@ -24,48 +29,46 @@ QString oneLine(QString text)
     return text;
 }
 
-// Appends `bytes` whole or not at all: a write the system takes only in part
-// is cut back to where the piece began. False with the system's reason.
-bool appendWhole(const QString &path, const QByteArray &bytes, QString *reason)
+QString systemReason(int error)
 {
-    QFile file(path);
-    // Unbuffered, so that a full disk fails the write that meets it, with
-    // the system's reason; a buffered flush would report it as unknown.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-        *reason = file.errorString();
-        return false;
-    }
-    const qint64 before = file.size();
-    // The system may take part of a piece and refuse the rest; asking again
-    // for the rest brings the refusal and its reason.
-    for (qint64 written = 0; written < bytes.size();) {
-        const qint64 count = file.write(bytes.constData() + written, bytes.size() - written);
-        if (count <= 0) {
-            *reason = file.errorString();
-            file.resize(before);
-            return false;
-        }
-        written += count;
-    }
-    return true;
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
-bool fileIdentity(const QString &path, quint64 *device, quint64 *inode)
+// A name is taken when anything is there, a dangling link included.
+bool nameIsTaken(const QString &path)
 {
     struct stat status
     {};
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
-        return false;
-    *device = quint64(status.st_dev);
-    *inode = quint64(status.st_ino);
-    return true;
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0;
 }
+
+bool syncFolderOf(FileSystemCalls &calls, const QString &path)
+{
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).path());
+    const int fd = calls.open(folder.constData(), O_RDONLY | O_DIRECTORY, 0);
+    if (fd < 0)
+        return false;
+    const bool synced = calls.sync(fd) == 0;
+    return calls.close(fd) == 0 && synced;
+}
+
+bool sameFile(const struct stat &status, dev_t device, ino_t inode, const struct timespec &change)
+{
+    return status.st_dev == device && status.st_ino == inode &&
+           status.st_ctim.tv_sec == change.tv_sec && status.st_ctim.tv_nsec == change.tv_nsec;
+}
+
+// Names never reused: two runs that start in one second, in one process or
+// two, each get a file of their own.
+constexpr int kMaxNameNumber = 9999;
 
 } // namespace
 
 FileOperation::FileOperation() : FileOperation([] { return QDateTime::currentDateTime(); }) {}
 
-FileOperation::FileOperation(Clock clock) : clock(std::move(clock)) {}
+FileOperation::FileOperation(Clock clock, FileSystemCalls &calls)
+    : clock(std::move(clock)), calls(calls)
+{}
 
 FileOperation::~FileOperation() = default;
 
@@ -73,16 +76,26 @@ void FileOperation::CreateResultFile()
 {
     writeFailureReported = false;
     failedPieces = 0;
-    runIdentified = false;
+    runIdentity = Identity();
+    recoveryIdentity = Identity();
     preamble.clear();
     preambleComplete = false;
     openRow.clear();
     recoveryPath.clear();
+    nameTaken.clear();
+    folderNotSynced = false;
     diverted = false;
     recoveryFailed = false;
     const QString stamp = resultTimeStamp(clock());
-    TestContext.resultFilePath =
+    const QString wanted =
         resultFileName(TestContext.savePath, TestContext.testItem, TestContext.tester, stamp);
+    QString reason;
+    TestContext.resultFilePath = claimResultName(wanted, &reason);
+    if (TestContext.resultFilePath != wanted) {
+        nameTaken = wanted;
+        qCDebug(lcResults) << QStringLiteral("FileOperation: %1 is taken (%2), this run writes %3")
+                                  .arg(wanted, reason, TestContext.resultFilePath);
+    }
 
     // The head block keeps the operator's texts as typed, but on one line
     // each: a line break would push the column heading off line 6.
@@ -95,6 +108,114 @@ void FileOperation::CreateResultFile()
     AppendText(TestContext.resultFilePath, head, true);
 }
 
+// Creates the run's file under the first free name of `wanted`, " (2)", …,
+// whose record's name is free as well. When the folder refuses (missing, not
+// writable), `wanted` is returned and the first piece meets the refusal.
+QString FileOperation::claimResultName(const QString &wanted, QString *reason)
+{
+    const QFileInfo info(wanted);
+    const QString stem = info.path() + QLatin1Char('/') + info.completeBaseName();
+    for (int number = 1; number <= kMaxNameNumber; ++number) {
+        const QString candidate =
+            number == 1 ? wanted : stem + QStringLiteral(" (%1).txt").arg(number);
+        if (nameIsTaken(RunRecord::pathFor(candidate))) {
+            if (reason->isEmpty())
+                *reason = QStringLiteral("its record's name is in use");
+            continue;
+        }
+        const QByteArray path = QFile::encodeName(candidate);
+        const int fd = calls.open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+        if (fd >= 0) {
+            struct stat status
+            {};
+            if (::fstat(fd, &status) == 0) {
+                runIdentity.device = status.st_dev;
+                runIdentity.inode = status.st_ino;
+                runIdentity.change = status.st_ctim;
+                runIdentity.known = true;
+            }
+            calls.close(fd);
+            // The file's name must outlive a power cut as its rows do.
+            if (!syncFolderOf(calls, candidate))
+                folderNotSynced = true;
+            return candidate;
+        }
+        if (errno != EEXIST)
+            return wanted;
+        if (reason->isEmpty()) {
+            struct stat status
+            {};
+            *reason = ::lstat(path.constData(), &status) == 0 && S_ISLNK(status.st_mode)
+                          ? QStringLiteral("a symbolic link is there")
+                          : QStringLiteral("a file is there");
+        }
+    }
+    return wanted;
+}
+
+// Appends `bytes` whole or not at all: a write the system takes only in part,
+// or a sync that fails, is cut back to where the piece began. A link at the
+// path is never followed. For the run's own files (`identity` given) the
+// file must be the one first written there.
+bool FileOperation::appendWhole(const QString &path, Open mode, const QByteArray &bytes, bool sync,
+                                Identity *identity, QString *reason)
+{
+    int flags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK;
+    if (mode == Open::Create)
+        flags |= O_CREAT;
+    else if (mode == Open::CreateAlone)
+        flags |= O_CREAT | O_EXCL;
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = calls.open(name.constData(), flags, 0666);
+    if (fd < 0) {
+        *reason = systemReason(errno);
+        return false;
+    }
+    struct stat status
+    {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        *reason = QStringLiteral("not a regular file");
+        calls.close(fd);
+        return false;
+    }
+    if (identity && identity->known &&
+        !sameFile(status, identity->device, identity->inode, identity->change)) {
+        *reason = QStringLiteral("another file");
+        calls.close(fd);
+        return false;
+    }
+    const off_t before = status.st_size;
+    bool ok = true;
+    for (qsizetype written = 0; ok && written < bytes.size();) {
+        const ssize_t count =
+            calls.write(fd, bytes.constData() + written, size_t(bytes.size() - written));
+        ok = count > 0;
+        written += ok ? count : 0;
+    }
+    if (ok && sync)
+        ok = calls.syncData(fd) == 0;
+    if (!ok) {
+        *reason = systemReason(errno);
+        calls.truncate(fd, before);
+        calls.close(fd);
+        return false;
+    }
+    struct stat after
+    {};
+    const bool stated = ::fstat(fd, &after) == 0;
+    if (calls.close(fd) != 0) {
+        *reason = systemReason(errno);
+        return false;
+    }
+    if (identity && stated) {
+        identity->device = after.st_dev;
+        identity->inode = after.st_ino;
+        identity->change = after.st_ctim;
+        identity->known = true;
+    }
+    return true;
+}
+
 // Every piece opens and closes the file, so the file on disk is complete up to
 // the last piece at any time.
 void FileOperation::AppendText(const QString &path, const QString &text, bool lineEnd)
@@ -104,7 +225,7 @@ void FileOperation::AppendText(const QString &path, const QString &text, bool li
         bytes += '\n';
     QString reason;
     if (path != runPath) {
-        if (!appendWhole(path, bytes, &reason)) {
+        if (!appendWhole(path, Open::Create, bytes, lineEnd, nullptr, &reason)) {
             failedPieces += 1;
             reportWriteFailure(path, reason);
         }
@@ -112,18 +233,20 @@ void FileOperation::AppendText(const QString &path, const QString &text, bool li
     }
 
     if (!diverted) {
-        if (!isStillTheRunsFile()) {
+        if (appendWhole(path, Open::Existing, bytes, lineEnd, &runIdentity, &reason)) {
+            remember(bytes);
+            return;
+        }
+        // A file moved away, replaced, or a link put in its place: the path
+        // no longer leads to what this run wrote.
+        const bool lost = runIdentity.known && (reason == QLatin1String("another file") ||
+                                                !nameIsTaken(path) || reason == systemReason(ELOOP));
+        if (lost)
             qCDebug(lcResults) << QStringLiteral(
                                       "FileOperation: %1 is no longer the file this run created")
                                       .arg(path);
-        } else if (appendWhole(path, bytes, &reason)) {
-            if (!runIdentified)
-                runIdentified = fileIdentity(path, &runDevice, &runInode);
-            remember(bytes);
-            return;
-        } else {
+        else
             reportWriteFailure(path, reason);
-        }
         if (!divertToRecovery()) {
             failedPieces += 1;
             remember(bytes);
@@ -131,7 +254,8 @@ void FileOperation::AppendText(const QString &path, const QString &text, bool li
         }
     }
     // A recovery file that failed once takes nothing more: it would be spliced.
-    if (recoveryPath.isEmpty() || recoveryFailed || !appendWhole(recoveryPath, bytes, &reason)) {
+    if (recoveryPath.isEmpty() || recoveryFailed ||
+        !appendWhole(recoveryPath, Open::Existing, bytes, lineEnd, &recoveryIdentity, &reason)) {
         failedPieces += 1;
         if (!recoveryPath.isEmpty() && !recoveryFailed)
             qCDebug(lcResults)
@@ -141,16 +265,43 @@ void FileOperation::AppendText(const QString &path, const QString &text, bool li
     remember(bytes);
 }
 
-// The file at the path must be the one the first piece went into: a folder
-// moved away and made anew (a stick plugged in again, a share mounted again)
-// holds another file, or none, under the same name.
-bool FileOperation::isStillTheRunsFile() const
+bool FileOperation::syncPath(const QString &path, const Identity &identity, QString *reason)
 {
-    if (!runIdentified)
+    const int fd = calls.open(QFile::encodeName(path).constData(), O_WRONLY | O_NOFOLLOW, 0);
+    if (fd < 0) {
+        *reason = systemReason(errno);
+        return false;
+    }
+    struct stat status
+    {};
+    bool ok = ::fstat(fd, &status) == 0 &&
+              (!identity.known || sameFile(status, identity.device, identity.inode, identity.change));
+    if (!ok)
+        *reason = QStringLiteral("another file");
+    if (ok && calls.syncData(fd) != 0) {
+        *reason = systemReason(errno);
+        ok = false;
+    }
+    if (calls.close(fd) != 0 && ok) {
+        *reason = systemReason(errno);
+        ok = false;
+    }
+    return ok;
+}
+
+bool FileOperation::SyncResultFile()
+{
+    if (runPath.isEmpty() || folderNotSynced)
+        return false;
+    QString reason;
+    const bool intoRecovery = diverted;
+    if (intoRecovery && (recoveryPath.isEmpty() || recoveryFailed))
+        return false;
+    const QString path = intoRecovery ? recoveryPath : runPath;
+    if (syncPath(path, intoRecovery ? recoveryIdentity : runIdentity, &reason))
         return true;
-    quint64 device = 0;
-    quint64 inode = 0;
-    return fileIdentity(runPath, &device, &inode) && device == runDevice && inode == runInode;
+    qCDebug(lcResults) << QStringLiteral("FileOperation: cannot sync %1: %2").arg(path, reason);
+    return false;
 }
 
 // From here on the run's pieces go to a recovery file that starts as the
@@ -168,15 +319,24 @@ bool FileOperation::divertToRecovery()
     for (const QString &folder : folders) {
         if (folder.isEmpty() || !QDir().mkpath(folder))
             continue;
-        QString candidate = folder + QLatin1Char('/') + name + QStringLiteral(".txt");
-        for (int n = 2; QFileInfo::exists(candidate); ++n)
-            candidate = folder + QLatin1Char('/') + name + QStringLiteral(" (%1).txt").arg(n);
-        QString reason;
-        if (appendWhole(candidate, preamble + openRow, &reason)) {
-            recoveryPath = candidate;
-            qCDebug(lcResults)
-                << QStringLiteral("FileOperation: the rest of the run goes to %1").arg(candidate);
-            return true;
+        for (int number = 1; number <= kMaxNameNumber; ++number) {
+            const QString candidate =
+                folder + QLatin1Char('/') + name +
+                (number == 1 ? QStringLiteral(".txt") : QStringLiteral(" (%1).txt").arg(number));
+            if (nameIsTaken(RunRecord::pathFor(candidate)))
+                continue;
+            QString reason;
+            if (appendWhole(candidate, Open::CreateAlone, preamble + openRow, true,
+                            &recoveryIdentity, &reason)) {
+                if (!syncFolderOf(calls, candidate))
+                    folderNotSynced = true;
+                recoveryPath = candidate;
+                qCDebug(lcResults)
+                    << QStringLiteral("FileOperation: the rest of the run goes to %1").arg(candidate);
+                return true;
+            }
+            if (errno != EEXIST)
+                break;
         }
     }
     qCDebug(lcResults) << QStringLiteral("FileOperation: no recovery file could be written");

@@ -3,7 +3,7 @@
 // test's own for the time stamps and the progress estimate.
 #include "context/TestContext.h"
 #include "engine/RunEngine.h"
-#include "results/RunRecord.h"
+#include "record/RunRecord.h"
 #include "tests/support/ContextReset.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/SimulatedBench.h"
@@ -50,7 +50,8 @@ private:
 
 void tst_RunEngine::initTestCase()
 {
-    QVERIFY2(bench.start(), qPrintable(bench.error()));
+    // A reading both tests' ranges take: 10 V for DAC, 1 mA for ISINK.
+    QVERIFY2(bench.start({"--reading", "0.000123456"}), qPrintable(bench.error()));
 }
 
 void tst_RunEngine::init()
@@ -80,7 +81,7 @@ RunSetup tst_RunEngine::setup(const std::array<QString, 4> &parameters)
     run.serial = &TestContext.uart;
     // Each read of the clock is ten seconds later, so the estimate is known:
     // the first send is due at 10.5 s, step 1 ends at 20 s, step 2 at 30 s.
-    run.clock.epochMs = [this] {
+    run.clock.monotonicMs = [this] {
         return clockMs += 10000;
     };
     run.clock.localTime = [] {
@@ -144,7 +145,7 @@ void tst_RunEngine::fullRun()
 
     const RunOutcome outcome = ended.at(0).at(0).value<RunOutcome>();
     QCOMPARE(outcome.status, RunOutcome::Finished);
-    QVERIFY(outcome.isClean());
+    QVERIFY2(outcome.isClean(), qPrintable(outcome.summary()));
     QCOMPARE(outcome.stepsDone, 3);
     QCOMPARE(outcome.readings, 6);
     QVERIFY(outcome.meterAnswered && outcome.boardConnected);
@@ -166,24 +167,25 @@ void tst_RunEngine::fullRun()
     QTRY_COMPARE(bench.boardValues(), QList<qint32>({1, 2, 3}));
 
     // The record beside the file says how the run was made and how it ended.
-    const QJsonObject record = RunRecord::read(outcome.resultFile);
-    QCOMPARE(record.value("test").toString(), run.kind->valueName);
-    QCOMPARE(record.value("parametersTyped").toArray().toVariantList(),
-             QVariantList({"3", "0", "2", "0"}));
-    QCOMPARE(record.value("parametersUsed").toObject().value("readingsPerStep").toInt(), 2);
-    const QJsonObject meter = record.value("meter").toObject();
-    QCOMPARE(meter.value("resource").toString(), bench.meterResource());
-    QVERIFY(meter.value("identity").toString().startsWith("BenchSim,34461A,"));
-    QCOMPARE(meter.value("setup").toVariant().toStringList(), run.kind->meterSetup);
-    QCOMPARE(record.value("serialDevice").toString(), TestContext.uart.port.portName());
+    const std::optional<RunRecord> record = RunRecord::readBeside(outcome.resultFile);
+    QVERIFY(record);
+    QCOMPARE(record->test, run.kind->valueName);
+    QCOMPARE(record->runId, outcome.runId);
+    QCOMPARE(record->parametersTyped, QStringList({"3", "0", "2", "0"}));
+    QCOMPARE(record->parametersUsed.readingsPerStep, 2);
+    QCOMPARE(record->meter.resource, bench.meterResource());
+    QVERIFY(record->meter.identity.startsWith("BenchSim,34461A,"));
+    QCOMPARE(record->meter.setup, run.kind->meterSetup);
+    QCOMPARE(record->serialDevice, TestContext.uart.port.portName());
     // ISO 8601 with the offset from UTC.
-    QVERIFY2(record.value("started").toString().startsWith("2026-03-04T05:06:07") &&
-                 record.value("started").toString().size() > 19,
-             qPrintable(record.value("started").toString()));
-    const QJsonObject last = record.value("outcome").toObject();
-    QCOMPARE(last.value("status").toString(), QStringLiteral("finished"));
-    QVERIFY(last.value("clean").toBool());
-    QCOMPARE(last.value("readings").toInt(), 6);
+    const QJsonObject json = record->toJson();
+    QVERIFY2(json.value("started").toString().startsWith("2026-03-04T05:06:07") &&
+                 json.value("started").toString().size() > 19,
+             qPrintable(json.value("started").toString()));
+    QCOMPARE(record->outcome.status, QStringLiteral("finished"));
+    QVERIFY(record->outcome.clean);
+    QCOMPARE(record->outcome.readings, 6);
+    QVERIFY(record->durationMs >= 0);
     QStringList sent = QStringList({"*IDN?", "*CLS"}) + run.kind->meterSetup;
     for (QString &line : sent)
         line += QStringLiteral("\\n"); // the transcript shows the line end escaped
@@ -269,7 +271,7 @@ void tst_RunEngine::stopMidStepEndsOnceAndKeepsTheRows()
 void tst_RunEngine::progressCountsWholeStepPeriods()
 {
     RunSetup run = setup({"3", "0", "1", "0"});
-    run.clock.epochMs = [this] {
+    run.clock.monotonicMs = [this] {
         return clockMs;
     }; // moved by the test only
     RunEngine engine(run);

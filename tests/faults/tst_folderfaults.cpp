@@ -5,6 +5,7 @@
 // starts like the run's file; together they hold every step exactly once.
 #include "app/MainWindow.h"
 #include "context/TestContext.h"
+#include "record/RunRecord.h"
 #include "tests/faults/ResultFile.h"
 #include "tests/faults/Unprivileged.h"
 #include "tests/support/SimulatedBench.h"
@@ -50,8 +51,12 @@ private slots:
     void unwritableFolder();
     void folderMovedAndMadeAnew();
     void diskFillsAndFrees();
+    void diskFillsBeforeTheLastRow_bothRecordsEnd();
 
 private:
+    // A 256 KiB tmpfs on `folder`, for this thread alone (a private mount
+    // namespace); false where that cannot be had.
+    static bool mountSmallDisk(const QString &folder);
     void runToEnd();
     // The recovery file the log names, checked against the window's last word.
     QString recoveryFile() const;
@@ -189,10 +194,7 @@ void tst_FolderFaults::diskFillsAndFrees()
 {
     const QString folder = run->resultsFolder() + QStringLiteral("/small-disk");
     QVERIFY(QDir().mkdir(folder));
-    // This thread alone gets a private mount namespace with a 256 KiB tmpfs.
-    if (::unshare(CLONE_NEWNS) != 0 ||
-        ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        ::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0, "size=256k") != 0)
+    if (!mountSmallDisk(folder))
         QSKIP("no private mount namespace with a tmpfs here (needs CAP_SYS_ADMIN)");
 
     TestContext.savePath = folder;
@@ -213,6 +215,52 @@ void tst_FolderFaults::diskFillsAndFrees()
     const ResultFile recovery = ResultFile::read(recoveryFile());
     checkNothingLost(own, recovery, 12);
     QVERIFY(own.rows.size() < 8);
+    ::umount(QFile::encodeName(folder).constData());
+}
+
+bool tst_FolderFaults::mountSmallDisk(const QString &folder)
+{
+    // The namespace stays with the thread; unsharing again is harmless.
+    return ::unshare(CLONE_NEWNS) == 0 &&
+           ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           ::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0, "size=256k") == 0;
+}
+
+// The disk fills while the last row is taken: that row and the end line go
+// to the recovery file, and still no record says "running": the one beside
+// the run's first file, written into the space it kept, says where the run
+// went on and how it ended.
+void tst_FolderFaults::diskFillsBeforeTheLastRow_bothRecordsEnd()
+{
+    const QString folder = run->resultsFolder() + QStringLiteral("/full-at-the-end");
+    QVERIFY(QDir().mkdir(folder));
+    if (!mountSmallDisk(folder))
+        QSKIP("no private mount namespace with a tmpfs here (needs CAP_SYS_ADMIN)");
+    TestContext.savePath = folder;
+    // 300 readings 5 ms apart: a row takes well over a second, time enough
+    // to fill the disk while the last one is taken.
+    run->setParams({"4", "0", "300", "5"});
+    run->clickStart();
+    QVERIFY(WindowDriver::waitUntil([&] { return bench.boardValues().size() >= 4; }, 30000));
+    QVERIFY(fill(folder + QStringLiteral("/filler")));
+    QVERIFY(run->waitIdle(20000));
+
+    const QString first = TestContext.resultFilePath;
+    const ResultFile own = ResultFile::read(first);
+    const ResultFile recovery = ResultFile::read(recoveryFile());
+    checkNothingLost(own, recovery, 4);
+    QVERIFY(!own.finished && recovery.finished);
+
+    const std::optional<RunRecord> firstRecord = RunRecord::readBeside(first);
+    QVERIFY2(firstRecord, qPrintable(RunRecord::pathFor(first)));
+    QVERIFY(firstRecord->hasEnded());
+    QCOMPARE(firstRecord->continuedIn, recoveryFile());
+    const std::optional<RunRecord> lastRecord = RunRecord::readBeside(recoveryFile());
+    QVERIFY(lastRecord);
+    QCOMPARE(lastRecord->outcome.status, QStringLiteral("finished"));
+    QVERIFY(!lastRecord->outcome.clean);
+    QCOMPARE(lastRecord->outcome.stepsDone, 4);
+    QCOMPARE(lastRecord->runId, firstRecord->runId);
     ::umount(QFile::encodeName(folder).constData());
 }
 

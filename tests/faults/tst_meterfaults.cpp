@@ -122,7 +122,11 @@ void tst_MeterFaults::meterFault()
     const QStringList cells = file.readings();
     QVERIFY(cells.size() >= 4);
     for (int i = 0; i < cells.size(); ++i) {
-        if (delivered < 0 && i != -delivered) // one reading lost, then back
+        // One reading may be lost with the connection, unless the drop shows
+        // before its query: the driver then connects again first.
+        if (delivered < 0 && i == -delivered)
+            QVERIFY2(cells[i] == "ERR" || cellFits(cells[i], Delivered(kind)), qPrintable(cells[i]));
+        else if (delivered < 0)
             QVERIFY2(cellFits(cells[i], Delivered(kind)), qPrintable(cells[i]));
         else if (i < delivered)
             QVERIFY2(cellFits(cells[i], Delivered(kind)), qPrintable(cells[i]));

@@ -4,12 +4,15 @@
 #include "context/TestContext.h"
 #include "results/FileOperation.h"
 #include "results/ResultFileName.h"
+#include "tests/support/FailingFileSystem.h"
 #include "tests/support/LogCapture.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cerrno>
 
 static const QDateTime startTime(QDate(2022, 8, 27), QTime(14, 30, 5));
 
@@ -52,7 +55,11 @@ private slots:
     void cleanup();
 
     void wholeRun_matchesGoldenFile();
-    void sameSecondTwice_secondRunFollowsFirst();
+    void sameSecondTwice_eachRunHasItsOwnFile();
+    void plantedNames_areNeverFollowed_data();
+    void plantedNames_areNeverFollowed();
+    void linkPlantedMidRun_restGoesToRecovery();
+    void lineEnds_areSyncedToDisk();
     void appendText_data();
     void appendText();
     void timeStamp();
@@ -79,8 +86,9 @@ void TestFileOperation::cleanup()
 {
     delete writer;
     writer = nullptr;
-    for (const QString &name : QDir(dir.path()).entryList(QDir::Files))
-        QFile::remove(dir.filePath(name));
+    // Links, dangling ones included, and the recovery folder go too.
+    QDir(dir.path()).removeRecursively();
+    QDir().mkpath(dir.path());
     resetRunFields();
 }
 
@@ -116,21 +124,113 @@ void TestFileOperation::wholeRun_matchesGoldenFile()
                             .arg(QString::fromUtf8(written), QString::fromUtf8(golden))));
 }
 
-void TestFileOperation::sameSecondTwice_secondRunFollowsFirst()
+// A run never writes into a file that exists: two runs of one second, with
+// one item and tester, each get a file of their own, the second with " (2)".
+void TestFileOperation::sameSecondTwice_eachRunHasItsOwnFile()
 {
     TestContext.testName = QStringLiteral("ISINK");
     TestContext.testItem = QStringLiteral("item");
     TestContext.tester = QStringLiteral("me");
 
     writer->CreateResultFile();
-    writer->AppendText(TestContext.resultFilePath, QStringLiteral("1\t1"), false);
+    const QString first = TestContext.resultFilePath;
+    writer->AppendText(first, QStringLiteral("1\t1"), false);
     FileOperation secondRun([] { return startTime; });
+    LogCapture log;
     secondRun.CreateResultFile();
+    const QString second = TestContext.resultFilePath;
+    secondRun.AppendText(second, QStringLiteral("2\t2"), false);
 
     const QByteArray head =
         headBlock(QStringLiteral("ISINK"), QStringLiteral("item"), QStringLiteral("me"));
-    QCOMPARE(readAll(TestContext.resultFilePath), head + "1\t1" + head);
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+    QCOMPARE(second, dir.filePath(QStringLiteral("[AutoTest][item][me][220827 143005] (2).txt")));
+    QCOMPARE(secondRun.takenName(), first);
+    QCOMPARE(readAll(first), head + "1\t1");
+    QCOMPARE(readAll(second), head + "2\t2");
+    QCOMPARE(log.lines(),
+             QStringList({QStringLiteral("\"FileOperation: %1 is taken (a file is there), this run "
+                                         "writes %2\"")
+                              .arg(first, second)}));
+}
+
+// Whatever a planted name points at stays as it was: the run takes the next
+// free name. The record's name counts as the file's.
+void TestFileOperation::plantedNames_areNeverFollowed_data()
+{
+    QTest::addColumn<QString>("planted"); // "link", "dangling", "record", "record-link"
+    QTest::newRow("link to a victim file") << "link";
+    QTest::newRow("dangling link") << "dangling";
+    QTest::newRow("another run's record") << "record";
+    QTest::newRow("link under the record's name") << "record-link";
+}
+
+void TestFileOperation::plantedNames_areNeverFollowed()
+{
+    QFETCH(QString, planted);
+    TestContext.testItem = QStringLiteral("item");
+    TestContext.tester = QStringLiteral("me");
+    const QString stem = dir.filePath(QStringLiteral("[AutoTest][item][me][220827 143005]"));
+    QTemporaryDir elsewhere;
+    const QString victim = elsewhere.filePath(QStringLiteral("victim"));
+    QVERIFY(writeFile(victim, "precious\n"));
+    const QString target = planted == "dangling" ? elsewhere.filePath("chosen") : victim;
+    const QString at = stem + (planted.startsWith("record") ? ".json" : ".txt");
+    if (planted == "record")
+        QVERIFY(writeFile(at, "{}"));
+    else
+        QVERIFY(QFile::link(target, at));
+
+    writer->CreateResultFile();
+    writer->AppendText(TestContext.resultFilePath, QStringLiteral("No.\tDAC"), true);
+
+    QCOMPARE(TestContext.resultFilePath, stem + " (2).txt");
+    QCOMPARE(readAll(victim), QByteArray("precious\n"));
+    QVERIFY(!QFileInfo::exists(elsewhere.filePath("chosen")));
+    QVERIFY(readAll(TestContext.resultFilePath).endsWith("No.\tDAC\n"));
+}
+
+// A link put in place of the run's file mid-run is not written through: the
+// rest goes to a recovery file, and the linked-to file stays as it was.
+void TestFileOperation::linkPlantedMidRun_restGoesToRecovery()
+{
+    TestContext.testItem = QStringLiteral("item");
+    TestContext.tester = QStringLiteral("me");
+    writer->setRecoveryFolder(dir.filePath(QStringLiteral("recovery")));
+    writer->CreateResultFile();
+    const QString path = TestContext.resultFilePath;
+    writer->AppendText(path, QStringLiteral("No.\tDAC"), true);
+    QTemporaryDir elsewhere;
+    const QString victim = elsewhere.filePath(QStringLiteral("victim"));
+    QVERIFY(writeFile(victim, "precious\n"));
+    QVERIFY(QFile::remove(path));
+    QVERIFY(QFile::link(victim, path));
+
+    LogCapture log;
+    writer->AppendText(path, QStringLiteral("1\t1"), false);
+    QCOMPARE(readAll(victim), QByteArray("precious\n"));
+    QVERIFY(!writer->recoveryFile().isEmpty());
+    QVERIFY(readAll(writer->recoveryFile()).endsWith("No.\tDAC\n1\t1"));
+    QVERIFY(log.lines().first().contains("is no longer the file this run created"));
+}
+
+// A piece that ends a line is on disk when AppendText returns; the others
+// are put there with the next line end.
+void TestFileOperation::lineEnds_areSyncedToDisk()
+{
+    FailingFileSystem disk;
+    FileOperation syncing([] { return startTime; }, disk);
+    TestContext.testItem = QStringLiteral("item");
+    syncing.CreateResultFile();
+    const qint64 afterHead = disk.syncs();
+    QVERIFY(afterHead >= 1);
+    const QString path = TestContext.resultFilePath;
+    syncing.AppendText(path, QStringLiteral("1\t1"), false);
+    syncing.AppendText(path, QStringLiteral("\t+1.0E-03"), false);
+    QCOMPARE(disk.syncs(), afterHead);
+    syncing.AppendText(path, QString(), true);
+    QCOMPARE(disk.syncs(), afterHead + 1);
+    QVERIFY(syncing.SyncResultFile());
+    QCOMPARE(disk.syncs(), afterHead + 2);
 }
 
 void TestFileOperation::appendText_data()
@@ -268,19 +368,23 @@ void TestFileOperation::missingFolder_restGoesToARecoveryFile()
              dir.filePath(QStringLiteral("recovery/") + name + QStringLiteral(" (2).txt")));
 }
 
+// A full disk refuses every piece; the first refusal is logged once.
 void TestFileOperation::diskFull_oneLogLine()
 {
-    const QString full = QStringLiteral("/dev/full");
-    if (!QFileInfo::exists(full))
-        QSKIP("needs /dev/full to stand for a full disk");
+    FailingFileSystem disk(1, ENOSPC);
+    disk.countWritesOnly();
+    disk.failOnward();
+    FileOperation full([] { return startTime; }, disk);
+    const QString path = dir.filePath(QStringLiteral("other.txt"));
 
     LogCapture log;
-    writer->AppendText(full, QStringLiteral("1\t1\t+1.0E-03"), true);
-    writer->AppendText(full, QStringLiteral("2\t2"), false);
-    // Qt adds its own complaint about seeking on a character device; count ours.
-    const QStringList ours = log.lines().filter(QStringLiteral("FileOperation:"));
-    QCOMPARE(ours, QStringList{QStringLiteral(
-                       "\"FileOperation: cannot write /dev/full: No space left on device\"")});
+    full.AppendText(path, QStringLiteral("1\t1\t+1.0E-03"), true);
+    full.AppendText(path, QStringLiteral("2\t2"), false);
+    QCOMPARE(full.piecesNotWritten(), 2);
+    QCOMPARE(readAll(path), QByteArray());
+    QCOMPARE(log.lines(),
+             QStringList{QStringLiteral("\"FileOperation: cannot write %1: No space left on device\"")
+                             .arg(path)});
 }
 
 QTEST_GUILESS_MAIN(TestFileOperation)

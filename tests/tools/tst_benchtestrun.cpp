@@ -1,6 +1,8 @@
 // benchtest-run as a script sees it: exit status, standard output and the
 // result file, against the simulated multimeter and board.
+#include "record/RunRecord.h"
 #include "tests/support/SimulatedBench.h"
+#include "tests/support/SimulatorProcess.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -13,6 +15,8 @@
 #include <QTest>
 
 #include <csignal>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace {
 
@@ -73,6 +77,10 @@ private slots:
     void listResources();
     void terminalBarRunsOnThroughALongSettle();
     void meterFromTheSharedConfigurationNeverWritten();
+    void twoRunnersInOneSecond_eachHasItsOwnFileAndRecord();
+    void meterAnsweringOverload_isNotClean();
+    void wallClockSteps_leaveElapsedAndRemainingAlone();
+    void recordThatCannotBeWritten_isNotClean();
 
 private:
     QStringList shortRun() const;
@@ -86,7 +94,8 @@ private:
 
 void tst_BenchtestRun::initTestCase()
 {
-    QVERIFY2(bench.start(), qPrintable(bench.error()));
+    // A reading both tests' ranges take: 10 V for DAC, 1 mA for ISINK.
+    QVERIFY2(bench.start({"--reading", "0.000123456"}), qPrintable(bench.error()));
 }
 
 void tst_BenchtestRun::init()
@@ -238,7 +247,7 @@ void tst_BenchtestRun::refusedStart_data()
     QTest::newRow("serial port name missing")
         << QStringList{"--serial", "ttyNoSuchBoard9"} << "serial port ttyNoSuchBoard9 not found";
     QTest::newRow("serial path is no terminal")
-        << QStringList{"--serial", "/dev/null"} << "cannot open serial port /dev/null";
+        << QStringList{"--serial", "@results@/null"} << "cannot open serial port @results@/null";
     QTest::newRow("bad option") << QStringList{"--test", "adc"} << "--test takes dac or isink";
     QTest::newRow("result folder missing") << QStringList{"--output", "@results@/gone"}
                                            << "result folder @results@/gone does not exist";
@@ -249,6 +258,11 @@ void tst_BenchtestRun::refusedStart()
     QFETCH(QStringList, arguments);
     QFETCH(QString, message);
 
+    // A device that is no terminal, of our own: never one of the machine's.
+    if (arguments.contains("@results@/null") &&
+        ::mknod(QFile::encodeName(results->filePath("null")).constData(), S_IFCHR | 0666,
+                makedev(1, 3)) != 0)
+        QSKIP("making a private device node needs CAP_MKNOD");
     arguments.replaceInStrings("@results@", results->path());
     message.replace("@results@", results->path());
     if (!arguments.contains("--output"))
@@ -373,7 +387,7 @@ void tst_BenchtestRun::terminalBarRunsOnThroughALongSettle()
                                            "--serial '%3' --output '%4'")
                                 .arg(BENCHTEST_RUN, bench.meterResource(), bench.boardPath(),
                                      results->path()),
-                            "/dev/null"});
+                            results->filePath("typescript")});
     QVERIFY(script.waitForFinished(30000));
     QCOMPARE(script.exitCode(), 0);
     const QString out = QString::fromLocal8Bit(script.readAllStandardOutput());
@@ -416,6 +430,129 @@ void tst_BenchtestRun::meterFromTheSharedConfigurationNeverWritten()
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), text);
     QVERIFY(!QFile::exists(beside) && !QFile::exists(config.filePath("home")));
+}
+
+// Two runner processes started together, with one test, item and tester,
+// into one folder: each run has a file and a record of its own, whole.
+void tst_BenchtestRun::twoRunnersInOneSecond_eachHasItsOwnFileAndRecord()
+{
+    const QStringList arguments =
+        shortRun() + QStringList{"--item", "RACE",  "--tester", "night", "--dmm",
+                                 bench.meterResource(), "--output", results->path()};
+    // The two may land in two seconds on a loaded machine: try until they share one.
+    for (int attempt = 0;; ++attempt) {
+        QDir(results->path()).removeRecursively();
+        QDir().mkpath(results->path());
+        QProcess first;
+        QProcess second;
+        first.start(QStringLiteral(BENCHTEST_RUN), arguments);
+        second.start(QStringLiteral(BENCHTEST_RUN), arguments);
+        QVERIFY(first.waitForFinished(30000) && second.waitForFinished(30000));
+        QCOMPARE(first.exitCode(), 0);
+        QCOMPARE(second.exitCode(), 0);
+        const QString one = lines(first.readAllStandardOutput()).constLast();
+        const QString two = lines(second.readAllStandardOutput()).constLast();
+        QVERIFY(one != two);
+        QCOMPARE(resultFiles().size(), 2);
+        for (const QString &file : {one, two}) {
+            const QStringList text = fileLines(file);
+            QCOMPARE(text.filter(QStringLiteral("开始时间")).size(), 1);
+            QCOMPARE(text.size(), 12);
+            for (int step = 1; step <= 3; ++step)
+                QCOMPARE(text[5 + step].split('\t').size(), 4);
+            const std::optional<RunRecord> record = RunRecord::readBeside(file);
+            QVERIFY(record && record->resultFile == file && record->outcome.clean);
+        }
+        QVERIFY(RunRecord::readBeside(one)->runId != RunRecord::readBeside(two)->runId);
+        const QString stem = QFileInfo(one).completeBaseName().remove(QStringLiteral(" (2)"));
+        if (stem == QFileInfo(two).completeBaseName().remove(QStringLiteral(" (2)")))
+            break; // one second, one name asked for twice: the second took " (2)"
+        if (attempt == 5)
+            QSKIP("the two runs never started within one second");
+    }
+}
+
+// A meter that answers the overload marker to every reading: the file keeps
+// what it said, the run is not clean.
+void tst_BenchtestRun::meterAnsweringOverload_isNotClean()
+{
+    SimulatorProcess overloaded;
+    QVERIFY2(overloaded.start({"--dmm", "--reading", "1e40"}, false),
+             qPrintable(overloaded.error()));
+    const Finished finished = run(
+        shortRun() + QStringList{"--dmm", overloaded.address("dmm"), "--output", results->path()});
+    QCOMPARE(finished.exitCode, 1);
+    QVERIFY2(finished.err.contains(
+                 "the run is not clean: finished with 6 readings that are not a measurement"),
+             qPrintable(finished.err));
+    const QStringList file = fileLines(finished.out.constLast());
+    QCOMPARE(file[6], QStringLiteral("1\t1\t+9.90000000E+37\t+9.90000000E+37"));
+    const std::optional<RunRecord> record = RunRecord::readBeside(finished.out.constLast());
+    QVERIFY(record && !record->outcome.clean && record->outcome.notMeasurements == 6);
+}
+
+// The wall clock steps a day ahead, then a day back, mid-run: the estimate
+// and the elapsed time follow the monotonic clock, only the stamps move.
+void tst_BenchtestRun::wallClockSteps_leaveElapsedAndRemainingAlone()
+{
+    const QString shift = results->filePath("shift");
+    const auto setShift = [&shift](const char *seconds) {
+        QFile file(shift);
+        return file.open(QIODevice::WriteOnly) && file.write(seconds) > 0;
+    };
+    QVERIFY(setShift("0"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LD_PRELOAD", QStringLiteral(FAULT_SHIM));
+    environment.insert("BENCHTEST_SHIM_WALL_SHIFT_FILE", shift);
+    environment.insert("ASAN_OPTIONS",
+                       environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(BENCHTEST_RUN),
+                  {"--var1", "6", "--var2", "150", "--var3", "1", "--dmm", bench.meterResource(),
+                   "--output", results->path()});
+    QByteArray out;
+    for (const char *step : {"step 2/6", "step 4/6"}) {
+        while (!out.contains(step)) {
+            QVERIFY2(process.waitForReadyRead(10000), out.constData());
+            out += process.readAllStandardOutput();
+        }
+        QVERIFY(setShift(out.contains("step 4/6") ? "-86400" : "86400"));
+    }
+    QVERIFY(process.waitForFinished(20000));
+    out += process.readAllStandardOutput();
+    QCOMPARE(process.exitCode(), 0);
+    // Six steps of some 250 ms: every line says seconds, never hours or days.
+    const QStringList progress = lines(out).filter(QStringLiteral("step "));
+    QCOMPARE(progress.size(), 6);
+    const QRegularExpression seconds(QStringLiteral("(remaining \\d+s|finished)  elapsed \\d+s$"));
+    for (const QString &line : progress)
+        QVERIFY2(seconds.match(line).hasMatch(), qPrintable(line));
+    const std::optional<RunRecord> record = RunRecord::readBeside(lines(out).constLast());
+    QVERIFY(record);
+    QVERIFY2(record->durationMs > 500 && record->durationMs < 30000,
+             qPrintable(QString::number(record->durationMs)));
+    // The stamps are the wall clock's, as it was when each was taken.
+    QVERIFY(record->ended < record->started);
+}
+
+// No record can be put in place: the run is measured and written, but not
+// clean, and says why.
+void tst_BenchtestRun::recordThatCannotBeWritten_isNotClean()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LD_PRELOAD", QStringLiteral(FAULT_SHIM));
+    environment.insert("BENCHTEST_SHIM_FAIL_RECORDS", "1");
+    environment.insert("ASAN_OPTIONS",
+                       environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+    const Finished finished =
+        run(shortRun() + QStringList{"--dmm", bench.meterResource(), "--output", results->path()},
+            environment);
+    QCOMPARE(finished.exitCode, 1);
+    QVERIFY2(finished.err.contains("the run is not clean: finished with the record not written ("),
+             qPrintable(finished.err));
+    QVERIFY(ResultFileEnd(finished.out.constLast()));
+    QVERIFY(!QFileInfo::exists(RunRecord::pathFor(finished.out.constLast())));
 }
 
 QTEST_GUILESS_MAIN(tst_BenchtestRun)

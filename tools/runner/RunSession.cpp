@@ -2,7 +2,6 @@
 
 #include "context/TestContext.h"
 #include "engine/RunEngine.h"
-#include "results/ResultFileName.h"
 #include "settings/ConfigLocation.h"
 #include "settings/RunDefaults.h"
 #include "settings/SerialPortLookup.h"
@@ -11,15 +10,11 @@
 #include "tools/runner/RunLog.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
-#include <QThread>
 #include <QTimer>
 
-#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
@@ -55,26 +50,6 @@ bool lookUpSerialPort(const QString &name, SerialConfig &uart, QString *error)
     *error = QStringLiteral("serial port %1 not found (ports present: %2)")
                  .arg(name, names.isEmpty() ? QStringLiteral("none") : names.join(", "));
     return false;
-}
-
-// The file is named after the second its run starts in, and a run that finds
-// that name taken appends to it: a run started within the same second as an
-// earlier one with the same item and tester would write into that run's file.
-// Waits for a second no result file in the folder is named after.
-void waitForUnusedSecond(const QString &folder)
-{
-    const QStringList names = QDir(folder).entryList(QDir::Files);
-    QElapsedTimer waited;
-    waited.start();
-    while (waited.elapsed() < 2000) {
-        const QString suffix =
-            QStringLiteral("][%1].txt").arg(resultTimeStamp(QDateTime::currentDateTime()));
-        if (std::none_of(names.cbegin(), names.cend(), [&suffix](const QString &name) {
-                return name.startsWith(QLatin1String("[AutoTest][")) && name.endsWith(suffix);
-            }))
-            return;
-        QThread::msleep(20);
-    }
 }
 
 // How often the terminal's bar is redrawn between steps: a settle time of
@@ -159,7 +134,6 @@ int RunSession::exec()
         engine.stop();
     });
 
-    waitForUnusedSecond(setup.folder);
     engine.start();
     if (!ended) {
         if (!engine.outcome().meterAnswered)

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// How a run was made and how it ended: the record a run leaves beside its
+// result file as "<name>.json". Every field has one name in the JSON form;
+// fromJson() reads records of every schema version written so far (fields a
+// version did not have keep their defaults).
+struct RunRecord
+{
+    static constexpr int kSchemaVersion = 2;
+
+    struct Parameters
+    {
+        qint64 steps = 0;
+        qint64 settleMs = 0;
+        qint64 readingsPerStep = 0;
+        qint64 readingIntervalMs = 0;
+    };
+
+    struct Meter
+    {
+        QString resource;
+        QString identity; // empty: the meter did not answer
+        QStringList setup;
+    };
+
+    struct Outcome
+    {
+        QString status = QStringLiteral("running"); // running, finished, stopped, failed
+        bool clean = false;
+        QString summary;
+        qint64 stepsPlanned = 0;
+        qint64 stepsDone = 0;
+        qint64 readings = 0;
+        qint64 errCells = 0;
+        qint64 notMeasurements = 0;
+        qint64 valuesNotSent = 0;
+        qint64 piecesNotWritten = 0;
+        qint64 recordWritesFailed = 0;
+    };
+
+    int schemaVersion = kSchemaVersion;
+    QString runId; // unique per run
+    QString software;
+    QString test; // "DAC" or "ISINK"
+    QString testName;
+    QString testItem;
+    QString tester;
+    QStringList parametersTyped;
+    Parameters parametersUsed;
+    Meter meter;
+    QString serialDevice; // empty: none
+    QString resultFile;
+    // Where the run went on once its own file could not take it; empty while it did.
+    QString recoveryFile;
+    // Set in the record beside the run's first file once the run has moved
+    // on to its recovery file: read the rest of the story there.
+    QString continuedIn;
+    QDateTime started; // wall clock, as the file's stamps
+    QDateTime ended;
+    // The run's length on the monotonic clock, which no clock change moves;
+    // -1 while it runs.
+    qint64 durationMs = -1;
+    Outcome outcome;
+
+    [[nodiscard]] bool hasEnded() const { return outcome.status != QLatin1String("running"); }
+
+    [[nodiscard]] QJsonObject toJson() const;
+    // A record from its JSON form; nullopt for an object that is no record
+    // (no outcome, or a schema from the future).
+    [[nodiscard]] static std::optional<RunRecord> fromJson(const QJsonObject &json);
+
+    // "<folder>/<name>.json" for "<folder>/<name>.txt".
+    [[nodiscard]] static QString pathFor(const QString &resultFile);
+    // The record beside a result file, if it has a readable one.
+    [[nodiscard]] static std::optional<RunRecord> readBeside(const QString &resultFile);
+    // A new run id.
+    [[nodiscard]] static QString newRunId();
+};

@@ -1,0 +1,202 @@
+// The run record: its JSON form, old records read back, and the file it is
+// kept in, which never holds a half-written or another run's record.
+#include "record/RunRecord.h"
+#include "results/RecordFile.h"
+#include "tests/support/FailingFileSystem.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+class tst_RecordFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void json_roundTrip();
+    void json_readsFirstRecordsAndRefusesOthers();
+    void firstWrite_neverReplacesWhatIsThere_data();
+    void firstWrite_neverReplacesWhatIsThere();
+    void failedWrite_leavesTheLastGoodRecord();
+    void recordReplacedByOthers_isNotOverwritten();
+};
+
+void tst_RecordFile::json_roundTrip()
+{
+    RunRecord record;
+    record.runId = RunRecord::newRunId();
+    record.software = QStringLiteral("benchtest 0.1");
+    record.test = QStringLiteral("ISINK");
+    record.testItem = QStringLiteral("板 1");
+    record.parametersTyped = {"3", "", "x", "1"};
+    record.parametersUsed = {3, 0, 0, 1};
+    record.meter = {QStringLiteral("TCPIP::h::5025::SOCKET"), QString(), {"*CLS", "CONF:CURR:DC"}};
+    record.resultFile = QStringLiteral("/r/a.txt");
+    record.recoveryFile = QStringLiteral("/q/a.txt");
+    record.continuedIn = QStringLiteral("/q/a.txt");
+    record.started = QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5), Qt::OffsetFromUTC, 3600);
+    record.ended = record.started.addSecs(61);
+    record.durationMs = 61000;
+    record.outcome.status = QStringLiteral("stopped");
+    record.outcome.summary = QStringLiteral("stopped after 1 of 3 steps");
+    record.outcome.notMeasurements = 2;
+    record.outcome.recordWritesFailed = 1;
+
+    const QJsonObject json = record.toJson();
+    QCOMPARE(json.value("schemaVersion").toInt(), RunRecord::kSchemaVersion);
+    QVERIFY(json.value("meter").toObject().value("identity").isNull());
+    const std::optional<RunRecord> back = RunRecord::fromJson(json);
+    QVERIFY(back);
+    QCOMPARE(back->toJson(), json);
+    QCOMPARE(back->started, record.started);
+    QCOMPARE(back->outcome.notMeasurements, 2);
+
+    // A running record says no more than that it runs.
+    RunRecord running;
+    QCOMPARE(running.toJson().value("outcome").toObject().keys(), QStringList({"status"}));
+    QVERIFY(!RunRecord::fromJson(running.toJson())->hasEnded());
+}
+
+void tst_RecordFile::json_readsFirstRecordsAndRefusesOthers()
+{
+    // The first records had no version, no run id and no monotonic duration.
+    const QByteArray first = R"({"software":"benchtest 0.1","test":"DAC",
+        "parametersUsed":{"steps":64,"settleMs":100,"readingsPerStep":3,"readingIntervalMs":100},
+        "meter":{"resource":"r","identity":"BenchSim,34461A","setup":["*CLS"]},
+        "resultFile":"/r/a.txt","recoveryFile":null,"started":"2026-12-06T10:52:25+01:00",
+        "ended":null,"outcome":{"status":"finished","clean":true,"stepsDone":64}})";
+    const std::optional<RunRecord> old =
+        RunRecord::fromJson(QJsonDocument::fromJson(first).object());
+    QVERIFY(old);
+    QCOMPARE(old->schemaVersion, 1);
+    QCOMPARE(old->parametersUsed.steps, 64);
+    QCOMPARE(old->meter.identity, QStringLiteral("BenchSim,34461A"));
+    QCOMPARE(old->durationMs, -1);
+    QVERIFY(old->outcome.clean);
+
+    QVERIFY(!RunRecord::fromJson(QJsonObject()));
+    QVERIFY(!RunRecord::fromJson(QJsonObject{{"schemaVersion", RunRecord::kSchemaVersion + 1},
+                                             {"outcome", QJsonObject{{"status", "finished"}}}}));
+}
+
+// The first write takes a free name: a file, a link or a dangling link under
+// it stays as it is.
+void tst_RecordFile::firstWrite_neverReplacesWhatIsThere_data()
+{
+    QTest::addColumn<QString>("there");
+    QTest::newRow("another run's record") << "file";
+    QTest::newRow("link to a victim") << "link";
+    QTest::newRow("dangling link") << "dangling";
+}
+
+void tst_RecordFile::firstWrite_neverReplacesWhatIsThere()
+{
+    QFETCH(QString, there);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("run.json");
+    const QString victim = dir.filePath("victim");
+    QVERIFY(writeFile(victim, "victim"));
+    if (there == "file")
+        QVERIFY(writeFile(path, "theirs"));
+    else
+        QVERIFY(QFile::link(there == "link" ? victim : dir.filePath("nowhere"), path));
+
+    RecordFile record;
+    record.setPath(path);
+    QString error;
+    QVERIFY(!record.write("ours", &error));
+    QVERIFY(error.contains(QStringLiteral("exists already")));
+    QCOMPARE(readAll(victim), QByteArray("victim"));
+    QVERIFY(!QFileInfo::exists(dir.filePath("nowhere")));
+    if (there == "file")
+        QCOMPARE(readAll(path), QByteArray("theirs"));
+}
+
+// The n-th operation of a second write fails, for every n: the record is
+// then a whole record, the first or the second (the second only once it is
+// synced), never a mix, and no temporary file is left in the folder.
+void tst_RecordFile::failedWrite_leavesTheLastGoodRecord()
+{
+    const QByteArray first = QByteArray(3000, 'a');
+    const QByteArray second = QByteArray(200, 'b');
+    QString error;
+    qint64 firstOperations = 0;
+    qint64 secondOperations = 0;
+    {
+        QTemporaryDir dir;
+        FailingFileSystem counting;
+        RecordFile record(counting);
+        record.setPath(dir.filePath("run.json"));
+        QVERIFY(record.write(first, &error));
+        firstOperations = counting.operations();
+        QVERIFY(record.write(second, &error));
+        secondOperations = counting.operations() - firstOperations;
+    }
+    QVERIFY(secondOperations >= 5);
+
+    for (qint64 n = 1; n <= secondOperations; ++n) {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("run.json");
+        FailingFileSystem failing(firstOperations + n);
+        {
+            RecordFile record(failing);
+            record.setPath(path);
+            QVERIFY(record.write(first, &error));
+            const bool written = record.write(second, &error);
+            const QString where =
+                QStringLiteral("n=%1 (%2): %3").arg(n).arg(failing.failed(), error);
+            QVERIFY2(!failing.failed().isEmpty() && !written, qPrintable(where));
+            const QByteArray onDisk = readAll(path);
+            QVERIFY2(onDisk == first || onDisk == second, qPrintable(where));
+        }
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                            QDir::NoDotAndDotDot),
+                 QStringList{"run.json"});
+    }
+}
+
+// Once this run's record is not under its name any more (replaced by a file
+// or a link), the next write refuses instead of replacing it.
+void tst_RecordFile::recordReplacedByOthers_isNotOverwritten()
+{
+    for (const bool byLink : {false, true}) {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("run.json");
+        const QString victim = dir.filePath("victim");
+        QVERIFY(writeFile(victim, "victim"));
+        RecordFile record;
+        record.setPath(path);
+        QString error;
+        QVERIFY(record.write("one", &error));
+        QVERIFY(QFile::remove(path));
+        if (byLink)
+            QVERIFY(QFile::link(victim, path));
+        else
+            QVERIFY(writeFile(path, "theirs"));
+        QVERIFY(!record.write("two", &error));
+        QVERIFY(error.contains(QStringLiteral("no longer this run's record")));
+        QCOMPARE(readAll(victim), QByteArray("victim"));
+        QCOMPARE(readAll(path), QByteArray(byLink ? "victim" : "theirs"));
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_RecordFile)
+#include "tst_recordfile.moc"
