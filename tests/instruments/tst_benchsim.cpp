@@ -3,12 +3,15 @@
 // port mapper as a libtirpc client sees it.
 
 #include "tests/support/SimulatorProcess.h"
+#include "tests/tools/BenchSimWire.h"
 
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <unistd.h>
+
+using namespace benchsimwire;
 
 namespace {
 
@@ -32,6 +35,20 @@ QByteArray exchange(quint16 port, const QByteArray &lines, int replies, int wait
     return received + socket.readAll();
 }
 
+// One call to the VXI-11 core program: the results after the accept status.
+QByteArray coreCall(QTcpSocket &socket, quint32 procedure, const QByteArray &arguments)
+{
+    static quint32 xid = 0x5100;
+    socket.write(vxi11Call(++xid, procedure, arguments));
+    QByteArray received;
+    while ((received.size() < 4 || received.size() < 4 + int(word(received, 0) & 0x7FFFFFFF)) &&
+           socket.waitForReadyRead(5000))
+        received += socket.readAll();
+    if (word(received, 1) != xid || word(received, 6) != 0)
+        return "no reply";
+    return received.mid(28);
+}
+
 } // namespace
 
 class BenchSimTest : public QObject
@@ -48,6 +65,8 @@ private slots:
     void silentFault_transcriptRecordsRawLines();
     void fault_disconnectAfterReplies_data();
     void fault_disconnectAfterReplies();
+    void vxi11_triggerAndServiceRequest();
+    void hislip_trigger();
     void portMapperOnPort111_rpcinfo();
     void systemRpcbind_registersWithoutRoot();
 };
@@ -290,6 +309,64 @@ void BenchSimTest::fault_disconnectAfterReplies()
     SimulatorProcess sim;
     QVERIFY2(sim.start({"--pwr", "--pwr-fault", fault}), qPrintable(sim.error()));
     QCOMPARE(exchange(sim.rawPort("pwr"), "*TST?\n*TST?\n*TST?\n", 3), received);
+}
+
+// device_trigger makes the meter take a reading that FETC? returns; a serial
+// poll reports RQS once for a request that *ESE and *SRE let through, while
+// *STB? keeps reporting MSS.
+void BenchSimTest::vxi11_triggerAndServiceRequest()
+{
+    SimulatorProcess sim;
+    QVERIFY2(sim.start({"--dmm"}), qPrintable(sim.error()));
+    QTcpSocket socket;
+    socket.connectToHost(
+        QHostAddress::LocalHost,
+        quint16(sim.address("dmm-vxi11").section(',', 1).section(':', 0, 0).toUInt()));
+    QVERIFY(socket.waitForConnected(5000));
+
+    const QByteArray link = coreCall(socket, 10, words({0, 0, 0}) + opaque("inst0"));
+    QCOMPARE(word(link, 0), 0u);
+    const quint32 id = word(link, 1);
+    const QByteArray generic = words({id, 0, 0, 1000});
+    const auto write = [&](const QByteArray &data) {
+        return coreCall(socket, 11, words({id, 1000, 0, 0x08}) + opaque(data));
+    };
+    const auto read = [&] {
+        return coreCall(socket, 12, words({id, 200, 1000, 0, 0, 0}));
+    };
+
+    QCOMPARE(word(coreCall(socket, 14, generic), 0), 0u); // device_trigger
+    QCOMPARE(write("FETC?\n"), words({0, 6}));
+    QCOMPARE(read(), words({0, 4}) + opaque("+1.23456789E+00\n"));
+
+    QCOMPARE(write("*CLS;*ESE 32;*SRE 32;BOGUS\n"), words({0, 27}));
+    QCOMPARE(coreCall(socket, 13, generic), words({0, 100})); // queue, ESB, RQS
+    QCOMPARE(coreCall(socket, 13, generic), words({0, 36}));  // RQS reported already
+    QCOMPARE(write("*STB?\n"), words({0, 6}));
+    QCOMPARE(coreCall(socket, 13, generic), words({0, 16 + 36})); // MAV while the reply waits
+    QCOMPARE(read(), words({0, 4}) + opaque("100\n"));
+    QTRY_COMPARE(sim.transcript("dmm"),
+                 QStringList({"FETC?\\n", "*CLS;*ESE 32;*SRE 32;BOGUS\\n", "*STB?\\n"}));
+}
+
+// The HiSLIP trigger message triggers the meter too.
+void BenchSimTest::hislip_trigger()
+{
+    SimulatorProcess sim;
+    QVERIFY2(sim.start({"--dmm", "--reading", "0.5"}), qPrintable(sim.error()));
+    QTcpSocket socket;
+    socket.connectToHost(
+        QHostAddress::LocalHost,
+        quint16(sim.address("dmm-hislip").section(',', 1).section(':', 0, 0).toUInt()));
+    QVERIFY(socket.waitForConnected(5000));
+    socket.write(hislipMessage(0, 0, 0x01000000u | 'T' << 8 | 'T', "hislip0"));
+    socket.write(hislipMessage(12, 0, 0xFFFFFF00u)); // Trigger
+    socket.write(hislipMessage(7, 0, 0xFFFFFF02u, "FETC?\n"));
+    QByteArray received;
+    while (!received.contains("E-01\n") && socket.waitForReadyRead(5000))
+        received += socket.readAll();
+    // InitializeResponse, then DataEND with the id of the query's message.
+    QCOMPARE(received.mid(16), hislipMessage(7, 0, 0xFFFFFF02u, "+5.00000000E-01\n"));
 }
 
 // Debian's rpcinfo asks the port mapper on port 111, over UDP and TCP, and

@@ -5,12 +5,12 @@
 // /proc; the figures are printed for the record.
 
 #include "tests/support/SimulatorProcess.h"
+#include "tests/tools/BenchSimWire.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTcpSocket>
-#include <QtEndian>
 #include <QtTest>
 
 #include <algorithm>
@@ -22,6 +22,8 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+using namespace benchsimwire;
 
 namespace {
 
@@ -96,53 +98,15 @@ private:
     int fd = -1;
 };
 
-QByteArray hislipMessage(quint8 type, quint8 control, quint32 parameter, const QByteArray &payload)
-{
-    QByteArray message("HS", 2);
-    message.append(char(type)).append(char(control));
-    char word[4];
-    qToBigEndian(parameter, word);
-    message.append(word, 4);
-    char length[8];
-    qToBigEndian(quint64(payload.size()), length);
-    return message.append(length, 8).append(payload);
-}
-
-// An ONC RPC call to the VXI-11 core program, record mark included.
-QByteArray vxi11Call(quint32 xid, quint32 procedure, const QByteArray &arguments)
-{
-    QByteArray call(40, '\0');
-    const quint32 words[] = {xid, 0, 2, 0x0607AF, 1, procedure, 0, 0, 0, 0};
-    for (int i = 0; i < 10; ++i)
-        qToBigEndian(words[i], call.data() + 4 * i);
-    call += arguments;
-    QByteArray mark(4, '\0');
-    qToBigEndian(0x80000000u | quint32(call.size()), mark.data());
-    return mark + call;
-}
-
-QByteArray xdrWords(std::initializer_list<quint32> words)
-{
-    QByteArray bytes;
-    for (quint32 word : words) {
-        char be[4];
-        qToBigEndian(word, be);
-        bytes.append(be, 4);
-    }
-    return bytes;
-}
-
 // device_write of `data` on `link`, flags END.
 QByteArray deviceWrite(quint32 link, const QByteArray &data)
 {
-    QByteArray padded = data;
-    padded.append(QByteArray((4 - data.size() % 4) % 4, '\0'));
-    return vxi11Call(2, 11, xdrWords({link, 1000, 1000, 0x08, quint32(data.size())}) + padded);
+    return vxi11Call(2, 11, words({link, 1000, 1000, 0x08}) + opaque(data));
 }
 
 QByteArray createLink()
 {
-    return vxi11Call(1, 10, xdrWords({0, 0, 0, 5}) + QByteArray("inst0\0\0\0", 8));
+    return vxi11Call(1, 10, words({0, 0, 0}) + opaque("inst0"));
 }
 
 // One hostile client: what it connects to and what it keeps sending.
@@ -225,8 +189,7 @@ void BenchSimHostileTest::runAgainst(SimulatorProcess &sim, const QList<Hostile>
                 if (!hostile.vxi11Writes.isEmpty()) {
                     // create_link's reply: mark, header of 24 bytes, error, link id.
                     const QByteArray reply = client.receive(36);
-                    const quint32 link =
-                        reply.size() == 36 ? qFromBigEndian<quint32>(reply.constData() + 32) : 1;
+                    const quint32 link = reply.size() == 36 ? word(reply, 8) : 1;
                     for (const QByteArray &data : std::as_const(hostile.vxi11Writes))
                         hostile.repeated += deviceWrite(link, data);
                 }

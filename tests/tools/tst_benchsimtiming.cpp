@@ -1,7 +1,6 @@
 // benchsim's meter takes its time: each reading lasts its integration time
 // (NPLC cycles of 50 Hz), a connection's lines are worked on one after the
-// other, and no reply comes early or out of turn. With --fast the same
-// lines are answered at once.
+// other, and no reply comes early or out of turn.
 
 #include "tests/support/SimulatorProcess.h"
 
@@ -74,7 +73,6 @@ class BenchSimTimingTest : public QObject
 private slots:
     void readingTakesItsIntegrationTime_data();
     void readingTakesItsIntegrationTime();
-    void fastAnswersAtOnce();
     void randomLines_repliesInTurnAndNeverEarly();
 };
 
@@ -113,20 +111,6 @@ void BenchSimTimingTest::readingTakesItsIntegrationTime()
     QVERIFY2(isReading(reply.first().first.split(';').first()), reply.first().first.constData());
     QVERIFY2(reply.first().second >= milliseconds,
              qPrintable(QString("after %1 ms").arg(reply.first().second)));
-}
-
-// The same slow set-up with --fast: the reply does not wait the 2 s of
-// NPLC 100 (the only bound here is the test's own timeout).
-void BenchSimTimingTest::fastAnswersAtOnce()
-{
-    SimulatorProcess sim;
-    QVERIFY2(sim.start({"--dmm"}, false), qPrintable(sim.error()));
-    TimedClient client(sim.rawPort("dmm"));
-    QVERIFY(client.connected());
-    client.send("VOLT:DC:NPLC 100\n" + QByteArray("READ?\n").repeated(10));
-    const auto replies = client.replies(10);
-    QCOMPARE(replies.size(), 10);
-    QVERIFY2(replies.last().second < 2000.0, qPrintable(QString::number(replies.last().second)));
 }
 
 // Random lines in random pieces: every reply comes in the order of its line
