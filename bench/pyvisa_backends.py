@@ -26,7 +26,7 @@ def spread(values, digits):
 
 
 def one_round(args, cpu, backends):
-    sim = subprocess.Popen(["taskset", "-c", str(cpu), args.benchsim, "--dmm"],
+    sim = subprocess.Popen(["taskset", "-c", str(cpu), args.benchsim, "--fast", "--dmm"],
                            stdout=subprocess.PIPE, text=True)
     try:
         banner = dict(item.split("=", 1) for item in sim.stdout.readline().split()[1:])

@@ -3,12 +3,15 @@
 // port mapper as a libtirpc client sees it.
 
 #include "tests/support/SimulatorProcess.h"
+#include "tests/tools/BenchSimWire.h"
 
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <unistd.h>
+
+using namespace benchsimwire;
 
 namespace {
 
@@ -32,6 +35,20 @@ QByteArray exchange(quint16 port, const QByteArray &lines, int replies, int wait
     return received + socket.readAll();
 }
 
+// One call to the VXI-11 core program: the results after the accept status.
+QByteArray coreCall(QTcpSocket &socket, quint32 procedure, const QByteArray &arguments)
+{
+    static quint32 xid = 0x5100;
+    socket.write(vxi11Call(++xid, procedure, arguments));
+    QByteArray received;
+    while ((received.size() < 4 || received.size() < 4 + int(word(received, 0) & 0x7FFFFFFF)) &&
+           socket.waitForReadyRead(5000))
+        received += socket.readAll();
+    if (word(received, 1) != xid || word(received, 6) != 0)
+        return "no reply";
+    return received.mid(28);
+}
+
 } // namespace
 
 class BenchSimTest : public QObject
@@ -48,7 +65,10 @@ private slots:
     void silentFault_transcriptRecordsRawLines();
     void fault_disconnectAfterReplies_data();
     void fault_disconnectAfterReplies();
+    void vxi11_triggerAndServiceRequest();
+    void hislip_trigger();
     void portMapperOnPort111_rpcinfo();
+    void systemRpcbind_registersWithoutRoot();
 };
 
 void BenchSimTest::startsAndStopsCleanly_data()
@@ -79,7 +99,7 @@ void BenchSimTest::startsAndStopsCleanly()
     const QString pattern =
         "^" +
         line.replace("{s}", "TCPIP0::127\\.0\\.0\\.1::[1-9]\\d*::SOCKET")
-            .replace("{v}", "TCPIP0::127\\.0\\.0\\.1,[1-9]\\d*::inst0::INSTR")
+            .replace("{v}", "TCPIP0::127\\.0\\.0\\.1(,[1-9]\\d*)?::inst0::INSTR")
             .replace("{h}", "TCPIP0::127\\.0\\.0\\.1::hislip0,[1-9]\\d*::INSTR") +
         "$";
     QVERIFY2(QRegularExpression(pattern).match(sim.firstLine()).hasMatch(),
@@ -139,7 +159,99 @@ void BenchSimTest::scpiOverSocket_data()
     QTest::newRow("errors queued")
         << QStringList() << "dmm"
         << QByteArray("BOGUS?\nVOLT:DC:NPLC abc\nSYST:ERR?\nSYST:ERR?\nSYST:ERR?\n")
-        << QByteArray("-113,\"Undefined header\"\n-113,\"Undefined header\"\n+0,\"No error\"\n");
+        << QByteArray(
+               "-113,\"Undefined header\"\n-224,\"Illegal parameter value\"\n+0,\"No error\"\n");
+    QTest::newRow("error queue overflows into -350")
+        << QStringList() << "dmm"
+        << QByteArray("*CLS\n") + QByteArray("BOGUS\n").repeated(25) + "SYST:ERR:COUN?\n" +
+               QByteArray("SYST:ERR?\n").repeated(21)
+        << QByteArray("20\n") + QByteArray("-113,\"Undefined header\"\n").repeated(19) +
+               "-350,\"Queue overflow\"\n+0,\"No error\"\n";
+
+    // IEEE 488.2 status reporting: the event register is read and cleared by
+    // *ESR?, summarised in ESB (32) through *ESE, and ESB and the error queue
+    // bit (4) raise MSS (64) through *SRE.
+    QTest::newRow("power-on, then a command error")
+        << QStringList() << "dmm" << QByteArray("*ESR?\nBOGUS\n*ESR?\n*ESR?\n")
+        << QByteArray("128\n32\n0\n");
+    QTest::newRow("execution error from a refused setting")
+        << QStringList() << "pwr" << QByteArray("*CLS\nVOLT1 20\n*ESR?;SYST:ERR?;VOLT1?\n")
+        << QByteArray("16;-222,\"Data out of range\";+0.00000E+00\n");
+    QTest::newRow("masks feed ESB and MSS")
+        << QStringList() << "dmm"
+        << QByteArray("*CLS;*ESE 32;*SRE 32\n*STB?\nBOGUS\n*STB?;*ESE?;*SRE?\n")
+        << QByteArray("0\n100;32;32\n");
+    QTest::newRow("error queue bit alone raises MSS through its mask")
+        << QStringList() << "pwr" << QByteArray("*CLS;*SRE 4\nBOGUS\n*STB?\nSYST:ERR?\n*STB?\n")
+        << QByteArray("68\n-113,\"Undefined header\"\n0\n");
+    QTest::newRow("*CLS empties the register and the queue, keeps the masks")
+        << QStringList() << "dmm"
+        << QByteArray("*ESE 60\nBOGUS\n*CLS\n*STB?;*ESR?;SYST:ERR?;*ESE?\n")
+        << QByteArray("0;0;+0,\"No error\";60\n");
+    QTest::newRow("*OPC sets operation complete, *WAI and *OPC? wait for nothing")
+        << QStringList() << "dmm" << QByteArray("*CLS\n*OPC;*WAI\n*OPC?;*ESR?\n")
+        << QByteArray("1;1\n");
+    QTest::newRow("bit 6 of *SRE and masks beyond a byte")
+        << QStringList() << "dmm" << QByteArray("*CLS;*SRE 255;*ESE 256\n*SRE?;SYST:ERR?\n")
+        << QByteArray("191;-222,\"Data out of range\"\n");
+    QTest::newRow("*RST keeps the status model, resets the set-up")
+        << QStringList() << "dmm"
+        << QByteArray("*CLS;*ESE 1;VOLT:DC:NPLC 1;BOGUS\n*RST\n*ESE?;SYST:ERR?;VOLT:DC:NPLC?\n")
+        << QByteArray("1;-113,\"Undefined header\";+1.00000000E+01\n");
+
+    // The meter's set-up: ranges rounded up, refusals in the error queue.
+    QTest::newRow("range rounded up, impossible range refused")
+        << QStringList() << "dmm"
+        << QByteArray(
+               "VOLT:DC:RANG 2\nVOLT:DC:RANG?\nVOLT:DC:RANG 2000\nSYST:ERR?;:VOLT:DC:RANG?\n")
+        << QByteArray("+1.00000000E+01\n-222,\"Data out of range\";+1.00000000E+01\n");
+    QTest::newRow("current ranges, MIN and MAX")
+        << QStringList() << "dmm"
+        << QByteArray("CURR:DC:RANG 0.001;:CURR:DC:RANG?\nCURR:DC:RANG MIN;:CURR:DC:RANG?\n"
+                      "CURR:DC:RANG MAX;:CURR:DC:RANG?;:CURR:DC:RANG:AUTO?\n")
+        << QByteArray("+1.00000000E-03\n+1.00000000E-04\n+1.00000000E+01;0\n");
+    QTest::newRow("automatic range after a reading")
+        << QStringList{"--reading", "2.5"} << "dmm"
+        << QByteArray("VOLT:DC:RANG:AUTO ON\nREAD?\nVOLT:DC:RANG?;:VOLT:DC:RANG:AUTO?\n"
+                      "VOLT:DC:RANG:AUTO OFF;:VOLT:DC:RANG?;:VOLT:DC:RANG:AUTO?\n")
+        << QByteArray("+2.50000000E+00\n+1.00000000E+01;1\n+1.00000000E+01;0\n");
+    QTest::newRow("NPLC rounded up, too much refused, per function")
+        << QStringList() << "dmm"
+        << QByteArray("VOLT:DC:NPLC 0.5\nCURR:DC:NPLC 200\nSENS:CURR:DC:NPLC MIN\n"
+                      "VOLT:DC:NPLC?;:CURR:DC:NPLC?;:SYST:ERR?\n")
+        << QByteArray("+1.00000000E+00;+2.00000000E-02;-222,\"Data out of range\"\n");
+    QTest::newRow("autozero and input impedance")
+        << QStringList() << "dmm"
+        << QByteArray("ZERO:AUTO?;:VOLT:DC:ZERO:AUTO OFF;:ZERO:AUTO?\nVOLT:DC:ZERO:AUTO ONCE\n"
+                      "SENS:ZERO:AUTO ON;:VOLT:DC:IMP:AUTO ON;:VOLT:DC:IMP:AUTO?;:ZERO:AUTO?\n"
+                      "CURR:DC:IMP:AUTO ON;:SYST:ERR?\n")
+        << QByteArray("1;0\n1;1\n-113,\"Undefined header\"\n");
+    QTest::newRow("overload on the automatic range only beyond the largest")
+        << QStringList{"--reading", "1100"} << "dmm"
+        << QByteArray("READ?\nCONF:VOLT:DC 100\nREAD?\n")
+        << QByteArray("+1.10000000E+03\n+9.90000000E+37\n");
+    QTest::newRow("trigger fills the reading memory")
+        << QStringList() << "dmm" << QByteArray("*CLS\nFETC?\n*TRG\nFETC?;SYST:ERR?\n")
+        << QByteArray("+1.23456789E+00;-230,\"Data stale\"\n");
+    QTest::newRow("MEAS? with a range")
+        << QStringList{"--reading", "0.5"} << "dmm"
+        << QByteArray("MEAS:VOLT:DC? 0.1\nMEAS:VOLT:DC? 1\nCONF?\n")
+        << QByteArray("+9.90000000E+37\n+5.00000000E-01\n\"VOLT +1.00000000E+00\"\n");
+
+    // The supply: settings, output state and the load current.
+    QTest::newRow("supply settings and load current")
+        << QStringList{"--load-idle", "0.025"} << "pwr"
+        << QByteArray(
+               "VOLT 3.3;CURR 0.5\nMEAS:CURR?\nOUTP ON\nOUTP?;VOLT?;CURR?;MEAS:CURR?;MEAS:VOLT?\n"
+               "OUTP OFF;:OUTP?;MEAS:CURR?\n")
+        << QByteArray("+0.00000E+00\n1;+3.30000E+00;+5.00000E-01;+2.50000E-02;+3.30000E+00\n"
+                      "0;+0.00000E+00\n");
+    QTest::newRow("supply limits per output")
+        << QStringList() << "pwr"
+        << QByteArray("*CLS\nVOLT2 12;CURR2 1.5;VOLT2 13;CURR1 3.5;OUTP3 ON\n"
+                      "VOLT2?;CURR2?;CURR1?;SYST:ERR?;SYST:ERR?;SYST:ERR?\n")
+        << QByteArray("+1.20000E+01;+1.50000E+00;+0.00000E+00;-222,\"Data out of range\";"
+                      "-222,\"Data out of range\";-113,\"Undefined header\"\n");
     QTest::newRow("overload beyond 120 % of the range")
         << QStringList{"--reading", "11.9"} << "dmm"
         << QByteArray("VOLT:DC:RANG 10;:READ?\nVOLT:DC:RANG 1;:READ?\n")
@@ -199,6 +311,64 @@ void BenchSimTest::fault_disconnectAfterReplies()
     QCOMPARE(exchange(sim.rawPort("pwr"), "*TST?\n*TST?\n*TST?\n", 3), received);
 }
 
+// device_trigger makes the meter take a reading that FETC? returns; a serial
+// poll reports RQS once for a request that *ESE and *SRE let through, while
+// *STB? keeps reporting MSS.
+void BenchSimTest::vxi11_triggerAndServiceRequest()
+{
+    SimulatorProcess sim;
+    QVERIFY2(sim.start({"--dmm"}), qPrintable(sim.error()));
+    QTcpSocket socket;
+    socket.connectToHost(
+        QHostAddress::LocalHost,
+        quint16(sim.address("dmm-vxi11").section(',', 1).section(':', 0, 0).toUInt()));
+    QVERIFY(socket.waitForConnected(5000));
+
+    const QByteArray link = coreCall(socket, 10, words({0, 0, 0}) + opaque("inst0"));
+    QCOMPARE(word(link, 0), 0u);
+    const quint32 id = word(link, 1);
+    const QByteArray generic = words({id, 0, 0, 1000});
+    const auto write = [&](const QByteArray &data) {
+        return coreCall(socket, 11, words({id, 1000, 0, 0x08}) + opaque(data));
+    };
+    const auto read = [&] {
+        return coreCall(socket, 12, words({id, 200, 1000, 0, 0, 0}));
+    };
+
+    QCOMPARE(word(coreCall(socket, 14, generic), 0), 0u); // device_trigger
+    QCOMPARE(write("FETC?\n"), words({0, 6}));
+    QCOMPARE(read(), words({0, 4}) + opaque("+1.23456789E+00\n"));
+
+    QCOMPARE(write("*CLS;*ESE 32;*SRE 32;BOGUS\n"), words({0, 27}));
+    QCOMPARE(coreCall(socket, 13, generic), words({0, 100})); // queue, ESB, RQS
+    QCOMPARE(coreCall(socket, 13, generic), words({0, 36}));  // RQS reported already
+    QCOMPARE(write("*STB?\n"), words({0, 6}));
+    QCOMPARE(coreCall(socket, 13, generic), words({0, 16 + 36})); // MAV while the reply waits
+    QCOMPARE(read(), words({0, 4}) + opaque("100\n"));
+    QTRY_COMPARE(sim.transcript("dmm"),
+                 QStringList({"FETC?\\n", "*CLS;*ESE 32;*SRE 32;BOGUS\\n", "*STB?\\n"}));
+}
+
+// The HiSLIP trigger message triggers the meter too.
+void BenchSimTest::hislip_trigger()
+{
+    SimulatorProcess sim;
+    QVERIFY2(sim.start({"--dmm", "--reading", "0.5"}), qPrintable(sim.error()));
+    QTcpSocket socket;
+    socket.connectToHost(
+        QHostAddress::LocalHost,
+        quint16(sim.address("dmm-hislip").section(',', 1).section(':', 0, 0).toUInt()));
+    QVERIFY(socket.waitForConnected(5000));
+    socket.write(hislipMessage(0, 0, 0x01000000u | 'T' << 8 | 'T', "hislip0"));
+    socket.write(hislipMessage(12, 0, 0xFFFFFF00u)); // Trigger
+    socket.write(hislipMessage(7, 0, 0xFFFFFF02u, "FETC?\n"));
+    QByteArray received;
+    while (!received.contains("E-01\n") && socket.waitForReadyRead(5000))
+        received += socket.readAll();
+    // InitializeResponse, then DataEND with the id of the query's message.
+    QCOMPARE(received.mid(16), hislipMessage(7, 0, 0xFFFFFF02u, "+5.00000000E-01\n"));
+}
+
 // Debian's rpcinfo asks the port mapper on port 111, over UDP and TCP, and
 // reaches the VXI-11 core channel through it. Port 111 is had in a private
 // network namespace, where the banner names the standard resource.
@@ -233,6 +403,79 @@ kill $!)";
              qPrintable(output));
     QVERIFY2(output.contains("program 100000 version 2 ready and waiting"), qPrintable(output));
     QVERIFY2(output.contains("program 395183 version 1 ready and waiting"), qPrintable(output));
+}
+
+// With the system's rpcbind on port 111, benchsim run by an unprivileged
+// user registers the meter's VXI-11 core channel there, names it in the
+// standard form, replaces the entry a killed simulator left behind, leaves a
+// live one alone, and removes its own on exit. rpcbind runs in private
+// network and mount namespaces, so the machine's own is never touched.
+void BenchSimTest::systemRpcbind_registersWithoutRoot()
+{
+    const QString rpcbind = "/usr/sbin/rpcbind";
+    const QString rpcinfo = "/usr/sbin/rpcinfo";
+    if (!QFileInfo(rpcbind).isExecutable() || !QFileInfo(rpcinfo).isExecutable())
+        QSKIP("no /usr/sbin/rpcbind (package rpcbind, in scripts/packages.txt)");
+    if (geteuid() != 0)
+        QSKIP("starting the system rpcbind needs root; run the suite as root to cover this");
+    if (QProcess::execute("unshare", {"-mn", "true"}) != 0)
+        QSKIP("no private network and mount namespaces to be had here");
+
+    const char *script = R"sh(PATH=$PATH:/usr/sbin:/sbin
+sim=$0 info=$2 dir=$3
+mount -t tmpfs tmpfs /run && ip link set lo up || exit 77
+"$1" -f & rpcbind=$!
+for _ in $(seq 100); do "$info" -p 127.0.0.1 >/dev/null 2>&1 && break; sleep 0.1; done
+start() { setpriv --reuid=nobody --regid=nogroup --clear-groups "$sim" --fast > "$dir/$1" & }
+banner() { for _ in $(seq 300); do [ -s "$dir/$1" ] && break; sleep 0.1; done; head -n 1 "$dir/$1"; }
+entries() { "$info" -p 127.0.0.1 | grep -c 395183; }
+start 1; first=$!; echo "first: $(banner 1)"
+"$info" -T tcp 127.0.0.1 395183 1
+start 2; second=$!; echo "second: $(banner 2)"
+kill -9 $first; wait $first
+kill $second; wait $second; echo "second ended $?"
+echo "after the killed one: $(entries)"
+start 3; third=$!; echo "third: $(banner 3)"
+kill -9 $third; wait $third
+start 4; fourth=$!; echo "fourth: $(banner 4)"
+"$info" -T tcp 127.0.0.1 395183 1
+kill $fourth; wait $fourth; echo "fourth ended $?"
+echo "at the end: $(entries)"
+kill $rpcbind)sh";
+    QTemporaryDir folder;
+    QVERIFY(
+        QFile::setPermissions(folder.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                 QFileDevice::ExeOwner | QFileDevice::WriteOther |
+                                                 QFileDevice::ExeOther | QFileDevice::ReadOther));
+    QProcess shell;
+    shell.setProcessChannelMode(QProcess::MergedChannels);
+    shell.start("unshare", {"-mn", "sh", "-c", script, BENCHSIM, rpcbind, rpcinfo, folder.path()});
+    QVERIFY(shell.waitForFinished(60000));
+    if (shell.exitCode() == 77)
+        QSKIP("cannot mount /run or bring up the loopback interface in the namespace");
+    const QString output = QString::fromLocal8Bit(shell.readAll());
+    const QString standard = " dmm-vxi11=TCPIP0::127.0.0.1::inst0::INSTR ";
+    const QStringList lines = output.split('\n');
+    const auto line = [&lines](const QString &start) {
+        const QStringList found = lines.filter(QRegularExpression("^" + start));
+        return found.isEmpty() ? QString() : found.first();
+    };
+    QVERIFY2(line("first: ").contains(standard), qPrintable(output));
+    QVERIFY2(output.contains("program 395183 version 1 ready and waiting"), qPrintable(output));
+    // The first still serves: the second keeps to the "host,port" form.
+    QVERIFY2(line("second: ")
+                 .contains(QRegularExpression(
+                     " dmm-vxi11=TCPIP0::127\\.0\\.0\\.1,[1-9]\\d*::inst0::INSTR ")),
+             qPrintable(output));
+    QVERIFY2(lines.contains("second ended 0"), qPrintable(output));
+    // The first was killed: its stale entry stays until the next start
+    // replaces it.
+    QVERIFY2(lines.contains("after the killed one: 1"), qPrintable(output));
+    QVERIFY2(line("third: ").contains(standard), qPrintable(output));
+    QVERIFY2(line("fourth: ").contains(standard), qPrintable(output));
+    QCOMPARE(output.count("program 395183 version 1 ready and waiting"), 2);
+    QVERIFY2(lines.contains("fourth ended 0"), qPrintable(output));
+    QVERIFY2(lines.contains("at the end: 0"), qPrintable(output));
 }
 
 QTEST_GUILESS_MAIN(BenchSimTest)

@@ -4,7 +4,9 @@
 
 #include <sys/prctl.h>
 
-SimulatorProcess::SimulatorProcess(Program program) : program(program) {}
+SimulatorProcess::SimulatorProcess(Program program, Timing timing)
+    : program(program), timing(timing)
+{}
 
 SimulatorProcess::~SimulatorProcess()
 {
@@ -16,6 +18,8 @@ bool SimulatorProcess::start(const QStringList &arguments, bool transcript)
     const QString path = program == Program::BenchSim ? QStringLiteral(BENCHSIM_PROGRAM)
                                                       : QStringLiteral(BENCHSIM_BOARD_PROGRAM);
     QStringList all = arguments;
+    if (program == Program::BenchSim && timing == Timing::Instant)
+        all.prepend(QStringLiteral("--fast"));
     if (transcript)
         all << QStringLiteral("--transcript") << folder.filePath(QStringLiteral("transcript.txt"));
     // A test that crashes must not leave its simulators running.

@@ -11,6 +11,8 @@
 // benchsim, or benchsim-board alone. start() returns once the program has
 // printed its first line (benchsim: "BENCHSIM dmm=... board=...", see
 // benchsim --help; benchsim-board: the device path). The destructor stops it.
+// benchsim answers at once (--fast) unless a test asks for the meter's real
+// integration times.
 class SimulatorProcess
 {
 public:
@@ -20,7 +22,13 @@ public:
         Board
     };
 
-    explicit SimulatorProcess(Program program = Program::BenchSim);
+    enum class Timing
+    {
+        Instant,  // --fast
+        Realistic // readings take their integration time
+    };
+
+    explicit SimulatorProcess(Program program = Program::BenchSim, Timing timing = Timing::Instant);
     ~SimulatorProcess();
     SimulatorProcess(const SimulatorProcess &) = delete;
     SimulatorProcess &operator=(const SimulatorProcess &) = delete;
@@ -49,6 +57,7 @@ public:
 
 private:
     Program program;
+    Timing timing;
     QTemporaryDir folder;
     QProcess child;
     QString line;

@@ -15,6 +15,7 @@ BenchSim::BenchSim(QObject *parent) : QObject(parent) {}
 
 BenchSim::~BenchSim()
 {
+    rpcbind.unregister();
     // Servers first: they use the front ends and instruments held below.
     delete portMapper;
     boardLink.remove();
@@ -77,20 +78,23 @@ bool BenchSim::start(const BenchSimOptions &options, QString &error)
         } else {
             dmm = std::make_unique<SimMultimeter>(reading);
         }
+        dmm->setTakesTime(!options.fast);
         dmmServed.frontEnd =
             std::make_unique<InstrumentFrontEnd>("dmm", *dmm, *transcript, options.dmmFault);
         if (!serve(dmmServed, options.dmmPort, options.dmmVxi11Port, options.dmmHislipPort, error))
             return false;
     }
     if (options.servePwr) {
-        pwr = std::make_unique<SimSupply>(dvmReading);
+        load = std::make_unique<BoardLoad>(board.get(), options.loadIdle, options.loadGain);
+        pwr = std::make_unique<SimSupply>(dvmReading, *load);
+        pwr->setTakesTime(!options.fast);
         pwrServed.frontEnd =
             std::make_unique<InstrumentFrontEnd>("pwr", *pwr, *transcript, options.pwrFault);
         if (!serve(pwrServed, options.pwrPort, options.pwrVxi11Port, options.pwrHislipPort, error))
             return false;
     }
+    mappedServed = options.portMapperTarget == "pwr" ? &pwrServed : &dmmServed;
     if (options.portMapper) {
-        mappedServed = options.portMapperTarget == "pwr" ? &pwrServed : &dmmServed;
         portMapper = new PortMapperServer(this);
         portMapper->addMapping(Vxi11Server::CoreProgram, Vxi11Server::CoreVersion,
                                mappedServed->vxi11Server->port());
@@ -101,6 +105,11 @@ bool BenchSim::start(const BenchSimOptions &options, QString &error)
             return false;
         }
     }
+    // Our own port mapper on port 111 is the only one there is.
+    const bool ownsPort111 = portMapper != nullptr && portMapper->port() == StandardPortMapperPort;
+    if (options.registerWithRpcbind && !ownsPort111)
+        rpcbind.registerPort(Vxi11Server::CoreProgram, Vxi11Server::CoreVersion,
+                             mappedServed->vxi11Server->port());
     return true;
 }
 
@@ -128,10 +137,12 @@ bool BenchSim::startBoard(const BenchSimOptions &options, QString &error)
 
 QString BenchSim::vxi11Resource(const Served &served) const
 {
-    // The standard form needs the port mapper where every client looks for
-    // it; elsewhere the "host,port" form names the core channel directly.
-    if (portMapper != nullptr && portMapper->port() == StandardPortMapperPort &&
-        &served == mappedServed)
+    // The standard form needs a port mapper where every client looks for
+    // it, ours or the system's; elsewhere the "host,port" form names the
+    // core channel directly.
+    const bool onPort111 = rpcbind.isRegistered() ||
+                           (portMapper != nullptr && portMapper->port() == StandardPortMapperPort);
+    if (onPort111 && &served == mappedServed)
         return "TCPIP0::127.0.0.1::inst0::INSTR";
     return QString("TCPIP0::127.0.0.1,%1::inst0::INSTR").arg(served.vxi11Server->port());
 }

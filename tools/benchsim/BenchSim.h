@@ -2,7 +2,9 @@
 
 #include "tools/benchsim/BenchSimOptions.h"
 #include "tools/benchsim/BoardFollowingReading.h"
+#include "tools/benchsim/BoardLoad.h"
 #include "tools/benchsim/FixedReading.h"
+#include "tools/benchsim/RpcbindRegistration.h"
 #include "tools/benchsim/Transcript.h"
 #include "tools/boardsim/DeviceLink.h"
 
@@ -30,7 +32,8 @@ public:
     ~BenchSim() override;
 
     // Opens the transcript and starts every server; false with a message
-    // when one cannot listen.
+    // when one cannot listen. A system rpcbind, when one answers, is told
+    // where the VXI-11 core channel is (unless the options say not to).
     bool start(const BenchSimOptions &options, QString &error);
     // "BENCHSIM dmm=... dmm-vxi11=... dmm-hislip=... pwr=... pwr-vxi11=... pwr-hislip=...
     // [portmapper=...] [board=...]"
@@ -61,6 +64,7 @@ private:
     FixedReading dvmReading;
     std::unique_ptr<SimulatedBoard> board;
     std::unique_ptr<BoardFollowingReading> boardReading;
+    std::unique_ptr<BoardLoad> load;
     DeviceLink boardLink;
     QString boardPath;
     std::unique_ptr<SimMultimeter> dmm;
@@ -68,5 +72,6 @@ private:
     Served dmmServed;
     Served pwrServed;
     PortMapperServer *portMapper = nullptr;
-    const Served *mappedServed = nullptr; // what the port mapper leads to
+    const Served *mappedServed = nullptr; // what the port mappers lead to
+    RpcbindRegistration rpcbind;
 };

@@ -17,6 +17,23 @@ const char *description =
     "below; for DC current (after CONF:CURR:DC) sink-offset + sink-gain x code;\n"
     "plus seeded Gaussian noise.\n"
     "\n"
+    "The meter takes its time: a reading lasts NPLC cycles of 50 Hz (NPLC 10, the\n"
+    "default, is 200 ms; 0.02, 0.2, 1, 10 and 100 are had, others round up), and\n"
+    "each connection's lines are worked on one after the other. --fast answers at\n"
+    "once, as the test suite wants. Ranges are fixed or AUTO per function (0.1 V to\n"
+    "1000 V, 100 uA to 10 A); a reading beyond 120 % of a fixed range is +9.9E37.\n"
+    "The supply's outputs can be set to 15 V / 3 A (output 1) and 12 V / 1.5 A\n"
+    "(output 2); MEAS:CURR? of an output that is on gives load-idle + load-gain x\n"
+    "the board's last value, 0 when it is off.\n"
+    "\n"
+    "Both speak the IEEE 488.2 common commands (*IDN? *RST *TST? *CLS *ESE *ESR?\n"
+    "*SRE *STB? *OPC *OPC? *WAI *TRG) and SYST:ERR?: an unknown command queues\n"
+    "-113,\"Undefined header\" and sets the command error bit of *ESR?; a refused\n"
+    "setting queues -222,\"Data out of range\" and sets the execution error bit.\n"
+    "The status byte has the error queue (4), MAV (16), ESB (32) and MSS/RQS (64)\n"
+    "bits; *ESE and *SRE set their masks. *TRG, VXI-11 device_trigger and the\n"
+    "HiSLIP trigger make the meter take a reading that FETC? returns.\n"
+    "\n"
     "Once every server listens, one line goes to standard output:\n"
     "  BENCHSIM dmm=<resource> dmm-vxi11=<resource> dmm-hislip=<resource> pwr=<resource>"
     " pwr-vxi11=<resource> pwr-hislip=<resource> [portmapper=<port>] [board=<device path>]\n"
@@ -28,13 +45,21 @@ const char *description =
     "\n"
     "A VXI-11 resource names its core channel's port after the host (\"host,port\"),\n"
     "a form this project's VISA library opens without a port mapper. Other VISA\n"
-    "libraries find the port through the port mapper on port 111: with\n"
-    "--portmapper-port 111 the instrument it leads to is printed in the standard\n"
-    "form TCPIP0::127.0.0.1::inst0::INSTR. Port 111 needs root and must be free (no\n"
-    "rpcbind running); a private network namespace gives both, with the client\n"
-    "inside it too:\n"
+    "libraries find the port through the port mapper on port 111. When a system\n"
+    "rpcbind answers there, benchsim registers the core channel of the\n"
+    "--portmapper-target instrument with it (no root needed; unregistered on exit;\n"
+    "an entry whose server is gone is replaced, a live one is left alone) and\n"
+    "prints that instrument in the standard form TCPIP0::127.0.0.1::inst0::INSTR.\n"
+    "Without rpcbind, --portmapper-port 111 serves a port mapper of our own, which\n"
+    "needs root and a free port 111; a private network namespace gives both, with\n"
+    "the client inside it too:\n"
     "  unshare -rn sh -c 'ip link set lo up; benchsim --portmapper-port 111 & sleep 1;\n"
     "                    rpcinfo -p 127.0.0.1; python3 my_script.py; kill $!'\n"
+    "\n"
+    "Every client is bounded: a line longer than 16 KiB is not executed (-363,\n"
+    "\"Input buffer overrun\"); a client that leaves 16 KiB of replies unread is\n"
+    "not read from until it takes them (a VXI-11 link loses them: -430); each\n"
+    "server keeps 64 connections at most.\n"
     "\n"
     "Fault modes: none, silent, slow[:MS], disconnect[:N], nul, long, garbage.\n"
     "slow:MS is also the way to give the meter a response delay.\n"
@@ -100,12 +125,18 @@ bool BenchSimOptions::parse(const QStringList &arguments, BenchSimOptions &optio
         {"pwr-vxi11-port", "VXI-11 core port of the power supply.", "port"},
         {"pwr-hislip-port", "HiSLIP port of the power supply.", "port"},
         {"portmapper-port", "Also run a port mapper (TCP and UDP) on this port.", "port"},
-        {"portmapper-target", "Instrument the port mapper leads to: dmm or pwr.", "key"},
+        {"portmapper-target", "Instrument the port mappers lead to: dmm or pwr.", "key"},
+        {"no-rpcbind", "Do not register with a system rpcbind."},
+        {"fast", "Answer at once: readings take no integration time."},
         {"transcript", "Append every received line to this file.", "file"},
         {"dmm-fault", "Fault mode of the multimeter.", "mode"},
         {"pwr-fault", "Fault mode of the power supply.", "mode"},
         {"reading", "Value of every multimeter reading (default 1.23456789).", "value"},
         {"dvm-reading", "Value of the supply's voltmeter input (default 0).", "value"},
+        {"load-idle", "Current the board draws from each output that is on (default 0.02).",
+         "amperes"},
+        {"load-gain", "Further current per code of the board's last value (default 1e-5).",
+         "amperes"},
         {"board", "Serve the board under test on a pseudo-terminal too."},
         {"board-link", "Make <path> a symbolic link to the board's device.", "path"},
         {"gain", "DAC output per code in volts (default 0.001).", "volts"},
@@ -139,6 +170,8 @@ bool BenchSimOptions::parse(const QStringList &arguments, BenchSimOptions &optio
         parsed.servePwr = parser.isSet("pwr");
     }
     parsed.portMapper = parser.isSet("portmapper-port");
+    parsed.registerWithRpcbind = !parser.isSet("no-rpcbind");
+    parsed.fast = parser.isSet("fast");
     if (!portValue(parser, "dmm-port", parsed.dmmPort, error) ||
         !portValue(parser, "dmm-vxi11-port", parsed.dmmVxi11Port, error) ||
         !portValue(parser, "dmm-hislip-port", parsed.dmmHislipPort, error) ||
@@ -148,6 +181,8 @@ bool BenchSimOptions::parse(const QStringList &arguments, BenchSimOptions &optio
         !portValue(parser, "portmapper-port", parsed.portMapperPort, error) ||
         !numberValue(parser, "reading", parsed.reading, error) ||
         !numberValue(parser, "dvm-reading", parsed.dvmReading, error) ||
+        !numberValue(parser, "load-idle", parsed.loadIdle, error) ||
+        !numberValue(parser, "load-gain", parsed.loadGain, error) ||
         !faultValue(parser, "dmm-fault", parsed.dmmFault, error) ||
         !faultValue(parser, "pwr-fault", parsed.pwrFault, error) ||
         !numberValue(parser, "gain", parsed.output.gain, error) ||

@@ -20,12 +20,16 @@ struct BenchSimOptions
     quint16 pwrHislipPort = 0;
     bool portMapper = false;
     quint16 portMapperPort = 0;
-    QString portMapperTarget; // "dmm" or "pwr"; empty: the meter if served
+    QString portMapperTarget;        // "dmm" or "pwr"; empty: the meter if served
+    bool registerWithRpcbind = true; // with a system rpcbind on port 111
+    bool fast = false;               // every answer at once, however long a reading takes
     QString transcriptPath;
     FaultMode dmmFault;
     FaultMode pwrFault;
     double reading = 1.23456789;
     double dvmReading = 0.0;
+    double loadIdle = 0.02; // amperes the board draws from each output that is on
+    double loadGain = 1e-5; // and more per code of its last value
 
     // The simulated board on a pseudo-terminal; with it the meter measures
     // the board's output instead of the fixed reading.

@@ -6,7 +6,7 @@
 // How a simulated instrument misbehaves, chosen per instrument:
 //   none            answer normally
 //   silent          never answer
-//   slow[:MS]       answer after MS milliseconds (default 3000)
+//   slow[:MS]       answer MS milliseconds late (default 3000), the instrument free meanwhile
 //   disconnect[:N]  close the connection after N replies (default 1; 0 = at the first query)
 //   nul             put a NUL byte in the middle of each reply
 //   long            make each reply longer than 200 bytes

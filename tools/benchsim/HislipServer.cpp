@@ -1,11 +1,10 @@
 #include "tools/benchsim/HislipServer.h"
 
 #include "tools/benchsim/ExclusiveLock.h"
-#include "tools/benchsim/InstrumentFrontEnd.h"
+#include "tools/benchsim/ReplyQueue.h"
 
 #include <QPointer>
 #include <QTcpSocket>
-#include <QTimer>
 #include <QtEndian>
 
 namespace {
@@ -50,12 +49,12 @@ enum ErrorCode : quint8
 };
 
 constexpr qsizetype HeaderSize = 16;
-constexpr quint64 PayloadLimit = 1u << 20; // beyond this a client is taken for broken
+constexpr quint64 PayloadLimit = 64 * 1024; // beyond this a client is taken for broken
+constexpr qint64 ReadChunk = 4096;
 constexpr quint16 ProtocolVersion = 0x0100;
 constexpr quint16 VendorId = 'B' << 8 | 'S';
 constexpr quint8 Overlapped = 1; // our mode, in InitializeResponse and the clear handshake
 constexpr quint8 RmtDelivered = 1;
-constexpr quint8 StatusMav = 0x10;
 
 QByteArray bigEndian64(quint64 value)
 {
@@ -87,8 +86,16 @@ bool HislipServer::listen(quint16 port)
 void HislipServer::acceptClients()
 {
     while (QTcpSocket *socket = server.nextPendingConnection()) {
+        if (channels.size() >= ClientLimits::MaxConnections) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        socket->setReadBufferSize(ClientLimits::ReadBufferSize);
         channels.insert(socket, Channel());
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readMessages(socket); });
+        // Taken replies make room: a client held back is read from again.
+        connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] { readMessages(socket); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
             // Either channel going ends the session.
             const Channel channel = channels.take(socket);
@@ -110,23 +117,33 @@ void HislipServer::send(QTcpSocket *socket, quint8 type, quint8 control, quint32
     socket->write(frame);
 }
 
+// A channel whose peer leaves our messages unread is not read from either.
+bool HislipServer::heldBack(QTcpSocket *socket) const
+{
+    qint64 backlog = socket->bytesToWrite();
+    const quint16 id = channels.value(socket).session;
+    if (id != 0 && sessions.contains(id) && sessions[id].sync == socket)
+        backlog += sessions[id].replies->waitingBytes();
+    return backlog > ClientLimits::MaxOutputBacklog;
+}
+
 void HislipServer::readMessages(QTcpSocket *socket)
 {
-    if (!channels.contains(socket))
-        return;
-    channels[socket].pending += socket->readAll();
     QPointer<QTcpSocket> guarded(socket);
-    while (guarded && channels.contains(socket)) {
+    while (guarded && channels.contains(socket) && !heldBack(socket)) {
         QByteArray &pending = channels[socket].pending;
-        if (pending.size() < HeaderSize)
-            return;
-        const quint64 length = qFromBigEndian<quint64>(pending.constData() + 8);
-        if (!pending.startsWith("HS") || length > PayloadLimit) {
+        const quint64 length =
+            pending.size() < HeaderSize ? 0 : qFromBigEndian<quint64>(pending.constData() + 8);
+        if (pending.size() >= HeaderSize && (!pending.startsWith("HS") || length > PayloadLimit)) {
             fail(socket, PoorlyFormedHeader, "poorly formed message header");
             return;
         }
-        if (quint64(pending.size() - HeaderSize) < length)
-            return;
+        if (pending.size() < HeaderSize || quint64(pending.size() - HeaderSize) < length) {
+            if (socket->bytesAvailable() == 0)
+                return;
+            pending += socket->read(ReadChunk);
+            continue;
+        }
         Message message;
         message.type = quint8(pending[2]);
         message.control = quint8(pending[3]);
@@ -168,6 +185,7 @@ void HislipServer::initialize(QTcpSocket *socket, const Message &message)
     } while (lastSessionId == 0 || sessions.contains(lastSessionId));
     Session session;
     session.sync = socket;
+    session.replies = new ReplyQueue(this);
     sessions.insert(lastSessionId, session);
     channels[socket].session = lastSessionId;
     send(socket, InitializeResponse, Overlapped, quint32(ProtocolVersion) << 16 | lastSessionId);
@@ -196,6 +214,7 @@ void HislipServer::handleSync(quint16 id, const Message &message)
     case Trigger:
         if (message.control & RmtDelivered)
             session.replyUnread = false;
+        frontEnd.trigger(session.connection);
         break;
     case DeviceClearComplete:
         session.clearing = false;
@@ -218,39 +237,40 @@ void HislipServer::takeData(quint16 id, const Message &message)
         send(session.sync, Error, MessageTooLarge, 0, "message too large");
         return;
     }
-    session.input += message.payload;
-    QList<QByteArray> lines;
-    qsizetype end;
-    while ((end = session.input.indexOf('\n')) >= 0) {
-        lines.append(session.input.left(end + 1));
-        session.input.remove(0, end + 1);
+    // A reply carries the id of the message whose bytes completed the query.
+    session.input.append(message.payload);
+    while (sessions.contains(id)) {
+        const std::optional<LineAssembler::Line> line = sessions[id].input.next();
+        if (!line)
+            break;
+        takeLine(id, message.parameter, *line);
     }
-    if (message.type == DataEnd && !session.input.isEmpty()) {
-        lines.append(session.input); // END closes a message without a newline
-        session.input.clear();
+    if (message.type == DataEnd && sessions.contains(id)) {
+        // END closes a message without a newline.
+        if (const std::optional<LineAssembler::Line> rest = sessions[id].input.takeRest())
+            takeLine(id, message.parameter, *rest);
     }
-    for (const QByteArray &line : std::as_const(lines)) {
+}
+
+void HislipServer::takeLine(quint16 id, quint32 messageId, const LineAssembler::Line &line)
+{
+    if (line.overlong) {
+        frontEnd.handleOverlongLine(line.bytes);
+        return;
+    }
+    Session &session = sessions[id];
+    const InstrumentFrontEnd::Reply reply =
+        frontEnd.handleLine(line.bytes, session.connection, session.replyUnread);
+    if (reply.bytes.isEmpty() && !reply.closeAfter)
+        return;
+    session.replies->push(reply.dueNs, reply.bytes.size(), [this, id, messageId, reply] {
         if (!sessions.contains(id))
             return;
-        const InstrumentFrontEnd::Reply reply = frontEnd.handleLine(line, sessions[id].replies);
-        if (reply.bytes.isEmpty()) {
-            if (reply.closeAfter)
-                endSession(id);
-            continue;
-        }
-        // A reply carries the id of the message whose bytes completed the query.
-        const quint32 messageId = message.parameter;
-        if (reply.delayMs > 0) {
-            const quint32 generation = sessions[id].generation;
-            QTimer::singleShot(
-                reply.delayMs, Qt::PreciseTimer, this, [this, id, generation, messageId, reply] {
-                    if (sessions.contains(id) && sessions[id].generation == generation)
-                        sendReply(id, messageId, reply.bytes, reply.closeAfter);
-                });
-        } else {
+        if (reply.bytes.isEmpty())
+            endSession(id);
+        else
             sendReply(id, messageId, reply.bytes, reply.closeAfter);
-        }
-    }
+    });
 }
 
 void HislipServer::sendReply(quint16 id, quint32 messageId, const QByteArray &bytes,
@@ -279,7 +299,7 @@ void HislipServer::handleAsync(quint16 id, const Message &message)
         send(async, AsyncMaximumMessageSizeResponse, 0, 0, bigEndian64(MaximumMessageSize));
         break;
     case AsyncDeviceClear:
-        ++session.generation;
+        session.replies->clear();
         session.input.clear();
         session.clearing = true;
         send(async, AsyncDeviceClearAcknowledge, Overlapped, 0);
@@ -287,8 +307,7 @@ void HislipServer::handleAsync(quint16 id, const Message &message)
     case AsyncStatusQuery:
         if (message.control & RmtDelivered)
             session.replyUnread = false;
-        send(async, AsyncStatusResponse,
-             frontEnd.statusByte() | (session.replyUnread ? StatusMav : 0), 0);
+        send(async, AsyncStatusResponse, frontEnd.serialPoll(session.replyUnread), 0);
         break;
     case AsyncLock: {
         QPointer<QTcpSocket> guarded(async);
@@ -331,6 +350,8 @@ void HislipServer::endSession(quint16 id)
     if (!sessions.contains(id))
         return;
     const Session session = sessions.take(id);
+    session.replies->clear();
+    session.replies->deleteLater();
     lock->forget(id);
     // Closing one channel may report at once; the session is gone by then.
     for (QTcpSocket *socket : {session.sync, session.async}) {

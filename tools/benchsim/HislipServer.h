@@ -1,13 +1,16 @@
 #pragma once
 
+#include "tools/benchsim/InstrumentFrontEnd.h"
+#include "tools/benchsim/LineAssembler.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QObject>
 #include <QTcpServer>
 
 class ExclusiveLock;
-class InstrumentFrontEnd;
 class QTcpSocket;
+class ReplyQueue;
 
 // Serves one simulated instrument over HiSLIP (overlapped mode): a session
 // is a synchronous channel (Initialize, Data, DataEND, DeviceClearComplete)
@@ -15,7 +18,8 @@ class QTcpSocket;
 // lock, remote/local) on the same port. A reply carries the message id of
 // the message that asked for it and is split to the client's maximum
 // message size. Device clear drops what the session has half received and
-// the replies the fault mode still delays.
+// the replies not yet sent. While a client leaves its replies unread, its
+// synchronous channel is not read from.
 class HislipServer : public QObject
 {
     Q_OBJECT
@@ -50,11 +54,11 @@ private:
     {
         QTcpSocket *sync = nullptr;
         QTcpSocket *async = nullptr;
-        QByteArray input; // received bytes not yet ended by '\n' or DataEND
-        int replies = 0;
+        LineAssembler input; // received bytes not yet ended by '\n' or DataEND
+        InstrumentFrontEnd::Connection connection;
+        ReplyQueue *replies = nullptr; // not yet due; deleted with the session
         quint64 clientMaximum = 1u << 20;
         bool clearing = false;    // between AsyncDeviceClear and DeviceClearComplete
-        quint32 generation = 0;   // counts device clears: older delayed replies are void
         bool replyUnread = false; // MAV: a reply went out, the client has not said it arrived
     };
 
@@ -66,6 +70,8 @@ private:
     void handleSync(quint16 id, const Message &message);
     void handleAsync(quint16 id, const Message &message);
     void takeData(quint16 id, const Message &message);
+    void takeLine(quint16 id, quint32 messageId, const LineAssembler::Line &line);
+    bool heldBack(QTcpSocket *socket) const;
     void sendReply(quint16 id, quint32 messageId, const QByteArray &bytes, bool closeAfter);
     void fail(QTcpSocket *socket, quint8 code, const QByteArray &text);
     void endSession(quint16 id);

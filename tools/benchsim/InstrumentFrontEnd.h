@@ -10,14 +10,24 @@ class Transcript;
 
 // What happens to one received line, the same over every transport: it is
 // recorded, the instrument answers it, and the fault mode shapes the answer.
+// Each connection (socket client, VXI-11 link, HiSLIP session) has the
+// instrument to itself in time: its lines are worked on one after the other,
+// each reply due once the instrument has spent its time on the line.
 class InstrumentFrontEnd
 {
 public:
+    // What the front end keeps of one connection.
+    struct Connection
+    {
+        int repliesSent = 0;
+        qint64 busyUntilNs = 0; // on ReplyQueue::monotonicNow()'s clock
+    };
+
     // What the transport is to do after a line.
     struct Reply
     {
         QByteArray bytes;        // nothing to send when empty
-        int delayMs = 0;         // send this much later
+        qint64 dueNs = 0;        // not before this (ReplyQueue::monotonicNow()'s clock)
         bool closeAfter = false; // close the connection after sending (or at once)
     };
 
@@ -28,14 +38,23 @@ public:
     FaultMode fault() const { return faultMode; }
     void setFault(FaultMode mode) { faultMode = mode; }
 
-    // The status byte bits the instrument sets itself: EAV (4) while its
-    // error queue holds an entry. Transports add what they know (MAV).
-    quint8 statusByte() const;
-
-    // `repliesSent` counts the replies on this connection so far.
-    Reply handleLine(const QByteArray &line, int &repliesSent);
+    // `messageAvailable`: a reply of this connection still waits to be read
+    // (the MAV bit of *STB?).
+    Reply handleLine(const QByteArray &line, Connection &connection, bool messageAvailable = false);
+    // A line beyond ClientLimits::MaxLineLength: its first bytes are
+    // recorded and the instrument notes the overrun.
+    void handleOverlongLine(const QByteArray &start);
+    // A trigger from the bus; the connection waits for what it starts.
+    void trigger(Connection &connection);
+    // Replies a client left unread were dropped.
+    void repliesDropped();
+    // A serial poll's status byte (bit 4, MAV, from the transport).
+    quint8 serialPoll(bool messageAvailable);
 
 private:
+    // When work of `micros` started after the connection's earlier work ends.
+    qint64 occupy(Connection &connection, qint64 micros);
+
     QString instrumentKey;
     SimInstrument &instrument;
     Transcript &transcript;

@@ -1,16 +1,20 @@
 #pragma once
 
-#include <QByteArray>
+#include "tools/benchsim/InstrumentFrontEnd.h"
+#include "tools/benchsim/LineAssembler.h"
+
 #include <QHash>
 #include <QHostAddress>
 #include <QObject>
 #include <QTcpServer>
 
-class InstrumentFrontEnd;
 class QTcpSocket;
+class ReplyQueue;
 
 // Serves one simulated instrument as a raw SOCKET resource: lines end in
-// '\n' both ways. Any number of clients may connect at once.
+// '\n' both ways. Any number of clients may connect at once, up to
+// ClientLimits::MaxConnections. A client whose replies pile up unread is
+// not read from until it has taken them.
 class RawSocketServer : public QObject
 {
     Q_OBJECT
@@ -25,15 +29,17 @@ public:
     QString errorString() const { return server.errorString(); }
 
 private:
-    void acceptClients();
-    void readLines(QTcpSocket *socket);
-
-    // What a client has sent but not yet ended with '\n', and its replies so far.
     struct Client
     {
-        QByteArray pending;
-        int replies = 0;
+        LineAssembler input;
+        InstrumentFrontEnd::Connection connection;
+        ReplyQueue *replies = nullptr; // a child of the socket
     };
+
+    void acceptClients();
+    void readLines(QTcpSocket *socket);
+    void hungUp(QTcpSocket *socket);
+    void queueReply(QTcpSocket *socket, Client &client, const InstrumentFrontEnd::Reply &reply);
 
     InstrumentFrontEnd &frontEnd;
     QTcpServer server;

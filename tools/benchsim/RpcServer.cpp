@@ -1,5 +1,6 @@
 #include "tools/benchsim/RpcServer.h"
 
+#include "tools/benchsim/ClientLimits.h"
 #include "tools/benchsim/XdrReader.h"
 #include "tools/benchsim/XdrWriter.h"
 
@@ -9,7 +10,8 @@
 namespace {
 
 constexpr quint32 LastFragment = 0x80000000u;
-constexpr int MaxRecord = 1 << 20;
+constexpr int MaxRecord = 64 * 1024; // VXI-11 and port mapper calls are far smaller
+constexpr qint64 ReadChunk = 4096;
 
 } // namespace
 
@@ -17,8 +19,17 @@ RpcServer::RpcServer(QObject *parent) : QObject(parent)
 {
     connect(&server, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket *socket = server.nextPendingConnection()) {
+            if (streams.size() >= ClientLimits::MaxConnections) {
+                socket->abort();
+                socket->deleteLater();
+                continue;
+            }
+            socket->setReadBufferSize(ClientLimits::ReadBufferSize);
             streams.insert(socket, Stream());
             connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readRecords(socket); });
+            // Taken replies make room: a client held back is read from again.
+            connect(socket, &QTcpSocket::bytesWritten, this,
+                    [this, socket] { readRecords(socket); });
             connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
                 streams.remove(socket);
                 clientGone(socket);
@@ -67,25 +78,25 @@ void RpcServer::readDatagrams()
 
 void RpcServer::readRecords(QTcpSocket *socket)
 {
-    if (!streams.contains(socket))
-        return;
-    streams[socket].pending += socket->readAll();
     for (;;) {
         // Look the stream up afresh: a handler may have closed the socket.
-        if (!streams.contains(socket))
+        // A client that leaves its replies unread is not read from either.
+        if (!streams.contains(socket) || socket->bytesToWrite() > ClientLimits::MaxOutputBacklog)
             return;
         Stream &stream = streams[socket];
-        if (stream.pending.size() < 4)
-            return;
-        XdrReader header(stream.pending.left(4));
-        const quint32 mark = header.getUint();
+        const quint32 mark =
+            stream.pending.size() < 4 ? 0 : XdrReader(stream.pending.left(4)).getUint();
         const int length = int(mark & ~LastFragment);
         if (length > MaxRecord || stream.record.size() + length > MaxRecord) {
             socket->abort(); // not an RPC client we can serve
             return;
         }
-        if (stream.pending.size() < 4 + length)
-            return;
+        if (stream.pending.size() < 4 + length) {
+            if (socket->bytesAvailable() == 0)
+                return;
+            stream.pending += socket->read(ReadChunk);
+            continue;
+        }
         stream.record += stream.pending.mid(4, length);
         stream.pending.remove(0, 4 + length);
         if (mark & LastFragment) {

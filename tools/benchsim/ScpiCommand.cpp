@@ -99,6 +99,30 @@ bool ScpiCommand::argumentAsNumber(double &value) const
     return ok;
 }
 
+bool ScpiCommand::argumentAsNumber(double &value, double minimum, double maximum,
+                                   double standard) const
+{
+    const QByteArray word = firstArgument().toUpper();
+    if (word == "MIN" || word == "MINIMUM")
+        value = minimum;
+    else if (word == "MAX" || word == "MAXIMUM")
+        value = maximum;
+    else if (word == "DEF" || word == "DEFAULT")
+        value = standard;
+    else {
+        bool ok = false;
+        value = firstArgument().toDouble(&ok);
+        return ok;
+    }
+    return true;
+}
+
+QByteArray ScpiCommand::firstArgument() const
+{
+    const qsizetype comma = arguments.indexOf(',');
+    return (comma < 0 ? arguments : arguments.left(comma)).trimmed();
+}
+
 bool ScpiCommand::argumentAsBoolean(bool &value) const
 {
     const QByteArray word = arguments.toUpper();

@@ -20,6 +20,10 @@ public:
     bool matches(const char *pattern, int *suffix = nullptr) const;
     QByteArray argument() const { return arguments; }
     bool argumentAsNumber(double &value) const;
+    // A number, or MINimum, MAXimum or DEFault standing for the values given.
+    bool argumentAsNumber(double &value, double minimum, double maximum, double standard) const;
+    // The argument up to its first ',' ("10,0.001" gives "10"), trimmed.
+    QByteArray firstArgument() const;
     // ON/1 and OFF/0.
     bool argumentAsBoolean(bool &value) const;
 

@@ -1,12 +1,12 @@
 #include "tools/benchsim/Vxi11Server.h"
 
 #include "tools/benchsim/DeadlineTimer.h"
-#include "tools/benchsim/InstrumentFrontEnd.h"
+#include "tools/benchsim/ReplyQueue.h"
 #include "tools/benchsim/XdrReader.h"
 #include "tools/benchsim/XdrWriter.h"
 
+#include <QPointer>
 #include <QTcpSocket>
-#include <QTimer>
 
 namespace {
 
@@ -16,6 +16,7 @@ enum Procedure : quint32
     DeviceWrite = 11,
     DeviceRead = 12,
     DeviceReadStb = 13,
+    DeviceTrigger = 14,
     DeviceClear = 15,
     DeviceLock = 18,
     DeviceUnlock = 19,
@@ -46,8 +47,6 @@ enum Reason : qint32
     ReasonTermChar = 2,
     ReasonEnd = 4
 };
-
-constexpr quint8 MessageAvailable = 0x10; // MAV in the status byte
 
 // The results of a failed call of `procedure`: the error and empty values.
 QByteArray failure(quint32 procedure, qint32 error)
@@ -89,6 +88,9 @@ void Vxi11Server::handleCall(const RpcCall &call)
         break;
     case DeviceReadStb:
         deviceReadStb(call);
+        break;
+    case DeviceTrigger:
+        deviceTrigger(call);
         break;
     case DeviceClear:
         deviceClear(call);
@@ -186,6 +188,7 @@ void Vxi11Server::createLink(const RpcCall &call)
     Link link;
     link.socket = call.socket;
     link.readTimeout = new DeadlineTimer(this);
+    link.replies = new ReplyQueue(this);
     links.insert(id, link);
     if (lockDevice)
         lockOwner = id;
@@ -209,46 +212,57 @@ void Vxi11Server::deviceWrite(const RpcCall &call)
         return;
     reply(call, XdrWriter().putInt(NoError).putUint(quint32(data.size())).data());
 
-    links[id].input += data;
-    QList<QByteArray> lines;
-    int end;
-    while ((end = int(links[id].input.indexOf('\n'))) >= 0) {
-        lines.append(links[id].input.left(end + 1));
-        links[id].input.remove(0, end + 1);
+    links[id].input.append(data);
+    while (links.contains(id)) {
+        const std::optional<LineAssembler::Line> line = links[id].input.next();
+        if (!line)
+            break;
+        takeLine(call, id, *line);
     }
-    if ((flags & FlagEnd) && !links[id].input.isEmpty()) {
-        lines.append(links[id].input); // END closes a message without a newline
-        links[id].input.clear();
+    if ((flags & FlagEnd) && links.contains(id)) {
+        // END closes a message without a newline.
+        if (const std::optional<LineAssembler::Line> rest = links[id].input.takeRest())
+            takeLine(call, id, *rest);
     }
-    for (const QByteArray &line : lines) {
-        if (!links.contains(id))
+}
+
+void Vxi11Server::takeLine(const RpcCall &call, qint32 linkId, const LineAssembler::Line &line)
+{
+    if (line.overlong) {
+        frontEnd.handleOverlongLine(line.bytes);
+        return;
+    }
+    Link &link = links[linkId];
+    const InstrumentFrontEnd::Reply answer =
+        frontEnd.handleLine(line.bytes, link.connection, !link.output.isEmpty());
+    if (answer.bytes.isEmpty() && !answer.closeAfter)
+        return;
+    QPointer<QTcpSocket> socket(call.socket);
+    const Message message{answer.bytes, answer.closeAfter};
+    link.replies->push(answer.dueNs, answer.bytes.size(), [this, linkId, socket, message] {
+        if (!links.contains(linkId))
             return;
-        const InstrumentFrontEnd::Reply answer = frontEnd.handleLine(line, links[id].replies);
-        const Message message{answer.bytes, answer.closeAfter};
-        if (answer.bytes.isEmpty()) {
-            if (answer.closeAfter) {
-                hangUp(call.socket);
-                return;
-            }
-            continue;
+        if (message.bytes.isEmpty()) {
+            if (socket)
+                hangUp(socket);
+            return;
         }
-        if (answer.delayMs > 0) {
-            const quint32 generation = links[id].generation;
-            QTimer::singleShot(answer.delayMs, Qt::PreciseTimer, this,
-                               [this, id, generation, message] {
-                                   if (links.contains(id) && links[id].generation == generation)
-                                       queueReply(id, message);
-                               });
-        } else {
-            queueReply(id, message);
-        }
-    }
+        queueReply(linkId, message);
+    });
 }
 
 void Vxi11Server::queueReply(qint32 linkId, const Message &message)
 {
-    links[linkId].output.append(message);
-    if (links[linkId].hasPendingRead)
+    Link &link = links[linkId];
+    if (link.outputBytes + message.bytes.size() > ClientLimits::MaxOutputBacklog) {
+        // Nobody reads this link's replies: they give way to the new one.
+        link.output.clear();
+        link.outputBytes = 0;
+        frontEnd.repliesDropped();
+    }
+    link.output.append(message);
+    link.outputBytes += message.bytes.size();
+    if (link.hasPendingRead)
         completeRead(linkId);
 }
 
@@ -309,6 +323,7 @@ void Vxi11Server::completeRead(qint32 linkId)
     }
     const QByteArray data = message.bytes.left(count);
     message.bytes.remove(0, count);
+    link.outputBytes -= count;
     bool closeAfter = false;
     if (message.bytes.isEmpty()) {
         reason |= ReasonEnd;
@@ -341,10 +356,17 @@ void Vxi11Server::deviceReadStb(const RpcCall &call)
     const qint32 id = genericCall(call);
     if (id == 0)
         return;
-    quint8 status = frontEnd.statusByte();
-    if (!links[id].output.isEmpty())
-        status |= MessageAvailable;
+    const quint8 status = frontEnd.serialPoll(!links[id].output.isEmpty());
     reply(call, XdrWriter().putInt(NoError).putUint(status).data());
+}
+
+void Vxi11Server::deviceTrigger(const RpcCall &call)
+{
+    const qint32 id = genericCall(call);
+    if (id == 0)
+        return;
+    frontEnd.trigger(links[id].connection);
+    reply(call, failure(DeviceTrigger, NoError));
 }
 
 void Vxi11Server::deviceClear(const RpcCall &call)
@@ -355,7 +377,8 @@ void Vxi11Server::deviceClear(const RpcCall &call)
     Link &link = links[id];
     link.input.clear();
     link.output.clear();
-    ++link.generation; // and the replies still being delayed
+    link.outputBytes = 0;
+    link.replies->clear();
     if (link.hasPendingRead) {
         link.hasPendingRead = false;
         link.readTimeout->stop();
@@ -406,6 +429,8 @@ void Vxi11Server::removeLink(qint32 linkId)
     const Link link = links.take(linkId);
     link.readTimeout->stop();
     link.readTimeout->deleteLater();
+    link.replies->clear();
+    link.replies->deleteLater();
     for (qsizetype i = lockWaiters.size() - 1; i >= 0; --i) {
         if (lockWaiters.at(i).linkId == linkId) {
             DeadlineTimer *timer = lockWaiters.takeAt(i).timer;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/benchsim/InstrumentFrontEnd.h"
+#include "tools/benchsim/LineAssembler.h"
 #include "tools/benchsim/RpcServer.h"
 
 #include <QByteArray>
@@ -7,15 +9,18 @@
 #include <QList>
 
 class DeadlineTimer;
-class InstrumentFrontEnd;
+class ReplyQueue;
 
 // Serves one simulated instrument over the VXI-11 core channel: create_link,
 // device_write, device_read (request size, termination character, END),
-// device_readstb, device_clear, device_lock, device_unlock and destroy_link.
+// device_readstb, device_trigger, device_clear, device_lock, device_unlock
+// and destroy_link.
 // A read waits for the reply up to the client's io_timeout and then fails
 // with the VXI-11 timeout error. While one link holds the lock, the calls of
 // the others wait for it up to their lock_timeout when they set the
-// wait-lock flag, and fail with "locked by another link" otherwise.
+// wait-lock flag, and fail with "locked by another link" otherwise. Replies
+// a link leaves unread beyond ClientLimits::MaxOutputBacklog are dropped
+// and -430 "Query DEADLOCKED" goes into the error queue.
 class Vxi11Server : public RpcServer
 {
     Q_OBJECT
@@ -47,12 +52,11 @@ private:
     struct Link
     {
         QTcpSocket *socket = nullptr;
-        QByteArray input; // received bytes not yet ended by '\n' or END
+        LineAssembler input; // received bytes not yet ended by '\n' or END
         QList<Message> output;
-        int replies = 0;
-        // Raised by device_clear: replies still being delayed for an older
-        // value are dropped when they come due.
-        quint32 generation = 0;
+        qsizetype outputBytes = 0;
+        InstrumentFrontEnd::Connection connection;
+        ReplyQueue *replies = nullptr; // not yet due
         bool hasPendingRead = false;
         PendingRead read;
         DeadlineTimer *readTimeout = nullptr;
@@ -80,11 +84,13 @@ private:
     void deviceWrite(const RpcCall &call);
     void deviceRead(const RpcCall &call);
     void deviceReadStb(const RpcCall &call);
+    void deviceTrigger(const RpcCall &call);
     void deviceClear(const RpcCall &call);
     void deviceLock(const RpcCall &call);
     void deviceUnlock(const RpcCall &call);
     void destroyLink(const RpcCall &call);
     void queueReply(qint32 linkId, const Message &message);
+    void takeLine(const RpcCall &call, qint32 linkId, const LineAssembler::Line &line);
     void completeRead(qint32 linkId);
     void removeLink(qint32 linkId);
     void hangUp(QTcpSocket *socket);

@@ -1,8 +1,33 @@
 #include "tools/boardsim/FrameDecoder.h"
 
-#include "serial/ValueFrame.h"
+namespace {
 
-static FrameEvent badFrame(const QByteArray &bytes)
+// The frame as the board reads it: four value bytes, most significant first,
+// and a fifth byte that is their sum modulo 256.
+constexpr int FrameSize = 5;
+
+quint8 byteAt(const QByteArray &bytes, int index)
+{
+    return static_cast<quint8>(bytes.at(index));
+}
+
+bool checksumMatches(const QByteArray &frame)
+{
+    quint8 sum = 0;
+    for (int i = 0; i < FrameSize - 1; ++i)
+        sum = quint8(sum + byteAt(frame, i));
+    return sum == byteAt(frame, FrameSize - 1);
+}
+
+// The value's bit pattern is a two's-complement 32-bit integer.
+qint32 valueOf(const QByteArray &frame)
+{
+    const quint32 bits = quint32(byteAt(frame, 0)) << 24 | quint32(byteAt(frame, 1)) << 16 |
+                         quint32(byteAt(frame, 2)) << 8 | quint32(byteAt(frame, 3));
+    return static_cast<qint32>(bits);
+}
+
+FrameEvent badFrame(const QByteArray &bytes)
 {
     FrameEvent event;
     event.kind = FrameEvent::BadFrame;
@@ -10,13 +35,15 @@ static FrameEvent badFrame(const QByteArray &bytes)
     return event;
 }
 
+} // namespace
+
 QList<FrameEvent> FrameDecoder::feed(const QByteArray &bytes)
 {
     QList<FrameEvent> events;
     pending += bytes;
-    while (pending.size() >= ValueFrame::Size) {
-        const QByteArray candidate = pending.left(ValueFrame::Size);
-        if (!ValueFrame::isValid(candidate)) {
+    while (pending.size() >= FrameSize) {
+        const QByteArray candidate = pending.left(FrameSize);
+        if (!checksumMatches(candidate)) {
             skipped += pending.at(0);
             pending.remove(0, 1);
             continue;
@@ -26,10 +53,10 @@ QList<FrameEvent> FrameDecoder::feed(const QByteArray &bytes)
             skipped.clear();
         }
         FrameEvent event;
-        event.value = ValueFrame::decodeValue(candidate);
+        event.value = valueOf(candidate);
         event.bytes = candidate;
         events.append(event);
-        pending.remove(0, ValueFrame::Size);
+        pending.remove(0, FrameSize);
     }
     return events;
 }
