@@ -139,6 +139,12 @@ ViStatus UsbtmcTransport::readStatusByte(ViUInt16 &statusByte, const Deadline &d
     return VI_SUCCESS;
 }
 
+ViStatus UsbtmcTransport::assertTrigger(const Deadline &deadline)
+{
+    setKernelTimeout(deadline);
+    return ::ioctl(fd, USBTMC488_IOCTL_TRIGGER) == 0 ? VI_SUCCESS : statusOf(errno);
+}
+
 ViStatus UsbtmcTransport::getAttribute(ViAttr attribute, ViAttrState &value) const
 {
     if (attribute != VI_ATTR_USB_INTFC_NUM)
