@@ -1,14 +1,16 @@
 // Hostile instruments on real loopback sockets: HiSLIP, VXI-11, port mapper,
 // raw socket and serial peers that flood, trickle, never end a reply or
-// announce more than any reply holds. Every call returns by its deadline
-// (never before it) with a status, and what the peer can make the library
-// hold stays within its fixed bounds (the process's peak memory, getrusage).
+// announce more than any reply holds, and seeded rounds of random HiSLIP
+// junk (VISA_SEED replays one). Every call returns by its deadline (never
+// before it) with a status, and what the peer can make the library hold
+// stays within its fixed bounds (the process's peak memory, getrusage).
 
 #include "instruments/visa/LibraryConfig.h"
 #include "tests/instruments/HostilePeers.h"
 #include "tests/instruments/OpenSession.h"
 
 #include <QElapsedTimer>
+#include <QRandomGenerator>
 #include <QtTest>
 
 #include <memory>
@@ -166,10 +168,10 @@ Case hostileCase(const QString &name)
                 link.idle(5);
         });
     } else if (name == "socket: reply that never ends") {
-        c.count = 8u << 20;
+        c.count = 2u << 20; // more than comes before the timeout
         c.peer = streamPeer([](PeerLink &link) {
             while (link.send(QByteArray(4096, 'x')))
-                link.idle(1);
+                link.idle(2);
         });
     }
     if (name.startsWith("hislip"))
@@ -212,6 +214,7 @@ private slots:
     void memoryStaysBounded(); // first: the peak still shows this test's own growth
     void readKeepsItsDeadline_data();
     void readKeepsItsDeadline();
+    void randomHislipJunkKeepsTheDeadline();
     void serialTrickleKeepsTheDeadline();
     void hostilePortMapperKeepsTheOpenTimeout_data();
     void hostilePortMapperKeepsTheOpenTimeout();
@@ -306,6 +309,59 @@ void VisaHostileTest::readKeepsItsDeadline()
     // The session is still there to be closed (by OpenSession) or used.
     ViUInt32 timeout = 0;
     QCOMPARE(viGetAttribute(session.vi, VI_ATTR_TMO_VALUE, &timeout), VI_SUCCESS);
+}
+
+// Seeded rounds of a HiSLIP peer that mixes empty Data, unknown types,
+// messages for other ids and parts of a reply that never ends, in random
+// batches and pauses, against random timeouts.
+void VisaHostileTest::randomHislipJunkKeepsTheDeadline()
+{
+    const quint32 seed = qEnvironmentVariableIsSet("VISA_SEED")
+                             ? quint32(qEnvironmentVariableIntValue("VISA_SEED"))
+                             : QRandomGenerator::global()->generate();
+    qInfo("VISA_SEED=%u", seed);
+    QRandomGenerator random(seed);
+    for (int round = 0; round < 4; ++round) {
+        const quint32 peerSeed = random.generate();
+        const ViUInt32 timeoutMs = 100 + random.bounded(300u);
+        Peer peer = hislipPeer([peerSeed](PeerLink &sync, std::uint32_t id) {
+            QRandomGenerator junk(peerSeed);
+            while (sync.alive()) {
+                QByteArray batch;
+                for (int n = 1 + junk.bounded(64); n > 0; --n) {
+                    switch (junk.bounded(4)) {
+                    case 0:
+                        batch += hislip::frame(hislip::Data, 0, id);
+                        break;
+                    case 1:
+                        batch += hislip::frame(std::uint8_t(20 + junk.bounded(200)), 0, id, "?");
+                        break;
+                    case 2: // an earlier id, no END
+                        batch += hislip::frame(hislip::Data, 0, id - 2 - junk.bounded(8u), "1\n");
+                        break;
+                    default:
+                        batch +=
+                            hislip::frame(hislip::Data, 0, id, QByteArray(junk.bounded(32), 'x'));
+                        break;
+                    }
+                }
+                if (!sync.send(batch))
+                    return;
+                sync.idle(junk.bounded(3));
+            }
+        });
+        OpenSession session(hislipResource(peer), timeoutMs);
+        QCOMPARE(session.status, VI_SUCCESS);
+        QCOMPARE(session.write("*IDN?\n"), VI_SUCCESS);
+        QElapsedTimer clock;
+        clock.start();
+        const Read read = session.read(1u << 20);
+        const qint64 elapsed = clock.elapsed();
+        QCOMPARE(read.first, VI_ERROR_TMO);
+        QVERIFY2(
+            elapsed >= timeoutMs && elapsed <= timeoutMs + CeilingMs,
+            qPrintable(QString("round %1: %2 ms for %3").arg(round).arg(elapsed).arg(timeoutMs)));
+    }
 }
 
 // A serial device (the master side of a pseudo-terminal) that sends a

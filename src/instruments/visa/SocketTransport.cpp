@@ -30,10 +30,11 @@ ViStatus SocketTransport::receive(InputBuffer &in, std::size_t, const IoSettings
     return status;
 }
 
-ViStatus SocketTransport::clear(const Deadline &)
+ViStatus SocketTransport::clear(const Deadline &deadline)
 {
     // Takes what the peer has sent so far without waiting for more: a reply
-    // still on its way arrives later, as nothing on the link tells.
+    // still on its way arrives later, as nothing on the link tells. A peer
+    // that never stops sending cannot be cleared: the deadline ends that.
     char chunk[4096];
     for (;;) {
         std::size_t received = 0;
@@ -42,6 +43,8 @@ ViStatus SocketTransport::clear(const Deadline &)
             return VI_SUCCESS;
         if (status != VI_SUCCESS)
             return status;
+        if (deadline.expired())
+            return VI_ERROR_TMO;
     }
 }
 

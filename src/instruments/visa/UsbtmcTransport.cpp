@@ -81,6 +81,11 @@ ViStatus UsbtmcTransport::write(const ViByte *data, std::size_t count, const IoS
         const ssize_t n = ::write(fd, data + written, count - written);
         if (n > 0) {
             written += std::size_t(n);
+            // A device that takes a little at a time does not keep the
+            // write going past its deadline.
+            if (written < count && deadline.expired())
+                return VI_ERROR_TMO;
+            setKernelTimeout(deadline);
             continue;
         }
         if (n < 0 && errno == EINTR)
