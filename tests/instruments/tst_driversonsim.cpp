@@ -5,6 +5,7 @@
 #include "context/TestContext.h"
 #include "instruments/DMM_34461A.h"
 #include "instruments/PWR_66309D.h"
+#include "instruments/visa/SessionTable.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/SimulatorProcess.h"
 
@@ -49,7 +50,9 @@ void DriversOnSimTest::dmm_dacRun()
         dmm->Write(command);
     QCOMPARE(dmm->Query("Read?"), QString("+2.50010000E+00\n"));
     QCOMPARE(dmm->Query("Read?"), QString("+2.50010000E+00\n"));
-    QCOMPARE(dmm->Close(), true);
+    const std::size_t open = visa::SessionTable::instance().openCount();
+    dmm->Close(); // the manager takes the session along
+    QCOMPARE(visa::SessionTable::instance().openCount(), open - 2);
     delete dmm;
 
     QTRY_COMPARE(

@@ -1,9 +1,44 @@
-// Session handles and the entry points' answers that need no instrument.
+// Session handles and the entry points' answers that need no instrument:
+// resource managers closing what was opened through them, user data.
 
 #include "instruments/visa/SessionTable.h"
 #include "instruments/visa/visa.h"
 
+#include <QRandomGenerator>
 #include <QtTest>
+
+#include <arpa/inet.h>
+#include <map>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// A SOCKET resource whose connections the kernel takes; nobody accepts them.
+QByteArray listeningSocket()
+{
+    static int fd = -1;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0) {
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        ::listen(fd, 1024);
+    }
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    return QString("TCPIP0::127.0.0.1::%1::SOCKET").arg(ntohs(address.sin_port)).toUtf8();
+}
+
+bool isOpen(ViObject handle)
+{
+    ViUInt64 data = 0;
+    return viGetAttribute(handle, VI_ATTR_USER_DATA_64, &data) == VI_SUCCESS;
+}
+
+} // namespace
 
 class VisaSessionTest : public QObject
 {
@@ -14,6 +49,9 @@ private slots:
     void closingTwiceIsHarmless();
     void openRefusals();
     void statusDescriptions();
+    void managerClosesItsSessions();
+    void managersAndSessionsInAnyOrder();
+    void userDataOnEveryHandle();
 };
 
 // A handle never issued is no object; the resource manager is one, but not
@@ -93,6 +131,114 @@ void VisaSessionTest::statusDescriptions()
     QCOMPARE(viStatusDesc(VI_NULL, 0x1234, text), VI_WARN_UNKNOWN_STATUS);
     QVERIFY2(QByteArray(text).startsWith("Unknown status 0x00001234"), text);
     QVERIFY(std::strlen(text) < VI_FIND_BUFLEN);
+}
+
+// Closing a manager closes what was opened through it and nothing else; a
+// driver that closes its session after its manager finds it gone, harmlessly.
+void VisaSessionTest::managerClosesItsSessions()
+{
+    const std::size_t before = visa::SessionTable::instance().openCount();
+    ViSession first = VI_NULL;
+    ViSession second = VI_NULL;
+    QCOMPARE(viOpenDefaultRM(&first), VI_SUCCESS);
+    QCOMPARE(viOpenDefaultRM(&second), VI_SUCCESS);
+    ViSession a = VI_NULL;
+    ViSession b = VI_NULL;
+    ViSession c = VI_NULL;
+    QCOMPARE(viOpen(first, listeningSocket().constData(), VI_NULL, 2000, &a), VI_SUCCESS);
+    QCOMPARE(viOpen(first, listeningSocket().constData(), VI_NULL, 2000, &b), VI_SUCCESS);
+    QCOMPARE(viOpen(second, listeningSocket().constData(), VI_NULL, 2000, &c), VI_SUCCESS);
+    QCOMPARE(viLock(a, VI_EXCLUSIVE_LOCK, 0, VI_NULL, VI_NULL), VI_SUCCESS);
+
+    QCOMPARE(viClose(first), VI_SUCCESS);
+    ViUInt32 timeout = 0;
+    QCOMPARE(viGetAttribute(a, VI_ATTR_TMO_VALUE, &timeout), VI_ERROR_INV_OBJECT);
+    QCOMPARE(viClose(b), VI_ERROR_INV_OBJECT);
+    // The closed session's lock went with it.
+    QCOMPARE(viLock(c, VI_EXCLUSIVE_LOCK, 0, VI_NULL, VI_NULL), VI_SUCCESS);
+    QCOMPARE(viGetAttribute(c, VI_ATTR_TMO_VALUE, &timeout), VI_SUCCESS);
+    QCOMPARE(visa::SessionTable::instance().openCount(), before + 2);
+    QCOMPARE(viClose(second), VI_SUCCESS);
+    QCOMPARE(viClose(c), VI_ERROR_INV_OBJECT);
+    QCOMPARE(visa::SessionTable::instance().openCount(), before);
+}
+
+// Seeded random opens and closes of managers and sessions against a model:
+// a handle is open exactly while neither it nor its manager was closed.
+void VisaSessionTest::managersAndSessionsInAnyOrder()
+{
+    const quint32 seed = qEnvironmentVariableIsSet("VISA_SEED")
+                             ? quint32(qEnvironmentVariableIntValue("VISA_SEED"))
+                             : QRandomGenerator::global()->generate();
+    qInfo("VISA_SEED=%u", seed);
+    QRandomGenerator random(seed);
+    const std::size_t before = visa::SessionTable::instance().openCount();
+    std::map<ViObject, ViObject> open; // handle -> its manager (VI_NULL for a manager)
+    std::vector<ViObject> closed;
+    for (int step = 0; step < 150; ++step) {
+        std::vector<ViObject> managers;
+        for (const auto &[handle, manager] : open) {
+            if (manager == VI_NULL)
+                managers.push_back(handle);
+        }
+        const int action = random.bounded(3);
+        if (action == 0 || managers.empty()) {
+            ViSession rm = VI_NULL;
+            QCOMPARE(viOpenDefaultRM(&rm), VI_SUCCESS);
+            open[rm] = VI_NULL;
+        } else if (action == 1) {
+            const ViObject rm = managers[random.bounded(int(managers.size()))];
+            ViSession vi = VI_NULL;
+            QCOMPARE(viOpen(rm, listeningSocket().constData(), VI_NULL, 2000, &vi), VI_SUCCESS);
+            open[vi] = rm;
+        } else {
+            auto it = open.begin();
+            std::advance(it, random.bounded(int(open.size())));
+            const ViObject handle = it->first;
+            QCOMPARE(viClose(handle), VI_SUCCESS);
+            for (auto entry = open.begin(); entry != open.end();) {
+                const bool goes = entry->first == handle || entry->second == handle;
+                if (goes)
+                    closed.push_back(entry->first);
+                entry = goes ? open.erase(entry) : std::next(entry);
+            }
+        }
+        for (const auto &[handle, manager] : open)
+            QVERIFY2(isOpen(handle),
+                     qPrintable(QString("step %1: %2 closed").arg(step).arg(handle)));
+        for (const ViObject handle : closed)
+            QVERIFY2(!isOpen(handle),
+                     qPrintable(QString("step %1: %2 open").arg(step).arg(handle)));
+    }
+    for (const auto &[handle, manager] : open) {
+        if (manager == VI_NULL)
+            viClose(handle);
+    }
+    QCOMPARE(visa::SessionTable::instance().openCount(), before);
+}
+
+void VisaSessionTest::userDataOnEveryHandle()
+{
+    ViSession rm = VI_NULL;
+    QCOMPARE(viOpenDefaultRM(&rm), VI_SUCCESS);
+    ViSession vi = VI_NULL;
+    QCOMPARE(viOpen(rm, listeningSocket().constData(), VI_NULL, 2000, &vi), VI_SUCCESS);
+    ViUInt64 wide = 1;
+    QCOMPARE(viGetAttribute(vi, VI_ATTR_USER_DATA, &wide), VI_SUCCESS);
+    QCOMPARE(wide, ViUInt64(0));
+    QCOMPARE(viSetAttribute(vi, VI_ATTR_USER_DATA_64, 0x123456789ABCDEF0ull), VI_SUCCESS);
+    QCOMPARE(viSetAttribute(rm, VI_ATTR_USER_DATA_32, 0xCAFEu), VI_SUCCESS);
+    QCOMPARE(viGetAttribute(vi, VI_ATTR_USER_DATA_64, &wide), VI_SUCCESS);
+    QCOMPARE(wide, ViUInt64(0x123456789ABCDEF0ull));
+    // The 32-bit attribute writes four bytes and takes no more.
+    ViUInt32 narrow[2] = {0, 0xAAAAAAAA};
+    QCOMPARE(viGetAttribute(rm, VI_ATTR_USER_DATA_32, narrow), VI_SUCCESS);
+    QCOMPARE(narrow[0], 0xCAFEu);
+    QCOMPARE(narrow[1], 0xAAAAAAAAu);
+    QCOMPARE(viSetAttribute(rm, VI_ATTR_USER_DATA_32, 0x100000000ull), VI_ERROR_NSUP_ATTR_STATE);
+    QCOMPARE(viSetAttribute(0x7FFFFFF0, VI_ATTR_USER_DATA, 1), VI_ERROR_INV_OBJECT);
+    QCOMPARE(viClose(rm), VI_SUCCESS);
+    QCOMPARE(viGetAttribute(vi, VI_ATTR_USER_DATA, &wide), VI_ERROR_INV_OBJECT);
 }
 
 QTEST_APPLESS_MAIN(VisaSessionTest)

@@ -74,12 +74,13 @@ bool RunnerOptions::parse(const QStringList &arguments, RunnerOptions *options, 
     const QCommandLineOption tester(QStringLiteral("tester"), QString(), QStringLiteral("name"));
     const QCommandLineOption output(QStringLiteral("output"), QString(), QStringLiteral("dir"));
     const QCommandLineOption listResources(QStringLiteral("list-resources"), QString());
+    const QCommandLineOption probeSerial(QStringLiteral("probe-serial"), QString());
     QList<QCommandLineOption> numberedVars;
     for (int i = 1; i <= 12; ++i)
         numberedVars << QCommandLineOption(QStringLiteral("var%1").arg(i), QString(),
                                            QStringLiteral("value"));
     parser.addOptions({help, version, verbose, singleStep, test, dmm, serial, var, item, tester,
-                       output, listResources});
+                       output, listResources, probeSerial});
     parser.addOptions(numberedVars);
 
     if (!parser.parse(arguments)) {
@@ -89,6 +90,11 @@ bool RunnerOptions::parse(const QStringList &arguments, RunnerOptions *options, 
     // The pattern is the one argument that is not an option.
     const QStringList positional = parser.positionalArguments();
     options->listResources = parser.isSet(listResources);
+    options->probeSerial = parser.isSet(probeSerial);
+    if (options->probeSerial && !options->listResources) {
+        *error = QStringLiteral("--probe-serial goes with --list-resources");
+        return false;
+    }
     if (options->listResources && positional.size() == 1) {
         options->resourcePattern = positional.constFirst();
     } else if (!positional.isEmpty()) {
@@ -189,12 +195,18 @@ QString RunnerOptions::helpText()
         "                        Instead of a run, list the instruments that are\n"
         "                        connected, one per line: the VISA resource, a tab\n"
         "                        and its answer to *IDN? (or \"(no answer: <status>)\"\n"
-        "                        when none comes within a second). <pattern> is a\n"
-        "                        VISA search expression (default ?*, all), e.g.\n"
+        "                        when none comes within a second), with control\n"
+        "                        characters shown as C escapes (\\n, \\x1b). <pattern>\n"
+        "                        is a VISA search expression (default ?*, all), e.g.\n"
         "                        'TCPIP?*' or 'ASRL?*INSTR': quote it for the shell.\n"
         "                        Serial ports, USBTMC devices, VXI-11 instruments\n"
         "                        that answer a broadcast, and the resources named in\n"
-        "                        BENCHTEST_VISA_RESOURCES are searched.\n"
+        "                        BENCHTEST_VISA_RESOURCES are searched. All are\n"
+        "                        asked at once (at most 128; the listing takes at\n"
+        "                        most 3 s); serial ports are listed, not asked.\n"
+        "  --probe-serial        With --list-resources: send *IDN? into the serial\n"
+        "                        ports too. Bytes sent to an unknown serial device\n"
+        "                        (the board under test) can make it act.\n"
         "  -v, --verbose         Copy the run's log lines to standard error.\n"
         "  -h, --help            Show this help and exit.\n"
         "      --version         Show the version and exit.\n"

@@ -21,6 +21,8 @@ struct RunnerOptions
     // --list-resources [PATTERN]: list what is connected instead of a run.
     bool listResources = false;
     QString resourcePattern = QStringLiteral("?*");
+    // --probe-serial: the listing also sends *IDN? into serial ports.
+    bool probeSerial = false;
     bool verbose = false;
     Test test = Test::Dac;
     QString dmmResource; // empty: the address from the configuration file

@@ -26,7 +26,7 @@ int main(int argc, char *argv[])
     if (options.versionRequested)
         return commandLine.showVersion();
     if (options.listResources)
-        return ResourceLister::run(options.resourcePattern, stdout, stderr);
+        return ResourceLister::run(options.resourcePattern, options.probeSerial, stdout, stderr);
 
     // A reader that goes away (a pipe into head) or a terminal that hangs up
     // must not end a measurement mid-row: writes to them fail, the run goes on.

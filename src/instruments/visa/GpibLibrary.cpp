@@ -41,6 +41,7 @@ const GpibLibrary *GpibLibrary::load()
     if (complete) {
         resolve(handle, "ibclr", library->ibclr);
         resolve(handle, "ibrsp", library->ibrsp);
+        resolve(handle, "ibtrg", library->ibtrg);
         // Per-thread status where the library has it, else its globals.
         resolve(handle, "ThreadIbsta", library->threadIbsta);
         resolve(handle, "ThreadIberr", library->threadIberr);

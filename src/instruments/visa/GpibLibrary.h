@@ -28,9 +28,10 @@ public:
     int (*ibtmo)(int ud, int timeout) = nullptr;
     int (*ibeos)(int ud, int eos) = nullptr;
     int (*ibeot)(int ud, int eot) = nullptr;
-    // Device clear and serial poll; null in a library without them.
+    // Device clear, serial poll and trigger; null in a library without them.
     int (*ibclr)(int ud) = nullptr;
     int (*ibrsp)(int ud, char *pollByte) = nullptr;
+    int (*ibtrg)(int ud) = nullptr;
 
     // The calling thread's ibsta, iberr and ibcntl after a call.
     int status() const;

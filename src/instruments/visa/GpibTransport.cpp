@@ -58,6 +58,14 @@ ViStatus GpibTransport::clear(const Deadline &deadline)
     return library->ibclr(device) & GpibLibrary::StatusError ? statusAfterError() : VI_SUCCESS;
 }
 
+ViStatus GpibTransport::assertTrigger(const Deadline &deadline)
+{
+    if (library->ibtrg == nullptr)
+        return VI_ERROR_NSUP_OPER;
+    setTimeout(deadline);
+    return library->ibtrg(device) & GpibLibrary::StatusError ? statusAfterError() : VI_SUCCESS;
+}
+
 ViStatus GpibTransport::readStatusByte(ViUInt16 &statusByte, const Deadline &deadline)
 {
     if (library->ibrsp == nullptr)

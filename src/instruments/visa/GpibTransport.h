@@ -10,7 +10,8 @@ class GpibLibrary;
 // GPIB INSTR resources through linux-gpib, loaded at run time: EOI marks
 // END both ways, the termination character is the EOS byte, and the
 // session timeout is rounded up to linux-gpib's fixed steps. Device clear
-// is the addressed SDC (ibclr), the status byte a serial poll (ibrsp).
+// is the addressed SDC (ibclr), the status byte a serial poll (ibrsp), the
+// trigger the addressed GET (ibtrg).
 class GpibTransport : public Transport
 {
 public:
@@ -24,6 +25,7 @@ public:
                      const Deadline &deadline) override;
     ViStatus clear(const Deadline &deadline) override;
     ViStatus readStatusByte(ViUInt16 &statusByte, const Deadline &deadline) override;
+    ViStatus assertTrigger(const Deadline &deadline) override;
 
 private:
     void setTimeout(const Deadline &deadline);

@@ -4,14 +4,6 @@ namespace visa {
 
 namespace {
 
-std::uint64_t bigEndian(const std::string &bytes, std::size_t offset, std::size_t count)
-{
-    std::uint64_t value = 0;
-    for (std::size_t i = 0; i < count; ++i)
-        value = value << 8 | static_cast<unsigned char>(bytes[offset + i]);
-    return value;
-}
-
 void appendBigEndian(std::string &bytes, std::uint64_t value, std::size_t count)
 {
     for (std::size_t i = count; i-- > 0;)
@@ -40,44 +32,35 @@ ViStatus HislipChannel::send(std::uint8_t type, std::uint8_t control, std::uint3
 
 ViStatus HislipChannel::receive(HislipMessage &message, const Deadline &deadline)
 {
+    // Bytes already here are looked at even after the deadline; once more
+    // had to be read, the deadline ends the wait however fast they come.
+    bool readOnce = false;
     for (;;) {
-        ViStatus status = VI_SUCCESS;
-        if (takeMessage(message, status))
-            return status;
+        switch (reader.next(message)) {
+        case HislipMessageReader::Result::Message:
+            return VI_SUCCESS;
+        case HislipMessageReader::Result::Invalid:
+            close();
+            return VI_ERROR_IO;
+        case HislipMessageReader::Result::NeedMore:
+            break;
+        }
+        if (readOnce && deadline.expired())
+            return VI_ERROR_TMO;
         char chunk[16384];
         std::size_t received = 0;
-        status = connection.receive(chunk, sizeof chunk, deadline, received);
+        const ViStatus status = connection.receive(chunk, sizeof chunk, deadline, received);
         if (status != VI_SUCCESS)
             return status;
-        pending.append(chunk, received);
+        reader.append(chunk, received);
+        readOnce = true;
     }
-}
-
-bool HislipChannel::takeMessage(HislipMessage &message, ViStatus &status)
-{
-    if (pending.size() < HeaderSize)
-        return false;
-    const std::uint64_t length = bigEndian(pending, 8, 8);
-    if (pending.compare(0, 2, "HS") != 0 || length > PayloadLimit) {
-        close();
-        status = VI_ERROR_IO;
-        return true;
-    }
-    if (pending.size() - HeaderSize < length)
-        return false;
-    message.type = static_cast<std::uint8_t>(pending[2]);
-    message.control = static_cast<std::uint8_t>(pending[3]);
-    message.parameter = static_cast<std::uint32_t>(bigEndian(pending, 4, 4));
-    message.payload = pending.substr(HeaderSize, length);
-    pending.erase(0, HeaderSize + length);
-    status = VI_SUCCESS;
-    return true;
 }
 
 void HislipChannel::close()
 {
     connection.close();
-    pending.clear();
+    reader.clear();
 }
 
 } // namespace visa

@@ -20,6 +20,7 @@ enum MessageType : std::uint8_t
     DeviceClearAcknowledge = 9,
     AsyncRemoteLocalControl = 10,
     AsyncRemoteLocalResponse = 11,
+    Trigger = 12,
     AsyncMaximumMessageSize = 15,
     AsyncMaximumMessageSizeResponse = 16,
     AsyncInitialize = 17,
@@ -66,8 +67,10 @@ std::uint64_t fromBigEndian64(const std::string &bytes)
 } // namespace
 
 HislipTransport::HislipTransport(std::uint64_t maximumMessageSize)
-    : ownMaximumMessageSize(
-          std::max<std::uint64_t>(maximumMessageSize, HislipChannel::HeaderSize + 1))
+    : sync(std::max(maximumMessageSize, MinPayloadLimit + HislipChannel::HeaderSize) -
+           HislipChannel::HeaderSize),
+      async(MinPayloadLimit), ownMaximumMessageSize(std::max<std::uint64_t>(
+                                  maximumMessageSize, HislipChannel::HeaderSize + 1))
 {
     resetMessageIds();
 }
@@ -162,23 +165,28 @@ ViStatus HislipTransport::askAsync(std::uint8_t type, std::uint8_t control, std:
         return status;
     for (;;) {
         status = async.receive(answer, deadline);
-        if (status != VI_SUCCESS) {
-            if (status == VI_ERROR_TMO)
-                ++lateAnswers[answerType];
-            return status;
-        }
+        if (status != VI_SUCCESS)
+            return status == VI_ERROR_TMO ? asyncTimedOut(answerType) : status;
         if (lateAnswers[answer.type] > 0) {
             --lateAnswers[answer.type]; // the answer to a request we stopped waiting for
-            continue;
-        }
-        if (answer.type == answerType)
+        } else if (answer.type == answerType) {
             return VI_SUCCESS;
-        if (answer.type == FatalError)
+        } else if (answer.type == FatalError) {
             return failed(VI_ERROR_IO);
-        if (answer.type == Error)
+        } else if (answer.type == Error) {
             return VI_ERROR_IO; // the instrument did not take the request
-        // Anything else (a service request) is not waited for here.
+        }
+        // Anything else (a service request) is not waited for here, and no
+        // stream of such messages keeps the wait going past the deadline.
+        if (deadline.expired())
+            return asyncTimedOut(answerType);
     }
+}
+
+ViStatus HislipTransport::asyncTimedOut(std::uint8_t answerType)
+{
+    ++lateAnswers[answerType];
+    return VI_ERROR_TMO;
 }
 
 ViStatus HislipTransport::write(const ViByte *data, std::size_t count, const IoSettings &settings,
@@ -214,34 +222,44 @@ ViStatus HislipTransport::receive(InputBuffer &in, std::size_t, const IoSettings
     for (;;) {
         HislipMessage message;
         const ViStatus status = sync.receive(message, deadline);
-        if (status == VI_ERROR_TMO) {
-            // Whatever still comes for what we asked so far is too late.
-            hasAbandoned = true;
-            abandonedUpTo = lastSentId();
-        }
+        if (status == VI_ERROR_TMO)
+            readTimedOut();
         if (status != VI_SUCCESS)
             return failed(status);
         switch (message.type) {
         case Data:
         case DataEnd: {
             if (isStale(message.parameter))
-                continue;
+                break;
             const bool end = message.type == DataEnd;
             in.append(message.payload.data(), message.payload.size(), end);
             replyDelivered = replyDelivered || end;
             // An empty DataEND still ends what earlier Data brought.
             if (!message.payload.empty() || (end && in.size() > 0))
                 return VI_SUCCESS;
-            continue;
+            break;
         }
         case FatalError:
             return failed(VI_ERROR_IO);
         case Error:
             return VI_ERROR_IO; // a message of ours the instrument could not take
         default:
-            continue; // Interrupted and the like: nothing for the reader
+            break; // Interrupted and the like: nothing for the reader
+        }
+        // Nothing for the reader: stale parts, empty messages and unknown
+        // types do not keep the read going past its deadline.
+        if (deadline.expired()) {
+            readTimedOut();
+            return VI_ERROR_TMO;
         }
     }
+}
+
+void HislipTransport::readTimedOut()
+{
+    // Whatever still comes for what we asked so far is too late.
+    hasAbandoned = true;
+    abandonedUpTo = lastSentId();
 }
 
 ViStatus HislipTransport::clear(const Deadline &deadline)
@@ -260,10 +278,24 @@ ViStatus HislipTransport::clear(const Deadline &deadline)
         status = sync.receive(answer, deadline);
         if (status == VI_SUCCESS && answer.type == DeviceClearAcknowledge)
             break;
+        if (status == VI_SUCCESS && deadline.expired())
+            status = VI_ERROR_TMO;
     }
     if (status != VI_SUCCESS)
         return failed(status);
     resetMessageIds();
+    return VI_SUCCESS;
+}
+
+ViStatus HislipTransport::assertTrigger(const Deadline &deadline)
+{
+    if (!connected)
+        return VI_ERROR_CONN_LOST;
+    const ViStatus status = sync.send(Trigger, replyDelivered ? 1 : 0, nextMessageId, deadline);
+    if (status != VI_SUCCESS)
+        return failed(status);
+    replyDelivered = false;
+    nextMessageId += 2;
     return VI_SUCCESS;
 }
 

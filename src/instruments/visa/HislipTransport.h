@@ -21,7 +21,10 @@ public:
     static constexpr std::uint16_t DefaultPort = 4880;
     static constexpr std::uint64_t DefaultMaximumMessageSize = 1u << 20;
     // Grace on top of a lock timeout for the instrument's answer.
-    static constexpr ViUInt32 ReplyGraceMs = 250;
+    static constexpr ViUInt32 ReplyGraceMs = 50;
+    // The least payload either channel takes, whatever maximum message size
+    // is offered: enough for the instrument's error texts.
+    static constexpr std::uint64_t MinPayloadLimit = 4096;
 
     // `maximumMessageSize` (header included) is offered to the instrument as
     // the largest message it may send us.
@@ -39,6 +42,9 @@ public:
     ViStatus lockExclusive(const Deadline &deadline) override;
     ViStatus unlock(const Deadline &deadline) override;
     ViStatus controlRemote(ViUInt16 mode, const Deadline &deadline) override;
+    // The Trigger message, in the order of the data messages.
+    ViStatus assertTrigger(const Deadline &deadline) override;
+    void readTimedOut() override;
 
     // What the instrument told us at open: the largest message it takes
     // (header included), and its protocol version (major << 8 | minor).
@@ -53,6 +59,8 @@ private:
                       std::uint8_t answerType, HislipMessage &answer, const Deadline &deadline,
                       const std::string &payload = std::string());
     ViStatus failed(ViStatus status);
+    // VI_ERROR_TMO for a wait on the asynchronous channel that still owes `answerType`.
+    ViStatus asyncTimedOut(std::uint8_t answerType);
     bool isStale(std::uint32_t messageId) const;
     std::uint32_t lastSentId() const { return nextMessageId - 2; }
     void resetMessageIds();

@@ -2,6 +2,8 @@
 
 #include "instruments/visa/LockTable.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +34,7 @@ Width widthOf(ViAttr attribute)
     case VI_ATTR_INTF_NUM:
     case VI_ATTR_TCPIP_PORT:
     case VI_ATTR_TCPIP_NODELAY:
+    case VI_ATTR_TCPIP_KEEPALIVE:
     case VI_ATTR_GPIB_PRIMARY_ADDR:
     case VI_ATTR_GPIB_SECONDARY_ADDR:
     case VI_ATTR_MANF_ID:
@@ -48,10 +51,12 @@ Width widthOf(ViAttr attribute)
     case VI_ATTR_TMO_VALUE:
     case VI_ATTR_ASRL_BAUD:
     case VI_ATTR_RSRC_LOCK_STATE:
+    case VI_ATTR_ASRL_AVAIL_NUM:
         return Width::U32;
     case VI_ATTR_RSRC_NAME:
     case VI_ATTR_RSRC_CLASS:
     case VI_ATTR_TCPIP_ADDR:
+    case VI_ATTR_TCPIP_HOSTNAME:
     case VI_ATTR_TCPIP_DEVICE_NAME:
     case VI_ATTR_USB_SERIAL_NUM:
         return Width::String;
@@ -63,6 +68,13 @@ Width widthOf(ViAttr attribute)
 bool isBoolean(ViAttrState value)
 {
     return value == VI_TRUE || value == VI_FALSE;
+}
+
+// An IPv4 or IPv6 address rather than a name (IPv6 ones may carry a zone).
+bool isNumericHost(const std::string &host)
+{
+    in_addr address{};
+    return host.find(':') != std::string::npos || ::inet_pton(AF_INET, host.c_str(), &address) == 1;
 }
 
 } // namespace
@@ -103,6 +115,7 @@ ViStatus InstrumentSession::readLocked(ViPBuf buffer, ViUInt32 count, ViUInt32 &
     const Deadline deadline(timeoutMs);
     const int endCharacter = transport->endCharacter(settings);
     std::size_t scanned = 0;
+    bool receivedOnce = false; // bytes already here are taken even after the deadline
     for (;;) {
         // The first end condition among the bytes already here wins.
         const std::size_t limit = std::min<std::size_t>(input.size(), count);
@@ -124,8 +137,15 @@ ViStatus InstrumentSession::readLocked(ViPBuf buffer, ViUInt32 count, ViUInt32 &
             returned = count;
             return VI_SUCCESS_MAX_CNT;
         }
-        const ViStatus status = transport->receive(input, count - input.size(), settings, deadline);
+        // The deadline is the whole read's: a peer that trickles bytes or
+        // never ends its reply does not keep it going.
+        ViStatus status = VI_ERROR_TMO;
+        if (!receivedOnce || !deadline.expired())
+            status = transport->receive(input, count - input.size(), settings, deadline);
+        receivedOnce = true;
         if (status != VI_SUCCESS) {
+            if (status == VI_ERROR_TMO)
+                transport->readTimedOut();
             // Hand over what did arrive, with the reason the read stopped.
             const std::size_t partial = std::min<std::size_t>(input.size(), count);
             input.take(partial, buffer);
@@ -291,6 +311,15 @@ ViStatus InstrumentSession::integerAttribute(ViAttr attribute, ViAttrState &valu
             return VI_ERROR_NSUP_ATTR;
         value = attribute == VI_ATTR_MANF_ID ? name.vendorId : name.productId;
         return VI_SUCCESS;
+    case VI_ATTR_ASRL_AVAIL_NUM: {
+        // What the port holds and what was read ahead from it: a read takes both.
+        ViAttrState waiting = 0;
+        const ViStatus status = transport->getAttribute(attribute, waiting);
+        if (status != VI_SUCCESS)
+            return status;
+        value = std::min<ViAttrState>(waiting + input.size(), 0xFFFFFFFFu);
+        return VI_SUCCESS;
+    }
     default:
         return transport->getAttribute(attribute, value);
     }
@@ -337,6 +366,20 @@ ViStatus InstrumentSession::readStatusByte(ViUInt16 &statusByte)
         return VI_ERROR_IO;
     statusByte = static_cast<ViUInt16>(value);
     return VI_SUCCESS;
+}
+
+ViStatus InstrumentSession::assertTrigger(ViUInt16 protocol)
+{
+    if (protocol != VI_TRIG_PROT_DEFAULT)
+        return VI_ERROR_INV_PROT;
+    if (!mayAccess())
+        return VI_ERROR_RSRC_LOCKED;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!usesStrings())
+        return transport->assertTrigger(Deadline(timeoutMs));
+    static const char command[] = "*TRG\n";
+    ViUInt32 written = 0;
+    return writeLocked(reinterpret_cast<const ViByte *>(command), sizeof command - 1, written);
 }
 
 ViStatus InstrumentSession::flush(ViUInt16 mask)
@@ -416,6 +459,12 @@ const char *InstrumentSession::stringAttribute(ViAttr attribute) const
         return name.kind == ResourceName::Kind::TcpipSocket ? "SOCKET" : "INSTR";
     case VI_ATTR_TCPIP_ADDR:
         return name.interfaceType() == VI_INTF_TCPIP ? name.host.c_str() : nullptr;
+    case VI_ATTR_TCPIP_HOSTNAME:
+        // The name the resource was opened by; none (no reverse lookup,
+        // which can block for seconds) when it was opened by address.
+        if (name.interfaceType() != VI_INTF_TCPIP)
+            return nullptr;
+        return isNumericHost(name.host) ? "" : name.host.c_str();
     case VI_ATTR_TCPIP_DEVICE_NAME:
         return name.kind == ResourceName::Kind::Vxi11 ? name.deviceName.c_str() : nullptr;
     case VI_ATTR_USB_SERIAL_NUM:

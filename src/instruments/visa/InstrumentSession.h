@@ -28,6 +28,9 @@ public:
     // Device clear: drops the bytes read ahead, then clears over the link.
     ViStatus clear();
     ViStatus readStatusByte(ViUInt16 &statusByte);
+    // viAssertTrigger: only the default protocol (VI_ERROR_INV_PROT otherwise);
+    // "*TRG" where the session speaks IEEE 488.2 strings, else the link's own.
+    ViStatus assertTrigger(ViUInt16 protocol);
     ViStatus flush(ViUInt16 mask);
     // viGpibControlREN: remote enable, go to local and local lockout.
     ViStatus controlRemote(ViUInt16 mode);
@@ -42,8 +45,8 @@ private:
     ViStatus readLocked(ViPBuf buffer, ViUInt32 count, ViUInt32 &returned);
     ViStatus writeLocked(ViConstBuf buffer, ViUInt32 count, ViUInt32 &returned);
     bool mayAccess() const;
-    // SOCKET and ASRL sessions speak IEEE 488.2 strings (*CLS, *STB?) for
-    // clear and status byte when VI_ATTR_IO_PROT is VI_PROT_4882_STRS.
+    // SOCKET and ASRL sessions speak IEEE 488.2 strings (*CLS, *STB?, *TRG)
+    // for clear, status byte and trigger when VI_ATTR_IO_PROT is VI_PROT_4882_STRS.
     bool usesStrings() const;
     ViStatus integerAttribute(ViAttr attribute, ViAttrState &value) const;
     const char *stringAttribute(ViAttr attribute) const;

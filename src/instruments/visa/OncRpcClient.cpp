@@ -1,6 +1,5 @@
 #include "instruments/visa/OncRpcClient.h"
 
-#include "instruments/visa/XdrReader.h"
 #include "instruments/visa/XdrWriter.h"
 
 namespace visa {
@@ -8,21 +7,20 @@ namespace visa {
 namespace {
 
 constexpr std::uint32_t LastFragment = 0x80000000u;
-constexpr std::size_t MaxRecord = 1u << 20;
 
 } // namespace
 
 ViStatus OncRpcClient::connect(const std::string &host, std::uint16_t port,
                                const Deadline &deadline)
 {
-    pending.clear();
-    fragments.clear();
+    reader.clear();
     return connection.connect(host, port, deadline);
 }
 
 void OncRpcClient::close()
 {
     connection.close();
+    reader.clear();
 }
 
 ViStatus OncRpcClient::call(std::uint32_t program, std::uint32_t version, std::uint32_t procedure,
@@ -47,7 +45,7 @@ ViStatus OncRpcClient::call(std::uint32_t program, std::uint32_t version, std::u
     if (status != VI_SUCCESS) {
         // Half a record would leave the stream out of step.
         if (sent != 0)
-            connection.close();
+            close();
         return status;
     }
 
@@ -56,52 +54,43 @@ ViStatus OncRpcClient::call(std::uint32_t program, std::uint32_t version, std::u
         status = readRecord(deadline, record);
         if (status != VI_SUCCESS)
             return status;
-        XdrReader reply(record);
-        if (reply.getUint() != xid)
-            continue; // the late answer to an earlier call
-        const std::uint32_t messageType = reply.getUint();
-        const std::uint32_t replyStatus = reply.getUint();
-        if (!reply.ok() || messageType != 1 || replyStatus != 0)
-            return VI_ERROR_IO; // not a reply, or the call was denied
-        reply.getUint();        // verifier flavour
-        reply.getOpaque(400);   // verifier body
-        const std::uint32_t acceptStatus = reply.getUint();
-        if (!reply.ok() || acceptStatus != 0)
+        switch (RpcReply::parse(record, xid, results)) {
+        case RpcReply::Kind::Accepted:
+            return VI_SUCCESS;
+        case RpcReply::Kind::OtherCall:
+            break;
+        case RpcReply::Kind::Refused:
+        case RpcReply::Kind::Malformed:
             return VI_ERROR_IO;
-        results = reply.rest();
-        return VI_SUCCESS;
+        }
+        // Late answers to earlier calls do not keep this one waiting.
+        if (deadline.expired())
+            return VI_ERROR_TMO;
     }
 }
 
 ViStatus OncRpcClient::readRecord(const Deadline &deadline, std::vector<std::uint8_t> &record)
 {
+    bool readOnce = false; // bytes already here are looked at even after the deadline
     for (;;) {
-        if (pending.size() >= 4) {
-            XdrReader header(pending.data(), 4);
-            const std::uint32_t mark = header.getUint();
-            const std::size_t length = mark & ~LastFragment;
-            if (length > MaxRecord || fragments.size() + length > MaxRecord) {
-                connection.close(); // not a peer we can talk to
-                return VI_ERROR_IO;
-            }
-            if (pending.size() >= 4 + length) {
-                fragments.insert(fragments.end(), pending.begin() + 4,
-                                 pending.begin() + 4 + std::ptrdiff_t(length));
-                pending.erase(pending.begin(), pending.begin() + 4 + std::ptrdiff_t(length));
-                if (mark & LastFragment) {
-                    record.swap(fragments);
-                    fragments.clear();
-                    return VI_SUCCESS;
-                }
-                continue;
-            }
+        switch (reader.next(record)) {
+        case RpcRecordReader::Result::Record:
+            return VI_SUCCESS;
+        case RpcRecordReader::Result::Invalid:
+            close(); // not a peer we can talk to
+            return VI_ERROR_IO;
+        case RpcRecordReader::Result::NeedMore:
+            break;
         }
+        if (readOnce && deadline.expired())
+            return VI_ERROR_TMO;
         std::uint8_t chunk[4096];
         std::size_t received = 0;
         const ViStatus status = connection.receive(chunk, sizeof chunk, deadline, received);
         if (status != VI_SUCCESS)
             return status;
-        pending.insert(pending.end(), chunk, chunk + received);
+        reader.append(chunk, received);
+        readOnce = true;
     }
 }
 

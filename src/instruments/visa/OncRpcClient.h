@@ -1,6 +1,7 @@
 #pragma once
 
 #include "instruments/visa/Deadline.h"
+#include "instruments/visa/RpcRecord.h"
 #include "instruments/visa/TcpConnection.h"
 #include "instruments/visa/visa.h"
 
@@ -16,9 +17,13 @@ namespace visa {
 class OncRpcClient
 {
 public:
+    // The longest reply record taken; a longer one ends the connection.
+    static constexpr std::size_t MaxRecord = 1u << 20;
+
     ViStatus connect(const std::string &host, std::uint16_t port, const Deadline &deadline);
-    // Sends the call and waits for its reply until the deadline. `results`
-    // gets the procedure's results. VI_ERROR_IO for a rejected call.
+    // Sends the call and waits for its reply until the deadline, however
+    // fast other records keep coming. `results` gets the procedure's
+    // results. VI_ERROR_IO for a rejected call or a broken stream.
     ViStatus call(std::uint32_t program, std::uint32_t version, std::uint32_t procedure,
                   const std::vector<std::uint8_t> &arguments, const Deadline &deadline,
                   std::vector<std::uint8_t> &results);
@@ -28,8 +33,7 @@ private:
     ViStatus readRecord(const Deadline &deadline, std::vector<std::uint8_t> &record);
 
     TcpConnection connection;
-    std::vector<std::uint8_t> pending;   // received, not yet a whole fragment
-    std::vector<std::uint8_t> fragments; // fragments of the record being read
+    RpcRecordReader reader{MaxRecord};
     std::uint32_t nextXid = 0x42000001;
 };
 

@@ -2,6 +2,7 @@
 
 #include "instruments/visa/Deadline.h"
 #include "instruments/visa/RpcPrograms.h"
+#include "instruments/visa/RpcRecord.h"
 #include "instruments/visa/XdrReader.h"
 #include "instruments/visa/XdrWriter.h"
 
@@ -62,14 +63,10 @@ std::vector<std::uint8_t> getPortCall(std::uint32_t xid)
 // The port of an accepted reply to our call; 0 for anything else.
 std::uint32_t portOfReply(const std::uint8_t *data, std::size_t size, std::uint32_t xid)
 {
-    XdrReader reply(data, size);
-    if (reply.getUint() != xid || reply.getUint() != 1 /* REPLY */ ||
-        reply.getUint() != 0 /* MSG_ACCEPTED */)
+    std::vector<std::uint8_t> results;
+    if (RpcReply::parse(data, size, xid, results) != RpcReply::Kind::Accepted)
         return 0;
-    reply.getUint();      // verifier flavour
-    reply.getOpaque(400); // verifier body
-    if (reply.getUint() != 0 /* SUCCESS */)
-        return 0;
+    XdrReader reply(results);
     const std::uint32_t port = reply.getUint();
     return reply.ok() && port <= 0xFFFF ? port : 0;
 }
@@ -110,7 +107,8 @@ std::vector<std::string> PortMapperBroadcast::discover(std::uint16_t mapperPort,
         if (received <= 0 || portOfReply(buffer, std::size_t(received), xid) == 0)
             continue;
         char text[INET_ADDRSTRLEN];
-        if (::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text) != nullptr)
+        if (found.size() < MaxHosts &&
+            ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text) != nullptr)
             found.insert(text);
     }
     ::close(fd);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -13,8 +14,12 @@ namespace visa {
 class PortMapperBroadcast
 {
 public:
-    // The IPv4 addresses that answered, sorted, each once. `mapperPort` is
-    // the port mapper's port (111 on a real network).
+    // The most hosts kept from one broadcast; later answers are ignored, so
+    // a network of spoofed answers cannot make the list grow without end.
+    static constexpr std::size_t MaxHosts = 1024;
+
+    // The IPv4 addresses that answered (the first MaxHosts), sorted, each
+    // once. `mapperPort` is the port mapper's port (111 on a real network).
     static std::vector<std::string> discover(std::uint16_t mapperPort, int waitMs);
 };
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -204,6 +205,11 @@ ViStatus SerialTransport::readStatusByte(ViUInt16 &, const Deadline &)
     return VI_ERROR_INV_SETUP;
 }
 
+ViStatus SerialTransport::assertTrigger(const Deadline &)
+{
+    return VI_ERROR_INV_SETUP;
+}
+
 int SerialTransport::endCharacter(const IoSettings &settings) const
 {
     return endIn == VI_ASRL_END_TERMCHAR ? settings.termChar : -1;
@@ -266,6 +272,13 @@ ViStatus SerialTransport::getAttribute(ViAttr attribute, ViAttrState &value) con
     case VI_ATTR_ASRL_END_OUT:
         value = VI_ASRL_END_NONE;
         return VI_SUCCESS;
+    case VI_ATTR_ASRL_AVAIL_NUM: {
+        int waiting = 0;
+        if (::ioctl(fd, FIONREAD, &waiting) != 0)
+            return isGone(errno) ? VI_ERROR_CONN_LOST : VI_ERROR_IO;
+        value = ViAttrState(waiting < 0 ? 0 : waiting);
+        return VI_SUCCESS;
+    }
     default:
         return VI_ERROR_NSUP_ATTR;
     }

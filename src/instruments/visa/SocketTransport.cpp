@@ -1,5 +1,9 @@
 #include "instruments/visa/SocketTransport.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 namespace visa {
 
 ViStatus SocketTransport::open(const std::string &host, std::uint16_t port,
@@ -26,10 +30,11 @@ ViStatus SocketTransport::receive(InputBuffer &in, std::size_t, const IoSettings
     return status;
 }
 
-ViStatus SocketTransport::clear(const Deadline &)
+ViStatus SocketTransport::clear(const Deadline &deadline)
 {
     // Takes what the peer has sent so far without waiting for more: a reply
-    // still on its way arrives later, as nothing on the link tells.
+    // still on its way arrives later, as nothing on the link tells. A peer
+    // that never stops sending cannot be cleared: the deadline ends that.
     char chunk[4096];
     for (;;) {
         std::size_t received = 0;
@@ -38,6 +43,8 @@ ViStatus SocketTransport::clear(const Deadline &)
             return VI_SUCCESS;
         if (status != VI_SUCCESS)
             return status;
+        if (deadline.expired())
+            return VI_ERROR_TMO;
     }
 }
 
@@ -51,12 +58,54 @@ int SocketTransport::endCharacter(const IoSettings &settings) const
     return settings.suppressEnd ? -1 : '\n';
 }
 
+namespace {
+
+// The socket option behind a SOCKET attribute, or false for another attribute.
+bool socketOption(ViAttr attribute, int &level, int &option)
+{
+    switch (attribute) {
+    case VI_ATTR_TCPIP_NODELAY:
+        level = IPPROTO_TCP;
+        option = TCP_NODELAY;
+        return true;
+    case VI_ATTR_TCPIP_KEEPALIVE:
+        level = SOL_SOCKET;
+        option = SO_KEEPALIVE;
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+ViStatus SocketTransport::assertTrigger(const Deadline &)
+{
+    return VI_ERROR_INV_SETUP;
+}
+
+ViStatus SocketTransport::setAttribute(ViAttr attribute, ViAttrState value)
+{
+    int level = 0;
+    int option = 0;
+    if (!socketOption(attribute, level, option))
+        return VI_ERROR_NSUP_ATTR;
+    if (value != VI_TRUE && value != VI_FALSE)
+        return VI_ERROR_NSUP_ATTR_STATE;
+    return connection.setOption(level, option, value == VI_TRUE);
+}
+
 ViStatus SocketTransport::getAttribute(ViAttr attribute, ViAttrState &value) const
 {
-    if (attribute != VI_ATTR_TCPIP_NODELAY)
+    int level = 0;
+    int option = 0;
+    if (!socketOption(attribute, level, option))
         return VI_ERROR_NSUP_ATTR;
-    value = VI_TRUE;
-    return VI_SUCCESS;
+    bool on = false;
+    const ViStatus status = connection.option(level, option, on);
+    if (status == VI_SUCCESS)
+        value = on ? VI_TRUE : VI_FALSE;
+    return status;
 }
 
 } // namespace visa

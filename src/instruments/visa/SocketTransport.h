@@ -26,6 +26,10 @@ public:
     // No status byte beside the data: VI_ERROR_INV_SETUP, as VISA has it
     // unless the session reads one with *STB? (VI_PROT_4882_STRS).
     ViStatus readStatusByte(ViUInt16 &statusByte, const Deadline &deadline) override;
+    // No trigger beside the data either: VI_ERROR_INV_SETUP, as for the status byte.
+    ViStatus assertTrigger(const Deadline &deadline) override;
+    // VI_ATTR_TCPIP_NODELAY and VI_ATTR_TCPIP_KEEPALIVE, on the socket itself.
+    ViStatus setAttribute(ViAttr attribute, ViAttrState value) override;
     ViStatus getAttribute(ViAttr attribute, ViAttrState &value) const override;
 
 private:

@@ -97,6 +97,9 @@ const char *statusDescription(ViStatus status)
                "for the required size.";
     case VI_ERROR_INV_PARAMETER:
         return "VI_ERROR_INV_PARAMETER: The value of some parameter is invalid.";
+    case VI_ERROR_INV_PROT:
+        return "VI_ERROR_INV_PROT: The protocol specified is invalid (viAssertTrigger takes "
+               "VI_TRIG_PROT_DEFAULT).";
     case VI_ERROR_LIBRARY_NFOUND:
         return "VI_ERROR_LIBRARY_NFOUND: A code library required by VISA could not be located "
                "or loaded (GPIB needs linux-gpib's libgpib.so.0).";

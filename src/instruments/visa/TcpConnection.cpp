@@ -90,6 +90,8 @@ ViStatus TcpConnection::send(const void *data, std::size_t count, const Deadline
         const ssize_t n = ::send(fd, bytes + sent, count - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
+            if (sent < count && deadline.expired())
+                return VI_ERROR_TMO;
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -132,6 +134,30 @@ ViStatus TcpConnection::receive(void *buffer, std::size_t capacity, const Deadli
             return lost();
         return VI_ERROR_IO;
     }
+}
+
+} // namespace visa
+
+namespace visa {
+
+ViStatus TcpConnection::setOption(int level, int name, bool on)
+{
+    if (fd < 0)
+        return VI_ERROR_CONN_LOST;
+    const int value = on ? 1 : 0;
+    return ::setsockopt(fd, level, name, &value, sizeof value) == 0 ? VI_SUCCESS : VI_ERROR_IO;
+}
+
+ViStatus TcpConnection::option(int level, int name, bool &on) const
+{
+    if (fd < 0)
+        return VI_ERROR_CONN_LOST;
+    int value = 0;
+    socklen_t length = sizeof value;
+    if (::getsockopt(fd, level, name, &value, &length) != 0)
+        return VI_ERROR_IO;
+    on = value != 0;
+    return VI_SUCCESS;
 }
 
 } // namespace visa

@@ -32,8 +32,15 @@ public:
     // reports it), or fails: VI_ERROR_TMO when nothing came before the
     // deadline, VI_ERROR_CONN_LOST when the peer has gone. `wanted` is how
     // many bytes the reader still accepts; message links request no more.
+    // Whatever the peer sends, it returns by the deadline (plus the link's
+    // documented grace for an answer that is owed) and appends at most a
+    // fixed amount of the link's (a chunk, a message, an RPC record).
     virtual ViStatus receive(InputBuffer &in, std::size_t wanted, const IoSettings &settings,
                              const Deadline &deadline) = 0;
+
+    // The read that asked for a reply gave up (VI_ERROR_TMO) before its end:
+    // links that can tell its late rest from a later reply drop it.
+    virtual void readTimedOut() {}
 
     // A byte that ends a read as END does on this link, or -1 for none.
     virtual int endCharacter(const IoSettings &) const { return -1; }
@@ -50,6 +57,11 @@ public:
     // links leave locking to the process (VI_SUCCESS, nothing sent).
     virtual ViStatus lockExclusive(const Deadline &) { return VI_SUCCESS; }
     virtual ViStatus unlock(const Deadline &) { return VI_SUCCESS; }
+
+    // viAssertTrigger's default protocol over links that carry a trigger of
+    // their own (VXI-11 device_trigger, the HiSLIP Trigger message, USBTMC
+    // and GPIB triggers).
+    virtual ViStatus assertTrigger(const Deadline &) { return VI_ERROR_NSUP_OPER; }
 
     // Remote enable, go to local and local lockout, with the modes of
     // viGpibControlREN (0 to 6), for links that carry them (HiSLIP).

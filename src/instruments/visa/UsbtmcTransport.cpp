@@ -81,6 +81,11 @@ ViStatus UsbtmcTransport::write(const ViByte *data, std::size_t count, const IoS
         const ssize_t n = ::write(fd, data + written, count - written);
         if (n > 0) {
             written += std::size_t(n);
+            // A device that takes a little at a time does not keep the
+            // write going past its deadline.
+            if (written < count && deadline.expired())
+                return VI_ERROR_TMO;
+            setKernelTimeout(deadline);
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -137,6 +142,12 @@ ViStatus UsbtmcTransport::readStatusByte(ViUInt16 &statusByte, const Deadline &d
         return statusOf(errno);
     statusByte = value;
     return VI_SUCCESS;
+}
+
+ViStatus UsbtmcTransport::assertTrigger(const Deadline &deadline)
+{
+    setKernelTimeout(deadline);
+    return ::ioctl(fd, USBTMC488_IOCTL_TRIGGER) == 0 ? VI_SUCCESS : statusOf(errno);
 }
 
 ViStatus UsbtmcTransport::getAttribute(ViAttr attribute, ViAttrState &value) const

@@ -10,7 +10,7 @@ namespace visa {
 // of the last transfer. A node that does not take the usbtmc ioctls (a
 // stand-in in tests) is still read with a bounded wait. Device clear
 // (INITIATE_CLEAR, CHECK_CLEAR_STATUS and the bulk-in drain) and
-// READ_STATUS_BYTE go through the driver's ioctls.
+// READ_STATUS_BYTE and the USB488 TRIGGER go through the driver's ioctls.
 class UsbtmcTransport : public Transport
 {
 public:
@@ -24,6 +24,7 @@ public:
                      const Deadline &deadline) override;
     ViStatus clear(const Deadline &deadline) override;
     ViStatus readStatusByte(ViUInt16 &statusByte, const Deadline &deadline) override;
+    ViStatus assertTrigger(const Deadline &deadline) override;
     ViStatus getAttribute(ViAttr attribute, ViAttrState &value) const override;
 
 private:

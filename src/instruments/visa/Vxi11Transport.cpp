@@ -23,6 +23,7 @@ enum Procedure : std::uint32_t
     DeviceWrite = 11,
     DeviceRead = 12,
     DeviceReadStb = 13,
+    DeviceTrigger = 14,
     DeviceClear = 15,
     DeviceLock = 18,
     DeviceUnlock = 19,
@@ -63,10 +64,14 @@ std::atomic<std::int32_t> nextClientId{1};
 
 Vxi11Transport::~Vxi11Transport()
 {
-    if (linked) {
-        std::vector<std::uint8_t> results;
-        rpc.call(CoreProgram, CoreVersion, DestroyLink, XdrWriter().putInt(linkId).data(),
-                 Deadline(500), results);
+    // Telling the instrument is a courtesy: out of memory, the link just closes.
+    try {
+        if (linked) {
+            std::vector<std::uint8_t> results;
+            rpc.call(CoreProgram, CoreVersion, DestroyLink, XdrWriter().putInt(linkId).data(),
+                     Deadline(DestroyLinkWaitMs), results);
+        }
+    } catch (...) {
     }
     rpc.close();
 }
@@ -152,7 +157,9 @@ ViStatus Vxi11Transport::write(const ViByte *data, std::size_t count, const IoSe
         written += std::min<std::size_t>(size, chunk);
         if (error != 0)
             return statusOf(error);
-        if (size == 0 && deadline.expired())
+        // An instrument that takes a few bytes a call does not keep the
+        // write going past its deadline.
+        if (written < count && deadline.expired())
             return VI_ERROR_TMO;
     }
     return VI_SUCCESS;
@@ -162,7 +169,7 @@ ViStatus Vxi11Transport::receive(InputBuffer &in, std::size_t wanted, const IoSe
                                  const Deadline &deadline)
 {
     const std::uint32_t request =
-        static_cast<std::uint32_t>(std::min<std::size_t>(wanted, 0x7FFFFFFF));
+        static_cast<std::uint32_t>(std::min<std::size_t>(wanted, MaxReadRequest));
     do {
         XdrWriter arguments;
         arguments.putInt(linkId).putUint(request).putUint(deadline.remainingMs()).putUint(0);
@@ -233,6 +240,16 @@ ViStatus Vxi11Transport::readStatusByte(ViUInt16 &status, const Deadline &deadli
         return VI_ERROR_IO;
     status = static_cast<ViUInt16>(stb & 0xFF);
     return VI_SUCCESS;
+}
+
+ViStatus Vxi11Transport::assertTrigger(const Deadline &deadline)
+{
+    XdrWriter arguments;
+    arguments.putInt(linkId).putUint(0).putUint(0).putUint(deadline.remainingMs());
+    std::int32_t error = 0;
+    std::vector<std::uint8_t> results;
+    const ViStatus status = deviceCall(DeviceTrigger, arguments.data(), deadline, error, results);
+    return status != VI_SUCCESS ? status : statusOf(error);
 }
 
 ViStatus Vxi11Transport::lockExclusive(const Deadline &deadline)

@@ -11,9 +11,10 @@ namespace visa {
 // TCPIP INSTR resources over VXI-11: the core channel is found through the
 // port mapper (or given as "host,port"), a link is created to the device
 // name, writes carry END on their last byte, and reads ask the instrument
-// for at most the bytes the caller still takes, with the termination
-// character when it is enabled. Device clear, the status byte and the
-// instrument's lock are core-channel calls of their own.
+// for at most the bytes the caller still takes (MaxReadRequest at a time),
+// with the termination character when it is enabled. Device clear, the
+// status byte, the trigger and the instrument's lock are core-channel calls
+// of their own.
 class Vxi11Transport : public Transport
 {
 public:
@@ -32,10 +33,16 @@ public:
     // to wait.
     ViStatus lockExclusive(const Deadline &deadline) override;
     ViStatus unlock(const Deadline &deadline) override;
+    ViStatus assertTrigger(const Deadline &deadline) override;
 
     // Grace on top of the instrument's own timeout before the client stops
     // waiting for an RPC reply.
-    static constexpr ViUInt32 ReplyGraceMs = 250;
+    static constexpr ViUInt32 ReplyGraceMs = 50;
+    // How long closing waits for the instrument to answer destroy_link.
+    static constexpr ViUInt32 DestroyLinkWaitMs = 500;
+    // The most one device_read asks for: its reply fits in the longest
+    // record the RPC client takes.
+    static constexpr std::uint32_t MaxReadRequest = OncRpcClient::MaxRecord - 1024;
 
 private:
     // A call whose results start with the VXI-11 error; `error` gets it and

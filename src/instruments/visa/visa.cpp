@@ -1,7 +1,9 @@
 // The C entry points: look the handle up, then hand over to the session.
+// Each body runs inside entryPoint, so no exception leaves the library.
 
 #include "instruments/visa/visa.h"
 
+#include "instruments/visa/EntryPoint.h"
 #include "instruments/visa/InstrumentSession.h"
 #include "instruments/visa/KnownResources.h"
 #include "instruments/visa/LibraryAttributes.h"
@@ -12,41 +14,75 @@
 
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <string>
 
+using visa::entryPoint;
 using visa::SessionTable;
+
+namespace {
+
+bool isUserData(ViAttr attribute)
+{
+    return attribute == VI_ATTR_USER_DATA_32 || attribute == VI_ATTR_USER_DATA_64;
+}
+
+ViStatus setUserData(ViObject vi, ViAttr attribute, ViAttrState value)
+{
+    if (attribute == VI_ATTR_USER_DATA_32 && value > 0xFFFFFFFFu)
+        return VI_ERROR_NSUP_ATTR_STATE;
+    return SessionTable::instance().setUserData(vi, value) ? VI_SUCCESS : VI_ERROR_INV_OBJECT;
+}
+
+ViStatus getUserData(ViObject vi, ViAttr attribute, void *value)
+{
+    ViAttrState data = 0;
+    if (!SessionTable::instance().userData(vi, data))
+        return VI_ERROR_INV_OBJECT;
+    if (attribute == VI_ATTR_USER_DATA_32) {
+        const ViUInt32 narrow = static_cast<ViUInt32>(data);
+        std::memcpy(value, &narrow, sizeof narrow);
+    } else {
+        const ViUInt64 wide = data;
+        std::memcpy(value, &wide, sizeof wide);
+    }
+    return VI_SUCCESS;
+}
+
+} // namespace
 
 extern "C" {
 
 ViStatus viOpenDefaultRM(ViPSession vi)
 {
-    if (vi == nullptr)
-        return VI_ERROR_INV_PARAMETER;
-    *vi = SessionTable::instance().addResourceManager();
-    return VI_SUCCESS;
+    return entryPoint([&]() -> ViStatus {
+        if (vi == nullptr)
+            return VI_ERROR_INV_PARAMETER;
+        *vi = VI_NULL;
+        *vi = SessionTable::instance().addResourceManager();
+        return VI_SUCCESS;
+    });
 }
 
 ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeout,
                 ViPSession vi)
 {
-    if (vi == nullptr)
-        return VI_ERROR_INV_PARAMETER;
-    *vi = VI_NULL;
-    SessionTable &table = SessionTable::instance();
-    if (!table.isResourceManager(sesn))
-        return VI_ERROR_INV_OBJECT;
-    const ViAccessMode lockType = mode & (VI_EXCLUSIVE_LOCK | VI_SHARED_LOCK);
-    if ((mode & ~static_cast<ViAccessMode>(VI_EXCLUSIVE_LOCK | VI_SHARED_LOCK | VI_LOAD_CONFIG)) !=
-            0 ||
-        lockType == (VI_EXCLUSIVE_LOCK | VI_SHARED_LOCK))
-        return VI_ERROR_INV_ACC_MODE;
+    return entryPoint([&]() -> ViStatus {
+        if (vi == nullptr)
+            return VI_ERROR_INV_PARAMETER;
+        *vi = VI_NULL;
+        SessionTable &table = SessionTable::instance();
+        if (!table.isResourceManager(sesn))
+            return VI_ERROR_INV_OBJECT;
+        const ViAccessMode lockType = mode & (VI_EXCLUSIVE_LOCK | VI_SHARED_LOCK);
+        if ((mode & ~static_cast<ViAccessMode>(VI_EXCLUSIVE_LOCK | VI_SHARED_LOCK |
+                                               VI_LOAD_CONFIG)) != 0 ||
+            lockType == (VI_EXCLUSIVE_LOCK | VI_SHARED_LOCK))
+            return VI_ERROR_INV_ACC_MODE;
 
-    visa::ResourceName resource;
-    ViStatus status = visa::ResourceName::parse(name, resource);
-    if (status != VI_SUCCESS)
-        return status;
-    try {
+        visa::ResourceName resource;
+        ViStatus status = visa::ResourceName::parse(name, resource);
+        if (status != VI_SUCCESS)
+            return status;
         std::unique_ptr<visa::Transport> transport;
         status = visa::TransportFactory::open(resource, timeout, transport);
         if (status != VI_SUCCESS)
@@ -59,69 +95,82 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
             if (status < VI_SUCCESS)
                 return status == VI_ERROR_TMO ? VI_ERROR_RSRC_LOCKED : status;
         }
-        *vi = table.addInstrument(std::move(session));
         visa::KnownResources::remember(resource); // for viFindRsrc
-    } catch (const std::bad_alloc &) {
-        return VI_ERROR_ALLOC;
-    }
-    return VI_SUCCESS;
+        const ViSession handle = table.addInstrument(sesn, std::move(session));
+        if (handle == VI_NULL)
+            return VI_ERROR_INV_OBJECT; // the manager was closed meanwhile
+        *vi = handle;
+        return VI_SUCCESS;
+    });
 }
 
 ViStatus viClose(ViObject vi)
 {
-    return SessionTable::instance().close(vi);
+    return entryPoint([&]() -> ViStatus { return SessionTable::instance().close(vi); });
 }
 
 ViStatus viSetAttribute(ViObject vi, ViAttr attrName, ViAttrState attrValue)
 {
-    SessionTable &table = SessionTable::instance();
-    if (const auto session = table.instrument(vi))
-        return session->setAttribute(attrName, attrValue);
-    return table.contains(vi) ? VI_ERROR_NSUP_ATTR : VI_ERROR_INV_OBJECT;
+    return entryPoint([&]() -> ViStatus {
+        if (isUserData(attrName))
+            return setUserData(vi, attrName, attrValue);
+        SessionTable &table = SessionTable::instance();
+        if (const auto session = table.instrument(vi))
+            return session->setAttribute(attrName, attrValue);
+        return table.contains(vi) ? VI_ERROR_NSUP_ATTR : VI_ERROR_INV_OBJECT;
+    });
 }
 
 ViStatus viGetAttribute(ViObject vi, ViAttr attrName, void *attrValue)
 {
-    if (attrValue == nullptr)
-        return VI_ERROR_USER_BUF;
-    SessionTable &table = SessionTable::instance();
-    if (const auto session = table.instrument(vi)) {
-        const ViStatus status = session->getAttribute(attrName, attrValue);
-        return status == VI_ERROR_NSUP_ATTR ? visa::libraryAttribute(attrName, attrValue) : status;
-    }
-    if (!table.contains(vi))
-        return VI_ERROR_INV_OBJECT;
-    if (attrName == VI_ATTR_RSRC_LOCK_STATE) {
-        const ViAccessMode unlocked = VI_NO_LOCK; // a resource manager is never locked
-        std::memcpy(attrValue, &unlocked, sizeof unlocked);
-        return VI_SUCCESS;
-    }
-    return visa::libraryAttribute(attrName, attrValue);
+    return entryPoint([&]() -> ViStatus {
+        if (attrValue == nullptr)
+            return VI_ERROR_USER_BUF;
+        if (isUserData(attrName))
+            return getUserData(vi, attrName, attrValue);
+        SessionTable &table = SessionTable::instance();
+        if (const auto session = table.instrument(vi)) {
+            const ViStatus status = session->getAttribute(attrName, attrValue);
+            return status == VI_ERROR_NSUP_ATTR ? visa::libraryAttribute(attrName, attrValue)
+                                                : status;
+        }
+        if (!table.contains(vi))
+            return VI_ERROR_INV_OBJECT;
+        if (attrName == VI_ATTR_RSRC_LOCK_STATE) {
+            const ViAccessMode unlocked = VI_NO_LOCK; // a resource manager is never locked
+            std::memcpy(attrValue, &unlocked, sizeof unlocked);
+            return VI_SUCCESS;
+        }
+        return visa::libraryAttribute(attrName, attrValue);
+    });
 }
 
 ViStatus viStatusDesc(ViObject, ViStatus status, ViChar desc[])
 {
-    if (desc == nullptr)
-        return VI_ERROR_USER_BUF;
-    const char *text = visa::statusDescription(status);
-    if (text == nullptr) {
-        std::snprintf(desc, VI_FIND_BUFLEN, "Unknown status 0x%08X.",
-                      static_cast<unsigned>(status));
-        return VI_WARN_UNKNOWN_STATUS;
-    }
-    std::snprintf(desc, VI_FIND_BUFLEN, "%s", text);
-    return VI_SUCCESS;
+    return entryPoint([&]() -> ViStatus {
+        if (desc == nullptr)
+            return VI_ERROR_USER_BUF;
+        const char *text = visa::statusDescription(status);
+        if (text == nullptr) {
+            std::snprintf(desc, VI_FIND_BUFLEN, "Unknown status 0x%08X.",
+                          static_cast<unsigned>(status));
+            return VI_WARN_UNKNOWN_STATUS;
+        }
+        std::snprintf(desc, VI_FIND_BUFLEN, "%s", text);
+        return VI_SUCCESS;
+    });
 }
 
 ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt)
 {
     ViUInt32 returned = 0;
-    ViStatus status;
-    SessionTable &table = SessionTable::instance();
-    if (const auto session = table.instrument(vi))
-        status = buf == nullptr && cnt > 0 ? VI_ERROR_USER_BUF : session->read(buf, cnt, returned);
-    else
-        status = table.contains(vi) ? VI_ERROR_NSUP_OPER : VI_ERROR_INV_OBJECT;
+    const ViStatus status = entryPoint([&]() -> ViStatus {
+        SessionTable &table = SessionTable::instance();
+        if (const auto session = table.instrument(vi))
+            return buf == nullptr && cnt > 0 ? VI_ERROR_USER_BUF
+                                             : session->read(buf, cnt, returned);
+        return table.contains(vi) ? VI_ERROR_NSUP_OPER : VI_ERROR_INV_OBJECT;
+    });
     if (retCnt != nullptr)
         *retCnt = returned;
     return status;
@@ -130,12 +179,13 @@ ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt)
 ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 retCnt)
 {
     ViUInt32 returned = 0;
-    ViStatus status;
-    SessionTable &table = SessionTable::instance();
-    if (const auto session = table.instrument(vi))
-        status = buf == nullptr && cnt > 0 ? VI_ERROR_USER_BUF : session->write(buf, cnt, returned);
-    else
-        status = table.contains(vi) ? VI_ERROR_NSUP_OPER : VI_ERROR_INV_OBJECT;
+    const ViStatus status = entryPoint([&]() -> ViStatus {
+        SessionTable &table = SessionTable::instance();
+        if (const auto session = table.instrument(vi))
+            return buf == nullptr && cnt > 0 ? VI_ERROR_USER_BUF
+                                             : session->write(buf, cnt, returned);
+        return table.contains(vi) ? VI_ERROR_NSUP_OPER : VI_ERROR_INV_OBJECT;
+    });
     if (retCnt != nullptr)
         *retCnt = returned;
     return status;

@@ -128,7 +128,10 @@ typedef ViFindList *ViPFindList;
 #define VI_ATTR_TCPIP_ADDR 0xBFFF0195UL
 #define VI_ATTR_TCPIP_PORT 0x3FFF0197UL
 #define VI_ATTR_TCPIP_DEVICE_NAME 0xBFFF0199UL
+#define VI_ATTR_TCPIP_HOSTNAME 0xBFFF0196UL
 #define VI_ATTR_TCPIP_NODELAY 0x3FFF019AUL
+#define VI_ATTR_TCPIP_KEEPALIVE 0x3FFF019BUL
+#define VI_ATTR_ASRL_AVAIL_NUM 0x3FFF00ACUL
 #define VI_ATTR_USB_SERIAL_NUM 0xBFFF01A0UL
 #define VI_ATTR_USB_INTFC_NUM 0x3FFF01A1UL
 
@@ -154,6 +157,10 @@ typedef ViFindList *ViPFindList;
 #define VI_GPIB_REN_ADDRESS_GTL 6
 #define VI_PROT_NORMAL 1
 #define VI_PROT_4882_STRS 4
+#define VI_TRIG_PROT_DEFAULT 0
+#define VI_TRIG_PROT_ON 1
+#define VI_TRIG_PROT_OFF 2
+#define VI_TRIG_PROT_SYNC 5
 
 /* Attributes of every session, the resource manager's included. */
 #define VI_ATTR_RSRC_IMPL_VERSION 0x3FFF0003UL
@@ -163,6 +170,14 @@ typedef ViFindList *ViPFindList;
 #define VI_ATTR_RSRC_MANF_NAME 0xBFFF0174UL
 #define VI_ATTR_RSRC_MANF_ID 0x3FFF0175UL
 #define VI_SPEC_VERSION 0x00500800UL
+/* The caller's own value on any session, a pointer's width by default. */
+#define VI_ATTR_USER_DATA_32 0x3FFF0007UL
+#define VI_ATTR_USER_DATA_64 0x3FFF000AUL
+#if UINTPTR_MAX > 0xFFFFFFFFu
+#define VI_ATTR_USER_DATA VI_ATTR_USER_DATA_64
+#else
+#define VI_ATTR_USER_DATA VI_ATTR_USER_DATA_32
+#endif
 
 /* Completion codes. */
 #define VI_SUCCESS 0L
@@ -205,6 +220,7 @@ typedef ViFindList *ViPFindList;
 #define VI_ERROR_ASRL_OVERRUN (_VI_ERROR + 0x3FFF006CL)
 #define VI_ERROR_USER_BUF (_VI_ERROR + 0x3FFF0071L)
 #define VI_ERROR_INV_PARAMETER (_VI_ERROR + 0x3FFF0078L)
+#define VI_ERROR_INV_PROT (_VI_ERROR + 0x3FFF0079L)
 #define VI_ERROR_INV_MODE (_VI_ERROR + 0x3FFF0091L)
 #define VI_ERROR_SESN_NLOCKED (_VI_ERROR + 0x3FFF009CL)
 #define VI_ERROR_LIBRARY_NFOUND (_VI_ERROR + 0x3FFF009EL)
@@ -234,6 +250,7 @@ ViStatus viEnableEvent(ViSession vi, ViEventType eventType, ViUInt16 mechanism,
 ViStatus viDisableEvent(ViSession vi, ViEventType eventType, ViUInt16 mechanism);
 ViStatus viDiscardEvents(ViSession vi, ViEventType eventType, ViUInt16 mechanism);
 ViStatus viGpibControlREN(ViSession vi, ViUInt16 mode);
+ViStatus viAssertTrigger(ViSession vi, ViUInt16 protocol);
 
 /* Resource names and discovery (visa_find.cpp). */
 ViStatus viParseRsrc(ViSession rmSesn, ViConstRsrc rsrcName, ViPUInt16 intfType, ViPUInt16 intfNum);

@@ -1,16 +1,17 @@
 // The C entry points beyond opening, reading and writing: device clear,
-// status byte, buffers, locks, and the event calls of a library that
-// delivers no events.
+// status byte, trigger, buffers, locks, and the event calls of a library
+// that delivers no events. Each body runs inside entryPoint.
 
 #include "instruments/visa/visa.h"
 
+#include "instruments/visa/EntryPoint.h"
 #include "instruments/visa/InstrumentSession.h"
 #include "instruments/visa/SessionTable.h"
 
 #include <cstdio>
-#include <new>
 #include <string>
 
+using visa::entryPoint;
 using visa::SessionTable;
 
 namespace {
@@ -19,15 +20,12 @@ namespace {
 // manager, VI_ERROR_INV_OBJECT on anything else that is no session.
 template <typename Operation> ViStatus onInstrument(ViSession vi, Operation operation)
 {
-    SessionTable &table = SessionTable::instance();
-    if (const auto session = table.instrument(vi)) {
-        try {
+    return entryPoint([&]() -> ViStatus {
+        SessionTable &table = SessionTable::instance();
+        if (const auto session = table.instrument(vi))
             return operation(*session);
-        } catch (const std::bad_alloc &) {
-            return VI_ERROR_ALLOC;
-        }
-    }
-    return table.contains(vi) ? VI_ERROR_NSUP_OPER : VI_ERROR_INV_OBJECT;
+        return table.contains(vi) ? VI_ERROR_NSUP_OPER : VI_ERROR_INV_OBJECT;
+    });
 }
 
 constexpr ViUInt16 AnyMechanism = VI_QUEUE | VI_HNDLR | VI_SUSPEND_HNDLR;
@@ -42,11 +40,13 @@ bool validMechanisms(ViUInt16 mechanism)
 // with `nothingToDo`, and any single event type is one not supported.
 ViStatus eventsOff(ViSession vi, ViEventType eventType, ViUInt16 mechanism, ViStatus nothingToDo)
 {
-    if (!SessionTable::instance().contains(vi))
-        return VI_ERROR_INV_OBJECT;
-    if (!validMechanisms(mechanism))
-        return VI_ERROR_INV_MECH;
-    return eventType == VI_ALL_ENABLED_EVENTS ? nothingToDo : VI_ERROR_INV_EVENT;
+    return entryPoint([&]() -> ViStatus {
+        if (!SessionTable::instance().contains(vi))
+            return VI_ERROR_INV_OBJECT;
+        if (!validMechanisms(mechanism))
+            return VI_ERROR_INV_MECH;
+        return eventType == VI_ALL_ENABLED_EVENTS ? nothingToDo : VI_ERROR_INV_EVENT;
+    });
 }
 
 } // namespace
@@ -61,10 +61,19 @@ ViStatus viClear(ViSession vi)
 ViStatus viReadSTB(ViSession vi, ViPUInt16 status)
 {
     if (status == nullptr)
-        return SessionTable::instance().contains(vi) ? VI_ERROR_USER_BUF : VI_ERROR_INV_OBJECT;
+        return entryPoint([&]() -> ViStatus {
+            return SessionTable::instance().contains(vi) ? VI_ERROR_USER_BUF : VI_ERROR_INV_OBJECT;
+        });
     *status = 0;
     return onInstrument(
         vi, [status](visa::InstrumentSession &session) { return session.readStatusByte(*status); });
+}
+
+ViStatus viAssertTrigger(ViSession vi, ViUInt16 protocol)
+{
+    return onInstrument(vi, [protocol](visa::InstrumentSession &session) {
+        return session.assertTrigger(protocol);
+    });
 }
 
 ViStatus viFlush(ViSession vi, ViUInt16 mask)
@@ -84,7 +93,9 @@ ViStatus viLock(ViSession vi, ViAccessMode lockType, ViUInt32 timeout, ViConstKe
 {
     // Only a shared lock has a key; an exclusive one ignores both.
     if (lockType == VI_SHARED_LOCK && accessKey == nullptr)
-        return SessionTable::instance().contains(vi) ? VI_ERROR_USER_BUF : VI_ERROR_INV_OBJECT;
+        return entryPoint([&]() -> ViStatus {
+            return SessionTable::instance().contains(vi) ? VI_ERROR_USER_BUF : VI_ERROR_INV_OBJECT;
+        });
     const char *requested = lockType == VI_SHARED_LOCK ? requestedKey : nullptr;
     return onInstrument(vi, [&](visa::InstrumentSession &session) {
         std::string key;
@@ -102,17 +113,19 @@ ViStatus viUnlock(ViSession vi)
 
 ViStatus viEnableEvent(ViSession vi, ViEventType, ViUInt16 mechanism, ViEventFilter context)
 {
-    if (!SessionTable::instance().contains(vi))
-        return VI_ERROR_INV_OBJECT;
-    const bool oneWay =
-        mechanism == VI_QUEUE || mechanism == VI_HNDLR || mechanism == VI_SUSPEND_HNDLR;
-    const bool queueAndHandler =
-        mechanism == (VI_QUEUE | VI_HNDLR) || mechanism == (VI_QUEUE | VI_SUSPEND_HNDLR);
-    if (!oneWay && !queueAndHandler)
-        return VI_ERROR_INV_MECH;
-    if (context != VI_NULL)
-        return VI_ERROR_INV_CONTEXT;
-    return VI_ERROR_INV_EVENT; // this library delivers no events
+    return entryPoint([&]() -> ViStatus {
+        if (!SessionTable::instance().contains(vi))
+            return VI_ERROR_INV_OBJECT;
+        const bool oneWay =
+            mechanism == VI_QUEUE || mechanism == VI_HNDLR || mechanism == VI_SUSPEND_HNDLR;
+        const bool queueAndHandler =
+            mechanism == (VI_QUEUE | VI_HNDLR) || mechanism == (VI_QUEUE | VI_SUSPEND_HNDLR);
+        if (!oneWay && !queueAndHandler)
+            return VI_ERROR_INV_MECH;
+        if (context != VI_NULL)
+            return VI_ERROR_INV_CONTEXT;
+        return VI_ERROR_INV_EVENT; // this library delivers no events
+    });
 }
 
 ViStatus viDisableEvent(ViSession vi, ViEventType eventType, ViUInt16 mechanism)

@@ -1,0 +1,428 @@
+// Hostile instruments on real loopback sockets: HiSLIP, VXI-11, port mapper,
+// raw socket and serial peers that flood, trickle, never end a reply or
+// announce more than any reply holds, and seeded rounds of random HiSLIP
+// junk (VISA_SEED replays one). Every call returns by its deadline (never
+// before it) with a status, and what the peer can make the library hold
+// stays within its fixed bounds (the process's peak memory, getrusage).
+
+#include "instruments/visa/LibraryConfig.h"
+#include "tests/instruments/HostilePeers.h"
+#include "tests/instruments/OpenSession.h"
+
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <memory>
+#include <pty.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr ViUInt32 TimeoutMs = 300;
+// The tests' ceiling on lateness (a loaded machine may pre-empt for long);
+// the lateness itself is printed for each case.
+constexpr qint64 CeilingMs = 2000;
+
+using Peer = std::unique_ptr<HostileServer>;
+
+QString hislipResource(const Peer &peer)
+{
+    return QString("TCPIP0::127.0.0.1::hislip0,%1::INSTR").arg(peer->port());
+}
+
+QString vxi11Resource(const Peer &peer)
+{
+    return QString("TCPIP0::127.0.0.1,%1::inst0::INSTR").arg(peer->port());
+}
+
+QString socketResource(const Peer &peer)
+{
+    return QString("TCPIP0::127.0.0.1::%1::SOCKET").arg(peer->port());
+}
+
+// The synchronous channel's next query, or false when the client went.
+bool awaitQuery(PeerLink &sync, hislip::Message &query)
+{
+    while (hislip::receive(sync, query)) {
+        if (query.type == hislip::Data || query.type == hislip::DataEnd)
+            return true;
+    }
+    return false;
+}
+
+// A HiSLIP peer that plays `answer` to every query, with the query's id.
+Peer hislipPeer(std::function<void(PeerLink &, std::uint32_t id)> answer)
+{
+    return std::make_unique<HostileServer>(hislip::instrument([answer](PeerLink &sync) {
+        hislip::Message query;
+        while (awaitQuery(sync, query))
+            answer(sync, query.parameter);
+    }));
+}
+
+Peer vxi11Peer(std::function<void(PeerLink &, const rpc::Call &)> onRead)
+{
+    return std::make_unique<HostileServer>(rpc::instrument(onRead));
+}
+
+Peer streamPeer(std::function<void(PeerLink &)> stream)
+{
+    return std::make_unique<HostileServer>([stream](PeerLink &link) {
+        QByteArray query;
+        if (link.receive(6, query)) // "*IDN?\n"
+            stream(link);
+        link.idle(60000);
+    });
+}
+
+// A device_read result: error, reason, data.
+QByteArray readResult(const QByteArray &data, std::uint32_t reason)
+{
+    QByteArray padded = data;
+    padded.append(QByteArray((4 - data.size() % 4) % 4, '\0'));
+    return rpc::word(0) + rpc::word(reason) + rpc::word(std::uint32_t(data.size())) + padded;
+}
+
+// Each case of the deadline table: the peer and how to reach it.
+struct Case
+{
+    Peer peer;
+    QString resource;
+    ViUInt32 count = 200;    // the read's buffer
+    bool staleFirst = false; // a read times out before the measured one
+};
+
+Case hostileCase(const QString &name)
+{
+    Case c;
+    if (name == "hislip: endless empty Data") {
+        c.peer = hislipPeer([](PeerLink &sync, std::uint32_t id) {
+            const QByteArray empty = hislip::frame(hislip::Data, 0, id);
+            while (sync.send(empty.repeated(64))) {
+            }
+        });
+    } else if (name == "hislip: endless unknown message types") {
+        c.peer = hislipPeer([](PeerLink &sync, std::uint32_t) {
+            while (sync.send(hislip::frame(99, 0, 0, "?").repeated(64))) {
+            }
+        });
+    } else if (name == "hislip: stale message ids") {
+        // The first query gets no answer; the second a flood of late
+        // answers to the first.
+        c.staleFirst = true;
+        auto first = std::make_shared<std::uint32_t>(0);
+        c.peer = hislipPeer([first](PeerLink &sync, std::uint32_t id) {
+            if (*first == 0) {
+                *first = id;
+                return;
+            }
+            const QByteArray late = hislip::frame(hislip::DataEnd, 0, *first, "+1.0\n");
+            while (sync.send(late.repeated(64))) {
+            }
+        });
+    } else if (name == "hislip: byte-by-byte trickle") {
+        c.peer = hislipPeer([](PeerLink &sync, std::uint32_t id) {
+            const QByteArray reply = hislip::frame(hislip::DataEnd, 0, id, QByteArray(500, 'x'));
+            for (char byte : reply) {
+                if (!sync.send(QByteArray(1, byte)))
+                    return;
+                sync.idle(5);
+            }
+        });
+    } else if (name == "hislip: reply that never ends") {
+        c.count = 1u << 20;
+        c.peer = hislipPeer([](PeerLink &sync, std::uint32_t id) {
+            while (sync.send(hislip::frame(hislip::Data, 0, id, QByteArray(64, 'x'))))
+                sync.idle(2);
+        });
+    } else if (name == "vxi11: endless stale replies") {
+        c.peer = vxi11Peer([](PeerLink &link, const rpc::Call &call) {
+            for (std::uint32_t n = 1; link.send(rpc::reply(call.xid + n, readResult("1\n", 4)));
+                 ++n) {
+            }
+        });
+    } else if (name == "vxi11: endless empty reads") {
+        c.peer = vxi11Peer([](PeerLink &link, const rpc::Call &call) {
+            link.send(rpc::reply(call.xid, readResult(QByteArray(), 0)));
+        });
+    } else if (name == "vxi11: byte-by-byte trickle") {
+        c.peer = vxi11Peer([](PeerLink &link, const rpc::Call &call) {
+            for (char byte : rpc::reply(call.xid, readResult(QByteArray(200, 'x'), 4))) {
+                if (!link.send(QByteArray(1, byte)))
+                    return;
+                link.idle(5);
+            }
+        });
+    } else if (name == "vxi11: reply that never ends") {
+        c.count = 1u << 20;
+        c.peer = vxi11Peer([](PeerLink &link, const rpc::Call &call) {
+            link.send(rpc::reply(call.xid, readResult(QByteArray(12, 'x'), 0)));
+        });
+    } else if (name == "vxi11: never answers") {
+        c.peer = vxi11Peer([](PeerLink &link, const rpc::Call &) { link.idle(60000); });
+    } else if (name == "socket: byte-by-byte trickle") {
+        c.peer = streamPeer([](PeerLink &link) {
+            while (link.send("x"))
+                link.idle(5);
+        });
+    } else if (name == "socket: reply that never ends") {
+        c.count = 2u << 20; // more than comes before the timeout
+        c.peer = streamPeer([](PeerLink &link) {
+            while (link.send(QByteArray(4096, 'x')))
+                link.idle(2);
+        });
+    }
+    if (name.startsWith("hislip"))
+        c.resource = hislipResource(c.peer);
+    else if (name.startsWith("vxi11"))
+        c.resource = vxi11Resource(c.peer);
+    else
+        c.resource = socketResource(c.peer);
+    return c;
+}
+
+long peakKilobytes()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// Reads once with the timeout, checking the status and that it came in time.
+void expectTimeout(OpenSession &session, ViUInt32 count, const char *what)
+{
+    QElapsedTimer clock;
+    clock.start();
+    const Read read = session.read(count);
+    const qint64 elapsed = clock.elapsed();
+    QCOMPARE(read.first, VI_ERROR_TMO);
+    QVERIFY2(elapsed >= TimeoutMs, qPrintable(QString::number(elapsed)));
+    QVERIFY2(elapsed <= TimeoutMs + CeilingMs, qPrintable(QString::number(elapsed)));
+    qInfo("%s: returned %lld ms after the timeout", what, elapsed - qint64(TimeoutMs));
+}
+
+} // namespace
+
+class VisaHostileTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void memoryStaysBounded_data();
+    void memoryStaysBounded(); // first: the peak still shows this test's own growth
+    void readKeepsItsDeadline_data();
+    void readKeepsItsDeadline();
+    void randomHislipJunkKeepsTheDeadline();
+    void serialTrickleKeepsTheDeadline();
+    void hostilePortMapperKeepsTheOpenTimeout_data();
+    void hostilePortMapperKeepsTheOpenTimeout();
+    void cleanup() { visa::LibraryConfig::setPortMapperPort(111); }
+};
+
+void VisaHostileTest::memoryStaysBounded_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("hislip: 48 MiB message announced and sent") << "hislip";
+    QTest::newRow("vxi11: 48 MiB record announced and sent") << "vxi11 record";
+    QTest::newRow("vxi11: fragments without end") << "vxi11 fragments";
+    QTest::newRow("socket: 48 MiB without a line end") << "socket";
+}
+
+// A peer that sends 48 MiB for one reply makes the library hold at most a
+// fixed amount beyond the caller's buffer: the HiSLIP message size it
+// offered, the longest RPC record it takes, a socket chunk.
+void VisaHostileTest::memoryStaysBounded()
+{
+    QFETCH(QString, name);
+    constexpr int Total = 48 << 20;
+    const QByteArray block(64 << 10, '\0');
+    const auto stream = [block](PeerLink &link, int total) {
+        for (int sent = 0; sent < total && link.send(block); sent += block.size()) {
+        }
+    };
+    Peer peer;
+    QString resource;
+    ViStatus expected = VI_ERROR_IO;
+    ViUInt32 count = 64 << 10;
+    if (name == "hislip") {
+        peer = hislipPeer([&](PeerLink &sync, std::uint32_t id) {
+            if (sync.send(hislip::frame(hislip::DataEnd, 0, id, QByteArray(), Total)))
+                stream(sync, Total);
+        });
+        resource = hislipResource(peer);
+    } else if (name.startsWith("vxi11")) {
+        const bool fragments = name.endsWith("fragments");
+        peer = vxi11Peer([&](PeerLink &link, const rpc::Call &) {
+            if (fragments) {
+                const QByteArray fragment = rpc::word(std::uint32_t(block.size())) + block;
+                for (int sent = 0; sent < Total && link.send(fragment); sent += block.size()) {
+                }
+            } else if (link.send(rpc::word(0x80000000u | Total))) {
+                stream(link, Total);
+            }
+        });
+        resource = vxi11Resource(peer);
+    } else {
+        peer = streamPeer([&](PeerLink &link) { stream(link, Total); });
+        resource = socketResource(peer);
+        expected = VI_SUCCESS_MAX_CNT;
+    }
+
+    const long before = peakKilobytes();
+    OpenSession session(resource, 20000);
+    QCOMPARE(session.status, VI_SUCCESS);
+    QCOMPARE(session.write("*IDN?\n"), VI_SUCCESS);
+    const Read read = session.read(count);
+    QCOMPARE(read.first, expected);
+    const long grown = peakKilobytes() - before;
+    qInfo("peak memory grew by %ld KiB", grown);
+    QVERIFY2(grown < 16 * 1024, qPrintable(QString("%1 KiB").arg(grown)));
+}
+
+void VisaHostileTest::readKeepsItsDeadline_data()
+{
+    QTest::addColumn<QString>("name");
+    for (const char *name : {"hislip: endless empty Data", "hislip: endless unknown message types",
+                             "hislip: stale message ids", "hislip: byte-by-byte trickle",
+                             "hislip: reply that never ends", "vxi11: endless stale replies",
+                             "vxi11: endless empty reads", "vxi11: byte-by-byte trickle",
+                             "vxi11: reply that never ends", "vxi11: never answers",
+                             "socket: byte-by-byte trickle", "socket: reply that never ends"})
+        QTest::newRow(name) << QString(name);
+}
+
+void VisaHostileTest::readKeepsItsDeadline()
+{
+    QFETCH(QString, name);
+    const Case hostile = hostileCase(name);
+    QVERIFY(hostile.peer);
+    OpenSession session(hostile.resource, TimeoutMs);
+    QCOMPARE(session.status, VI_SUCCESS);
+    if (hostile.staleFirst) {
+        QCOMPARE(session.write("*IDN?\n"), VI_SUCCESS);
+        expectTimeout(session, hostile.count, "unanswered query");
+    }
+    QCOMPARE(session.write("*IDN?\n"), VI_SUCCESS);
+    expectTimeout(session, hostile.count, qPrintable(name));
+    // The session is still there to be closed (by OpenSession) or used.
+    ViUInt32 timeout = 0;
+    QCOMPARE(viGetAttribute(session.vi, VI_ATTR_TMO_VALUE, &timeout), VI_SUCCESS);
+}
+
+// Seeded rounds of a HiSLIP peer that mixes empty Data, unknown types,
+// messages for other ids and parts of a reply that never ends, in random
+// batches and pauses, against random timeouts.
+void VisaHostileTest::randomHislipJunkKeepsTheDeadline()
+{
+    const quint32 seed = qEnvironmentVariableIsSet("VISA_SEED")
+                             ? quint32(qEnvironmentVariableIntValue("VISA_SEED"))
+                             : QRandomGenerator::global()->generate();
+    qInfo("VISA_SEED=%u", seed);
+    QRandomGenerator random(seed);
+    for (int round = 0; round < 4; ++round) {
+        const quint32 peerSeed = random.generate();
+        const ViUInt32 timeoutMs = 100 + random.bounded(300u);
+        Peer peer = hislipPeer([peerSeed](PeerLink &sync, std::uint32_t id) {
+            QRandomGenerator junk(peerSeed);
+            while (sync.alive()) {
+                QByteArray batch;
+                for (int n = 1 + junk.bounded(64); n > 0; --n) {
+                    switch (junk.bounded(4)) {
+                    case 0:
+                        batch += hislip::frame(hislip::Data, 0, id);
+                        break;
+                    case 1:
+                        batch += hislip::frame(std::uint8_t(20 + junk.bounded(200)), 0, id, "?");
+                        break;
+                    case 2: // an earlier id, no END
+                        batch += hislip::frame(hislip::Data, 0, id - 2 - junk.bounded(8u), "1\n");
+                        break;
+                    default:
+                        batch +=
+                            hislip::frame(hislip::Data, 0, id, QByteArray(junk.bounded(32), 'x'));
+                        break;
+                    }
+                }
+                if (!sync.send(batch))
+                    return;
+                sync.idle(junk.bounded(3));
+            }
+        });
+        OpenSession session(hislipResource(peer), timeoutMs);
+        QCOMPARE(session.status, VI_SUCCESS);
+        QCOMPARE(session.write("*IDN?\n"), VI_SUCCESS);
+        QElapsedTimer clock;
+        clock.start();
+        const Read read = session.read(1u << 20);
+        const qint64 elapsed = clock.elapsed();
+        QCOMPARE(read.first, VI_ERROR_TMO);
+        QVERIFY2(
+            elapsed >= timeoutMs && elapsed <= timeoutMs + CeilingMs,
+            qPrintable(QString("round %1: %2 ms for %3").arg(round).arg(elapsed).arg(timeoutMs)));
+    }
+}
+
+// A serial device (the master side of a pseudo-terminal) that sends a
+// byte every 5 ms and never a line end.
+void VisaHostileTest::serialTrickleKeepsTheDeadline()
+{
+    int master = -1;
+    int slave = -1;
+    char path[256] = {};
+    QVERIFY(::openpty(&master, &slave, path, nullptr, nullptr) == 0);
+    std::atomic<bool> stop{false};
+    std::thread trickle([&] {
+        while (!stop && ::write(master, "x", 1) >= 0)
+            ::usleep(5000);
+    });
+    {
+        OpenSession session(QString("ASRL%1::INSTR").arg(path), TimeoutMs);
+        QCOMPARE(session.status, VI_SUCCESS);
+        expectTimeout(session, 4096, "serial: byte-by-byte trickle");
+    }
+    stop = true;
+    trickle.join();
+    ::close(slave);
+    ::close(master);
+}
+
+void VisaHostileTest::hostilePortMapperKeepsTheOpenTimeout_data()
+{
+    QTest::addColumn<bool>("flood");
+    QTest::newRow("floods stale replies") << true;
+    QTest::newRow("never answers") << false;
+}
+
+// Opening through a port mapper that floods or stays silent ends with the
+// open timeout: the instrument is not found.
+void VisaHostileTest::hostilePortMapperKeepsTheOpenTimeout()
+{
+    QFETCH(bool, flood);
+    HostileServer mapper([flood](PeerLink &link) {
+        rpc::Call call;
+        if (!rpc::receive(link, call))
+            return;
+        for (std::uint32_t n = 1; flood && link.send(rpc::reply(call.xid + n, rpc::word(1024)));
+             ++n) {
+        }
+        link.idle(60000);
+    });
+    visa::LibraryConfig::setPortMapperPort(mapper.port());
+    ViSession rm = VI_NULL;
+    QCOMPARE(viOpenDefaultRM(&rm), VI_SUCCESS);
+    ViSession vi = VI_NULL;
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(viOpen(rm, "TCPIP0::127.0.0.1::inst0::INSTR", VI_NULL, TimeoutMs, &vi),
+             VI_ERROR_RSRC_NFOUND);
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(elapsed >= TimeoutMs && elapsed <= TimeoutMs + CeilingMs,
+             qPrintable(QString::number(elapsed)));
+    qInfo("port mapper: returned %lld ms after the timeout", elapsed - qint64(TimeoutMs));
+    QCOMPARE(viClose(rm), VI_SUCCESS);
+}
+
+QTEST_GUILESS_MAIN(VisaHostileTest)
+#include "tst_visahostile.moc"
