@@ -1,6 +1,7 @@
 // benchtest-run: one bench test run from the command line, without a window.
 #include "commandline/CommandLine.h"
 #include "settings/ConfigLocation.h"
+#include "tools/runner/Preflight.h"
 #include "tools/runner/ResourceLister.h"
 #include "tools/runner/RunLog.h"
 #include "tools/runner/RunSession.h"
@@ -60,6 +61,9 @@ int main(int argc, char *argv[])
         return refuse(QStringLiteral("--events json is not emitted by a run yet; it works with "
                                      "--dry-run"));
     if (!RunnerPlan::engineRunsAsPlanned(plan, &error))
+        return refuse(error);
+    Preflight preflight(plan, options.outputDir, options.allowNoMeter);
+    if (!preflight.run(&error))
         return refuse(error);
     return RunSession(RunnerPlan::sessionOptions(options, plan)).exec();
 }
