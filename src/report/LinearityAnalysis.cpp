@@ -110,6 +110,7 @@ LinearityResult LinearityAnalysis::analyse(const QVector<StepStats> &steps, cons
             if (rise < 0)
                 result.nonMonotonicCodes.append(step.code);
             if (previous->code == step.code - 1) {
+                ++result.missingCodesJudged;
                 // DNL(k) <= -1 + 3 se(k) is rise <= 3 x the step's standard error, in
                 // output units, so a flat output with no LSB is judged the same way.
                 const double stepError =

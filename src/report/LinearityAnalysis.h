@@ -47,6 +47,9 @@ struct LinearityResult
     std::optional<bool> monotonic; // unknown with fewer than two codes with data
     QVector<qint64> nonMonotonicCodes;
     QVector<qint64> missingCodes;
+    // Codes judged by the missing-code rule: those whose code below has data
+    // too. A sweep of every 64th code has none, and no missing code can be told.
+    qint64 missingCodesJudged = 0;
     // Standard error of the least-squares DNL from the noise, in its LSB, per step; NaN
     // where DNL is undefined or the noise unknown.
     QVector<double> dnlStdError;

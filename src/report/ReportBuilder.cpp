@@ -9,8 +9,8 @@
 namespace {
 
 LinearityReport makeReport(const QList<ResultRun> &runs, const QVector<StepStats> &steps,
-                           const QString &label, const IdealLine &ideal,
-                           const QVector<Limit> &limits)
+                           const HysteresisResult &hysteresis, const QString &label,
+                           const IdealLine &ideal, const QVector<Limit> &limits)
 {
     LinearityReport report;
     report.label = label;
@@ -26,6 +26,7 @@ LinearityReport makeReport(const QList<ResultRun> &runs, const QVector<StepStats
     report.ideal = ideal;
     report.steps = steps;
     report.result = LinearityAnalysis::analyse(report.steps, ideal);
+    report.hysteresis = hysteresis;
     report.checks = ReportLimits::check(report, limits);
     return report;
 }
@@ -59,22 +60,40 @@ QString ReportBuilder::unitFor(const QString &quantity)
 
 void ReportBuilder::add(const ResultRun &run, const ResultRow &row)
 {
+    const std::pair<qsizetype, int> key{m_files.size(), run.index};
+    if (key != m_run) {
+        endRun();
+        m_run = key;
+        m_directions = m_grouping == Grouping::Pooled ? &m_directionsByQuantity[run.quantity]
+                                                      : &m_directionsByRun[key];
+    }
+    m_directions->add(row);
     if (m_grouping == Grouping::Pooled)
         m_byQuantity[run.quantity].add(row);
     else
-        m_byRun[{m_files.size(), run.index}].add(row);
+        m_byRun[key].add(row);
+}
+
+void ReportBuilder::endRun()
+{
+    if (m_directions)
+        m_directions->endRun();
+    m_directions = nullptr;
+    m_run = {-1, 0};
 }
 
 void ReportBuilder::addFile(const QString &path)
 {
     m_files.append(ResultFileReader::read(
         path, [this](const ResultRun &run, const ResultRow &row) { add(run, row); }));
+    endRun();
 }
 
 void ReportBuilder::addFile(QIODevice *device, const QString &path)
 {
     m_files.append(ResultFileReader::read(
         device, path, [this](const ResultRun &run, const ResultRow &row) { add(run, row); }));
+    endRun();
 }
 
 ReportSet ReportBuilder::build(const QStringList &paths, Grouping grouping, const IdealLine &ideal,
@@ -139,14 +158,16 @@ ReportSet ReportBuilder::finish()
         }
         if (!runs.isEmpty())
             set.reports.append(makeReport(runs, m_byQuantity[quantities.first()].steps(),
+                                          m_directionsByQuantity[quantities.first()].result(),
                                           QStringLiteral("all runs"), m_ideal, m_limits));
     } else {
         for (qsizetype i = 0; i < runs.size(); ++i) {
             const ResultRun &run = runs.at(i);
             const QString label =
                 QStringLiteral("%1 run %2").arg(QFileInfo(run.file).fileName()).arg(run.index);
-            set.reports.append(
-                makeReport({run}, m_byRun[keys.at(i)].steps(), label, m_ideal, m_limits));
+            set.reports.append(makeReport({run}, m_byRun[keys.at(i)].steps(),
+                                          m_directionsByRun[keys.at(i)].result(), label, m_ideal,
+                                          m_limits));
         }
     }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "report/Hysteresis.h"
 #include "report/LinearityAnalysis.h"
 #include "report/ReportLimits.h"
 #include "report/ResultRun.h"
@@ -24,7 +25,8 @@ struct LinearityReport
     QList<ResultRun> runs;
     QVector<StepStats> steps;
     LinearityResult result;
-    QVector<LimitCheck> checks; // one per limit given
+    HysteresisResult hysteresis; // codes measured on the way up and down within a run
+    QVector<LimitCheck> checks;  // one per limit given
 
     bool passes() const;
 };
@@ -65,6 +67,7 @@ public:
 
 private:
     void add(const ResultRun &run, const ResultRow &row);
+    void endRun();
 
     Grouping m_grouping;
     IdealLine m_ideal;
@@ -72,4 +75,9 @@ private:
     QList<ResultFile> m_files;
     std::map<QString, StepStatistics> m_byQuantity;              // pooled
     std::map<std::pair<qsizetype, int>, StepStatistics> m_byRun; // per run: (file, run)
+    std::map<QString, SweepDirections> m_directionsByQuantity;
+    std::map<std::pair<qsizetype, int>, SweepDirections> m_directionsByRun;
+    // The run whose rows come in, for the directions of its sweep.
+    SweepDirections *m_directions = nullptr;
+    std::pair<qsizetype, int> m_run{-1, 0};
 };

@@ -3,6 +3,7 @@
 #include <QLocale>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -31,8 +32,15 @@ bool ReportCsv::write(const ReportSet &set, const QString &path, QString *error)
         return false;
     }
     const bool labelled = set.reports.size() > 1;
+    // The column is there only when a sweep went both ways: a one-way
+    // sweep's table stays as it always was.
+    const bool hysteresis =
+        std::any_of(set.reports.begin(), set.reports.end(), [](const LinearityReport &report) {
+            return report.hysteresis.sweptBothWays();
+        });
     QByteArray text = labelled ? "report," : "";
-    text += "code,n,mean,sd,min,max,inl,dnl\n";
+    text += hysteresis ? "code,n,mean,sd,min,max,inl,dnl,hysteresis\n"
+                       : "code,n,mean,sd,min,max,inl,dnl\n";
     for (const LinearityReport &report : set.reports) {
         const LinearityResult &r = report.result;
         const QByteArray label = labelled ? quoted(report.label) + ',' : QByteArray();
@@ -42,6 +50,8 @@ bool ReportCsv::write(const ReportSet &set, const QString &path, QString *error)
             for (double value : {s.mean, s.stdDev, s.min, s.max, r.leastSquares.inl.at(i),
                                  r.leastSquares.dnl.at(i)})
                 appendNumber(&text, value);
+            if (hysteresis)
+                appendNumber(&text, report.hysteresis.differenceAt(s.code));
             text += '\n';
             // Written in pieces: a million codes need no copy of the whole table.
             if (text.size() > (1 << 16)) {

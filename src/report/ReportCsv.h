@@ -6,7 +6,8 @@
 
 // The per-code table of a report set as CSV, for spreadsheets: one header line, then one
 // line per code of each report with code, n, mean, sd, min, max, INL and DNL (both against the
-// least-squares line, in LSB). With several reports a first column names the report. Numbers
+// least-squares line, in LSB). With several reports a first column names the report. When a
+// sweep went both ways a last column holds the hysteresis (up minus down, in V or A). Numbers
 // use a decimal point; an undefined figure is an empty cell.
 class ReportCsv
 {

@@ -69,6 +69,24 @@ QJsonObject fit(const FitFigures &f)
     };
 }
 
+// Null unless some code was measured on the way up and on the way down.
+QJsonValue hysteresis(const LinearityReport &rep)
+{
+    const HysteresisResult &h = rep.hysteresis;
+    if (!h.sweptBothWays())
+        return QJsonValue::Null;
+    const LineFit &fit = rep.result.leastSquares.line;
+    const bool inLsb = fit.valid && fit.gain != 0;
+    return QJsonObject{
+        {QStringLiteral("codes"), qint64(h.points.size())},
+        {QStringLiteral("max"),
+         QJsonObject{{QStringLiteral("value"), h.maximum.value},
+                     {QStringLiteral("lsb"), inLsb ? QJsonValue(h.maximum.value / fit.gain)
+                                                   : QJsonValue(QJsonValue::Null)},
+                     {QStringLiteral("code"), h.maximum.code}}},
+    };
+}
+
 QJsonObject run(const ResultRun &r)
 {
     return QJsonObject{
@@ -112,6 +130,7 @@ QJsonObject report(const LinearityReport &rep, const QStringList &plots, bool pe
             {QStringLiteral("dnlLeastSquares"), number(r.leastSquares.dnl.at(i))},
             {QStringLiteral("dnlEndPoint"), number(r.endPoint.dnl.at(i))},
             {QStringLiteral("dnlStdError"), number(r.dnlStdError.at(i))},
+            {QStringLiteral("hysteresis"), number(rep.hysteresis.differenceAt(s.code))},
         });
     }
 
@@ -136,6 +155,8 @@ QJsonObject report(const LinearityReport &rep, const QStringList &plots, bool pe
         {QStringLiteral("nonMonotonicCodeCount"), qint64(r.nonMonotonicCodes.size())},
         {QStringLiteral("missingCodes"), codes(r.missingCodes, perCode)},
         {QStringLiteral("missingCodeCount"), qint64(r.missingCodes.size())},
+        {QStringLiteral("missingCodesJudged"), r.missingCodesJudged},
+        {QStringLiteral("hysteresis"), hysteresis(rep)},
         {QStringLiteral("expectedFalseMissingCodes"), r.expectedFalseMissing},
         {QStringLiteral("noise"),
          QJsonObject{{QStringLiteral("pooledStdDev"), number(r.noise)},

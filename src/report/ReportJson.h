@@ -13,7 +13,7 @@ class ReportJson
 {
 public:
     // Raised when a field is added, renamed or changes its meaning.
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
     static constexpr int kCodeListLimit = 1000;
 
     struct Options

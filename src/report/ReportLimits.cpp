@@ -45,7 +45,7 @@ double figure(const LinearityReport &report, Limit::Figure which)
     case Limit::OffsetError:
         return magnitude(r.leastSquares.offsetErrorLsb);
     case Limit::MissingCodes:
-        return r.codesWithData >= 2 ? double(r.missingCodes.size()) : nan;
+        return r.missingCodesJudged > 0 ? double(r.missingCodes.size()) : nan;
     case Limit::Noise:
         return r.noiseLsb;
     }

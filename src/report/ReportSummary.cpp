@@ -191,6 +191,27 @@ QString weakMissingCodeTest(const LinearityResult &r)
                         : QString::number(qRound64(r.expectedFalseMissing)));
 }
 
+// Only for a sweep that went both ways through some code.
+QString hysteresisLine(const LinearityReport &report)
+{
+    const HysteresisResult &h = report.hysteresis;
+    if (!h.sweptBothWays())
+        return QString();
+    const LineFit &fit = report.result.leastSquares.line;
+    const double value = h.maximum.value;
+    QString size = withUnit(value, report.unit);
+    if (value > 0)
+        size.prepend(QLatin1Char('+'));
+    if (fit.valid && fit.gain != 0)
+        size = lsb(value / fit.gain) + QStringLiteral(" LSB (") + size + QLatin1Char(')');
+    return field(QStringLiteral("Hysteresis")) +
+           QStringLiteral("max %1 at code %2, up minus down, over %3 code%4 measured both ways\n")
+               .arg(size)
+               .arg(h.maximum.code)
+               .arg(h.points.size())
+               .arg(h.points.size() == 1 ? "" : "s");
+}
+
 QString limitLines(const LinearityReport &report)
 {
     QString text;
@@ -290,7 +311,11 @@ QString ReportSummary::text(const LinearityReport &report, const IdealLine &idea
                                  : QStringLiteral("no, output reverses at codes ") +
                                        codeList(r.nonMonotonicCodes);
     text += field(QStringLiteral("Monotonic")) + monotonic + QLatin1Char('\n');
-    text += field(QStringLiteral("Missing codes")) + codeList(r.missingCodes) + QLatin1Char('\n');
+    text += field(QStringLiteral("Missing codes")) +
+            (r.missingCodesJudged > 0 || r.codesWithData < 2
+                 ? codeList(r.missingCodes)
+                 : QStringLiteral("- (no two adjacent codes with data to judge by)")) +
+            QLatin1Char('\n');
     text += missingCodeLimit(r);
     text += weakMissingCodeTest(r);
     if (std::isnan(r.noise)) {
@@ -300,6 +325,7 @@ QString ReportSummary::text(const LinearityReport &report, const IdealLine &idea
                     .arg(withUnit(r.noise, unit), lsb(r.noiseLsb, false))
                     .arg(r.noiseSteps);
     }
+    text += hysteresisLine(report);
     text += limitLines(report);
     return text;
 }

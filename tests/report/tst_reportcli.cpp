@@ -192,7 +192,7 @@ private slots:
         QCOMPARE(plots.size(), 6 * r.out.count(QStringLiteral("Linearity of ")));
         for (const QString &plot : plots)
             QVERIFY2(QFileInfo(plot.mid(6)).size() > 500, qPrintable(plot));
-        QCOMPARE(readJson(QDir(out).filePath("report.json")).value("schemaVersion").toInt(), 2);
+        QCOMPARE(readJson(QDir(out).filePath("report.json")).value("schemaVersion").toInt(), 3);
         QVERIFY(QFileInfo(csv).size() > 0);
     }
 

@@ -1,4 +1,5 @@
 // The command line of benchtest-run: what it takes, what it refuses and why.
+#include "plan/RunPlan.h"
 #include "tools/runner/RunnerOptions.h"
 
 #include <QTest>
@@ -12,6 +13,9 @@ private slots:
     void parse_accepts();
     void parse_refuses_data();
     void parse_refuses();
+    void planOptions();
+    void planOptions_refused_data();
+    void planOptions_refused();
 };
 
 namespace {
@@ -112,6 +116,87 @@ void tst_RunnerOptions::parse_refuses()
     QString error;
     QVERIFY(!RunnerOptions::parse(QStringList{"benchtest-run"} + arguments, &options, &error));
     QVERIFY2(error.contains(message), qPrintable(error));
+}
+
+// The run plan's options, and the window's fields as plan settings: each
+// with its option as origin, so that a refused plan names it.
+void tst_RunnerOptions::planOptions()
+{
+    RunnerOptions options;
+    QString error;
+    QVERIFY2(RunnerOptions::parse({"benchtest-run",
+                                   "--test",
+                                   "isink",
+                                   "--dmm",
+                                   "GPIB0::22::INSTR",
+                                   "--var",
+                                   "2=",
+                                   "--var4",
+                                   "7",
+                                   "--item",
+                                   "R7",
+                                   "--direction",
+                                   "UpDown",
+                                   "--order",
+                                   "shuffled",
+                                   "--seed",
+                                   "18446744073709551615",
+                                   "--range",
+                                   "auto",
+                                   "--nplc",
+                                   "0.2",
+                                   "--impedance",
+                                   "10M",
+                                   "--expect-idn",
+                                   "^BenchSim,",
+                                   "--plan",
+                                   "lab.ini",
+                                   "--dry-run",
+                                   "--events",
+                                   "json"},
+                                  &options, &error),
+             qPrintable(error));
+    const PlanSettings &s = options.planOptions;
+    QVERIFY(s.test.origin == "--test" && *s.test == TestChoice::Isink);
+    QVERIFY(s.meterResource.origin == "--dmm" && *s.meterResource == "GPIB0::22::INSTR");
+    QVERIFY(s.settleMs.origin == "--var2" &&
+            *s.settleMs == 0); // the empty field the window reads as 0
+    QVERIFY(s.readingIntervalMs.origin == "--var4" && *s.readingIntervalMs == 7);
+    QVERIFY(!s.steps && !s.readingsPerStep && !s.serialPort && !s.codes);
+    QVERIFY(s.direction.origin == "--direction" && *s.direction == SweepPlan::Direction::UpDown);
+    QVERIFY(*s.order == SweepPlan::Order::Shuffled && *s.seed == ~0ULL);
+    QVERIFY(s.range.origin == "--range" && !*s.range); // autorange
+    QVERIFY(*s.nplc == 0.2 && *s.impedance == MeterSetup::Impedance::TenMegohm);
+    QCOMPARE(*s.expectIdn, QStringLiteral("^BenchSim,"));
+    QVERIFY(options.planFile == "lab.ini" && options.dryRun && options.eventsJson);
+    QVERIFY(!options.allowNoMeter);
+}
+
+void tst_RunnerOptions::planOptions_refused_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("codes, zero step")
+        << QStringList{"--codes", "0:10:0"} << "--codes: '0:10:0': the step must be 1 or more";
+    QTest::newRow("codes and Var_1") << QStringList{"--codes", "1:5", "--var", "1=5"}
+                                     << "--codes and Var_1 both choose the sweep";
+    QTest::newRow("direction") << QStringList{"--direction", "sideways"}
+                               << "--direction: 'sideways' is no direction (up, down or updown)";
+    QTest::newRow("nplc") << QStringList{"--nplc", "0"} << "--nplc: '0' is no integration time";
+    QTest::newRow("events") << QStringList{"--events", "xml"} << "--events takes json, not 'xml'";
+    QTest::newRow("plan twice") << QStringList{"--plan", "a", "--plan", "b"}
+                                << "--plan is given more than once";
+}
+
+void tst_RunnerOptions::planOptions_refused()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    RunnerOptions options;
+    QString error;
+    QVERIFY(!RunnerOptions::parse(QStringList{"benchtest-run"} + arguments, &options, &error));
+    QVERIFY2(error.startsWith(message), qPrintable(error));
 }
 
 QTEST_APPLESS_MAIN(tst_RunnerOptions)

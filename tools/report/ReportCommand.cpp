@@ -25,7 +25,9 @@ grow with the file, and reports, for the readings of each code: mean, standard
 deviation, min and max; an end-point and a least-squares line with gain and
 offset (and their errors against --ideal-lsb/--ideal-offset); INL and DNL in LSB
 of the fitted line; monotonicity; missing codes (DNL <= -1, widened by three
-standard errors that the noise gives DNL); and the pooled noise. Units are V for
+standard errors that the noise gives DNL); the pooled noise; and, for a sweep
+that went up and down within a run, the hysteresis (up minus down per code and
+its maximum; the row order tells the way). Units are V for
 a DAC file and A for an ISINK file. The last cell of a row without its line end
 may be cut and is not counted.
 
@@ -39,7 +41,8 @@ character a shell would need quoted replaced by "_".
 
 --csv writes the per-code table: code,n,mean,sd,min,max,inl,dnl (INL and DNL
 against the least-squares line, in LSB; an empty cell is undefined), with a
-first column "report" when there are several reports.
+first column "report" when there are several reports and a last column
+"hysteresis" (V or A) when a sweep went both ways.
 
 Limits (--limit NAME=MAX, repeatable) judge each report; a figure that cannot
 be computed fails:

@@ -55,6 +55,121 @@ bool setVarAssignment(RunnerOptions *options, const QString &assignment, QString
     return setVar(options, number, assignment.mid(equals + 1), error);
 }
 
+// Reads `option`, when given, into `setting` with the option as its origin.
+template <typename T, typename Parse>
+bool readSetting(const QCommandLineParser &parser, const QCommandLineOption &option,
+                 Setting<T> *setting, Parse parse, QString *error)
+{
+    if (!parser.isSet(option))
+        return true;
+    const QString name = QStringLiteral("--") + option.names().constFirst();
+    T value{};
+    QString message;
+    if (!parse(parser.value(option), &value, &message)) {
+        *error = name + QStringLiteral(": ") + message;
+        return false;
+    }
+    setting->set(value, name);
+    return true;
+}
+
+bool takeText(const QString &text, QString *value, QString *)
+{
+    *value = text;
+    return true;
+}
+
+// The options of the run plan and of its checks before the run.
+struct PlanOptions
+{
+    QCommandLineOption plan{QStringLiteral("plan"), QString(), QStringLiteral("file")};
+    QCommandLineOption dryRun{QStringLiteral("dry-run"), QString()};
+    QCommandLineOption allowNoMeter{QStringLiteral("allow-no-meter"), QString()};
+    QCommandLineOption events{QStringLiteral("events"), QString(), QStringLiteral("format")};
+    QCommandLineOption expectIdn{QStringLiteral("expect-idn"), QString(),
+                                 QStringLiteral("pattern")};
+    QCommandLineOption codes{QStringLiteral("codes"), QString(), QStringLiteral("list")};
+    QCommandLineOption direction{QStringLiteral("direction"), QString(), QStringLiteral("way")};
+    QCommandLineOption repeat{QStringLiteral("repeat"), QString(), QStringLiteral("n")};
+    QCommandLineOption order{QStringLiteral("order"), QString(), QStringLiteral("order")};
+    QCommandLineOption seed{QStringLiteral("seed"), QString(), QStringLiteral("s")};
+    QCommandLineOption function{QStringLiteral("function"), QString(), QStringLiteral("volt|curr")};
+    QCommandLineOption range{QStringLiteral("range"), QString(), QStringLiteral("range")};
+    QCommandLineOption nplc{QStringLiteral("nplc"), QString(), QStringLiteral("cycles")};
+    QCommandLineOption autozero{QStringLiteral("autozero"), QString(), QStringLiteral("mode")};
+    QCommandLineOption impedance{QStringLiteral("impedance"), QString(), QStringLiteral("z")};
+
+    QList<QCommandLineOption> all() const
+    {
+        return {plan,  dryRun, allowNoMeter, events, expectIdn, codes,    direction, repeat,
+                order, seed,   function,     range,  nplc,      autozero, impedance};
+    }
+
+    bool read(const QCommandLineParser &parser, RunnerOptions *options, QString *error) const
+    {
+        PlanSettings &s = options->planOptions;
+        if (parser.isSet(plan)) {
+            options->planFile = parser.value(plan);
+            if (options->planFile.isEmpty()) {
+                *error = QStringLiteral("--plan needs a value");
+                return false;
+            }
+        }
+        options->dryRun = parser.isSet(dryRun);
+        options->allowNoMeter = parser.isSet(allowNoMeter);
+        if (parser.isSet(events)) {
+            if (parser.value(events) != QLatin1String("json")) {
+                *error = QStringLiteral("--events takes json, not '%1'").arg(parser.value(events));
+                return false;
+            }
+            options->eventsJson = true;
+        }
+        return readSetting(parser, expectIdn, &s.expectIdn, &takeText, error) &&
+               readSetting(
+                   parser, codes, &s.codes,
+                   [](const QString &text, QString *value, QString *message) {
+                       *value = text;
+                       return SweepPlan::checkCodes(text, message);
+                   },
+                   error) &&
+               readSetting(parser, direction, &s.direction, &SweepPlan::parseDirection, error) &&
+               readSetting(parser, repeat, &s.repeat, &PlanValues::parseInteger, error) &&
+               readSetting(parser, order, &s.order, &SweepPlan::parseOrder, error) &&
+               readSetting(parser, seed, &s.seed, &PlanValues::parseSeed, error) &&
+               readSetting(parser, function, &s.function, &MeterSetup::parseFunction, error) &&
+               readSetting(parser, range, &s.range, &MeterSetup::parseRange, error) &&
+               readSetting(parser, nplc, &s.nplc, &MeterSetup::parseNplc, error) &&
+               readSetting(parser, autozero, &s.autozero, &MeterSetup::parseAutozero, error) &&
+               readSetting(parser, impedance, &s.impedance, &MeterSetup::parseImpedance, error);
+    }
+};
+
+// The window's fields as the plan's settings, each with its option as origin.
+void addFieldSettings(const QCommandLineParser &parser, const QCommandLineOption &test,
+                      RunnerOptions *options)
+{
+    PlanSettings &s = options->planOptions;
+    if (parser.isSet(test))
+        s.test.set(options->test == RunnerOptions::Test::Isink ? TestChoice::Isink
+                                                               : TestChoice::Dac,
+                   QStringLiteral("--test"));
+    if (!options->dmmResource.isEmpty())
+        s.meterResource.set(options->dmmResource, QStringLiteral("--dmm"));
+    if (!options->serialPort.isEmpty())
+        s.serialPort.set(options->serialPort, QStringLiteral("--serial"));
+    if (options->item)
+        s.item.set(*options->item, QStringLiteral("--item"));
+    if (options->tester)
+        s.tester.set(*options->tester, QStringLiteral("--tester"));
+    // Checked as whole numbers already; an empty field is the 0 the window takes.
+    Setting<qint64> *fields[] = {&s.steps, &s.settleMs, &s.readingsPerStep, &s.readingIntervalMs};
+    for (int i = 0; i < 4; ++i) {
+        if (options->vars[size_t(i)])
+            fields[i]->set(options->vars[size_t(i)]->toLongLong(),
+                           QStringLiteral("--var%1").arg(i + 1));
+    }
+}
+
 } // namespace
 
 bool RunnerOptions::parse(const QStringList &arguments, RunnerOptions *options, QString *error)
@@ -82,6 +197,8 @@ bool RunnerOptions::parse(const QStringList &arguments, RunnerOptions *options, 
     parser.addOptions({help, version, verbose, singleStep, test, dmm, serial, var, item, tester,
                        output, listResources, probeSerial});
     parser.addOptions(numberedVars);
+    const PlanOptions planOptions;
+    parser.addOptions(planOptions.all());
 
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
@@ -156,6 +273,13 @@ bool RunnerOptions::parse(const QStringList &arguments, RunnerOptions *options, 
         if (!setVarAssignment(options, assignment, error))
             return false;
     }
+    if (!planOptions.read(parser, options, error))
+        return false;
+    if (options->planOptions.codes && options->vars[0]) {
+        *error = QStringLiteral("--codes and Var_1 both choose the sweep; give one of them");
+        return false;
+    }
+    addFieldSettings(parser, test, options);
     return true;
 }
 
@@ -172,9 +296,10 @@ QString RunnerOptions::helpText()
         "  --test dac|isink      Test to run (default: dac).\n"
         "  --dmm <resource>      VISA resource of the multimeter, e.g.\n"
         "                        TCPIP0::192.168.1.20::5025::SOCKET (default: the\n"
-        "                        address in the window's config.ini, or in the file\n"
-        "                        $BENCHTEST_CONFIG names). The file is read, never\n"
-        "                        written.\n"
+        "                        plan's, else the address in the window's\n"
+        "                        config.ini, or in the file $BENCHTEST_CONFIG names;\n"
+        "                        the file is read, never written). Without one the\n"
+        "                        run is refused, unless --allow-no-meter.\n"
         "  --serial <port>       Serial port of the board under test: a port name\n"
         "                        (ttyUSB0) or a device path (/dev/pts/3). Without it\n"
         "                        no values are sent, as with the window's serial box\n"
@@ -207,6 +332,51 @@ QString RunnerOptions::helpText()
         "  --probe-serial        With --list-resources: send *IDN? into the serial\n"
         "                        ports too. Bytes sent to an unknown serial device\n"
         "                        (the board under test) can make it act.\n"
+        "\n"
+        "Run plan (docs/plan.md):\n"
+        "  --plan <file>         A plan file: test, names, sweep, timing, meter and its\n"
+        "                        set-up, serial port, supply. Options given here\n"
+        "                        override it.\n"
+        "  --codes <list>        Codes to send instead of 1 ... Var_1: ranges\n"
+        "                        START:STOP[:STEP] and codes, joined by commas, e.g.\n"
+        "                        0:4095:64,4095 (a range runs down when START is above\n"
+        "                        STOP). 32-bit signed codes, at most 10000000 steps.\n"
+        "  --direction up|down|updown\n"
+        "                        The codes as written, reversed, or as written and back\n"
+        "                        (the turning code once). Default: up.\n"
+        "  --repeat <n>          Passes of the whole sweep (default 1).\n"
+        "  --order sequential|shuffled\n"
+        "                        Shuffled: each pass in an order drawn from --seed, the\n"
+        "                        same on every machine; without --seed one is chosen\n"
+        "                        and shown.\n"
+        "  --seed <s>            Seed of a shuffled order, 0 to 18446744073709551615.\n"
+        "  --function volt|curr  What the meter measures, DC (default: the test's).\n"
+        "  --range <r>|auto      Meter range in V or A (default: 10 V, 0.001 A).\n"
+        "  --nplc <n>            Integration time in power-line cycles (default 10).\n"
+        "  --autozero on|off|once\n"
+        "                        Autozero (default: no command, the meter's own).\n"
+        "  --impedance auto|10M|1G\n"
+        "                        Input impedance, voltage only (default auto; 1G needs\n"
+        "                        a fixed range of 10 V or less).\n"
+        "  --dry-run             Print the effective plan, as a plan file, with the\n"
+        "                        estimated duration, and exit: no file, instrument or\n"
+        "                        port is touched.\n"
+        "  --events json         Machine-readable output, one JSON object per line on\n"
+        "                        standard output (docs/events.md); for now with\n"
+        "                        --dry-run only.\n"
+        "\n"
+        "Checks before the run, in this order: the plan is valid; the result folder\n"
+        "is writable and has room for the estimated file; the serial port opens; the\n"
+        "multimeter answers *IDN? and takes its set-up (its error queue, SYST:ERR?,\n"
+        "is empty after it). A failure exits with status 2 and one line on standard\n"
+        "error within 3 seconds, before any file is written.\n"
+        "  --expect-idn <pattern>\n"
+        "                        A regular expression the meter's *IDN? answer must\n"
+        "                        match, e.g. ',34461A,'.\n"
+        "  --allow-no-meter      Run without a meter, for board bring-up: no meter\n"
+        "                        configured, or one that does not answer, is then no\n"
+        "                        failure, and its readings are recorded as ERR.\n"
+        "\n"
         "  -v, --verbose         Copy the run's log lines to standard error.\n"
         "  -h, --help            Show this help and exit.\n"
         "      --version         Show the version and exit.\n"
@@ -235,9 +405,11 @@ QString RunnerOptions::helpText()
         "  1    the run finished, but not clean; standard error says why in one line\n"
         "       (ERR cells, values not sent, the rest of the results in a recovery\n"
         "       file, pieces lost)\n"
-        "  2    bad options, or the run could not start (serial port missing or not\n"
-        "       openable, result folder missing or not writable); no file is written;\n"
-        "       with --list-resources, a malformed pattern (0 otherwise, found or not)\n"
+        "  2    bad options or plan, or a check before the run failed (no meter, a\n"
+        "       meter that does not answer or refuses its set-up, serial port missing\n"
+        "       or not openable, result folder missing, not writable or too full); no\n"
+        "       file is written; with --list-resources, a malformed pattern (0\n"
+        "       otherwise, found or not)\n"
         "  130  stopped by SIGINT (Ctrl-C)\n"
         "  143  stopped by SIGTERM\n");
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "plan/PlanSettings.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -31,6 +33,15 @@ struct RunnerOptions
     std::optional<QString> item;
     std::optional<QString> tester;
     QString outputDir = QStringLiteral(".");
+
+    // The run plan (docs/plan.md): a plan file, and everything the command
+    // line lays over it, the fields above included (--test, --dmm, --serial,
+    // Var_1 … Var_4, --item, --tester), each with its option as origin.
+    QString planFile;
+    PlanSettings planOptions;
+    bool dryRun = false;       // show the effective plan and touch nothing
+    bool allowNoMeter = false; // run without a meter, its cells ERR
+    bool eventsJson = false;   // --events json: one JSON object per line on stdout
 
     // Parses the whole command line (program name first). Returns false with a
     // one-line `error` on anything it cannot take; `options` is undefined then.

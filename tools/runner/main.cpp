@@ -1,15 +1,29 @@
 // benchtest-run: one bench test run from the command line, without a window.
 #include "commandline/CommandLine.h"
 #include "settings/ConfigLocation.h"
+#include "tools/runner/Preflight.h"
 #include "tools/runner/ResourceLister.h"
 #include "tools/runner/RunLog.h"
 #include "tools/runner/RunSession.h"
 #include "tools/runner/RunnerOptions.h"
+#include "tools/runner/RunnerPlan.h"
 
 #include <QCoreApplication>
 
 #include <csignal>
 #include <cstdio>
+
+namespace {
+
+// A plan or a check that refuses the run: one line, status 2, nothing written.
+int refuse(const QString &message)
+{
+    std::fprintf(stderr, "benchtest-run: %s\n", message.toLocal8Bit().constData());
+    std::fflush(stderr);
+    return RunSession::CouldNotStart;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -35,5 +49,21 @@ int main(int argc, char *argv[])
     RunLog::install(options.verbose);
     QCoreApplication app(argc, argv);
     AppNames::apply();
-    return RunSession(options).exec();
+
+    RunPlan plan;
+    if (!RunnerPlan::resolve(options, &plan, &error))
+        return refuse(error);
+    if (options.dryRun) {
+        RunnerPlan::printDryRun(plan, options.eventsJson, stdout);
+        return RunSession::Finished;
+    }
+    if (options.eventsJson)
+        return refuse(QStringLiteral("--events json is not emitted by a run yet; it works with "
+                                     "--dry-run"));
+    if (!RunnerPlan::engineRunsAsPlanned(plan, &error))
+        return refuse(error);
+    Preflight preflight(plan, options.outputDir, options.allowNoMeter);
+    if (!preflight.run(&error))
+        return refuse(error);
+    return RunSession(RunnerPlan::sessionOptions(options, plan)).exec();
 }

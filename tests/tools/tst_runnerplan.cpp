@@ -1,0 +1,240 @@
+// benchtest-run with a run plan, as a test executive drives it: the dry run
+// that touches nothing, every refusal before the run (status 2, one line,
+// within 3 s, no file), and a run from a plan file on the simulated bench.
+// The checks themselves, a full folder among them, are in tst_preflight.
+#include "plan/PlanFile.h"
+#include "plan/RunPlan.h"
+#include "tests/support/ScriptedPeer.h"
+#include "tests/support/SimulatedBench.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Ended
+{
+    int status = -1;
+    QByteArray out;
+    QString err;
+    qint64 ms = 0; // from start to exit
+};
+
+Ended execute(const QString &program, const QStringList &arguments, const QString &configFolder)
+{
+    // A configuration file without a meter: the runner has no address of its own.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("BENCHTEST_CONFIG"),
+                       configFolder + QStringLiteral("/none.ini"));
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    process.start(program, arguments);
+    Ended ended;
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit) {
+        process.kill();
+        process.waitForFinished(1000);
+        return ended;
+    }
+    ended = {process.exitCode(), process.readAllStandardOutput(),
+             QString::fromLocal8Bit(process.readAllStandardError()), elapsed.elapsed()};
+    return ended;
+}
+
+bool writeFile(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+}
+
+} // namespace
+
+class tst_RunnerPlan : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QVERIFY2(bench.start(), qPrintable(bench.error())); }
+    void init() { bench.clearTranscripts(); }
+    void dryRunShowsThePlanAndTouchesNothing();
+    void refusedBeforeTheRun_data();
+    void refusedBeforeTheRun();
+    void runsFromAPlanFile();
+
+private:
+    Ended run(const QStringList &arguments)
+    {
+        return execute(QStringLiteral(BENCHTEST_RUN), arguments, work.path());
+    }
+    QStringList resultFolderEntries() const
+    {
+        return QDir(results.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    }
+
+    SimulatedBench bench;
+    QTemporaryDir results;
+    QTemporaryDir work;
+};
+
+void tst_RunnerPlan::dryRunShowsThePlanAndTouchesNothing()
+{
+    QTcpServer meter; // sees any connection
+    QVERIFY(meter.listen(QHostAddress::LocalHost));
+    const QString plan = work.filePath("dac.ini");
+    QVERIFY(
+        writeFile(plan, "[test]\nitem = R7\n[sweep]\ncodes = 0:4095:64,4095\ndirection = updown\n"
+                        "[timing]\nsettle-ms = 20\nreadings = 3\ninterval-ms = 5\n[meter]\n"
+                        "resource = TCPIP0::127.0.0.1::" +
+                            QByteArray::number(meter.serverPort()) +
+                            "::SOCKET\nnplc = 1\n[board]\nserial = /no/board\n"));
+    const Ended ended =
+        run({"--plan", plan, "--range", "1", "--output", results.path(), "--dry-run"});
+    QVERIFY2(ended.status == 0 && ended.err.isEmpty(), qPrintable(ended.err));
+    QCOMPARE(resultFolderEntries(), QStringList());
+    QVERIFY(!meter.waitForNewConnection(200));
+
+    // What it prints is the effective plan as a plan file, the line's range included.
+    PlanSettings settings;
+    RunPlan printed;
+    QString error;
+    QVERIFY2(PlanFile::parse(ended.out, "printed", &settings, &error) &&
+                 RunPlan::resolve(settings, &printed, &error),
+             qPrintable(error));
+    QVERIFY(printed.sweep.count() == 129 && *printed.meter.range() == 1.0 && printed.item == "R7");
+    const QString text = QString::fromUtf8(ended.out);
+    QVERIFY2(text.startsWith("# The effective plan: 129 steps, about 25s, a file of about ") &&
+                 text.contains("\n# Codes: 0, 64, 128, 192, 256, …, 256, 192, 128, 64, 0\n") &&
+                 text.contains("\n# Estimated duration: 25s (24910 ms: "),
+             qPrintable(text));
+
+    // For a machine: one line, one event.
+    const QByteArray event = run({"--plan", plan, "--dry-run", "--events", "json"}).out;
+    QCOMPARE(event.count('\n'), 1);
+    QCOMPARE(QJsonDocument::fromJson(event)["plan"]["estimate"]["durationMs"].toInteger(), 24910);
+    QVERIFY(!meter.waitForNewConnection(100));
+}
+
+void tst_RunnerPlan::refusedBeforeTheRun_data()
+{
+    QTest::addColumn<QString>("meter"); // "bench", "refused", "silent", "scripted", "none"
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("no meter configured")
+        << "none" << QStringList{} << "no multimeter configured: give --dmm";
+    QTest::newRow("meter refuses the connection")
+        << "refused" << QStringList{} << "cannot open the multimeter at ";
+    QTest::newRow("meter does not answer")
+        << "silent" << QStringList{} << "does not answer *IDN? (VI_ERROR_TMO)";
+    QTest::newRow("another meter") << "bench" << QStringList{"--expect-idn", ",34465A,"}
+                                   << "not the expected identity ',34465A,'";
+    QTest::newRow("set-up refused")
+        << "scripted" << QStringList{} << "refused its set-up: -222,\"Data out of range\"";
+    QTest::newRow("serial port missing") << "bench" << QStringList{"--serial", "ttyNoSuchBoard9"}
+                                         << "serial port ttyNoSuchBoard9 not found";
+    QTest::newRow("result folder missing") << "bench" << QStringList{"--output", "/no/such/folder"}
+                                           << "result folder /no/such/folder does not exist";
+    QTest::newRow("plan file with an unknown key")
+        << "bench" << QStringList{"--plan", "@bad@"} << "@bad@:2: unknown key 'nplcs' in [meter]";
+    QTest::newRow("a plan the engine does not carry out")
+        << "bench" << QStringList{"--codes", "0:10"}
+        << "this plan cannot be run yet: its sweep is not the codes 1 to N upwards once";
+    QTest::newRow("events of a run") << "bench" << QStringList{"--events", "json"}
+                                     << "--events json is not emitted by a run yet";
+    QTest::newRow("a plan value out of range") << "bench" << QStringList{"--var4", "-1"}
+                                               << "--var4: reading interval -1 ms is not between";
+}
+
+void tst_RunnerPlan::refusedBeforeTheRun()
+{
+    QFETCH(QString, meter);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+
+    const QString bad = work.filePath("bad.ini");
+    QVERIFY(writeFile(bad, "[meter]\nnplcs = 1\n"));
+    arguments.replaceInStrings("@bad@", bad);
+    message.replace("@bad@", bad);
+    QTcpServer silent; // the kernel accepts; nobody answers
+    ScriptedPeer scripted;
+    if (meter == "bench")
+        arguments << "--dmm" << bench.meterResource();
+    if (meter == "refused")
+        arguments << "--dmm" << bench.refusedResource();
+    if (meter == "silent") {
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        arguments << "--dmm"
+                  << QStringLiteral("TCPIP0::127.0.0.1::%1::SOCKET").arg(silent.serverPort());
+    }
+    if (meter == "scripted") {
+        const int setup = 6 + 5 + 13 + 16 + 20 + 16; // *IDN? and the DAC set-up, line ends included
+        scripted.awaitBytes(6).send("BenchSim,34461A,SIM0001,A.02.14\n");
+        scripted.awaitBytes(setup + 10).send("-222,\"Data out of range\"\n");
+        scripted.awaitBytes(setup + 20).send("+0,\"No error\"\n");
+        scripted.start();
+        arguments << "--dmm" << scripted.socketResource();
+    }
+    if (!arguments.contains("--output"))
+        arguments << "--output" << results.path();
+    if (!arguments.contains("--codes"))
+        arguments << "--var1"
+                  << "3";
+
+    const Ended ended = run(arguments);
+    QCOMPARE(ended.status, 2);
+    QVERIFY2(ended.err.startsWith("benchtest-run: ") && ended.err.count('\n') == 1 &&
+                 ended.err.contains(message),
+             qPrintable(ended.err));
+    QCOMPARE(ended.out, QByteArray());
+    QVERIFY2(ended.ms < 3000, qPrintable(QString::number(ended.ms)));
+    QCOMPARE(resultFolderEntries(), QStringList());
+    QCOMPARE(bench.meterLines().count("Read?\\n"), 0);
+    QCOMPARE(bench.boardValues(), QList<qint32>());
+}
+
+// The plan file gives the test, names, timing, meter and port; the command
+// line's Var_1 overrides its steps. The meter sees the checks first.
+void tst_RunnerPlan::runsFromAPlanFile()
+{
+    const QString plan = work.filePath("isink.ini");
+    QVERIFY(writeFile(plan, "[test]\nkind = isink\nitem = R7\ntester = night\n[sweep]\nsteps = 3\n"
+                            "[timing]\nsettle-ms = 10\nreadings = 2\ninterval-ms = 5\n[meter]\n"
+                            "resource = " +
+                                bench.meterResource().toUtf8() +
+                                "\nexpect-idn = ^BenchSim,\n[board]\nserial = " +
+                                bench.boardPath().toUtf8() + "\n"));
+    const Ended ended = run({"--plan", plan, "--var1", "2", "--output", results.path()});
+    QVERIFY2(ended.status == 0, qPrintable(ended.err));
+    const QString file = QString::fromLocal8Bit(ended.out).trimmed().section('\n', -1);
+    QVERIFY2(file.startsWith(results.path() + "/[AutoTest][R7][night]["), qPrintable(file));
+    QFile result(file);
+    QVERIFY(result.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromLocal8Bit(result.readAll()).split('\n');
+    QCOMPARE(lines.value(5), QStringLiteral("No.\tISINK\tDMM1\tDMM2"));
+    QVERIFY(lines.value(7).startsWith("2\t2\t") && lines.value(8).isEmpty());
+    QTRY_COMPARE(bench.boardValues(), QList<qint32>({1, 2}));
+    const QStringList meter = bench.meterLines();
+    QCOMPARE(meter.mid(0, 6),
+             QStringList({"*IDN?\\n", "*CLS\\n", "CONF:CURR:DC\\n", "CURR:DC:NPLC 10\\n",
+                          "CURR:DC:RANG 0.001\\n", "SYST:ERR?\\n"}));
+    QCOMPARE(meter.count("Read?\\n"), 4);
+
+    // The record holds Var_1 as typed and the plan file's values as texts.
+    QFile record(file.chopped(4) + ".json");
+    QVERIFY(record.open(QIODevice::ReadOnly));
+    QCOMPARE(
+        QJsonDocument::fromJson(record.readAll())["parametersTyped"].toArray().toVariantList().mid(
+            0, 4),
+        QVariantList({"2", "10", "2", "5"}));
+}
+
+QTEST_GUILESS_MAIN(tst_RunnerPlan)
+#include "tst_runnerplan.moc"
