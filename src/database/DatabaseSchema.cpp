@@ -23,7 +23,7 @@ const std::vector<Migration> &migrations()
         {1,
          "runs, their step rows, limits, lots and the report views",
          {
-             R"(CREATE TABLE benchtest.runs (
+             R"sql(CREATE TABLE benchtest.runs (
                 id bigserial PRIMARY KEY,
                 run_id uuid NOT NULL UNIQUE,
                 test text,
@@ -59,8 +59,8 @@ const std::vector<Migration> &migrations()
                 noise_lsb double precision,
                 codes_with_data integer,
                 record jsonb,
-                stored_at timestamptz NOT NULL DEFAULT now())",
-             R"(CREATE TABLE benchtest.steps (
+                stored_at timestamptz NOT NULL DEFAULT now()))sql",
+             R"sql(CREATE TABLE benchtest.steps (
                 run bigint NOT NULL,
                 step bigint NOT NULL,
                 code bigint NOT NULL,
@@ -69,11 +69,11 @@ const std::vector<Migration> &migrations()
                 cut boolean NOT NULL DEFAULT false,
                 taken_at timestamptz,
                 run_ms bigint,
-                PRIMARY KEY (run, step))",
+                PRIMARY KEY (run, step)))sql",
              "CREATE INDEX runs_item ON benchtest.runs (item)",
              "CREATE INDEX runs_tester ON benchtest.runs (tester)",
              "CREATE INDEX runs_started ON benchtest.runs (started)",
-             R"(CREATE TABLE benchtest.limits (
+             R"sql(CREATE TABLE benchtest.limits (
                 test text PRIMARY KEY,
                 ideal_lsb double precision,
                 ideal_offset double precision NOT NULL DEFAULT 0,
@@ -82,15 +82,15 @@ const std::vector<Migration> &migrations()
                 gain_error_max_percent double precision,
                 offset_error_max_lsb double precision,
                 missing_codes_max integer,
-                noise_max_lsb double precision))",
+                noise_max_lsb double precision))sql",
              // A lab names its boards "<lot>-<serial>" unless it says otherwise by
              // replacing this function.
-             R"(CREATE FUNCTION benchtest.lot_of(item text) RETURNS text
+             R"sql(CREATE FUNCTION benchtest.lot_of(item text) RETURNS text
                 LANGUAGE sql IMMUTABLE AS
                 $$ SELECT CASE WHEN strpos(item, '-') > 0
                                THEN regexp_replace(item, '-[^-]*$', '')
-                               ELSE item END $$)",
-             R"(CREATE VIEW benchtest.run_summary AS
+                               ELSE item END $$)sql",
+             R"sql(CREATE VIEW benchtest.run_summary AS
                 SELECT r.run_id, r.item AS board, benchtest.lot_of(r.item) AS lot, r.tester,
                        r.bench, r.test, r.test_name, r.plan, r.meter_resource,
                        r.meter_identity, r.status AS outcome, r.clean, r.summary,
@@ -99,8 +99,8 @@ const std::vector<Migration> &migrations()
                            AS rows_stored,
                        r.gain, r.offset_value, r.inl_max_lsb, r.dnl_max_lsb,
                        r.missing_codes, r.noise_lsb, r.result_file, r.source_file
-                FROM benchtest.runs r)",
-             R"(CREATE VIEW benchtest.run_verdicts AS
+                FROM benchtest.runs r)sql",
+             R"sql(CREATE VIEW benchtest.run_verdicts AS
                 SELECT s.*,
                        100 * (s.gain - l.ideal_lsb) / l.ideal_lsb AS gain_error_percent,
                        (s.offset_value - l.ideal_offset) / l.ideal_lsb AS offset_error_lsb,
@@ -117,26 +117,26 @@ const std::vector<Migration> &migrations()
                                 s.missing_codes <= l.missing_codes_max)
                            AND (l.noise_max_lsb IS NULL OR s.noise_lsb <= l.noise_max_lsb),
                            false) AS passes
-                FROM benchtest.run_summary s JOIN benchtest.limits l ON l.test = s.test)",
+                FROM benchtest.run_summary s JOIN benchtest.limits l ON l.test = s.test)sql",
              // A board counts once: its latest finished run decides.
-             R"(CREATE VIEW benchtest.board_verdicts AS
+             R"sql(CREATE VIEW benchtest.board_verdicts AS
                 SELECT DISTINCT ON (test, board) *
                 FROM benchtest.run_verdicts
                 WHERE outcome = 'finished'
-                ORDER BY test, board, started DESC NULLS LAST)",
-             R"(CREATE VIEW benchtest.lot_yield AS
+                ORDER BY test, board, started DESC NULLS LAST)sql",
+             R"sql(CREATE VIEW benchtest.lot_yield AS
                 SELECT test, lot, count(*) AS boards,
                        count(*) FILTER (WHERE passes) AS passed,
                        round(100.0 * count(*) FILTER (WHERE passes) / count(*), 1)
                            AS yield_percent,
                        min(started) AS first_run, max(started) AS last_run
-                FROM benchtest.board_verdicts GROUP BY test, lot)",
-             R"(CREATE VIEW benchtest.week_yield AS
+                FROM benchtest.board_verdicts GROUP BY test, lot)sql",
+             R"sql(CREATE VIEW benchtest.week_yield AS
                 SELECT test, date_trunc('week', started)::date AS week, count(*) AS boards,
                        count(*) FILTER (WHERE passes) AS passed,
                        round(100.0 * count(*) FILTER (WHERE passes) / count(*), 1)
                            AS yield_percent
-                FROM benchtest.board_verdicts GROUP BY test, week)",
+                FROM benchtest.board_verdicts GROUP BY test, week)sql",
          }},
     };
     return all;
