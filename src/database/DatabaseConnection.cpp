@@ -84,7 +84,9 @@ void *DatabaseConnection::nativeHandle() const
     if (!db.isOpen())
         return nullptr;
     const QVariant handle = db.driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "PGconn*") != 0)
+    // The driver's handle is its PGconn pointer (libpq's struct pg_conn).
+    const QByteArray type = QByteArray(handle.typeName()).replace(' ', "");
+    if (!handle.isValid() || (type != "PGconn*" && type != "pg_conn*"))
         return nullptr;
     return *static_cast<PGconn *const *>(handle.constData());
 }

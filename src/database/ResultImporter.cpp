@@ -192,7 +192,7 @@ public:
         }
         lastStep = row.number;
         copy.row(runKey, row);
-        figures.add(row);
+        figures->add(row);
         ++outcome->rows;
     }
 
@@ -206,6 +206,7 @@ public:
                 finishRun();
             }
         }
+        storeRecords(runs);
     }
 
 private:
@@ -217,33 +218,15 @@ private:
         return false;
     }
 
-    void beginRun(const ResultRun &run)
+    bool findRunKey()
     {
-        current = run;
-        lastStep = std::numeric_limits<qint64>::min();
-        repeatedSteps = 0;
-        figures = RunFigures();
-        const bool described =
-            run.index == 1 &&
-            QFileInfo(record.value(QStringLiteral("resultFile")).toString()).fileName() ==
-                QFileInfo(path).fileName();
-        runId = described && !record.value(QStringLiteral("runId")).toString().isEmpty()
-                    ? record.value(QStringLiteral("runId")).toString()
-                    : ResultImporter::derivedRunId(sha1, run.index);
-        runRecord = recordFromFile(run, path);
-        if (described) {
-            for (auto it = record.begin(); it != record.end(); ++it)
-                runRecord.insert(it.key(), it.value());
-        }
-        runRecord.insert(QStringLiteral("runId"), runId);
-
         QSqlQuery insert(connection.database());
         insert.prepare(
             QStringLiteral("INSERT INTO benchtest.runs (run_id) VALUES (CAST(? AS uuid)) "
                            "ON CONFLICT DO NOTHING RETURNING id"));
         insert.addBindValue(runId);
         if (!exec(insert))
-            return;
+            return false;
         isNew = insert.next();
         if (isNew) {
             runKey = insert.value(0).toLongLong();
@@ -257,7 +240,7 @@ private:
                     outcome->error.isEmpty()
                         ? QStringLiteral("run %1 vanished during the import").arg(runId)
                         : outcome->error;
-                return;
+                return false;
             }
             runKey = known.value(0).toLongLong();
             // Only the rows it lacks: through a table of this session, merged at the end.
@@ -267,9 +250,31 @@ private:
                                    "(LIKE benchtest.steps INCLUDING DEFAULTS) ON COMMIT DROP")) ||
                 !staging.exec(QStringLiteral("TRUNCATE import_steps"))) {
                 outcome->error = staging.lastError().text().trimmed();
-                return;
+                return false;
             }
         }
+        return true;
+    }
+
+    void beginRun(const ResultRun &run)
+    {
+        current = run;
+        lastStep = std::numeric_limits<qint64>::min();
+        repeatedSteps = 0;
+        // Built anew in place: a copied StepStatistics would keep an iterator into the
+        // map it was copied from.
+        figures.emplace();
+        described = run.index == 1 &&
+                    QFileInfo(record.value(QStringLiteral("resultFile")).toString()).fileName() ==
+                        QFileInfo(path).fileName();
+        runId = described && !record.value(QStringLiteral("runId")).toString().isEmpty()
+                    ? record.value(QStringLiteral("runId")).toString()
+                    : ResultImporter::derivedRunId(sha1, run.index);
+
+        // Every query is gone before the COPY starts: a query that cleans up while the
+        // connection is in COPY mode would wait for a result that never comes.
+        if (!findRunKey())
+            return;
         copy.begin(isNew ? "benchtest.steps" : "import_steps", &outcome->error);
     }
 
@@ -277,7 +282,7 @@ private:
     {
         if (!current)
             return;
-        const ResultRun run = *current;
+        const ResultRun run = *current; // as of its first row: see storeRecords()
         current.reset();
         if (failed() || !copy.end(&outcome->error))
             return;
@@ -297,26 +302,52 @@ private:
             return; // the stored run keeps its record
         }
         ++outcome->runsAdded;
-        outcome->rowsAdded += figures.rows();
-        JournalEntry entry;
-        entry.kind = JournalEntry::End;
-        entry.runId = runId;
-        entry.record = runRecord;
-        entry.figures = figures.toJson();
-        if (!store.storeRecord(entry, &outcome->error))
-            return;
-        QSqlQuery source(connection.database());
-        source.prepare(QStringLiteral(
-            "UPDATE benchtest.runs SET source_file = ?, source_run = ?, start_stamp = ?, "
-            "finish_stamp = ? WHERE id = ?"));
-        source.addBindValue(QFileInfo(path).absoluteFilePath());
-        source.addBindValue(run.index);
-        source.addBindValue(run.startTime);
-        source.addBindValue(run.finished ? QVariant(run.finishTime)
-                                         : QVariant(QMetaType::fromType<QString>()));
-        source.addBindValue(runKey);
-        (void)exec(source);
+        outcome->rowsAdded += figures->rows();
+        added.append({run.index, runId, runKey, described, figures->toJson()});
     }
+
+    // The records of the runs added, once the whole file is read: only then is it known
+    // how each run ended.
+    void storeRecords(const QList<ResultRun> &runs)
+    {
+        for (const AddedRun &run : std::as_const(added)) {
+            if (failed())
+                return;
+            const ResultRun &read = runs.at(run.index - 1);
+            JournalEntry entry;
+            entry.kind = JournalEntry::End;
+            entry.runId = run.runId;
+            entry.record = recordFromFile(read, path);
+            if (run.described) {
+                for (auto it = record.begin(); it != record.end(); ++it)
+                    entry.record.insert(it.key(), it.value());
+            }
+            entry.record.insert(QStringLiteral("runId"), run.runId);
+            entry.figures = run.figures;
+            if (!store.storeRecord(entry, &outcome->error))
+                return;
+            QSqlQuery source(connection.database());
+            source.prepare(QStringLiteral(
+                "UPDATE benchtest.runs SET source_file = ?, source_run = ?, start_stamp = ?, "
+                "finish_stamp = ? WHERE id = ?"));
+            source.addBindValue(QFileInfo(path).absoluteFilePath());
+            source.addBindValue(read.index);
+            source.addBindValue(read.startTime);
+            source.addBindValue(read.finished ? QVariant(read.finishTime)
+                                              : QVariant(QMetaType::fromType<QString>()));
+            source.addBindValue(run.key);
+            (void)exec(source);
+        }
+    }
+
+    struct AddedRun
+    {
+        int index;
+        QString runId;
+        qint64 key;
+        bool described;
+        QJsonObject figures;
+    };
 
     DatabaseConnection &connection;
     RunStore store;
@@ -328,12 +359,13 @@ private:
 
     std::optional<ResultRun> current;
     QString runId;
-    QJsonObject runRecord;
+    bool described = false;
+    QList<AddedRun> added;
     qint64 runKey = 0;
     bool isNew = false;
     qint64 lastStep = 0;
     qint64 repeatedSteps = 0;
-    RunFigures figures;
+    std::optional<RunFigures> figures;
 };
 
 } // namespace

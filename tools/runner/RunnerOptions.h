@@ -29,6 +29,9 @@ struct RunnerOptions
     std::optional<QString> item;
     std::optional<QString> tester;
     QString outputDir = QStringLiteral(".");
+    // --db: the PostgreSQL database the run is also stored in; empty: the
+    // configuration file's [database] url, if any.
+    QString databaseUrl;
 
     // Parses the whole command line (program name first). Returns false with a
     // one-line `error` on anything it cannot take; `options` is undefined then.
