@@ -15,19 +15,21 @@
 #include <QSqlQuery>
 #include <QStringDecoder>
 #include <QUuid>
+#include <QtEndian>
 
 #include <libpq-fe.h>
 
 #include <algorithm>
 #include <limits>
-#include <optional>
+#include <map>
 
 namespace {
 
 // Derived run ids live in a namespace of their own (UUID version 5).
 const QUuid kImportNamespace(QStringLiteral("{6b2f4f7e-2d1a-4c55-9a43-8c3c1f0e9b21}"));
 
-// Rows in PostgreSQL's COPY text format, sent in chunks on the connection's own socket.
+// Rows in PostgreSQL's binary COPY format, sent in chunks on the connection's own socket:
+// the server takes numbers and arrays as they are, without parsing text.
 class CopyStream
 {
 public:
@@ -35,32 +37,47 @@ public:
 
     bool begin(const char *table, QString *error)
     {
-        const QByteArray sql =
-            QByteArray("COPY ") + table + " (run, step, code, readings, ended, cut) FROM STDIN";
+        const QByteArray sql = QByteArray("COPY ") + table +
+                               " (run, step, code, readings, ended, cut) FROM STDIN "
+                               "(FORMAT binary)";
         PGresult *result = PQexec(conn, sql.constData());
         const bool ok = PQresultStatus(result) == PGRES_COPY_IN;
         if (!ok)
             *error = QString::fromUtf8(PQerrorMessage(conn)).trimmed();
         PQclear(result);
         open = ok;
+        failed = false;
+        buffer = QByteArray("PGCOPY\n\377\r\n\0", 11);
+        appendInt32(0); // flags
+        appendInt32(0); // header extension
         return ok;
     }
 
     void row(qint64 run, const ResultRow &row)
     {
-        buffer += QByteArray::number(run);
-        buffer += '\t';
-        buffer += QByteArray::number(row.number);
-        buffer += '\t';
-        buffer += QByteArray::number(row.code);
-        buffer += "\t{";
-        for (size_t i = 0; i < row.readings.size(); ++i) {
-            if (i > 0)
-                buffer += ',';
-            appendElement(row.readings[i]);
+        appendInt16(6);
+        appendInt64Field(run);
+        appendInt64Field(row.number);
+        appendInt64Field(row.code);
+        // text[]: dimensions, no nulls, element type text (25), then each element.
+        qint64 length = row.readings.empty() ? 12 : 20;
+        for (QByteArrayView cell : row.readings)
+            length += 4 + utf8(cell).size();
+        appendInt32(qint32(length));
+        appendInt32(row.readings.empty() ? 0 : 1);
+        appendInt32(0);
+        appendInt32(25);
+        if (!row.readings.empty()) {
+            appendInt32(qint32(row.readings.size()));
+            appendInt32(1);
         }
-        buffer += row.ended ? "}\tt\t" : "}\tf\t";
-        buffer += row.cutCell ? "t\n" : "f\n";
+        for (QByteArrayView cell : row.readings) {
+            const QByteArrayView text = utf8(cell);
+            appendInt32(qint32(text.size()));
+            buffer.append(text.data(), text.size());
+        }
+        appendBoolField(row.ended);
+        appendBoolField(row.cutCell);
         if (buffer.size() >= (1 << 16))
             flush();
     }
@@ -71,6 +88,7 @@ public:
         if (!open)
             return true;
         open = false;
+        appendInt16(-1);
         flush();
         bool ok = !failed && PQputCopyEnd(conn, nullptr) == 1;
         while (PGresult *result = PQgetResult(conn)) {
@@ -83,42 +101,38 @@ public:
     }
 
 private:
-    // One array element, quoted for the array and escaped for COPY: a backslash becomes
-    // four, a quote \\", and control characters COPY's escapes.
-    void appendElement(QByteArrayView cell)
+    // The database holds UTF-8; a cell of a file in a local 8-bit encoding keeps its bytes
+    // as Latin-1 characters.
+    QByteArrayView utf8(QByteArrayView cell)
     {
-        QByteArray text;
-        if (!std::all_of(cell.begin(), cell.end(), [](char c) { return uchar(c) < 0x80; })) {
-            // The database holds UTF-8; a cell of a local 8-bit file keeps its bytes as
-            // Latin-1 characters.
-            QStringDecoder utf8(QStringDecoder::Utf8);
-            const QString decoded = utf8(cell);
-            text = (utf8.hasError() ? QString::fromLatin1(cell) : decoded).toUtf8();
-            cell = text;
-        }
-        buffer += '"';
-        for (char c : cell) {
-            switch (c) {
-            case '\\':
-                buffer += "\\\\\\\\";
-                break;
-            case '"':
-                buffer += "\\\\\"";
-                break;
-            case '\t':
-                buffer += "\\t";
-                break;
-            case '\n':
-                buffer += "\\n";
-                break;
-            case '\r':
-                buffer += "\\r";
-                break;
-            default:
-                buffer += c;
-            }
-        }
-        buffer += '"';
+        if (std::all_of(cell.begin(), cell.end(), [](char c) { return uchar(c) < 0x80; }))
+            return cell;
+        QStringDecoder decoder(QStringDecoder::Utf8);
+        const QString decoded = decoder(cell);
+        converted = (decoder.hasError() ? QString::fromLatin1(cell) : decoded).toUtf8();
+        return converted;
+    }
+
+    void appendInt16(qint16 value)
+    {
+        const quint16 big = qToBigEndian(quint16(value));
+        buffer.append(reinterpret_cast<const char *>(&big), 2);
+    }
+    void appendInt32(qint32 value)
+    {
+        const quint32 big = qToBigEndian(quint32(value));
+        buffer.append(reinterpret_cast<const char *>(&big), 4);
+    }
+    void appendInt64Field(qint64 value)
+    {
+        appendInt32(8);
+        const quint64 big = qToBigEndian(quint64(value));
+        buffer.append(reinterpret_cast<const char *>(&big), 8);
+    }
+    void appendBoolField(bool value)
+    {
+        appendInt32(1);
+        buffer.append(value ? '\1' : '\0');
     }
 
     void flush()
@@ -130,6 +144,7 @@ private:
 
     PGconn *conn;
     QByteArray buffer;
+    QByteArray converted;
     bool open = false;
     bool failed = false;
 };
@@ -163,63 +178,96 @@ QJsonObject recordFromFile(const ResultRun &run, const QString &path)
                          {QStringLiteral("stepsDone"), run.rows}}}};
 }
 
+// One file into the database in three steps: read it once for its runs and their figures,
+// store the runs, then read it again and stream the rows of the new runs in one COPY (and,
+// only when the database knew a run already, the rows it lacks through a staging table).
 class FileImport
 {
 public:
     FileImport(DatabaseConnection &connection, const QString &path, const QByteArray &sha1,
                const QJsonObject &record, ResultImporter::Outcome *outcome)
-        : connection(connection), store(connection.database()),
-          copy(static_cast<PGconn *>(connection.nativeHandle())), path(path), sha1(sha1),
+        : connection(connection), store(connection.database()), path(path), sha1(sha1),
           record(record), outcome(outcome)
     {}
 
-    bool failed() const { return !outcome->error.isEmpty(); }
-
-    void row(const ResultRun &run, const ResultRow &row)
+    bool run()
     {
-        if (failed())
-            return;
-        if (!current || current->index != run.index) {
-            finishRun();
-            beginRun(run);
-            if (failed())
-                return;
+        const ResultFile read = ResultFileReader::read(
+            path, [this](const ResultRun &run, const ResultRow &row) { survey(run, row); });
+        outcome->warnings = read.warnings;
+        if (!read.error.isEmpty())
+            return fail(QStringLiteral("cannot read: %1").arg(read.error));
+        if (read.runs.isEmpty())
+            return fail(QStringLiteral("no result run found"));
+        outcome->runs = int(read.runs.size());
+        for (const ResultRun &run : read.runs) {
+            if (!storeRun(run))
+                return false;
         }
-        // The key is (run, step): a step number that comes twice in one run is kept once.
-        if (row.number <= lastStep) {
-            ++repeatedSteps;
-            return;
+        if (!copyRows("benchtest.steps", true))
+            return false;
+        if (qsizetype(runs.size()) > outcome->runsAdded && !mergeKnownRows())
+            return false;
+        for (const auto &[index, state] : runs) {
+            if (state.repeated > 0)
+                outcome->warnings.append(QStringLiteral("run %1: %2 rows repeat an earlier step "
+                                                        "number and were left out")
+                                             .arg(index)
+                                             .arg(state.repeated));
         }
-        lastStep = row.number;
-        copy.row(runKey, row);
-        figures->add(row);
-        ++outcome->rows;
-    }
-
-    // Runs without rows, which no row announced.
-    void finish(const QList<ResultRun> &runs)
-    {
-        finishRun();
-        for (const ResultRun &run : runs) {
-            if (run.rows == 0 && !failed()) {
-                beginRun(run);
-                finishRun();
-            }
-        }
-        storeRecords(runs);
+        return true;
     }
 
 private:
-    bool exec(QSqlQuery &query)
+    struct RunState
     {
-        if (query.exec())
-            return true;
-        outcome->error = query.lastError().text().trimmed();
+        RunFigures figures;
+        qint64 lastStep = std::numeric_limits<qint64>::min();
+        qint64 repeated = 0;
+        qint64 key = 0;
+        bool isNew = false;
+    };
+
+    bool fail(const QString &error)
+    {
+        outcome->error = error;
         return false;
     }
 
-    bool findRunKey()
+    bool exec(QSqlQuery &query) { return query.exec() || fail(query.lastError().text().trimmed()); }
+
+    // The key is (run, step): a step number that comes again in one run is kept once.
+    static bool isFresh(RunState &state, const ResultRow &row)
     {
+        if (row.number <= state.lastStep)
+            return false;
+        state.lastStep = row.number;
+        return true;
+    }
+
+    void survey(const ResultRun &run, const ResultRow &row)
+    {
+        RunState &state = runs[run.index]; // built in place: a copied StepStatistics
+                                           // would point into the map it came from
+        if (!isFresh(state, row)) {
+            ++state.repeated;
+            return;
+        }
+        state.figures.add(row);
+        ++outcome->rows;
+    }
+
+    bool storeRun(const ResultRun &run)
+    {
+        RunState &state = runs[run.index];
+        const bool described =
+            run.index == 1 &&
+            QFileInfo(record.value(QStringLiteral("resultFile")).toString()).fileName() ==
+                QFileInfo(path).fileName();
+        const QString recordId = record.value(QStringLiteral("runId")).toString();
+        const QString runId = described && !recordId.isEmpty()
+                                  ? recordId
+                                  : ResultImporter::derivedRunId(sha1, run.index);
         QSqlQuery insert(connection.database());
         insert.prepare(
             QStringLiteral("INSERT INTO benchtest.runs (run_id) VALUES (CAST(? AS uuid)) "
@@ -227,145 +275,93 @@ private:
         insert.addBindValue(runId);
         if (!exec(insert))
             return false;
-        isNew = insert.next();
-        if (isNew) {
-            runKey = insert.value(0).toLongLong();
-        } else {
+        state.isNew = insert.next();
+        if (!state.isNew) {
             QSqlQuery known(connection.database());
             known.prepare(
                 QStringLiteral("SELECT id FROM benchtest.runs WHERE run_id = CAST(? AS uuid)"));
             known.addBindValue(runId);
-            if (!exec(known) || !known.next()) {
-                outcome->error =
-                    outcome->error.isEmpty()
-                        ? QStringLiteral("run %1 vanished during the import").arg(runId)
-                        : outcome->error;
-                return false;
-            }
-            runKey = known.value(0).toLongLong();
-            // Only the rows it lacks: through a table of this session, merged at the end.
+            if (!exec(known) || !known.next())
+                return fail(QStringLiteral("run %1 vanished during the import").arg(runId));
+            state.key = known.value(0).toLongLong();
+            return true; // a stored run keeps its record
+        }
+        state.key = insert.value(0).toLongLong();
+        ++outcome->runsAdded;
+        outcome->rowsAdded += state.figures.rows();
+
+        JournalEntry entry;
+        entry.kind = JournalEntry::End;
+        entry.runId = runId;
+        entry.record = recordFromFile(run, path);
+        if (described) {
+            for (auto it = record.begin(); it != record.end(); ++it)
+                entry.record.insert(it.key(), it.value());
+        }
+        entry.record.insert(QStringLiteral("runId"), runId);
+        entry.figures = state.figures.toJson();
+        if (!store.storeRecord(entry, &outcome->error))
+            return false;
+        QSqlQuery source(connection.database());
+        source.prepare(QStringLiteral(
+            "UPDATE benchtest.runs SET source_file = ?, source_run = ?, start_stamp = ?, "
+            "finish_stamp = ? WHERE id = ?"));
+        source.addBindValue(QFileInfo(path).absoluteFilePath());
+        source.addBindValue(run.index);
+        source.addBindValue(run.startTime);
+        source.addBindValue(run.finished ? QVariant(run.finishTime)
+                                         : QVariant(QMetaType::fromType<QString>()));
+        source.addBindValue(state.key);
+        return exec(source);
+    }
+
+    // Every query has ended before this: a query that cleans up while the connection is in
+    // COPY mode would wait for a result that never comes.
+    bool copyRows(const char *table, bool newRuns)
+    {
+        for (auto &[index, state] : runs)
+            state.lastStep = std::numeric_limits<qint64>::min();
+        CopyStream copy(static_cast<PGconn *>(connection.nativeHandle()));
+        if (!copy.begin(table, &outcome->error))
+            return false;
+        const ResultFile read =
+            ResultFileReader::read(path, [&](const ResultRun &run, const ResultRow &row) {
+                RunState &state = runs[run.index];
+                if (state.isNew == newRuns && isFresh(state, row))
+                    copy.row(state.key, row);
+            });
+        return copy.end(&outcome->error) &&
+               (read.error.isEmpty() || fail(QStringLiteral("cannot read: %1").arg(read.error)));
+    }
+
+    bool mergeKnownRows()
+    {
+        {
             QSqlQuery staging(connection.database());
             if (!staging.exec(
                     QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS import_steps "
-                                   "(LIKE benchtest.steps INCLUDING DEFAULTS) ON COMMIT DROP")) ||
-                !staging.exec(QStringLiteral("TRUNCATE import_steps"))) {
-                outcome->error = staging.lastError().text().trimmed();
-                return false;
-            }
+                                   "(LIKE benchtest.steps INCLUDING DEFAULTS) ON COMMIT DROP")))
+                return fail(staging.lastError().text().trimmed());
         }
+        if (!copyRows("import_steps", false))
+            return false;
+        QSqlQuery merge(connection.database());
+        merge.prepare(QStringLiteral(
+            "WITH added AS (INSERT INTO benchtest.steps SELECT * FROM import_steps "
+            "ON CONFLICT (run, step) DO NOTHING RETURNING 1) SELECT count(*) FROM added"));
+        if (!exec(merge) || !merge.next())
+            return false;
+        outcome->rowsAdded += merge.value(0).toLongLong();
         return true;
     }
 
-    void beginRun(const ResultRun &run)
-    {
-        current = run;
-        lastStep = std::numeric_limits<qint64>::min();
-        repeatedSteps = 0;
-        // Built anew in place: a copied StepStatistics would keep an iterator into the
-        // map it was copied from.
-        figures.emplace();
-        described = run.index == 1 &&
-                    QFileInfo(record.value(QStringLiteral("resultFile")).toString()).fileName() ==
-                        QFileInfo(path).fileName();
-        runId = described && !record.value(QStringLiteral("runId")).toString().isEmpty()
-                    ? record.value(QStringLiteral("runId")).toString()
-                    : ResultImporter::derivedRunId(sha1, run.index);
-
-        // Every query is gone before the COPY starts: a query that cleans up while the
-        // connection is in COPY mode would wait for a result that never comes.
-        if (!findRunKey())
-            return;
-        copy.begin(isNew ? "benchtest.steps" : "import_steps", &outcome->error);
-    }
-
-    void finishRun()
-    {
-        if (!current)
-            return;
-        const ResultRun run = *current; // as of its first row: see storeRecords()
-        current.reset();
-        if (failed() || !copy.end(&outcome->error))
-            return;
-        ++outcome->runs;
-        if (repeatedSteps > 0)
-            outcome->warnings.append(QStringLiteral("run %1: %2 rows repeat an earlier step "
-                                                    "number and were left out")
-                                         .arg(run.index)
-                                         .arg(repeatedSteps));
-        QSqlQuery count(connection.database());
-        if (!isNew) {
-            count.prepare(QStringLiteral(
-                "WITH added AS (INSERT INTO benchtest.steps SELECT * FROM import_steps "
-                "ON CONFLICT (run, step) DO NOTHING RETURNING 1) SELECT count(*) FROM added"));
-            if (exec(count) && count.next())
-                outcome->rowsAdded += count.value(0).toLongLong();
-            return; // the stored run keeps its record
-        }
-        ++outcome->runsAdded;
-        outcome->rowsAdded += figures->rows();
-        added.append({run.index, runId, runKey, described, figures->toJson()});
-    }
-
-    // The records of the runs added, once the whole file is read: only then is it known
-    // how each run ended.
-    void storeRecords(const QList<ResultRun> &runs)
-    {
-        for (const AddedRun &run : std::as_const(added)) {
-            if (failed())
-                return;
-            const ResultRun &read = runs.at(run.index - 1);
-            JournalEntry entry;
-            entry.kind = JournalEntry::End;
-            entry.runId = run.runId;
-            entry.record = recordFromFile(read, path);
-            if (run.described) {
-                for (auto it = record.begin(); it != record.end(); ++it)
-                    entry.record.insert(it.key(), it.value());
-            }
-            entry.record.insert(QStringLiteral("runId"), run.runId);
-            entry.figures = run.figures;
-            if (!store.storeRecord(entry, &outcome->error))
-                return;
-            QSqlQuery source(connection.database());
-            source.prepare(QStringLiteral(
-                "UPDATE benchtest.runs SET source_file = ?, source_run = ?, start_stamp = ?, "
-                "finish_stamp = ? WHERE id = ?"));
-            source.addBindValue(QFileInfo(path).absoluteFilePath());
-            source.addBindValue(read.index);
-            source.addBindValue(read.startTime);
-            source.addBindValue(read.finished ? QVariant(read.finishTime)
-                                              : QVariant(QMetaType::fromType<QString>()));
-            source.addBindValue(run.key);
-            (void)exec(source);
-        }
-    }
-
-    struct AddedRun
-    {
-        int index;
-        QString runId;
-        qint64 key;
-        bool described;
-        QJsonObject figures;
-    };
-
     DatabaseConnection &connection;
     RunStore store;
-    CopyStream copy;
     const QString path;
     const QByteArray sha1;
     const QJsonObject record;
     ResultImporter::Outcome *outcome;
-
-    std::optional<ResultRun> current;
-    QString runId;
-    bool described = false;
-    QList<AddedRun> added;
-    qint64 runKey = 0;
-    bool isNew = false;
-    qint64 lastStep = 0;
-    qint64 repeatedSteps = 0;
-    std::optional<RunFigures> figures;
+    std::map<int, RunState> runs; // by the run's place in the file
 };
 
 } // namespace
@@ -401,14 +397,7 @@ ResultImporter::Outcome ResultImporter::importFile(const QString &path)
         return outcome;
     }
     FileImport import(connection, path, sha1.result(), RunRecord::read(path), &outcome);
-    const ResultFile read = ResultFileReader::read(
-        path, [&import](const ResultRun &run, const ResultRow &row) { import.row(run, row); });
-    import.finish(read.runs);
-    outcome.warnings = read.warnings + outcome.warnings;
-    if (outcome.error.isEmpty() && !read.error.isEmpty())
-        outcome.error = QStringLiteral("cannot read: %1").arg(read.error);
-    if (outcome.error.isEmpty() && read.runs.isEmpty())
-        outcome.error = QStringLiteral("no result run found");
+    (void)import.run();
     if (outcome.error.isEmpty() && db.commit())
         return outcome;
     if (outcome.error.isEmpty())
