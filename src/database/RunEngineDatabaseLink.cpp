@@ -43,7 +43,8 @@ RunEngineDatabaseLink::~RunEngineDatabaseLink() = default;
 std::unique_ptr<RunEngineDatabaseLink> RunEngineDatabaseLink::attach(RunEngine *engine,
                                                                      const QString &url)
 {
-    if (url.isEmpty())
+    // A run refused before its result file existed has nothing to store.
+    if (url.isEmpty() || !engine->isRunning())
         return nullptr;
     QString error;
     const DatabaseUrl parsed = DatabaseUrl::parse(url, &error);

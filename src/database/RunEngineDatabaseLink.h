@@ -27,8 +27,8 @@ public:
                           const QString &runId, QObject *parent = nullptr);
     ~RunEngineDatabaseLink() override;
 
-    // The link the configuration asks for: none when `url` is empty; a bad URL is logged
-    // and gives none.
+    // The link the configuration asks for, for a run the engine has just started: none
+    // when `url` is empty or the run was refused; a bad URL is logged and gives none.
     static std::unique_ptr<RunEngineDatabaseLink> attach(RunEngine *engine, const QString &url);
 
     [[nodiscard]] DatabaseSink &sink() { return *databaseSink; }
