@@ -87,6 +87,7 @@ private:
     qint64 journaled = 0;
     std::deque<JournalEntry> unjournaled; // entries the journal could not take
     QString journalPath;
+    bool journalOpen = false; // as the journal thread last saw it
 
     // The sender's.
     DatabaseConnection *liveConnection = nullptr;
@@ -192,6 +193,8 @@ void DatabaseSink::Worker::journalLoop()
                 (void)journal.remove();
                 lock.lock();
                 journalPath.clear();
+                journalOpen = false;
+                settledWake.notify_all();
             }
             if (stopJournal)
                 return;
@@ -213,7 +216,8 @@ void DatabaseSink::Worker::journalLoop()
             qCWarning(lcDatabase).noquote() << QStringLiteral("database: %1").arg(journal.error());
 
         lock.lock();
-        if (journal.isOpen())
+        journalOpen = journal.isOpen();
+        if (journalOpen)
             journalPath = journal.path();
         if (written) {
             journaled = journal.size();
@@ -364,7 +368,8 @@ bool DatabaseSink::Worker::verify(RunStore &store)
 
 bool DatabaseSink::Worker::isSettled() const
 {
-    return verified || endLost || (endTaken && failedSinceEnd);
+    // A run stored whole is settled once its journal is gone too.
+    return (verified && !(complete && journalOpen)) || endLost || (endTaken && failedSinceEnd);
 }
 
 DatabaseResult DatabaseSink::Worker::resultLocked() const

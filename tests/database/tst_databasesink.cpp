@@ -32,6 +32,8 @@ private slots:
     void serverKilledMidRunLosesAndDoublesNothing_data();
     void serverKilledMidRunLosesAndDoublesNothing();
     void runWithoutServerLeavesJournalThatSyncStores();
+    void journalThatCannotBeWrittenStillReachesTheServer();
+    void stalledServerHoldsNothingUp();
 
 private:
     RunSetup setup(const QString &steps, const QString &settleMs);
@@ -204,6 +206,73 @@ void tst_DatabaseSink::runWithoutServerLeavesJournalThatSyncStores()
         server.query(
             QStringLiteral("SELECT status FROM benchtest.runs WHERE run_id = '%1'").arg(runId)),
         QStringLiteral("finished"));
+}
+
+namespace {
+
+QJsonObject sinkRecord(const QString &resultFile)
+{
+    return {{"test", "DAC"},
+            {"testItem", "SINK-1"},
+            {"tester", "QA"},
+            {"resultFile", resultFile},
+            {"parametersUsed", QJsonObject{{"readingsPerStep", 2}}}};
+}
+
+DatabaseRow sinkRow(qint64 step)
+{
+    return {step, step, {QStringLiteral("+%1.0E-03").arg(step), QStringLiteral("ERR")}, 0, 0};
+}
+
+} // namespace
+
+// No journal beside a result file whose folder is gone: the entries wait in memory for the
+// server instead, and the database still gets the whole run.
+void tst_DatabaseSink::journalThatCannotBeWrittenStillReachesTheServer()
+{
+    const QString runId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QString resultFile = folder.filePath("gone/[AutoTest][SINK-1][QA][260101 000000].txt");
+    QString error;
+    DatabaseSink sink(DatabaseUrl::parse(server.url(), &error));
+    sink.runStarted(runId, sinkRecord(resultFile));
+    for (qint64 step = 1; step <= 50; ++step)
+        sink.rowCompleted(sinkRow(step));
+    QJsonObject end = sinkRecord(resultFile);
+    end.insert("outcome", QJsonObject{{"status", "finished"}});
+    sink.runEnded(end);
+    const DatabaseResult stored = sink.waitUntilSettled(60000);
+    QVERIFY2(stored.complete, qPrintable(stored.summary()));
+    QCOMPARE(stored.rowsStored, 50);
+    QCOMPARE(stored.journal, QString());
+    QCOMPARE(databaseRows(server.url(), runId).size(), 50);
+    QCOMPARE(databaseRows(server.url(), runId).last().cells, sinkRow(50).cells);
+}
+
+// A server that takes the connection but answers nothing: the run's calls return at once,
+// and once it answers again the whole run is stored.
+void tst_DatabaseSink::stalledServerHoldsNothingUp()
+{
+    const QString runId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QString resultFile = folder.filePath("[AutoTest][SINK-2][QA][260101 000000].txt");
+    QString error;
+    DatabaseSink sink(DatabaseUrl::parse(server.url(), &error));
+    sink.runStarted(runId, sinkRecord(resultFile));
+    sink.rowCompleted(sinkRow(1));
+    QTRY_COMPARE_WITH_TIMEOUT(sink.result().rowsStored, 1, 30000);
+    server.pause();
+    // Were any of these calls to wait for the stopped server, the test would hang here.
+    for (qint64 step = 2; step <= 2000; ++step)
+        sink.rowCompleted(sinkRow(step));
+    QJsonObject end = sinkRecord(resultFile);
+    end.insert("outcome", QJsonObject{{"status", "finished"}});
+    sink.runEnded(end);
+    QTest::qWait(1500); // stalled well past a round trip
+    QVERIFY(!sink.result().complete);
+    server.resume();
+    const DatabaseResult stored = sink.waitUntilSettled(60000);
+    QVERIFY2(stored.complete, qPrintable(stored.summary()));
+    QCOMPARE(stored.rowsStored, 2000);
+    QVERIFY(!QFileInfo::exists(JournalFile::pathFor(resultFile)));
 }
 
 QTEST_GUILESS_MAIN(tst_DatabaseSink)

@@ -1,6 +1,7 @@
 #include "tests/support/PostgresServer.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -150,6 +151,36 @@ void PostgresServer::kill()
     const QDeadlineTimer deadline(10000);
     while (::kill(pid_t(pid), 0) == 0 && !deadline.hasExpired())
         QThread::msleep(20);
+}
+
+// The postmaster and its children, each of which is a session of its own (so no process
+// group holds them all).
+void PostgresServer::signalServer(int signal) const
+{
+    const qint64 postmaster = postmasterPid();
+    if (postmaster <= 0)
+        return;
+    ::kill(pid_t(postmaster), signal);
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (comm) state ppid …"; the name may hold blanks and parentheses.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields.at(1).toLongLong() == postmaster)
+            ::kill(pid_t(entry.toLongLong()), signal);
+    }
+}
+
+void PostgresServer::pause()
+{
+    signalServer(SIGSTOP);
+}
+
+void PostgresServer::resume()
+{
+    signalServer(SIGCONT);
 }
 
 void PostgresServer::stop()

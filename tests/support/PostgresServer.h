@@ -21,6 +21,10 @@ public:
     // Kills the postmaster with SIGKILL, as a crash would: no shutdown, no checkpoint.
     void kill();
     void stop();
+    // Stops (SIGSTOP) and continues the server and all its processes: a server that takes
+    // connections and queries but answers nothing until resume().
+    void pause();
+    void resume();
     [[nodiscard]] bool isRunning() const;
 
     QString url() const; // postgresql://benchtest@127.0.0.1:<port>/benchtest
@@ -37,6 +41,7 @@ public:
 private:
     bool run(const QStringList &command, QString *output = nullptr) const;
     qint64 postmasterPid() const;
+    void signalServer(int signal) const;
 
     QTemporaryDir folder;
     quint16 serverPort = 0;
