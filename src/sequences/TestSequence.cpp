@@ -1,7 +1,9 @@
 #include "sequences/TestSequence.h"
 
 #include "context/TestContext.h"
+#include "database/RunEngineDatabaseLink.h"
 #include "sequences/RunDisplay.h"
+#include "settings/ConfigLocation.h"
 
 #include <QDebug>
 #include <QLoggingCategory>
@@ -56,6 +58,8 @@ void TestSequence::initEnvironment()
             [this](const QString &what) { ui->showStatus(what); });
     connect(engine.get(), &RunEngine::runEnded, this, &TestSequence::runEnded);
     engine->start();
+    database = RunEngineDatabaseLink::attach(engine.get(),
+                                             DatabaseUrl::fromConfigFile(programConfigFile()));
     ui->showProgress(QStringLiteral("进度：--"), 0);
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 
 class RunDisplay;
+class RunEngineDatabaseLink;
 
 // What the window's test objects share: each run starts a RunEngine on the
 // operator's choices in TestContext and shows what it does on the display.
@@ -50,4 +51,6 @@ private:
     const TestKind &kind;
     RunDisplay *ui;
     std::unique_ptr<RunEngine> engine;
+    // Stores the run in the configured database; kept after the run, which it may still send.
+    std::unique_ptr<RunEngineDatabaseLink> database;
 };

@@ -1,5 +1,9 @@
 #include "tools/report/ReportCommand.h"
 
+#include "database/DatabaseConnection.h"
+#include "database/JournalSync.h"
+#include "database/ResultImporter.h"
+#include "database/StoredRuns.h"
 #include "report/ReportBuilder.h"
 #include "report/ReportCsv.h"
 #include "report/ReportJson.h"
@@ -7,6 +11,7 @@
 #include "report/ReportSummary.h"
 
 #include <QCommandLineParser>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
@@ -15,6 +20,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -59,9 +65,22 @@ read, was no result file, held no result run, or held no valid reading; 2 bad
 command line; 3 an output file could not be written; 4 report written, but a
 limit failed.
 
+With --db URL (postgresql://user@host:port/database, see docs/database.md) the
+runs come from the lab's database instead of files, chosen by --item, --tester
+(both may hold * for any text), --test (dac, isink) and --since (a date or a
+date and time); the analysis, the output and the exit codes are the same. The
+default folder is then "db-report" in the current folder.
+  --import FILE...   loads result files and their records into the database
+                     (a file imported twice is stored once); exit 1 when any
+                     file could not be imported
+  --sync FOLDER      sends the journals (*.dbjournal) that runs left in FOLDER
+                     while the database could not be reached, and deletes each
+                     one the database then has whole; exit 1 when any is left
+
 Example:
   benchtest-report --ideal-lsb 0.000805 --limit inl=2 --limit missing-codes=0 \
       --csv steps.csv -o out sweep.txt
+  benchtest-report --db postgresql://lab@db.lab:5432/bench --item 'L23-*' --since 2026-01-01
 )";
 
 // The default output folder's name: what a shell would need quoted becomes "_".
@@ -146,8 +165,35 @@ int ReportCommand::run(const QStringList &arguments)
         QStringLiteral("A production limit, NAME=MAX (repeatable): inl, dnl, gain-error, "
                        "offset-error, missing-codes or noise."),
         QStringLiteral("name=max"));
+    const QCommandLineOption db(
+        QStringLiteral("db"),
+        QStringLiteral("Report the runs of this PostgreSQL database "
+                       "instead of files (postgresql://user@host:port/db)."),
+        QStringLiteral("url"));
+    const QCommandLineOption item(QStringLiteral("item"),
+                                  QStringLiteral("With --db: runs of this test item (* for any "
+                                                 "text)."),
+                                  QStringLiteral("text"));
+    const QCommandLineOption tester(QStringLiteral("tester"),
+                                    QStringLiteral("With --db: runs of this tester (* for any "
+                                                   "text)."),
+                                    QStringLiteral("name"));
+    const QCommandLineOption test(QStringLiteral("test"),
+                                  QStringLiteral("With --db: runs of this test, dac or isink."),
+                                  QStringLiteral("kind"));
+    const QCommandLineOption since(QStringLiteral("since"),
+                                   QStringLiteral("With --db: runs started at or after this date "
+                                                  "(YYYY-MM-DD or YYYY-MM-DDThh:mm)."),
+                                   QStringLiteral("date"));
+    const QCommandLineOption import(QStringLiteral("import"),
+                                    QStringLiteral("With --db: load the result files given into "
+                                                   "the database instead of reporting."));
+    const QCommandLineOption sync(QStringLiteral("sync"),
+                                  QStringLiteral("With --db: send the database journals runs left "
+                                                 "in this folder."),
+                                  QStringLiteral("folder"));
     parser.addOptions({help, version, idealLsb, idealOffset, outputDir, json, plots, plotSize,
-                       perRun, perCode, csv, limit});
+                       perRun, perCode, csv, limit, db, item, tester, test, since, import, sync});
     parser.addPositionalArgument(QStringLiteral("files"),
                                  QStringLiteral("Result files to analyse."),
                                  QStringLiteral("file..."));
@@ -160,8 +206,48 @@ int ReportCommand::run(const QStringList &arguments)
         return m_commandLine.showVersion();
 
     const QStringList files = parser.positionalArguments();
-    if (files.isEmpty())
+    const bool fromDatabase = parser.isSet(db);
+    for (const QCommandLineOption *option : {&item, &tester, &test, &since, &import, &sync}) {
+        if (parser.isSet(*option) && !fromDatabase)
+            return fail(UsageError, QStringLiteral("--%1 needs --db").arg(option->names().first()));
+    }
+    if (parser.isSet(import) && parser.isSet(sync))
+        return fail(UsageError, QStringLiteral("--import and --sync are separate runs"));
+    if (fromDatabase && !parser.isSet(import) && !files.isEmpty())
+        return fail(UsageError, QStringLiteral("--db reports the database's runs: no files, or "
+                                               "--import to load them"));
+    if (files.isEmpty() && (!fromDatabase || parser.isSet(import)))
         return fail(UsageError, QStringLiteral("no result file given"));
+
+    RunFilter filter;
+    filter.item = parser.value(item);
+    filter.tester = parser.value(tester);
+    filter.test = parser.value(test);
+    if (parser.isSet(since)) {
+        const QString text = parser.value(since);
+        filter.since = QDateTime::fromString(text, Qt::ISODate);
+        if (!filter.since.isValid())
+            filter.since = QDateTime(QDate::fromString(text, Qt::ISODate), QTime(0, 0));
+        if (!filter.since.isValid())
+            return fail(
+                UsageError,
+                QStringLiteral("--since needs a date, YYYY-MM-DD[Thh:mm], not '%1'").arg(text));
+    }
+    std::unique_ptr<DatabaseConnection> connection;
+    if (fromDatabase) {
+        QString error;
+        const DatabaseUrl url = DatabaseUrl::parse(parser.value(db), &error);
+        if (url.isEmpty())
+            return fail(UsageError, error);
+        connection = std::make_unique<DatabaseConnection>(url);
+        if (!connection->open())
+            return fail(InputError, QStringLiteral("cannot use the database %1: %2")
+                                        .arg(url.displayText(), connection->error()));
+        if (parser.isSet(import))
+            return importFiles(*connection, files);
+        if (parser.isSet(sync))
+            return syncJournals(*connection, parser.value(sync));
+    }
 
     IdealLine ideal;
     double number = 0;
@@ -209,10 +295,26 @@ int ReportCommand::run(const QStringList &arguments)
         return fail(UsageError,
                     QStringLiteral("--plot-size needs WxH between 200x150 and 10000x10000"));
 
-    const ReportSet set = ReportBuilder::build(
-        files,
-        parser.isSet(perRun) ? ReportBuilder::Grouping::PerRun : ReportBuilder::Grouping::Pooled,
-        ideal, limits);
+    ReportBuilder builder(parser.isSet(perRun) ? ReportBuilder::Grouping::PerRun
+                                               : ReportBuilder::Grouping::Pooled,
+                          ideal, limits);
+    if (connection) {
+        QList<StoredRun> runs;
+        QString error;
+        if (!StoredRun::find(connection->database(), filter, &runs, &error))
+            return fail(InputError, QStringLiteral("cannot read the database: %1").arg(error));
+        if (runs.isEmpty())
+            return fail(InputError, QStringLiteral("no run in the database matches"));
+        // Each run is read as the text of its result file: the same reader, the same analysis.
+        for (const StoredRun &run : runs) {
+            StoredRunDevice device(connection->database(), run);
+            builder.addFile(&device, run.name);
+        }
+    } else {
+        for (const QString &file : files)
+            builder.addFile(file);
+    }
+    const ReportSet set = builder.finish();
     for (const QString &warning : set.warnings)
         m_err << "benchtest-report: warning: " << warning << Qt::endl;
     if (!set.errors.isEmpty()) {
@@ -221,10 +323,11 @@ int ReportCommand::run(const QStringList &arguments)
         return fail(InputError, set.errors.last());
     }
 
-    const QFileInfo first(files.first());
+    const QFileInfo first(files.value(0));
     const QString folder =
-        parser.isSet(outputDir)
-            ? parser.value(outputDir)
+        parser.isSet(outputDir) ? parser.value(outputDir)
+        : connection
+            ? QStringLiteral("db-report")
             : first.dir().filePath(shellSafe(first.completeBaseName()) + QStringLiteral("-report"));
     if (!QDir().mkpath(folder))
         return fail(OutputError, QStringLiteral("cannot create folder %1").arg(folder));
@@ -265,4 +368,50 @@ int ReportCommand::run(const QStringList &arguments)
     }
     m_out.flush();
     return set.passes() ? Success : LimitFailed;
+}
+
+int ReportCommand::importFiles(DatabaseConnection &connection, const QStringList &files)
+{
+    ResultImporter importer(connection);
+    bool allImported = true;
+    for (const QString &file : files) {
+        const ResultImporter::Outcome outcome = importer.importFile(file);
+        for (const QString &warning : outcome.warnings)
+            m_err << "benchtest-report: warning: " << file << ": " << warning << Qt::endl;
+        if (!outcome.error.isEmpty()) {
+            m_err << "benchtest-report: " << file << ": not imported: " << outcome.error
+                  << Qt::endl;
+            allImported = false;
+            continue;
+        }
+        m_out << file << ": " << outcome.runs << " runs, " << outcome.rows
+              << " rows; new: " << outcome.runsAdded << " runs, " << outcome.rowsAdded << " rows"
+              << Qt::endl;
+    }
+    return allImported ? Success : InputError;
+}
+
+int ReportCommand::syncJournals(DatabaseConnection &connection, const QString &folder)
+{
+    if (!QFileInfo(folder).isDir())
+        return fail(InputError, QStringLiteral("%1 is no folder").arg(folder));
+    bool allStored = true;
+    const QList<JournalSync::Outcome> outcomes = JournalSync::syncFolder(connection, folder);
+    for (const JournalSync::Outcome &outcome : outcomes) {
+        if (!outcome.error.isEmpty()) {
+            m_err << "benchtest-report: " << outcome.journal << ": " << outcome.error << Qt::endl;
+            allStored = false;
+        } else if (!outcome.removed) {
+            m_err << "benchtest-report: " << outcome.journal << ": the database has "
+                  << outcome.rowsStored << " of its " << outcome.rows << " rows; kept" << Qt::endl;
+            allStored = false;
+        } else {
+            m_out << outcome.journal << ": " << outcome.rows << " rows stored"
+                  << (outcome.ended ? "" : " (the run's end is not in the journal)")
+                  << "; journal removed" << Qt::endl;
+        }
+    }
+    if (outcomes.isEmpty())
+        m_out << "no journal in " << folder << Qt::endl;
+    return allStored ? Success : InputError;
 }

@@ -7,6 +7,8 @@
 
 // The benchtest-report command line: options, reading, analysis and output files.
 // run() returns the process exit code.
+class DatabaseConnection;
+
 class ReportCommand
 {
 public:
@@ -24,6 +26,8 @@ public:
 
 private:
     int fail(ExitCode code, const QString &message);
+    int importFiles(DatabaseConnection &connection, const QStringList &files);
+    int syncJournals(DatabaseConnection &connection, const QString &folder);
 
     CommandLine m_commandLine;
     QTextStream m_out;

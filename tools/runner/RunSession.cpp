@@ -1,6 +1,7 @@
 #include "tools/runner/RunSession.h"
 
 #include "context/TestContext.h"
+#include "database/RunEngineDatabaseLink.h"
 #include "engine/RunEngine.h"
 #include "settings/ConfigLocation.h"
 #include "settings/RunDefaults.h"
@@ -76,6 +77,8 @@ bool RunSession::prepare(RunSetup *setup, QString *error) const
     if (!options.serialPort.isEmpty() &&
         !lookUpSerialPort(options.serialPort, TestContext.uart, error))
         return false;
+    if (!databaseUrl().isEmpty() && DatabaseUrl::parse(databaseUrl(), error).isEmpty())
+        return false;
 
     setup->kind = options.test == RunnerOptions::Test::Dac ? &dacTestKind() : &isinkTestKind();
     for (size_t i = 0; i < setup->parameters.size(); ++i)
@@ -97,6 +100,12 @@ bool RunSession::prepare(RunSetup *setup, QString *error) const
         setup->failWithoutBoard = true;
     }
     return true;
+}
+
+QString RunSession::databaseUrl() const
+{
+    return options.databaseUrl.isEmpty() ? DatabaseUrl::fromConfigFile(programConfigFile())
+                                         : options.databaseUrl;
 }
 
 int RunSession::exec()
@@ -135,6 +144,7 @@ int RunSession::exec()
     });
 
     engine.start();
+    const auto database = RunEngineDatabaseLink::attach(&engine, databaseUrl());
     if (!ended) {
         if (!engine.outcome().meterAnswered)
             tell(QStringLiteral("warning: the multimeter at %1 does not answer; "
@@ -154,6 +164,8 @@ int RunSession::exec()
     printer.finish();
     RunLog::setLineGuard({}, {});
 
+    if (database)
+        tell(QStringLiteral("database: ") + database->sink().waitUntilSettled(10000).summary());
     if (!outcome.resultFile.isEmpty())
         std::printf("%s\n", QFile::encodeName(outcome.resultFile).constData());
     std::fflush(stdout);

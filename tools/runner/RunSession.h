@@ -30,6 +30,8 @@ private:
     // The run the window would start with the same entries; false with
     // `error` when it cannot go ahead.
     bool prepare(RunSetup *setup, QString *error) const;
+    // --db, else the configuration file's [database] url; empty: no database.
+    QString databaseUrl() const;
 
     RunnerOptions options;
 };

@@ -190,12 +190,13 @@ bool RunnerOptions::parse(const QStringList &arguments, RunnerOptions *options, 
     const QCommandLineOption output(QStringLiteral("output"), QString(), QStringLiteral("dir"));
     const QCommandLineOption listResources(QStringLiteral("list-resources"), QString());
     const QCommandLineOption probeSerial(QStringLiteral("probe-serial"), QString());
+    const QCommandLineOption database(QStringLiteral("db"), QString(), QStringLiteral("url"));
     QList<QCommandLineOption> numberedVars;
     for (int i = 1; i <= 12; ++i)
         numberedVars << QCommandLineOption(QStringLiteral("var%1").arg(i), QString(),
                                            QStringLiteral("value"));
     parser.addOptions({help, version, verbose, singleStep, test, dmm, serial, var, item, tester,
-                       output, listResources, probeSerial});
+                       output, listResources, probeSerial, database});
     parser.addOptions(numberedVars);
     const PlanOptions planOptions;
     parser.addOptions(planOptions.all());
@@ -250,7 +251,7 @@ bool RunnerOptions::parse(const QStringList &arguments, RunnerOptions *options, 
     // An empty text here is a script's unset variable, not a choice.
     for (const auto &[option, field] :
          {std::pair{&dmm, &options->dmmResource}, std::pair{&serial, &options->serialPort},
-          std::pair{&output, &options->outputDir}}) {
+          std::pair{&output, &options->outputDir}, std::pair{&database, &options->databaseUrl}}) {
         if (!parser.isSet(*option))
             continue;
         *field = parser.value(*option);
@@ -316,6 +317,12 @@ QString RunnerOptions::helpText()
         "  --tester <name>       Tester, part of the result file's name.\n"
         "  --output <dir>        Existing folder for the result file (default: the\n"
         "                        current directory).\n"
+        "  --db <url>            Also store the run in this PostgreSQL database,\n"
+        "                        postgresql://user@host:port/database (default: the\n"
+        "                        [database] url of config.ini, if set). The run never\n"
+        "                        waits for the server: rows it cannot take wait in\n"
+        "                        <result>.dbjournal beside the result file for\n"
+        "                        benchtest-report --db <url> --sync <folder>.\n"
         "  --list-resources [<pattern>]\n"
         "                        Instead of a run, list the instruments that are\n"
         "                        connected, one per line: the VISA resource, a tab\n"

@@ -33,6 +33,9 @@ struct RunnerOptions
     std::optional<QString> item;
     std::optional<QString> tester;
     QString outputDir = QStringLiteral(".");
+    // --db: the PostgreSQL database the run is also stored in; empty: the
+    // configuration file's [database] url, if any.
+    QString databaseUrl;
 
     // The run plan (docs/plan.md): a plan file, and everything the command
     // line lays over it, the fields above included (--test, --dmm, --serial,

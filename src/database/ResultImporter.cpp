@@ -1,0 +1,416 @@
+#include "database/ResultImporter.h"
+
+#include "database/DatabaseConnection.h"
+#include "database/RunFigures.h"
+#include "database/RunStore.h"
+#include "record/RunRecord.h"
+#include "report/ResultFileReader.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringDecoder>
+#include <QUuid>
+#include <QtEndian>
+
+#include <libpq-fe.h>
+
+#include <algorithm>
+#include <limits>
+#include <map>
+
+namespace {
+
+// The record beside a result file, in its JSON form; empty when there is none.
+QJsonObject recordBeside(const QString &path)
+{
+    const std::optional<RunRecord> record = RunRecord::readBeside(path);
+    return record ? record->toJson() : QJsonObject();
+}
+
+// Derived run ids live in a namespace of their own (UUID version 5).
+const QUuid kImportNamespace(QStringLiteral("{6b2f4f7e-2d1a-4c55-9a43-8c3c1f0e9b21}"));
+
+// Rows in PostgreSQL's binary COPY format, sent in chunks on the connection's own socket:
+// the server takes numbers and arrays as they are, without parsing text.
+class CopyStream
+{
+public:
+    explicit CopyStream(PGconn *conn) : conn(conn) {}
+
+    bool begin(const char *table, QString *error)
+    {
+        const QByteArray sql = QByteArray("COPY ") + table +
+                               " (run, step, code, readings, ended, cut) FROM STDIN "
+                               "(FORMAT binary)";
+        PGresult *result = PQexec(conn, sql.constData());
+        const bool ok = PQresultStatus(result) == PGRES_COPY_IN;
+        if (!ok)
+            *error = QString::fromUtf8(PQerrorMessage(conn)).trimmed();
+        PQclear(result);
+        open = ok;
+        failed = false;
+        buffer = QByteArray("PGCOPY\n\377\r\n\0", 11);
+        appendInt32(0); // flags
+        appendInt32(0); // header extension
+        return ok;
+    }
+
+    void row(qint64 run, const ResultRow &row)
+    {
+        appendInt16(6);
+        appendInt64Field(run);
+        appendInt64Field(row.number);
+        appendInt64Field(row.code);
+        // text[]: dimensions, no nulls, element type text (25), then each element.
+        qint64 length = row.readings.empty() ? 12 : 20;
+        for (QByteArrayView cell : row.readings)
+            length += 4 + utf8(cell).size();
+        appendInt32(qint32(length));
+        appendInt32(row.readings.empty() ? 0 : 1);
+        appendInt32(0);
+        appendInt32(25);
+        if (!row.readings.empty()) {
+            appendInt32(qint32(row.readings.size()));
+            appendInt32(1);
+        }
+        for (QByteArrayView cell : row.readings) {
+            const QByteArrayView text = utf8(cell);
+            appendInt32(qint32(text.size()));
+            buffer.append(text.data(), text.size());
+        }
+        appendBoolField(row.ended);
+        appendBoolField(row.cutCell);
+        if (buffer.size() >= (1 << 16))
+            flush();
+    }
+
+    // Ends the COPY; false with `error` when the server refused any of it.
+    bool end(QString *error)
+    {
+        if (!open)
+            return true;
+        open = false;
+        appendInt16(-1);
+        flush();
+        bool ok = !failed && PQputCopyEnd(conn, nullptr) == 1;
+        while (PGresult *result = PQgetResult(conn)) {
+            ok = ok && PQresultStatus(result) == PGRES_COMMAND_OK;
+            PQclear(result);
+        }
+        if (!ok)
+            *error = QString::fromUtf8(PQerrorMessage(conn)).trimmed();
+        return ok;
+    }
+
+private:
+    // The database holds UTF-8; a cell of a file in a local 8-bit encoding keeps its bytes
+    // as Latin-1 characters.
+    QByteArrayView utf8(QByteArrayView cell)
+    {
+        if (std::all_of(cell.begin(), cell.end(), [](char c) { return uchar(c) < 0x80; }))
+            return cell;
+        QStringDecoder decoder(QStringDecoder::Utf8);
+        const QString decoded = decoder(cell);
+        converted = (decoder.hasError() ? QString::fromLatin1(cell) : decoded).toUtf8();
+        return converted;
+    }
+
+    void appendInt16(qint16 value)
+    {
+        const quint16 big = qToBigEndian(quint16(value));
+        buffer.append(reinterpret_cast<const char *>(&big), 2);
+    }
+    void appendInt32(qint32 value)
+    {
+        const quint32 big = qToBigEndian(quint32(value));
+        buffer.append(reinterpret_cast<const char *>(&big), 4);
+    }
+    void appendInt64Field(qint64 value)
+    {
+        appendInt32(8);
+        const quint64 big = qToBigEndian(quint64(value));
+        buffer.append(reinterpret_cast<const char *>(&big), 8);
+    }
+    void appendBoolField(bool value)
+    {
+        appendInt32(1);
+        buffer.append(value ? '\1' : '\0');
+    }
+
+    void flush()
+    {
+        if (!buffer.isEmpty() && !failed)
+            failed = PQputCopyData(conn, buffer.constData(), int(buffer.size())) != 1;
+        buffer.clear();
+    }
+
+    PGconn *conn;
+    QByteArray buffer;
+    QByteArray converted;
+    bool open = false;
+    bool failed = false;
+};
+
+QString isoFromStamp(const QString &stamp)
+{
+    const QDateTime time = QDateTime::fromString(stamp, QStringLiteral("yyMMdd hhmmss"));
+    // Two-digit years are this century's.
+    return time.isValid()
+               ? time.addYears(100).toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODate)
+               : QString();
+}
+
+// What the file says of a run, in the record's own terms, so that imported runs and runs
+// stored as they went fill the same columns.
+QJsonObject recordFromFile(const ResultRun &run, const QString &path)
+{
+    return {{QStringLiteral("test"), run.quantity},
+            {QStringLiteral("testName"), run.testName},
+            {QStringLiteral("testItem"), run.testItem},
+            {QStringLiteral("tester"), run.tester},
+            {QStringLiteral("resultFile"), QFileInfo(path).absoluteFilePath()},
+            {QStringLiteral("started"), isoFromStamp(run.startTime)},
+            {QStringLiteral("ended"),
+             run.finished ? QJsonValue(isoFromStamp(run.finishTime)) : QJsonValue()},
+            {QStringLiteral("parametersUsed"),
+             QJsonObject{{QStringLiteral("readingsPerStep"), run.dmmColumns.size()}}},
+            {QStringLiteral("outcome"),
+             QJsonObject{{QStringLiteral("status"),
+                          run.finished ? QStringLiteral("finished") : QStringLiteral("stopped")},
+                         {QStringLiteral("stepsDone"), run.rows}}}};
+}
+
+// One file into the database in three steps: read it once for its runs and their figures,
+// store the runs, then read it again and stream the rows of the new runs in one COPY (and,
+// only when the database knew a run already, the rows it lacks through a staging table).
+class FileImport
+{
+public:
+    FileImport(DatabaseConnection &connection, const QString &path, const QByteArray &sha1,
+               const QJsonObject &record, ResultImporter::Outcome *outcome)
+        : connection(connection), store(connection.database()), path(path), sha1(sha1),
+          record(record), outcome(outcome)
+    {}
+
+    bool run()
+    {
+        const ResultFile read = ResultFileReader::read(
+            path, [this](const ResultRun &run, const ResultRow &row) { survey(run, row); });
+        outcome->warnings = read.warnings;
+        if (!read.error.isEmpty())
+            return fail(QStringLiteral("cannot read: %1").arg(read.error));
+        if (read.runs.isEmpty())
+            return fail(QStringLiteral("no result run found"));
+        outcome->runs = int(read.runs.size());
+        for (const ResultRun &run : read.runs) {
+            if (!storeRun(run))
+                return false;
+        }
+        if (!copyRows("benchtest.steps", true))
+            return false;
+        if (qsizetype(runs.size()) > outcome->runsAdded && !mergeKnownRows())
+            return false;
+        for (const auto &[index, state] : runs) {
+            if (state.repeated > 0)
+                outcome->warnings.append(QStringLiteral("run %1: %2 rows repeat an earlier step "
+                                                        "number and were left out")
+                                             .arg(index)
+                                             .arg(state.repeated));
+        }
+        return true;
+    }
+
+private:
+    struct RunState
+    {
+        RunFigures figures;
+        qint64 lastStep = std::numeric_limits<qint64>::min();
+        qint64 repeated = 0;
+        qint64 key = 0;
+        bool isNew = false;
+    };
+
+    bool fail(const QString &error)
+    {
+        outcome->error = error;
+        return false;
+    }
+
+    bool exec(QSqlQuery &query) { return query.exec() || fail(query.lastError().text().trimmed()); }
+
+    // The key is (run, step): a step number that comes again in one run is kept once.
+    static bool isFresh(RunState &state, const ResultRow &row)
+    {
+        if (row.number <= state.lastStep)
+            return false;
+        state.lastStep = row.number;
+        return true;
+    }
+
+    void survey(const ResultRun &run, const ResultRow &row)
+    {
+        RunState &state = runs[run.index]; // built in place: a copied StepStatistics
+                                           // would point into the map it came from
+        if (!isFresh(state, row)) {
+            ++state.repeated;
+            return;
+        }
+        state.figures.add(row);
+        ++outcome->rows;
+    }
+
+    bool storeRun(const ResultRun &run)
+    {
+        RunState &state = runs[run.index];
+        const std::optional<RunRecord> typed = RunRecord::fromJson(record);
+        const bool described =
+            run.index == 1 && typed &&
+            QFileInfo(typed->resultFile).fileName() == QFileInfo(path).fileName();
+        const QString recordId = typed ? typed->runId : QString();
+        const QString runId = described && !recordId.isEmpty()
+                                  ? recordId
+                                  : ResultImporter::derivedRunId(sha1, run.index);
+        QSqlQuery insert(connection.database());
+        insert.prepare(
+            QStringLiteral("INSERT INTO benchtest.runs (run_id) VALUES (CAST(? AS uuid)) "
+                           "ON CONFLICT DO NOTHING RETURNING id"));
+        insert.addBindValue(runId);
+        if (!exec(insert))
+            return false;
+        state.isNew = insert.next();
+        if (!state.isNew) {
+            QSqlQuery known(connection.database());
+            known.prepare(
+                QStringLiteral("SELECT id FROM benchtest.runs WHERE run_id = CAST(? AS uuid)"));
+            known.addBindValue(runId);
+            if (!exec(known) || !known.next())
+                return fail(QStringLiteral("run %1 vanished during the import").arg(runId));
+            state.key = known.value(0).toLongLong();
+            return true; // a stored run keeps its record
+        }
+        state.key = insert.value(0).toLongLong();
+        ++outcome->runsAdded;
+        outcome->rowsAdded += state.figures.rows();
+
+        JournalEntry entry;
+        entry.kind = JournalEntry::End;
+        entry.runId = runId;
+        entry.record = recordFromFile(run, path);
+        if (described) {
+            for (auto it = record.begin(); it != record.end(); ++it)
+                entry.record.insert(it.key(), it.value());
+        }
+        entry.record.insert(QStringLiteral("runId"), runId);
+        entry.figures = state.figures.toJson();
+        if (!store.storeRecord(entry, &outcome->error))
+            return false;
+        QSqlQuery source(connection.database());
+        source.prepare(QStringLiteral(
+            "UPDATE benchtest.runs SET source_file = ?, source_run = ?, start_stamp = ?, "
+            "finish_stamp = ? WHERE id = ?"));
+        source.addBindValue(QFileInfo(path).absoluteFilePath());
+        source.addBindValue(run.index);
+        source.addBindValue(run.startTime);
+        source.addBindValue(run.finished ? QVariant(run.finishTime)
+                                         : QVariant(QMetaType::fromType<QString>()));
+        source.addBindValue(state.key);
+        return exec(source);
+    }
+
+    // Every query has ended before this: a query that cleans up while the connection is in
+    // COPY mode would wait for a result that never comes.
+    bool copyRows(const char *table, bool newRuns)
+    {
+        for (auto &[index, state] : runs)
+            state.lastStep = std::numeric_limits<qint64>::min();
+        CopyStream copy(static_cast<PGconn *>(connection.nativeHandle()));
+        if (!copy.begin(table, &outcome->error))
+            return false;
+        const ResultFile read =
+            ResultFileReader::read(path, [&](const ResultRun &run, const ResultRow &row) {
+                RunState &state = runs[run.index];
+                if (state.isNew == newRuns && isFresh(state, row))
+                    copy.row(state.key, row);
+            });
+        return copy.end(&outcome->error) &&
+               (read.error.isEmpty() || fail(QStringLiteral("cannot read: %1").arg(read.error)));
+    }
+
+    bool mergeKnownRows()
+    {
+        {
+            QSqlQuery staging(connection.database());
+            if (!staging.exec(
+                    QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS import_steps "
+                                   "(LIKE benchtest.steps INCLUDING DEFAULTS) ON COMMIT DROP")))
+                return fail(staging.lastError().text().trimmed());
+        }
+        if (!copyRows("import_steps", false))
+            return false;
+        QSqlQuery merge(connection.database());
+        merge.prepare(QStringLiteral(
+            "WITH added AS (INSERT INTO benchtest.steps SELECT * FROM import_steps "
+            "ON CONFLICT (run, step) DO NOTHING RETURNING 1) SELECT count(*) FROM added"));
+        if (!exec(merge) || !merge.next())
+            return false;
+        outcome->rowsAdded += merge.value(0).toLongLong();
+        return true;
+    }
+
+    DatabaseConnection &connection;
+    RunStore store;
+    const QString path;
+    const QByteArray sha1;
+    const QJsonObject record;
+    ResultImporter::Outcome *outcome;
+    std::map<int, RunState> runs; // by the run's place in the file
+};
+
+} // namespace
+
+ResultImporter::ResultImporter(DatabaseConnection &connection) : connection(connection) {}
+
+QString ResultImporter::derivedRunId(const QByteArray &contentSha1, int index)
+{
+    return QUuid::createUuidV5(kImportNamespace,
+                               contentSha1.toHex() + '/' + QByteArray::number(index))
+        .toString(QUuid::WithoutBraces);
+}
+
+ResultImporter::Outcome ResultImporter::importFile(const QString &path)
+{
+    Outcome outcome;
+    outcome.file = path;
+    QFile file(path);
+    QCryptographicHash sha1(QCryptographicHash::Sha1);
+    if (!file.open(QIODevice::ReadOnly) || !sha1.addData(&file)) {
+        outcome.error = QStringLiteral("cannot read: %1").arg(file.errorString());
+        return outcome;
+    }
+    file.close();
+    if (!connection.nativeHandle()) {
+        outcome.error = QStringLiteral("no connection to the database");
+        return outcome;
+    }
+
+    QSqlDatabase &db = connection.database();
+    if (!db.transaction()) {
+        outcome.error = db.lastError().text().trimmed();
+        return outcome;
+    }
+    FileImport import(connection, path, sha1.result(), recordBeside(path), &outcome);
+    (void)import.run();
+    if (outcome.error.isEmpty() && db.commit())
+        return outcome;
+    if (outcome.error.isEmpty())
+        outcome.error = db.lastError().text().trimmed();
+    db.rollback();
+    outcome.runsAdded = 0;
+    outcome.rowsAdded = 0;
+    return outcome;
+}

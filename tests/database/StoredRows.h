@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// A step row as compared between a result file and the database: number, code, cells.
+struct ComparedRow
+{
+    qint64 step = 0;
+    qint64 code = 0;
+    QStringList cells;
+    bool operator==(const ComparedRow &other) const
+    {
+        return step == other.step && code == other.code && cells == other.cells;
+    }
+};
+
+// The rows of a result file as its reader gives them, of every run, in file order.
+QList<ComparedRow> fileRows(const QString &path);
+// The rows the database holds of a run, in step order; empty on any failure.
+QList<ComparedRow> databaseRows(const QString &url, const QString &runId);
+// Every run id the database holds.
+QStringList databaseRunIds(const QString &url);
+// First difference between two row lists, for a failure message; empty when equal.
+QString firstDifference(const QList<ComparedRow> &expected, const QList<ComparedRow> &actual);

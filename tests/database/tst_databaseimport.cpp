@@ -1,0 +1,186 @@
+// benchtest-report against a PostgreSQL server the test starts itself: result files
+// imported (twice: stored once), and reports from the database that say what the same
+// report says from the files.
+#include "database/ResultImporter.h"
+#include "tests/database/StoredRows.h"
+#include "tests/support/PostgresServer.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const QString kData = QStringLiteral(BENCHTEST_SOURCE_DIR "/tests/report/data/");
+
+struct Report
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Report report(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(BENCHTEST_REPORT_EXE), arguments);
+    const bool finished = process.waitForFinished(120000);
+    return {finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+QByteArray sha1Of(const QString &path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    if (file.open(QIODevice::ReadOnly))
+        hash.addData(&file);
+    return hash.result();
+}
+
+// The reports of a JSON report without what names where the readings came from.
+QJsonArray figures(const QString &jsonPath)
+{
+    QFile file(jsonPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QJsonArray reports;
+    for (const QJsonValue &value : QJsonDocument::fromJson(file.readAll())
+                                       .object()
+                                       .value(QStringLiteral("reports"))
+                                       .toArray()) {
+        QJsonObject report = value.toObject();
+        report.remove(QStringLiteral("label"));
+        QJsonArray runs;
+        for (const QJsonValue &run : report.value(QStringLiteral("runs")).toArray()) {
+            QJsonObject described = run.toObject();
+            described.remove(QStringLiteral("file"));
+            described.remove(QStringLiteral("run"));
+            runs.append(described);
+        }
+        report.insert(QStringLiteral("runs"), runs);
+        reports.append(report);
+    }
+    return reports;
+}
+
+} // namespace
+
+class tst_DatabaseImport : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void importTwiceStoresOnce();
+    void databaseReportEqualsFileReport_data();
+    void databaseReportEqualsFileReport();
+    void badUsage();
+
+private:
+    PostgresServer server;
+    QTemporaryDir folder;
+};
+
+void tst_DatabaseImport::initTestCase()
+{
+    if (!PostgresServer::isAvailable())
+        QSKIP("PostgreSQL 15 is not installed: scripts/setup installs it");
+    QVERIFY2(server.start(), qPrintable(server.error()));
+    // The files as they are, runs stopped mid-cell and a run joined to the next included.
+    const QStringList files = {kData + "tworuns.txt", kData + "stopped.txt", kData + "err.txt",
+                               kData + "bow.txt"};
+    const Report imported = report(QStringList{"--db", server.url(), "--import"} + files);
+    QVERIFY2(imported.exitCode == 0, qPrintable(imported.err));
+}
+
+// Every run's rows equal the file's cell for cell; a second import adds nothing, and says so.
+void tst_DatabaseImport::importTwiceStoresOnce()
+{
+    const QString counts = QStringLiteral("SELECT (SELECT count(*) FROM benchtest.runs), "
+                                          "(SELECT count(*) FROM benchtest.steps)");
+    qsizetype rows = 0;
+    for (const QString name : {"tworuns.txt", "stopped.txt", "err.txt", "bow.txt"})
+        rows += fileRows(kData + name).size();
+    const QString before = server.query(counts);
+    QCOMPARE(before, QStringLiteral("5|%1").arg(rows));
+    const Report again =
+        report({"--db", server.url(), "--import", kData + "tworuns.txt", kData + "bow.txt"});
+    QCOMPARE(again.exitCode, 0);
+    QVERIFY2(again.out.contains(QStringLiteral("tworuns.txt: 2 runs, %1 rows; new: 0 runs, 0 rows")
+                                    .arg(fileRows(kData + "tworuns.txt").size())),
+             qPrintable(again.out));
+    QCOMPARE(server.query(counts), before);
+
+    for (const QString name : {"tworuns.txt", "stopped.txt", "err.txt", "bow.txt"}) {
+        const QString path = kData + name;
+        const QByteArray sha1 = sha1Of(path);
+        QList<ComparedRow> stored;
+        for (int run = 1; run <= 2; ++run)
+            stored += databaseRows(server.url(), ResultImporter::derivedRunId(sha1, run));
+        const QList<ComparedRow> expected = fileRows(path);
+        QVERIFY2(stored == expected,
+                 qPrintable(name + QStringLiteral(": ") + firstDifference(expected, stored)));
+    }
+}
+
+void tst_DatabaseImport::databaseReportEqualsFileReport_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("two runs, per run") << "tworuns.txt"
+                                       << "TWO_DAC" << QStringList{"--per-run"};
+    QTest::newRow("two runs, pooled") << "tworuns.txt"
+                                      << "TWO_*" << QStringList();
+    QTest::newRow("stopped mid-cell") << "stopped.txt"
+                                      << "STOPPED_DAC" << QStringList{"--per-run"};
+    QTest::newRow("ERR cells, limits")
+        << "err.txt"
+        << "ERR_ISINK" << QStringList{"--limit", "inl=0.5", "--ideal-lsb", "0.001"};
+    QTest::newRow("by test") << "bow.txt"
+                             << "BOW_DAC" << QStringList{"--test", "dac"};
+}
+
+// The same analysis, the same JSON (but for where the readings came from) and exit code.
+void tst_DatabaseImport::databaseReportEqualsFileReport()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, item);
+    QFETCH(QStringList, options);
+    QStringList fileOptions = options;
+    if (fileOptions.contains("--test"))
+        fileOptions.remove(fileOptions.indexOf("--test"), 2);
+    const QStringList common = {"--plots", "none", "--per-code"};
+    const Report fromFile = report(
+        common + fileOptions +
+        QStringList{"--json", folder.filePath("file.json"), "-o", folder.path(), kData + file});
+    const Report fromDatabase =
+        report(common + options +
+               QStringList{"--json", folder.filePath("db.json"), "-o", folder.path(), "--db",
+                           server.url(), "--item", item});
+    QCOMPARE(fromDatabase.exitCode, fromFile.exitCode);
+    const QJsonArray expected = figures(folder.filePath("file.json"));
+    QVERIFY(!expected.isEmpty());
+    QCOMPARE(figures(folder.filePath("db.json")), expected);
+}
+
+void tst_DatabaseImport::badUsage()
+{
+    QCOMPARE(report({"--item", "X", kData + "bow.txt"}).exitCode, 2);
+    QCOMPARE(report({"--db", "mysql://h/db"}).exitCode, 2);
+    QCOMPARE(report({"--db", server.url(), kData + "bow.txt"}).exitCode, 2);
+    QCOMPARE(report({"--db", server.url(), "--since", "yesterday"}).exitCode, 2);
+    const Report none = report({"--db", server.url(), "--item", "NO_SUCH_ITEM"});
+    QCOMPARE(none.exitCode, 1);
+    QVERIFY(none.err.contains("no run in the database matches"));
+}
+
+QTEST_GUILESS_MAIN(tst_DatabaseImport)
+#include "tst_databaseimport.moc"
