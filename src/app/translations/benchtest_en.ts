@@ -70,7 +70,7 @@
     </message>
     <message>
         <source>测试项，如：TR45K210_DAC</source>
-        <translation>Test item, e.g. TR45K210_DAC</translation>
+        <translation>Item, e.g. TR45K210_DAC</translation>
     </message>
     <message>
         <source>测试人</source>
