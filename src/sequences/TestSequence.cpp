@@ -92,7 +92,7 @@ void TestSequence::initEnvironment()
                     runEnded(outcome);
             });
     database = RunEngineDatabaseLink::attach(engine,
-                                             DatabaseUrl::fromConfigFile(programConfigFile()));
+                                             DatabaseUrl::fromConfigFile(usableProgramConfigFile()));
     run->start();
     ui->showProgress(RunTexts::progressStarting(), 0);
 }
