@@ -3,6 +3,7 @@
 #include "app/WindowIcon.h"
 #include "app/form/MainWindowForm.h"
 #include "context/TestContext.h"
+#include "record/UnfinishedRuns.h"
 #include "sequences/TestFactory.h"
 #include "settings/ConfigLocation.h"
 #include "settings/SerialPortLookup.h"
@@ -113,6 +114,7 @@ MainWindow::MainWindow(QWidget *parent)
         connect(field, &QLineEdit::editingFinished, this, &MainWindow::SaveConfigFile);
     ReadLastRun();
     CheckResultFolder();
+    NameUnfinishedRuns();
 }
 
 MainWindow::~MainWindow()
@@ -199,6 +201,25 @@ void MainWindow::on_savepath_clicked()
     }
     ui->showpath->setText(TestContext.savePath);
     CheckResultFolder();
+    NameUnfinishedRuns();
+}
+
+// A run that was interrupted in the chosen folder can be taken up again: the
+// operator learns of it where the window says what is wrong.
+void MainWindow::NameUnfinishedRuns()
+{
+    if (!QFileInfo(TestContext.savePath).isDir())
+        return;
+    const QStringList unfinished = unfinishedRuns(TestContext.savePath);
+    if (unfinished.isEmpty())
+        return;
+    const QString command = resumeCommand(unfinished.constFirst());
+    qCDebug(lcUi) << QStringLiteral("UI: Unfinished Run [%1] %2 more; resume with: %3")
+                         .arg(unfinished.constFirst())
+                         .arg(unfinished.size() - 1)
+                         .arg(command);
+    ui->Status->setText(tr("未完成的测试：%1；继续：%2")
+                            .arg(QFileInfo(unfinished.constFirst()).fileName(), command));
 }
 
 void MainWindow::ReadLastRun()

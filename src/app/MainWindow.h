@@ -57,6 +57,7 @@ private:
     // Says so in the status line when the result folder is not there, before
     // a run finds out.
     void CheckResultFolder();
+    void NameUnfinishedRuns();
     void ShowPortPath(const QString &text);
 
     MainWindowForm *ui;
