@@ -58,6 +58,8 @@ private:
     // a run finds out.
     void CheckResultFolder();
     void ShowPortPath(const QString &text);
+    // Ctrl+L: benchtest-report's live view of the current run, as a program of its own.
+    void OpenLiveView();
 
     MainWindowForm *ui;
     FormRunDisplay runDisplay;
