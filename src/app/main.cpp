@@ -5,6 +5,7 @@
 #include "settings/ConfigLocation.h"
 
 #include <QApplication>
+#include <QProcessEnvironment>
 
 int main(int argc, char *argv[])
 {
@@ -16,7 +17,7 @@ int main(int argc, char *argv[])
     provideRuntimeDirectory();
     QApplication app(argc, argv);
     AppNames::apply();
-    installWindowLanguage();
+    installWindowLanguage(windowLanguage(QProcessEnvironment::systemEnvironment()));
     MainWindow window;
     window.show();
     return app.exec();

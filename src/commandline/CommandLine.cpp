@@ -36,6 +36,12 @@ QCommandLineOption CommandLine::versionOption()
                               QStringLiteral("Show the version and exit."));
 }
 
+QCommandLineOption CommandLine::verboseOption()
+{
+    return QCommandLineOption({QStringLiteral("v"), QStringLiteral("verbose")},
+                              QStringLiteral("Say more about what the program does."));
+}
+
 QString CommandLine::helpText(const QCommandLineParser &parser) const
 {
     QString text = parser.helpText();

@@ -12,6 +12,9 @@ class QCommandLineParser;
 // own name (never the path it was started by) in the usage line and in
 // messages; --help and --version on standard output with status 0; a bad
 // command line on standard error with a hint to --help and status 2.
+// Short options mean one thing across the programs, as Debian's own tools
+// have it: -h is --help, -v is --verbose (only in a program that has a
+// verbose mode; the others refuse it), and the version has no short option.
 class CommandLine
 {
 public:
@@ -25,6 +28,7 @@ public:
 
     static QCommandLineOption helpOption();
     static QCommandLineOption versionOption();
+    static QCommandLineOption verboseOption();
 
     // The parser's help with "Usage: <name> ..." for a first line; Qt's own
     // shows the path the program was started by.

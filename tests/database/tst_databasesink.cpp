@@ -76,12 +76,13 @@ RunSetup tst_DatabaseSink::setup(const QString &steps, const QString &settleMs)
 RunOutcome tst_DatabaseSink::run(const RunSetup &setup, const QString &url, const QString &runId,
                                  DatabaseResult *stored, const std::function<void(qint64)> &atStep)
 {
+    Q_UNUSED(runId);
     RunEngine engine(setup);
     QSignalSpy ended(&engine, &RunEngine::runEnded);
-    engine.start();
     QString error;
-    RunEngineDatabaseLink link(
-        &engine, std::make_unique<DatabaseSink>(DatabaseUrl::parse(url, &error)), runId);
+    RunEngineDatabaseLink link(&engine,
+                               std::make_unique<DatabaseSink>(DatabaseUrl::parse(url, &error)));
+    engine.start();
     if (atStep)
         connect(&engine, &RunEngine::stepFinished, this, atStep);
     if (!ended.wait(120000))
@@ -94,10 +95,10 @@ RunOutcome tst_DatabaseSink::run(const RunSetup &setup, const QString &url, cons
 // record's; the journal is gone once the database has everything.
 void tst_DatabaseSink::runLandsCellForCell()
 {
-    const QString runId = QUuid::createUuid().toString(QUuid::WithoutBraces);
     DatabaseResult stored;
     const RunSetup runSetup = setup("25", "0");
-    const RunOutcome outcome = run(runSetup, server.url(), runId, &stored);
+    const RunOutcome outcome = run(runSetup, server.url(), QString(), &stored);
+    const QString runId = outcome.runId; // the record's id is the database's
     QVERIFY(outcome.isClean());
     QVERIFY2(stored.complete, qPrintable(stored.summary()));
     QCOMPARE(stored.rowsTaken, 25);
@@ -142,11 +143,10 @@ void tst_DatabaseSink::serverKilledMidRunLosesAndDoublesNothing()
     const qint64 killAt = random.bounded(2, 16);
     const int downMs = random.bounded(200, 2500);
 
-    const QString runId = QUuid::createUuid().toString(QUuid::WithoutBraces);
     DatabaseResult stored;
     bool restarted = false;
     const RunOutcome outcome =
-        run(setup(QString::number(steps), QStringLiteral("30")), server.url(), runId, &stored,
+        run(setup(QString::number(steps), QStringLiteral("30")), server.url(), QString(), &stored,
             [&](qint64 step) {
                 if (step != killAt)
                     return;
@@ -155,6 +155,7 @@ void tst_DatabaseSink::serverKilledMidRunLosesAndDoublesNothing()
                 QTimer::singleShot(downMs, this, [&] { restarted = server.restart(); });
             });
     QVERIFY(restarted);
+    const QString runId = outcome.runId;
     QVERIFY2(outcome.isClean(), qPrintable(outcome.summary()));
     QCOMPARE(outcome.stepsDone, steps);
     QVERIFY2(stored.complete, qPrintable(stored.summary()));
@@ -176,9 +177,9 @@ void tst_DatabaseSink::runWithoutServerLeavesJournalThatSyncStores()
     PostgresServer absent; // never started: its port refuses
     const QString nowhere = QStringLiteral("postgresql://benchtest@127.0.0.1:%1/benchtest")
                                 .arg(bench.refusedResource().section(QLatin1String("::"), 2, 2));
-    const QString runId = QUuid::createUuid().toString(QUuid::WithoutBraces);
     DatabaseResult stored;
-    const RunOutcome outcome = run(setup("12", "0"), nowhere, runId, &stored);
+    const RunOutcome outcome = run(setup("12", "0"), nowhere, QString(), &stored);
+    const QString runId = outcome.runId;
     QVERIFY(outcome.isClean());
     QVERIFY(!stored.complete);
     QCOMPARE(stored.rowsTaken, 12);

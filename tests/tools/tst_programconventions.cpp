@@ -3,6 +3,8 @@
 #include "Version.h"
 
 #include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QtTest>
 
 class tst_ProgramConventions : public QObject
@@ -16,7 +18,8 @@ class tst_ProgramConventions : public QObject
         QString err;
     };
 
-    static Finished run(const QString &program, const QStringList &arguments)
+    static Finished run(const QString &program, const QStringList &arguments,
+                        const QString &workingDirectory = QString())
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char *name :
@@ -24,6 +27,7 @@ class tst_ProgramConventions : public QObject
             environment.remove(QString::fromLatin1(name));
         QProcess process;
         process.setProcessEnvironment(environment);
+        process.setWorkingDirectory(workingDirectory);
         process.start(program, arguments);
         if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
             return {};
@@ -31,20 +35,54 @@ class tst_ProgramConventions : public QObject
                 QString::fromLocal8Bit(process.readAllStandardError())};
     }
 
-private slots:
-    void helpVersionAndBadUsage_data()
+    static void addPrograms(const QString &except = QString())
     {
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QStringList>("first"); // taken before the options under test
         // QApplication takes its own options; the window must let them through.
-        QTest::newRow("window") << "benchtest" << BENCHTEST_WINDOW
-                                << QStringList{"-platform", "offscreen", "-style", "Fusion"};
-        QTest::newRow("runner") << "benchtest-run" << BENCHTEST_RUN << QStringList();
-        QTest::newRow("report") << "benchtest-report" << BENCHTEST_REPORT << QStringList();
-        QTest::newRow("bench") << "benchsim" << BENCHSIM << QStringList();
-        QTest::newRow("board") << "benchsim-board" << BENCHSIM_BOARD << QStringList();
+        const QStringList windowOptions{"-platform", "offscreen", "-style", "Fusion"};
+        const struct
+        {
+            const char *row;
+            QString program;
+            QString path;
+            QStringList first;
+        } programs[] = {{"window", "benchtest", BENCHTEST_WINDOW, windowOptions},
+                        {"runner", "benchtest-run", BENCHTEST_RUN, {}},
+                        {"report", "benchtest-report", BENCHTEST_REPORT, {}},
+                        {"bench", "benchsim", BENCHSIM, {}},
+                        {"board", "benchsim-board", BENCHSIM_BOARD, {}}};
+        for (const auto &entry : programs) {
+            if (entry.program != except)
+                QTest::newRow(entry.row) << entry.program << entry.path << entry.first;
+        }
     }
+
+    // A run that logs and ends by itself within seconds: one step against a
+    // meter whose port refuses the connection, no board.
+    static Finished shortRun(const QString &verboseOption)
+    {
+        QTemporaryDir results;
+        // A meter that is not there, run anyway: every reading ERR, exit 1.
+        QStringList arguments{"--dmm",    "TCPIP0::127.0.0.1::1::SOCKET",
+                              "--allow-no-meter",
+                              "--var1",   "1",
+                              "--var2",   "0",
+                              "--var3",   "1",
+                              "--var4",   "0",
+                              "--output", results.path()};
+        if (!verboseOption.isEmpty())
+            arguments << verboseOption;
+        Finished finished = run(BENCHTEST_RUN, arguments, results.path());
+        // Runs differ in their folder and their times.
+        static const QRegularExpression digits(QStringLiteral("[0-9]"));
+        finished.err.replace(results.path(), QStringLiteral("<results>")).replace(digits, "#");
+        return finished;
+    }
+
+private slots:
+    void helpVersionAndBadUsage_data() { addPrograms(); }
 
     void helpVersionAndBadUsage()
     {
@@ -71,6 +109,38 @@ private slots:
         QVERIFY2(bad.err.startsWith(program + ": ") && bad.err.contains("no-such-option") &&
                      bad.err.endsWith("Try '" + program + " --help'.\n"),
                  qPrintable(bad.err));
+    }
+
+    // -v is --verbose in every program that has a verbose mode and refused by
+    // the others: it never shows the version.
+    void shortV_data() { addPrograms(QStringLiteral("benchtest-run")); }
+
+    void shortV()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, path);
+        QFETCH(QStringList, first);
+
+        const Finished shortForm = run(path, first + QStringList{"-v"});
+        QCOMPARE(shortForm.exitCode, 2);
+        QCOMPARE(shortForm.out, QString());
+        QVERIFY2(shortForm.err.startsWith(program + ": ") && shortForm.err.contains("'v'"),
+                 qPrintable(shortForm.err));
+    }
+
+    void shortVIsVerboseInTheRunner()
+    {
+        const Finished quiet = shortRun(QString());
+        const Finished longForm = shortRun("--verbose");
+        const Finished shortForm = shortRun("-v");
+        // The run itself is the same; only the log on stderr comes with the option.
+        QCOMPARE(shortForm.exitCode, quiet.exitCode);
+        QCOMPARE(longForm.exitCode, quiet.exitCode);
+        QVERIFY2(quiet.exitCode == 1, qPrintable(quiet.err));
+        QVERIFY2(!quiet.err.contains("TestThread: "), qPrintable(quiet.err));
+        QVERIFY2(longForm.err.contains("TestThread: "), qPrintable(longForm.err));
+        QCOMPARE(shortForm.err, longForm.err);
+        QVERIFY(!shortForm.out.contains(BENCHTEST_VERSION "\n"));
     }
 };
 

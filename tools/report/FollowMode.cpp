@@ -13,6 +13,7 @@ bool FollowMode::opensWindow(const QStringList &arguments)
     for (const QString &argument : arguments.mid(1)) {
         if (argument == QLatin1String("--"))
             break;
+        // "-v" is no option of this program: the parser refuses it, with no display needed.
         if (argument == QLatin1String("--headless") || argument == QLatin1String("--help") ||
             argument == QLatin1String("-h") || argument == QLatin1String("--version") ||
             argument == QLatin1String("-v"))

@@ -124,10 +124,8 @@ int ReportCommand::run(const QStringList &arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Linearity report of bench-test result files, with JSON and plots."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help and exit."));
-    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
-                                     QStringLiteral("Show the version and exit."));
+    const QCommandLineOption help = CommandLine::helpOption();
+    const QCommandLineOption version = CommandLine::versionOption();
     const QCommandLineOption idealLsb(
         QStringLiteral("ideal-lsb"),
         QStringLiteral("Ideal output step per code, in V (DAC) or A (ISINK). Enables gain "

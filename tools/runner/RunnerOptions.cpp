@@ -1,5 +1,7 @@
 #include "tools/runner/RunnerOptions.h"
 
+#include "commandline/CommandLine.h"
+
 #include <QCommandLineParser>
 
 namespace {
@@ -179,7 +181,7 @@ bool RunnerOptions::parse(const QStringList &arguments, RunnerOptions *options, 
     QCommandLineParser parser;
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
     const QCommandLineOption version(QStringLiteral("version"), QString());
-    const QCommandLineOption verbose({QStringLiteral("v"), QStringLiteral("verbose")}, QString());
+    const QCommandLineOption verbose = CommandLine::verboseOption();
     const QCommandLineOption singleStep(QStringLiteral("single-step"), QString());
     const QCommandLineOption test(QStringLiteral("test"), QString(), QStringLiteral("kind"));
     const QCommandLineOption dmm(QStringLiteral("dmm"), QString(), QStringLiteral("resource"));

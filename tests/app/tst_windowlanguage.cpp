@@ -1,0 +1,216 @@
+// Which language the window speaks: Chinese to Chinese locales and to the
+// C/POSIX locale, English to every other; the first entry of LANGUAGE decides.
+// The rule on its own, then the real program started under each locale on a
+// private X server, read back from its window title.
+#include "app/WindowLanguage.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTest>
+
+Q_DECLARE_METATYPE(WindowLanguage)
+
+namespace {
+
+constexpr char kChineseTitle[] = "自动化测试工具 by Ravensel";
+constexpr char kEnglishTitle[] = "Automated Test Tool by Ravensel";
+
+// The locale variables a test sets; everything else of the caller's locale is
+// taken out, so that the row alone decides.
+const char *const kLocaleVariables[] = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};
+
+QProcessEnvironment withoutLocale(QProcessEnvironment environment)
+{
+    for (const QString &name : environment.keys()) {
+        if (name.startsWith(QLatin1String("LC_")) || name == QLatin1String("LANG") ||
+            name == QLatin1String("LANGUAGE"))
+            environment.remove(name);
+    }
+    return environment;
+}
+
+// "LANG=de_DE.UTF-8 LANGUAGE=zh_CN:en" as an environment.
+QProcessEnvironment localeEnvironment(const QProcessEnvironment &base, const QString &settings)
+{
+    QProcessEnvironment environment = withoutLocale(base);
+    for (const QString &setting : settings.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        environment.insert(setting.section(QLatin1Char('='), 0, 0),
+                           setting.section(QLatin1Char('='), 1));
+    return environment;
+}
+
+} // namespace
+
+class tst_WindowLanguage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void localeName_data();
+    void localeName();
+    void environment_data();
+    void environment();
+    void windowProgramShowsTheLanguage_data();
+    void windowProgramShowsTheLanguage();
+    void cleanupTestCase();
+
+private:
+    // Starts Xvfb once for the program rows; returns its display (":N").
+    QString display();
+
+    QProcess xServer;
+    QString xDisplay;
+};
+
+void tst_WindowLanguage::localeName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<WindowLanguage>("language");
+    const WindowLanguage zh = WindowLanguage::Chinese;
+    const WindowLanguage en = WindowLanguage::English;
+    QTest::newRow("zh_CN.UTF-8") << "zh_CN.UTF-8" << zh;
+    QTest::newRow("zh_TW.Big5") << "zh_TW.Big5" << zh;
+    QTest::newRow("zh_HK") << "zh_HK" << zh;
+    QTest::newRow("zh") << "zh" << zh;
+    QTest::newRow("zh-Hans") << "zh-Hans" << zh;
+    QTest::newRow("C") << "C" << zh;
+    QTest::newRow("C.UTF-8") << "C.UTF-8" << zh;
+    QTest::newRow("POSIX") << "POSIX" << zh;
+    QTest::newRow("en_US.UTF-8") << "en_US.UTF-8" << en;
+    QTest::newRow("en") << "en" << en;
+    QTest::newRow("de_DE.UTF-8") << "de_DE.UTF-8" << en;
+    QTest::newRow("fr_FR@euro") << "fr_FR@euro" << en;
+    QTest::newRow("ja_JP") << "ja_JP" << en;
+    // Languages whose code merely starts like C or zh.
+    QTest::newRow("ca_ES (Catalan)") << "ca_ES.UTF-8" << en;
+    QTest::newRow("chr_US (Cherokee)") << "chr_US" << en;
+    QTest::newRow("zu_ZA (Zulu)") << "zu_ZA" << en;
+    QTest::newRow("cs_CZ") << "cs_CZ" << en;
+}
+
+void tst_WindowLanguage::localeName()
+{
+    QFETCH(QString, name);
+    QFETCH(WindowLanguage, language);
+    QCOMPARE(windowLanguage(name), language);
+}
+
+void tst_WindowLanguage::environment_data()
+{
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<WindowLanguage>("language");
+    const WindowLanguage zh = WindowLanguage::Chinese;
+    const WindowLanguage en = WindowLanguage::English;
+    QTest::newRow("nothing set") << "" << zh;
+    QTest::newRow("LANG") << "LANG=en_GB.UTF-8" << en;
+    QTest::newRow("LC_MESSAGES over LANG") << "LANG=en_GB.UTF-8 LC_MESSAGES=zh_CN.UTF-8" << zh;
+    QTest::newRow("LC_ALL over LC_MESSAGES") << "LC_MESSAGES=zh_CN.UTF-8 LC_ALL=de_DE.UTF-8" << en;
+    QTest::newRow("LANGUAGE over LC_ALL") << "LC_ALL=de_DE.UTF-8 LANGUAGE=zh_CN:en" << zh;
+    QTest::newRow("LANGUAGE first entry") << "LANG=zh_CN.UTF-8 LANGUAGE=en:zh_CN" << en;
+    QTest::newRow("LANGUAGE over C") << "LANG=C LANGUAGE=fr" << en;
+    QTest::newRow("LANGUAGE empty") << "LANG=fr_FR.UTF-8 LANGUAGE=" << en;
+    QTest::newRow("LANGUAGE empty entry") << "LANG=fr_FR.UTF-8 LANGUAGE=:zh_TW" << zh;
+    QTest::newRow("LC_ALL empty") << "LC_ALL= LANG=zh_CN.UTF-8" << zh;
+}
+
+void tst_WindowLanguage::environment()
+{
+    QFETCH(QString, settings);
+    QFETCH(WindowLanguage, language);
+    QCOMPARE(windowLanguage(localeEnvironment(QProcessEnvironment(), settings)), language);
+}
+
+void tst_WindowLanguage::windowProgramShowsTheLanguage_data()
+{
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("zh_CN") << "LANG=zh_CN.UTF-8" << kChineseTitle;
+    QTest::newRow("C") << "LANG=C" << kChineseTitle;
+    QTest::newRow("POSIX") << "LC_ALL=POSIX" << kChineseTitle;
+    QTest::newRow("en_US") << "LANG=en_US.UTF-8" << kEnglishTitle;
+    QTest::newRow("de_DE") << "LANG=de_DE.UTF-8" << kEnglishTitle;
+    QTest::newRow("fr_FR") << "LC_ALL=fr_FR.UTF-8" << kEnglishTitle;
+    QTest::newRow("LANGUAGE=zh_CN:en") << "LANG=de_DE.UTF-8 LANGUAGE=zh_CN:en" << kChineseTitle;
+    QTest::newRow("LANGUAGE=en:zh_CN") << "LANG=zh_CN.UTF-8 LANGUAGE=en:zh_CN" << kEnglishTitle;
+}
+
+// The title is the window's first text and comes from the same translation as
+// every other caption.
+void tst_WindowLanguage::windowProgramShowsTheLanguage()
+{
+    QFETCH(QString, settings);
+    QFETCH(QString, title);
+    const QString x = display();
+    QVERIFY2(!x.isEmpty(), "Xvfb did not start (scripts/setup installs xvfb)");
+
+    QTemporaryDir home;
+    QProcessEnvironment environment =
+        localeEnvironment(QProcessEnvironment::systemEnvironment(), settings);
+    environment.insert("DISPLAY", x);
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    environment.insert("HOME", home.path());
+    environment.insert("XDG_CONFIG_HOME", home.path() + "/config");
+    environment.insert("BENCHTEST_CONFIG", home.path() + "/config.ini");
+    QProcess window;
+    window.setProcessEnvironment(environment);
+    window.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    window.start(BENCHTEST_WINDOW, QStringList());
+    QVERIFY2(window.waitForStarted(), qPrintable(window.errorString()));
+    const auto stop = qScopeGuard([&window] {
+        window.kill();
+        window.waitForFinished();
+    });
+
+    // The top-level windows of the display with their names, until the
+    // program's is there.
+    static const QRegularExpression titled(QStringLiteral("\"(.* by Ravensel  \\[ [^\"]*)\""));
+    QString shown;
+    QElapsedTimer waited;
+    waited.start();
+    while (shown.isEmpty() && window.state() == QProcess::Running && waited.elapsed() < 20000) {
+        QProcess list;
+        QProcessEnvironment listEnvironment =
+            withoutLocale(QProcessEnvironment::systemEnvironment());
+        listEnvironment.insert("LC_ALL", "C.UTF-8");
+        list.setProcessEnvironment(listEnvironment);
+        list.start("xwininfo", {"-display", x, "-root", "-children"});
+        QVERIFY2(list.waitForFinished(10000) && list.exitCode() == 0,
+                 "xwininfo failed (scripts/setup installs x11-utils)");
+        shown = titled.match(QString::fromUtf8(list.readAllStandardOutput())).captured(1);
+        if (shown.isEmpty())
+            QTest::qWait(100);
+    }
+    QVERIFY2(!shown.isEmpty(), "the window did not appear");
+    QVERIFY2(shown.startsWith(title + "  [ "), qPrintable(shown));
+}
+
+QString tst_WindowLanguage::display()
+{
+    if (!xDisplay.isEmpty() || xServer.state() != QProcess::NotRunning)
+        return xDisplay;
+    // -displayfd: the server picks a free display and writes its number.
+    xServer.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "800x600x24"});
+    if (!xServer.waitForStarted())
+        return QString();
+    QElapsedTimer waited;
+    waited.start();
+    while (!xServer.canReadLine() && xServer.state() == QProcess::Running &&
+           waited.elapsed() < 20000)
+        xServer.waitForReadyRead(1000);
+    const QByteArray number = xServer.readLine().trimmed();
+    if (!number.isEmpty())
+        xDisplay = QLatin1Char(':') + QString::fromLatin1(number);
+    return xDisplay;
+}
+
+void tst_WindowLanguage::cleanupTestCase()
+{
+    xServer.terminate();
+    xServer.waitForFinished();
+}
+
+QTEST_GUILESS_MAIN(tst_WindowLanguage)
+#include "tst_windowlanguage.moc"
