@@ -23,7 +23,7 @@ TestSequence::TestSequence(const TestKind &kind, RunDisplay *ui)
 TestSequence::~TestSequence()
 {
     if (run)
-        run->stop(QStringLiteral("the test was closed"));
+        run->stop(QStringLiteral("the window was closed"));
 }
 
 void TestSequence::logCreated()
@@ -92,7 +92,7 @@ void TestSequence::initEnvironment()
                     runEnded(outcome);
             });
     database = RunEngineDatabaseLink::attach(engine,
-                                             DatabaseUrl::fromConfigFile(programConfigFile()));
+                                             DatabaseUrl::fromConfigFile(usableProgramConfigFile()));
     run->start();
     ui->showProgress(RunTexts::progressStarting(), 0);
 }
