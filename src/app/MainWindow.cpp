@@ -19,8 +19,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLoggingCategory>
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
+#include <QShortcut>
 #include <QStandardPaths>
 #include <QTextEdit>
 #include <QThread>
@@ -115,6 +117,8 @@ MainWindow::MainWindow(QWidget *parent)
     ReadLastRun();
     CheckResultFolder();
     NameUnfinishedRuns();
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this), &QShortcut::activated, this,
+            &MainWindow::OpenLiveView);
 }
 
 MainWindow::~MainWindow()
@@ -171,6 +175,21 @@ void MainWindow::ShowPortPath(const QString &text)
 {
     const int listed = ui->modeluart->findText(text);
     ui->modeluart->setToolTip(listed >= 0 ? ui->modeluart->itemData(listed).toString() : text);
+}
+
+void MainWindow::OpenLiveView()
+{
+    const QString file = TestContext.resultFilePath;
+    if (file.isEmpty()) {
+        qCDebug(lcUi, "UI: No run to follow\r\n");
+        return;
+    }
+    const QString program =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/benchtest-report");
+    if (QProcess::startDetached(program, {QStringLiteral("--follow"), file}))
+        qCDebug(lcUi) << QStringLiteral("UI: Live view of [%1]").arg(file);
+    else
+        qCDebug(lcUi) << QStringLiteral("UI ERROR: Live view not started [%1]").arg(program);
 }
 
 void MainWindow::on_testname_currentIndexChanged(int index)

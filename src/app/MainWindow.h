@@ -59,6 +59,8 @@ private:
     void CheckResultFolder();
     void NameUnfinishedRuns();
     void ShowPortPath(const QString &text);
+    // Ctrl+L: benchtest-report's live view of the current run, as a program of its own.
+    void OpenLiveView();
 
     MainWindowForm *ui;
     FormRunDisplay runDisplay;
