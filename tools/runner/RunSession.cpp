@@ -8,12 +8,14 @@
 #include "settings/SerialPortLookup.h"
 #include "tools/common/TerminationSignals.h"
 #include "tools/runner/ProgressPrinter.h"
+#include "tools/runner/RunEvents.h"
 #include "tools/runner/RunLog.h"
+#include "tools/runner/RunnerPlan.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QSettings>
+#include <QJsonObject>
 #include <QTimer>
 
 #include <csignal>
@@ -26,15 +28,6 @@ void tell(const QString &message)
 {
     std::fprintf(stderr, "benchtest-run: %s\n", message.toLocal8Bit().constData());
     std::fflush(stderr);
-}
-
-// The meter the window would use: the configuration file's address, else the
-// form's. The file is only read: a missing one is not created.
-QString configuredMeterAddress()
-{
-    const QSettings config(programConfigFile(), QSettings::IniFormat);
-    const QString address = config.value(QStringLiteral("defaultAddr/DMM")).toString();
-    return address.isEmpty() ? QString::fromLatin1(RunDefaults::meterAddress) : address;
 }
 
 bool lookUpSerialPort(const QString &name, SerialConfig &uart, QString *error)
@@ -59,8 +52,8 @@ const int kRedrawMs = 500;
 
 } // namespace
 
-RunSession::RunSession(const RunnerOptions &options, QObject *parent)
-    : QObject(parent), options(options)
+RunSession::RunSession(const RunnerOptions &options, const RunPlan &plan, QObject *parent)
+    : QObject(parent), options(options), plan(plan)
 {}
 
 bool RunSession::prepare(RunSetup *setup, QString *error) const
@@ -92,14 +85,76 @@ bool RunSession::prepare(RunSetup *setup, QString *error) const
     if (setup->tester.isEmpty())
         setup->tester = QString::fromUtf8(RunDefaults::missingTester);
     setup->folder = folder.absoluteFilePath();
-    setup->meterAddress =
-        options.dmmResource.isEmpty() ? configuredMeterAddress() : options.dmmResource;
+    // The plan's, from the command line, the plan file or config.ini: never
+    // an address of the program's own. Empty only with --allow-no-meter.
+    setup->meterAddress = plan.meterResource;
     // Without --serial the values go nowhere, by choice.
     if (!options.serialPort.isEmpty()) {
         setup->serial = &TestContext.uart;
         setup->failWithoutBoard = true;
     }
+    RunnerPlan::configureEngine(plan, options.allowNoMeter, setup);
     return true;
+}
+
+void RunSession::reportEvents(RunEngine *engine, RunEvents *events)
+{
+    connect(engine, &RunEngine::runStarted, this, [this, events](const RunRecord &record) {
+        started = true;
+        const auto textOrNull = [](const QString &text) {
+            return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+        };
+        QJsonObject identities{{QStringLiteral("meter"), textOrNull(record.meter.identity)}};
+        if (record.supply)
+            identities.insert(QStringLiteral("supply"), textOrNull(record.supply->identity));
+        events->start(plan.toJson(), identities, record.resultFile);
+    });
+    connect(engine, &RunEngine::supplyCurrentWritten, this,
+            [this](qint64, const QString &cell) { pendingSupplyCell = cell; });
+    connect(engine, &RunEngine::rowWritten, this,
+            [this, events](qint64 step, qint32 code, const QStringList &cells) {
+                events->step(step, code, cells, pendingSupplyCell);
+                pendingSupplyCell.reset();
+            });
+    // A fault belongs to the step under way: the one after those completed.
+    connect(engine, &RunEngine::faultNoticed, this, [this, engine, events](const QString &what) {
+        const RunProgress progress = engine->currentProgress();
+        if (started)
+            events->fault(what, qMin(progress.done + 1, qMax<qint64>(progress.total, 1)));
+    });
+}
+
+// A run refused before it had a file writes no event: its one line is on
+// standard error.
+void RunSession::reportEnd(RunEvents *events, const RunOutcome &outcome, int status) const
+{
+    if (!started)
+        return;
+    static const char *const statusNames[] = {"finished", "stopped", "failed"};
+    const QJsonObject counts{{QStringLiteral("stepsPlanned"), outcome.stepsPlanned},
+                             {QStringLiteral("stepsDone"), outcome.stepsDone},
+                             {QStringLiteral("readings"), outcome.readings},
+                             {QStringLiteral("errCells"), outcome.errCells},
+                             {QStringLiteral("notMeasurements"), outcome.notMeasurements},
+                             {QStringLiteral("valuesNotSent"), outcome.framesNotSent},
+                             {QStringLiteral("piecesNotWritten"), outcome.piecesNotWritten},
+                             {QStringLiteral("supplyNotMeasured"), outcome.supplyNotMeasured},
+                             {QStringLiteral("supplyLeftOn"), outcome.supplyLeftOn}};
+    events->end(QLatin1String(statusNames[outcome.status]), outcome.isClean(), counts,
+                outcome.summary(), status, outcome.resultFile, outcome.recordFile);
+}
+
+int RunSession::exitStatus(const RunOutcome &outcome, int stopSignal)
+{
+    switch (outcome.status) {
+    case RunOutcome::Finished:
+        return outcome.isClean() ? Finished : NotClean;
+    case RunOutcome::Stopped:
+        return 128 + (stopSignal != 0 ? stopSignal : SIGINT);
+    case RunOutcome::Failed:
+        return CouldNotStart;
+    }
+    return CouldNotStart;
 }
 
 QString RunSession::databaseUrl() const
@@ -118,13 +173,20 @@ int RunSession::exec()
     }
 
     TerminationSignals stopSignals;
-    const bool terminal = ::isatty(STDOUT_FILENO) == 1;
-    ProgressPrinter printer(stdout, terminal);
+    // Standard output is the events' alone when there are any.
+    std::FILE *const human = options.eventsJson ? stderr : stdout;
+    const bool terminal = ::isatty(::fileno(human)) == 1;
+    ProgressPrinter printer(human, terminal);
     if (terminal)
         RunLog::setLineGuard([&printer] { printer.stepAside(); },
                              [&printer] { printer.comeBack(); });
 
+    std::optional<RunEvents> events; // outlives the engine, whose last signals it may hear
+    if (options.eventsJson)
+        events.emplace(stdout);
     RunEngine engine(setup);
+    if (events)
+        reportEvents(&engine, &*events);
     RunOutcome outcome;
     bool ended = false;
     connect(&engine, &RunEngine::progressChanged, this,
@@ -146,7 +208,9 @@ int RunSession::exec()
     engine.start();
     const auto database = RunEngineDatabaseLink::attach(&engine, databaseUrl());
     if (!ended) {
-        if (!engine.outcome().meterAnswered)
+        if (setup.meterAddress.isEmpty())
+            tell(QStringLiteral("warning: no multimeter; its readings are recorded as ERR"));
+        else if (!engine.outcome().meterAnswered)
             tell(QStringLiteral("warning: the multimeter at %1 does not answer; "
                                 "its readings are recorded as ERR")
                      .arg(setup.meterAddress));
@@ -166,26 +230,28 @@ int RunSession::exec()
 
     if (database)
         tell(QStringLiteral("database: ") + database->sink().waitUntilSettled(10000).summary());
-    if (!outcome.resultFile.isEmpty())
+    const int status = exitStatus(outcome, stopSignal);
+    if (events)
+        reportEnd(&*events, outcome, status);
+    else if (!outcome.resultFile.isEmpty())
         std::printf("%s\n", QFile::encodeName(outcome.resultFile).constData());
     std::fflush(stdout);
 
     switch (outcome.status) {
     case RunOutcome::Finished:
-        if (outcome.isClean())
-            return Finished;
-        tell(QStringLiteral("the run is not clean: ") + outcome.summary());
-        return NotClean;
+        if (!outcome.isClean())
+            tell(QStringLiteral("the run is not clean: ") + outcome.summary());
+        break;
     case RunOutcome::Stopped:
         tell(QStringLiteral("stopped by %1 after %2 of %3 steps; the result file ends at the "
                             "last piece written")
                  .arg(QLatin1String(stopSignal == SIGTERM ? "SIGTERM" : "SIGINT"))
                  .arg(outcome.stepsDone)
                  .arg(outcome.stepsPlanned));
-        return 128 + (stopSignal != 0 ? stopSignal : SIGINT);
+        break;
     case RunOutcome::Failed:
         tell(outcome.failure);
-        return CouldNotStart;
+        break;
     }
-    return CouldNotStart;
+    return status;
 }

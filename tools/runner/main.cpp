@@ -57,13 +57,9 @@ int main(int argc, char *argv[])
         RunnerPlan::printDryRun(plan, options.eventsJson, stdout);
         return RunSession::Finished;
     }
-    if (options.eventsJson)
-        return refuse(QStringLiteral("--events json is not emitted by a run yet; it works with "
-                                     "--dry-run"));
-    if (!RunnerPlan::engineRunsAsPlanned(plan, &error))
-        return refuse(error);
-    Preflight preflight(plan, options.outputDir, options.allowNoMeter);
+    // The instruments are checked by the run itself, on its own sessions.
+    const Preflight preflight(plan, options.outputDir, options.allowNoMeter);
     if (!preflight.run(&error))
         return refuse(error);
-    return RunSession(RunnerPlan::sessionOptions(options, plan)).exec();
+    return RunSession(RunnerPlan::sessionOptions(options, plan), plan).exec();
 }
