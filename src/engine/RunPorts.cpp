@@ -19,7 +19,9 @@ class DriverMeter final : public MeterPort
 public:
     bool connect(const QString &address) override
     {
-        TestContext.dmm.address = address;
+        // The window has set it already; the runner's address goes in here.
+        if (TestContext.dmm.address != address)
+            TestContext.dmm.address = address;
         return driver.Connect();
     }
     QString identity() const override { return driver.identityReply(); }
@@ -39,6 +41,7 @@ public:
         return ReplyState::Disowned;
     }
     void settleLink() override { driver.SettleLink(); }
+    void abort() override { driver.Abort(); }
     void close() override { driver.Close(); }
     void limitExchanges(int ms) override { driver.limitExchanges(ViUInt32(qMax(ms, 0))); }
     QString connectFailure() const override { return driver.connectFailure(); }

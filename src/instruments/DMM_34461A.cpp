@@ -132,6 +132,13 @@ void DMM_34461A::disownOpenReplies()
     resolvedUpTo = repliesRead;
 }
 
+void DMM_34461A::Abort()
+{
+    aborting = true;
+    if (const ViSession session = abortable.load())
+        viTerminate(session, 0, VI_NULL);
+}
+
 bool DMM_34461A::CheckLink()
 {
     return look(false);
@@ -188,6 +195,8 @@ bool DMM_34461A::extraReplyWaiting()
 
 bool DMM_34461A::sendBytes(const char *bytes, ViUInt32 count)
 {
+    if (aborting)
+        return false;
     if (connectionLost && !reconnect())
         return false;
     if (outOfStep && !bringBackInStep())
@@ -205,14 +214,16 @@ bool DMM_34461A::sendBytes(const char *bytes, ViUInt32 count)
 // set-up it had; until then every query's cell is empty.
 bool DMM_34461A::reconnect()
 {
+    abortable = VI_NULL;
     viClose(vi);
     vi = VI_NULL;
     const QByteArray address = TestContext.dmm.address.toUtf8();
     const ViUInt32 openTimeoutMs =
         exchangeLimitMs > 0 ? qMin<ViUInt32>(exchangeLimitMs, 2000) : 2000;
-    if (identity.isEmpty() ||
+    if (aborting || identity.isEmpty() ||
         viOpen(defaultRM, address.constData(), 0, openTimeoutMs, &vi) != VI_SUCCESS)
         return false;
+    abortable = vi;
     viSetAttribute(vi, VI_ATTR_TMO_VALUE, timeoutMs); // the new session keeps the old one's
     dropGreeting();
     ViUInt32 written = 0;
@@ -256,7 +267,7 @@ bool DMM_34461A::bringBackInStep()
     QElapsedTimer waited;
     waited.start();
     int dropped = 0;
-    while (waited.elapsed() < kDrainLimitMs) {
+    while (waited.elapsed() < kDrainLimitMs && !aborting) {
         char reply[256];
         std::memset(reply, 0, sizeof reply);
         ViUInt32 count = 0;
@@ -297,12 +308,14 @@ bool DMM_34461A::Connect()
             exchangeLimitMs > 0 ? qMin<ViUInt32>(exchangeLimitMs, 2000) : 2000;
         const ViStatus status = viOpen(defaultRM, address.constData(), 0, openTimeoutMs, &vi);
         if (status != VI_SUCCESS) {
-            qCDebug(lcDmm) << "DMM_34461A: Connect Failed";
+            if (!aborting) // a stop is no fault of the meter's
+                qCDebug(lcDmm) << "DMM_34461A: Connect Failed";
             failure = QStringLiteral("cannot be opened (%1)")
                           .arg(statusText(VI_NULL, status).section(QLatin1Char(':'), 0, 0));
             return false;
         }
         TestContext.dmm.connected = true;
+        abortable = vi;
         ViChar resourceClass[256] = {};
         ViUInt16 interfaceType = 0;
         viGetAttribute(vi, VI_ATTR_RSRC_CLASS, resourceClass);
@@ -317,7 +330,8 @@ bool DMM_34461A::Connect()
     setupSent.clear();
     identity = Query("*IDN?");
     if (identity.isEmpty()) {
-        qCDebug(lcDmm) << "DMM_34461A: Comm Failed";
+        if (!aborting)
+            qCDebug(lcDmm) << "DMM_34461A: Comm Failed";
         failure = QStringLiteral("does not answer *IDN?");
         TestContext.dmm.connected = false;
         return false;
@@ -389,6 +403,7 @@ QString DMM_34461A::GetDVMVolt()
 bool DMM_34461A::Close()
 {
     TestContext.dmm.connected = false;
+    abortable = VI_NULL;
     if (viClose(defaultRM) != VI_SUCCESS)
         return false;
     return viClose(vi) == VI_SUCCESS;

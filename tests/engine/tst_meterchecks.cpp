@@ -83,7 +83,7 @@ Verdict tst_MeterChecks::check(const QString &resource)
     run.meterAddress = resource;
     run.checkInstruments = true;
     RunEngine engine(run);
-    connect(&engine, &RunEngine::runStarted, &engine, &RunEngine::stop);
+    connect(&engine, &RunEngine::runStarted, &engine, [&engine] { engine.stop(); });
     Verdict verdict;
     connect(&engine, &RunEngine::runStarted, this, [&verdict] { verdict.started = true; });
     QElapsedTimer elapsed;

@@ -2,7 +2,7 @@
 
 #include "context/TestContext.h"
 #include "database/RunEngineDatabaseLink.h"
-#include "engine/RunEngine.h"
+#include "engine/RunThread.h"
 #include "settings/ConfigLocation.h"
 #include "settings/RunDefaults.h"
 #include "settings/SerialPortLookup.h"
@@ -116,11 +116,13 @@ void RunSession::reportEvents(RunEngine *engine, RunEvents *events)
                 events->step(step, code, cells, pendingSupplyCell);
                 pendingSupplyCell.reset();
             });
-    // A fault belongs to the step under way: the one after those completed.
-    connect(engine, &RunEngine::faultNoticed, this, [this, engine, events](const QString &what) {
-        const RunProgress progress = engine->currentProgress();
+    // A fault belongs to the step under way: the one after those finished.
+    // The signals come in the order the engine sent them, so the count here
+    // is the engine's at the moment of the fault.
+    connect(engine, &RunEngine::stepFinished, this, [this](qint64 step) { stepsFinished = step; });
+    connect(engine, &RunEngine::faultNoticed, this, [this, events](const QString &what) {
         if (started)
-            events->fault(what, qMin(progress.done + 1, qMax<qint64>(progress.total, 1)));
+            events->fault(what, qMin(stepsFinished + 1, qMax<qint64>(plan.sweep.count(), 1)));
     });
 }
 
@@ -159,7 +161,7 @@ int RunSession::exitStatus(const RunOutcome &outcome, int stopSignal)
 
 QString RunSession::databaseUrl() const
 {
-    return options.databaseUrl.isEmpty() ? DatabaseUrl::fromConfigFile(programConfigFile())
+    return options.databaseUrl.isEmpty() ? DatabaseUrl::fromConfigFile(usableProgramConfigFile())
                                          : options.databaseUrl;
 }
 
@@ -181,50 +183,62 @@ int RunSession::exec()
         RunLog::setLineGuard([&printer] { printer.stepAside(); },
                              [&printer] { printer.comeBack(); });
 
-    std::optional<RunEvents> events; // outlives the engine, whose last signals it may hear
+    std::optional<RunEvents> events; // outlives the run, whose last signals it may hear
     if (options.eventsJson)
         events.emplace(stdout);
-    RunEngine engine(setup);
+    // The run goes on a thread of its own: a meter that stalls never holds up
+    // the stop signals or the terminal's bar.
+    RunThread run(setup);
+    RunEngine *engine = run.engine();
     if (events)
-        reportEvents(&engine, &*events);
+        reportEvents(engine, &*events);
     RunOutcome outcome;
     bool ended = false;
-    connect(&engine, &RunEngine::progressChanged, this,
+    connect(engine, &RunEngine::progressChanged, this,
             [&printer](const RunProgress &progress) { printer.stepCompleted(progress); });
-    connect(&engine, &RunEngine::runEnded, this, [&](const RunOutcome &result) {
+    connect(engine, &RunEngine::recordChanged, this,
+            [&, warned = false](const RunRecord &record) mutable {
+                if (warned || !record.meter.identity.isEmpty())
+                    return;
+                warned = true;
+                if (setup.meterAddress.isEmpty())
+                    tell(
+                        QStringLiteral("warning: no multimeter; its readings are recorded as ERR"));
+                else
+                    tell(QStringLiteral("warning: the multimeter at %1 does not answer; "
+                                        "its readings are recorded as ERR")
+                             .arg(setup.meterAddress));
+            });
+    connect(engine, &RunEngine::runEnded, this, [&](const RunOutcome &result) {
         outcome = result;
         ended = true;
         if (result.status == RunOutcome::Finished)
-            printer.stepCompleted(engine.currentProgress());
+            printer.stepCompleted(run.currentProgress());
         QCoreApplication::exit(0);
     });
     int stopSignal = 0;
-    connect(&stopSignals, &TerminationSignals::received, this, [&engine, &stopSignal](int number) {
+    connect(&stopSignals, &TerminationSignals::received, this, [&run, &stopSignal](int number) {
         if (stopSignal == 0)
             stopSignal = number;
-        engine.stop();
+        run.stop(QLatin1String(number == SIGTERM ? "SIGTERM" : "SIGINT"));
     });
 
-    engine.start();
-    const auto database = RunEngineDatabaseLink::attach(&engine, databaseUrl());
-    if (!ended) {
-        if (setup.meterAddress.isEmpty())
-            tell(QStringLiteral("warning: no multimeter; its readings are recorded as ERR"));
-        else if (!engine.outcome().meterAnswered)
-            tell(QStringLiteral("warning: the multimeter at %1 does not answer; "
-                                "its readings are recorded as ERR")
-                     .arg(setup.meterAddress));
-        printer.show(engine.currentProgress());
-        QTimer redraw;
-        if (terminal) {
-            connect(&redraw, &QTimer::timeout, this,
-                    [&printer, &engine] { printer.show(engine.currentProgress()); });
-            redraw.start(kRedrawMs);
-        }
-        QCoreApplication::exec();
+    const auto database = RunEngineDatabaseLink::attach(engine, databaseUrl());
+    run.start();
+    printer.show(run.currentProgress());
+    QTimer redraw;
+    if (terminal) {
+        connect(&redraw, &QTimer::timeout, this,
+                [&printer, &run] { printer.show(run.currentProgress()); });
+        redraw.start(kRedrawMs);
     }
-    // Closes the meter and the port; the file is complete from here on.
-    engine.stop();
+    if (!ended)
+        QCoreApplication::exec();
+    redraw.stop();
+    // Closes the meter and the port; the file and the record are complete
+    // once the run's thread has ended.
+    run.stop();
+    (void)run.wait(RunThread::kEndWaitMs);
     printer.finish();
     RunLog::setLineGuard({}, {});
 

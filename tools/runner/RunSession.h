@@ -52,4 +52,5 @@ private:
     RunPlan plan;
     std::optional<QString> pendingSupplyCell; // of the row written next
     bool started = false;                     // the run got its file
+    qint64 stepsFinished = 0;                 // as the engine's signals told
 };
