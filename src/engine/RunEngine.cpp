@@ -2,6 +2,7 @@
 
 #include "Version.h"
 
+#include "engine/ErrorQueue.h"
 #include "engine/StepTimer.h"
 #include "results/FileOperation.h"
 #include "results/ProgressFigures.h"
@@ -10,7 +11,9 @@
 #include <QDebug>
 #include <QJsonDocument>
 #include <QLoggingCategory>
+#include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -109,12 +112,22 @@ void RunEngine::start()
     }
     board = ports.board ? ports.board() : nullptr;
     params = TestParams();
+    rowSupplyCell.clear();
 
+    // A refusal comes before the result file exists: nothing of this run was measured.
+    QString failure;
+    if (setup.checkInstruments) {
+        checkDeadline = QDeadlineTimer(RunSetup::kCheckBudgetMs);
+        meter->limitExchanges(checkSliceMs());
+    }
     tally.meterAnswered = meter->connect(setup.meterAddress);
+    if (setup.checkInstruments && !checkMeterIdentity(&failure)) {
+        end(RunOutcome::Failed, failure);
+        return;
+    }
     QString boardError = QStringLiteral("no serial port given");
     tally.boardConnected = board && board->open(&boardError);
     if (setup.failWithoutBoard && !tally.boardConnected) {
-        // Refused before the result file exists: nothing of this run was measured.
         end(RunOutcome::Failed, boardError);
         return;
     }
@@ -128,10 +141,19 @@ void RunEngine::start()
                 .arg(setup.meterAddress, meter->identity().trimmed(), resume.meterIdentity));
         return;
     }
-    for (const QString &command : setup.kind->meterSetup)
-        meter->write(command);
+    if (!sendMeterSetup(&failure) || (setup.checkInstruments && !checkMeterSetup(&failure))) {
+        end(RunOutcome::Failed, failure);
+        return;
+    }
+    if (setup.checkInstruments)
+        meter->limitExchanges(0);
+    if (setup.supply && !powerBoard(&failure)) {
+        end(RunOutcome::Failed, failure);
+        return;
+    }
 
-    params.repeatCount = runParameter(0);
+    // A plan's sweep says how many steps; Var_1 says it otherwise.
+    params.repeatCount = setup.sweep ? setup.sweep->count() : runParameter(0);
     params.settleMs = runParameter(1);
     params.sampleCount = runParameter(2);
     params.sampleIntervalMs = runParameter(3);
@@ -169,6 +191,8 @@ void RunEngine::start()
         QString heading = QStringLiteral("No.\t") + setup.kind->valueName;
         for (qint64 i = 1; i <= params.sampleCount; ++i)
             heading += QStringLiteral("\tDMM%1").arg(i);
+        if (readsSupplyCurrent())
+            heading += QStringLiteral("\tPWR");
         append(heading, true);
         recordStart();
     }
@@ -186,6 +210,189 @@ void RunEngine::start()
         progressState.doneBefore = params.step;
         progressState.startMs = setup.clock.monotonicMs() + setup.firstSendMs;
     }
+    emit runStarted(record);
+}
+
+qint32 RunEngine::codeOf(qint64 step) const
+{
+    return setup.sweep ? setup.sweep->codeAt(step - 1) : qint32(step);
+}
+
+const QStringList &RunEngine::meterCommands() const
+{
+    return setup.meterSetup.isEmpty() ? setup.kind->meterSetup : setup.meterSetup;
+}
+
+int RunEngine::checkSliceMs() const
+{
+    if (!setup.checkInstruments)
+        return 0;
+    return int(std::clamp<qint64>(checkDeadline.remainingTime(), 1, RunSetup::kCheckExchangeMs));
+}
+
+bool RunEngine::checkTimeLeft() const
+{
+    return !setup.checkInstruments || !checkDeadline.hasExpired();
+}
+
+bool RunEngine::checkMeterIdentity(QString *failure)
+{
+    const QString &address = setup.meterAddress;
+    if (!tally.meterAnswered) {
+        if (setup.meterOptional)
+            return true;
+        const QString why = meter->connectFailure();
+        *failure = QStringLiteral("the multimeter at %1 %2")
+                       .arg(address, why.isEmpty() ? QStringLiteral("does not answer") : why);
+        return false;
+    }
+    const QString identity = meter->identity().trimmed();
+    if (setup.expectIdn.isEmpty() || QRegularExpression(setup.expectIdn).match(identity).hasMatch())
+        return true;
+    *failure = QStringLiteral("the multimeter at %1 answers \"%2\", not the expected identity '%3'")
+                   .arg(address, identity, setup.expectIdn);
+    return false;
+}
+
+// With checks, each command within their budget: a meter that went away is
+// opened again for each, and must not hold the refusal up.
+bool RunEngine::sendMeterSetup(QString *failure)
+{
+    for (const QString &command : meterCommands()) {
+        if (setup.checkInstruments) {
+            if (!checkTimeLeft()) {
+                *failure = QStringLiteral("the multimeter at %1 does not finish its checks in time")
+                               .arg(setup.meterAddress);
+                return false;
+            }
+            meter->limitExchanges(checkSliceMs());
+        }
+        meter->write(command);
+    }
+    return true;
+}
+
+// The set-up as sent: the meter's error queue then holds what it refused.
+bool RunEngine::checkMeterSetup(QString *failure)
+{
+    if (!tally.meterAnswered)
+        return true; // optional, and not there: nothing to ask
+    const QString problem = ErrorQueue::problem(
+        [this] {
+            meter->limitExchanges(checkSliceMs());
+            return meter->query(QStringLiteral("SYST:ERR?"));
+        },
+        [this] { return checkTimeLeft(); },
+        QStringLiteral("set-up: ") + meterCommands().join(QStringLiteral("; ")));
+    if (problem.isEmpty())
+        return true;
+    *failure = QStringLiteral("the multimeter at %1 %2").arg(setup.meterAddress, problem);
+    return false;
+}
+
+bool RunEngine::powerBoard(QString *failure)
+{
+    const SupplyPlan &plan = *setup.supply;
+    const int channel = int(plan.channel);
+    supply = ports.supply ? ports.supply() : nullptr;
+    if (!supply) {
+        *failure =
+            QStringLiteral("the supply at %1 cannot be reached: no supply port").arg(plan.resource);
+        return false;
+    }
+    const auto refuse = [&](const QString &why) {
+        *failure = QStringLiteral("the supply at %1 %2").arg(plan.resource, why);
+        switchSupplyOff();
+        return false;
+    };
+    if (setup.checkInstruments && !checkTimeLeft())
+        return refuse(QStringLiteral("is not asked: the checks ran out of time"));
+    supply->limitExchanges(checkSliceMs());
+    QString error;
+    if (!supply->connect(plan.resource, &error))
+        return refuse(error);
+    // Levels first, and checked: an output switched on before would give
+    // whatever it was set to last.
+    const QString settings =
+        QStringLiteral("output %1 at %2 V, %3 A")
+            .arg(channel)
+            .arg(MeterSetup::numberText(plan.voltage), MeterSetup::numberText(plan.currentLimit));
+    const auto queueProblem = [&] {
+        return ErrorQueue::problem(
+            [&] {
+                supply->limitExchanges(checkSliceMs());
+                return supply->nextError();
+            },
+            [this] { return checkTimeLeft(); }, settings);
+    };
+    supply->setLevels(channel, plan.voltage, plan.currentLimit);
+    QString problem = queueProblem();
+    if (!problem.isEmpty())
+        return refuse(problem);
+    supplyOn = true; // from the moment the command may have gone out
+    supply->setOutput(channel, true);
+    supply->limitExchanges(checkSliceMs());
+    const std::optional<bool> on = supply->isOutputOn(channel);
+    problem = queueProblem();
+    if (!problem.isEmpty())
+        return refuse(problem);
+    if (!on || !*on)
+        return refuse(QStringLiteral("does not switch output %1 on").arg(channel));
+    if (setup.checkInstruments)
+        supply->limitExchanges(0);
+    logQuoted(QStringLiteral("TestThread: PWR Output On: ") + settings);
+    return true;
+}
+
+void RunEngine::switchSupplyOff()
+{
+    if (!supply || !supplyOn)
+        return;
+    const int channel = int(setup.supply->channel);
+    // Twice at most: a command lost on a link that was out of step goes again.
+    bool off = false;
+    for (int attempt = 0; attempt < 2 && !off; ++attempt) {
+        supply->setOutput(channel, false);
+        const std::optional<bool> state = supply->isOutputOn(channel);
+        off = state && !*state;
+    }
+    supplyOn = false;
+    if (off) {
+        logQuoted(QStringLiteral("TestThread: PWR Output Off"));
+        return;
+    }
+    tally.supplyLeftOn = true;
+    logQuoted(QStringLiteral("TestThread: PWR Output Not Confirmed Off"));
+    emit faultNoticed(QStringLiteral("The supply at %1 does not confirm output %2 off")
+                          .arg(setup.supply->resource)
+                          .arg(channel));
+}
+
+void RunEngine::measureSupplyCurrent()
+{
+    rowSupplyCell = readingCell(supply->measureCurrent(int(setup.supply->channel)));
+    logQuoted(QStringLiteral("TestThread: PWR Current: ") + rowSupplyCell);
+}
+
+// A supply reply that a stray line put in doubt goes in as ERR, like a meter's.
+QString RunEngine::appendSupplyCell(qint64 step, const QString &measured)
+{
+    QString cell = measured;
+    if (cell != QLatin1String("ERR") && !supply->lastReplyStands()) {
+        emit faultNoticed(QStringLiteral("Supply current %1 of step %2 is ERR: the supply sent a "
+                                         "reply no query asked for")
+                              .arg(cell)
+                              .arg(step));
+        cell = QStringLiteral("ERR");
+    }
+    if (!isMeasurement(cell)) {
+        tally.supplyNotMeasured += 1;
+        emit faultNoticed(QStringLiteral("Supply current of step %1 is not a measurement: %2")
+                              .arg(step)
+                              .arg(cell));
+    }
+    append(QStringLiteral("\t") + cell, false);
+    return cell;
 }
 
 void RunEngine::stop(const QString &reason)
@@ -224,6 +431,8 @@ void RunEngine::end(RunOutcome::Status status, const QString &failure)
     running = false;
     if (stepTimer)
         stepTimer->stop();
+    // Off before the record's last word, which says whether it went off.
+    switchSupplyOff();
     tally.status = status;
     tally.failure = failure;
     recordEnd();
@@ -245,8 +454,15 @@ void RunEngine::recordStart()
         record.parametersTyped.append(text);
     record.parametersUsed = {params.repeatCount, params.settleMs, params.sampleCount,
                              params.sampleIntervalMs};
-    record.meter = {setup.meterAddress, meter->identity().trimmed(), setup.kind->meterSetup};
+    record.meter = {setup.meterAddress, meter->identity().trimmed(), meterCommands()};
     record.serialDevice = board ? board->device() : QString();
+    if (setup.supply) {
+        const SupplyPlan &plan = *setup.supply;
+        record.supply = RunRecord::Supply{plan.resource,     supply->identity().trimmed(),
+                                          plan.channel,      plan.voltage,
+                                          plan.currentLimit, plan.readsCurrent};
+    }
+    record.plan = setup.plan;
     record.resultFile = tally.resultFile;
     record.started = setup.clock.localTime();
 
@@ -342,6 +558,8 @@ void RunEngine::recordEnd()
     outcome.notMeasurements = tally.notMeasurements;
     outcome.valuesNotSent = tally.framesNotSent;
     outcome.piecesNotWritten = tally.piecesNotWritten;
+    outcome.supplyNotMeasured = tally.supplyNotMeasured;
+    outcome.supplyLeftOn = tally.supplyLeftOn;
     outcome.stoppedBy = tally.stoppedBy;
     if (!record.segments.isEmpty()) {
         RunRecord::Segment &last = record.segments.last();
@@ -399,6 +617,12 @@ void RunEngine::releaseRun()
         stepTimer->deleteLater();
         stepTimer = nullptr;
     }
+    // Power goes first: whatever else fails, the board is not left live.
+    if (supply) {
+        switchSupplyOff();
+        supply->close();
+        supply.reset();
+    }
     if (meter) {
         meter->close();
         const QMutexLocker locker(&meterMutex);
@@ -427,15 +651,16 @@ void RunEngine::sendValue()
         return; // stopped by a listener
 
     const qint64 k = params.step + 1;
+    const qint32 code = codeOf(k);
     logQuoted(QStringLiteral("TestThread: %1 / %2").arg(k).arg(params.repeatCount));
-    logQuoted(QStringLiteral("TestThread: UART Send %1: %2").arg(setup.kind->valueName).arg(k));
+    logQuoted(QStringLiteral("TestThread: UART Send %1: %2").arg(setup.kind->valueName).arg(code));
     // Without a port the values go nowhere by choice, not by fault.
-    if (board && !board->send(qint32(k))) {
+    if (board && !board->send(code)) {
         tally.framesNotSent += 1;
-        emit faultNoticed(QStringLiteral("Value %1 not sent to the board").arg(k));
+        emit faultNoticed(QStringLiteral("Value %1 not sent to the board").arg(code));
     }
-    append(QStringLiteral("%1\t%2").arg(k).arg(k), false);
-    emit valueSent(k, qint32(k));
+    append(QStringLiteral("%1\t%2").arg(k).arg(code), false);
+    emit valueSent(k, code);
     if (!running)
         return; // stopped by a listener
 
@@ -448,6 +673,9 @@ void RunEngine::takeReading()
     if (!phaseMayRun())
         return;
     params.sample += 1;
+    // Once a step, settled, before its meter readings.
+    if (params.sample == 1 && readsSupplyCurrent())
+        measureSupplyCurrent();
     const QString reply = meter->query(QStringLiteral("Read?"));
     // A stop that came while the meter was asked: the reading is not the
     // run's any more, and the stop follows.
@@ -456,10 +684,12 @@ void RunEngine::takeReading()
     const QString cell = readingCell(reply);
     PendingReading reading;
     reading.step = params.step + 1;
-    reading.value = qint32(params.step + 1);
+    reading.value = codeOf(params.step + 1);
     reading.cell = cell;
     reading.reply = reply.simplified().isEmpty() ? 0 : meter->lastReply();
     reading.endsRow = params.sample >= params.sampleCount;
+    if (reading.endsRow && readsSupplyCurrent())
+        reading.supplyCell = rowSupplyCell;
     pending.push_back(reading);
     // The query looked at the link first: that told the readings before.
     writeReadings(false);
@@ -507,9 +737,9 @@ void RunEngine::writeReadings(bool settle)
         meter->settleLink();
     while (!pending.empty() && running) {
         const PendingReading reading = pending.front();
-        const MeterPort::ReplyState state =
-            reading.reply == 0 || !meter ? MeterPort::ReplyState::Disowned
-                                         : meter->replyState(reading.reply);
+        const MeterPort::ReplyState state = reading.reply == 0 || !meter
+                                                ? MeterPort::ReplyState::Disowned
+                                                : meter->replyState(reading.reply);
         if (state == MeterPort::ReplyState::Open && !settle)
             return;
         pending.pop_front();
@@ -535,9 +765,14 @@ void RunEngine::writeReadings(bool settle)
         rowCells.append(cell);
         append(QStringLiteral("\t") + cell, false);
         if (reading.endsRow) {
+            const QString supplyCell = reading.supplyCell
+                                           ? appendSupplyCell(reading.step, *reading.supplyCell)
+                                           : QString();
             append(QString(), true);
             const QStringList cells = rowCells;
             rowCells.clear();
+            if (reading.supplyCell)
+                emit supplyCurrentWritten(reading.step, supplyCell);
             emit rowWritten(reading.step, rowValue, cells);
         }
     }

@@ -5,6 +5,7 @@
 #include "engine/TestParams.h"
 #include "record/RunRecord.h"
 
+#include <QDeadlineTimer>
 #include <QMutex>
 #include <QObject>
 #include <QStringList>
@@ -12,6 +13,7 @@
 #include <atomic>
 #include <deque>
 #include <memory>
+#include <optional>
 
 class FileOperation;
 class RecordFile;
@@ -50,8 +52,11 @@ public:
     explicit RunEngine(RunSetup setup, QObject *parent = nullptr);
     ~RunEngine() override;
 
-    // Opens the meter and the port, creates the result file, and has the first
-    // value sent 500 ms later. A run already under way is released first.
+    // Opens the meter and the port (and, with a plan's supply, switches its
+    // output on), creates the result file, and has the first value sent
+    // 500 ms later. A run already under way is released first. A check that
+    // fails (RunSetup::checkInstruments, a board it cannot go without, a
+    // supply that cannot be set up) ends the run Failed before it has a file.
     void start();
     // Ends the run (outcome Stopped unless it had ended already), closes the
     // meter and the port and releases what the run created. Safe from inside
@@ -100,12 +105,19 @@ public:
     static constexpr int kSingleStepMs = 100;
 
 signals:
+    // The run has its result file and its record, the instruments' identities
+    // in it, and waits for its first send.
+    void runStarted(const RunRecord &record);
+    // The code a step sends: step k of the plan's sweep, else k itself.
     void valueSent(qint64 step, qint32 value);
     // A reading as the meter gave it; its cell reaches the file with rowWritten().
     void readingTaken(qint64 step, qint64 index, const QString &cell);
     void stepFinished(qint64 step);
-    // A row as it went into the file, line end included.
+    // A row as it went into the file, line end included: the meter's cells.
     void rowWritten(qint64 step, qint32 value, const QStringList &cells);
+    // The supply's current cell of a row that has one (the "PWR" column),
+    // just before its rowWritten().
+    void supplyCurrentWritten(qint64 step, const QString &cell);
     // After each completed step but the last.
     void progressChanged(const RunProgress &progress);
     // Something went wrong that makes the record less than whole: a value
@@ -134,6 +146,26 @@ private:
     void recordEnd();
     // A failed write that `counts` makes the run not clean.
     void writeRecord(RecordFile &file, bool counts);
+    // The code step k (from 1) sends.
+    qint32 codeOf(qint64 step) const;
+    const QStringList &meterCommands() const;
+    bool readsSupplyCurrent() const { return setup.supply && setup.supply->readsCurrent; }
+    // The checks before the result file exists; false with the reason.
+    bool checkMeterIdentity(QString *failure);
+    bool sendMeterSetup(QString *failure);
+    bool checkMeterSetup(QString *failure);
+    // What the checks' budget leaves for one exchange; 0 without checks.
+    int checkSliceMs() const;
+    bool checkTimeLeft() const;
+    // Opens the supply, sets it up and switches its output on; false with
+    // the reason, the output off.
+    bool powerBoard(QString *failure);
+    // Switches the supply's output off if the run switched it on, and
+    // counts it when the supply does not confirm it.
+    void switchSupplyOff();
+    void measureSupplyCurrent();
+    // Appends a row's supply cell, ERR when a stray put it in doubt; returns it.
+    QString appendSupplyCell(qint64 step, const QString &cell);
     bool phaseMayRun() const { return running && !stopRequested; }
 
     RunSetup setup;
@@ -160,7 +192,8 @@ private:
     mutable QMutex meterMutex; // `meter` against requestStop() from another thread
     qint64 startedAtMs = 0; // when start() ran, on the monotonic clock
     TestParams params;
-    // Readings taken but not in the file yet, oldest first.
+    // Readings taken but not in the file yet, oldest first. A row's last
+    // brings the supply's current cell along, when the run reads it.
     struct PendingReading
     {
         qint64 step = 0;
@@ -168,6 +201,7 @@ private:
         QString cell;
         quint64 reply = 0; // the meter's reply number; 0: no reply (ERR)
         bool endsRow = false;
+        std::optional<QString> supplyCell;
     };
     std::deque<PendingReading> pending;
     QStringList rowCells; // of the row being written
@@ -177,6 +211,10 @@ private:
     std::unique_ptr<RecordFile> recoveryRecordFile; // beside the recovery file
     std::unique_ptr<MeterPort> meter;
     std::unique_ptr<BoardPort> board;
+    std::unique_ptr<SupplyPort> supply;
+    bool supplyOn = false; // the run switched the output on and has not seen it off
+    QString rowSupplyCell; // of the step under way
+    QDeadlineTimer checkDeadline;
     StepTimer *stepTimer = nullptr; // deleted later: a stop may come from its own timeout
 };
 

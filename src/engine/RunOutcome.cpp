@@ -6,7 +6,7 @@ bool RunOutcome::isClean() const
 {
     return status == Finished && errCells == 0 && notMeasurements == 0 && framesNotSent == 0 &&
            piecesNotWritten == 0 && fileSynced && recordWritesFailed == 0 &&
-           recoveryFile.isEmpty();
+           recoveryFile.isEmpty() && supplyNotMeasured == 0 && !supplyLeftOn;
 }
 
 QString RunOutcome::summary() const
@@ -22,6 +22,11 @@ QString RunOutcome::summary() const
         faults << QStringLiteral("%1 pieces of the result file not written").arg(piecesNotWritten);
     if (!fileSynced)
         faults << QStringLiteral("the end of the result file not confirmed on disk");
+    if (supplyNotMeasured > 0)
+        faults << QStringLiteral("%1 supply currents that are not a measurement")
+                      .arg(supplyNotMeasured);
+    if (supplyLeftOn)
+        faults << QStringLiteral("the supply's output not confirmed off");
     if (recordWritesFailed > 0)
         faults << QStringLiteral("the record not written (%1)").arg(recordFailure);
 

@@ -25,18 +25,24 @@ struct RunOutcome
     qint64 piecesNotWritten = 0; // pieces of the result file that did not reach the disk
     bool fileSynced = true;      // the result file's last piece is on disk
     qint64 recordWritesFailed = 0;
-    QString recordFailure; // why the first failed record write failed
+    QString recordFailure;       // why the first failed record write failed
     bool meterAnswered = false;  // the meter answered its identity query at the start
     bool boardConnected = false; // the serial port opened at the start
+    // Supply current cells that are ERR or no measurement (runs that read it).
+    qint64 supplyNotMeasured = 0;
+    // The supply's output was switched on and could not be confirmed off:
+    // whatever it powers may still be live.
+    bool supplyLeftOn = false;
     QString runId;
     QString resultFile;
-    QString recordFile; // where the run's record is (beside the recovery file once there)
+    QString recordFile;   // where the run's record is (beside the recovery file once there)
     QString recoveryFile; // where the rest of the run went when its file could not take it
     QString failure;
     QString stoppedBy; // who stopped it: the operator, a signal, the window closing
 
     // Finished, with every value sent, every reading a measurement of its own
-    // query, every piece in the result file and on disk, and the record written.
+    // query, every piece in the result file and on disk, the record written,
+    // and the supply (when there is one) measured at every step and off.
     [[nodiscard]] bool isClean() const;
     // One line for people: "finished", "finished with 3 ERR cells", ….
     [[nodiscard]] QString summary() const;

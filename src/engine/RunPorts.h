@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class FileSystemCalls;
 struct SerialConfig;
@@ -40,6 +41,13 @@ public:
     // further query is tried. The run is being stopped.
     virtual void abort() = 0;
     virtual void close() = 0;
+    // Bounds opening and every exchange to `ms` from here on, for checks that
+    // must end in time; 0 gives the driver's own timeouts back.
+    virtual void limitExchanges(int) {}
+    // Why connect() failed, as the end of a sentence about the meter ("cannot
+    // be opened (VI_ERROR_RSRC_NFOUND)", "does not answer *IDN?"); empty when
+    // it did not fail or cannot tell.
+    [[nodiscard]] virtual QString connectFailure() const { return QString(); }
 };
 
 // What a run needs of the board's serial link.
@@ -56,6 +64,40 @@ public:
     [[nodiscard]] virtual QString device() const = 0;
 };
 
+// What a run needs of the bench supply that powers the board. The real one
+// drives PWR_66309D over VISA; tests put a fake in its place. Outputs are
+// numbered from 1.
+class SupplyPort
+{
+public:
+    virtual ~SupplyPort();
+    // As MeterPort::limitExchanges().
+    virtual void limitExchanges(int ms) = 0;
+    // Opens the supply and asks its identity, touching no output: false with
+    // the reason, as the end of a sentence about the supply, when it cannot
+    // be opened or does not answer.
+    virtual bool connect(const QString &resource, QString *error) = 0;
+    // The identity it answered, without its line end.
+    [[nodiscard]] virtual QString identity() const = 0;
+    // Sets an output's voltage (V) and current limit (A): false when a
+    // command did not go out. Whether the supply took them, its error queue says.
+    virtual bool setLevels(int channel, double volts, double amperes) = 0;
+    // The next entry of the supply's error queue (SYST:ERR?) as it came;
+    // empty when no reply came.
+    virtual QString nextError() = 0;
+    // Switches an output on or off: false when the command did not go out.
+    virtual bool setOutput(int channel, bool on) = 0;
+    // Whether the output is on, as the supply says; none when it does not say.
+    virtual std::optional<bool> isOutputOn(int channel) = 0;
+    // The output's current as the supply measures it, the reply as it came;
+    // empty when none came.
+    virtual QString measureCurrent(int channel) = 0;
+    // Whether the reply measureCurrent() returned last still stands: false
+    // once a line nobody asked for has shown on the link since.
+    virtual bool lastReplyStands() = 0;
+    virtual void close() = 0;
+};
+
 // Where a run reaches the world. Every member has the real thing by default;
 // tests replace what they fake.
 struct RunPorts
@@ -63,8 +105,11 @@ struct RunPorts
     std::function<std::unique_ptr<MeterPort>()> meter;
     // Null when the run has no serial port: its values go nowhere, by choice.
     std::function<std::unique_ptr<BoardPort>()> board;
+    // The supply, for a run that powers its board.
+    std::function<std::unique_ptr<SupplyPort>()> supply;
     FileSystemCalls *fileSystem = nullptr; // null: the real system calls
 
-    // The real multimeter driver, and the board on `serial` (none when null).
+    // The real multimeter and supply drivers, and the board on `serial`
+    // (none when null).
     static RunPorts real(SerialConfig *serial);
 };

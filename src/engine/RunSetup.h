@@ -2,14 +2,19 @@
 
 #include "engine/RunPorts.h"
 #include "engine/TestKind.h"
+#include "plan/RunPlan.h"
+#include "plan/SweepPlan.h"
 #include "record/RunRecord.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>
+#include <QJsonObject>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <functional>
+#include <optional>
 
 struct SerialConfig;
 
@@ -73,6 +78,31 @@ struct RunSetup
     // A run nobody watches must not go on without its board: a port that
     // cannot be opened then fails the run at once.
     bool failWithoutBoard = false;
+
+    // What a run plan asks beyond the window's fields; left empty, the
+    // window's run: the codes 1 … Var_1, the test kind's set-up, no supply.
+    // Step k sends the sweep's k-th code and its row reads "k<TAB>code".
+    std::optional<SweepPlan> sweep;
+    QStringList meterSetup; // the meter's set-up commands; empty: the kind's own
+    // The supply that powers the board: its output is on from before the
+    // first step to the run's end, whatever ends it; with readsCurrent its
+    // current goes into a "PWR" column after the meter's cells.
+    std::optional<SupplyPlan> supply;
+    QJsonObject plan; // the effective plan, for the record
+
+    // Checks before the result file exists, for a run nobody watches: the
+    // meter answers its identity (matching `expectIdn`, a regular expression,
+    // when set) and takes its set-up, its error queue empty after it; the
+    // supply's checks are made whenever there is a supply. A failed check
+    // fails the run before anything is written. Opening and every exchange
+    // of the checks share kCheckBudgetMs, kCheckExchangeMs at most each.
+    bool checkInstruments = false;
+    QString expectIdn;
+    // A meter that cannot be opened or does not answer fails no check: its
+    // readings are ERR (board bring-up). One that answers still must pass.
+    bool meterOptional = false;
+    static constexpr int kCheckBudgetMs = 2400;
+    static constexpr int kCheckExchangeMs = 1000;
     RunClock clock;
     // The engine's own waits, before the first send and from the end of a
     // step to the next send. Tests shorten them.

@@ -120,9 +120,9 @@ DMM_34461A::ReplyState DMM_34461A::replyState(quint64 number) const
 
 qint64 DMM_34461A::confirmingAgeMs() const
 {
-    return qMin<qint64>(qMax<qint64>(kMinConfirmingAgeMs, slowestReplyMs + slowestReplyMs / 2 +
-                                                              kQuietMs),
-                        timeoutMs);
+    return qMin<qint64>(
+        qMax<qint64>(kMinConfirmingAgeMs, slowestReplyMs + slowestReplyMs / 2 + kQuietMs),
+        timeoutMs);
 }
 
 void DMM_34461A::disownOpenReplies()
@@ -218,10 +218,13 @@ bool DMM_34461A::reconnect()
     viClose(vi);
     vi = VI_NULL;
     const QByteArray address = TestContext.dmm.address.toUtf8();
+    const ViUInt32 openTimeoutMs =
+        exchangeLimitMs > 0 ? qMin<ViUInt32>(exchangeLimitMs, 2000) : 2000;
     if (aborting || identity.isEmpty() ||
-        viOpen(defaultRM, address.constData(), 0, 2000, &vi) != VI_SUCCESS)
+        viOpen(defaultRM, address.constData(), 0, openTimeoutMs, &vi) != VI_SUCCESS)
         return false;
     abortable = vi;
+    viSetAttribute(vi, VI_ATTR_TMO_VALUE, timeoutMs); // the new session keeps the old one's
     dropGreeting();
     ViUInt32 written = 0;
     char reply[256] = {};
@@ -296,13 +299,19 @@ DMM_34461A::~DMM_34461A()
 
 bool DMM_34461A::Connect()
 {
+    failure.clear();
     if (!TestContext.dmm.connected) {
         qCDebug(lcDmm) << QString("DMM_34461A: Connect [" + TestContext.dmm.address + "]");
         viOpenDefaultRM(&defaultRM);
         const QByteArray address = TestContext.dmm.address.toUtf8();
-        if (viOpen(defaultRM, address.constData(), 0, 2000, &vi) != VI_SUCCESS) {
+        const ViUInt32 openTimeoutMs =
+            exchangeLimitMs > 0 ? qMin<ViUInt32>(exchangeLimitMs, 2000) : 2000;
+        const ViStatus status = viOpen(defaultRM, address.constData(), 0, openTimeoutMs, &vi);
+        if (status != VI_SUCCESS) {
             if (!aborting) // a stop is no fault of the meter's
                 qCDebug(lcDmm) << "DMM_34461A: Connect Failed";
+            failure = QStringLiteral("cannot be opened (%1)")
+                          .arg(statusText(VI_NULL, status).section(QLatin1Char(':'), 0, 0));
             return false;
         }
         TestContext.dmm.connected = true;
@@ -313,7 +322,8 @@ bool DMM_34461A::Connect()
         viGetAttribute(vi, VI_ATTR_INTF_TYPE, &interfaceType);
         passiveReads = QLatin1String(resourceClass) == QLatin1String("SOCKET") ||
                        interfaceType == VI_INTF_ASRL;
-        viGetAttribute(vi, VI_ATTR_TMO_VALUE, &timeoutMs);
+        viGetAttribute(vi, VI_ATTR_TMO_VALUE, &sessionTimeoutMs);
+        limitExchanges(exchangeLimitMs);
     }
     dropGreeting();
 
@@ -322,12 +332,21 @@ bool DMM_34461A::Connect()
     if (identity.isEmpty()) {
         if (!aborting)
             qCDebug(lcDmm) << "DMM_34461A: Comm Failed";
+        failure = QStringLiteral("does not answer *IDN?");
         TestContext.dmm.connected = false;
         return false;
     }
     qCDebug(lcDmm) << QString("DMM_34461A: Connected [" + identity + "]");
     Write("*CLS");
     return true;
+}
+
+void DMM_34461A::limitExchanges(ViUInt32 ms)
+{
+    exchangeLimitMs = ms;
+    timeoutMs = ms > 0 ? qMin(ms, sessionTimeoutMs) : sessionTimeoutMs;
+    if (vi != VI_NULL)
+        viSetAttribute(vi, VI_ATTR_TMO_VALUE, timeoutMs);
 }
 
 void DMM_34461A::Write(QString command)

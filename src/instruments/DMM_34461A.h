@@ -6,8 +6,8 @@
 
 #include <atomic>
 #include <QList>
-#include <QSet>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 // Driver of the bench digital multimeter. Reads its resource string from
@@ -31,6 +31,12 @@ public:
     bool Close();
     // The meter's answer to *IDN? at the last Connect, as it came.
     QString identityReply() const { return identity; }
+    // Why the last Connect failed: "cannot be opened (<status>)" or "does not
+    // answer *IDN?"; empty when it did not.
+    QString connectFailure() const { return failure; }
+    // Bounds opening and every exchange to `ms` from here on, for checks that
+    // must end in time; 0 gives back the 2 s to open and the session's timeout.
+    void limitExchanges(ViUInt32 ms);
 
     // Whether a reply is its own query's answer. On a link with message
     // boundaries of its own (VXI-11, HiSLIP, USBTMC, GPIB) the protocol pairs
@@ -40,9 +46,9 @@ public:
     // reply stays Open until the link has been seen quiet long enough after
     // the last query that such a late answer would have shown (1.5 times the
     // slowest answer of this session plus kQuietMs, at least
-    // kMinConfirmingAgeMs, at most the I/O timeout): it is Confirmed then. Anything found on the link meanwhile
-    // is a stray: every Open reply is Disowned and the link is brought back
-    // in step before the next command.
+    // kMinConfirmingAgeMs, at most the I/O timeout): it is Confirmed then. Anything found on the
+    // link meanwhile is a stray: every Open reply is Disowned and the link is brought back in step
+    // before the next command.
     enum class ReplyState
     {
         Open,
@@ -95,10 +101,13 @@ private:
     void disownOpenReplies();
 
     quint64 repliesRead = 0;
-    quint64 resolvedUpTo = 0;   // every reply up to here is Confirmed or Disowned
-    QSet<quint64> disowned;     // of those, the Disowned ones
-    QElapsedTimer sinceReply;   // since the last reply was read
-    QElapsedTimer sinceQuery;   // since the last query was written
-    qint64 slowestReplyMs = 0;  // the longest a reply took in this session
+    quint64 resolvedUpTo = 0;  // every reply up to here is Confirmed or Disowned
+    QSet<quint64> disowned;    // of those, the Disowned ones
+    QElapsedTimer sinceReply;  // since the last reply was read
+    QElapsedTimer sinceQuery;  // since the last query was written
+    qint64 slowestReplyMs = 0; // the longest a reply took in this session
     ViUInt32 timeoutMs = 2000;
+    ViUInt32 sessionTimeoutMs = 2000; // the session's own, before any limit
+    ViUInt32 exchangeLimitMs = 0;     // 0: none
+    QString failure;
 };

@@ -68,25 +68,37 @@ QJsonObject RunRecord::toJson() const
         outcomeJson.insert(QStringLiteral("valuesNotSent"), outcome.valuesNotSent);
         outcomeJson.insert(QStringLiteral("piecesNotWritten"), outcome.piecesNotWritten);
         outcomeJson.insert(QStringLiteral("recordWritesFailed"), outcome.recordWritesFailed);
+        outcomeJson.insert(QStringLiteral("supplyNotMeasured"), outcome.supplyNotMeasured);
+        outcomeJson.insert(QStringLiteral("supplyLeftOn"), outcome.supplyLeftOn);
     }
-    QJsonObject json{{QStringLiteral("schemaVersion"), schemaVersion},
-                     {QStringLiteral("runId"), runId},
-                     {QStringLiteral("software"), software},
-                     {QStringLiteral("test"), test},
-                     {QStringLiteral("testName"), testName},
-                     {QStringLiteral("testItem"), testItem},
-                     {QStringLiteral("tester"), tester},
-                     {QStringLiteral("parametersTyped"), QJsonArray::fromStringList(parametersTyped)},
-                     {QStringLiteral("parametersUsed"), used},
-                     {QStringLiteral("meter"), meterJson},
-                     {QStringLiteral("serialDevice"), textOrNull(serialDevice)},
-                     {QStringLiteral("resultFile"), resultFile},
-                     {QStringLiteral("recoveryFile"), textOrNull(recoveryFile)},
-                     {QStringLiteral("started"), isoTime(started)},
-                     {QStringLiteral("ended"), isoTime(ended)},
-                     {QStringLiteral("durationMs"),
-                      durationMs < 0 ? QJsonValue() : QJsonValue(durationMs)},
-                     {QStringLiteral("outcome"), outcomeJson}};
+    QJsonValue supplyJson;
+    if (supply)
+        supplyJson = QJsonObject{{QStringLiteral("resource"), supply->resource},
+                                 {QStringLiteral("identity"), textOrNull(supply->identity)},
+                                 {QStringLiteral("channel"), supply->channel},
+                                 {QStringLiteral("voltage"), supply->voltage},
+                                 {QStringLiteral("currentLimit"), supply->currentLimit},
+                                 {QStringLiteral("readsCurrent"), supply->readsCurrent}};
+    QJsonObject json{
+        {QStringLiteral("schemaVersion"), schemaVersion},
+        {QStringLiteral("runId"), runId},
+        {QStringLiteral("software"), software},
+        {QStringLiteral("test"), test},
+        {QStringLiteral("testName"), testName},
+        {QStringLiteral("testItem"), testItem},
+        {QStringLiteral("tester"), tester},
+        {QStringLiteral("parametersTyped"), QJsonArray::fromStringList(parametersTyped)},
+        {QStringLiteral("parametersUsed"), used},
+        {QStringLiteral("meter"), meterJson},
+        {QStringLiteral("serialDevice"), textOrNull(serialDevice)},
+        {QStringLiteral("supply"), supplyJson},
+        {QStringLiteral("plan"), plan.isEmpty() ? QJsonValue() : QJsonValue(plan)},
+        {QStringLiteral("resultFile"), resultFile},
+        {QStringLiteral("recoveryFile"), textOrNull(recoveryFile)},
+        {QStringLiteral("started"), isoTime(started)},
+        {QStringLiteral("ended"), isoTime(ended)},
+        {QStringLiteral("durationMs"), durationMs < 0 ? QJsonValue() : QJsonValue(durationMs)},
+        {QStringLiteral("outcome"), outcomeJson}};
     if (!continuedIn.isEmpty())
         json.insert(QStringLiteral("continuedIn"), continuedIn);
     if (!segments.isEmpty()) {
@@ -137,6 +149,19 @@ std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &json)
     record.meter.identity = meterJson.value(QStringLiteral("identity")).toString();
     record.meter.setup = textsFrom(meterJson.value(QStringLiteral("setup")));
     record.serialDevice = json.value(QStringLiteral("serialDevice")).toString();
+    const QJsonValue supplyJson = json.value(QStringLiteral("supply"));
+    if (supplyJson.isObject()) {
+        const QJsonObject object = supplyJson.toObject();
+        Supply supply;
+        supply.resource = object.value(QStringLiteral("resource")).toString();
+        supply.identity = object.value(QStringLiteral("identity")).toString();
+        supply.channel = object.value(QStringLiteral("channel")).toInteger(1);
+        supply.voltage = object.value(QStringLiteral("voltage")).toDouble();
+        supply.currentLimit = object.value(QStringLiteral("currentLimit")).toDouble();
+        supply.readsCurrent = object.value(QStringLiteral("readsCurrent")).toBool();
+        record.supply = supply;
+    }
+    record.plan = json.value(QStringLiteral("plan")).toObject();
     record.resultFile = json.value(QStringLiteral("resultFile")).toString();
     record.recoveryFile = json.value(QStringLiteral("recoveryFile")).toString();
     record.continuedIn = json.value(QStringLiteral("continuedIn")).toString();
@@ -170,6 +195,8 @@ std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &json)
     outcome.piecesNotWritten = outcomeJson.value(QStringLiteral("piecesNotWritten")).toInteger();
     outcome.recordWritesFailed =
         outcomeJson.value(QStringLiteral("recordWritesFailed")).toInteger();
+    outcome.supplyNotMeasured = outcomeJson.value(QStringLiteral("supplyNotMeasured")).toInteger();
+    outcome.supplyLeftOn = outcomeJson.value(QStringLiteral("supplyLeftOn")).toBool();
     return record;
 }
 

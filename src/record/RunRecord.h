@@ -14,7 +14,8 @@
 // version did not have keep their defaults).
 struct RunRecord
 {
-    static constexpr int kSchemaVersion = 2;
+    // 3: the supply, the effective plan and the supply's counts.
+    static constexpr int kSchemaVersion = 3;
 
     struct Parameters
     {
@@ -31,6 +32,17 @@ struct RunRecord
         QStringList setup;
     };
 
+    // The bench supply that powered the board, as set up for the run.
+    struct Supply
+    {
+        QString resource;
+        QString identity; // empty: the supply did not answer
+        qint64 channel = 1;
+        double voltage = 0;      // V
+        double currentLimit = 0; // A
+        bool readsCurrent = false;
+    };
+
     struct Outcome
     {
         QString status = QStringLiteral("running"); // running, finished, stopped, failed
@@ -45,6 +57,10 @@ struct RunRecord
         qint64 valuesNotSent = 0;
         qint64 piecesNotWritten = 0;
         qint64 recordWritesFailed = 0;
+        // Supply current cells that are ERR or no measurement.
+        qint64 supplyNotMeasured = 0;
+        // The supply's output could not be confirmed off at the end.
+        bool supplyLeftOn = false;
     };
 
     // One stretch of a run that was resumed: each start of the run, from the
@@ -71,7 +87,11 @@ struct RunRecord
     QStringList parametersTyped;
     Parameters parametersUsed;
     Meter meter;
-    QString serialDevice; // empty: none
+    QString serialDevice;         // empty: none
+    std::optional<Supply> supply; // none: the run drove no supply
+    // The effective plan the run was given (the runner's RunPlan::toJson());
+    // empty for a run started at the window.
+    QJsonObject plan;
     QString resultFile;
     // Where the run went on once its own file could not take it; empty while it did.
     QString recoveryFile;

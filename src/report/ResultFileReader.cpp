@@ -214,6 +214,14 @@ private:
         run.headingLine = number;
         run.quantity = cells.value(1).trimmed();
         run.dmmColumns = cells.mid(2);
+        // Columns after the meter's (the supply current, "PWR") hold no readings.
+        const qsizetype other = std::find_if(run.dmmColumns.cbegin(), run.dmmColumns.cend(),
+                                             [](const QString &name) {
+                                                 return !name.startsWith(QLatin1String("DMM"));
+                                             }) -
+                                run.dmmColumns.cbegin();
+        run.otherColumns = run.dmmColumns.mid(other);
+        run.dmmColumns.resize(other);
         if (m_head.lines == 0)
             warn(number, QStringLiteral("column heading without a head block"));
         run.testName = m_head.values[0];
@@ -255,6 +263,8 @@ private:
         m_row.cutCell = !ended && !m_row.readings.empty();
         if (m_row.cutCell)
             m_row.readings.pop_back();
+        if (!run->otherColumns.isEmpty() && m_row.readings.size() > size_t(run->dmmColumns.size()))
+            m_row.readings.resize(size_t(run->dmmColumns.size()));
         m_row.line = number;
         ++run->rows;
         m_onRow(*run, m_row);

@@ -29,9 +29,10 @@ struct ResultRun
     QString testItem;
     QString tester;
     QString startTime;
-    QString finishTime;     // empty when the run was stopped
-    QString quantity;       // second heading column: "DAC" or "ISINK"
-    QStringList dmmColumns; // "DMM1", "DMM2", ...
+    QString finishTime;       // empty when the run was stopped
+    QString quantity;         // second heading column: "DAC" or "ISINK"
+    QStringList dmmColumns;   // "DMM1", "DMM2", ...
+    QStringList otherColumns; // after the readings, not readings: "PWR" (the supply current)
     qint64 rows = 0;
     bool finished = false; // the end line was found
     qint64 headingLine = 0;

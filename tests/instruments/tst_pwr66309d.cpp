@@ -1,6 +1,7 @@
-// The power-supply driver, which the product does not drive yet: what it
-// sends on connecting, the setters' number format, and closing, which
-// switches both outputs off and leaves no session behind.
+// The power-supply driver: what it sends on connecting, the setters' number
+// format, and closing, which switches both outputs off and leaves no session
+// behind; and the session a run drives it through, which touches no output
+// by itself and keeps each reply its own query's on a raw socket.
 
 #include "context/TestContext.h"
 #include "instruments/PWR_66309D.h"
@@ -8,6 +9,7 @@
 #include "tests/support/LogCapture.h"
 #include "tests/support/ScriptedPeer.h"
 
+#include <QThread>
 #include <QtTest>
 
 class Pwr66309dTest : public QObject
@@ -16,6 +18,7 @@ class Pwr66309dTest : public QObject
 
 private slots:
     void connectSetAndClose();
+    void runSession_touchesNoOutputAndKeepsRepliesPaired();
 };
 
 void Pwr66309dTest::connectSetAndClose()
@@ -50,6 +53,52 @@ void Pwr66309dTest::connectSetAndClose()
     PWR_66309D unused;
     QCOMPARE(unused.Close(), false);
     QCOMPARE(log.lines(), QStringList());
+}
+
+void Pwr66309dTest::runSession_touchesNoOutputAndKeepsRepliesPaired()
+{
+    const QByteArray identity = "BenchSim,66309D,SIM0002,A.01.05\n";
+    ScriptedPeer peer;
+    peer.awaitBytes(6).send(identity);
+    peer.awaitBytes(37).send("+0,\"No error\"\n").pause(100).send("UNASKED\n"); // a stray
+    peer.awaitBytes(49).send("+2.00000E-02\n");
+    peer.awaitBytes(61).pause(1400).send("+3.00000E-02\n"); // late, past the timeout
+    peer.awaitBytes(67).send(identity);                     // the resynchronisation's
+    peer.awaitBytes(79).send("+4.00000E-02\n");
+    peer.awaitBytes(89).send("LATE\n");
+    peer.start();
+    const std::size_t before = visa::SessionTable::instance().openCount();
+    TestContext.pwr = InstrumentConfig();
+    {
+        PWR_66309D pwr;
+        QString error;
+        QVERIFY2(pwr.OpenSession(peer.socketResource(), 1000, &error), qPrintable(error));
+        QCOMPARE(pwr.Identity(), QString::fromLatin1(identity).trimmed());
+        QVERIFY(pwr.SetLevels(1, 3.3, 0.05));
+        QCOMPARE(pwr.NextError(), QStringLiteral("+0,\"No error\""));
+        QThread::msleep(200);
+        QCOMPARE(pwr.MeasureCurrent(1), QStringLiteral("+2.00000E-02")); // the stray dropped
+        QCOMPARE(pwr.MeasureCurrent(1), QString());                      // no reply in time
+        QCOMPARE(pwr.MeasureCurrent(1), QStringLiteral("+4.00000E-02")); // the late one dropped
+        QVERIFY(pwr.LinkQuiet());
+        QVERIFY(pwr.SetOutput(1, false));
+        bool stray = false; // "LATE" came unasked; a look takes it away
+        QTRY_VERIFY(stray = stray || !pwr.LinkQuiet());
+        pwr.CloseSession();
+        QCOMPARE(visa::SessionTable::instance().openCount(), before);
+        QVERIFY(!TestContext.pwr.connected);
+    }
+    // No output switched by the session itself, none by the driver's end.
+    QCOMPARE(peer.received(), QByteArray("*IDN?\nVOLT1 3.3\nCURR1 0.05\nSYST:ERR?\n"
+                                         "MEAS:CURR1?\nMEAS:CURR1?\n*IDN?\nMEAS:CURR1?\n"
+                                         "OUTP1 OFF\n"));
+
+    // Nobody there: the reason, and no session left behind.
+    PWR_66309D absent;
+    QString error;
+    QVERIFY(!absent.OpenSession(QStringLiteral("TCPIP0::127.0.0.1::1::SOCKET"), 1000, &error));
+    QVERIFY2(error.startsWith("cannot be opened (VI_ERROR_"), qPrintable(error));
+    QCOMPARE(visa::SessionTable::instance().openCount(), before);
 }
 
 QTEST_GUILESS_MAIN(Pwr66309dTest)

@@ -74,6 +74,11 @@ void tst_RecordFile::json_roundTrip()
     resumed.endedAs = QStringLiteral("stopped");
     resumed.stoppedBy = QStringLiteral("SIGINT");
     record.segments = {killed, resumed};
+    record.outcome.supplyNotMeasured = 3;
+    record.outcome.supplyLeftOn = true;
+    record.supply =
+        RunRecord::Supply{"TCPIP::p::5025::SOCKET", "BenchSim,66309D", 2, 3.3, 0.05, true};
+    record.plan = QJsonObject{{"test", "isink"}, {"supply", QJsonObject{{"voltage", 3.3}}}};
 
     const QJsonObject json = record.toJson();
     QCOMPARE(json.value("schemaVersion").toInt(), RunRecord::kSchemaVersion);
@@ -87,6 +92,17 @@ void tst_RecordFile::json_roundTrip()
     QCOMPARE(back->segments.at(0).cut, killed.cut);
     QVERIFY(!back->segments.at(0).ended.isValid());
     QCOMPARE(back->segments.at(1).stoppedBy, QStringLiteral("SIGINT"));
+    QCOMPARE(back->outcome.supplyNotMeasured, 3);
+    QVERIFY(back->outcome.supplyLeftOn);
+    QVERIFY(back->supply);
+    QCOMPARE(back->supply->channel, 2);
+    QCOMPARE(back->supply->currentLimit, 0.05);
+    QCOMPARE(back->plan, record.plan);
+
+    // A run without a supply or a plan (the window's) says so with nulls.
+    RunRecord window;
+    QVERIFY(window.toJson().value("supply").isNull() && window.toJson().value("plan").isNull());
+    QVERIFY(!RunRecord::fromJson(window.toJson())->supply);
 
     // A running record says no more than that it runs; a run never resumed has no segments.
     RunRecord running;
@@ -111,6 +127,18 @@ void tst_RecordFile::json_readsFirstRecordsAndRefusesOthers()
     QCOMPARE(old->meter.identity, QStringLiteral("BenchSim,34461A"));
     QCOMPARE(old->durationMs, -1);
     QVERIFY(old->outcome.clean);
+
+    // A version 2 record: no supply, no plan, no supply counts.
+    const QByteArray second = R"({"schemaVersion":2,"runId":"r2","test":"DAC",
+        "parametersUsed":{"steps":3},"serialDevice":null,"recoveryFile":null,
+        "outcome":{"status":"finished","clean":true,"stepsDone":3,"recordWritesFailed":0}})";
+    const std::optional<RunRecord> two =
+        RunRecord::fromJson(QJsonDocument::fromJson(second).object());
+    QVERIFY(two);
+    QCOMPARE(two->schemaVersion, 2);
+    QVERIFY(!two->supply && two->plan.isEmpty());
+    QVERIFY(two->outcome.clean && !two->outcome.supplyLeftOn);
+    QCOMPARE(two->outcome.supplyNotMeasured, 0);
 
     QVERIFY(!RunRecord::fromJson(QJsonObject()));
     QVERIFY(!RunRecord::fromJson(QJsonObject{{"schemaVersion", RunRecord::kSchemaVersion + 1},
@@ -187,9 +215,10 @@ void tst_RecordFile::failedWrite_leavesTheLastGoodRecord()
             const QByteArray onDisk = readAll(path);
             QVERIFY2(onDisk == first || onDisk == second, qPrintable(where));
         }
-        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                            QDir::NoDotAndDotDot),
-                 QStringList{"run.json"});
+        QCOMPARE(
+            QDir(dir.path())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+            QStringList{"run.json"});
     }
 }
 

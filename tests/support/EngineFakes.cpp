@@ -13,11 +13,16 @@ public:
         return connected;
     }
     QString identity() const override { return connected ? state->identity : QString(); }
-    void write(const QString &command) override { state->commands.append(command); }
+    void write(const QString &command) override
+    {
+        state->commands.append(command);
+        state->timeline.append(QStringLiteral("meter ") + command);
+    }
     QString query(const QString &command) override
     {
         look();
         state->commands.append(command);
+        state->timeline.append(QStringLiteral("meter ") + command);
         if (!connected)
             return QString();
         state->queries += 1;
@@ -42,7 +47,8 @@ private:
     // every reply not yet confirmed is then disowned; else all are confirmed.
     void look()
     {
-        const bool stray = state->strayAfterReply.contains(replyNumber) && replyNumber > resolvedUpTo;
+        const bool stray =
+            state->strayAfterReply.contains(replyNumber) && replyNumber > resolvedUpTo;
         for (qint64 number = resolvedUpTo + 1; stray && number <= replyNumber; ++number)
             disowned.insert(number);
         resolvedUpTo = replyNumber;
@@ -71,6 +77,7 @@ public:
         if (state->valuesLost.contains(value))
             return false;
         state->valuesSent.append(value);
+        state->timeline.append(QStringLiteral("board %1").arg(value));
         return true;
     }
     void close() override { state->boardCloses += 1; }
@@ -78,6 +85,71 @@ public:
 
 private:
     std::shared_ptr<FakeBench::State> state;
+};
+
+class FakeSupply final : public SupplyPort
+{
+public:
+    explicit FakeSupply(std::shared_ptr<FakeBench::State> state) : state(std::move(state)) {}
+    ~FakeSupply() override { tell(QStringLiteral("gone")); }
+
+    void limitExchanges(int) override {}
+    bool connect(const QString &resource, QString *error) override
+    {
+        tell(QStringLiteral("connect ") + resource);
+        connected = state->supplyAnswers;
+        if (!connected)
+            *error = QStringLiteral("does not answer *IDN?");
+        return connected;
+    }
+    QString identity() const override { return connected ? state->supplyIdentity : QString(); }
+    bool setLevels(int channel, double volts, double amperes) override
+    {
+        tell(QStringLiteral("levels %1 %2 %3").arg(channel).arg(volts).arg(amperes));
+        queue = state->supplyErrors;
+        return connected;
+    }
+    QString nextError() override
+    {
+        tell(QStringLiteral("SYST:ERR?"));
+        if (!connected)
+            return QString();
+        return queue.isEmpty() ? QStringLiteral("+0,\"No error\"\n") : queue.takeFirst();
+    }
+    bool setOutput(int channel, bool on) override
+    {
+        tell(QStringLiteral("output %1 %2").arg(channel).arg(on ? "on" : "off"));
+        if (connected && (on || state->outputSwitchesOff))
+            state->outputOn = on;
+        return connected;
+    }
+    std::optional<bool> isOutputOn(int channel) override
+    {
+        tell(QStringLiteral("output? %1").arg(channel));
+        return connected ? std::optional<bool>(state->outputOn) : std::nullopt;
+    }
+    QString measureCurrent(int channel) override
+    {
+        tell(QStringLiteral("measure %1").arg(channel));
+        state->measurements += 1;
+        return connected ? state->supplyCurrent(state->measurements) : QString();
+    }
+    bool lastReplyStands() override
+    {
+        return !state->strayAfterMeasurement.contains(state->measurements);
+    }
+    void close() override
+    {
+        tell(QStringLiteral("close"));
+        state->supplyCloses += 1;
+    }
+
+private:
+    void tell(const QString &what) { state->timeline.append(QStringLiteral("supply ") + what); }
+
+    std::shared_ptr<FakeBench::State> state;
+    bool connected = false;
+    QStringList queue;
 };
 
 } // namespace
@@ -95,6 +167,19 @@ RunPorts FakeBench::ports(FileSystemCalls *fileSystem, bool withBoard) const
         ports.board = [state] {
             return std::make_unique<FakeBoard>(state);
         };
+    ports.supply = [state] {
+        return std::make_unique<FakeSupply>(state);
+    };
     ports.fileSystem = fileSystem;
     return ports;
+}
+
+QStringList FakeBench::supplyLines() const
+{
+    QStringList lines;
+    for (const QString &line : shared->timeline) {
+        if (line.startsWith(QLatin1String("supply ")))
+            lines << line.mid(7);
+    }
+    return lines;
 }

@@ -10,8 +10,8 @@
 #include <functional>
 #include <memory>
 
-// A bench in memory for engine tests: a meter and a board behind the
-// engine's ports, sharing one state the test sets up and reads back (the
+// A bench in memory for engine tests: a meter, a board and a supply behind
+// the engine's ports, sharing one state the test sets up and reads back (the
 // engine deletes its ports when a run ends; the state outlives them).
 class FakeBench
 {
@@ -37,6 +37,25 @@ public:
         QSet<qint32> valuesLost; // these values do not go out
         QList<qint32> valuesSent;
         int boardCloses = 0;
+
+        // The supply.
+        bool supplyAnswers = true;
+        QString supplyIdentity = QStringLiteral("FAKE,PWR,1,1.0\n");
+        QStringList supplyErrors; // queued once the levels are set, for SYST:ERR? to tell
+        bool outputOn = false;
+        bool outputSwitchesOff = true; // false: OUTP OFF is ignored, as by a broken supply
+        // The reply to the n-th current measurement (from 1).
+        std::function<QString(qint64 measurement)> supplyCurrent = [](qint64) {
+            return QStringLiteral("+2.00000E-02\n");
+        };
+        QSet<qint64> strayAfterMeasurement; // a look after measurement n finds a stray
+        qint64 measurements = 0;
+        int supplyCloses = 0;
+
+        // Everything each part was told, in order: "meter <command>",
+        // "board <value>", "supply <what>" ("supply levels 1 3.3 0.05",
+        // "supply output 1 on", "supply measure 1", …).
+        QStringList timeline;
     };
 
     FakeBench();
@@ -44,6 +63,8 @@ public:
     // Ports on this bench; the disk is `fileSystem` (null: the real one).
     // Without a board the run sends its values nowhere.
     RunPorts ports(FileSystemCalls *fileSystem = nullptr, bool withBoard = true) const;
+    // The supply's lines of the timeline, without "supply ".
+    QStringList supplyLines() const;
 
 private:
     std::shared_ptr<State> shared;

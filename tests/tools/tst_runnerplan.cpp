@@ -1,7 +1,8 @@
 // benchtest-run with a run plan, as a test executive drives it: the dry run
 // that touches nothing, every refusal before the run (status 2, one line,
-// within 3 s, no file), and a run from a plan file on the simulated bench.
-// The checks themselves, a full folder among them, are in tst_preflight.
+// within 3 s, no file, no event), and a run from a plan file on the simulated
+// bench. The checks themselves are in tst_preflight (a full folder among
+// them) and tests/engine/tst_meterchecks.
 #include "plan/PlanFile.h"
 #include "plan/RunPlan.h"
 #include "tests/support/ScriptedPeer.h"
@@ -135,9 +136,9 @@ void tst_RunnerPlan::refusedBeforeTheRun_data()
     QTest::newRow("no meter configured")
         << "none" << QStringList{} << "no multimeter configured: give --dmm";
     QTest::newRow("meter refuses the connection")
-        << "refused" << QStringList{} << "cannot open the multimeter at ";
+        << "refused" << QStringList{} << "the multimeter at @meter@ cannot be opened (VI_ERROR_";
     QTest::newRow("meter does not answer")
-        << "silent" << QStringList{} << "does not answer *IDN? (VI_ERROR_TMO)";
+        << "silent" << QStringList{} << "the multimeter at @meter@ does not answer *IDN?";
     QTest::newRow("another meter") << "bench" << QStringList{"--expect-idn", ",34465A,"}
                                    << "not the expected identity ',34465A,'";
     QTest::newRow("set-up refused")
@@ -148,11 +149,9 @@ void tst_RunnerPlan::refusedBeforeTheRun_data()
                                            << "result folder /no/such/folder does not exist";
     QTest::newRow("plan file with an unknown key")
         << "bench" << QStringList{"--plan", "@bad@"} << "@bad@:2: unknown key 'nplcs' in [meter]";
-    QTest::newRow("a plan the engine does not carry out")
-        << "bench" << QStringList{"--codes", "0:10"}
-        << "this plan cannot be run yet: its sweep is not the codes 1 to N upwards once";
-    QTest::newRow("events of a run") << "bench" << QStringList{"--events", "json"}
-                                     << "--events json is not emitted by a run yet";
+    QTest::newRow("supply does not answer, with events")
+        << "bench" << QStringList{"--plan", "@supply@", "--events", "json"}
+        << "the supply at @silent@ does not answer *IDN?";
     QTest::newRow("a plan value out of range") << "bench" << QStringList{"--var4", "-1"}
                                                << "--var4: reading interval -1 ms is not between";
 }
@@ -168,24 +167,31 @@ void tst_RunnerPlan::refusedBeforeTheRun()
     arguments.replaceInStrings("@bad@", bad);
     message.replace("@bad@", bad);
     QTcpServer silent; // the kernel accepts; nobody answers
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    const QString silentResource =
+        QStringLiteral("TCPIP0::127.0.0.1::%1::SOCKET").arg(silent.serverPort());
+    const QString supply = work.filePath("supply.ini");
+    QVERIFY(writeFile(supply, "[supply]\nresource = " + silentResource.toUtf8() +
+                                  "\nvoltage = 3.3\ncurrent-limit = 0.1\n"));
+    arguments.replaceInStrings("@supply@", supply);
+    message.replace("@silent@", silentResource);
     ScriptedPeer scripted;
     if (meter == "bench")
         arguments << "--dmm" << bench.meterResource();
     if (meter == "refused")
         arguments << "--dmm" << bench.refusedResource();
-    if (meter == "silent") {
-        QVERIFY(silent.listen(QHostAddress::LocalHost));
-        arguments << "--dmm"
-                  << QStringLiteral("TCPIP0::127.0.0.1::%1::SOCKET").arg(silent.serverPort());
-    }
+    if (meter == "silent")
+        arguments << "--dmm" << silentResource;
     if (meter == "scripted") {
-        const int setup = 6 + 5 + 13 + 16 + 20 + 16; // *IDN? and the DAC set-up, line ends included
+        // *IDN?, the driver's *CLS and the DAC set-up, line ends included.
+        const int setup = 6 + 5 + 5 + 13 + 16 + 20 + 16;
         scripted.awaitBytes(6).send("BenchSim,34461A,SIM0001,A.02.14\n");
         scripted.awaitBytes(setup + 10).send("-222,\"Data out of range\"\n");
         scripted.awaitBytes(setup + 20).send("+0,\"No error\"\n");
         scripted.start();
         arguments << "--dmm" << scripted.socketResource();
     }
+    message.replace("@meter@", arguments.value(arguments.indexOf("--dmm") + 1));
     if (!arguments.contains("--output"))
         arguments << "--output" << results.path();
     if (!arguments.contains("--codes"))
@@ -205,7 +211,8 @@ void tst_RunnerPlan::refusedBeforeTheRun()
 }
 
 // The plan file gives the test, names, timing, meter and port; the command
-// line's Var_1 overrides its steps. The meter sees the checks first.
+// line's Var_1 overrides its steps. The meter sees the checks first, on the
+// run's own session.
 void tst_RunnerPlan::runsFromAPlanFile()
 {
     const QString plan = work.filePath("isink.ini");
@@ -226,9 +233,11 @@ void tst_RunnerPlan::runsFromAPlanFile()
     QVERIFY(lines.value(7).startsWith("2\t2\t") && lines.value(8).isEmpty());
     QTRY_COMPARE(bench.boardValues(), QList<qint32>({1, 2}));
     const QStringList meter = bench.meterLines();
-    QCOMPARE(meter.mid(0, 6),
-             QStringList({"*IDN?\\n", "*CLS\\n", "CONF:CURR:DC\\n", "CURR:DC:NPLC 10\\n",
+    // One session: the checks on the one the run goes on with.
+    QCOMPARE(meter.mid(0, 7),
+             QStringList({"*IDN?\\n", "*CLS\\n", "*CLS\\n", "CONF:CURR:DC\\n", "CURR:DC:NPLC 10\\n",
                           "CURR:DC:RANG 0.001\\n", "SYST:ERR?\\n"}));
+    QCOMPARE(meter.count("*IDN?\\n"), 1);
     QCOMPARE(meter.count("Read?\\n"), 4);
 
     // The record holds Var_1 as typed and the plan file's values as texts.

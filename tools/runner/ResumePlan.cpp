@@ -199,6 +199,21 @@ bool ResumePlan::read(const QString &fileOrRecord, const RunnerOptions &given, R
         given.dmmResource.isEmpty() ? record->meter.resource : given.dmmResource;
     options.serialPort = serial;
     options.outputDir = QFileInfo(resultFile).path();
+    // The plan is made from the same settings, with the record as their origin.
+    PlanSettings &settings = options.planOptions;
+    const QString origin = QStringLiteral("the run's record");
+    settings.test.set(options.test == RunnerOptions::Test::Isink ? TestChoice::Isink
+                                                                 : TestChoice::Dac,
+                      origin);
+    settings.meterResource.set(options.dmmResource, origin);
+    if (!serial.isEmpty())
+        settings.serialPort.set(serial, origin);
+    settings.item.set(record->testItem, origin);
+    settings.tester.set(record->tester, origin);
+    Setting<qint64> *fields[] = {&settings.steps, &settings.settleMs, &settings.readingsPerStep,
+                                 &settings.readingIntervalMs};
+    for (int i = 0; i < 4; ++i)
+        fields[i]->set(record->parametersTyped.at(i).trimmed().toLongLong(), origin);
 
     RunResume &resume = plan->resume;
     resume.resultFile = resultFile;

@@ -41,16 +41,21 @@ void RunEvents::start(const QJsonObject &plan, const QJsonObject &identities,
                                         {QStringLiteral("resultFile"), resultFile}});
 }
 
-void RunEvents::step(qint64 step, qint64 code, const QStringList &readings)
+void RunEvents::step(qint64 step, qint64 code, const QStringList &readings,
+                     const std::optional<QString> &supplyReading)
 {
     QJsonArray values;
     for (const QString &cell : readings)
         values.append(measurement(cell));
-    emitEvent(QStringLiteral("step"),
-              {{QStringLiteral("step"), step},
-               {QStringLiteral("code"), code},
-               {QStringLiteral("readings"), QJsonArray::fromStringList(readings)},
-               {QStringLiteral("values"), values}});
+    QJsonObject fields{{QStringLiteral("step"), step},
+                       {QStringLiteral("code"), code},
+                       {QStringLiteral("readings"), QJsonArray::fromStringList(readings)},
+                       {QStringLiteral("values"), values}};
+    if (supplyReading) {
+        fields.insert(QStringLiteral("supplyReading"), *supplyReading);
+        fields.insert(QStringLiteral("supplyValue"), measurement(*supplyReading));
+    }
+    emitEvent(QStringLiteral("step"), fields);
 }
 
 void RunEvents::fault(const QString &message, qint64 step)
@@ -60,13 +65,19 @@ void RunEvents::fault(const QString &message, qint64 step)
 }
 
 void RunEvents::end(const QString &status, bool clean, const QJsonObject &counts,
-                    const QString &summary, int exitStatus)
+                    const QString &summary, int exitStatus, const QString &resultFile,
+                    const QString &recordFile)
 {
+    const auto pathOrNull = [](const QString &path) {
+        return path.isEmpty() ? QJsonValue() : QJsonValue(path);
+    };
     emitEvent(QStringLiteral("end"), {{QStringLiteral("status"), status},
                                       {QStringLiteral("clean"), clean},
                                       {QStringLiteral("counts"), counts},
                                       {QStringLiteral("summary"), summary},
-                                      {QStringLiteral("exitStatus"), exitStatus}});
+                                      {QStringLiteral("exitStatus"), exitStatus},
+                                      {QStringLiteral("resultFile"), pathOrNull(resultFile)},
+                                      {QStringLiteral("recordFile"), pathOrNull(recordFile)}});
 }
 
 void RunEvents::emitEvent(const QString &name, QJsonObject fields)

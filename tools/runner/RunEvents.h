@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <optional>
 
 // The runner's output for machines (docs/events.md): one JSON object per
 // line, written and flushed at once, so that a test executive reads each
@@ -19,7 +20,8 @@ class RunEvents
 {
 public:
     // Raised when a field is added, renamed or changes its meaning.
-    static constexpr int kSchemaVersion = 1;
+    // 2: a step's supply current, the end's files and more counts.
+    static constexpr int kSchemaVersion = 2;
 
     struct Clock
     {
@@ -39,14 +41,18 @@ public:
     void start(const QJsonObject &plan, const QJsonObject &identities, const QString &resultFile);
     // One completed step: its number (from 1), the code sent, the reading
     // cells as the file holds them, and each as a number (null for ERR and
-    // anything that is not a finite measurement).
-    void step(qint64 step, qint64 code, const QStringList &readings);
+    // anything that is not a finite measurement); with `supplyReading` (the
+    // supply current's cell, for a run that reads it) the same for it.
+    void step(qint64 step, qint64 code, const QStringList &readings,
+              const std::optional<QString> &supplyReading = std::nullopt);
     // Something that makes the record less than whole.
     void fault(const QString &message, qint64 step);
     // The run's end: its outcome ("finished", "stopped", "failed"), whether
-    // it is clean, its counts, and the status the runner exits with.
+    // it is clean, its counts, the status the runner exits with, and where
+    // its result file and record are (null when none).
     void end(const QString &status, bool clean, const QJsonObject &counts, const QString &summary,
-             int exitStatus);
+             int exitStatus, const QString &resultFile = QString(),
+             const QString &recordFile = QString());
 
     // False once a line could not be written whole.
     bool allWritten() const { return written; }

@@ -8,12 +8,14 @@
 #include "settings/SerialPortLookup.h"
 #include "tools/common/TerminationSignals.h"
 #include "tools/runner/ProgressPrinter.h"
+#include "tools/runner/RunEvents.h"
 #include "tools/runner/RunLog.h"
+#include "tools/runner/RunnerPlan.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QSettings>
+#include <QJsonObject>
 #include <QTimer>
 
 #include <csignal>
@@ -26,18 +28,6 @@ void tell(const QString &message)
 {
     std::fprintf(stderr, "benchtest-run: %s\n", message.toLocal8Bit().constData());
     std::fflush(stderr);
-}
-
-// The meter the window would use: the configuration file's address, else the
-// form's. The file is only read: a missing one is not created.
-QString configuredMeterAddress()
-{
-    const QString path = usableProgramConfigFile();
-    const QString address = path.isEmpty() ? QString()
-                                           : QSettings(path, QSettings::IniFormat)
-                                                 .value(QStringLiteral("defaultAddr/DMM"))
-                                                 .toString();
-    return address.isEmpty() ? QString::fromLatin1(RunDefaults::meterAddress) : address;
 }
 
 bool lookUpSerialPort(const QString &name, SerialConfig &uart, QString *error)
@@ -62,12 +52,8 @@ const int kRedrawMs = 500;
 
 } // namespace
 
-RunSession::RunSession(const RunnerOptions &options, QObject *parent)
-    : QObject(parent), options(options)
-{}
-
-RunSession::RunSession(const RunnerOptions &options, const RunResume &resume, QObject *parent)
-    : QObject(parent), options(options), resume(resume)
+RunSession::RunSession(const RunnerOptions &options, const RunPlan &plan, QObject *parent)
+    : QObject(parent), options(options), plan(plan)
 {}
 
 bool RunSession::prepare(RunSetup *setup, QString *error) const
@@ -99,15 +85,79 @@ bool RunSession::prepare(RunSetup *setup, QString *error) const
     if (setup->tester.isEmpty())
         setup->tester = QString::fromUtf8(RunDefaults::missingTester);
     setup->folder = folder.absoluteFilePath();
-    setup->meterAddress =
-        options.dmmResource.isEmpty() ? configuredMeterAddress() : options.dmmResource;
+    // The plan's, from the command line, the plan file or config.ini: never
+    // an address of the program's own. Empty only with --allow-no-meter.
+    setup->meterAddress = plan.meterResource;
     setup->resume = resume;
     // Without --serial the values go nowhere, by choice.
     if (!options.serialPort.isEmpty()) {
         setup->serial = &TestContext.uart;
         setup->failWithoutBoard = true;
     }
+    RunnerPlan::configureEngine(plan, options.allowNoMeter, setup);
     return true;
+}
+
+void RunSession::reportEvents(RunEngine *engine, RunEvents *events)
+{
+    connect(engine, &RunEngine::runStarted, this, [this, events](const RunRecord &record) {
+        started = true;
+        const auto textOrNull = [](const QString &text) {
+            return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+        };
+        QJsonObject identities{{QStringLiteral("meter"), textOrNull(record.meter.identity)}};
+        if (record.supply)
+            identities.insert(QStringLiteral("supply"), textOrNull(record.supply->identity));
+        events->start(plan.toJson(), identities, record.resultFile);
+    });
+    connect(engine, &RunEngine::supplyCurrentWritten, this,
+            [this](qint64, const QString &cell) { pendingSupplyCell = cell; });
+    connect(engine, &RunEngine::rowWritten, this,
+            [this, events](qint64 step, qint32 code, const QStringList &cells) {
+                events->step(step, code, cells, pendingSupplyCell);
+                pendingSupplyCell.reset();
+            });
+    // A fault belongs to the step under way: the one after those finished.
+    // The signals come in the order the engine sent them, so the count here
+    // is the engine's at the moment of the fault.
+    connect(engine, &RunEngine::stepFinished, this, [this](qint64 step) { stepsFinished = step; });
+    connect(engine, &RunEngine::faultNoticed, this, [this, events](const QString &what) {
+        if (started)
+            events->fault(what, qMin(stepsFinished + 1, qMax<qint64>(plan.sweep.count(), 1)));
+    });
+}
+
+// A run refused before it had a file writes no event: its one line is on
+// standard error.
+void RunSession::reportEnd(RunEvents *events, const RunOutcome &outcome, int status) const
+{
+    if (!started)
+        return;
+    static const char *const statusNames[] = {"finished", "stopped", "failed"};
+    const QJsonObject counts{{QStringLiteral("stepsPlanned"), outcome.stepsPlanned},
+                             {QStringLiteral("stepsDone"), outcome.stepsDone},
+                             {QStringLiteral("readings"), outcome.readings},
+                             {QStringLiteral("errCells"), outcome.errCells},
+                             {QStringLiteral("notMeasurements"), outcome.notMeasurements},
+                             {QStringLiteral("valuesNotSent"), outcome.framesNotSent},
+                             {QStringLiteral("piecesNotWritten"), outcome.piecesNotWritten},
+                             {QStringLiteral("supplyNotMeasured"), outcome.supplyNotMeasured},
+                             {QStringLiteral("supplyLeftOn"), outcome.supplyLeftOn}};
+    events->end(QLatin1String(statusNames[outcome.status]), outcome.isClean(), counts,
+                outcome.summary(), status, outcome.resultFile, outcome.recordFile);
+}
+
+int RunSession::exitStatus(const RunOutcome &outcome, int stopSignal)
+{
+    switch (outcome.status) {
+    case RunOutcome::Finished:
+        return outcome.isClean() ? Finished : NotClean;
+    case RunOutcome::Stopped:
+        return 128 + (stopSignal != 0 ? stopSignal : SIGINT);
+    case RunOutcome::Failed:
+        return CouldNotStart;
+    }
+    return CouldNotStart;
 }
 
 QString RunSession::databaseUrl() const
@@ -126,16 +176,23 @@ int RunSession::exec()
     }
 
     TerminationSignals stopSignals;
-    const bool terminal = ::isatty(STDOUT_FILENO) == 1;
-    ProgressPrinter printer(stdout, terminal);
+    // Standard output is the events' alone when there are any.
+    std::FILE *const human = options.eventsJson ? stderr : stdout;
+    const bool terminal = ::isatty(::fileno(human)) == 1;
+    ProgressPrinter printer(human, terminal);
     if (terminal)
         RunLog::setLineGuard([&printer] { printer.stepAside(); },
                              [&printer] { printer.comeBack(); });
 
+    std::optional<RunEvents> events; // outlives the run, whose last signals it may hear
+    if (options.eventsJson)
+        events.emplace(stdout);
     // The run goes on a thread of its own: a meter that stalls never holds up
     // the stop signals or the terminal's bar.
     RunThread run(setup);
     RunEngine *engine = run.engine();
+    if (events)
+        reportEvents(engine, &*events);
     RunOutcome outcome;
     bool ended = false;
     connect(engine, &RunEngine::progressChanged, this,
@@ -145,9 +202,13 @@ int RunSession::exec()
                 if (warned || !record.meter.identity.isEmpty())
                     return;
                 warned = true;
-                tell(QStringLiteral("warning: the multimeter at %1 does not answer; "
-                                    "its readings are recorded as ERR")
-                         .arg(setup.meterAddress));
+                if (setup.meterAddress.isEmpty())
+                    tell(
+                        QStringLiteral("warning: no multimeter; its readings are recorded as ERR"));
+                else
+                    tell(QStringLiteral("warning: the multimeter at %1 does not answer; "
+                                        "its readings are recorded as ERR")
+                             .arg(setup.meterAddress));
             });
     connect(engine, &RunEngine::runEnded, this, [&](const RunOutcome &result) {
         outcome = result;
@@ -184,26 +245,28 @@ int RunSession::exec()
 
     if (database)
         tell(QStringLiteral("database: ") + database->sink().waitUntilSettled(10000).summary());
-    if (!outcome.resultFile.isEmpty())
+    const int status = exitStatus(outcome, stopSignal);
+    if (events)
+        reportEnd(&*events, outcome, status);
+    else if (!outcome.resultFile.isEmpty())
         std::printf("%s\n", QFile::encodeName(outcome.resultFile).constData());
     std::fflush(stdout);
 
     switch (outcome.status) {
     case RunOutcome::Finished:
-        if (outcome.isClean())
-            return Finished;
-        tell(QStringLiteral("the run is not clean: ") + outcome.summary());
-        return NotClean;
+        if (!outcome.isClean())
+            tell(QStringLiteral("the run is not clean: ") + outcome.summary());
+        break;
     case RunOutcome::Stopped:
         tell(QStringLiteral("stopped by %1 after %2 of %3 steps; the result file ends at the "
                             "last piece written")
                  .arg(QLatin1String(stopSignal == SIGTERM ? "SIGTERM" : "SIGINT"))
                  .arg(outcome.stepsDone)
                  .arg(outcome.stepsPlanned));
-        return 128 + (stopSignal != 0 ? stopSignal : SIGINT);
+        break;
     case RunOutcome::Failed:
         tell(outcome.failure);
-        return CouldNotStart;
+        break;
     }
-    return CouldNotStart;
+    return status;
 }

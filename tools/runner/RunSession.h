@@ -1,13 +1,22 @@
 #pragma once
 
+#include "plan/RunPlan.h"
 #include "tools/runner/RunnerOptions.h"
 
 #include <QObject>
 
 #include "engine/RunSetup.h"
 
-// One benchtest-run invocation after its options are read: the run, its
-// progress on standard output, the stop signals and the exit status.
+#include <cstdio>
+#include <optional>
+
+class RunEngine;
+class RunEvents;
+struct RunOutcome;
+
+// One benchtest-run invocation after its options are read: the run of its
+// effective plan, its progress for people, its events for machines, the stop
+// signals and the exit status.
 class RunSession : public QObject
 {
     Q_OBJECT
@@ -20,13 +29,17 @@ public:
         CouldNotStart = 2,
     };
 
-    explicit RunSession(const RunnerOptions &options, QObject *parent = nullptr);
-    // A run taken up again (benchtest-run --resume).
-    RunSession(const RunnerOptions &options, const RunResume &resume, QObject *parent = nullptr);
+    // `options` as RunnerPlan::sessionOptions() gives them for `plan`.
+    RunSession(const RunnerOptions &options, const RunPlan &plan, QObject *parent = nullptr);
+    // Takes up an interrupted run (benchtest-run --resume) instead of a new one.
+    void resumeRun(const RunResume &resumed) { resume = resumed; }
 
     // Runs the test to its end in the application's event loop and returns
     // the process exit status: an ExitStatus, or 128 + the signal that stopped it.
     int exec();
+
+    // The exit status of a run that ended so.
+    static int exitStatus(const RunOutcome &outcome, int stopSignal);
 
 private:
     // The run the window would start with the same entries; false with
@@ -34,7 +47,14 @@ private:
     bool prepare(RunSetup *setup, QString *error) const;
     // --db, else the configuration file's [database] url; empty: no database.
     QString databaseUrl() const;
+    // --events json: the engine's start, steps, faults to `events`.
+    void reportEvents(RunEngine *engine, RunEvents *events);
+    void reportEnd(RunEvents *events, const RunOutcome &outcome, int status) const;
 
     RunnerOptions options;
     RunResume resume;
+    RunPlan plan;
+    std::optional<QString> pendingSupplyCell; // of the row written next
+    bool started = false;                     // the run got its file
+    qint64 stepsFinished = 0;                 // as the engine's signals told
 };

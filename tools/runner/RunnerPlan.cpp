@@ -1,5 +1,6 @@
 #include "tools/runner/RunnerPlan.h"
 
+#include "engine/RunSetup.h"
 #include "plan/PlanFile.h"
 #include "settings/ConfigLocation.h"
 #include "tools/runner/ProgressPrinter.h"
@@ -69,21 +70,15 @@ bool resolve(const RunnerOptions &options, RunPlan *plan, QString *error)
     return RunPlan::resolve(settings, plan, error);
 }
 
-bool engineRunsAsPlanned(const RunPlan &plan, QString *error)
+void configureEngine(const RunPlan &plan, bool allowNoMeter, RunSetup *setup)
 {
-    QStringList other;
-    if (!plan.sweep.isCounting())
-        other << QStringLiteral("its sweep is not the codes 1 to N upwards once");
-    if (plan.meter != MeterSetup::defaults(plan.meter.function()))
-        other << QStringLiteral("its meter set-up is not the test's own");
-    if (plan.supply)
-        other << QStringLiteral("it sets up a power supply");
-    if (other.isEmpty())
-        return true;
-    *error = QStringLiteral("this plan cannot be run yet: %1; the run engine does not carry "
-                            "that out (--dry-run shows the plan)")
-                 .arg(other.join(QStringLiteral("; ")));
-    return false;
+    setup->sweep = plan.sweep;
+    setup->meterSetup = plan.meter.commands();
+    setup->supply = plan.supply;
+    setup->plan = plan.toJson();
+    setup->checkInstruments = true;
+    setup->expectIdn = plan.expectIdn;
+    setup->meterOptional = allowNoMeter;
 }
 
 RunnerOptions sessionOptions(const RunnerOptions &options, const RunPlan &plan)

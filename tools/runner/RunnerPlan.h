@@ -3,6 +3,8 @@
 #include "plan/RunPlan.h"
 #include "tools/runner/RunnerOptions.h"
 
+struct RunSetup;
+
 #include <QString>
 
 #include <cstdio>
@@ -16,10 +18,11 @@ namespace RunnerPlan {
 // at random. False with a one-line message that names the offending source.
 [[nodiscard]] bool resolve(const RunnerOptions &options, RunPlan *plan, QString *error);
 
-// What the run engine carries out by itself: the codes 1 … steps upwards
-// once, the test's own meter set-up, no power supply. False with what else
-// the plan asks for.
-[[nodiscard]] bool engineRunsAsPlanned(const RunPlan &plan, QString *error);
+// What the plan asks of the run engine beyond the window's fields: its
+// sweep, meter set-up and supply, the plan for the record, and the checks of
+// the instruments before anything is written (`allowNoMeter`: a meter that
+// cannot be opened or does not answer passes them).
+void configureEngine(const RunPlan &plan, bool allowNoMeter, RunSetup *setup);
 
 // The options a RunSession runs the plan with: the command line's own texts
 // where it gave them (they go into the record as typed), the plan's values

@@ -1,0 +1,463 @@
+// A run plan carried out by the engine, against a bench in memory: the
+// plan's codes in the plan's order, its meter set-up, and the supply that
+// powers the board, on before the first step and off whatever ends the run.
+// The default plan is the window's run, byte for byte and line for line.
+#include "context/TestContext.h"
+#include "engine/RunEngine.h"
+#include "plan/MeterSetup.h"
+#include "record/RunRecord.h"
+#include "tests/support/ContextReset.h"
+#include "tests/support/EngineFakes.h"
+#include "tests/support/LogCapture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QDateTime kStart(QDate(2026, 3, 4), QTime(5, 6, 7));
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The file's step rows, split into cells.
+QList<QStringList> rows(const QString &path)
+{
+    QList<QStringList> cells;
+    const QList<QByteArray> lines = readAll(path).split('\n');
+    for (qsizetype i = 6; i < lines.size() && !lines.at(i).isEmpty(); ++i)
+        cells << QString::fromUtf8(lines.at(i)).split(QLatin1Char('\t'));
+    return cells;
+}
+
+SupplyPlan supplyPlan(bool readsCurrent)
+{
+    SupplyPlan supply;
+    supply.resource = QStringLiteral("FAKE::PWR");
+    supply.channel = 2;
+    supply.voltage = 3.3;
+    supply.currentLimit = 0.05;
+    supply.readsCurrent = readsCurrent;
+    return supply;
+}
+
+} // namespace
+
+class tst_EnginePlan : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void defaultPlan_isTheWindowsRun_data();
+    void defaultPlan_isTheWindowsRun();
+    void sweep_sendsThePlansCodesInItsOrder();
+    void supply_onBeforeTheFirstStepAndInTheRecord();
+    void supplyOutput_offWhateverEndsTheRun_data();
+    void supplyOutput_offWhateverEndsTheRun();
+    void supplyRefused_beforeAnyFileAndNeverOn_data();
+    void supplyRefused_beforeAnyFileAndNeverOn();
+    void supplyCurrent_thatIsNoMeasurement_makesTheRunNotClean();
+    void meterChecks_refuseBeforeAnyFile_data();
+    void meterChecks_refuseBeforeAnyFile();
+
+private:
+    RunSetup setup(const FakeBench &bench, const QString &subfolder = QStringLiteral("results"));
+    RunOutcome runToEnd(RunEngine &engine);
+    QStringList folderEntries() const;
+
+    QTemporaryDir *folder = nullptr;
+};
+
+void tst_EnginePlan::init()
+{
+    resetTestContext();
+    folder = new QTemporaryDir;
+}
+
+void tst_EnginePlan::cleanup()
+{
+    delete folder;
+    folder = nullptr;
+}
+
+RunSetup tst_EnginePlan::setup(const FakeBench &bench, const QString &subfolder)
+{
+    RunSetup run;
+    run.parameters = {"3", "0", "2", "0"};
+    run.testName = dacTestKind().title;
+    run.testItem = QStringLiteral("ITEM");
+    run.tester = QStringLiteral("QA");
+    run.folder = folder->filePath(subfolder);
+    QDir().mkpath(run.folder);
+    run.recoveryFolder = folder->filePath(QStringLiteral("recovery"));
+    run.meterAddress = QStringLiteral("FAKE::INSTR");
+    run.ports = bench.ports();
+    run.firstSendMs = 0;
+    run.nextStepMs = 0;
+    run.clock.localTime = [] {
+        return kStart;
+    };
+    return run;
+}
+
+RunOutcome tst_EnginePlan::runToEnd(RunEngine &engine)
+{
+    QSignalSpy ended(&engine, &RunEngine::runEnded);
+    engine.start();
+    if (ended.isEmpty() && !ended.wait(5000))
+        return RunOutcome();
+    engine.stop();
+    return ended.at(0).at(0).value<RunOutcome>();
+}
+
+QStringList tst_EnginePlan::folderEntries() const
+{
+    return QDir(folder->filePath(QStringLiteral("results")))
+        .entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+}
+
+void tst_EnginePlan::defaultPlan_isTheWindowsRun_data()
+{
+    QTest::addColumn<bool>("isink");
+    QTest::newRow("dac") << false;
+    QTest::newRow("isink") << true;
+}
+
+// The runner's default plan (the codes 1 … Var_1, the test's own set-up) and
+// the window's run: the same file bytes, log lines, meter commands and values.
+void tst_EnginePlan::defaultPlan_isTheWindowsRun()
+{
+    QFETCH(bool, isink);
+    const TestKind *kind = isink ? &isinkTestKind() : &dacTestKind();
+    struct Run
+    {
+        QByteArray file;
+        QStringList log;
+        QStringList timeline;
+    };
+    const auto run = [&](bool planned) {
+        FakeBench bench;
+        RunSetup window = setup(bench, planned ? "planned" : "window");
+        window.kind = kind;
+        window.testName = kind->title;
+        if (planned) {
+            window.sweep = SweepPlan::counting(3);
+            window.meterSetup = MeterSetup::defaults(isink ? MeterSetup::Function::Current
+                                                           : MeterSetup::Function::Voltage)
+                                    .commands();
+            window.plan = QJsonObject{{"test", isink ? "isink" : "dac"}};
+        }
+        LogCapture log;
+        RunEngine engine(window);
+        const RunOutcome outcome = runToEnd(engine);
+        QStringList lines = log.lines();
+        lines.replaceInStrings(window.folder, QStringLiteral("<folder>"));
+        return Run{readAll(outcome.resultFile), lines, bench.state()->timeline};
+    };
+    const Run window = run(false);
+    const Run planned = run(true);
+    QVERIFY(window.file.contains("\n3\t3\t"));
+    QCOMPARE(planned.file, window.file);
+    QCOMPARE(planned.log, window.log);
+    QCOMPARE(planned.timeline, window.timeline);
+}
+
+// Step k sends the k-th code; its row reads "k<TAB>code"; progress and the
+// record count the plan's steps; the plan's set-up replaces the test's.
+void tst_EnginePlan::sweep_sendsThePlansCodesInItsOrder()
+{
+    FakeBench bench;
+    RunSetup run = setup(bench);
+    SweepPlan::Spec spec;
+    spec.codes = QStringLiteral("4095:0:2048,-7");
+    spec.direction = SweepPlan::Direction::UpDown;
+    QString error;
+    SweepPlan sweep;
+    QVERIFY2(SweepPlan::build(spec, &sweep, &error), qPrintable(error));
+    run.sweep = sweep;
+    run.meterSetup = {"*CLS", "CONF:VOLT:DC", "VOLT:DC:NPLC 1", "VOLT:DC:RANG 1"};
+    run.plan = QJsonObject{{"sweep", sweep.toJson()}};
+    RunEngine engine(run);
+    QList<qint32> signalled;
+    connect(&engine, &RunEngine::valueSent, this,
+            [&](qint64 step, qint32 code) { signalled << qint32(step) << code; });
+    QList<qint64> totals;
+    connect(&engine, &RunEngine::progressChanged, this,
+            [&](const RunProgress &progress) { totals << progress.total; });
+    const RunOutcome outcome = runToEnd(engine);
+    QVERIFY2(outcome.isClean(), qPrintable(outcome.summary()));
+
+    const QList<qint32> codes{4095, 2047, -7, 2047, 4095};
+    QCOMPARE(bench.state()->valuesSent, codes);
+    QList<qint32> expected;
+    for (int k = 1; k <= codes.size(); ++k)
+        expected << k << codes[k - 1];
+    QCOMPARE(signalled, expected);
+    const QList<QStringList> cells = rows(outcome.resultFile);
+    QCOMPARE(cells.size(), codes.size());
+    for (int k = 1; k <= codes.size(); ++k)
+        QCOMPARE(cells[k - 1].mid(0, 2),
+                 QStringList({QString::number(k), QString::number(codes[k - 1])}));
+    QCOMPARE(totals, QList<qint64>(codes.size() - 1, codes.size()));
+    QCOMPARE(outcome.stepsPlanned, codes.size());
+    QCOMPARE(bench.state()->commands.mid(0, 4), run.meterSetup);
+    QVERIFY(!bench.state()->commands.contains("VOLT:DC:NPLC 10"));
+
+    const std::optional<RunRecord> record = RunRecord::readBeside(outcome.resultFile);
+    QVERIFY(record);
+    QCOMPARE(record->schemaVersion, RunRecord::kSchemaVersion);
+    QCOMPARE(record->parametersUsed.steps, codes.size());
+    QCOMPARE(record->meter.setup, run.meterSetup);
+    QCOMPARE(record->plan, run.plan);
+    QVERIFY(!record->supply);
+}
+
+// Settings applied, then the output on, before the first code goes out;
+// each step's current in a PWR column after the meter's cells; the record
+// holds the supply's identity and settings.
+void tst_EnginePlan::supply_onBeforeTheFirstStepAndInTheRecord()
+{
+    FakeBench bench;
+    bench.state()->supplyCurrent = [](qint64 n) {
+        return QStringLiteral("+%1.00000E-03\n").arg(n);
+    };
+    RunSetup run = setup(bench);
+    run.supply = supplyPlan(true);
+    RunEngine engine(run);
+    QStringList supplyCells;
+    connect(&engine, &RunEngine::supplyCurrentWritten, this, [&](qint64 step, const QString &cell) {
+        supplyCells << QStringLiteral("%1 %2").arg(step).arg(cell);
+    });
+    const RunOutcome outcome = runToEnd(engine);
+    QVERIFY2(outcome.isClean(), qPrintable(outcome.summary()));
+
+    const QStringList timeline = bench.state()->timeline;
+    QCOMPARE(bench.supplyLines().mid(0, 6),
+             QStringList({"connect FAKE::PWR", "levels 2 3.3 0.05", "SYST:ERR?", "output 2 on",
+                          "output? 2", "SYST:ERR?"}));
+    QVERIFY(timeline.indexOf("supply output 2 on") < timeline.indexOf("board 1"));
+    QVERIFY(timeline.lastIndexOf("supply output 2 off") > timeline.lastIndexOf("meter Read?"));
+    QVERIFY(!bench.state()->outputOn);
+    QCOMPARE(bench.state()->supplyCloses, 1);
+
+    QVERIFY(readAll(outcome.resultFile).contains("No.\tDAC\tDMM1\tDMM2\tPWR\n"));
+    const QList<QStringList> cells = rows(outcome.resultFile);
+    QCOMPARE(cells.size(), 3);
+    for (int k = 1; k <= 3; ++k) {
+        QCOMPARE(cells[k - 1].size(), 5);
+        QCOMPARE(cells[k - 1][4], QStringLiteral("+%1.00000E-03").arg(k));
+    }
+    QCOMPARE(supplyCells, QStringList({"1 +1.00000E-03", "2 +2.00000E-03", "3 +3.00000E-03"}));
+
+    const std::optional<RunRecord> record = RunRecord::readBeside(outcome.resultFile);
+    QVERIFY(record && record->supply);
+    QCOMPARE(record->supply->resource, QStringLiteral("FAKE::PWR"));
+    QCOMPARE(record->supply->identity, QStringLiteral("FAKE,PWR,1,1.0"));
+    QCOMPARE(record->supply->channel, 2);
+    QCOMPARE(record->supply->voltage, 3.3);
+    QCOMPARE(record->supply->currentLimit, 0.05);
+    QVERIFY(record->supply->readsCurrent);
+    QVERIFY(!record->outcome.supplyLeftOn);
+}
+
+void tst_EnginePlan::supplyOutput_offWhateverEndsTheRun_data()
+{
+    QTest::addColumn<QString>("ending");
+    QTest::addColumn<QString>("status"); // of the record; "none" when there is none
+    QTest::newRow("the run finishes") << "finish"
+                                      << "finished";
+    QTest::newRow("stopped mid-step") << "stop"
+                                      << "stopped";
+    QTest::newRow("stopped between the output on and the first step") << "stop at once"
+                                                                      << "stopped";
+    QTest::newRow("the engine destroyed while running") << "destroy"
+                                                        << "running";
+    QTest::newRow("the output does not go off") << "stuck"
+                                                << "finished";
+}
+
+// However the run ends, the output the run switched on goes off and the
+// supply's session closes; an output that stays on makes the run not clean.
+void tst_EnginePlan::supplyOutput_offWhateverEndsTheRun()
+{
+    QFETCH(QString, ending);
+    QFETCH(QString, status);
+    FakeBench bench;
+    bench.state()->outputSwitchesOff = ending != "stuck";
+    RunSetup run = setup(bench);
+    run.parameters = {"20", "0", "2", "0"};
+    run.nextStepMs = 20; // still running when the test reaches in
+    run.supply = supplyPlan(false);
+    auto engine = std::make_unique<RunEngine>(run);
+    QSignalSpy ended(engine.get(), &RunEngine::runEnded);
+    qint64 stepsDone = 0;
+    connect(engine.get(), &RunEngine::stepFinished, this, [&](qint64 step) { stepsDone = step; });
+    connect(engine.get(), &RunEngine::readingTaken, this, [&](qint64 step, qint64 index) {
+        if (step == 4 && index == 1 && ending == "stop")
+            engine->stop(); // from inside its own signal, as the window's Stop can
+    });
+    bool outputOnAtFirstStep = false;
+    connect(engine.get(), &RunEngine::valueSent, this,
+            [&] { outputOnAtFirstStep = outputOnAtFirstStep || bench.state()->outputOn; });
+    engine->start();
+    QVERIFY(bench.state()->outputOn);
+    if (ending == "stop at once")
+        engine->stop();
+    if (ending == "destroy") {
+        QTRY_VERIFY_WITH_TIMEOUT(stepsDone >= 3, 5000);
+        QVERIFY(engine->isRunning());
+        engine.reset();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!engine || !ended.isEmpty(), 5000);
+    const bool leftOn = engine && engine->outcome().supplyLeftOn;
+    if (engine)
+        engine->stop();
+
+    QCOMPARE(bench.state()->outputOn, ending == "stuck");
+    QCOMPARE(bench.supplyLines().filter("output 2 on").size(), 1);
+    QVERIFY(bench.supplyLines().contains("output 2 off"));
+    QCOMPARE(bench.state()->supplyCloses, 1);
+    QCOMPARE(leftOn, ending == "stuck");
+    QCOMPARE(outputOnAtFirstStep, ending != "stop at once");
+    if (ending == "destroy")
+        return; // the record of a run destroyed mid-way is the issue of whoever destroyed it
+    const std::optional<RunRecord> record = RunRecord::readBeside(folder->filePath(
+        "results/" + QDir(folder->filePath("results")).entryList({"*.txt"}).value(0)));
+    QVERIFY(record);
+    QCOMPARE(record->outcome.status, status);
+    QCOMPARE(record->outcome.supplyLeftOn, ending == "stuck");
+    QCOMPARE(record->outcome.clean, ending == "finish");
+}
+
+void tst_EnginePlan::supplyRefused_beforeAnyFileAndNeverOn_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("no answer") << "silent"
+                               << "the supply at FAKE::PWR does not answer *IDN?";
+    QTest::newRow("settings refused")
+        << "refuses"
+        << "the supply at FAKE::PWR refused its set-up: -222,\"Data out of range\" "
+           "(output 2 at 3.3 V, 0.05 A)";
+    QTest::newRow("board cannot be opened first") << "board"
+                                                  << "cannot open serial port fake: refused";
+}
+
+void tst_EnginePlan::supplyRefused_beforeAnyFileAndNeverOn()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, failure);
+    FakeBench bench;
+    bench.state()->supplyAnswers = fault != "silent";
+    if (fault == "refuses")
+        bench.state()->supplyErrors = {"-222,\"Data out of range\"\n"};
+    bench.state()->boardOpens = fault != "board";
+    RunSetup run = setup(bench);
+    run.failWithoutBoard = true;
+    run.supply = supplyPlan(true);
+    RunEngine engine(run);
+    const RunOutcome outcome = runToEnd(engine);
+    QCOMPARE(outcome.status, RunOutcome::Failed);
+    QCOMPARE(outcome.failure, failure);
+    QVERIFY(outcome.resultFile.isEmpty());
+    QCOMPARE(folderEntries(), QStringList());
+    QVERIFY(!bench.supplyLines().contains("output 2 on"));
+    QVERIFY(!bench.state()->outputOn);
+    QCOMPARE(bench.state()->valuesSent, QList<qint32>());
+}
+
+// A current that did not come, or that a stray put in doubt, is ERR; text
+// is kept as sent; each makes the run not clean.
+void tst_EnginePlan::supplyCurrent_thatIsNoMeasurement_makesTheRunNotClean()
+{
+    FakeBench bench;
+    bench.state()->supplyCurrent = [](qint64 n) {
+        return n == 1   ? QString()
+               : n == 2 ? QStringLiteral("+9.9E37\n")
+                        : QStringLiteral("+0.02\n");
+    };
+    bench.state()->strayAfterMeasurement = {3};
+    RunSetup run = setup(bench);
+    run.parameters = {"4", "0", "1", "0"};
+    run.supply = supplyPlan(true);
+    RunEngine engine(run);
+    QSignalSpy faults(&engine, &RunEngine::faultNoticed);
+    const RunOutcome outcome = runToEnd(engine);
+    QCOMPARE(outcome.status, RunOutcome::Finished);
+    QCOMPARE(outcome.supplyNotMeasured, 3);
+    QVERIFY(!outcome.isClean());
+    QVERIFY2(outcome.summary().contains("3 supply currents that are not a measurement"),
+             qPrintable(outcome.summary()));
+    QCOMPARE(faults.size(), 4); // two for the stray: disowned, then not a measurement
+    QStringList supplyColumn;
+    for (const QStringList &row : rows(outcome.resultFile))
+        supplyColumn << row.value(3);
+    QCOMPARE(supplyColumn, QStringList({"ERR", "+9.9E37", "ERR", "+0.02"}));
+    QCOMPARE(RunRecord::readBeside(outcome.resultFile)->outcome.supplyNotMeasured, 3);
+}
+
+void tst_EnginePlan::meterChecks_refuseBeforeAnyFile_data()
+{
+    QTest::addColumn<bool>("meterAnswers");
+    QTest::addColumn<bool>("optional");
+    QTest::addColumn<QString>("expectIdn");
+    QTest::addColumn<QString>("failure"); // empty: the run goes ahead
+    QTest::newRow("the expected identity") << true << false << "^FAKE,DMM,"
+                                           << "";
+    QTest::newRow("another identity")
+        << true << false << ",34461A,"
+        << "the multimeter at FAKE::INSTR answers \"FAKE,DMM,1,1.0\", not the expected identity "
+           "',34461A,'";
+    QTest::newRow("no answer") << false << false << ""
+                               << "the multimeter at FAKE::INSTR does not answer";
+    QTest::newRow("no answer, by choice") << false << true << ""
+                                          << "";
+    QTest::newRow("another identity, by choice")
+        << true << true << "^Other"
+        << "the multimeter at FAKE::INSTR answers \"FAKE,DMM,1,1.0\", not the expected identity "
+           "'^Other'";
+}
+
+void tst_EnginePlan::meterChecks_refuseBeforeAnyFile()
+{
+    QFETCH(bool, meterAnswers);
+    QFETCH(bool, optional);
+    QFETCH(QString, expectIdn);
+    QFETCH(QString, failure);
+    FakeBench bench;
+    bench.state()->meterAnswers = meterAnswers;
+    // The queue's answer first, the readings after it.
+    bench.state()->reply = [](qint64 n) {
+        return n == 1 ? QStringLiteral("+0,\"No error\"\n") : QStringLiteral("+1.0E-03\n");
+    };
+    RunSetup run = setup(bench);
+    run.checkInstruments = true;
+    run.expectIdn = expectIdn;
+    run.meterOptional = optional;
+    run.supply = supplyPlan(false);
+    RunEngine engine(run);
+    const RunOutcome outcome = runToEnd(engine);
+    if (!failure.isEmpty()) {
+        QCOMPARE(outcome.status, RunOutcome::Failed);
+        QCOMPARE(outcome.failure, failure);
+        QCOMPARE(folderEntries(), QStringList());
+        QCOMPARE(bench.supplyLines(), QStringList()); // the supply is not touched
+        return;
+    }
+    QCOMPARE(outcome.status, RunOutcome::Finished);
+    QCOMPARE(outcome.isClean(), meterAnswers);
+    QCOMPARE(bench.state()->commands.count("SYST:ERR?"), meterAnswers ? 1 : 0);
+}
+
+QTEST_GUILESS_MAIN(tst_EnginePlan)
+#include "tst_engineplan.moc"

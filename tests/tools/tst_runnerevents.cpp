@@ -1,0 +1,223 @@
+// benchtest-run --events json as a test executive reads it: every line of a
+// real run parsed, numbered and stamped, against the result file and the
+// exit status: a clean run powered by the supply, a run whose board goes away
+// (faults), and a run stopped by Ctrl-C. Human progress goes to standard error.
+#include "tests/support/RunnerProcess.h"
+#include "tests/support/SimulatedBench.h"
+#include "tests/support/SimulatorProcess.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+bool writeFile(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+}
+
+// The step rows of a result file, by step, as cells.
+QMap<qint64, QStringList> resultRows(const QString &path)
+{
+    QMap<qint64, QStringList> rows;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return rows;
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    for (qsizetype i = 6; i < lines.size() && !lines.at(i).isEmpty(); ++i) {
+        const QStringList cells = lines.at(i).split(QLatin1Char('\t'));
+        rows.insert(cells.value(0).toLongLong(), cells);
+    }
+    return rows;
+}
+
+// Every line of standard output one event: parsed, in sequence, stamped on
+// both clocks. Fails the test (and returns what it has) on the first that is not.
+QList<QJsonObject> parseEvents(const QByteArray &out)
+{
+    QList<QJsonObject> events;
+    if (!out.isEmpty() && !out.endsWith('\n')) {
+        QTest::qFail("the last event has no line end", __FILE__, __LINE__);
+        return events;
+    }
+    qint64 lastT = 0;
+    QDateTime lastWall;
+    const QList<QByteArray> lines =
+        out.isEmpty() ? QList<QByteArray>() : out.chopped(1).split('\n');
+    for (const QByteArray &line : lines) {
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+        const QJsonObject event = document.object();
+        const QDateTime wall =
+            QDateTime::fromString(event["wallTime"].toString(), Qt::ISODateWithMs);
+        const bool ordered = event["seq"].toInteger(-1) == events.size() &&
+                             event["t"].toInteger(-1) >= lastT && wall.isValid() &&
+                             wall.timeSpec() == Qt::UTC &&
+                             (!lastWall.isValid() || wall >= lastWall.addSecs(-1)) &&
+                             event.contains("schemaVersion") == events.isEmpty();
+        if (error.error != QJsonParseError::NoError || !document.isObject() || !ordered) {
+            QTest::qFail(qPrintable("not an event in sequence: " + QString::fromUtf8(line)),
+                         __FILE__, __LINE__);
+            return events;
+        }
+        lastT = event["t"].toInteger();
+        lastWall = wall;
+        events << event;
+    }
+    return events;
+}
+
+QStringList names(const QList<QJsonObject> &events)
+{
+    QStringList list;
+    for (const QJsonObject &event : events)
+        list << event["event"].toString();
+    return list;
+}
+
+} // namespace
+
+class tst_RunnerEvents : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanPoweredRun_everyLineAnEvent();
+    void boardGone_faultsAndANotCleanEnd();
+    void stoppedByCtrlC_endsStopped();
+
+private:
+    QTemporaryDir work;
+};
+
+void tst_RunnerEvents::cleanPoweredRun_everyLineAnEvent()
+{
+    SimulatorProcess sim;
+    QVERIFY2(sim.start({"--board", "--gain", "0.0005"}), qPrintable(sim.error()));
+    const QString plan = work.filePath("powered.ini");
+    QVERIFY(writeFile(plan, "[test]\nitem = R7\n[sweep]\ncodes = 0:40:10\ndirection = updown\n"
+                            "[timing]\nsettle-ms = 0\nreadings = 2\ninterval-ms = 0\n"
+                            "[meter]\nresource = " +
+                                sim.address("dmm").toUtf8() +
+                                "\nexpect-idn = ^BenchSim,34461A,\n[board]\nserial = " +
+                                sim.address("board").toUtf8() +
+                                "\n[supply]\nresource = " + sim.address("pwr").toUtf8() +
+                                "\nvoltage = 5\ncurrent-limit = 0.1\nread-current = yes\n"));
+    QTemporaryDir results;
+    RunnerProcess runner(QStringLiteral(BENCHTEST_RUN), work.filePath("none.ini"));
+    const RunnerProcess::Ended ended =
+        runner.run({"--plan", plan, "--output", results.path(), "--events", "json"});
+    QVERIFY2(ended.status == 0, qPrintable(ended.err));
+    // People's progress on standard error, nothing but events on standard output.
+    QVERIFY2(ended.err.contains("step 8/9"), qPrintable(ended.err));
+
+    const QList<QJsonObject> events = parseEvents(ended.out);
+    QCOMPARE(names(events), QStringList({"start", "step", "step", "step", "step", "step", "step",
+                                         "step", "step", "step", "end"}));
+    QCOMPARE(events[0]["schemaVersion"].toInt(), 2);
+
+    const QJsonObject start = events.first();
+    QCOMPARE(start["plan"]["sweep"]["steps"].toInt(), 9);
+    QCOMPARE(start["plan"]["supply"]["voltage"].toDouble(), 5.0);
+    QVERIFY(start["identities"]["meter"].toString().startsWith("BenchSim,34461A,"));
+    QVERIFY(start["identities"]["supply"].toString().startsWith("BenchSim,66309D,"));
+    const QString file = start["resultFile"].toString();
+    QVERIFY2(file.startsWith(results.path() + "/[AutoTest][R7]"), qPrintable(file));
+
+    // Each step as its row went into the file.
+    const QMap<qint64, QStringList> rows = resultRows(file);
+    const QList<int> codes{0, 10, 20, 30, 40, 30, 20, 10, 0};
+    for (int k = 1; k <= 9; ++k) {
+        const QJsonObject step = events[k];
+        const QStringList row = rows.value(k);
+        QCOMPARE(step["step"].toInt(), k);
+        QCOMPARE(step["code"].toInt(), codes[k - 1]);
+        QCOMPARE(row.value(1).toInt(), codes[k - 1]);
+        QCOMPARE(step["readings"].toArray(), QJsonArray::fromStringList(row.mid(2, 2)));
+        QCOMPARE(step["values"][0].toDouble(), row.value(2).toDouble());
+        QCOMPARE(step["supplyReading"].toString(), row.value(4));
+        QVERIFY(qAbs(step["supplyValue"].toDouble() - (0.02 + 1e-5 * codes[k - 1])) < 1e-9);
+    }
+
+    const QJsonObject end = events.last();
+    QCOMPARE(end["status"].toString(), QStringLiteral("finished"));
+    QVERIFY(end["clean"].toBool());
+    QCOMPARE(end["exitStatus"].toInt(), ended.status);
+    QCOMPARE(end["counts"]["stepsDone"].toInt(), 9);
+    QCOMPARE(end["counts"]["readings"].toInt(), 18);
+    QCOMPARE(end["counts"]["supplyLeftOn"].toBool(true), false);
+    QCOMPARE(end["resultFile"].toString(), file);
+    QCOMPARE(end["recordFile"].toString(), file.chopped(4) + ".json");
+}
+
+// The board's process ends mid-run: each value after it is a fault event in
+// the step it happened; the run goes on and ends not clean.
+void tst_RunnerEvents::boardGone_faultsAndANotCleanEnd()
+{
+    SimulatedBench bench;
+    QVERIFY2(bench.start(), qPrintable(bench.error()));
+    QTemporaryDir results;
+    RunnerProcess runner(QStringLiteral(BENCHTEST_RUN), work.filePath("none.ini"));
+    QVERIFY(runner.start({"--var1", "12", "--var2", "40", "--var3", "1", "--var4", "0", "--dmm",
+                          bench.meterResource(), "--serial", bench.boardPath(), "--output",
+                          results.path(), "--events", "json"}));
+    QVERIFY2(runner.waitFor("\"step\":3,"), "no third step");
+    bench.stopBoard();
+    const RunnerProcess::Ended ended = runner.finish();
+    QVERIFY2(ended.status == 1, qPrintable(ended.err));
+
+    const QList<QJsonObject> events = parseEvents(ended.out);
+    QVERIFY(events.size() > 14);
+    QCOMPARE(events.first()["event"].toString(), QStringLiteral("start"));
+    QCOMPARE(names(events).count("step"), 12);
+    qint64 lastStep = 0;
+    QList<qint64> faultSteps;
+    for (const QJsonObject &event : events) {
+        if (event["event"] == "step")
+            lastStep = event["step"].toInteger();
+        if (event["event"] == "fault") {
+            QVERIFY2(event["message"].toString().contains("not sent to the board"),
+                     qPrintable(event["message"].toString()));
+            QCOMPARE(event["step"].toInteger(), lastStep + 1); // the step under way
+            faultSteps << event["step"].toInteger();
+        }
+    }
+    QVERIFY2(!faultSteps.isEmpty() && faultSteps.first() > 3, "no fault after the third step");
+    const QJsonObject end = events.last();
+    QCOMPARE(end["event"].toString(), QStringLiteral("end"));
+    QVERIFY(!end["clean"].toBool(true));
+    QCOMPARE(end["counts"]["valuesNotSent"].toInt(), faultSteps.size());
+    QCOMPARE(end["exitStatus"].toInt(), 1);
+}
+
+void tst_RunnerEvents::stoppedByCtrlC_endsStopped()
+{
+    SimulatedBench bench;
+    QVERIFY2(bench.start(), qPrintable(bench.error()));
+    QTemporaryDir results;
+    RunnerProcess runner(QStringLiteral(BENCHTEST_RUN), work.filePath("none.ini"));
+    QVERIFY(runner.start({"--var1", "40", "--var2", "30", "--dmm", bench.meterResource(),
+                          "--output", results.path(), "--events", "json"}));
+    QVERIFY2(runner.waitFor("\"step\":2,"), "no second step");
+    runner.signal(SIGINT);
+    const RunnerProcess::Ended ended = runner.finish();
+    QCOMPARE(ended.status, 128 + SIGINT);
+    const QList<QJsonObject> events = parseEvents(ended.out);
+    QVERIFY(events.size() >= 4);
+    const QJsonObject end = events.last();
+    QCOMPARE(end["status"].toString(), QStringLiteral("stopped"));
+    QCOMPARE(end["exitStatus"].toInt(), 128 + SIGINT);
+    QCOMPARE(end["counts"]["stepsDone"].toInteger(), names(events).count("step"));
+    QCOMPARE(end["counts"]["stepsPlanned"].toInt(), 40);
+}
+
+QTEST_GUILESS_MAIN(tst_RunnerEvents)
+#include "tst_runnerevents.moc"
