@@ -106,6 +106,9 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    // The test object's run goes with the window that shows it.
+    delete currentTest;
+    currentTest = nullptr;
     delete ui;
 }
 

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <array>
+#include <atomic>
 
 // One bench instrument as the operator configured it on the settings tab.
 struct InstrumentConfig
@@ -26,7 +27,11 @@ struct SerialConfig
 
 // The program-wide record through which the window hands the operator's
 // choices to the tests and drivers, and through which they report back.
-// Everything runs on the main thread, so nothing here is locked.
+// The window fills it on its own thread before a run starts; from then until
+// the run has ended, the run's engine, on a thread of its own, alone reads and
+// writes the run's fields (names, folder, result file, the meter's address and
+// state, the serial port). The one field the window changes during a run,
+// autoRun, is atomic.
 struct TestContextData
 {
     InstrumentConfig dmm;
@@ -39,7 +44,7 @@ struct TestContextData
     QString tester;
     QString savePath;
     QString resultFilePath;
-    bool autoRun = false;
+    std::atomic<bool> autoRun{false};
     qint64 startTime = 0; // ms since the epoch when the run's first step is due
     std::array<QString, 12> vars;
 };

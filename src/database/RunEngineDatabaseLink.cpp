@@ -4,24 +4,15 @@
 
 #include <QDateTime>
 #include <QLoggingCategory>
-#include <QUuid>
 
 Q_DECLARE_LOGGING_CATEGORY(lcDatabase)
 
 RunEngineDatabaseLink::RunEngineDatabaseLink(RunEngine *engine, std::unique_ptr<DatabaseSink> sink,
-                                             const QString &runId, QObject *parent)
-    : QObject(parent), databaseSink(std::move(sink)), engine(engine)
+                                             QObject *parent)
+    : QObject(parent), databaseSink(std::move(sink))
 {
-    runClock.start();
-    const RunOutcome &outcome = engine->outcome();
-    if (!engine->isRunning() || outcome.resultFile.isEmpty())
-        return;
-    const QJsonObject record = engine->runRecord().toJson();
-    const QString id = engine->runRecord().runId.isEmpty() ? runId : engine->runRecord().runId;
-    databaseSink->runStarted(id, record);
-    started = true;
+    connect(engine, &RunEngine::recordChanged, this, &RunEngineDatabaseLink::recordChanged);
     connect(engine, &RunEngine::rowWritten, this, &RunEngineDatabaseLink::rowWritten);
-    connect(engine, &RunEngine::runEnded, this, &RunEngineDatabaseLink::runEnded);
 }
 
 RunEngineDatabaseLink::~RunEngineDatabaseLink() = default;
@@ -29,8 +20,7 @@ RunEngineDatabaseLink::~RunEngineDatabaseLink() = default;
 std::unique_ptr<RunEngineDatabaseLink> RunEngineDatabaseLink::attach(RunEngine *engine,
                                                                      const QString &url)
 {
-    // A run refused before its result file existed has nothing to store.
-    if (url.isEmpty() || !engine->isRunning())
+    if (url.isEmpty())
         return nullptr;
     QString error;
     const DatabaseUrl parsed = DatabaseUrl::parse(url, &error);
@@ -38,14 +28,27 @@ std::unique_ptr<RunEngineDatabaseLink> RunEngineDatabaseLink::attach(RunEngine *
         qCWarning(lcDatabase).noquote() << QStringLiteral("database: ") + error;
         return nullptr;
     }
-    return std::make_unique<RunEngineDatabaseLink>(
-        engine, std::make_unique<DatabaseSink>(parsed),
-        QUuid::createUuid().toString(QUuid::WithoutBraces));
+    return std::make_unique<RunEngineDatabaseLink>(engine, std::make_unique<DatabaseSink>(parsed));
+}
+
+void RunEngineDatabaseLink::recordChanged(const RunRecord &record)
+{
+    if (!started) {
+        started = true;
+        runClock.start();
+        databaseSink->runStarted(record.runId, record.toJson());
+    }
+    if (record.hasEnded() && !ended) {
+        ended = true;
+        databaseSink->runEnded(record.toJson());
+    }
 }
 
 // Rows go in as the file has them: a reading the meter disowned is ERR here too.
 void RunEngineDatabaseLink::rowWritten(qint64 step, qint32 value, const QStringList &cells)
 {
+    if (!started || ended)
+        return;
     DatabaseRow row;
     row.step = step;
     row.code = value;
@@ -53,13 +56,4 @@ void RunEngineDatabaseLink::rowWritten(qint64 step, qint32 value, const QStringL
     row.wallMs = QDateTime::currentMSecsSinceEpoch();
     row.monotonicMs = runClock.elapsed();
     databaseSink->rowCompleted(row);
-}
-
-void RunEngineDatabaseLink::runEnded(const RunOutcome &outcome)
-{
-    if (!started)
-        return;
-    started = false;
-    Q_UNUSED(outcome);
-    databaseSink->runEnded(engine ? engine->runRecord().toJson() : QJsonObject());
 }

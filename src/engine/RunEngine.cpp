@@ -2,9 +2,9 @@
 
 #include "Version.h"
 
-#include "context/TestContext.h"
 #include "engine/StepTimer.h"
 #include "results/FileOperation.h"
+#include "results/ProgressFigures.h"
 #include "results/RecordFile.h"
 
 #include <QDebug>
@@ -33,6 +33,7 @@ RunEngine::RunEngine(RunSetup setup, QObject *parent) : QObject(parent), setup(s
 {
     qRegisterMetaType<RunOutcome>();
     qRegisterMetaType<RunProgress>();
+    qRegisterMetaType<RunRecord>();
     ports = this->setup.ports.meter ? this->setup.ports : RunPorts::real(this->setup.serial);
     if (!ports.fileSystem)
         ports.fileSystem = &FileSystemCalls::system();
@@ -90,22 +91,22 @@ void RunEngine::start()
     releaseRun();
     tally = RunOutcome();
     tally.runId = RunRecord::newRunId();
-    endMs = -1;
-    estimateMs = -1;
+    stopRequested = false;
+    {
+        const QMutexLocker locker(&progressMutex);
+        progressState = ProgressState();
+    }
     pending.clear();
     rowCells.clear();
     startedAtMs = setup.clock.monotonicMs();
 
-    // The writer takes the folder and the names from the record.
-    TestContext.savePath = setup.folder;
-    TestContext.testName = setup.testName;
-    TestContext.testItem = setup.testItem;
-    TestContext.tester = setup.tester;
-
     fileOp = std::make_unique<FileOperation>(setup.clock.localTime, *ports.fileSystem);
     if (!setup.recoveryFolder.isEmpty())
         fileOp->setRecoveryFolder(setup.recoveryFolder);
-    meter = ports.meter();
+    {
+        const QMutexLocker locker(&meterMutex);
+        meter = ports.meter();
+    }
     board = ports.board ? ports.board() : nullptr;
     params = TestParams();
 
@@ -133,8 +134,9 @@ void RunEngine::start()
     }
     tally.stepsPlanned = params.repeatCount;
 
-    fileOp->CreateResultFile();
-    tally.resultFile = TestContext.resultFilePath;
+    // The run's own copies of the names: TestContext is the window's.
+    tally.resultFile =
+        fileOp->CreateResultFile(setup.folder, setup.testName, setup.testItem, setup.tester);
     QString heading = QStringLiteral("No.\t") + setup.kind->valueName;
     for (qint64 i = 1; i <= params.sampleCount; ++i)
         heading += QStringLiteral("\tDMM%1").arg(i);
@@ -146,18 +148,31 @@ void RunEngine::start()
     stepTimer->setParent(this); // gone with the engine if its deferred delete never runs
     connect(stepTimer, &StepTimer::timeout, this, &RunEngine::sendValue);
     stepTimer->start(setup.firstSendMs);
-    startMs = setup.clock.monotonicMs() + setup.firstSendMs;
-    TestContext.startTime = setup.clock.epochMs() + setup.firstSendMs;
+    {
+        const QMutexLocker locker(&progressMutex);
+        progressState.running = true;
+        progressState.total = params.repeatCount;
+        progressState.startMs = setup.clock.monotonicMs() + setup.firstSendMs;
+    }
 }
 
-void RunEngine::stop()
+void RunEngine::stop(const QString &reason)
 {
     if (running) {
+        tally.stoppedBy = reason;
         // The readings taken go in, told like any other.
         writeReadings(true);
         end(RunOutcome::Stopped);
     }
     releaseRun();
+}
+
+void RunEngine::requestStop()
+{
+    stopRequested = true;
+    const QMutexLocker locker(&meterMutex);
+    if (meter)
+        meter->abort();
 }
 
 void RunEngine::singleStep()
@@ -168,8 +183,12 @@ void RunEngine::singleStep()
 
 void RunEngine::end(RunOutcome::Status status, const QString &failure)
 {
-    if (running)
-        endMs = setup.clock.monotonicMs();
+    if (running) {
+        const QMutexLocker locker(&progressMutex);
+        progressState.running = false;
+        progressState.endMs = setup.clock.monotonicMs();
+        progressState.finished = status == RunOutcome::Finished;
+    }
     running = false;
     if (stepTimer)
         stepTimer->stop();
@@ -206,6 +225,7 @@ void RunEngine::recordStart()
         recordDiversion(); // the head block went there already
     else
         writeRecord(*recordFile, true);
+    emit recordChanged(record);
 }
 
 // The run moved on to its recovery file: the record beside the run's first
@@ -222,6 +242,7 @@ void RunEngine::recordDiversion()
     recoveryRecordFile->setPath(RunRecord::pathFor(tally.recoveryFile));
     tally.recordFile = recoveryRecordFile->path();
     writeRecord(*recoveryRecordFile, true);
+    emit recordChanged(record);
 }
 
 // The record's last word: how the run ended, with its counts. Written once
@@ -244,6 +265,7 @@ void RunEngine::recordEnd()
     outcome.notMeasurements = tally.notMeasurements;
     outcome.valuesNotSent = tally.framesNotSent;
     outcome.piecesNotWritten = tally.piecesNotWritten;
+    outcome.stoppedBy = tally.stoppedBy;
 
     // Beside the recovery file the whole story; beside the first file where
     // the run went on. Each write is counted before the record is composed,
@@ -264,6 +286,7 @@ void RunEngine::recordEnd()
     outcome.recordWritesFailed = tally.recordWritesFailed;
     outcome.clean = tally.isClean();
     outcome.summary = tally.summary();
+    emit recordChanged(record);
 }
 
 void RunEngine::writeRecord(RecordFile &file, bool counts)
@@ -294,6 +317,7 @@ void RunEngine::releaseRun()
     }
     if (meter) {
         meter->close();
+        const QMutexLocker locker(&meterMutex);
         meter.reset();
     }
     if (board) {
@@ -307,7 +331,7 @@ void RunEngine::releaseRun()
 
 void RunEngine::sendValue()
 {
-    if (!running)
+    if (!phaseMayRun())
         return;
     if (params.repeatCount == 0) {
         end(RunOutcome::Finished);
@@ -337,10 +361,14 @@ void RunEngine::sendValue()
 
 void RunEngine::takeReading()
 {
-    if (!running)
+    if (!phaseMayRun())
         return;
     params.sample += 1;
     const QString reply = meter->query(QStringLiteral("Read?"));
+    // A stop that came while the meter was asked: the reading is not the
+    // run's any more, and the stop follows.
+    if (stopRequested)
+        return;
     const QString cell = readingCell(reply);
     PendingReading reading;
     reading.step = params.step + 1;
@@ -368,6 +396,10 @@ void RunEngine::takeReading()
     params.step += 1;
     params.sample = 0;
     tally.stepsDone = params.step;
+    {
+        const QMutexLocker locker(&progressMutex);
+        progressState.done = params.step;
+    }
     emit stepFinished(params.step);
     if (!running)
         return; // stopped by a listener
@@ -431,48 +463,46 @@ void RunEngine::reportProgress()
 {
     if (!running)
         return;
-    RunProgress progress;
-    progress.done = params.step;
-    progress.total = params.repeatCount;
     const qint64 now = setup.clock.monotonicMs();
-    progress.elapsedMs = now - startMs;
-    fileOp->ProgressText(progress.text, progress.percent, progress.elapsedMs, progress.total,
-                         progress.done);
-    // The elapsed time holds `done` steps but only `done - 1` waits between
-    // them; each step still to come brings its wait along.
-    if (progress.done > 0 && progress.total >= progress.done) {
-        __extension__ using Wide = __int128;
-        const Wide period = Wide(qMax<qint64>(progress.elapsedMs, 0)) + setup.nextStepMs;
-        estimateMs =
-            qint64(qMin<Wide>(Wide(progress.total - progress.done) * period / progress.done,
-                              std::numeric_limits<qint64>::max()));
-        estimatedAtMs = now;
+    RunProgress progress;
+    {
+        const QMutexLocker locker(&progressMutex);
+        progress.done = progressState.done;
+        progress.total = progressState.total;
+        progress.elapsedMs = now - progressState.startMs;
+        const ProgressFigures figures =
+            progressFigures(progress.elapsedMs, progress.total, progress.done);
+        progress.percent = figures.percent;
+        if (figures.known) {
+            progressState.estimateMs = qMax<qint64>(figures.remainingMs, 0);
+            progressState.estimatedAtMs = now;
+        }
+        progress.remainingMs = figures.known ? figures.remainingMs : -1;
     }
-    progress.remainingMs = estimateMs;
     emit progressChanged(progress);
 }
 
 RunProgress RunEngine::currentProgress() const
 {
+    const QMutexLocker locker(&progressMutex);
+    const ProgressState &state = progressState;
     RunProgress progress;
-    progress.done = params.step;
-    progress.total = params.repeatCount;
-    if (!running && endMs < 0)
+    progress.done = state.done;
+    progress.total = state.total;
+    if (!state.running && state.endMs < 0)
         return progress; // not started, or refused before its first step
-    const qint64 now = running ? setup.clock.monotonicMs() : endMs;
-    progress.elapsedMs = qMax<qint64>(now - startMs, 0);
-    progress.finished = !running && tally.status == RunOutcome::Finished;
+    const qint64 now = state.running ? setup.clock.monotonicMs() : state.endMs;
+    progress.elapsedMs = qMax<qint64>(now - state.startMs, 0);
+    progress.finished = state.finished;
     if (progress.finished) {
         progress.percent = 100;
         progress.remainingMs = 0;
         return progress;
     }
-    if (progress.total > 0) {
-        __extension__ using Wide = __int128;
-        progress.percent = int(qBound<Wide>(0, Wide(progress.done) * 100 / progress.total, 100));
-    }
-    if (estimateMs >= 0)
-        progress.remainingMs = qMax<qint64>(estimateMs - qMax<qint64>(now - estimatedAtMs, 0), 0);
+    progress.percent = progressFigures(progress.elapsedMs, progress.total, progress.done).percent;
+    if (state.estimateMs >= 0)
+        progress.remainingMs =
+            qMax<qint64>(state.estimateMs - qMax<qint64>(now - state.estimatedAtMs, 0), 0);
     return progress;
 }
 
@@ -501,7 +531,7 @@ void RunEngine::append(const QString &text, bool lineEnd)
 {
     const qint64 lostBefore = fileOp->piecesNotWritten();
     const bool divertedBefore = !fileOp->recoveryFile().isEmpty();
-    fileOp->AppendText(TestContext.resultFilePath, text, lineEnd);
+    fileOp->AppendText(tally.resultFile, text, lineEnd);
     tally.piecesNotWritten = fileOp->piecesNotWritten();
     tally.recoveryFile = fileOp->recoveryFile();
     if (!divertedBefore && !tally.recoveryFile.isEmpty()) {

@@ -5,9 +5,11 @@
 #include "engine/TestParams.h"
 #include "record/RunRecord.h"
 
+#include <QMutex>
 #include <QObject>
 #include <QStringList>
 
+#include <atomic>
 #include <deque>
 #include <memory>
 
@@ -15,16 +17,17 @@ class FileOperation;
 class RecordFile;
 class StepTimer;
 
-// Where a run stands: after a completed step, or at any moment (currentProgress()).
+// Where a run stands: after a completed step, or at any moment
+// (currentProgress()). The one progress model of a run: every display (the
+// window's progress text, the runner's line) is made from these figures.
 struct RunProgress
 {
     qint64 done = 0;         // completed steps
     qint64 total = 0;        // steps of the run
     qint64 elapsedMs = 0;    // since the first send was due, on the monotonic clock
-    qint64 remainingMs = -1; // estimate over whole step periods, waits included; -1: none yet
+    qint64 remainingMs = -1; // progressFigures' estimate; -1: none yet
     bool finished = false;   // the run went through all its steps
     int percent = 0;
-    QString text; // the window's remaining-time text, e.g. "进度：40%  ( 2m 15s )"
 };
 
 // One run of a bench test: send the next value to the board, wait for it to
@@ -52,8 +55,13 @@ public:
     void start();
     // Ends the run (outcome Stopped unless it had ended already), closes the
     // meter and the port and releases what the run created. Safe from inside
-    // any of this engine's signals.
-    void stop();
+    // any of this engine's signals. `reason` says who stopped it (the
+    // operator, a signal, the window closing) for the record.
+    void stop(const QString &reason = QString());
+    // From any thread, while the engine's own thread may be waiting for the
+    // meter: that wait ends at once, no further phase runs and nothing more is
+    // measured. stop() on the engine's thread then ends the run.
+    void requestStop();
     // Runs the pending phase 100 ms from now, whatever the mode.
     void singleStep();
 
@@ -64,7 +72,7 @@ public:
     void reportProgress();
     // Where the run stands now: the elapsed time goes on, the estimate of the
     // last completed step counts down; both stop when the run ends. For a
-    // display that redraws between steps.
+    // display that redraws between steps; any thread may ask.
     [[nodiscard]] RunProgress currentProgress() const;
 
     [[nodiscard]] bool isRunning() const { return running; }
@@ -103,6 +111,10 @@ signals:
     // Something went wrong that makes the record less than whole: a value
     // not sent, a piece not written, the results going to a recovery file.
     void faultNoticed(const QString &what);
+    // The run's record as the engine has just put it beside the result file:
+    // when the run starts, when it moves to a recovery file, when it ends
+    // (before runEnded()).
+    void recordChanged(const RunRecord &record);
     // Once per run, when it finishes, fails or is stopped. A listener may
     // stop() the engine from here, but must not delete it.
     void runEnded(const RunOutcome &outcome);
@@ -121,17 +133,30 @@ private:
     void recordEnd();
     // A failed write that `counts` makes the run not clean.
     void writeRecord(RecordFile &file, bool counts);
+    bool phaseMayRun() const { return running && !stopRequested; }
 
     RunSetup setup;
     RunPorts ports;
     RunRecord record;
     RunOutcome tally;
     bool running = false;
-    qint64 startMs = 0;     // the first send's due time, on the monotonic clock
+    std::atomic<bool> stopRequested{false};
+    // What currentProgress() reads, from any thread.
+    struct ProgressState
+    {
+        bool running = false;
+        bool finished = false;
+        qint64 done = 0;
+        qint64 total = 0;
+        qint64 startMs = 0;     // the first send's due time, on the monotonic clock
+        qint64 endMs = -1;      // once the run has ended
+        qint64 estimateMs = -1; // remaining time as of the last completed step
+        qint64 estimatedAtMs = 0;
+    };
+    mutable QMutex progressMutex;
+    ProgressState progressState;
+    mutable QMutex meterMutex; // `meter` against requestStop() from another thread
     qint64 startedAtMs = 0; // when start() ran, on the monotonic clock
-    qint64 endMs = -1;      // once the run has ended
-    qint64 estimateMs = -1; // remaining time as of the last completed step
-    qint64 estimatedAtMs = 0;
     TestParams params;
     // Readings taken but not in the file yet, oldest first.
     struct PendingReading
@@ -154,3 +179,4 @@ private:
 };
 
 Q_DECLARE_METATYPE(RunProgress)
+Q_DECLARE_METATYPE(RunRecord)

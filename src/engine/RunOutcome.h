@@ -33,6 +33,7 @@ struct RunOutcome
     QString recordFile; // where the run's record is (beside the recovery file once there)
     QString recoveryFile; // where the rest of the run went when its file could not take it
     QString failure;
+    QString stoppedBy; // who stopped it: the operator, a signal, the window closing
 
     // Finished, with every value sent, every reading a measurement of its own
     // query, every piece in the result file and on disk, and the record written.

@@ -17,7 +17,9 @@ class DriverMeter final : public MeterPort
 public:
     bool connect(const QString &address) override
     {
-        TestContext.dmm.address = address;
+        // The window has set it already; the runner's address goes in here.
+        if (TestContext.dmm.address != address)
+            TestContext.dmm.address = address;
         return driver.Connect();
     }
     QString identity() const override { return driver.identityReply(); }
@@ -37,6 +39,7 @@ public:
         return ReplyState::Disowned;
     }
     void settleLink() override { driver.SettleLink(); }
+    void abort() override { driver.Abort(); }
     void close() override { driver.Close(); }
 
 private:

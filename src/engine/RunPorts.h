@@ -36,6 +36,9 @@ public:
     // Looks at the link without a word to the meter, waiting as long as it
     // takes to tell every Open reply Confirmed or Disowned.
     virtual void settleLink() = 0;
+    // From any thread: whatever waits for the meter returns at once, and no
+    // further query is tried. The run is being stopped.
+    virtual void abort() = 0;
     virtual void close() = 0;
 };
 

@@ -132,6 +132,13 @@ void DMM_34461A::disownOpenReplies()
     resolvedUpTo = repliesRead;
 }
 
+void DMM_34461A::Abort()
+{
+    aborting = true;
+    if (const ViSession session = abortable.load())
+        viTerminate(session, 0, VI_NULL);
+}
+
 bool DMM_34461A::CheckLink()
 {
     return look(false);
@@ -188,6 +195,8 @@ bool DMM_34461A::extraReplyWaiting()
 
 bool DMM_34461A::sendBytes(const char *bytes, ViUInt32 count)
 {
+    if (aborting)
+        return false;
     if (connectionLost && !reconnect())
         return false;
     if (outOfStep && !bringBackInStep())
@@ -205,11 +214,14 @@ bool DMM_34461A::sendBytes(const char *bytes, ViUInt32 count)
 // set-up it had; until then every query's cell is empty.
 bool DMM_34461A::reconnect()
 {
+    abortable = VI_NULL;
     viClose(vi);
     vi = VI_NULL;
     const QByteArray address = TestContext.dmm.address.toUtf8();
-    if (identity.isEmpty() || viOpen(defaultRM, address.constData(), 0, 2000, &vi) != VI_SUCCESS)
+    if (aborting || identity.isEmpty() ||
+        viOpen(defaultRM, address.constData(), 0, 2000, &vi) != VI_SUCCESS)
         return false;
+    abortable = vi;
     dropGreeting();
     ViUInt32 written = 0;
     char reply[256] = {};
@@ -252,7 +264,7 @@ bool DMM_34461A::bringBackInStep()
     QElapsedTimer waited;
     waited.start();
     int dropped = 0;
-    while (waited.elapsed() < kDrainLimitMs) {
+    while (waited.elapsed() < kDrainLimitMs && !aborting) {
         char reply[256];
         std::memset(reply, 0, sizeof reply);
         ViUInt32 count = 0;
@@ -289,10 +301,12 @@ bool DMM_34461A::Connect()
         viOpenDefaultRM(&defaultRM);
         const QByteArray address = TestContext.dmm.address.toUtf8();
         if (viOpen(defaultRM, address.constData(), 0, 2000, &vi) != VI_SUCCESS) {
-            qCDebug(lcDmm) << "DMM_34461A: Connect Failed";
+            if (!aborting) // a stop is no fault of the meter's
+                qCDebug(lcDmm) << "DMM_34461A: Connect Failed";
             return false;
         }
         TestContext.dmm.connected = true;
+        abortable = vi;
         ViChar resourceClass[256] = {};
         ViUInt16 interfaceType = 0;
         viGetAttribute(vi, VI_ATTR_RSRC_CLASS, resourceClass);
@@ -306,7 +320,8 @@ bool DMM_34461A::Connect()
     setupSent.clear();
     identity = Query("*IDN?");
     if (identity.isEmpty()) {
-        qCDebug(lcDmm) << "DMM_34461A: Comm Failed";
+        if (!aborting)
+            qCDebug(lcDmm) << "DMM_34461A: Comm Failed";
         TestContext.dmm.connected = false;
         return false;
     }
@@ -369,6 +384,7 @@ QString DMM_34461A::GetDVMVolt()
 bool DMM_34461A::Close()
 {
     TestContext.dmm.connected = false;
+    abortable = VI_NULL;
     if (viClose(defaultRM) != VI_SUCCESS)
         return false;
     return viClose(vi) == VI_SUCCESS;

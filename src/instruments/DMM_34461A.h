@@ -3,6 +3,8 @@
 #include "instruments/visa/visa.h"
 
 #include <QElapsedTimer>
+
+#include <atomic>
 #include <QList>
 #include <QSet>
 #include <QObject>
@@ -57,6 +59,11 @@ public:
     // kQuietMs since the last reply, so that a burst of lines is seen whole),
     // then looks. For the end of a row, of a run, or a stop.
     bool SettleLink();
+    // Ends at once, from any thread, whatever waits for the meter: the call in
+    // progress returns (VISA's viTerminate) and no further query,
+    // resynchronisation or reconnection is tried. For a run being stopped;
+    // Close still works afterwards.
+    void Abort();
     static constexpr int kQuietMs = 20;
     static constexpr int kMinConfirmingAgeMs = 100;
 
@@ -71,6 +78,8 @@ private:
 
     ViSession defaultRM = VI_NULL;
     ViSession vi = VI_NULL;
+    std::atomic<ViSession> abortable{VI_NULL}; // vi, for Abort from another thread
+    std::atomic<bool> aborting{false};
     // A reply may still be on its way, or one came with more than was asked
     // for: the next reply read could belong to an earlier query.
     bool outOfStep = false;

@@ -58,6 +58,8 @@ QJsonObject RunRecord::toJson() const
     if (hasEnded()) {
         outcomeJson.insert(QStringLiteral("clean"), outcome.clean);
         outcomeJson.insert(QStringLiteral("summary"), outcome.summary);
+        if (!outcome.stoppedBy.isEmpty())
+            outcomeJson.insert(QStringLiteral("stoppedBy"), outcome.stoppedBy);
         outcomeJson.insert(QStringLiteral("stepsPlanned"), outcome.stepsPlanned);
         outcomeJson.insert(QStringLiteral("stepsDone"), outcome.stepsDone);
         outcomeJson.insert(QStringLiteral("readings"), outcome.readings);
@@ -130,6 +132,7 @@ std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &json)
     outcome.status = outcomeJson.value(QStringLiteral("status")).toString();
     outcome.clean = outcomeJson.value(QStringLiteral("clean")).toBool();
     outcome.summary = outcomeJson.value(QStringLiteral("summary")).toString();
+    outcome.stoppedBy = outcomeJson.value(QStringLiteral("stoppedBy")).toString();
     outcome.stepsPlanned = outcomeJson.value(QStringLiteral("stepsPlanned")).toInteger();
     outcome.stepsDone = outcomeJson.value(QStringLiteral("stepsDone")).toInteger();
     outcome.readings = outcomeJson.value(QStringLiteral("readings")).toInteger();
@@ -144,6 +147,8 @@ std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &json)
 
 QString RunRecord::pathFor(const QString &resultFile)
 {
+    if (resultFile.isEmpty())
+        return QString(); // no file, no record: never a ".json" in the working folder
     const QFileInfo info(resultFile);
     return info.path() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral(".json");
 }

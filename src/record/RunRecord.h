@@ -33,6 +33,7 @@ struct RunRecord
     struct Outcome
     {
         QString status = QStringLiteral("running"); // running, finished, stopped, failed
+        QString stoppedBy; // for a stopped run: who stopped it
         bool clean = false;
         QString summary;
         qint64 stepsPlanned = 0;

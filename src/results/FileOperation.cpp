@@ -2,6 +2,7 @@
 
 #include "context/TestContext.h"
 #include "record/RunRecord.h"
+#include "results/ProgressFigures.h"
 #include "results/ResultFileName.h"
 
 #include <QDebug>
@@ -74,6 +75,13 @@ FileOperation::~FileOperation() = default;
 
 void FileOperation::CreateResultFile()
 {
+    TestContext.resultFilePath = CreateResultFile(TestContext.savePath, TestContext.testName,
+                                                  TestContext.testItem, TestContext.tester);
+}
+
+QString FileOperation::CreateResultFile(const QString &folder, const QString &testName,
+                                        const QString &testItem, const QString &tester)
+{
     writeFailureReported = false;
     failedPieces = 0;
     runIdentity = Identity();
@@ -87,25 +95,24 @@ void FileOperation::CreateResultFile()
     diverted = false;
     recoveryFailed = false;
     const QString stamp = resultTimeStamp(clock());
-    const QString wanted =
-        resultFileName(TestContext.savePath, TestContext.testItem, TestContext.tester, stamp);
+    const QString wanted = resultFileName(folder, testItem, tester, stamp);
     QString reason;
-    TestContext.resultFilePath = claimResultName(wanted, &reason);
-    if (TestContext.resultFilePath != wanted) {
+    const QString path = claimResultName(wanted, &reason);
+    if (path != wanted) {
         nameTaken = wanted;
         qCDebug(lcResults) << QStringLiteral("FileOperation: %1 is taken (%2), this run writes %3")
-                                  .arg(wanted, reason, TestContext.resultFilePath);
+                                  .arg(wanted, reason, path);
     }
 
     // The head block keeps the operator's texts as typed, but on one line
     // each: a line break would push the column heading off line 6.
-    const QString head =
-        QStringLiteral("测试项: [") + oneLine(TestContext.testName) + QStringLiteral("]\n") +
-        QStringLiteral("测试名: [") + oneLine(TestContext.testItem) + QStringLiteral("]\n") +
-        QStringLiteral("测试人: [") + oneLine(TestContext.tester) + QStringLiteral("]\n") +
-        QStringLiteral("开始时间: [") + stamp + QStringLiteral("]\n");
-    runPath = TestContext.resultFilePath;
-    AppendText(TestContext.resultFilePath, head, true);
+    const QString head = QStringLiteral("测试项: [") + oneLine(testName) + QStringLiteral("]\n") +
+                         QStringLiteral("测试名: [") + oneLine(testItem) + QStringLiteral("]\n") +
+                         QStringLiteral("测试人: [") + oneLine(tester) + QStringLiteral("]\n") +
+                         QStringLiteral("开始时间: [") + stamp + QStringLiteral("]\n");
+    runPath = path;
+    AppendText(path, head, true);
+    return path;
 }
 
 // Creates the run's file under the first free name of `wanted`, " (2)", …,
@@ -369,40 +376,15 @@ void FileOperation::reportWriteFailure(const QString &path, const QString &reaso
     qCDebug(lcResults) << QStringLiteral("FileOperation: cannot write %1: %2").arg(path, reason);
 }
 
-// Pure function of its inputs: linear extrapolation of the time spent so far.
-// Without a completed step (or without steps) there is nothing to extrapolate
-// from, so the text shows "--" in place of a time and the percentage is 0.
+// Pure function of its inputs (the estimate is progressFigures'). Without a
+// completed step (or without steps) there is nothing to extrapolate from, so
+// the text shows "--" in place of a time and the percentage is 0.
 void FileOperation::ProgressText(QString &text, int &percent, qint64 elapsedMs, qint64 total,
                                  qint64 done)
 {
-    if (done <= 0 || total <= 0) {
-        percent = 0;
-        text = QStringLiteral("进度：0%  ( -- )");
-        return;
-    }
-
-    // The products are formed in 128 bits: the step count comes from a field
-    // the operator may fill with any 64-bit number, and 64 bits would overflow.
-    __extension__ using Wide = __int128;
-    const Wide maxTime = std::numeric_limits<qint64>::max();
-    percent = int(qBound<Wide>(0, Wide(done) * 100 / total, std::numeric_limits<int>::max()));
-    const qint64 remaining =
-        qint64(qBound<Wide>(-maxTime, Wide(total - done) * elapsedMs / done, maxTime));
-
-    const qint64 days = remaining / 86400000;
-    const qint64 hours = (remaining % 86400000) / 3600000;
-    const qint64 minutes = (remaining % 3600000) / 60000;
-    const qint64 seconds = (remaining % 60000) / 1000;
-    const qint64 magnitude = remaining < 0 ? -remaining : remaining;
-
-    QString units;
-    if (magnitude >= 86400000)
-        units += QStringLiteral("%1d ").arg(days);
-    if (magnitude >= 3600000)
-        units += QStringLiteral("%1h ").arg(hours);
-    if (magnitude >= 60000)
-        units += QStringLiteral("%1m ").arg(minutes);
-    units += QStringLiteral("%1s").arg(seconds);
-
-    text = QStringLiteral("进度：%1%  ( ").arg(percent) + units + QStringLiteral(" )");
+    const ProgressFigures figures = progressFigures(elapsedMs, total, done);
+    percent = figures.percent;
+    text = figures.known ? QStringLiteral("进度：%1%  ( ").arg(percent) +
+                               remainingTimeText(figures.remainingMs) + QStringLiteral(" )")
+                         : QStringLiteral("进度：0%  ( -- )");
 }

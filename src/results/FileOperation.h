@@ -29,6 +29,11 @@ public:
     // exclusively, and when its name (or its record's, ".json") is taken, by
     // a file or a link, the run takes the same name with " (2)", " (3)", …
     void CreateResultFile();
+    // The same for a run that names its own folder and texts (a run on a
+    // thread of its own, which leaves TestContext to the window): returns
+    // the file's path instead of storing it.
+    QString CreateResultFile(const QString &folder, const QString &testName,
+                             const QString &testItem, const QString &tester);
     // Opens the file in append mode, writes the text (and a line end), closes
     // it. A piece goes in whole or not at all, and a piece with a line end
     // (the head block, the heading, the end of a row, the end line) is on

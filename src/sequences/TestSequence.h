@@ -1,18 +1,21 @@
 #pragma once
 
-#include "engine/RunEngine.h"
+#include "engine/RunThread.h"
 
 #include <QThread>
 
 #include <memory>
+#include <vector>
 
 class RunDisplay;
 class RunEngineDatabaseLink;
 
-// What the window's test objects share: each run starts a RunEngine on the
-// operator's choices in TestContext and shows what it does on the display.
-// The object lives and runs on the main thread; the thread base is never
-// started.
+// What the window's test objects share: each run starts a RunEngine, on a
+// thread of its own (RunThread), on the operator's choices in TestContext and
+// shows what it does on the display. The object lives on the window's thread,
+// which a meter that stalls never holds up; the thread base is never
+// started. A run still going when the program quits (the window closed) is
+// stopped, and its record finished, before the program ends.
 class TestSequence : public QThread
 {
 public:
@@ -47,10 +50,15 @@ private:
     void showReading(qint64 index, const QString &cell);
     void showProgress(const RunProgress &progress);
     void runEnded(const RunOutcome &outcome);
+    // Waits until the runs that were stopped have ended on their threads.
+    void waitForEndedRuns();
+    void stopForQuit();
 
     const TestKind &kind;
     RunDisplay *ui;
-    std::unique_ptr<RunEngine> engine;
+    std::unique_ptr<RunThread> run;
+    std::vector<std::unique_ptr<RunThread>> ending; // stopped, their threads still ending
+    const RunThread *latest = nullptr;              // the run started last, for comparison only
     // Stores the run in the configured database; kept after the run, which it may still send.
     std::unique_ptr<RunEngineDatabaseLink> database;
 };

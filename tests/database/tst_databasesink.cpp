@@ -76,12 +76,13 @@ RunSetup tst_DatabaseSink::setup(const QString &steps, const QString &settleMs)
 RunOutcome tst_DatabaseSink::run(const RunSetup &setup, const QString &url, const QString &runId,
                                  DatabaseResult *stored, const std::function<void(qint64)> &atStep)
 {
+    Q_UNUSED(runId);
     RunEngine engine(setup);
     QSignalSpy ended(&engine, &RunEngine::runEnded);
-    engine.start();
     QString error;
-    RunEngineDatabaseLink link(
-        &engine, std::make_unique<DatabaseSink>(DatabaseUrl::parse(url, &error)), runId);
+    RunEngineDatabaseLink link(&engine,
+                               std::make_unique<DatabaseSink>(DatabaseUrl::parse(url, &error)));
+    engine.start();
     if (atStep)
         connect(&engine, &RunEngine::stepFinished, this, atStep);
     if (!ended.wait(120000))

@@ -57,6 +57,7 @@ public:
     quint64 lastReply() const override { return real->lastReply(); }
     ReplyState replyState(quint64 reply) const override { return real->replyState(reply); }
     void settleLink() override { real->settleLink(); }
+    void abort() override { real->abort(); }
     void close() override { real->close(); }
 
 private:

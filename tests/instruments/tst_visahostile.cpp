@@ -254,7 +254,8 @@ void VisaHostileTest::memoryStaysBounded()
         resource = hislipResource(peer);
     } else if (name.startsWith("vxi11")) {
         const bool fragments = name.endsWith("fragments");
-        peer = vxi11Peer([&](PeerLink &link, const rpc::Call &) {
+        // `fragments` ends with this block; the peer's thread outlives it.
+        peer = vxi11Peer([&, fragments](PeerLink &link, const rpc::Call &) {
             if (fragments) {
                 const QByteArray fragment = rpc::word(std::uint32_t(block.size())) + block;
                 for (int sent = 0; sent < Total && link.send(fragment); sent += block.size()) {

@@ -34,6 +34,7 @@ public:
         return qint64(reply) <= resolvedUpTo ? ReplyState::Confirmed : ReplyState::Open;
     }
     void settleLink() override { look(); }
+    void abort() override { state->aborts += 1; }
     void close() override { state->meterCloses += 1; }
 
 private:

@@ -6,6 +6,7 @@
 #include <QSet>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -29,6 +30,7 @@ public:
         QStringList commands; // every command written or asked, in order
         qint64 queries = 0;
         int meterCloses = 0;
+        std::atomic<int> aborts{0};
 
         // The board.
         bool boardOpens = true;

@@ -43,8 +43,10 @@ public:
     // Runs the event loop until `condition` holds; false after `timeoutMs`.
     static bool waitUntil(const std::function<bool()> &condition, int timeoutMs);
     // Presses autotest when a run is on; true when the window is idle afterwards
-    // and the run's timer stays dead for `quietMs`: nothing more is logged.
+    // and the run's timer stays dead for `quietMs`: no step is logged.
     bool stopAndStayStopped(int quietMs = 300);
+    // The log lines of the steps so far: sends, delays, readings.
+    int stepLines() const;
 
     int starts() const { return int(initSpy.count()); }
     int stops() const { return int(deinitSpy.count()); }
@@ -60,6 +62,7 @@ private:
     LogCapture capture; // from before the window, which logs as it opens
     MainWindow *mainWindow = nullptr;
     QTemporaryDir results;
+    QString idleCaption;
     QString addressAtOpen;
     QSignalSpy initSpy;
     QSignalSpy deinitSpy;

@@ -2,7 +2,7 @@
 
 #include "context/TestContext.h"
 #include "database/RunEngineDatabaseLink.h"
-#include "engine/RunEngine.h"
+#include "engine/RunThread.h"
 #include "settings/ConfigLocation.h"
 #include "settings/RunDefaults.h"
 #include "settings/SerialPortLookup.h"
@@ -124,43 +124,53 @@ int RunSession::exec()
         RunLog::setLineGuard([&printer] { printer.stepAside(); },
                              [&printer] { printer.comeBack(); });
 
-    RunEngine engine(setup);
+    // The run goes on a thread of its own: a meter that stalls never holds up
+    // the stop signals or the terminal's bar.
+    RunThread run(setup);
+    RunEngine *engine = run.engine();
     RunOutcome outcome;
     bool ended = false;
-    connect(&engine, &RunEngine::progressChanged, this,
+    connect(engine, &RunEngine::progressChanged, this,
             [&printer](const RunProgress &progress) { printer.stepCompleted(progress); });
-    connect(&engine, &RunEngine::runEnded, this, [&](const RunOutcome &result) {
+    connect(engine, &RunEngine::recordChanged, this,
+            [&, warned = false](const RunRecord &record) mutable {
+                if (warned || !record.meter.identity.isEmpty())
+                    return;
+                warned = true;
+                tell(QStringLiteral("warning: the multimeter at %1 does not answer; "
+                                    "its readings are recorded as ERR")
+                         .arg(setup.meterAddress));
+            });
+    connect(engine, &RunEngine::runEnded, this, [&](const RunOutcome &result) {
         outcome = result;
         ended = true;
         if (result.status == RunOutcome::Finished)
-            printer.stepCompleted(engine.currentProgress());
+            printer.stepCompleted(run.currentProgress());
         QCoreApplication::exit(0);
     });
     int stopSignal = 0;
-    connect(&stopSignals, &TerminationSignals::received, this, [&engine, &stopSignal](int number) {
+    connect(&stopSignals, &TerminationSignals::received, this, [&run, &stopSignal](int number) {
         if (stopSignal == 0)
             stopSignal = number;
-        engine.stop();
+        run.stop(QLatin1String(number == SIGTERM ? "SIGTERM" : "SIGINT"));
     });
 
-    engine.start();
-    const auto database = RunEngineDatabaseLink::attach(&engine, databaseUrl());
-    if (!ended) {
-        if (!engine.outcome().meterAnswered)
-            tell(QStringLiteral("warning: the multimeter at %1 does not answer; "
-                                "its readings are recorded as ERR")
-                     .arg(setup.meterAddress));
-        printer.show(engine.currentProgress());
-        QTimer redraw;
-        if (terminal) {
-            connect(&redraw, &QTimer::timeout, this,
-                    [&printer, &engine] { printer.show(engine.currentProgress()); });
-            redraw.start(kRedrawMs);
-        }
-        QCoreApplication::exec();
+    const auto database = RunEngineDatabaseLink::attach(engine, databaseUrl());
+    run.start();
+    printer.show(run.currentProgress());
+    QTimer redraw;
+    if (terminal) {
+        connect(&redraw, &QTimer::timeout, this,
+                [&printer, &run] { printer.show(run.currentProgress()); });
+        redraw.start(kRedrawMs);
     }
-    // Closes the meter and the port; the file is complete from here on.
-    engine.stop();
+    if (!ended)
+        QCoreApplication::exec();
+    redraw.stop();
+    // Closes the meter and the port; the file and the record are complete
+    // once the run's thread has ended.
+    run.stop();
+    (void)run.wait(RunThread::kEndWaitMs);
     printer.finish();
     RunLog::setLineGuard({}, {});
 

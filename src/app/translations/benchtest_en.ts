@@ -144,4 +144,71 @@ Test design: Ravensel</translation>
         <translation>current</translation>
     </message>
 </context>
+<context>
+    <name>RunTexts</name>
+    <message>
+        <source>进度：--</source>
+        <translation>Progress: --</translation>
+    </message>
+    <message>
+        <source>进度：已完成！</source>
+        <translation>Progress: finished!</translation>
+    </message>
+    <message>
+        <source>进度：%1%  ( -- )</source>
+        <translation>Progress: %1%  ( -- )</translation>
+    </message>
+    <message>
+        <source>进度：%1%  ( %2 )</source>
+        <translation>Progress: %1%  ( %2 )</translation>
+    </message>
+    <message>
+        <source>%1 个 ERR 读数</source>
+        <translation>%1 ERR cells</translation>
+    </message>
+    <message>
+        <source>%1 个读数不是测量值</source>
+        <translation>%1 readings that are not a measurement</translation>
+    </message>
+    <message>
+        <source>%1 个值未发送</source>
+        <translation>%1 values not sent</translation>
+    </message>
+    <message>
+        <source>结果文件有 %1 段未写入</source>
+        <translation>%1 pieces of the result file not written</translation>
+    </message>
+    <message>
+        <source>结果文件末尾未确认写入磁盘</source>
+        <translation>the end of the result file not confirmed on disk</translation>
+    </message>
+    <message>
+        <source>记录未写入（%1）</source>
+        <translation>the record not written (%1)</translation>
+    </message>
+    <message>
+        <source>其余结果在 %1</source>
+        <translation>the rest of the results in %1</translation>
+    </message>
+    <message>
+        <source>完成</source>
+        <translation>finished</translation>
+    </message>
+    <message>
+        <source>在 %1 步（共 %2 步）后停止</source>
+        <translation>stopped after %1 of %2 steps</translation>
+    </message>
+    <message>
+        <source>失败：%1</source>
+        <translation>failed: %1</translation>
+    </message>
+    <message>
+        <source>，但有：</source>
+        <translation> with </translation>
+    </message>
+    <message>
+        <source>，</source>
+        <translation>, </translation>
+    </message>
+</context>
 </TS>

@@ -6,14 +6,20 @@
 
 namespace visa {
 
-Deadline::Deadline(ViUInt32 timeoutMs)
+Deadline::Deadline(ViUInt32 timeoutMs, AbortSignal *abort)
     : infinite(timeoutMs == VI_TMO_INFINITE),
-      end(Clock::now() + std::chrono::milliseconds(timeoutMs))
+      end(Clock::now() + std::chrono::milliseconds(timeoutMs)), abort(abort),
+      abortsBefore(abort ? abort->taken() : 0)
 {}
 
 bool Deadline::expired() const
 {
-    return !infinite && Clock::now() >= end;
+    return aborted() || (!infinite && Clock::now() >= end);
+}
+
+bool Deadline::aborted() const
+{
+    return abort && abort->taken() != abortsBefore;
 }
 
 int Deadline::pollMs() const
@@ -40,19 +46,28 @@ Deadline Deadline::extendedBy(ViUInt32 extraMs) const
     Deadline later;
     later.infinite = infinite;
     later.end = end + std::chrono::milliseconds(extraMs);
+    later.abort = abort;
+    later.abortsBefore = abortsBefore;
     return later;
 }
 
 bool Deadline::waitFor(int fd, short events, short *revents) const
 {
     for (;;) {
-        pollfd entry{fd, events, 0};
-        const int ready = ::poll(&entry, 1, pollMs());
+        if (aborted())
+            return false;
+        pollfd entries[2] = {{fd, events, 0}, {abort ? abort->fd() : -1, POLLIN, 0}};
+        const int ready = ::poll(entries, abort ? 2 : 1, pollMs());
         if (ready == 0)
             return false;
+        if (ready > 0 && entries[1].revents != 0 && entries[0].revents == 0) {
+            if (abort->take())
+                return false;
+            continue; // another wait took it first
+        }
         if (ready > 0 || errno != EINTR) {
             if (revents != nullptr)
-                *revents = ready > 0 ? entry.revents : short(POLLERR);
+                *revents = ready > 0 ? entries[0].revents : short(POLLERR);
             return true;
         }
     }

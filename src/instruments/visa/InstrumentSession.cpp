@@ -106,13 +106,14 @@ ViStatus InstrumentSession::read(ViPBuf buffer, ViUInt32 count, ViUInt32 &return
     if (!mayAccess())
         return VI_ERROR_RSRC_LOCKED;
     std::lock_guard<std::mutex> lock(mutex);
-    return readLocked(buffer, count, returned);
+    const unsigned abortsBefore = abort.taken();
+    return abortedOr(readLocked(buffer, count, returned), abortsBefore);
 }
 
 ViStatus InstrumentSession::readLocked(ViPBuf buffer, ViUInt32 count, ViUInt32 &returned)
 {
     returned = 0;
-    const Deadline deadline(timeoutMs);
+    const Deadline deadline(timeoutMs, &abort);
     const int endCharacter = transport->endCharacter(settings);
     std::size_t scanned = 0;
     bool receivedOnce = false; // bytes already here are taken even after the deadline
@@ -161,7 +162,13 @@ ViStatus InstrumentSession::write(ViConstBuf buffer, ViUInt32 count, ViUInt32 &r
     if (!mayAccess())
         return VI_ERROR_RSRC_LOCKED;
     std::lock_guard<std::mutex> lock(mutex);
-    return writeLocked(buffer, count, returned);
+    const unsigned abortsBefore = abort.taken();
+    return abortedOr(writeLocked(buffer, count, returned), abortsBefore);
+}
+
+ViStatus InstrumentSession::abortedOr(ViStatus status, unsigned abortsBefore) const
+{
+    return status < VI_SUCCESS && abort.taken() != abortsBefore ? VI_ERROR_ABORT : status;
 }
 
 ViStatus InstrumentSession::writeLocked(ViConstBuf buffer, ViUInt32 count, ViUInt32 &returned)
@@ -169,7 +176,7 @@ ViStatus InstrumentSession::writeLocked(ViConstBuf buffer, ViUInt32 count, ViUIn
     returned = 0;
     if (count == 0)
         return VI_SUCCESS;
-    const Deadline deadline(timeoutMs);
+    const Deadline deadline(timeoutMs, &abort);
     std::size_t written = 0;
     const ViStatus status = transport->write(buffer, count, settings, deadline, written);
     returned = static_cast<ViUInt32>(written);
@@ -331,7 +338,7 @@ ViStatus InstrumentSession::clear()
         return VI_ERROR_RSRC_LOCKED;
     std::lock_guard<std::mutex> lock(mutex);
     input = InputBuffer();
-    const Deadline deadline(timeoutMs);
+    const Deadline deadline(timeoutMs, &abort);
     ViStatus status = transport->clear(deadline);
     if (status == VI_SUCCESS && usesStrings()) {
         static const char command[] = "*CLS\n";
@@ -349,7 +356,7 @@ ViStatus InstrumentSession::readStatusByte(ViUInt16 &statusByte)
         return VI_ERROR_RSRC_LOCKED;
     std::lock_guard<std::mutex> lock(mutex);
     if (!usesStrings())
-        return transport->readStatusByte(statusByte, Deadline(timeoutMs));
+        return transport->readStatusByte(statusByte, Deadline(timeoutMs, &abort));
 
     static const char query[] = "*STB?\n";
     ViUInt32 count = 0;
@@ -376,7 +383,7 @@ ViStatus InstrumentSession::assertTrigger(ViUInt16 protocol)
         return VI_ERROR_RSRC_LOCKED;
     std::lock_guard<std::mutex> lock(mutex);
     if (!usesStrings())
-        return transport->assertTrigger(Deadline(timeoutMs));
+        return transport->assertTrigger(Deadline(timeoutMs, &abort));
     static const char command[] = "*TRG\n";
     ViUInt32 written = 0;
     return writeLocked(reinterpret_cast<const ViByte *>(command), sizeof command - 1, written);

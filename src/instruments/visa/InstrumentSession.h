@@ -1,5 +1,6 @@
 #pragma once
 
+#include "instruments/visa/AbortSignal.h"
 #include "instruments/visa/InputBuffer.h"
 #include "instruments/visa/ResourceName.h"
 #include "instruments/visa/Transport.h"
@@ -40,8 +41,14 @@ public:
     ViStatus lock(ViAccessMode type, ViUInt32 timeoutMs, const char *requestedKey,
                   std::string &accessKey);
     ViStatus unlock();
+    // viTerminate: ends the operation waiting on this session now, or the
+    // next one to wait; it then returns VI_ERROR_ABORT. Any thread may call
+    // it, while another is inside an operation.
+    void terminate() { abort.raise(); }
 
 private:
+    // A failed operation that took an abort failed because of it.
+    ViStatus abortedOr(ViStatus status, unsigned abortsBefore) const;
     ViStatus readLocked(ViPBuf buffer, ViUInt32 count, ViUInt32 &returned);
     ViStatus writeLocked(ViConstBuf buffer, ViUInt32 count, ViUInt32 &returned);
     bool mayAccess() const;
@@ -52,6 +59,7 @@ private:
     const char *stringAttribute(ViAttr attribute) const;
 
     std::mutex mutex; // one operation at a time on a session
+    AbortSignal abort;
     const ResourceName name;
     std::unique_ptr<Transport> transport;
     InputBuffer input;

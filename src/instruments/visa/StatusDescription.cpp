@@ -42,6 +42,10 @@ const char *statusDescription(ViStatus status)
         return "VI_ERROR_INV_ACC_MODE: Invalid access mode.";
     case VI_ERROR_TMO:
         return "VI_ERROR_TMO: Timeout expired before operation completed.";
+    case VI_ERROR_ABORT:
+        return "VI_ERROR_ABORT: User abort occurred during transfer.";
+    case VI_ERROR_INV_JOB_ID:
+        return "VI_ERROR_INV_JOB_ID: Specified job identifier is invalid.";
     case VI_ERROR_NSUP_ATTR:
         return "VI_ERROR_NSUP_ATTR: The specified attribute is not defined or not supported "
                "by the referenced session.";

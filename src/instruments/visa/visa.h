@@ -209,6 +209,8 @@ typedef ViFindList *ViPFindList;
 #define VI_ERROR_INV_EVENT (_VI_ERROR + 0x3FFF0026L)
 #define VI_ERROR_INV_MECH (_VI_ERROR + 0x3FFF0027L)
 #define VI_ERROR_INV_CONTEXT (_VI_ERROR + 0x3FFF002AL)
+#define VI_ERROR_ABORT (_VI_ERROR + 0x3FFF0030L)
+#define VI_ERROR_INV_JOB_ID (_VI_ERROR + 0x3FFF0041L)
 #define VI_ERROR_INV_SETUP (_VI_ERROR + 0x3FFF003AL)
 #define VI_ERROR_INV_MASK (_VI_ERROR + 0x3FFF003DL)
 #define VI_ERROR_ALLOC (_VI_ERROR + 0x3FFF003CL)
@@ -240,6 +242,10 @@ ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 retCnt);
 
 /* Device control, locks, events and buffers. */
 ViStatus viClear(ViSession vi);
+/* Ends the operation in progress on `vi` from another thread (or, when none
+ * waits, the next one): it returns VI_ERROR_ABORT. Only jobId VI_NULL (the
+ * synchronous operations) is supported. */
+ViStatus viTerminate(ViObject vi, ViUInt16 degree, ViUInt32 jobId);
 ViStatus viReadSTB(ViSession vi, ViPUInt16 status);
 ViStatus viFlush(ViSession vi, ViUInt16 mask);
 ViStatus viLock(ViSession vi, ViAccessMode lockType, ViUInt32 timeout, ViConstKeyId requestedKey,

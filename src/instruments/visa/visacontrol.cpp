@@ -58,6 +58,18 @@ ViStatus viClear(ViSession vi)
     return onInstrument(vi, [](visa::InstrumentSession &session) { return session.clear(); });
 }
 
+ViStatus viTerminate(ViObject vi, ViUInt16, ViUInt32 jobId)
+{
+    if (jobId != VI_NULL)
+        return entryPoint([&]() -> ViStatus {
+            return SessionTable::instance().contains(vi) ? VI_ERROR_INV_JOB_ID : VI_ERROR_INV_OBJECT;
+        });
+    return onInstrument(vi, [](visa::InstrumentSession &session) {
+        session.terminate();
+        return VI_SUCCESS;
+    });
+}
+
 ViStatus viReadSTB(ViSession vi, ViPUInt16 status)
 {
     if (status == nullptr)
