@@ -174,8 +174,12 @@ int RunSession::exec()
     printer.finish();
     RunLog::setLineGuard({}, {});
 
-    if (database)
-        tell(QStringLiteral("database: ") + database->sink().waitUntilSettled(10000).summary());
+    // A run refused before its file existed gave the database nothing to wait for.
+    if (database && !outcome.resultFile.isEmpty()) {
+        outcome.database = database->sink().waitUntilSettled(RunEngineDatabaseLink::kSettleWaitMs);
+        run.amendRecord(*outcome.database);
+        tell(QStringLiteral("database: ") + outcome.database->summary());
+    }
     if (!outcome.resultFile.isEmpty())
         std::printf("%s\n", QFile::encodeName(outcome.resultFile).constData());
     std::fflush(stdout);
