@@ -85,18 +85,29 @@ MainWindow::MainWindow(QWidget *parent)
 
     // Only one window exists in the program; a second one (tests) takes the store over.
     delete configSettings;
+    configSettings = nullptr;
     const QString configFile = programConfigFile();
-    // The user's folder may not be there yet; the store writes into it.
-    QDir().mkpath(QFileInfo(configFile).absolutePath());
-    configSettings = new QSettings(configFile, QSettings::IniFormat);
-    // The form's defaults stand in for a file that cannot be read or parsed;
-    // the operator must learn why the stored addresses are not there.
-    if (configSettings->status() != QSettings::NoError)
-        qCDebug(lcUi) << QStringLiteral("UI ERROR: Config File [%1] %2")
-                             .arg(configSettings->fileName(),
-                                  configSettings->status() == QSettings::AccessError
-                                      ? QStringLiteral("Not Readable")
-                                      : QStringLiteral("Corrupt"));
+    // A FIFO, a device or a folder in its place is neither read (a FIFO
+    // would block) nor replaced by the store: the form's defaults stand.
+    const QString configProblem = configFileProblem(configFile);
+    if (!configProblem.isEmpty()) {
+        const QString message =
+            QStringLiteral("UI ERROR: Config File [%1] %2").arg(configFile, configProblem);
+        qCDebug(lcUi) << message;
+        ui->Status->setText(message);
+    } else {
+        // The user's folder may not be there yet; the store writes into it.
+        QDir().mkpath(QFileInfo(configFile).absolutePath());
+        configSettings = new QSettings(configFile, QSettings::IniFormat);
+        // The form's defaults stand in for a file that cannot be read or parsed;
+        // the operator must learn why the stored addresses are not there.
+        if (configSettings->status() != QSettings::NoError)
+            qCDebug(lcUi) << QStringLiteral("UI ERROR: Config File [%1] %2")
+                                 .arg(configSettings->fileName(),
+                                      configSettings->status() == QSettings::AccessError
+                                          ? QStringLiteral("Not Readable")
+                                          : QStringLiteral("Corrupt"));
+    }
     ReadConfigFile();
     for (QLineEdit *field : {ui->addrdmm, ui->addrpwr, ui->addrosc})
         connect(field, &QLineEdit::editingFinished, this, &MainWindow::SaveConfigFile);
@@ -192,6 +203,8 @@ void MainWindow::on_savepath_clicked()
 
 void MainWindow::ReadLastRun()
 {
+    if (!configSettings)
+        return;
     const QString folder = configSettings->value(QLatin1String(kLastFolderKey)).toString();
     if (!folder.isEmpty()) {
         TestContext.savePath = folder;
@@ -202,6 +215,8 @@ void MainWindow::ReadLastRun()
 
 void MainWindow::SaveLastRun(const char *key, const QString &value)
 {
+    if (!configSettings)
+        return;
     configSettings->setValue(QLatin1String(key), value);
 }
 
@@ -316,6 +331,8 @@ void MainWindow::RefreshValue()
 
 void MainWindow::ReadConfigFile()
 {
+    if (!configSettings)
+        return; // no usable file: the form's defaults stand
     const std::pair<const char *, QLineEdit *> entries[] = {
         {"defaultAddr/DMM", ui->addrdmm},
         {"defaultAddr/PWR", ui->addrpwr},
@@ -332,6 +349,8 @@ void MainWindow::ReadConfigFile()
 
 void MainWindow::SaveConfigFile()
 {
+    if (!configSettings)
+        return;
     configSettings->setValue(QStringLiteral("defaultAddr/DMM"), ui->addrdmm->text());
     configSettings->setValue(QStringLiteral("defaultAddr/PWR"), ui->addrpwr->text());
     configSettings->setValue(QStringLiteral("defaultAddr/OSC"), ui->addrosc->text());

@@ -64,6 +64,8 @@ QString DatabaseUrl::displayText() const
 
 QString DatabaseUrl::fromConfigFile(const QString &iniPath)
 {
+    if (iniPath.isEmpty())
+        return QString();
     const QSettings config(iniPath, QSettings::IniFormat);
     return config.value(QStringLiteral("database/url")).toString().trimmed();
 }

@@ -23,7 +23,7 @@ TestSequence::TestSequence(const TestKind &kind, RunDisplay *ui)
 TestSequence::~TestSequence()
 {
     if (run)
-        run->stop(QStringLiteral("the test was closed"));
+        run->stop(QStringLiteral("the window was closed"));
 }
 
 void TestSequence::logCreated()
@@ -92,7 +92,7 @@ void TestSequence::initEnvironment()
                     runEnded(outcome);
             });
     database = RunEngineDatabaseLink::attach(engine,
-                                             DatabaseUrl::fromConfigFile(programConfigFile()));
+                                             DatabaseUrl::fromConfigFile(usableProgramConfigFile()));
     // Once the database has settled after the run, the run's record says what it has.
     if (database)
         connect(database.get(), &RunEngineDatabaseLink::settled, run.get(),

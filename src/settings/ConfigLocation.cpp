@@ -3,9 +3,14 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QStandardPaths>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 
 Q_LOGGING_CATEGORY(lcSettings, "benchtest.settings")
 
@@ -61,4 +66,35 @@ QString programConfigFile()
         return chosen;
     return configFilePath(QCoreApplication::applicationDirPath(), userConfigDir(),
                           QStringLiteral(BENCHTEST_INSTALLED_PROGRAM_DIR));
+}
+
+QString configFileProblem(const QString &path)
+{
+    struct stat info = {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+        if (errno == ENOENT)
+            return QString(); // made on the first save
+        return QString::fromLocal8Bit(std::strerror(errno));
+    }
+    switch (info.st_mode & S_IFMT) {
+    case S_IFREG:
+        return QString();
+    case S_IFIFO:
+        return QStringLiteral("is a FIFO, not a regular file");
+    case S_IFCHR:
+    case S_IFBLK:
+        return QStringLiteral("is a device, not a regular file");
+    case S_IFDIR:
+        return QStringLiteral("is a folder, not a regular file");
+    case S_IFSOCK:
+        return QStringLiteral("is a socket, not a regular file");
+    default:
+        return QStringLiteral("is not a regular file");
+    }
+}
+
+QString usableProgramConfigFile()
+{
+    const QString path = programConfigFile();
+    return configFileProblem(path).isEmpty() ? path : QString();
 }

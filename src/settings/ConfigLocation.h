@@ -29,3 +29,13 @@ QString userConfigDir();
 // The file the running program reads: $BENCHTEST_CONFIG when set, else the
 // rule above for the program's own folder and userConfigDir().
 QString programConfigFile();
+
+// Why `path` cannot serve as the configuration file, or an empty string when
+// it can: a regular file (through links), or nothing there yet. A FIFO, a
+// device, a folder or a socket is refused before anything opens it, so that
+// reading cannot block and writing never replaces it. Looks without opening.
+QString configFileProblem(const QString &path);
+
+// programConfigFile() when it can serve, else an empty string: for the
+// readers, which then read nothing (QSettings on an empty name reads nothing).
+QString usableProgramConfigFile();

@@ -16,6 +16,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 namespace {
 
 const QString kDefaultMeter = QStringLiteral("GPIB0::5::INSTR"); // the form's own text
@@ -53,6 +59,8 @@ private slots:
     void corrupt();
     void unwritableFolder();
     void readOnlyFile();
+    void notARegularFile_data();
+    void notARegularFile();
 
 private:
     // The operator types the meter's address, leaves the field and runs two
@@ -206,6 +214,72 @@ void tst_ConfigFaults::readOnlyFile()
         QCoreApplication::processEvents();
     }
     QCOMPARE(readAll(configPath()), text);
+}
+
+void tst_ConfigFaults::notARegularFile_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("FIFO") << "FIFO";
+    QTest::newRow("device") << "device";
+    QTest::newRow("folder") << "folder";
+    QTest::newRow("socket") << "socket";
+}
+
+// A configuration path that names a FIFO, a device node (a private one, made
+// here), a folder or a socket: the window starts with its defaults at once
+// (a FIFO would block a reader), says why, and never replaces the node, not
+// even when the operator edits an address.
+void tst_ConfigFaults::notARegularFile()
+{
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("config.ini"));
+    const QByteArray name = QFile::encodeName(path);
+    int listener = -1;
+    if (kind == "FIFO") {
+        QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+    } else if (kind == "device") {
+        // The null device's numbers, under a name of the test's own.
+        if (::mknod(name.constData(), S_IFCHR | 0600, makedev(1, 3)) != 0)
+            QSKIP("mknod needs CAP_MKNOD");
+    } else if (kind == "folder") {
+        QVERIFY(QDir().mkdir(path));
+    } else {
+        listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address = {};
+        address.sun_family = AF_UNIX;
+        QVERIFY(size_t(name.size()) < sizeof address.sun_path);
+        std::copy(name.begin(), name.end(), address.sun_path);
+        QCOMPARE(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    }
+    struct stat before = {};
+    QCOMPARE(::stat(name.constData(), &before), 0);
+    qputenv("BENCHTEST_CONFIG", name);
+    const auto restore = qScopeGuard([listener] {
+        qunsetenv("BENCHTEST_CONFIG");
+        if (listener >= 0)
+            ::close(listener);
+    });
+
+    {
+        WindowDriver run(bench);
+        QCOMPARE(run.meterAddressAtOpen(), kDefaultMeter);
+        const QString why = run.logLine(QStringLiteral("UI ERROR: Config File ["));
+        QVERIFY2(why.contains(path) && why.contains(QStringLiteral("not a regular file")),
+                 qPrintable(why));
+        auto *field = run.window()->findChild<QLineEdit *>("addrdmm");
+        field->setText(bench.meterResource());
+        emit field->editingFinished();
+        QCoreApplication::processEvents();
+    }
+
+    struct stat after = {};
+    QCOMPARE(::stat(name.constData(), &after), 0);
+    QCOMPARE(after.st_mode, before.st_mode);
+    QCOMPARE(after.st_ino, before.st_ino);
+    QCOMPARE(after.st_rdev, before.st_rdev);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList({QStringLiteral("config.ini")}));
 }
 
 QTEST_MAIN(tst_ConfigFaults)

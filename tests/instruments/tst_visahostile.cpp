@@ -14,6 +14,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <thread>
 #include <pty.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -218,6 +219,8 @@ private slots:
     void serialTrickleKeepsTheDeadline();
     void hostilePortMapperKeepsTheOpenTimeout_data();
     void hostilePortMapperKeepsTheOpenTimeout();
+    void terminateCutsAWaitShort_data();
+    void terminateCutsAWaitShort();
     void cleanup() { visa::LibraryConfig::setPortMapperPort(111); }
 };
 
@@ -423,6 +426,63 @@ void VisaHostileTest::hostilePortMapperKeepsTheOpenTimeout()
              qPrintable(QString::number(elapsed)));
     qInfo("port mapper: returned %lld ms after the timeout", elapsed - qint64(TimeoutMs));
     QCOMPARE(viClose(rm), VI_SUCCESS);
+}
+
+void VisaHostileTest::terminateCutsAWaitShort_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("hislip") << "hislip";
+    QTest::newRow("vxi11") << "vxi11";
+    QTest::newRow("socket") << "socket";
+}
+
+// viTerminate from another thread ends the read that waits on a silent peer
+// at once, with VI_ERROR_ABORT; a raise with no operation waiting ends the
+// next wait instead, and only that one.
+void VisaHostileTest::terminateCutsAWaitShort()
+{
+    QFETCH(QString, kind);
+    Peer peer;
+    QString resource;
+    if (kind == "hislip") {
+        peer = hislipPeer([](PeerLink &sync, std::uint32_t) { sync.idle(60000); });
+        resource = hislipResource(peer);
+    } else if (kind == "vxi11") {
+        peer = vxi11Peer([](PeerLink &link, const rpc::Call &) { link.idle(60000); });
+        resource = vxi11Resource(peer);
+    } else {
+        peer = streamPeer([](PeerLink &link) { link.idle(60000); });
+        resource = socketResource(peer);
+    }
+    static constexpr ViUInt32 TimeoutMs = 20000;
+    static constexpr int RaiseAfterMs = 100;
+    OpenSession session(resource, TimeoutMs);
+    QCOMPARE(session.status, VI_SUCCESS);
+    QCOMPARE(session.write("*IDN?\n"), VI_SUCCESS);
+
+    QElapsedTimer waited;
+    waited.start();
+    ViStatus raised = VI_ERROR_SYSTEM_ERROR;
+    std::thread raiser([&session, &raised] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(RaiseAfterMs));
+        raised = viTerminate(session.vi, 0, VI_NULL);
+    });
+    const Read read = session.read();
+    raiser.join();
+    QCOMPARE(raised, VI_SUCCESS);
+    QCOMPARE(read.first, VI_ERROR_ABORT);
+    QVERIFY2(waited.elapsed() >= RaiseAfterMs, "the read ended before the raise");
+    QVERIFY2(waited.elapsed() < TimeoutMs / 2,
+             qPrintable(QString("the read ended after %1 ms").arg(waited.elapsed())));
+
+    // A raise ahead of the read: that read ends at once, the next waits its time.
+    QCOMPARE(viTerminate(session.vi, 0, VI_NULL), VI_SUCCESS);
+    QCOMPARE(viSetAttribute(session.vi, VI_ATTR_TMO_VALUE, 300), VI_SUCCESS);
+    QCOMPARE(session.read().first, VI_ERROR_ABORT);
+    QElapsedTimer second;
+    second.start();
+    QCOMPARE(session.read().first, VI_ERROR_TMO);
+    QVERIFY(second.elapsed() >= 300);
 }
 
 QTEST_GUILESS_MAIN(VisaHostileTest)

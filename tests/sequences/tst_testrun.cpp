@@ -263,6 +263,8 @@ void tst_TestRun::englishWindowWritesTheSameFileAndLog()
     QVERIFY(run->window()->findChild<QTextEdit *>("testmsg")->toPlainText().contains(
         "The multimeter measures the voltage [*2] times"));
     sweep(&english, &englishLog);
+    // The run's own texts on the form follow the window's language too.
+    QCOMPARE(text("testtime"), QStringLiteral("Progress: finished!"));
 
     QVERIFY(chinese.startsWith("测试项: [DAC - 串口发送DAC值，万用表采集电压]\n"));
     QCOMPARE(chinese.count('\n'), 11); // head, heading, three rows, completion

@@ -50,6 +50,12 @@ ScriptedPeer &ScriptedPeer::awaitBytes(int total)
     return *this;
 }
 
+ScriptedPeer &ScriptedPeer::awaitText(const QByteArray &text, int count)
+{
+    steps.push_back({Step::AwaitText, text, count});
+    return *this;
+}
+
 ScriptedPeer &ScriptedPeer::close()
 {
     steps.push_back({Step::Close, {}, 0});
@@ -121,6 +127,12 @@ void ScriptedPeer::run()
         case Step::Await: {
             const auto end = Clock::now() + std::chrono::seconds(20);
             while (!stopping && received().size() < step.value && Clock::now() < end)
+                drain(5);
+            break;
+        }
+        case Step::AwaitText: {
+            const auto end = Clock::now() + std::chrono::seconds(20);
+            while (!stopping && received().count(step.bytes) < step.value && Clock::now() < end)
                 drain(5);
             break;
         }

@@ -21,6 +21,8 @@ public:
     ScriptedPeer &pause(int ms);
     // Waits (up to 20 s) until the client has sent this many bytes in all.
     ScriptedPeer &awaitBytes(int total);
+    // Waits (up to 20 s) until the client has sent `text` `count` times in all.
+    ScriptedPeer &awaitText(const QByteArray &text, int count = 1);
     ScriptedPeer &close();
     // Runs the script once a client connects.
     void start();
@@ -39,6 +41,7 @@ private:
             Send,
             Pause,
             Await,
+            AwaitText,
             Close
         } kind;
         QByteArray bytes;

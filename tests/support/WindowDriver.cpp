@@ -42,10 +42,16 @@ WindowDriver::WindowDriver(const SimulatedBench &bench)
 
 WindowDriver::~WindowDriver()
 {
-    if (!isIdle())
+    if (mainWindow && !isIdle())
         button("autotest")->click();
+    closeWindow();
+}
+
+void WindowDriver::closeWindow()
+{
     delete mainWindow;
-    // The run's engine and timer go with a deferred delete; let it run now.
+    mainWindow = nullptr;
+    // What goes with a deferred delete goes now.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 

@@ -22,6 +22,8 @@ public:
     ~WindowDriver();
 
     MainWindow *window() const { return mainWindow; }
+    // Closes and deletes the window as it is, a run and all (no Stop pressed).
+    void closeWindow();
     LogCapture &log() { return capture; }
     QString resultsFolder() const { return results.path(); }
     // The meter address the window showed before the driver set its own.

@@ -77,6 +77,7 @@ private slots:
     void listResources();
     void terminalBarRunsOnThroughALongSettle();
     void meterFromTheSharedConfigurationNeverWritten();
+    void configurationThatIsAFifoIsRefused();
     void twoRunnersInOneSecond_eachHasItsOwnFileAndRecord();
     void meterAnsweringOverload_isNotClean();
     void wallClockSteps_leaveElapsedAndRemainingAlone();
@@ -434,6 +435,25 @@ void tst_BenchtestRun::meterFromTheSharedConfigurationNeverWritten()
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), text);
     QVERIFY(!QFile::exists(beside) && !QFile::exists(config.filePath("home")));
+}
+
+// A FIFO named as the configuration would block any reader: the runner looks
+// before it opens, refuses with one line and status 2, and writes nothing.
+void tst_BenchtestRun::configurationThatIsAFifoIsRefused()
+{
+    QTemporaryDir config;
+    const QString fifo = config.filePath("config.ini");
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("BENCHTEST_CONFIG", fifo);
+    const Finished finished = run(shortRun() + QStringList{"--dmm", bench.meterResource(),
+                                                           "--output", results->path()},
+                                  environment);
+    QCOMPARE(finished.exitCode, 2);
+    QCOMPARE(finished.err.trimmed(),
+             "benchtest-run: configuration file " + fifo + " is a FIFO, not a regular file");
+    QCOMPARE(resultFiles(), QStringList());
+    QVERIFY(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
 }
 
 // Two runner processes started together, with one test, item and tester,

@@ -32,8 +32,11 @@ void tell(const QString &message)
 // form's. The file is only read: a missing one is not created.
 QString configuredMeterAddress()
 {
-    const QSettings config(programConfigFile(), QSettings::IniFormat);
-    const QString address = config.value(QStringLiteral("defaultAddr/DMM")).toString();
+    const QString path = usableProgramConfigFile();
+    const QString address = path.isEmpty() ? QString()
+                                           : QSettings(path, QSettings::IniFormat)
+                                                 .value(QStringLiteral("defaultAddr/DMM"))
+                                                 .toString();
     return address.isEmpty() ? QString::fromLatin1(RunDefaults::meterAddress) : address;
 }
 
@@ -104,7 +107,7 @@ bool RunSession::prepare(RunSetup *setup, QString *error) const
 
 QString RunSession::databaseUrl() const
 {
-    return options.databaseUrl.isEmpty() ? DatabaseUrl::fromConfigFile(programConfigFile())
+    return options.databaseUrl.isEmpty() ? DatabaseUrl::fromConfigFile(usableProgramConfigFile())
                                          : options.databaseUrl;
 }
 

@@ -17,7 +17,9 @@ namespace {
 PlanSettings configuredMeter()
 {
     PlanSettings settings;
-    const QString path = programConfigFile();
+    const QString path = usableProgramConfigFile();
+    if (path.isEmpty())
+        return settings;
     const QSettings config(path, QSettings::IniFormat);
     const QString address = config.value(QStringLiteral("defaultAddr/DMM")).toString();
     if (!address.isEmpty())

@@ -50,6 +50,12 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     AppNames::apply();
 
+    // A configuration file that is not a file is refused before anything reads it.
+    const QString config = programConfigFile();
+    const QString configProblem = configFileProblem(config);
+    if (!configProblem.isEmpty())
+        return refuse(QStringLiteral("configuration file %1 %2").arg(config, configProblem));
+
     RunPlan plan;
     if (!RunnerPlan::resolve(options, &plan, &error))
         return refuse(error);
