@@ -67,8 +67,6 @@ class tst_StepStatistics : public QObject
 private slots:
     void takenOneGathersAlone_data();
     void takenOneGathersAlone();
-    void takenEmptyOneGathersAlone_data();
-    void takenEmptyOneGathersAlone();
 };
 
 void tst_StepStatistics::takenOneGathersAlone_data()
@@ -111,29 +109,6 @@ void tst_StepStatistics::takenOneGathersAlone()
     addRow(*original, 2, {"0.1"});
     QCOMPARE(counts(*original), QStringList({"1:2", "2:4", "3:2"}));
     QCOMPARE(counts(*taken), QStringList({"1:2", "2:4", "3:3", "7:1"}));
-}
-
-void tst_StepStatistics::takenEmptyOneGathersAlone_data()
-{
-    QTest::addColumn<Taking>("taking");
-    QTest::newRow("copy") << Taking::CopyConstruct;
-    QTest::newRow("copy assigned") << Taking::CopyAssign;
-    QTest::newRow("moved") << Taking::MoveConstruct;
-    QTest::newRow("move assigned") << Taking::MoveAssign;
-}
-
-// Before its first row a StepStatistics has no last code; neither has what is taken from it
-// (code 0 is the one a stray position at the map's end would have matched).
-void tst_StepStatistics::takenEmptyOneGathersAlone()
-{
-    QFETCH(Taking, taking);
-    StepStatistics empty;
-    std::unique_ptr<StepStatistics> taken = take(empty, taking);
-    QVERIFY(taken->isEmpty());
-    addRow(*taken, 0, {"0.25"});
-    addRow(*taken, 0, {"0.5"});
-    QCOMPARE(counts(*taken), QStringList({"0:2"}));
-    QCOMPARE(taken->steps().first().mean, 0.375);
 }
 
 QTEST_GUILESS_MAIN(tst_StepStatistics)
