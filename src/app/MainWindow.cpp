@@ -3,6 +3,7 @@
 #include "app/WindowIcon.h"
 #include "app/form/MainWindowForm.h"
 #include "context/TestContext.h"
+#include "record/UnfinishedRuns.h"
 #include "sequences/TestFactory.h"
 #include "settings/ConfigLocation.h"
 #include "settings/SerialPortLookup.h"
@@ -18,8 +19,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLoggingCategory>
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
+#include <QShortcut>
 #include <QStandardPaths>
 #include <QTextEdit>
 #include <QThread>
@@ -113,6 +116,9 @@ MainWindow::MainWindow(QWidget *parent)
         connect(field, &QLineEdit::editingFinished, this, &MainWindow::SaveConfigFile);
     ReadLastRun();
     CheckResultFolder();
+    NameUnfinishedRuns();
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this), &QShortcut::activated, this,
+            &MainWindow::OpenLiveView);
 }
 
 MainWindow::~MainWindow()
@@ -171,6 +177,21 @@ void MainWindow::ShowPortPath(const QString &text)
     ui->modeluart->setToolTip(listed >= 0 ? ui->modeluart->itemData(listed).toString() : text);
 }
 
+void MainWindow::OpenLiveView()
+{
+    const QString file = TestContext.resultFilePath;
+    if (file.isEmpty()) {
+        qCDebug(lcUi, "UI: No run to follow\r\n");
+        return;
+    }
+    const QString program =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/benchtest-report");
+    if (QProcess::startDetached(program, {QStringLiteral("--follow"), file}))
+        qCDebug(lcUi) << QStringLiteral("UI: Live view of [%1]").arg(file);
+    else
+        qCDebug(lcUi) << QStringLiteral("UI ERROR: Live view not started [%1]").arg(program);
+}
+
 void MainWindow::on_testname_currentIndexChanged(int index)
 {
     qCDebug(lcUi, "UI IndexChange\r\n");
@@ -199,6 +220,25 @@ void MainWindow::on_savepath_clicked()
     }
     ui->showpath->setText(TestContext.savePath);
     CheckResultFolder();
+    NameUnfinishedRuns();
+}
+
+// A run that was interrupted in the chosen folder can be taken up again: the
+// operator learns of it where the window says what is wrong.
+void MainWindow::NameUnfinishedRuns()
+{
+    if (!QFileInfo(TestContext.savePath).isDir())
+        return;
+    const QStringList unfinished = unfinishedRuns(TestContext.savePath);
+    if (unfinished.isEmpty())
+        return;
+    const QString command = resumeCommand(unfinished.constFirst());
+    qCDebug(lcUi) << QStringLiteral("UI: Unfinished Run [%1] %2 more; resume with: %3")
+                         .arg(unfinished.constFirst())
+                         .arg(unfinished.size() - 1)
+                         .arg(command);
+    ui->Status->setText(tr("未完成的测试：%1；继续：%2")
+                            .arg(QFileInfo(unfinished.constFirst()).fileName(), command));
 }
 
 void MainWindow::ReadLastRun()

@@ -57,7 +57,10 @@ private:
     // Says so in the status line when the result folder is not there, before
     // a run finds out.
     void CheckResultFolder();
+    void NameUnfinishedRuns();
     void ShowPortPath(const QString &text);
+    // Ctrl+L: benchtest-report's live view of the current run, as a program of its own.
+    void OpenLiveView();
 
     MainWindowForm *ui;
     FormRunDisplay runDisplay;

@@ -120,6 +120,16 @@ void RunEngine::start()
         end(RunOutcome::Failed, boardError);
         return;
     }
+    const RunResume &resume = setup.resume;
+    if (!resume.resultFile.isEmpty() && !resume.meterIdentity.isEmpty() &&
+        meter->identity().trimmed() != resume.meterIdentity) {
+        // Readings of another meter would be spliced into the file.
+        end(RunOutcome::Failed,
+            QStringLiteral("the meter at %1 is not the one the run began with: it answers "
+                           "\"%2\", the run's answered \"%3\"")
+                .arg(setup.meterAddress, meter->identity().trimmed(), resume.meterIdentity));
+        return;
+    }
     for (const QString &command : setup.kind->meterSetup)
         meter->write(command);
 
@@ -136,14 +146,34 @@ void RunEngine::start()
     }
     tally.stepsPlanned = params.repeatCount;
 
-    // The run's own copies of the names: TestContext is the window's.
-    tally.resultFile =
-        fileOp->CreateResultFile(setup.folder, setup.testName, setup.testItem, setup.tester);
-    QString heading = QStringLiteral("No.\t") + setup.kind->valueName;
-    for (qint64 i = 1; i <= params.sampleCount; ++i)
-        heading += QStringLiteral("\tDMM%1").arg(i);
-    append(heading, true);
-    recordStart();
+    if (!resume.resultFile.isEmpty()) {
+        QString reason;
+        if (!fileOp->ContinueResultFile(resume.resultFile, resume.keepBytes, &reason)) {
+            end(RunOutcome::Failed,
+                QStringLiteral("cannot continue %1: %2").arg(resume.resultFile, reason));
+            return;
+        }
+        tally.resultFile = resume.resultFile;
+        params.step = resume.firstStep - 1;
+        tally.stepsDone = params.step;
+        tally.readings = resume.readings;
+        tally.errCells = resume.errCells;
+        tally.notMeasurements = resume.notMeasurements;
+        logQuoted(QStringLiteral("TestThread: Resume at %1 / %2")
+                      .arg(resume.firstStep)
+                      .arg(params.repeatCount));
+        if (!recordResumed())
+            return;
+    } else {
+        // The run's own copies of the names: TestContext is the window's.
+        tally.resultFile =
+            fileOp->CreateResultFile(setup.folder, setup.testName, setup.testItem, setup.tester);
+        QString heading = QStringLiteral("No.\t") + setup.kind->valueName;
+        for (qint64 i = 1; i <= params.sampleCount; ++i)
+            heading += QStringLiteral("\tDMM%1").arg(i);
+        append(heading, true);
+        recordStart();
+    }
 
     running = true;
     stepTimer = new StepTimer;
@@ -154,6 +184,8 @@ void RunEngine::start()
         const QMutexLocker locker(&progressMutex);
         progressState.running = true;
         progressState.total = params.repeatCount;
+        progressState.done = params.step;
+        progressState.doneBefore = params.step;
         progressState.startMs = setup.clock.monotonicMs() + setup.firstSendMs;
     }
 }
@@ -230,6 +262,51 @@ void RunEngine::recordStart()
     emit recordChanged(record);
 }
 
+// A resumed run's record is the interrupted run's, taken over: the segment
+// that ended is closed with what the file shows, a new one begins. False
+// when the record cannot be taken over: the run then ends before it writes.
+bool RunEngine::recordResumed()
+{
+    const RunResume &resume = setup.resume;
+    record = resume.earlier;
+    if (record.segments.isEmpty()) {
+        RunRecord::Segment first;
+        first.started = record.started;
+        record.segments.append(first);
+    }
+    RunRecord::Segment &last = record.segments.last();
+    last.ended = record.ended;
+    last.lastStep = resume.firstStep - 1;
+    last.endedAs = record.hasEnded() ? record.outcome.status : QStringLiteral("interrupted");
+    last.stoppedBy = record.outcome.stoppedBy;
+    last.cut = resume.cut;
+    RunRecord::Segment next;
+    next.started = setup.clock.localTime();
+    next.firstStep = resume.firstStep;
+    next.lastStep = resume.firstStep - 1;
+    record.segments.append(next);
+    record.software = QStringLiteral("benchtest " BENCHTEST_VERSION);
+    record.meter.resource = setup.meterAddress;
+    record.serialDevice = board ? board->device() : QString();
+    record.ended = QDateTime();
+    record.durationMs = -1;
+    record.outcome = RunRecord::Outcome();
+    tally.runId = record.runId;
+
+    recordFile = std::make_unique<RecordFile>(*ports.fileSystem);
+    recordFile->setPath(RunRecord::pathFor(tally.resultFile));
+    tally.recordFile = recordFile->path();
+    QString error;
+    if (!recordFile->takeOver(resume.earlierBytes, &error)) {
+        recordFile.reset();
+        end(RunOutcome::Failed, error);
+        return false;
+    }
+    writeRecord(*recordFile, true);
+    emit recordChanged(record);
+    return true;
+}
+
 // The run moved on to its recovery file: the record beside the run's first
 // file says where, and a record beside the recovery file takes over.
 void RunEngine::recordDiversion()
@@ -268,6 +345,13 @@ void RunEngine::recordEnd()
     outcome.valuesNotSent = tally.framesNotSent;
     outcome.piecesNotWritten = tally.piecesNotWritten;
     outcome.stoppedBy = tally.stoppedBy;
+    if (!record.segments.isEmpty()) {
+        RunRecord::Segment &last = record.segments.last();
+        last.ended = record.ended;
+        last.lastStep = tally.stepsDone;
+        last.endedAs = outcome.status;
+        last.stoppedBy = tally.stoppedBy;
+    }
 
     // Beside the recovery file the whole story; beside the first file where
     // the run went on. Each write is counted before the record is composed,
@@ -502,9 +586,11 @@ void RunEngine::reportProgress()
         progress.done = progressState.done;
         progress.total = progressState.total;
         progress.elapsedMs = now - progressState.startMs;
+        // The time per step comes from this start's steps alone.
+        const qint64 before = progressState.doneBefore;
         const ProgressFigures figures =
-            progressFigures(progress.elapsedMs, progress.total, progress.done);
-        progress.percent = figures.percent;
+            progressFigures(progress.elapsedMs, progress.total - before, progress.done - before);
+        progress.percent = progressFigures(0, progress.total, progress.done).percent;
         if (figures.known) {
             progressState.estimateMs = qMax<qint64>(figures.remainingMs, 0);
             progressState.estimatedAtMs = now;

@@ -135,6 +135,7 @@ private:
     void writeReadings(bool settle);
     void releaseRun();
     void recordStart();
+    bool recordResumed();
     void recordDiversion();
     void recordEnd();
     // A failed write that `counts` makes the run not clean.
@@ -153,6 +154,7 @@ private:
         bool running = false;
         bool finished = false;
         qint64 done = 0;
+        qint64 doneBefore = 0; // steps a resumed run found done: not in this start's time
         qint64 total = 0;
         qint64 startMs = 0;     // the first send's due time, on the monotonic clock
         qint64 endMs = -1;      // once the run has ended

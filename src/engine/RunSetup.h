@@ -2,6 +2,7 @@
 
 #include "engine/RunPorts.h"
 #include "engine/TestKind.h"
+#include "record/RunRecord.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -26,6 +27,26 @@ struct RunClock
     std::function<QDateTime()> localTime = [] {
         return QDateTime::currentDateTime();
     };
+};
+
+// A run taken up again where it was interrupted. Its file keeps its first
+// `keepBytes`: the head block, the heading and the whole rows of the steps
+// before `firstStep`; the run goes on there, in the same file, under the
+// same record, which gets a segment for each start.
+struct RunResume
+{
+    QString resultFile; // empty: a new run
+    qint64 keepBytes = 0;
+    qint64 firstStep = 1;
+    QString cut;             // what is cut back from the file: the row begun
+    RunRecord earlier;       // the record as the interrupted run left it
+    QByteArray earlierBytes; // its bytes on disk, which this run takes over
+    // The meter's answer to *IDN? when the run began; empty: not checked.
+    QString meterIdentity;
+    // What the rows kept hold, for the run's counts.
+    qint64 readings = 0;
+    qint64 errCells = 0;
+    qint64 notMeasurements = 0;
 };
 
 // Everything one run is given. The engine hands the addresses, the folder and
@@ -57,6 +78,7 @@ struct RunSetup
     // step to the next send. Tests shorten them.
     static constexpr int kFirstSendMs = 500;
     static constexpr int kNextStepMs = 100;
+    RunResume resume;
     int firstSendMs = kFirstSendMs;
     int nextStepMs = kNextStepMs;
 };

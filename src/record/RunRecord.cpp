@@ -132,6 +132,22 @@ QJsonObject RunRecord::toJson() const
                      {QStringLiteral("outcome"), outcomeJson}};
     if (!continuedIn.isEmpty())
         json.insert(QStringLiteral("continuedIn"), continuedIn);
+    if (!segments.isEmpty()) {
+        QJsonArray parts;
+        for (const Segment &segment : segments) {
+            QJsonObject part{{QStringLiteral("started"), isoTime(segment.started)},
+                             {QStringLiteral("ended"), isoTime(segment.ended)},
+                             {QStringLiteral("firstStep"), segment.firstStep},
+                             {QStringLiteral("lastStep"), segment.lastStep},
+                             {QStringLiteral("endedAs"), textOrNull(segment.endedAs)}};
+            if (!segment.stoppedBy.isEmpty())
+                part.insert(QStringLiteral("stoppedBy"), segment.stoppedBy);
+            if (!segment.cut.isEmpty())
+                part.insert(QStringLiteral("cut"), segment.cut);
+            parts.append(part);
+        }
+        json.insert(QStringLiteral("segments"), parts);
+    }
     if (database)
         json.insert(QStringLiteral("database"), database->toJson());
     return json;
@@ -171,6 +187,18 @@ std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &json)
     record.continuedIn = json.value(QStringLiteral("continuedIn")).toString();
     record.started = timeFrom(json.value(QStringLiteral("started")));
     record.ended = timeFrom(json.value(QStringLiteral("ended")));
+    for (const QJsonValue &value : json.value(QStringLiteral("segments")).toArray()) {
+        const QJsonObject part = value.toObject();
+        Segment segment;
+        segment.started = timeFrom(part.value(QStringLiteral("started")));
+        segment.ended = timeFrom(part.value(QStringLiteral("ended")));
+        segment.firstStep = part.value(QStringLiteral("firstStep")).toInteger(1);
+        segment.lastStep = part.value(QStringLiteral("lastStep")).toInteger();
+        segment.endedAs = part.value(QStringLiteral("endedAs")).toString();
+        segment.stoppedBy = part.value(QStringLiteral("stoppedBy")).toString();
+        segment.cut = part.value(QStringLiteral("cut")).toString();
+        record.segments.append(segment);
+    }
     record.durationMs = json.value(QStringLiteral("durationMs")).toInteger(-1);
     const QJsonValue database = json.value(QStringLiteral("database"));
     if (database.isObject())

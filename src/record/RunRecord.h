@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QJsonObject>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -68,6 +69,20 @@ struct RunRecord
         qint64 recordWritesFailed = 0;
     };
 
+    // One stretch of a run that was resumed: each start of the run, from the
+    // first to the resumed ones, with the steps whose rows it wrote. A run
+    // never resumed has none.
+    struct Segment
+    {
+        QDateTime started;
+        QDateTime ended;     // invalid: never recorded (the process was killed)
+        qint64 firstStep = 1;
+        qint64 lastStep = 0; // the last step with a whole row
+        QString endedAs;     // finished, stopped, failed, interrupted (its record never ended)
+        QString stoppedBy;
+        QString cut; // a row begun and cut back from the file when the run was resumed
+    };
+
     int schemaVersion = kSchemaVersion;
     QString runId; // unique per run
     QString software;
@@ -91,6 +106,7 @@ struct RunRecord
     // -1 while it runs.
     qint64 durationMs = -1;
     Outcome outcome;
+    QList<Segment> segments;
     // Added once the lab's database has settled after the run's end; none when the run had
     // no database, or its program ended first (its journal and the database then tell).
     std::optional<DatabaseResult> database;

@@ -89,11 +89,13 @@ bool looksLikeTimeStamp(const QString &value)
     return stamp.match(value).hasMatch();
 }
 
-class Parser
+} // namespace
+
+class ResultFileReader::Parser
 {
 public:
-    Parser(ResultFile *file, const ResultFileReader::RowHandler &onRow)
-        : m_file(file), m_onRow(onRow)
+    Parser(ResultFile *file, ResultFileReader::RowHandler onRow)
+        : m_file(file), m_onRow(std::move(onRow))
     {
         m_file->encoding = QStringLiteral("UTF-8");
     }
@@ -294,7 +296,7 @@ private:
     }
 
     ResultFile *m_file;
-    const ResultFileReader::RowHandler &m_onRow;
+    ResultFileReader::RowHandler m_onRow;
     ResultRow m_row; // reused: its cell list keeps its capacity from row to row
     PendingHead m_head;
     std::optional<QByteArray> m_fallback; // the encoding after UTF-8 failed; empty: Latin-1
@@ -303,7 +305,89 @@ private:
     int m_suppressed = 0;
 };
 
-} // namespace
+ResultFileReader::ResultFileReader(const QString &path, RowHandler onRow)
+{
+    m_file.path = path;
+    m_parser = std::make_unique<Parser>(&m_file, std::move(onRow));
+}
+
+ResultFileReader::~ResultFileReader() = default;
+
+bool ResultFileReader::append(QByteArrayView bytes)
+{
+    if (m_done)
+        return false;
+    // Text holds no NUL byte; a crash can leave a zero-filled tail behind a result file.
+    const char *nul = static_cast<const char *>(std::memchr(bytes.data(), 0, size_t(bytes.size())));
+    if (nul)
+        bytes = bytes.first(nul - bytes.data());
+    m_total += bytes.size();
+    qsizetype start = 0;
+    for (qsizetype lineEnd = bytes.indexOf('\n'); lineEnd >= 0;
+         lineEnd = bytes.indexOf('\n', start)) {
+        if (m_pending.isEmpty()) {
+            m_parser->line(bytes.sliced(start, lineEnd - start), ++m_line, true);
+        } else {
+            m_pending.append(bytes.sliced(start, lineEnd - start));
+            m_parser->line(m_pending, ++m_line, true);
+            m_pending.truncate(0);
+        }
+        start = lineEnd + 1;
+    }
+    m_pending.append(bytes.sliced(start));
+    if (nul) {
+        end(true);
+        return false;
+    }
+    if (m_pending.size() > kMaxLineLength) {
+        m_file.error = QStringLiteral("line %1 is longer than %2 bytes: not a result file")
+                           .arg(m_line + 1)
+                           .arg(kMaxLineLength);
+        m_done = true;
+        return false;
+    }
+    if (!m_parser->recognisedAny() && m_total > kMaxLeadingText) {
+        m_file.error = QStringLiteral("no result data in the first %1 bytes: not a result file")
+                           .arg(kMaxLeadingText);
+        m_done = true;
+        return false;
+    }
+    return true;
+}
+
+qsizetype ResultFileReader::dropPartialLine()
+{
+    const qsizetype dropped = m_done ? 0 : m_pending.size();
+    if (dropped > 0)
+        m_pending.truncate(0);
+    return dropped;
+}
+
+void ResultFileReader::finish()
+{
+    if (!m_done)
+        end(false);
+}
+
+void ResultFileReader::end(bool binary)
+{
+    m_done = true;
+    // A last line without its line end; before binary data, a line cut off by it.
+    const bool partial = !m_pending.isEmpty();
+    if (partial)
+        m_parser->line(m_pending, ++m_line, false);
+    m_pending = QByteArray();
+    const qint64 binaryLine = partial ? m_line : m_line + 1;
+    if (binary && m_file.runs.isEmpty()) {
+        m_file.error =
+            QStringLiteral("binary data (NUL byte) in line %1: not a result file").arg(binaryLine);
+        return;
+    }
+    if (binary)
+        m_parser->warn(binaryLine,
+                       QStringLiteral("binary data (NUL byte); the rest of the file is ignored"));
+    m_parser->finish();
+}
 
 ResultFile ResultFileReader::read(const QString &path, const RowHandler &onRow)
 {
@@ -319,71 +403,21 @@ ResultFile ResultFileReader::read(const QString &path, const RowHandler &onRow)
 
 ResultFile ResultFileReader::read(QIODevice *device, const QString &path, const RowHandler &onRow)
 {
-    ResultFile result;
-    result.path = path;
-    Parser parser(&result, onRow);
-    QByteArray buffer;
-    qsizetype start = 0;  // of the line not yet handled
-    qsizetype search = 0; // where to look for its end
-    qint64 line = 0;
-    qint64 total = 0;
-    bool atEnd = false;
-    bool binary = false;
-    bool partial = false;
+    ResultFileReader reader(path, onRow);
+    QByteArray chunk(kChunk, Qt::Uninitialized);
     while (true) {
-        const qsizetype end = buffer.indexOf('\n', search);
-        if (end >= 0) {
-            parser.line(QByteArrayView(buffer).sliced(start, end - start), ++line, true);
-            start = search = end + 1;
-            continue;
-        }
-        if (atEnd) {
-            // A last line without its line end; before binary data, a line cut off by it.
-            partial = start < buffer.size();
-            if (partial)
-                parser.line(QByteArrayView(buffer).sliced(start), ++line, false);
-            break;
-        }
-        if (buffer.size() - start > kMaxLineLength) {
-            result.error = QStringLiteral("line %1 is longer than %2 bytes: not a result file")
-                               .arg(line + 1)
-                               .arg(kMaxLineLength);
-            return result;
-        }
-        if (!parser.recognisedAny() && total > kMaxLeadingText) {
-            result.error = QStringLiteral("no result data in the first %1 bytes: not a result file")
-                               .arg(kMaxLeadingText);
-            return result;
-        }
-        buffer.remove(0, start);
-        search = buffer.size();
-        start = 0;
-        buffer.resize(search + kChunk);
-        const qint64 got = device->read(buffer.data() + search, kChunk);
+        const qint64 got = device->read(chunk.data(), kChunk);
         if (got < 0) {
+            ResultFile result = reader.file();
             result.error = device->errorString();
             return result;
         }
-        buffer.resize(search + got);
-        total += got;
-        atEnd = got == 0;
-        // Text holds no NUL byte; a crash can leave a zero-filled tail behind a result file.
-        const char *nul =
-            static_cast<const char *>(std::memchr(buffer.constData() + search, 0, got));
-        if (nul) {
-            buffer.truncate(nul - buffer.constData());
-            atEnd = binary = true;
+        if (got == 0) {
+            reader.finish();
+            break;
         }
+        if (!reader.append(QByteArrayView(chunk.constData(), got)))
+            break;
     }
-    const qint64 binaryLine = partial ? line : line + 1;
-    if (binary && result.runs.isEmpty()) {
-        result.error =
-            QStringLiteral("binary data (NUL byte) in line %1: not a result file").arg(binaryLine);
-        return result;
-    }
-    if (binary)
-        parser.warn(binaryLine,
-                    QStringLiteral("binary data (NUL byte); the rest of the file is ignored"));
-    parser.finish();
-    return result;
+    return reader.file();
 }

@@ -115,6 +115,72 @@ QString FileOperation::CreateResultFile(const QString &folder, const QString &te
     return path;
 }
 
+bool FileOperation::ContinueResultFile(const QString &path, qint64 keepBytes, QString *reason)
+{
+    writeFailureReported = false;
+    failedPieces = 0;
+    runIdentity = Identity();
+    recoveryIdentity = Identity();
+    preamble.clear();
+    preambleComplete = false;
+    openRow.clear();
+    recoveryPath.clear();
+    nameTaken.clear();
+    folderNotSynced = false;
+    diverted = false;
+    recoveryFailed = false;
+    runPath.clear();
+
+    const int fd = calls.open(QFile::encodeName(path).constData(),
+                              O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
+    if (fd < 0) {
+        *reason = systemReason(errno);
+        return false;
+    }
+    const auto fail = [&](const QString &why) {
+        *reason = why;
+        calls.close(fd);
+        return false;
+    };
+    struct stat status
+    {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))
+        return fail(QStringLiteral("not a regular file"));
+    if (status.st_size < keepBytes)
+        return fail(QStringLiteral("the file is shorter than when it was read"));
+    // The head block and the heading, which a recovery file would start with.
+    QByteArray head(int(qMin<qint64>(keepBytes, 64 * 1024)), '\0');
+    qsizetype got = 0;
+    while (got < head.size()) {
+        const ssize_t n = ::pread(fd, head.data() + got, size_t(head.size() - got), off_t(got));
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    head.truncate(got);
+    const qsizetype headEnd = head.indexOf("\n\n");
+    const qsizetype headingEnd = headEnd < 0 ? -1 : head.indexOf('\n', headEnd + 2);
+    if (headingEnd < 0)
+        return fail(QStringLiteral("no head block and column heading"));
+    if (status.st_size > keepBytes &&
+        (calls.truncate(fd, off_t(keepBytes)) != 0 || calls.syncData(fd) != 0))
+        return fail(systemReason(errno));
+    if (::fstat(fd, &status) != 0)
+        return fail(systemReason(errno));
+    if (calls.close(fd) != 0) {
+        *reason = systemReason(errno);
+        return false;
+    }
+    preamble = head.left(headingEnd + 1);
+    preambleComplete = true;
+    runIdentity.device = status.st_dev;
+    runIdentity.inode = status.st_ino;
+    runIdentity.change = status.st_ctim;
+    runIdentity.known = true;
+    runPath = path;
+    return true;
+}
+
 // Creates the run's file under the first free name of `wanted`, " (2)", …,
 // whose record's name is free as well. When the folder refuses (missing, not
 // writable), `wanted` is returned and the first piece meets the refusal.

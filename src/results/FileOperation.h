@@ -34,6 +34,12 @@ public:
     // the file's path instead of storing it.
     QString CreateResultFile(const QString &folder, const QString &testName,
                              const QString &testItem, const QString &tester);
+    // Takes up a run's existing file to continue it (a run resumed): the
+    // file is cut back to its first `keepBytes` (its whole rows), synced, and
+    // becomes the run's own, as if CreateResultFile had made it; a link, a
+    // file that is not regular or shorter than `keepBytes`, or one without a
+    // head block and heading is refused with the reason.
+    [[nodiscard]] bool ContinueResultFile(const QString &path, qint64 keepBytes, QString *reason);
     // Opens the file in append mode, writes the text (and a line end), closes
     // it. A piece goes in whole or not at all, and a piece with a line end
     // (the head block, the heading, the end of a row, the end line) is on

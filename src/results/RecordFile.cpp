@@ -83,6 +83,40 @@ void RecordFile::discard(Temporary *temporary)
 
 // The file under the record's name must still be the one this object wrote:
 // a link or another file put there is not replaced.
+bool RecordFile::takeOver(const QByteArray &expected, QString *error)
+{
+    const int fd = calls.open(encodedPath.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK, 0);
+    if (fd < 0) {
+        *error = failure("open");
+        return false;
+    }
+    struct stat status
+    {};
+    QByteArray bytes;
+    bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    if (regular && status.st_size == off_t(expected.size())) {
+        bytes.resize(expected.size());
+        qsizetype got = 0;
+        while (got < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
+            if (n <= 0)
+                break;
+            got += n;
+        }
+        bytes.truncate(got);
+    }
+    calls.close(fd);
+    if (!regular || bytes != expected) {
+        *error = QStringLiteral("%1 changed since it was read: it is not taken over").arg(recordPath);
+        return false;
+    }
+    written = true;
+    writtenDevice = status.st_dev;
+    writtenInode = status.st_ino;
+    writtenChange = status.st_ctim;
+    return true;
+}
+
 bool RecordFile::isStillOurs() const
 {
     struct stat status

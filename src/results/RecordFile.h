@@ -28,6 +28,11 @@ public:
     void setPath(const QString &path);
     [[nodiscard]] QString path() const { return recordPath; }
 
+    // Takes over the record at path() that an earlier run of the same
+    // measurement left (a run resumed): later writes replace it. Only a
+    // regular file, no link, holding exactly `expected` (what the caller read
+    // and checked) is taken; false with the reason otherwise.
+    [[nodiscard]] bool takeOver(const QByteArray &expected, QString *error);
     // Writes `bytes` as the whole record. False with the reason when any step
     // failed; the file under the record's name is then what it was before.
     [[nodiscard]] bool write(const QByteArray &bytes, QString *error);

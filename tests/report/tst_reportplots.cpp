@@ -2,6 +2,7 @@
 #include "report/PlotExport.h"
 #include "report/ReportBuilder.h"
 #include "report/ReportPlots.h"
+#include "report/SpreadPlot.h"
 
 #include <QtTest>
 
@@ -155,6 +156,26 @@ private slots:
         QCOMPARE(ReportPlots::inl(nonMonotonic).series().at(2).points.at(0).x(), 4.0);
         QCOMPARE(ReportPlots::dnl(nonMonotonic).series().at(1).points.at(0).y(),
                  nonMonotonic.result.leastSquares.dnl.at(3));
+    }
+
+    // Standard deviation and range per code, scaled to the unit's prefix for the largest range
+    // (2 mV here); a code with one reading has a range but no deviation, one without none.
+    void spreadChart()
+    {
+        const double nan = std::nan("");
+        LinearityReport spread;
+        spread.unit = QStringLiteral("V");
+        spread.steps = {{1, 2, 0, 0, 0, 1.001, std::sqrt(2e-6), 1.000, 1.002},
+                        {3, 1, 0, 0, 0, 3.0, nan, 3.0, 3.0},
+                        {4, 0, 1, 0, 0, nan, nan, nan, nan}};
+        const PlotChart chart = SpreadPlot::chart(spread);
+        const QVector<QPointF> &deviation = chart.series().at(0).points;
+        const QVector<QPointF> &range = chart.series().at(1).points;
+        QCOMPARE(deviation.size(), 3);
+        QVERIFY(std::fabs(deviation.at(0).y() - std::sqrt(2.0)) < 1e-9);
+        QVERIFY(std::fabs(range.at(0).y() - 2.0) < 1e-9);
+        QVERIFY(std::isnan(deviation.at(1).y()) && range.at(1) == QPointF(3, 0));
+        QVERIFY(std::isnan(range.at(2).y()));
     }
 };
 

@@ -1,6 +1,8 @@
 #include "report/ResultFileReader.h"
+#include "tests/support/TestSeed.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QStringEncoder>
 #include <QtTest>
 
@@ -34,20 +36,48 @@ struct Read
     QList<Row> rows;
 };
 
+ResultFileReader::RowHandler collectInto(QList<Row> *rows)
+{
+    return [rows](const ResultRun &run, const ResultRow &row) {
+        QStringList cells;
+        for (QByteArrayView cell : row.readings)
+            cells.append(QString::fromUtf8(cell));
+        rows->append({run.index, row.code, cells, row.ended, row.cutCell, row.line});
+    };
+}
+
 Read readBytes(const QByteArray &bytes)
 {
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
     Read result;
-    result.file = ResultFileReader::read(
-        &buffer, QStringLiteral("m.txt"), [&](const ResultRun &run, const ResultRow &row) {
-            QStringList cells;
-            for (QByteArrayView cell : row.readings)
-                cells.append(QString::fromUtf8(cell));
-            result.rows.append({run.index, row.code, cells, row.ended, row.cutCell, row.line});
-        });
+    result.file =
+        ResultFileReader::read(&buffer, QStringLiteral("m.txt"), collectInto(&result.rows));
     return result;
+}
+
+// Everything a read gives, a line per fact, so that a comparison shows where two reads differ.
+QStringList described(const ResultFile &file, const QList<Row> &rows)
+{
+    QStringList lines{file.encoding, file.error};
+    lines += file.warnings;
+    for (const ResultRun &r : file.runs)
+        lines << QStringLiteral("run %1: %2 %3 %4 %5 %6, %7 rows, heading line %8, finished %9")
+                     .arg(r.index)
+                     .arg(r.testName, r.testItem, r.startTime, r.finishTime, r.dmmColumns.join(','))
+                     .arg(r.rows)
+                     .arg(r.headingLine)
+                     .arg(r.finished);
+    for (const Row &row : rows)
+        lines << QStringLiteral("run %1 code %2 [%3] ended %4 cut %5 line %6")
+                     .arg(row.run)
+                     .arg(row.code)
+                     .arg(row.readings.join(','))
+                     .arg(row.ended)
+                     .arg(row.cutCell)
+                     .arg(row.line);
+    return lines;
 }
 
 } // namespace
@@ -208,6 +238,45 @@ private slots:
         QCOMPARE(read.rows.size(), rows);
         if (error.isEmpty())
             QCOMPARE(read.file.warnings, warnings);
+    }
+
+    // A file read as it grows gives what the whole file gives, wherever the writer's pieces
+    // and the follower's reads cut it: mid-line, between CR and LF, inside a UTF-8 or GB18030
+    // character, at the NUL of a zero-filled tail, past the limits of what is no result file.
+    void appendedInPieces_readsAsWhole()
+    {
+        QList<QByteArray> inputs;
+        const QDir data(QStringLiteral(BENCHTEST_SOURCE_DIR "/tests/report/data"));
+        for (const QString &name : data.entryList(QDir::Files)) {
+            QFile file(data.filePath(name));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            inputs << file.readAll();
+        }
+        const QString rows = QStringLiteral("No.\tDAC\tDMM1\tDMM2\n1\t1\t1.0\t1.1\n2\t2\t2.0");
+        inputs << (head("A") + rows + "\t2.1" + head("B") + rows + kEnd).toUtf8()
+               << ("\uFEFF" + QString(head("A") + rows + kEnd).replace("\n", "\r\n")).toUtf8()
+               << (head("A") + rows + "?\n").repeated(30).toUtf8() + QByteArray(300, '\0') + "x"
+               << QStringEncoder("GB18030")(head(QStringLiteral("电流测试")) + rows + kEnd)
+               << QByteArray("y\n").repeated(ResultFileReader::kMaxLeadingText / 2 + 1)
+               << QByteArray(ResultFileReader::kMaxLineLength + 10, 'x');
+        QRandomGenerator random(testSeed(QTest::currentTestFunction()));
+        for (const QByteArray &bytes : inputs) {
+            const Read whole = readBytes(bytes);
+            // Small files are also cut after every byte; large ones take long to read.
+            for (int round = 0; round < (bytes.size() > 65536 ? 3 : 40); ++round) {
+                const int longest = round == 0 ? 1 : 1 + random.bounded(int(bytes.size() / 4 + 1));
+                QList<Row> rows;
+                ResultFileReader reader(QStringLiteral("m.txt"), collectInto(&rows));
+                bool open = true;
+                for (qsizetype at = 0, n = 0; open && at < bytes.size(); at += n) {
+                    n = std::min<qsizetype>(bytes.size() - at, 1 + random.bounded(longest));
+                    open = reader.append(QByteArrayView(bytes).sliced(at, n));
+                }
+                if (open)
+                    reader.finish();
+                QCOMPARE(described(reader.file(), rows), described(whole.file, whole.rows));
+            }
+        }
     }
 };
 

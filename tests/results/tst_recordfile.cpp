@@ -1,6 +1,7 @@
 // The run record: its JSON form, old records read back, and the file it is
 // kept in, which never holds a half-written or another run's record.
 #include "record/RunRecord.h"
+#include "record/UnfinishedRuns.h"
 #include "results/RecordFile.h"
 #include "tests/support/FailingFileSystem.h"
 
@@ -37,6 +38,7 @@ private slots:
     void firstWrite_neverReplacesWhatIsThere();
     void failedWrite_leavesTheLastGoodRecord();
     void recordReplacedByOthers_isNotOverwritten();
+    void unfinishedRunsOfAFolder();
 };
 
 void tst_RecordFile::json_roundTrip()
@@ -59,6 +61,19 @@ void tst_RecordFile::json_roundTrip()
     record.outcome.summary = QStringLiteral("stopped after 1 of 3 steps");
     record.outcome.notMeasurements = 2;
     record.outcome.recordWritesFailed = 1;
+    RunRecord::Segment killed;
+    killed.started = record.started;
+    killed.lastStep = 2;
+    killed.endedAs = QStringLiteral("interrupted");
+    killed.cut = QStringLiteral("3\t3\t+1.0");
+    RunRecord::Segment resumed;
+    resumed.started = record.started.addSecs(30);
+    resumed.ended = record.ended;
+    resumed.firstStep = 3;
+    resumed.lastStep = 3;
+    resumed.endedAs = QStringLiteral("stopped");
+    resumed.stoppedBy = QStringLiteral("SIGINT");
+    record.segments = {killed, resumed};
 
     const QJsonObject json = record.toJson();
     QCOMPARE(json.value("schemaVersion").toInt(), RunRecord::kSchemaVersion);
@@ -68,10 +83,15 @@ void tst_RecordFile::json_roundTrip()
     QCOMPARE(back->toJson(), json);
     QCOMPARE(back->started, record.started);
     QCOMPARE(back->outcome.notMeasurements, 2);
+    QCOMPARE(back->segments.size(), 2);
+    QCOMPARE(back->segments.at(0).cut, killed.cut);
+    QVERIFY(!back->segments.at(0).ended.isValid());
+    QCOMPARE(back->segments.at(1).stoppedBy, QStringLiteral("SIGINT"));
 
-    // A running record says no more than that it runs.
+    // A running record says no more than that it runs; a run never resumed has no segments.
     RunRecord running;
     QCOMPARE(running.toJson().value("outcome").toObject().keys(), QStringList({"status"}));
+    QVERIFY(!running.toJson().contains("segments"));
     QVERIFY(!RunRecord::fromJson(running.toJson())->hasEnded());
 }
 
@@ -196,6 +216,39 @@ void tst_RecordFile::recordReplacedByOthers_isNotOverwritten()
         QCOMPARE(readAll(victim), QByteArray("victim"));
         QCOMPARE(readAll(path), QByteArray(byLink ? "victim" : "theirs"));
     }
+}
+
+// The runs of a folder that can be taken up again, by their records: not the
+// finished ones, not those whose rest is in a recovery file, not a record
+// without its result file.
+void tst_RecordFile::unfinishedRunsOfAFolder()
+{
+    QTemporaryDir folder;
+    const auto leave = [&folder](const QString &name, const QString &status, bool withFile,
+                                 const QString &recovery = QString()) {
+        const QString resultFile = folder.filePath(name + ".txt");
+        RunRecord record;
+        record.resultFile = resultFile;
+        record.outcome.status = status;
+        record.recoveryFile = recovery;
+        QFile json(RunRecord::pathFor(resultFile));
+        QVERIFY(json.open(QIODevice::WriteOnly));
+        json.write(QJsonDocument(record.toJson()).toJson());
+        if (withFile) {
+            QFile file(resultFile);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+    };
+    leave("finished", "finished", true);
+    leave("killed", "running", true);
+    leave("stopped", "stopped", true);
+    leave("moved on", "failed", true, "/elsewhere/x.txt");
+    leave("no file", "stopped", false);
+    QStringList found = unfinishedRuns(folder.path());
+    std::sort(found.begin(), found.end());
+    QCOMPARE(found, QStringList({folder.filePath("killed.txt"), folder.filePath("stopped.txt")}));
+    QCOMPARE(resumeCommand("/lab/it's here.txt"),
+             QStringLiteral("benchtest-run --resume '/lab/it'\\''s here.txt'"));
 }
 
 QTEST_GUILESS_MAIN(tst_RecordFile)

@@ -8,6 +8,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -49,6 +52,12 @@ QStringList fileLines(const QString &path)
     return QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'));
 }
 
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 bool ResultFileEnd(const QString &path)
 {
     const QStringList lines = fileLines(path);
@@ -73,6 +82,8 @@ private slots:
     void refusedStart();
     void stopSignal_data();
     void stopSignal();
+    void killedRunResumes();
+    void resumeRefusesWhatDiffers();
     void closedOutputDoesNotStopTheRun();
     void listResources();
     void terminalBarRunsOnThroughALongSettle();
@@ -336,6 +347,127 @@ void tst_BenchtestRun::stopSignal()
     QVERIFY(begun.size() >= 2 && begun.size() < 40);
     QTRY_COMPARE(bench.boardValues(), begun);
     QVERIFY(outLines.size() - 1 <= begun.size());
+}
+
+// A run killed with SIGKILL mid-row and taken up again: one file with one
+// head block, the rows of steps 1..N once each, one end line, and a record
+// with both starts as segments, the first interrupted with its cut row.
+void tst_BenchtestRun::killedRunResumes()
+{
+    const QStringList sweep = {"--var1", "6", "--var2", "30", "--var3", "2", "--var4", "40"};
+    QProcess killed;
+    killed.start(QStringLiteral(BENCHTEST_RUN),
+                 sweep + QStringList{"--dmm", bench.meterResource(), "--serial", bench.boardPath(),
+                                     "--output", results->path(), "--verbose"});
+    QVERIFY(killed.waitForStarted(5000));
+    QByteArray out;
+    while (!out.contains("step 3/6")) {
+        QVERIFY2(killed.waitForReadyRead(10000), "no progress line");
+        out += killed.readAllStandardOutput();
+    }
+    QTest::qWait(50); // into step 4's readings
+    killed.kill();
+    QVERIFY(killed.waitForFinished(5000));
+    QCOMPARE(resultFiles().size(), 1);
+    const QString path = resultFiles().first();
+    QVERIFY(!ResultFileEnd(path));
+
+    const Finished resumed = run({"--resume", path, "--verbose"});
+    QVERIFY2(resumed.exitCode == 0, qPrintable(resumed.err));
+    QCOMPARE(resumed.out.constLast(), path);
+    QCOMPARE(resultFiles(), QStringList{path});
+
+    const QStringList file = fileLines(path);
+    QCOMPARE(file.filter(QStringLiteral("开始时间")).size(), 1);
+    QCOMPARE(file.filter(QStringLiteral("完成时间")).size(), 1);
+    QStringList steps;
+    for (const QString &line : file) {
+        const QStringList cells = line.split('\t');
+        if (cells.size() == 4 && kRowStart.match(line).hasMatch())
+            steps << cells.mid(0, 2).join('/');
+    }
+    QCOMPARE(steps, QStringList({"1/1", "2/2", "3/3", "4/4", "5/5", "6/6"}));
+    QCOMPARE(file.size(), 6 + 6 + 3); // head and heading, six rows, the end block
+
+    const std::optional<RunRecord> record = RunRecord::readBeside(path);
+    QVERIFY(record);
+    QCOMPARE(record->outcome.status, QStringLiteral("finished"));
+    QVERIFY(record->outcome.clean);
+    QCOMPARE(record->outcome.stepsDone, 6);
+    QCOMPARE(record->outcome.readings, 12);
+    QCOMPARE(record->segments.size(), 2);
+    const RunRecord::Segment first = record->segments.at(0);
+    const RunRecord::Segment second = record->segments.at(1);
+    QCOMPARE(first.endedAs, QStringLiteral("interrupted"));
+    QCOMPARE(second.firstStep, first.lastStep + 1);
+    QVERIFY2(first.lastStep >= 2 && first.lastStep < 6, qPrintable(QString::number(first.lastStep)));
+    QCOMPARE(second.lastStep, 6);
+    QCOMPARE(second.endedAs, QStringLiteral("finished"));
+    QVERIFY(second.started.isValid() && second.ended.isValid());
+    // What was cut is the row the kill found begun, if any: its step's number first.
+    QVERIFY2(first.cut.isEmpty() ||
+                 first.cut.startsWith(QString::number(first.lastStep + 1) + '\t'),
+             qPrintable(first.cut));
+
+    // Finished now: a second resume has nothing to do.
+    const Finished again = run({"--resume", path});
+    QCOMPARE(again.exitCode, 2);
+    QVERIFY2(again.err.contains("finished"), qPrintable(again.err));
+}
+
+// A resume checks the start against the run: what differs is named and
+// refused (status 2, the file untouched), unless --force.
+void tst_BenchtestRun::resumeRefusesWhatDiffers()
+{
+    const Finished stopped =
+        run(QStringList{"--var1", "3", "--var2", "0", "--var3", "1", "--var4", "0", "--dmm",
+                        bench.meterResource(), "--output", results->path()});
+    QCOMPARE(stopped.exitCode, 0);
+    const QString path = stopped.out.constLast();
+    // Make it an interrupted run: drop the end block and the last row, as a
+    // kill would have left it, and mark the record running.
+    QStringList lines = fileLines(path);
+    lines = lines.mid(0, 6 + 2);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write((lines.join('\n') + "\n3\t3").toUtf8());
+    file.close();
+    QFile recordFile(RunRecord::pathFor(path));
+    QVERIFY(recordFile.open(QIODevice::ReadOnly));
+    QJsonObject json = QJsonDocument::fromJson(recordFile.readAll()).object();
+    recordFile.close();
+    json.insert("outcome", QJsonObject{{"status", "running"}});
+    QVERIFY(recordFile.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    recordFile.write(QJsonDocument(json).toJson());
+    recordFile.close();
+    const QByteArray before = fileBytes(path);
+
+    const Finished other = run({"--resume", path, "--var3", "2", "--test", "isink"});
+    QCOMPARE(other.exitCode, 2);
+    QVERIFY2(other.err.contains("the test (ISINK, the run's is DAC)") &&
+                 other.err.contains("Var_3 (2, the run's is 1)"),
+             qPrintable(other.err));
+    QCOMPARE(fileBytes(path), before);
+
+    // Another meter: its identity is not the run's.
+    json.insert("meter", QJsonObject{{"resource", bench.meterResource()},
+                                     {"identity", "OTHER,METER,0,1"},
+                                     {"setup", QJsonArray()}});
+    QVERIFY(recordFile.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    recordFile.write(QJsonDocument(json).toJson());
+    recordFile.close();
+    const Finished meter = run({"--resume", RunRecord::pathFor(path)});
+    QCOMPARE(meter.exitCode, 2);
+    QVERIFY2(meter.err.contains("is not the one the run began with"), qPrintable(meter.err));
+    QCOMPARE(fileBytes(path), before);
+
+    // --force takes it up all the same, at step 3: the begun row is cut back.
+    const Finished forced = run({"--resume", path, "--force"});
+    QVERIFY2(forced.exitCode == 0, qPrintable(forced.err));
+    QStringList rows = fileLines(path).mid(6, 3);
+    for (QString &row : rows)
+        row = row.section('\t', 0, 1);
+    QCOMPARE(rows, QStringList({"1\t1", "2\t2", "3\t3"}));
 }
 
 // A reader that goes away early, as `head -n 2` does, must not end the

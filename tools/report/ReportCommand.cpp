@@ -9,6 +9,7 @@
 #include "report/ReportJson.h"
 #include "report/ReportPlots.h"
 #include "report/ReportSummary.h"
+#include "tools/report/FollowMode.h"
 
 #include <QCommandLineParser>
 #include <QDateTime>
@@ -190,8 +191,17 @@ int ReportCommand::run(const QStringList &arguments)
                                   QStringLiteral("With --db: send the database journals runs left "
                                                  "in this folder."),
                                   QStringLiteral("folder"));
-    parser.addOptions({help, version, idealLsb, idealOffset, outputDir, json, plots, plotSize,
-                       perRun, perCode, csv, limit, db, item, tester, test, since, import, sync});
+    const QCommandLineOption follow(
+        QStringLiteral("follow"),
+        QStringLiteral("Follow the run of one result file as it is written, in a window: "
+                       "transfer curve, INL so far, spread per code, then the report."));
+    const QCommandLineOption headless(
+        QStringLiteral("headless"),
+        QStringLiteral("With --follow: no window; wait for the run's end, then write the "
+                       "report."));
+    parser.addOptions({help,     version, idealLsb, idealOffset, outputDir, json,   plots,
+                       plotSize, perRun,  perCode,  csv,         limit,     db,     item,
+                       tester,   test,    since,    import,      sync,      follow, headless});
     parser.addPositionalArgument(QStringLiteral("files"),
                                  QStringLiteral("Result files to analyse."),
                                  QStringLiteral("file..."));
@@ -203,7 +213,7 @@ int ReportCommand::run(const QStringList &arguments)
     if (parser.isSet(version))
         return m_commandLine.showVersion();
 
-    const QStringList files = parser.positionalArguments();
+    QStringList files = parser.positionalArguments();
     const bool fromDatabase = parser.isSet(db);
     for (const QCommandLineOption *option : {&item, &tester, &test, &since, &import, &sync}) {
         if (parser.isSet(*option) && !fromDatabase)
@@ -292,6 +302,18 @@ int ReportCommand::run(const QStringList &arguments)
     if (size.width() < 200 || size.height() < 150 || size.width() > 10000 || size.height() > 10000)
         return fail(UsageError,
                     QStringLiteral("--plot-size needs WxH between 200x150 and 10000x10000"));
+
+    if (parser.isSet(follow) || parser.isSet(headless)) {
+        if (!parser.isSet(follow))
+            return fail(UsageError, QStringLiteral("--headless needs --follow"));
+        if (fromDatabase || files.size() != 1)
+            return fail(UsageError, QStringLiteral("--follow takes one result file"));
+        if (!parser.isSet(headless))
+            return FollowMode::showWindow(files.first(), ideal, limits);
+        QString error;
+        if (!FollowMode::waitForEnd(files.first(), &files, &error))
+            return fail(InputError, error);
+    }
 
     ReportBuilder builder(parser.isSet(perRun) ? ReportBuilder::Grouping::PerRun
                                                : ReportBuilder::Grouping::Pooled,

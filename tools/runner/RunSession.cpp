@@ -66,6 +66,10 @@ RunSession::RunSession(const RunnerOptions &options, QObject *parent)
     : QObject(parent), options(options)
 {}
 
+RunSession::RunSession(const RunnerOptions &options, const RunResume &resume, QObject *parent)
+    : QObject(parent), options(options), resume(resume)
+{}
+
 bool RunSession::prepare(RunSetup *setup, QString *error) const
 {
     const QFileInfo folder(options.outputDir);
@@ -97,6 +101,7 @@ bool RunSession::prepare(RunSetup *setup, QString *error) const
     setup->folder = folder.absoluteFilePath();
     setup->meterAddress =
         options.dmmResource.isEmpty() ? configuredMeterAddress() : options.dmmResource;
+    setup->resume = resume;
     // Without --serial the values go nowhere, by choice.
     if (!options.serialPort.isEmpty()) {
         setup->serial = &TestContext.uart;

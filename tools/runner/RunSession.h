@@ -4,7 +4,7 @@
 
 #include <QObject>
 
-struct RunSetup;
+#include "engine/RunSetup.h"
 
 // One benchtest-run invocation after its options are read: the run, its
 // progress on standard output, the stop signals and the exit status.
@@ -21,6 +21,8 @@ public:
     };
 
     explicit RunSession(const RunnerOptions &options, QObject *parent = nullptr);
+    // A run taken up again (benchtest-run --resume).
+    RunSession(const RunnerOptions &options, const RunResume &resume, QObject *parent = nullptr);
 
     // Runs the test to its end in the application's event loop and returns
     // the process exit status: an ExitStatus, or 128 + the signal that stopped it.
@@ -34,4 +36,5 @@ private:
     QString databaseUrl() const;
 
     RunnerOptions options;
+    RunResume resume;
 };

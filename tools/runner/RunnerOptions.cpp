@@ -197,8 +197,10 @@ bool RunnerOptions::parse(const QStringList &arguments, RunnerOptions *options, 
     for (int i = 1; i <= 12; ++i)
         numberedVars << QCommandLineOption(QStringLiteral("var%1").arg(i), QString(),
                                            QStringLiteral("value"));
+    const QCommandLineOption resume{QStringLiteral("resume"), QString(), QStringLiteral("file")};
+    const QCommandLineOption force{QStringLiteral("force"), QString()};
     parser.addOptions({help, version, verbose, singleStep, test, dmm, serial, var, item, tester,
-                       output, listResources, probeSerial, database});
+                       output, listResources, probeSerial, database, resume, force});
     parser.addOptions(numberedVars);
     const PlanOptions planOptions;
     parser.addOptions(planOptions.all());
@@ -262,6 +264,18 @@ bool RunnerOptions::parse(const QStringList &arguments, RunnerOptions *options, 
             return false;
         }
     }
+    if (parser.isSet(resume)) {
+        options->resume = parser.value(resume);
+        if (options->resume.isEmpty()) {
+            *error = QStringLiteral("--resume needs a value");
+            return false;
+        }
+    }
+    options->force = parser.isSet(force);
+    if (options->force && options->resume.isEmpty()) {
+        *error = QStringLiteral("--force goes with --resume");
+        return false;
+    }
     if (parser.isSet(item))
         options->item = parser.value(item);
     if (parser.isSet(tester))
@@ -319,6 +333,15 @@ QString RunnerOptions::helpText()
         "  --tester <name>       Tester, part of the result file's name.\n"
         "  --output <dir>        Existing folder for the result file (default: the\n"
         "                        current directory).\n"
+        "  --resume <file>       Take up the interrupted run of <file> (the result\n"
+        "                        file or its .json record) at the first step without\n"
+        "                        a whole row, in the same file: a row begun is cut\n"
+        "                        back (and kept in the record). The run's test,\n"
+        "                        parameters, names, meter and port come from its\n"
+        "                        record; a start whose software, test, parameters or\n"
+        "                        serial device differ, or whose meter answers *IDN?\n"
+        "                        otherwise, is refused.\n"
+        "  --force               With --resume: resume although they differ.\n"
         "  --db <url>            Also store the run in this PostgreSQL database,\n"
         "                        postgresql://user@host:port/database (default: the\n"
         "                        [database] url of config.ini, if set). The run never\n"

@@ -45,6 +45,10 @@ struct RunnerOptions
     bool dryRun = false;       // show the effective plan and touch nothing
     bool allowNoMeter = false; // run without a meter, its cells ERR
     bool eventsJson = false;   // --events json: one JSON object per line on stdout
+    // --resume FILE: take up the interrupted run of FILE (or of its record);
+    // --force: even when the software, test, parameters or port differ.
+    QString resume;
+    bool force = false;
 
     // Parses the whole command line (program name first). Returns false with a
     // one-line `error` on anything it cannot take; `options` is undefined then.

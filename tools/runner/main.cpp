@@ -3,6 +3,7 @@
 #include "settings/ConfigLocation.h"
 #include "tools/runner/Preflight.h"
 #include "tools/runner/ResourceLister.h"
+#include "tools/runner/ResumePlan.h"
 #include "tools/runner/RunLog.h"
 #include "tools/runner/RunSession.h"
 #include "tools/runner/RunnerOptions.h"
@@ -55,6 +56,13 @@ int main(int argc, char *argv[])
     const QString configProblem = configFileProblem(config);
     if (!configProblem.isEmpty())
         return refuse(QStringLiteral("configuration file %1 %2").arg(config, configProblem));
+
+    if (!options.resume.isEmpty()) {
+        ResumePlan resumed;
+        if (!ResumePlan::read(options.resume, options, &resumed, &error))
+            return refuse(error);
+        return RunSession(resumed.options, resumed.resume).exec();
+    }
 
     RunPlan plan;
     if (!RunnerPlan::resolve(options, &plan, &error))

@@ -17,6 +17,10 @@
         <translation>Result folder does not exist: %1</translation>
     </message>
     <message>
+        <source>未完成的测试：%1；继续：%2</source>
+        <translation>Unfinished run: %1; resume with: %2</translation>
+    </message>
+    <message>
         <source>自动测试</source>
         <translation>Auto test</translation>
     </message>

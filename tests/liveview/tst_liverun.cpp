@@ -1,0 +1,173 @@
+// Following a run as the window and the runner write it: to its end line or to a record that
+// says it stopped, on into the recovery file its record names, and over a million rows in
+// memory that holds the codes.
+#include "report/LiveRun.h"
+#include "report/ResultFileReader.h"
+#include "tests/liveview/LiveChecks.h"
+#include "tests/liveview/SweepWriter.h"
+#include "tests/support/TestSeed.h"
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QLoggingCategory>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <utility>
+
+#include <unistd.h>
+
+namespace {
+
+// The rows of a whole file, pooled per code as the report pools them.
+ResultFile readWhole(const QString &path, QVector<StepStats> *steps)
+{
+    StepStatistics statistics;
+    const ResultFile file =
+        ResultFileReader::read(path, [&](auto &, const ResultRow &row) { statistics.add(row); });
+    *steps = statistics.steps();
+    return file;
+}
+
+qint64 residentBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    return statm.open(QIODevice::ReadOnly)
+               ? statm.readAll().split(' ').value(1).toLongLong() * sysconf(_SC_PAGESIZE)
+               : -1;
+}
+
+} // namespace
+
+class TestLiveRun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        // The writer's word on its recovery file is expected here, not news.
+        QLoggingCategory::setFilterRules(QStringLiteral("benchtest.results.debug=false"));
+    }
+
+    // The file moves away before any piece of the run (a stick pulled and plugged in again),
+    // the writer goes on in a recovery file that starts with the row under way, and the
+    // record names it; the run ends with its end line or is stopped anywhere, before or after
+    // the switch. Followed with polls anywhere between pieces, every step counts once: rows
+    // and figures are those of the same run written without the switch.
+    void recoveryFile_everyStepOnce()
+    {
+        QRandomGenerator random(testSeed(QTest::currentTestFunction()));
+        for (int round = 0; round < 15; ++round) {
+            QTemporaryDir folder;
+            QVector<qint64> codes;
+            for (int n = 4 + random.bounded(20); n > 0; --n)
+                codes << random.bounded(12); // in any order, repeated
+            const int readings = 1 + random.bounded(4);
+            const int errEvery = random.bounded(2) ? 0 : 2 + random.bounded(6);
+            QVERIFY(QDir(folder.path()).mkpath("plain") && QDir(folder.path()).mkpath("run"));
+            SweepWriter plain(folder.filePath("plain"), codes, readings, errEvery);
+            SweepWriter writer(folder.filePath("run"), codes, readings, errEvery);
+            const qint64 moveAt = random.bounded(writer.pieces());
+            const qint64 stopAt =
+                random.bounded(3) == 0 ? random.bounded(writer.pieces()) : writer.pieces();
+            const QByteArray context = QStringLiteral("round %1: moved before piece %2, "
+                                                      "stopped at %3 of %4")
+                                           .arg(round)
+                                           .arg(moveAt)
+                                           .arg(stopAt)
+                                           .arg(writer.pieces())
+                                           .toUtf8();
+
+            LiveRun live(writer.file());
+            live.poll();
+            while (writer.piecesWritten() < stopAt) {
+                if (writer.piecesWritten() == moveAt)
+                    QVERIFY(QFile::rename(writer.file(), writer.file() + ".moved"));
+                QVERIFY(writer.writePiece() && plain.writePiece());
+                if (random.bounded(3) == 0)
+                    live.poll();
+            }
+            for (SweepWriter *run : {&writer, &plain})
+                stopAt < writer.pieces() ? run->stop() : run->finish();
+            live.poll();
+
+            QVERIFY2(live.phase() == LiveRun::Phase::Ended, context);
+            QCOMPARE(live.endLineRead(), stopAt == writer.pieces());
+            const QStringList files = {writer.file(), writer.recoveryFile()};
+            QVERIFY2(live.files() == files.mid(0, writer.recoveryFile().isEmpty() ? 1 : 2),
+                     context);
+            QVector<StepStats> whole;
+            QVERIFY2(live.sweep().rows() == readWhole(plain.file(), &whole).runs.first().rows,
+                     context);
+            QCOMPARE(describedSteps(live.sweep().report({}).steps), describedSteps(whole));
+        }
+    }
+
+    // Records written before "continuedIn" named the recovery file only in their last word, as
+    // "recoveryFile": the run is followed there too, and the recovery file's own record, which
+    // names itself under that key, ends the hops.
+    void recoveryFileNamedOnlyAtTheEnd_isFollowed()
+    {
+        QTemporaryDir folder;
+        const QString first = folder.filePath(QStringLiteral("run.txt"));
+        const QString recovery = folder.filePath(QStringLiteral("run-recovered.txt"));
+        const QByteArray head = "测试项: [DAC]\n测试名: [OLD]\n测试人: [QA]\n"
+                                "开始时间: [240101 090000]\n\nNo.\tDAC\tDMM1\n";
+        const auto write = [](const QString &path, const QByteArray &bytes) {
+            QFile file(path);
+            return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+        };
+        QVERIFY(write(first, head + "1\t0\t+1.0E-03\n2\t1\t+2.0E-03\n3\t2\t+3."));
+        QVERIFY(write(recovery, head + "3\t2\t+3.0E-03\n4\t3\t+4.0E-03\n"
+                                       "\n完成时间: [240101 100000]\n"));
+        RunRecord record;
+        record.resultFile = first;
+        record.recoveryFile = recovery;
+        record.outcome.status = QStringLiteral("finished");
+        QVERIFY(write(RunRecord::pathFor(first), QJsonDocument(record.toJson()).toJson()));
+        record.resultFile = recovery;
+        QVERIFY(write(RunRecord::pathFor(recovery), QJsonDocument(record.toJson()).toJson()));
+
+        LiveRun live(first);
+        for (int round = 0; round < 5 && live.phase() != LiveRun::Phase::Ended; ++round)
+            live.poll();
+        QCOMPARE(live.phase(), LiveRun::Phase::Ended);
+        QCOMPARE(live.files(), QStringList({first, recovery}));
+        QVERIFY(live.endLineRead());
+        QCOMPARE(live.sweep().rows(), 4);
+        QCOMPARE(live.sweep().report({}).steps.size(), 4);
+    }
+
+    // A million rows over 64 codes: the follower keeps a chunk, a line and the codes, not the
+    // rows (which alone would take some 30 MB).
+    void millionsOfRows_memoryStaysPerCode()
+    {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("long.txt"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("测试项: [DAC]\n测试名: [LONG]\n测试人: [QA]\n开始时间: [240101 090000]\n\n"
+                   "No.\tDAC\tDMM1\n");
+        QByteArray block;
+        for (qint64 step = 1; step <= 1000000; ++step) {
+            block += QByteArray::number(step) + '\t' + QByteArray::number(step % 64) + "\t+" +
+                     QByteArray::number(0.001 * double(step % 64), 'E', 8) + '\n';
+            if (block.size() > (1 << 20) || step == 1000000)
+                QVERIFY(file.write(std::exchange(block, QByteArray())) > 0);
+        }
+        file.write("\n完成时间: [240101 100000]\n");
+        file.close();
+        const qint64 before = residentBytes();
+        LiveRun live(path);
+        while (live.phase() != LiveRun::Phase::Ended)
+            live.poll();
+        QCOMPARE(live.sweep().rows(), 1000000);
+        QCOMPARE(live.sweep().report({}).steps.size(), 64);
+        const qint64 grown = residentBytes() - before;
+        QVERIFY2(grown < 8 << 20, qPrintable(QStringLiteral("grew by %1 bytes").arg(grown)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLiveRun)
+#include "tst_liverun.moc"
