@@ -291,6 +291,7 @@ bool RunEngine::recordResumed()
     record.ended = QDateTime();
     record.durationMs = -1;
     record.outcome = RunRecord::Outcome();
+    record.database.reset(); // said of the run as it ended before; said again at its end
     tally.runId = record.runId;
 
     recordFile = std::make_unique<RecordFile>(*ports.fileSystem);
