@@ -1,7 +1,5 @@
 #include "database/DatabaseSink.h"
 
-#include "record/RunRecord.h"
-
 #include "database/DatabaseConnection.h"
 #include "database/JournalFile.h"
 #include "database/RunFigures.h"
@@ -13,38 +11,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 
 Q_LOGGING_CATEGORY(lcDatabase, "benchtest.database")
-
-QString DatabaseResult::summary() const
-{
-    if (complete)
-        return QStringLiteral("the database has the whole run (%1 rows)").arg(rowsStored);
-    QString text = QStringLiteral("the database lacks %1 of %2 rows or the run's end")
-                       .arg(rowsPending())
-                       .arg(rowsTaken);
-    if (!journal.isEmpty())
-        text += QStringLiteral("; they wait in %1").arg(journal);
-    if (rowsLost > 0)
-        text +=
-            QStringLiteral("; %1 rows reached neither the database nor the journal").arg(rowsLost);
-    if (!error.isEmpty())
-        text += QStringLiteral(" (%1)").arg(error);
-    return text;
-}
-
-QJsonObject DatabaseResult::toJson() const
-{
-    return {{QStringLiteral("complete"), complete},
-            {QStringLiteral("rowsTaken"), rowsTaken},
-            {QStringLiteral("rowsStored"), rowsStored},
-            {QStringLiteral("rowsPending"), rowsPending()},
-            {QStringLiteral("rowsLost"), rowsLost},
-            {QStringLiteral("journal"), journal.isEmpty() ? QJsonValue() : QJsonValue(journal)},
-            {QStringLiteral("error"), error.isEmpty() ? QJsonValue() : QJsonValue(error)}};
-}
 
 class DatabaseSink::Worker
 {
@@ -55,6 +26,7 @@ public:
     void enqueue(JournalEntry entry);
     DatabaseResult result() const;
     DatabaseResult waitUntilSettled(int timeoutMs);
+    void setSettledHandler(std::function<void(const DatabaseResult &)> handler);
 
 private:
     void journalLoop();
@@ -63,6 +35,8 @@ private:
     bool sendSome(DatabaseConnection &connection, std::unique_ptr<RunStore> &store);
     bool verify(RunStore &store);
     bool isSettled() const;
+    // With the mutex held, wherever the settled state may have changed.
+    void tellSettled();
     DatabaseResult resultLocked() const;
 
     const DatabaseUrl url;
@@ -102,6 +76,11 @@ private:
     bool failedSinceEnd = false;
     bool outage = false;
     QString lastError;
+
+    std::function<void(const DatabaseResult &)> settledHandler;
+    // What the handler was told last.
+    bool settledTold = false;
+    bool completeTold = false;
 
     std::thread journalThread;
     std::thread senderThread;
@@ -151,7 +130,7 @@ void DatabaseSink::Worker::enqueue(JournalEntry entry)
                 ++rowsLost;
             else if (entry.kind == JournalEntry::End)
                 endLost = true;
-            settledWake.notify_all();
+            tellSettled();
             return;
         }
         queue.push_back(std::move(entry));
@@ -199,7 +178,7 @@ void DatabaseSink::Worker::journalLoop()
                 lock.lock();
                 journalPath.clear();
                 journalOpen = false;
-                settledWake.notify_all();
+                tellSettled();
             }
             if (stopJournal)
                 return;
@@ -237,7 +216,7 @@ void DatabaseSink::Worker::journalLoop()
                     endLost = true;
                 }
             }
-            settledWake.notify_all();
+            tellSettled();
         }
         senderWake.notify_one();
     }
@@ -285,7 +264,7 @@ void DatabaseSink::Worker::senderLoop()
         outage = true;
         if (endTaken && queue.empty())
             failedSinceEnd = true;
-        settledWake.notify_all();
+        tellSettled();
         lock.unlock();
         store.reset();
         connection.close();
@@ -365,8 +344,8 @@ bool DatabaseSink::Worker::verify(RunStore &store)
         verified = true;
         rowsConfirmed = state.rows;
         complete = state.ended && !endLost && rowsLost == 0 && state.rows >= rowsTaken;
+        tellSettled();
     }
-    settledWake.notify_all();
     journalWake.notify_one();
     return true;
 }
@@ -377,9 +356,20 @@ bool DatabaseSink::Worker::isSettled() const
     return (verified && !(complete && journalOpen)) || endLost || (endTaken && failedSinceEnd);
 }
 
+void DatabaseSink::Worker::tellSettled()
+{
+    settledWake.notify_all();
+    if (!settledHandler || !isSettled() || (settledTold && completeTold == complete))
+        return;
+    settledTold = true;
+    completeTold = complete;
+    settledHandler(resultLocked());
+}
+
 DatabaseResult DatabaseSink::Worker::resultLocked() const
 {
     DatabaseResult result;
+    result.url = url.displayText();
     result.complete = complete;
     result.rowsTaken = rowsTaken;
     result.rowsStored = verified ? qMin(rowsConfirmed, rowsTaken) : qMin(rowsSent, rowsTaken);
@@ -393,6 +383,14 @@ DatabaseResult DatabaseSink::Worker::result() const
 {
     const std::lock_guard<std::mutex> lock(mutex);
     return resultLocked();
+}
+
+void DatabaseSink::Worker::setSettledHandler(std::function<void(const DatabaseResult &)> handler)
+{
+    const std::lock_guard<std::mutex> lock(mutex);
+    settledHandler = std::move(handler);
+    settledTold = false;
+    tellSettled();
 }
 
 DatabaseResult DatabaseSink::Worker::waitUntilSettled(int timeoutMs)
@@ -442,4 +440,9 @@ DatabaseResult DatabaseSink::result() const
 DatabaseResult DatabaseSink::waitUntilSettled(int timeoutMs)
 {
     return worker->waitUntilSettled(timeoutMs);
+}
+
+void DatabaseSink::onSettled(std::function<void(const DatabaseResult &)> handler)
+{
+    worker->setSettledHandler(std::move(handler));
 }

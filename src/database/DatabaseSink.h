@@ -2,27 +2,13 @@
 
 #include "database/DatabaseUrl.h"
 #include "database/JournalEntry.h"
+#include "record/RunRecord.h"
 
 #include <QJsonObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
-
-// What the database has of a run, for its outcome and its record.
-struct DatabaseResult
-{
-    bool complete = false; // the start, every row and the end of the run are stored
-    qint64 rowsTaken = 0;  // rows the run handed over
-    qint64 rowsStored = 0; // of them, stored in the database
-    qint64 rowsLost = 0;   // neither stored nor journaled (both the server and the disk failed)
-    QString journal;       // where the rows not stored wait for a sync; empty when none is left
-    QString error;         // the last failure, for people
-
-    [[nodiscard]] qint64 rowsPending() const { return rowsTaken - rowsStored; }
-    // One line for people: "stored whole in postgresql://…", "12 rows pending in …".
-    [[nodiscard]] QString summary() const;
-    [[nodiscard]] QJsonObject toJson() const;
-};
 
 struct DatabaseSinkOptions
 {
@@ -61,6 +47,10 @@ public:
     // Waits until the database has the whole run, or the server failed to take what was
     // left after the end, or `timeoutMs` passed, and says how it stands.
     DatabaseResult waitUntilSettled(int timeoutMs);
+    // Has `handler` called, on one of the sink's threads and with its lock held (so it must
+    // only hand the result on, never call the sink), once the sink has settled after the
+    // run's end, and again should the database get the whole run later.
+    void onSettled(std::function<void(const DatabaseResult &)> handler);
 
 private:
     class Worker;

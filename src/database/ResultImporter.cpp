@@ -185,22 +185,29 @@ QJsonObject recordFromFile(const ResultRun &run, const QString &path)
                          {QStringLiteral("stepsDone"), run.rows}}}};
 }
 
-// One file into the database in three steps: read it once for its runs and their figures,
-// store the runs, then read it again and stream the rows of the new runs in one COPY (and,
-// only when the database knew a run already, the rows it lacks through a staging table).
+// One file into the database in one read: each run is entered as its first row comes (or
+// after the read, when it has none), and its rows stream in by COPY as they are read, while
+// the server takes them: into `steps` for a run new to the database, into a staging table
+// for one it knew already, which then gains only the rows it lacks. The runs' records and
+// figures follow once the whole file is read.
 class FileImport
 {
 public:
     FileImport(DatabaseConnection &connection, const QString &path, const QByteArray &sha1,
                const QJsonObject &record, ResultImporter::Outcome *outcome)
         : connection(connection), store(connection.database()), path(path), sha1(sha1),
-          record(record), outcome(outcome)
+          record(record), outcome(outcome), copy(static_cast<PGconn *>(connection.nativeHandle()))
     {}
 
     bool run()
     {
-        const ResultFile read = ResultFileReader::read(
-            path, [this](const ResultRun &run, const ResultRow &row) { survey(run, row); });
+        const ResultFile read =
+            ResultFileReader::read(path, [this](const ResultRun &run, const ResultRow &row) {
+                if (outcome->error.isEmpty())
+                    take(run, row);
+            });
+        if (!copy.end(&outcome->error) || !outcome->error.isEmpty())
+            return false;
         outcome->warnings = read.warnings;
         if (!read.error.isEmpty())
             return fail(QStringLiteral("cannot read: %1").arg(read.error));
@@ -208,12 +215,13 @@ public:
             return fail(QStringLiteral("no result run found"));
         outcome->runs = int(read.runs.size());
         for (const ResultRun &run : read.runs) {
-            if (!storeRun(run))
+            RunState &state = runs[run.index];
+            if (!state.entered && !enter(run, state))
+                return false;
+            if (state.isNew && !describe(run, state))
                 return false;
         }
-        if (!copyRows("benchtest.steps", true))
-            return false;
-        if (qsizetype(runs.size()) > outcome->runsAdded && !mergeKnownRows())
+        if (staged && !mergeKnownRows())
             return false;
         for (const auto &[index, state] : runs) {
             if (state.repeated > 0)
@@ -232,12 +240,15 @@ private:
         qint64 lastStep = std::numeric_limits<qint64>::min();
         qint64 repeated = 0;
         qint64 key = 0;
+        bool entered = false;
         bool isNew = false;
+        QString runId;
     };
 
     bool fail(const QString &error)
     {
-        outcome->error = error;
+        if (outcome->error.isEmpty())
+            outcome->error = error;
         return false;
     }
 
@@ -252,60 +263,80 @@ private:
         return true;
     }
 
-    void survey(const ResultRun &run, const ResultRow &row)
+    void take(const ResultRun &run, const ResultRow &row)
     {
-        RunState &state = runs[run.index]; // built in place: a copied StepStatistics
-                                           // would point into the map it came from
+        RunState &state = runs[run.index]; // built in place: it gathers the run's figures
+        if (!state.entered) {
+            // A run's rows come together: the COPY of the run before ends here.
+            if (!copy.end(&outcome->error) || !enter(run, state))
+                return;
+            const char *table = state.isNew ? "benchtest.steps" : "import_steps";
+            if ((!state.isNew && !createStaging()) || !copy.begin(table, &outcome->error))
+                return;
+        }
         if (!isFresh(state, row)) {
             ++state.repeated;
             return;
         }
         state.figures.add(row);
         ++outcome->rows;
+        copy.row(state.key, row);
     }
 
-    bool storeRun(const ResultRun &run)
+    // Enters the run under its id, unless the database has it already: either way its key.
+    // No COPY is open here.
+    bool enter(const ResultRun &run, RunState &state)
     {
-        RunState &state = runs[run.index];
+        state.entered = true;
         const std::optional<RunRecord> typed = RunRecord::fromJson(record);
-        const bool described =
-            run.index == 1 && typed &&
-            QFileInfo(typed->resultFile).fileName() == QFileInfo(path).fileName();
         const QString recordId = typed ? typed->runId : QString();
-        const QString runId = described && !recordId.isEmpty()
-                                  ? recordId
-                                  : ResultImporter::derivedRunId(sha1, run.index);
+        state.runId = describedBy(run) && !recordId.isEmpty()
+                          ? recordId
+                          : ResultImporter::derivedRunId(sha1, run.index);
         QSqlQuery insert(connection.database());
         insert.prepare(
             QStringLiteral("INSERT INTO benchtest.runs (run_id) VALUES (CAST(? AS uuid)) "
                            "ON CONFLICT DO NOTHING RETURNING id"));
-        insert.addBindValue(runId);
+        insert.addBindValue(state.runId);
         if (!exec(insert))
             return false;
         state.isNew = insert.next();
-        if (!state.isNew) {
-            QSqlQuery known(connection.database());
-            known.prepare(
-                QStringLiteral("SELECT id FROM benchtest.runs WHERE run_id = CAST(? AS uuid)"));
-            known.addBindValue(runId);
-            if (!exec(known) || !known.next())
-                return fail(QStringLiteral("run %1 vanished during the import").arg(runId));
-            state.key = known.value(0).toLongLong();
-            return true; // a stored run keeps its record
+        if (state.isNew) {
+            state.key = insert.value(0).toLongLong();
+            ++outcome->runsAdded;
+            return true;
         }
-        state.key = insert.value(0).toLongLong();
-        ++outcome->runsAdded;
-        outcome->rowsAdded += state.figures.rows();
+        QSqlQuery known(connection.database());
+        known.prepare(
+            QStringLiteral("SELECT id FROM benchtest.runs WHERE run_id = CAST(? AS uuid)"));
+        known.addBindValue(state.runId);
+        if (!exec(known) || !known.next())
+            return fail(QStringLiteral("run %1 vanished during the import").arg(state.runId));
+        state.key = known.value(0).toLongLong();
+        return true;
+    }
 
+    // Whether the record beside the file is this run's.
+    bool describedBy(const ResultRun &run) const
+    {
+        const std::optional<RunRecord> typed = RunRecord::fromJson(record);
+        return run.index == 1 && typed &&
+               QFileInfo(typed->resultFile).fileName() == QFileInfo(path).fileName();
+    }
+
+    // A new run's record and figures, once all its rows are read. A stored run keeps its own.
+    bool describe(const ResultRun &run, RunState &state)
+    {
+        outcome->rowsAdded += state.figures.rows();
         JournalEntry entry;
         entry.kind = JournalEntry::End;
-        entry.runId = runId;
+        entry.runId = state.runId;
         entry.record = recordFromFile(run, path);
-        if (described) {
+        if (describedBy(run)) {
             for (auto it = record.begin(); it != record.end(); ++it)
                 entry.record.insert(it.key(), it.value());
         }
-        entry.record.insert(QStringLiteral("runId"), runId);
+        entry.record.insert(QStringLiteral("runId"), state.runId);
         entry.figures = state.figures.toJson();
         if (!store.storeRecord(entry, &outcome->error))
             return false;
@@ -322,36 +353,21 @@ private:
         return exec(source);
     }
 
-    // Every query has ended before this: a query that cleans up while the connection is in
-    // COPY mode would wait for a result that never comes.
-    bool copyRows(const char *table, bool newRuns)
+    bool createStaging()
     {
-        for (auto &[index, state] : runs)
-            state.lastStep = std::numeric_limits<qint64>::min();
-        CopyStream copy(static_cast<PGconn *>(connection.nativeHandle()));
-        if (!copy.begin(table, &outcome->error))
-            return false;
-        const ResultFile read =
-            ResultFileReader::read(path, [&](const ResultRun &run, const ResultRow &row) {
-                RunState &state = runs[run.index];
-                if (state.isNew == newRuns && isFresh(state, row))
-                    copy.row(state.key, row);
-            });
-        return copy.end(&outcome->error) &&
-               (read.error.isEmpty() || fail(QStringLiteral("cannot read: %1").arg(read.error)));
+        if (staged)
+            return true;
+        QSqlQuery staging(connection.database());
+        if (!staging.exec(
+                QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS import_steps "
+                               "(LIKE benchtest.steps INCLUDING DEFAULTS) ON COMMIT DROP")))
+            return fail(staging.lastError().text().trimmed());
+        staged = true;
+        return true;
     }
 
     bool mergeKnownRows()
     {
-        {
-            QSqlQuery staging(connection.database());
-            if (!staging.exec(
-                    QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS import_steps "
-                                   "(LIKE benchtest.steps INCLUDING DEFAULTS) ON COMMIT DROP")))
-                return fail(staging.lastError().text().trimmed());
-        }
-        if (!copyRows("import_steps", false))
-            return false;
         QSqlQuery merge(connection.database());
         merge.prepare(QStringLiteral(
             "WITH added AS (INSERT INTO benchtest.steps SELECT * FROM import_steps "
@@ -368,7 +384,11 @@ private:
     const QByteArray sha1;
     const QJsonObject record;
     ResultImporter::Outcome *outcome;
+    // Every query has ended before a COPY begins: a query that cleans up while the
+    // connection is in COPY mode would wait for a result that never comes.
+    CopyStream copy;
     std::map<int, RunState> runs; // by the run's place in the file
+    bool staged = false;          // the staging table exists
 };
 
 } // namespace

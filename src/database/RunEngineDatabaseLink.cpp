@@ -11,11 +11,22 @@ RunEngineDatabaseLink::RunEngineDatabaseLink(RunEngine *engine, std::unique_ptr<
                                              QObject *parent)
     : QObject(parent), databaseSink(std::move(sink))
 {
+    qRegisterMetaType<DatabaseResult>();
+    settleWait.setSingleShot(true);
+    connect(&settleWait, &QTimer::timeout, this, [this] { tellSettled(databaseSink->result()); });
+    // The sink's threads hand the result over to this one.
+    databaseSink->onSettled([this](const DatabaseResult &result) {
+        QMetaObject::invokeMethod(
+            this, [this, result] { tellSettled(result); }, Qt::QueuedConnection);
+    });
     connect(engine, &RunEngine::recordChanged, this, &RunEngineDatabaseLink::recordChanged);
     connect(engine, &RunEngine::rowWritten, this, &RunEngineDatabaseLink::rowWritten);
 }
 
-RunEngineDatabaseLink::~RunEngineDatabaseLink() = default;
+RunEngineDatabaseLink::~RunEngineDatabaseLink()
+{
+    databaseSink->onSettled({});
+}
 
 std::unique_ptr<RunEngineDatabaseLink> RunEngineDatabaseLink::attach(RunEngine *engine,
                                                                      const QString &url)
@@ -41,6 +52,7 @@ void RunEngineDatabaseLink::recordChanged(const RunRecord &record)
     if (record.hasEnded() && !ended) {
         ended = true;
         databaseSink->runEnded(record.toJson());
+        settleWait.start(kSettleWaitMs);
     }
 }
 
@@ -56,4 +68,14 @@ void RunEngineDatabaseLink::rowWritten(qint64 step, qint32 value, const QStringL
     row.wallMs = QDateTime::currentMSecsSinceEpoch();
     row.monotonicMs = runClock.elapsed();
     databaseSink->rowCompleted(row);
+}
+
+void RunEngineDatabaseLink::tellSettled(const DatabaseResult &result)
+{
+    settleWait.stop();
+    if (toldSettled && toldComplete == result.complete)
+        return;
+    toldSettled = true;
+    toldComplete = result.complete;
+    emit settled(result);
 }

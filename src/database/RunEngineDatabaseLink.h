@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
+#include <QTimer>
 
 #include <memory>
 
@@ -33,12 +34,25 @@ public:
 
     [[nodiscard]] DatabaseSink &sink() { return *databaseSink; }
 
+    // How long after the run's end settled() waits for the sink at most.
+    static constexpr int kSettleWaitMs = 10000;
+
+signals:
+    // After the run's end, once the sink has settled or kSettleWaitMs have passed, whichever
+    // comes first; again should the database get the whole run later, while the link lives.
+    // For the run's record: RunEngine::amendRecord().
+    void settled(const DatabaseResult &result);
+
 private:
     void recordChanged(const RunRecord &record);
     void rowWritten(qint64 step, qint32 value, const QStringList &cells);
+    void tellSettled(const DatabaseResult &result);
 
     std::unique_ptr<DatabaseSink> databaseSink;
     QElapsedTimer runClock;
+    QTimer settleWait;
     bool started = false;
     bool ended = false;
+    bool toldSettled = false;
+    bool toldComplete = false;
 };

@@ -92,6 +92,8 @@ void RunEngine::start()
 {
     // A start without a stop in between must not leak the previous run.
     releaseRun();
+    recordFile.reset();
+    recoveryRecordFile.reset();
     tally = RunOutcome();
     tally.runId = RunRecord::newRunId();
     stopRequested = false;
@@ -505,6 +507,7 @@ bool RunEngine::recordResumed()
     record.ended = QDateTime();
     record.durationMs = -1;
     record.outcome = RunRecord::Outcome();
+    record.database.reset(); // said of the run as it ended before; said again at its end
     tally.runId = record.runId;
 
     recordFile = std::make_unique<RecordFile>(*ports.fileSystem);
@@ -591,21 +594,53 @@ void RunEngine::recordEnd()
     emit recordChanged(record);
 }
 
-void RunEngine::writeRecord(RecordFile &file, bool counts)
+bool RunEngine::amendRecord(const DatabaseResult &database, QString *error)
+{
+    if (running || !recordFile || !record.hasEnded()) {
+        if (error)
+            *error = QStringLiteral("no ended run with a record");
+        return false;
+    }
+    tally.database = database;
+    record.database = database;
+    // As at the end: the whole story beside the recovery file, where the run went on beside
+    // the first; the record that counts is the run's last.
+    bool written = true;
+    RecordFile *const files[] = {recoveryRecordFile.get(), recordFile.get()};
+    for (RecordFile *file : files) {
+        if (!file)
+            continue;
+        record.continuedIn = file == recordFile.get() ? tally.recoveryFile : QString();
+        const bool counts = file != recordFile.get() || !recoveryRecordFile;
+        QString failure;
+        if (!writeRecord(*file, false, &failure) && counts) {
+            written = false;
+            if (error)
+                *error = failure;
+        }
+    }
+    record.continuedIn.clear();
+    return written;
+}
+
+bool RunEngine::writeRecord(RecordFile &file, bool counts, QString *failure)
 {
     QString error;
     const QByteArray bytes = QJsonDocument(record.toJson()).toJson();
     if (file.write(bytes, &error))
-        return;
+        return true;
+    if (failure)
+        *failure = error;
     if (!counts) {
         logQuoted(QStringLiteral("TestThread: Record not written: ") + error);
-        return;
+        return false;
     }
     tally.recordWritesFailed += 1;
     if (tally.recordFailure.isEmpty())
         tally.recordFailure = error;
     logQuoted(QStringLiteral("TestThread: Record not written: ") + error);
     emit faultNoticed(QStringLiteral("Record not written: %1").arg(error));
+    return false;
 }
 
 void RunEngine::releaseRun()
@@ -632,8 +667,6 @@ void RunEngine::releaseRun()
         board->close();
         board.reset();
     }
-    recordFile.reset();
-    recoveryRecordFile.reset();
     fileOp.reset();
 }
 

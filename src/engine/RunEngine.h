@@ -85,6 +85,12 @@ public:
     [[nodiscard]] const RunOutcome &outcome() const { return tally; }
     // The run's record as it stands.
     [[nodiscard]] const RunRecord &runRecord() const { return record; }
+    // Once the run has ended and until the next start: what the lab's database has of it
+    // goes into the outcome and into the record, written again through the record files
+    // this run wrote (never over a file another put under the record's name). False, with
+    // `error` when given, when there is no ended run with a record or the write failed; the
+    // run's clean state stays as it ended either way.
+    bool amendRecord(const DatabaseResult &database, QString *error = nullptr);
 
     // Milliseconds as the step timer takes them: negative waits run at once,
     // waits beyond the timer's range are clamped to its largest interval.
@@ -145,7 +151,7 @@ private:
     void recordDiversion();
     void recordEnd();
     // A failed write that `counts` makes the run not clean.
-    void writeRecord(RecordFile &file, bool counts);
+    bool writeRecord(RecordFile &file, bool counts, QString *failure = nullptr);
     // The code step k (from 1) sends.
     qint32 codeOf(qint64 step) const;
     const QStringList &meterCommands() const;
@@ -207,6 +213,7 @@ private:
     QStringList rowCells; // of the row being written
     qint32 rowValue = 0;
     std::unique_ptr<FileOperation> fileOp;
+    // Kept after the run until the next start, for amendRecord().
     std::unique_ptr<RecordFile> recordFile;         // beside the result file
     std::unique_ptr<RecordFile> recoveryRecordFile; // beside the recovery file
     std::unique_ptr<MeterPort> meter;

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "record/RunRecord.h"
+
 #include <QMetaType>
 #include <QString>
+
+#include <optional>
 
 // How a run ended and what it left behind.
 struct RunOutcome
@@ -39,6 +43,10 @@ struct RunOutcome
     QString recoveryFile; // where the rest of the run went when its file could not take it
     QString failure;
     QString stoppedBy; // who stopped it: the operator, a signal, the window closing
+    // What the lab's database has of the run, once it has settled after the end (see
+    // RunEngine::amendRecord()); none without a database. Not part of isClean(): the
+    // result file is the primary record.
+    std::optional<DatabaseResult> database;
 
     // Finished, with every value sent, every reading a measurement of its own
     // query, every piece in the result file and on disk, the record written,

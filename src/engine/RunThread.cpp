@@ -16,6 +16,7 @@ RunThread::RunThread(RunSetup setup, QObject *parent)
     // The port object is the record's; the run uses it on its own thread.
     if (serial && serial->port.thread() == home)
         serial->port.moveToThread(&worker);
+    connect(&worker, &QThread::finished, this, &RunThread::amendWhenEnded, Qt::QueuedConnection);
     worker.start();
 }
 
@@ -70,6 +71,23 @@ void RunThread::stop(const QString &reason)
 void RunThread::singleStep()
 {
     QMetaObject::invokeMethod(runEngine, &RunEngine::singleStep, Qt::QueuedConnection);
+}
+
+void RunThread::amendRecord(const DatabaseResult &database)
+{
+    amendment = database;
+    if (worker.isFinished())
+        amendWhenEnded();
+}
+
+// The engine is this thread's to call once its own has ended; `finished` comes just before
+// that, so the wait is for the last moments of the thread.
+void RunThread::amendWhenEnded()
+{
+    if (!amendment || !worker.wait(kEndWaitMs))
+        return;
+    runEngine->amendRecord(*amendment);
+    amendment.reset();
 }
 
 bool RunThread::wait(int ms)

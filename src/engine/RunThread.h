@@ -6,6 +6,7 @@
 #include <QThread>
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 // Runs one RunEngine on a thread of its own, so that a meter that stalls
@@ -38,6 +39,10 @@ public:
     // Waits for the engine's thread to end, at most `ms`.
     [[nodiscard]] bool wait(int ms);
     [[nodiscard]] RunProgress currentProgress() const { return runEngine->currentProgress(); }
+    // What the lab's database has of the ended run goes into its outcome and its record
+    // (RunEngine::amendRecord()), on this object's thread once the run's thread has ended:
+    // at once when it has, else as soon as it does. A later call replaces one still waiting.
+    void amendRecord(const DatabaseResult &database);
 
     // How long the destructor waits for a thread that does not end (a meter
     // whose connection attempt cannot be cut short takes up to its 2 s).
@@ -45,6 +50,7 @@ public:
 
 private:
     void endOnEngineThread();
+    void amendWhenEnded();
 
     QThread worker;
     RunEngine *runEngine;
@@ -53,4 +59,5 @@ private:
     std::vector<std::function<QObject *(RunEngine *)>> attachments;
     std::vector<QObject *> attached; // on the engine's thread
     bool stopped = false;
+    std::optional<DatabaseResult> amendment; // until the run's thread has ended
 };

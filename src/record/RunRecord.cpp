@@ -45,6 +45,49 @@ constexpr qint64 kMaxRecordBytes = 1024 * 1024;
 
 } // namespace
 
+QString DatabaseResult::summary() const
+{
+    if (complete)
+        return QStringLiteral("the database has the whole run (%1 rows)").arg(rowsStored);
+    QString text = QStringLiteral("database incomplete: it lacks %1 of %2 rows or the run's end")
+                       .arg(rowsPending())
+                       .arg(rowsTaken);
+    if (!journal.isEmpty())
+        text += QStringLiteral("; they wait in %1").arg(journal);
+    if (rowsLost > 0)
+        text +=
+            QStringLiteral("; %1 rows reached neither the database nor the journal").arg(rowsLost);
+    if (!error.isEmpty())
+        text += QStringLiteral(" (%1)").arg(error);
+    return text;
+}
+
+QJsonObject DatabaseResult::toJson() const
+{
+    return {{QStringLiteral("url"), url},
+            {QStringLiteral("complete"), complete},
+            {QStringLiteral("rowsTaken"), rowsTaken},
+            {QStringLiteral("rowsStored"), rowsStored},
+            {QStringLiteral("rowsPending"), rowsPending()},
+            {QStringLiteral("rowsLost"), rowsLost},
+            {QStringLiteral("journal"), textOrNull(journal)},
+            {QStringLiteral("error"), textOrNull(error)},
+            {QStringLiteral("summary"), summary()}};
+}
+
+DatabaseResult DatabaseResult::fromJson(const QJsonObject &json)
+{
+    DatabaseResult result;
+    result.url = json.value(QStringLiteral("url")).toString();
+    result.complete = json.value(QStringLiteral("complete")).toBool();
+    result.rowsTaken = json.value(QStringLiteral("rowsTaken")).toInteger();
+    result.rowsStored = json.value(QStringLiteral("rowsStored")).toInteger();
+    result.rowsLost = json.value(QStringLiteral("rowsLost")).toInteger();
+    result.journal = json.value(QStringLiteral("journal")).toString();
+    result.error = json.value(QStringLiteral("error")).toString();
+    return result;
+}
+
 QJsonObject RunRecord::toJson() const
 {
     const QJsonObject used{{QStringLiteral("steps"), parametersUsed.steps},
@@ -117,6 +160,8 @@ QJsonObject RunRecord::toJson() const
         }
         json.insert(QStringLiteral("segments"), parts);
     }
+    if (database)
+        json.insert(QStringLiteral("database"), database->toJson());
     return json;
 }
 
@@ -180,6 +225,9 @@ std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &json)
         record.segments.append(segment);
     }
     record.durationMs = json.value(QStringLiteral("durationMs")).toInteger(-1);
+    const QJsonValue database = json.value(QStringLiteral("database"));
+    if (database.isObject())
+        record.database = DatabaseResult::fromJson(database.toObject());
 
     Outcome &outcome = record.outcome;
     outcome.status = outcomeJson.value(QStringLiteral("status")).toString();

@@ -8,13 +8,36 @@
 
 #include <optional>
 
+// What the lab's database has of a run, as its sink found it once it had settled after
+// the run's end. Part of the run's outcome and of its record, never of "clean": the result
+// file is the run's primary record.
+struct DatabaseResult
+{
+    QString url;           // the database, as shown to people (no password)
+    bool complete = false; // the start, every row and the end of the run are stored
+    qint64 rowsTaken = 0;  // rows the run handed over
+    qint64 rowsStored = 0; // of them, stored in the database
+    qint64 rowsLost = 0;   // neither stored nor journaled (both the server and the disk failed)
+    QString journal;       // where the rows not stored wait for a sync; empty when none is left
+    QString error;         // the last failure, for people
+
+    [[nodiscard]] qint64 rowsPending() const { return rowsTaken - rowsStored; }
+    // One line for people: "the database has the whole run (25 rows)", else "database
+    // incomplete: " and what it lacks, where that waits and why.
+    [[nodiscard]] QString summary() const;
+    // Also carries rowsPending() and summary(), which fromJson() works out again.
+    [[nodiscard]] QJsonObject toJson() const;
+    [[nodiscard]] static DatabaseResult fromJson(const QJsonObject &json);
+};
+
 // How a run was made and how it ended: the record a run leaves beside its
 // result file as "<name>.json". Every field has one name in the JSON form;
 // fromJson() reads records of every schema version written so far (fields a
 // version did not have keep their defaults).
 struct RunRecord
 {
-    // 3: the supply, the effective plan and the supply's counts.
+    // 3: the supply, the effective plan and the supply's counts, the
+    // database part, the segments of a resumed run.
     static constexpr int kSchemaVersion = 3;
 
     struct Parameters
@@ -46,7 +69,7 @@ struct RunRecord
     struct Outcome
     {
         QString status = QStringLiteral("running"); // running, finished, stopped, failed
-        QString stoppedBy; // for a stopped run: who stopped it
+        QString stoppedBy;                          // for a stopped run: who stopped it
         bool clean = false;
         QString summary;
         qint64 stepsPlanned = 0;
@@ -105,6 +128,9 @@ struct RunRecord
     qint64 durationMs = -1;
     Outcome outcome;
     QList<Segment> segments;
+    // Added once the lab's database has settled after the run's end; none when the run had
+    // no database, or its program ended first (its journal and the database then tell).
+    std::optional<DatabaseResult> database;
 
     [[nodiscard]] bool hasEnded() const { return outcome.status != QLatin1String("running"); }
 

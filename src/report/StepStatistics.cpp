@@ -30,16 +30,18 @@ StepStatistics::CellKind StepStatistics::classify(QByteArrayView cell, double *v
 
 StepStatistics::Sums &StepStatistics::sumsFor(qint64 code)
 {
-    if (m_last != m_codes.end()) {
-        if (m_last->first == code)
-            return m_last->second;
-        const auto next = std::next(m_last);
+    if (m_last.valid) {
+        if (m_last.at->first == code)
+            return m_last.at->second;
+        const auto next = std::next(m_last.at);
         if (next != m_codes.end() && next->first == code)
-            return (m_last = next)->second;
+            return (m_last.at = next)->second;
     }
     const auto at = m_codes.lower_bound(code);
-    m_last = at != m_codes.end() && at->first == code ? at : m_codes.emplace_hint(at, code, Sums());
-    return m_last->second;
+    m_last.at =
+        at != m_codes.end() && at->first == code ? at : m_codes.emplace_hint(at, code, Sums());
+    m_last.valid = true;
+    return m_last.at->second;
 }
 
 void StepStatistics::add(const ResultRow &row)

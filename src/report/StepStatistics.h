@@ -60,8 +60,24 @@ private:
         double max = 0;
     };
 
+    // The code used last, since codes mostly come in order. A copy or a move starts without
+    // one: the iterator points into the map it was taken from, not into the copy's.
+    struct LastUsed
+    {
+        std::map<qint64, Sums>::iterator at;
+        bool valid = false;
+
+        LastUsed() = default;
+        LastUsed(const LastUsed &) {}
+        LastUsed &operator=(const LastUsed &)
+        {
+            valid = false;
+            return *this;
+        }
+    };
+
     Sums &sumsFor(qint64 code);
 
     std::map<qint64, Sums> m_codes;
-    std::map<qint64, Sums>::iterator m_last = m_codes.end(); // codes mostly come in order
+    LastUsed m_last;
 };

@@ -93,6 +93,10 @@ void TestSequence::initEnvironment()
             });
     database = RunEngineDatabaseLink::attach(engine,
                                              DatabaseUrl::fromConfigFile(usableProgramConfigFile()));
+    // Once the database has settled after the run, the run's record says what it has.
+    if (database)
+        connect(database.get(), &RunEngineDatabaseLink::settled, run.get(),
+                [ended = run.get()](const DatabaseResult &result) { ended->amendRecord(result); });
     run->start();
     ui->showProgress(RunTexts::progressStarting(), 0);
 }

@@ -1,7 +1,8 @@
 // benchtest-report against a PostgreSQL server the test starts itself: result files
-// imported (twice: stored once), and reports from the database that say what the same
-// report says from the files.
+// imported (twice: stored once; grown: only what is new), and reports from the database that say
+// what the same report says from the files.
 #include "database/ResultImporter.h"
+#include "record/RunRecord.h"
 #include "tests/database/StoredRows.h"
 #include "tests/support/PostgresServer.h"
 
@@ -44,6 +45,25 @@ QByteArray sha1Of(const QString &path)
     return hash.result();
 }
 
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// A DAC run's head block and heading, then `rows` rows; its end line when `ended`.
+QByteArray resultRun(int rows, bool ended, int offset = 0)
+{
+    QByteArray text = "测试项: [DAC - 串口发送DAC值，万用表采集电压]\n测试名: [GROW]\n"
+                      "测试人: [QA]\n开始时间: [240101 090000]\n\nNo.\tDAC\tDMM1\n";
+    for (int step = 1; step <= rows; ++step)
+        text += QByteArray::number(step) + '\t' + QByteArray::number(step) + "\t+" +
+                QByteArray::number(step + offset) + ".0E-03\n";
+    if (ended)
+        text += "\n完成时间: [240101 090100]\n";
+    return text;
+}
+
 // The reports of a JSON report without what names where the readings came from.
 QJsonArray figures(const QString &jsonPath)
 {
@@ -79,6 +99,7 @@ class tst_DatabaseImport : public QObject
 private slots:
     void initTestCase();
     void importTwiceStoresOnce();
+    void grownFileAddsOnlyWhatIsNew();
     void databaseReportEqualsFileReport_data();
     void databaseReportEqualsFileReport();
     void badUsage();
@@ -128,6 +149,45 @@ void tst_DatabaseImport::importTwiceStoresOnce()
         QVERIFY2(stored == expected,
                  qPrintable(name + QStringLiteral(": ") + firstDifference(expected, stored)));
     }
+}
+
+// A file imported while its run went on, then again once it had grown by rows, a second run
+// and a third without rows: the run its record names gains only the rows it lacked (the
+// rows of a run the database knows and of a new one alternate in one read), the others are
+// new, and every row is there once, equal to the file's.
+void tst_DatabaseImport::grownFileAddsOnlyWhatIsNew()
+{
+    const QString path = folder.filePath(QStringLiteral("grow.txt"));
+    RunRecord record;
+    record.runId = RunRecord::newRunId();
+    record.resultFile = path;
+    record.outcome.status = QStringLiteral("stopped");
+    QVERIFY(writeFile(RunRecord::pathFor(path), QJsonDocument(record.toJson()).toJson()));
+
+    QVERIFY(writeFile(path, resultRun(3, false)));
+    const Report first = report({"--db", server.url(), "--import", path});
+    QVERIFY2(first.exitCode == 0, qPrintable(first.err));
+    QVERIFY2(first.out.contains("grow.txt: 1 runs, 3 rows; new: 1 runs, 3 rows"),
+             qPrintable(first.out));
+
+    QVERIFY(writeFile(path, resultRun(5, true) + resultRun(4, true, 100) + resultRun(0, false)));
+    const Report grown = report({"--db", server.url(), "--import", path});
+    QVERIFY2(grown.exitCode == 0, qPrintable(grown.err));
+    QVERIFY2(grown.out.contains("grow.txt: 3 runs, 9 rows; new: 2 runs, 6 rows"),
+             qPrintable(grown.out));
+
+    const QByteArray sha1 = sha1Of(path);
+    const QList<ComparedRow> stored =
+        databaseRows(server.url(), record.runId) +
+        databaseRows(server.url(), ResultImporter::derivedRunId(sha1, 2));
+    const QList<ComparedRow> expected = fileRows(path);
+    QCOMPARE(expected.size(), 9);
+    QVERIFY2(stored == expected, qPrintable(firstDifference(expected, stored)));
+    QCOMPARE(server.query(QStringLiteral("SELECT count(*) FROM benchtest.runs r WHERE r.run_id = "
+                                         "'%1' AND NOT EXISTS (SELECT 1 FROM benchtest.steps s "
+                                         "WHERE s.run = r.id)")
+                              .arg(ResultImporter::derivedRunId(sha1, 3))),
+             QStringLiteral("1"));
 }
 
 void tst_DatabaseImport::databaseReportEqualsFileReport_data()

@@ -1,9 +1,13 @@
 // benchtest-run processes writing into one PostgreSQL database at once, on one simulated
-// meter: every row of every run is there, equal to its file, and each says so.
+// meter: every row of every run is there, equal to its file, and each says so, on standard
+// error and in its record.
+#include "record/RunRecord.h"
 #include "tests/database/StoredRows.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/SimulatedBench.h"
 
+#include <QFile>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -64,6 +68,13 @@ void tst_DatabaseRunners::twentyRunnersStoreEveryRow()
         QCOMPARE(expected.size(), steps);
         const QList<ComparedRow> actual = databaseRows(server.url(), runId);
         QVERIFY2(expected == actual, qPrintable(firstDifference(expected, actual)));
+        QFile recordFile(RunRecord::pathFor(file));
+        QVERIFY(recordFile.open(QIODevice::ReadOnly));
+        const std::optional<RunRecord> record =
+            RunRecord::fromJson(QJsonDocument::fromJson(recordFile.readAll()).object());
+        QVERIFY(record && record->database);
+        QVERIFY2(record->database->complete, qPrintable(record->database->summary()));
+        QCOMPARE(record->database->rowsStored, steps);
     }
     QCOMPARE(server.query("SELECT count(*), count(DISTINCT run) FROM benchtest.steps"),
              QStringLiteral("%1|%2").arg(runners * steps).arg(runners));

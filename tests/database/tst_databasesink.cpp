@@ -1,25 +1,46 @@
 // Runs of the engine against the simulated bench, sent to a PostgreSQL server the test
 // starts itself: the database holds every row cell for cell, a server killed mid-run loses
-// and doubles nothing and leaves the run alone, and a run without its server leaves a
-// journal that a sync stores whole.
+// and doubles nothing and leaves the run alone, a run without its server leaves a journal
+// that a sync stores whole, and the run's record says what the database has.
 #include "context/TestContext.h"
 #include "database/DatabaseConnection.h"
 #include "database/JournalFile.h"
 #include "database/JournalSync.h"
 #include "database/RunEngineDatabaseLink.h"
 #include "engine/RunEngine.h"
+#include "engine/RunThread.h"
 #include "tests/database/StoredRows.h"
 #include "tests/support/ContextReset.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/SimulatedBench.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QUuid>
+
+namespace {
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The database part of the record on disk; none when the file or the part is missing.
+std::optional<DatabaseResult> recordedDatabase(const QString &recordPath)
+{
+    const std::optional<RunRecord> record =
+        RunRecord::fromJson(QJsonDocument::fromJson(fileBytes(recordPath)).object());
+    return record ? record->database : std::nullopt;
+}
+
+} // namespace
 
 class tst_DatabaseSink : public QObject
 {
@@ -88,7 +109,10 @@ RunOutcome tst_DatabaseSink::run(const RunSetup &setup, const QString &url, cons
     if (!ended.wait(120000))
         return RunOutcome();
     *stored = link.sink().waitUntilSettled(60000);
-    return ended.first().first().value<RunOutcome>();
+    // As the runner does: the ended run's record says what the database has.
+    if (!engine.amendRecord(*stored))
+        return RunOutcome();
+    return engine.outcome();
 }
 
 // The rows in the database are the file's, cell for cell; the run's columns are its
@@ -116,6 +140,14 @@ void tst_DatabaseSink::runLandsCellForCell()
             .arg(runId));
     QCOMPARE(columns, QStringLiteral("DAC|%1|QA|finished|t|t|t|25|t").arg(runSetup.testItem));
     QVERIFY(!QFileInfo::exists(JournalFile::pathFor(outcome.resultFile)));
+
+    QVERIFY(outcome.database && outcome.database->complete);
+    const std::optional<DatabaseResult> recorded = recordedDatabase(outcome.recordFile);
+    QVERIFY(recorded);
+    QVERIFY2(recorded->complete, qPrintable(recorded->summary()));
+    QCOMPARE(recorded->rowsStored, 25);
+    QString error;
+    QCOMPARE(recorded->url, DatabaseUrl::parse(server.url(), &error).displayText());
 }
 
 void tst_DatabaseSink::serverKilledMidRunLosesAndDoublesNothing_data()
@@ -170,17 +202,35 @@ void tst_DatabaseSink::serverKilledMidRunLosesAndDoublesNothing()
              QStringLiteral("%1|%1").arg(steps));
 }
 
-// A server that is not there: the run is clean, the database result says what is missing,
-// the journal holds it all, and a sync stores it whole and removes the journal.
+// A server that is not there, a run on its own thread as the window has it: the run is
+// clean, its record says "database incomplete" and where the rows wait, the journal holds it
+// all, and a sync stores it whole and removes the journal, leaving the record as it was.
 void tst_DatabaseSink::runWithoutServerLeavesJournalThatSyncStores()
 {
-    PostgresServer absent; // never started: its port refuses
     const QString nowhere = QStringLiteral("postgresql://benchtest@127.0.0.1:%1/benchtest")
                                 .arg(bench.refusedResource().section(QLatin1String("::"), 2, 2));
-    DatabaseResult stored;
-    const RunOutcome outcome = run(setup("12", "0"), nowhere, QString(), &stored);
+    QString error;
+    RunOutcome outcome;
+    {
+        RunThread thread(setup("12", "0"));
+        QSignalSpy ended(thread.engine(), &RunEngine::runEnded);
+        RunEngineDatabaseLink link(
+            thread.engine(), std::make_unique<DatabaseSink>(DatabaseUrl::parse(nowhere, &error)));
+        QSignalSpy settled(&link, &RunEngineDatabaseLink::settled);
+        connect(&link, &RunEngineDatabaseLink::settled, &thread,
+                [&thread](const DatabaseResult &result) { thread.amendRecord(result); });
+        thread.start();
+        QVERIFY(ended.wait(120000));
+        thread.stop();
+        QVERIFY(settled.wait(RunEngineDatabaseLink::kSettleWaitMs + 2000));
+        QVERIFY(thread.wait(RunThread::kEndWaitMs));
+        QTRY_VERIFY(thread.engine()->outcome().database.has_value());
+
+        outcome = thread.engine()->outcome();
+    } // the program ends: its journal is left for a sync
     const QString runId = outcome.runId;
     QVERIFY(outcome.isClean());
+    const DatabaseResult stored = *outcome.database;
     QVERIFY(!stored.complete);
     QCOMPARE(stored.rowsTaken, 12);
     QCOMPARE(stored.rowsPending(), 12);
@@ -188,7 +238,16 @@ void tst_DatabaseSink::runWithoutServerLeavesJournalThatSyncStores()
     QCOMPARE(stored.journal, journal);
     QVERIFY(QFileInfo::exists(journal));
 
-    QString error;
+    const QByteArray record = fileBytes(outcome.recordFile);
+    const std::optional<DatabaseResult> recorded = recordedDatabase(outcome.recordFile);
+    QVERIFY2(recorded, record.constData());
+    QVERIFY(!recorded->complete);
+    QCOMPARE(recorded->rowsPending(), 12);
+    QCOMPARE(recorded->journal, journal);
+    QVERIFY2(recorded->summary().startsWith("database incomplete: "),
+             qPrintable(recorded->summary()));
+    QVERIFY(!recorded->error.isEmpty());
+
     DatabaseConnection connection(DatabaseUrl::parse(server.url(), &error));
     QVERIFY2(connection.open(), qPrintable(connection.error()));
     const QList<JournalSync::Outcome> synced =
@@ -207,6 +266,8 @@ void tst_DatabaseSink::runWithoutServerLeavesJournalThatSyncStores()
         server.query(
             QStringLiteral("SELECT status FROM benchtest.runs WHERE run_id = '%1'").arg(runId)),
         QStringLiteral("finished"));
+    // The journal and the database tell now; the record stays what the run left.
+    QCOMPARE(fileBytes(outcome.recordFile), record);
 }
 
 namespace {

@@ -1,15 +1,20 @@
 // The database's parts that need no server: the URL a lab configures, the journal's lines
-// and its file (whole lines only, locked while written), the figures kept with a run.
+// and its file (whole lines only, locked while written), the figures kept with a run, and
+// what a run's record says of the database.
 #include "database/DatabaseUrl.h"
 #include "database/JournalEntry.h"
 #include "database/JournalFile.h"
 #include "database/RunFigures.h"
+#include "record/RunRecord.h"
 
 #include <QFile>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+Q_DECLARE_METATYPE(DatabaseResult)
 
 class tst_DatabaseUnits : public QObject
 {
@@ -27,6 +32,9 @@ private slots:
     void journalFileKeepsWholeLines();
     void journalFileIsLockedWhileWritten();
     void figuresOfAStraightLine();
+    void recordDatabasePart_data();
+    void recordDatabasePart();
+    void recordWithoutDatabasePart();
 };
 
 void tst_DatabaseUnits::urlAccepted_data()
@@ -238,6 +246,80 @@ void tst_DatabaseUnits::figuresOfAStraightLine()
     const QJsonObject none = single.toJson();
     QVERIFY(none.value("gain").isUndefined() || none.value("gain").isNull());
     QVERIFY(none.value("noiseLsb").isNull());
+}
+
+void tst_DatabaseUnits::recordDatabasePart_data()
+{
+    QTest::addColumn<DatabaseResult>("result");
+    QTest::addColumn<QString>("summary");
+    DatabaseResult whole;
+    whole.url = QStringLiteral("postgresql://lab@db.lab:5432/bench");
+    whole.complete = true;
+    whole.rowsTaken = whole.rowsStored = 25;
+    QTest::newRow("whole") << whole << "the database has the whole run (25 rows)";
+    DatabaseResult waiting = whole;
+    waiting.complete = false;
+    waiting.rowsStored = 7;
+    waiting.journal = QStringLiteral("/r/[AutoTest][板 1][QA][260101 000000].dbjournal");
+    waiting.error = QStringLiteral("Connection refused");
+    QTest::newRow("waiting in the journal")
+        << waiting
+        << "database incomplete: it lacks 18 of 25 rows or the run's end; they wait in "
+           "/r/[AutoTest][板 1][QA][260101 000000].dbjournal (Connection refused)";
+    DatabaseResult lost = waiting;
+    lost.rowsStored = 0;
+    lost.rowsLost = 3;
+    lost.journal.clear();
+    lost.error.clear();
+    QTest::newRow("lost") << lost
+                          << "database incomplete: it lacks 25 of 25 rows or the run's end; 3 "
+                             "rows reached neither the database nor the journal";
+}
+
+// The database part goes through the record's JSON form and a file's bytes unchanged, with
+// its summary for people beside the figures.
+void tst_DatabaseUnits::recordDatabasePart()
+{
+    QFETCH(DatabaseResult, result);
+    QFETCH(QString, summary);
+    QCOMPARE(result.summary(), summary);
+    RunRecord record;
+    record.runId = RunRecord::newRunId();
+    record.outcome.status = QStringLiteral("finished");
+    record.database = result;
+    const QJsonObject json =
+        QJsonDocument::fromJson(QJsonDocument(record.toJson()).toJson()).object();
+    QCOMPARE(json.value("schemaVersion").toInt(), 3);
+    const QJsonObject part = json.value("database").toObject();
+    QCOMPARE(part.value("summary").toString(), summary);
+    QCOMPARE(part.value("rowsPending").toInteger(), result.rowsPending());
+    QCOMPARE(part.value("journal").isNull(), result.journal.isEmpty());
+
+    const std::optional<RunRecord> read = RunRecord::fromJson(json);
+    QVERIFY(read && read->database);
+    const DatabaseResult back = *read->database;
+    QCOMPARE(back.url, result.url);
+    QCOMPARE(back.complete, result.complete);
+    QCOMPARE(back.rowsTaken, result.rowsTaken);
+    QCOMPARE(back.rowsStored, result.rowsStored);
+    QCOMPARE(back.rowsLost, result.rowsLost);
+    QCOMPARE(back.journal, result.journal);
+    QCOMPARE(back.error, result.error);
+    QCOMPARE(back.summary(), summary);
+}
+
+// Records of earlier versions, and runs without a database, have no database part: none is
+// made up on reading, and none is written.
+void tst_DatabaseUnits::recordWithoutDatabasePart()
+{
+    const QJsonObject older{{"schemaVersion", 2},
+                            {"runId", "5d7c6c1e-0000-4000-8000-000000000001"},
+                            {"outcome", QJsonObject{{"status", "finished"}, {"clean", true}}}};
+    const std::optional<RunRecord> read = RunRecord::fromJson(older);
+    QVERIFY(read);
+    QCOMPARE(read->schemaVersion, 2);
+    QVERIFY(!read->database);
+    QVERIFY(!read->toJson().contains("database"));
 }
 
 QTEST_GUILESS_MAIN(tst_DatabaseUnits)

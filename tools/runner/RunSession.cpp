@@ -243,8 +243,12 @@ int RunSession::exec()
     printer.finish();
     RunLog::setLineGuard({}, {});
 
-    if (database)
-        tell(QStringLiteral("database: ") + database->sink().waitUntilSettled(10000).summary());
+    // A run refused before its file existed gave the database nothing to wait for.
+    if (database && !outcome.resultFile.isEmpty()) {
+        outcome.database = database->sink().waitUntilSettled(RunEngineDatabaseLink::kSettleWaitMs);
+        run.amendRecord(*outcome.database);
+        tell(QStringLiteral("database: ") + outcome.database->summary());
+    }
     const int status = exitStatus(outcome, stopSignal);
     if (events)
         reportEnd(&*events, outcome, status);
