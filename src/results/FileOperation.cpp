@@ -73,17 +73,12 @@ FileOperation::FileOperation(Clock clock, FileSystemCalls &calls)
 
 FileOperation::~FileOperation() = default;
 
-void FileOperation::CreateResultFile()
-{
-    TestContext.resultFilePath = CreateResultFile(TestContext.savePath, TestContext.testName,
-                                                  TestContext.testItem, TestContext.tester);
-}
-
-QString FileOperation::CreateResultFile(const QString &folder, const QString &testName,
-                                        const QString &testItem, const QString &tester)
+// A new run of this writer starts from nothing of the last one.
+void FileOperation::forgetRun()
 {
     writeFailureReported = false;
     failedPieces = 0;
+    runPath.clear();
     runIdentity = Identity();
     recoveryIdentity = Identity();
     preamble.clear();
@@ -94,6 +89,18 @@ QString FileOperation::CreateResultFile(const QString &folder, const QString &te
     folderNotSynced = false;
     diverted = false;
     recoveryFailed = false;
+}
+
+void FileOperation::CreateResultFile()
+{
+    TestContext.resultFilePath = CreateResultFile(TestContext.savePath, TestContext.testName,
+                                                  TestContext.testItem, TestContext.tester);
+}
+
+QString FileOperation::CreateResultFile(const QString &folder, const QString &testName,
+                                        const QString &testItem, const QString &tester)
+{
+    forgetRun();
     const QString stamp = resultTimeStamp(clock());
     const QString wanted = resultFileName(folder, testItem, tester, stamp);
     QString reason;
@@ -117,19 +124,7 @@ QString FileOperation::CreateResultFile(const QString &folder, const QString &te
 
 bool FileOperation::ContinueResultFile(const QString &path, qint64 keepBytes, QString *reason)
 {
-    writeFailureReported = false;
-    failedPieces = 0;
-    runIdentity = Identity();
-    recoveryIdentity = Identity();
-    preamble.clear();
-    preambleComplete = false;
-    openRow.clear();
-    recoveryPath.clear();
-    nameTaken.clear();
-    folderNotSynced = false;
-    diverted = false;
-    recoveryFailed = false;
-    runPath.clear();
+    forgetRun();
 
     const int fd = calls.open(QFile::encodeName(path).constData(),
                               O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);

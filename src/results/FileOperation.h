@@ -80,6 +80,7 @@ private:
         Create,      // any other path: created when missing
         CreateAlone, // a new file: refused when the name is taken
     };
+    void forgetRun();
     bool appendWhole(const QString &path, Open mode, const QByteArray &bytes, bool sync,
                      Identity *identity, QString *reason);
     bool syncPath(const QString &path, const Identity &identity, QString *reason);

@@ -2,6 +2,7 @@
 
 #include "app/MainWindow.h"
 #include "context/TestContext.h"
+#include "record/RunRecord.h"
 #include "tests/support/ContextReset.h"
 #include "tests/support/SimulatedBench.h"
 
@@ -133,8 +134,14 @@ bool WindowDriver::stopAndStayStopped(int quietMs)
         clickStart();
     if (!isIdle() || starts() != stops())
         return false;
-    // The stopped run ends on its own thread: a meter still connecting may
-    // log its connection after the stop, but no step may follow.
+    // The stopped run ends on its own thread, a phase it was in the midst of
+    // with it; from the moment its record says it ended, no step may follow.
+    const auto ended = [] {
+        const std::optional<RunRecord> record = RunRecord::readBeside(TestContext.resultFilePath);
+        return !record || record->hasEnded();
+    };
+    if (!waitUntil(ended, 10000))
+        return false;
     const int steps = stepLines();
     QTest::qWait(quietMs);
     return stepLines() == steps;
