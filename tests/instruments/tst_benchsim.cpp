@@ -154,8 +154,6 @@ void BenchSimTest::scpiOverSocket_data()
         << QStringList() << "dmm"
         << QByteArray("configure:voltage:dc\nsense:voltage:dc:nplcycles 10\nread?\n")
         << reading + "\n";
-    QTest::newRow("two queries on a line")
-        << QStringList() << "dmm" << QByteArray("*OPC?;READ?\n") << "1;" + reading + "\n";
     QTest::newRow("errors queued")
         << QStringList() << "dmm"
         << QByteArray("BOGUS?\nVOLT:DC:NPLC abc\nSYST:ERR?\nSYST:ERR?\nSYST:ERR?\n")
@@ -256,9 +254,6 @@ void BenchSimTest::scpiOverSocket_data()
         << QStringList{"--reading", "11.9"} << "dmm"
         << QByteArray("VOLT:DC:RANG 10;:READ?\nVOLT:DC:RANG 1;:READ?\n")
         << QByteArray("+1.19000000E+01\n+9.90000000E+37\n");
-    QTest::newRow("supply outputs")
-        << QStringList() << "pwr" << QByteArray("volt1 3.3\nOutput1:State on\nvoltage1?;OUTP1?\n")
-        << QByteArray("+3.30000E+00;1\n");
     QTest::newRow("fault: NUL in the middle")
         << QStringList{"--dmm-fault", "nul"} << "dmm" << QByteArray("READ?\n")
         << QByteArray("+1.2345\0"

@@ -46,7 +46,6 @@ class VisaSessionTest : public QObject
 
 private slots:
     void handlesThatDoNoIo();
-    void closingTwiceIsHarmless();
     void openRefusals();
     void statusDescriptions();
     void managerClosesItsSessions();
@@ -72,23 +71,8 @@ void VisaSessionTest::handlesThatDoNoIo()
     QCOMPARE(viSetAttribute(0x7FFFFFF0, VI_ATTR_TERMCHAR_EN, VI_TRUE), VI_ERROR_INV_OBJECT);
     QCOMPARE(viSetAttribute(rm, VI_ATTR_TERMCHAR_EN, VI_TRUE), VI_ERROR_NSUP_ATTR);
     QCOMPARE(viClose(0x7FFFFFF0), VI_ERROR_INV_OBJECT);
-    QCOMPARE(viClose(rm), VI_SUCCESS);
-}
-
-// A closed handle is not handed out again, so it stays invalid.
-void VisaSessionTest::closingTwiceIsHarmless()
-{
-    const std::size_t before = visa::SessionTable::instance().openCount();
-    ViSession first = VI_NULL;
-    ViSession second = VI_NULL;
-    QCOMPARE(viOpenDefaultRM(&first), VI_SUCCESS);
-    QCOMPARE(viClose(first), VI_SUCCESS);
-    QCOMPARE(viOpenDefaultRM(&second), VI_SUCCESS);
-    QVERIFY(second != first);
-    QCOMPARE(viClose(first), VI_ERROR_INV_OBJECT);
-    QCOMPARE(viClose(second), VI_SUCCESS);
     QCOMPARE(viClose(VI_NULL), VI_WARN_NULL_OBJECT);
-    QCOMPARE(visa::SessionTable::instance().openCount(), before);
+    QCOMPARE(viClose(rm), VI_SUCCESS);
 }
 
 // Every refused open leaves VI_NULL in the session and no session behind.
@@ -164,7 +148,8 @@ void VisaSessionTest::managerClosesItsSessions()
 }
 
 // Seeded random opens and closes of managers and sessions against a model:
-// a handle is open exactly while neither it nor its manager was closed.
+// a handle is open exactly while neither it nor its manager was closed, so a
+// closed handle is never handed out again.
 void VisaSessionTest::managersAndSessionsInAnyOrder()
 {
     const quint32 seed = qEnvironmentVariableIsSet("VISA_SEED")
