@@ -90,8 +90,6 @@ void tst_PlanFile::refuses_data()
         << "p.ini:2: 'item R7' is neither [section] nor key = value";
     QTest::newRow("bad number") << QByteArray("[timing]\nsettle-ms = 20ms\n")
                                 << "p.ini:2: settle-ms: '20ms' is not a whole number";
-    QTest::newRow("bad codes") << QByteArray("[sweep]\ncodes = 0:4095:0\n")
-                               << "p.ini:2: codes: '0:4095:0': the step must be 1 or more";
     QTest::newRow("bad range") << QByteArray("[meter]\nrange = 10V\n")
                                << "p.ini:2: range: '10V' is no range";
     QTest::newRow("milli for mega") << QByteArray("[meter]\nimpedance = 10m\n")

@@ -82,15 +82,12 @@ void BenchSimTimingTest::readingTakesItsIntegrationTime_data()
     QTest::addColumn<QByteArray>("query");
     QTest::addColumn<double>("milliseconds");
     QTest::newRow("default NPLC 10") << QByteArray() << QByteArray("READ?") << 200.0;
-    QTest::newRow("NPLC 1") << QByteArray("VOLT:DC:NPLC 1") << QByteArray("READ?") << 20.0;
     QTest::newRow("current, NPLC 0.3 rounded up to 1")
         << QByteArray("CONF:CURR:DC;:CURR:DC:NPLC 0.3") << QByteArray("READ?") << 20.0;
     QTest::newRow("MEAS? reads too")
         << QByteArray("VOLT:DC:NPLC 1") << QByteArray("MEAS:VOLT:DC?") << 20.0;
     QTest::newRow("trigger, then fetch")
         << QByteArray("VOLT:DC:NPLC 1") << QByteArray("*TRG;FETC?") << 20.0;
-    QTest::newRow("a query after a reading waits for it")
-        << QByteArray("VOLT:DC:NPLC 1") << QByteArray("READ?;*IDN?") << 20.0;
 }
 
 void BenchSimTimingTest::readingTakesItsIntegrationTime()

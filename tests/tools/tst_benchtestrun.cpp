@@ -74,7 +74,6 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void help_documentsTheOptionsAndExitsZero();
     void finishedRun_data();
     void finishedRun();
     void startInTheSecondOfAnEarlierRun_keepsThatFile();
@@ -154,18 +153,6 @@ QStringList tst_BenchtestRun::resultFiles() const
     for (const QString &name : dir.entryList({QStringLiteral("*.txt")}, QDir::Files))
         paths << dir.filePath(name);
     return paths;
-}
-
-void tst_BenchtestRun::help_documentsTheOptionsAndExitsZero()
-{
-    const Finished help = run({"--help"});
-    QCOMPARE(help.exitCode, 0);
-    QCOMPARE(help.err, QString());
-    const QString text = help.out.join('\n');
-    for (const char *option : {"--test", "--dmm", "--serial", "--var1", "--var12", "--var <n>",
-                               "--item", "--tester", "--output", "--verbose", "--single-step"})
-        QVERIFY2(text.contains(QLatin1String(option)), option);
-    QVERIFY(resultFiles().isEmpty());
 }
 
 void tst_BenchtestRun::finishedRun_data()
@@ -264,7 +251,6 @@ void tst_BenchtestRun::refusedStart_data()
         << QStringList{"--serial", "ttyNoSuchBoard9"} << "serial port ttyNoSuchBoard9 not found";
     QTest::newRow("serial path is no terminal")
         << QStringList{"--serial", "@results@/null"} << "cannot open serial port @results@/null";
-    QTest::newRow("bad option") << QStringList{"--test", "adc"} << "--test takes dac or isink";
     QTest::newRow("result folder missing") << QStringList{"--output", "@results@/gone"}
                                            << "result folder @results@/gone does not exist";
 }

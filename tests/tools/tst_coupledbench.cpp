@@ -1,6 +1,5 @@
 // benchsim with --board: the meter's reading follows the value the board last
-// received, in the quantity of the meter's last CONF command, and so does the
-// current the supply's outputs deliver.
+// received, in the quantity of the meter's last CONF command.
 #include "serial/ValueFrame.h"
 #include "tests/support/SimulatorProcess.h"
 #include "tools/benchsim/OutputModel.h"
@@ -15,14 +14,13 @@ namespace {
 class CoupledBench
 {
 public:
-    // `instrument`: "dmm" or "pwr", the one the test talks to.
-    explicit CoupledBench(const QStringList &options, const QString &instrument = "dmm")
+    explicit CoupledBench(const QStringList &options)
     {
-        if (!sim.start(QStringList{"--board", "--" + instrument} + options))
+        if (!sim.start(QStringList{"--board", "--dmm"} + options))
             return;
         board.setPortName(sim.address("board"));
         board.open(QIODevice::ReadWrite);
-        meter.connectToHost(QStringLiteral("127.0.0.1"), sim.rawPort(instrument));
+        meter.connectToHost(QStringLiteral("127.0.0.1"), sim.rawPort("dmm"));
         meter.waitForConnected(5000);
     }
 
@@ -65,7 +63,6 @@ private slots:
     void outputModel();
     void readingFollowsTheBoard();
     void seededNoiseIsReproducible();
-    void supplyCurrentFollowsTheBoard();
 };
 
 void tst_CoupledBench::outputModel_data()
@@ -139,31 +136,6 @@ void tst_CoupledBench::seededNoiseIsReproducible()
     for (double value : first)
         QVERIFY(qAbs(value - 0.1) < 0.01); // within 10 sigma of the output
     QVERIFY(first[0] != first[1]);
-}
-
-// Each output that is on delivers the idle current and a part per code of
-// the board's last value; an output that is off delivers nothing.
-void tst_CoupledBench::supplyCurrentFollowsTheBoard()
-{
-    CoupledBench bench({"--load-idle", "0.01", "--load-gain", "2e-4"}, "pwr");
-    QVERIFY2(bench.ready(), qPrintable(bench.error()));
-
-    bench.command("VOLT 3.3;CURR 1");
-    QCOMPARE(bench.query("MEAS:CURR?"), QByteArray("+0.00000E+00"));
-    bench.command("OUTP ON");
-    QCOMPARE(bench.query("MEAS:CURR?"), QByteArray("+1.00000E-02")); // code 0 before any frame
-    QVERIFY(bench.sendValue(100));
-    QCOMPARE(bench.query("MEAS:CURR?"), QByteArray("+3.00000E-02"));
-    QVERIFY(bench.sendValue(-1000)); // a load cannot feed the supply
-    QCOMPARE(bench.query("MEAS:CURR?"), QByteArray("+0.00000E+00"));
-    QVERIFY(bench.sendValue(40));
-    QCOMPARE(bench.query("MEAS:CURR2?"), QByteArray("+0.00000E+00"));
-    bench.command("OUTP2 ON");
-    QCOMPARE(bench.query("MEAS:CURR2?;MEAS:CURR1?"), QByteArray("+1.80000E-02;+1.80000E-02"));
-    bench.command("OUTP OFF");
-    QCOMPARE(bench.query("MEAS:CURR?;OUTP?"), QByteArray("+0.00000E+00;0"));
-    QCOMPARE(bench.sim.transcript("pwr").last(), QString("MEAS:CURR?;OUTP?\\n"));
-    QVERIFY(bench.sim.transcript("pwr").contains("OUTP OFF\\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_CoupledBench)

@@ -143,10 +143,6 @@ void tst_RunnerPlan::refusedBeforeTheRun_data()
                                    << "not the expected identity ',34465A,'";
     QTest::newRow("set-up refused")
         << "scripted" << QStringList{} << "refused its set-up: -222,\"Data out of range\"";
-    QTest::newRow("serial port missing") << "bench" << QStringList{"--serial", "ttyNoSuchBoard9"}
-                                         << "serial port ttyNoSuchBoard9 not found";
-    QTest::newRow("result folder missing") << "bench" << QStringList{"--output", "/no/such/folder"}
-                                           << "result folder /no/such/folder does not exist";
     QTest::newRow("plan file with an unknown key")
         << "bench" << QStringList{"--plan", "@bad@"} << "@bad@:2: unknown key 'nplcs' in [meter]";
     QTest::newRow("supply does not answer, with events")
