@@ -151,9 +151,14 @@ bool DMM_34461A::SettleLink()
 
 bool DMM_34461A::look(bool settle)
 {
-    if (!passiveReads || !TestContext.dmm.connected || connectionLost || vi == VI_NULL) {
-        // Nothing to look at: what was read stands (a lost connection can
-        // deliver no late answer).
+    if (passiveReads && (connectionLost || vi == VI_NULL)) {
+        // The connection went before the replies in doubt could be confirmed:
+        // one of them may be a stray whose true answer went with it.
+        disownOpenReplies();
+        return true;
+    }
+    if (!passiveReads || !TestContext.dmm.connected) {
+        // Nothing to look at: a link that pairs replies told them already.
         resolvedUpTo = repliesRead;
         return true;
     }
