@@ -20,6 +20,10 @@ namespace {
 constexpr int kStallMs = 6000;
 // What the operator may wait for the window while the meter stalls.
 constexpr int kResponseMs = 200;
+// What the stopped run may take to put its file and record on disk: well
+// short of the read's 2 s timeout, which a stop that did not cut the wait
+// short would have to sit out.
+constexpr int kRecordedMs = 1500;
 
 void stallAtTheFirstReading(ScriptedPeer &peer)
 {
@@ -96,7 +100,8 @@ void tst_MeterStall::windowRepaintsAndStops()
     }
 
     // Stop: the window is idle at once and the run's record says stopped,
-    // long before the meter would have answered or the read timed out.
+    // long before the meter would have answered or the read timed out (2 s,
+    // then 10 s of waiting for the meter to come back in step).
     QElapsedTimer stopping;
     stopping.start();
     QVERIFY(run.stopAndStayStopped(0));
@@ -108,7 +113,7 @@ void tst_MeterStall::windowRepaintsAndStops()
             const std::optional<RunRecord> record = RunRecord::readBeside(file);
             return record && record->outcome.status == QLatin1String("stopped");
         },
-        kResponseMs));
+        kRecordedMs));
     qInfo("stopped and recorded after %lld ms", stopping.elapsed());
     const std::optional<RunRecord> record = RunRecord::readBeside(file);
     QCOMPARE(record->outcome.stoppedBy, QStringLiteral("the operator"));
