@@ -231,7 +231,7 @@ QString PlanFile::write(const RunPlan &plan)
     if (!plan.tester.isEmpty())
         line("tester", plan.tester);
 
-    const SweepPlan::Spec &sweep = plan.sweep.spec();
+    const SweepPlan::Definition &sweep = plan.sweep.definition();
     section("sweep");
     if (sweep.codes.isEmpty())
         line("steps", QString::number(sweep.steps));

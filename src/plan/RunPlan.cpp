@@ -162,24 +162,24 @@ bool RunPlan::resolve(const PlanSettings &s, RunPlan *plan, QString *error)
         return false;
     }
 
-    SweepPlan::Spec spec;
+    SweepPlan::Definition definition;
     if (s.codes)
-        spec.codes = *s.codes;
-    spec.steps = s.steps ? *s.steps : kDefaultSteps;
-    spec.direction = s.direction ? *s.direction : SweepPlan::Direction::Up;
-    spec.repeat = s.repeat ? *s.repeat : 1;
-    spec.order = s.order ? *s.order : SweepPlan::Order::Sequential;
-    if (s.seed && spec.order == SweepPlan::Order::Sequential) {
+        definition.codes = *s.codes;
+    definition.steps = s.steps ? *s.steps : kDefaultSteps;
+    definition.direction = s.direction ? *s.direction : SweepPlan::Direction::Up;
+    definition.repeat = s.repeat ? *s.repeat : 1;
+    definition.order = s.order ? *s.order : SweepPlan::Order::Sequential;
+    if (s.seed && definition.order == SweepPlan::Order::Sequential) {
         *error =
             located({s.seed.origin}, QStringLiteral("a seed applies to a shuffled order only"));
         return false;
     }
-    if (!s.seed && spec.order == SweepPlan::Order::Shuffled) {
+    if (!s.seed && definition.order == SweepPlan::Order::Shuffled) {
         *error = located({s.order.origin}, QStringLiteral("a shuffled order needs its seed"));
         return false;
     }
-    spec.seed = s.seed ? *s.seed : 0;
-    if (!SweepPlan::build(spec, &p.sweep, &message)) {
+    definition.seed = s.seed ? *s.seed : 0;
+    if (!SweepPlan::build(definition, &p.sweep, &message)) {
         *error = located(
             {s.codes.origin, s.steps.origin, s.direction.origin, s.repeat.origin, s.order.origin},
             message);

@@ -35,23 +35,23 @@ bool parseCode(const QString &text, qint64 *code, QString *error)
 
 } // namespace
 
-bool SweepPlan::Spec::operator==(const Spec &other) const
+bool SweepPlan::Definition::operator==(const Definition &other) const
 {
     return codes == other.codes && steps == other.steps && direction == other.direction &&
            repeat == other.repeat && order == other.order && seed == other.seed;
 }
 
 SweepPlan::SweepPlan()
-    : m_ranges{Range{1, 1, m_spec.steps, 0}}, m_listLength(m_spec.steps),
-      m_passLength(m_spec.steps), m_count(m_spec.steps)
+    : m_ranges{Range{1, 1, m_definition.steps, 0}}, m_listLength(m_definition.steps),
+      m_passLength(m_definition.steps), m_count(m_definition.steps)
 {}
 
 SweepPlan SweepPlan::counting(qint64 steps)
 {
-    Spec spec;
-    spec.steps = steps;
+    Definition definition;
+    definition.steps = steps;
     SweepPlan plan;
-    const bool built = build(spec, &plan, nullptr);
+    const bool built = build(definition, &plan, nullptr);
     Q_ASSERT(built);
     return plan;
 }
@@ -113,62 +113,65 @@ bool SweepPlan::checkCodes(const QString &codes, QString *error)
     return parseList(codes, &ranges, error);
 }
 
-bool SweepPlan::build(const Spec &spec, SweepPlan *plan, QString *error)
+bool SweepPlan::build(const Definition &definition, SweepPlan *plan, QString *error)
 {
     QString message;
     QString *out = error ? error : &message;
     SweepPlan built;
-    built.m_spec = spec;
-    if (spec.codes.isEmpty()) {
-        if (spec.steps < 1 || spec.steps > kMaxSteps) {
-            *out = QStringLiteral("%1 steps: a sweep has 1 to %2").arg(spec.steps).arg(kMaxSteps);
+    built.m_definition = definition;
+    if (definition.codes.isEmpty()) {
+        if (definition.steps < 1 || definition.steps > kMaxSteps) {
+            *out = QStringLiteral("%1 steps: a sweep has 1 to %2")
+                       .arg(definition.steps)
+                       .arg(kMaxSteps);
             return false;
         }
-        built.m_ranges = {Range{1, 1, spec.steps, 0}};
+        built.m_ranges = {Range{1, 1, definition.steps, 0}};
     } else {
-        built.m_spec.steps = 0;
-        if (!parseList(spec.codes, &built.m_ranges, out))
+        built.m_definition.steps = 0;
+        if (!parseList(definition.codes, &built.m_ranges, out))
             return false;
     }
     const Range &last = built.m_ranges.back();
     built.m_listLength = last.index + last.count;
 
-    if (spec.repeat < 1 || spec.repeat > kMaxSteps) {
+    if (definition.repeat < 1 || definition.repeat > kMaxSteps) {
         *out = QStringLiteral("%1 passes: a sweep repeats 1 to %2 times")
-                   .arg(spec.repeat)
+                   .arg(definition.repeat)
                    .arg(kMaxSteps);
         return false;
     }
-    if (spec.order == Order::Shuffled && spec.direction != Direction::Up) {
-        *out =
-            QStringLiteral("a shuffled order has no direction, not %1").arg(name(spec.direction));
+    if (definition.order == Order::Shuffled && definition.direction != Direction::Up) {
+        *out = QStringLiteral("a shuffled order has no direction, not %1")
+                   .arg(name(definition.direction));
         return false;
     }
-    if (spec.order == Order::Sequential)
-        built.m_spec.seed = 0;
+    if (definition.order == Order::Sequential)
+        built.m_definition.seed = 0;
     built.m_passLength =
-        spec.direction == Direction::UpDown ? 2 * built.m_listLength - 1 : built.m_listLength;
-    if (built.m_passLength > kMaxSteps / spec.repeat) {
+        definition.direction == Direction::UpDown ? 2 * built.m_listLength - 1 : built.m_listLength;
+    if (built.m_passLength > kMaxSteps / definition.repeat) {
         *out = QStringLiteral("%1 make %2 steps (%3 a pass, %4 passes), more than the %5 a "
                               "sweep may have")
-                   .arg(spec.codes.isEmpty() ? QStringLiteral("the codes 1 to %1").arg(spec.steps)
-                                             : QStringLiteral("the codes '%1'").arg(spec.codes))
-                   .arg(built.m_passLength * spec.repeat)
+                   .arg(definition.codes.isEmpty()
+                            ? QStringLiteral("the codes 1 to %1").arg(definition.steps)
+                            : QStringLiteral("the codes '%1'").arg(definition.codes))
+                   .arg(built.m_passLength * definition.repeat)
                    .arg(built.m_passLength)
-                   .arg(spec.repeat)
+                   .arg(definition.repeat)
                    .arg(kMaxSteps);
         return false;
     }
-    built.m_count = built.m_passLength * spec.repeat;
+    built.m_count = built.m_passLength * definition.repeat;
 
-    if (spec.order == Order::Shuffled) {
+    if (definition.order == Order::Shuffled) {
         std::vector<qint32> list(size_t(built.m_listLength));
         for (qint64 i = 0; i < built.m_listLength; ++i)
             list[size_t(i)] = built.listCode(i);
         auto all = std::make_shared<std::vector<qint32>>();
         all->reserve(size_t(built.m_count));
-        SplitMix64 generator(spec.seed);
-        for (qint64 pass = 0; pass < spec.repeat; ++pass) {
+        SplitMix64 generator(definition.seed);
+        for (qint64 pass = 0; pass < definition.repeat; ++pass) {
             std::vector<qint32> codes = list;
             shuffle(codes, generator);
             all->insert(all->end(), codes.begin(), codes.end());
@@ -194,7 +197,7 @@ qint32 SweepPlan::codeAt(qint64 index) const
     if (m_shuffled)
         return (*m_shuffled)[size_t(index)];
     const qint64 step = index % m_passLength;
-    switch (m_spec.direction) {
+    switch (m_definition.direction) {
     case Direction::Up:
         return listCode(step);
     case Direction::Down:
@@ -216,8 +219,8 @@ QVector<qint32> SweepPlan::codes() const
 
 bool SweepPlan::isCounting() const
 {
-    return m_spec.codes.isEmpty() && m_spec.direction == Direction::Up && m_spec.repeat == 1 &&
-           m_spec.order == Order::Sequential;
+    return m_definition.codes.isEmpty() && m_definition.direction == Direction::Up &&
+           m_definition.repeat == 1 && m_definition.order == Order::Sequential;
 }
 
 QString SweepPlan::name(Direction direction)
@@ -266,43 +269,44 @@ bool SweepPlan::parseOrder(const QString &text, Order *order, QString *error)
 QJsonObject SweepPlan::toJson() const
 {
     QJsonObject json{
-        {QStringLiteral("codes"), m_spec.codes.isEmpty() ? QJsonValue() : m_spec.codes},
-        {QStringLiteral("direction"), name(m_spec.direction)},
-        {QStringLiteral("repeat"), m_spec.repeat},
-        {QStringLiteral("order"), name(m_spec.order)},
-        {QStringLiteral("seed"),
-         m_spec.order == Order::Shuffled ? QJsonValue(QString::number(m_spec.seed)) : QJsonValue()},
+        {QStringLiteral("codes"), m_definition.codes.isEmpty() ? QJsonValue() : m_definition.codes},
+        {QStringLiteral("direction"), name(m_definition.direction)},
+        {QStringLiteral("repeat"), m_definition.repeat},
+        {QStringLiteral("order"), name(m_definition.order)},
+        {QStringLiteral("seed"), m_definition.order == Order::Shuffled
+                                     ? QJsonValue(QString::number(m_definition.seed))
+                                     : QJsonValue()},
         {QStringLiteral("codesPerPass"), m_listLength},
         {QStringLiteral("steps"), m_count},
     };
-    if (m_spec.codes.isEmpty())
-        json.insert(QStringLiteral("countTo"), m_spec.steps);
+    if (m_definition.codes.isEmpty())
+        json.insert(QStringLiteral("countTo"), m_definition.steps);
     return json;
 }
 
 bool SweepPlan::fromJson(const QJsonObject &json, SweepPlan *plan, QString *error)
 {
-    Spec spec;
+    Definition definition;
     const QJsonValue codes = json.value(QStringLiteral("codes"));
     if (codes.isString())
-        spec.codes = codes.toString();
+        definition.codes = codes.toString();
     else
-        spec.steps = json.value(QStringLiteral("countTo")).toInteger(-1);
-    spec.repeat = json.value(QStringLiteral("repeat")).toInteger(-1);
-    if (!parseDirection(json.value(QStringLiteral("direction")).toString(), &spec.direction,
+        definition.steps = json.value(QStringLiteral("countTo")).toInteger(-1);
+    definition.repeat = json.value(QStringLiteral("repeat")).toInteger(-1);
+    if (!parseDirection(json.value(QStringLiteral("direction")).toString(), &definition.direction,
                         error) ||
-        !parseOrder(json.value(QStringLiteral("order")).toString(), &spec.order, error))
+        !parseOrder(json.value(QStringLiteral("order")).toString(), &definition.order, error))
         return false;
-    if (spec.order == Order::Shuffled) {
+    if (definition.order == Order::Shuffled) {
         bool ok = false;
-        spec.seed = json.value(QStringLiteral("seed")).toString().toULongLong(&ok, 10);
+        definition.seed = json.value(QStringLiteral("seed")).toString().toULongLong(&ok, 10);
         if (!ok) {
             *error = QStringLiteral("a shuffled sweep without its seed");
             return false;
         }
     }
     SweepPlan built;
-    if (!build(spec, &built, error))
+    if (!build(definition, &built, error))
         return false;
     if (json.value(QStringLiteral("steps")).toInteger(-1) != built.count()) {
         *error = QStringLiteral("the sweep's step count %1 is not what its codes make (%2)")

@@ -30,7 +30,7 @@ public:
     };
 
     // What was asked for; build() expands it.
-    struct Spec
+    struct Definition
     {
         QString codes;     // empty: the codes 1 … steps
         qint64 steps = 10; // without codes only
@@ -39,8 +39,8 @@ public:
         Order order = Order::Sequential;
         quint64 seed = 0; // shuffled only
 
-        bool operator==(const Spec &other) const;
-        bool operator!=(const Spec &other) const { return !(*this == other); }
+        bool operator==(const Definition &other) const;
+        bool operator!=(const Definition &other) const { return !(*this == other); }
     };
 
     // More steps than this are refused: at 0.1 s a step, 11 days of sweeping.
@@ -50,13 +50,13 @@ public:
     SweepPlan();
 
     // False with a message that quotes the offending text; `plan` is then unchanged.
-    [[nodiscard]] static bool build(const Spec &spec, SweepPlan *plan, QString *error);
+    [[nodiscard]] static bool build(const Definition &definition, SweepPlan *plan, QString *error);
     // The codes 1 … steps, as the built-in tests send them (1 <= steps <= kMaxSteps).
     static SweepPlan counting(qint64 steps);
     // Checks a code list alone (syntax and 32-bit range), as soon as it is read.
     [[nodiscard]] static bool checkCodes(const QString &codes, QString *error);
 
-    const Spec &spec() const { return m_spec; }
+    const Definition &definition() const { return m_definition; }
     // Steps of the whole plan, every pass.
     qint64 count() const { return m_count; }
     // Codes of one pass before its direction: the list as written.
@@ -109,7 +109,7 @@ private:
                                         QString *error);
     qint32 listCode(qint64 position) const;
 
-    Spec m_spec;
+    Definition m_definition;
     std::vector<Range> m_ranges;
     qint64 m_listLength = 0;
     qint64 m_passLength = 0;

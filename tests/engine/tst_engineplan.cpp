@@ -178,12 +178,12 @@ void tst_EnginePlan::sweep_sendsThePlansCodesInItsOrder()
 {
     FakeBench bench;
     RunSetup run = setup(bench);
-    SweepPlan::Spec spec;
-    spec.codes = QStringLiteral("4095:0:2048,-7");
-    spec.direction = SweepPlan::Direction::UpDown;
+    SweepPlan::Definition definition;
+    definition.codes = QStringLiteral("4095:0:2048,-7");
+    definition.direction = SweepPlan::Direction::UpDown;
     QString error;
     SweepPlan sweep;
-    QVERIFY2(SweepPlan::build(spec, &sweep, &error), qPrintable(error));
+    QVERIFY2(SweepPlan::build(definition, &sweep, &error), qPrintable(error));
     run.sweep = sweep;
     run.meterSetup = {"*CLS", "CONF:VOLT:DC", "VOLT:DC:NPLC 1", "VOLT:DC:RANG 1"};
     run.plan = QJsonObject{{"sweep", sweep.toJson()}};

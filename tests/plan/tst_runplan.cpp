@@ -94,7 +94,7 @@ void tst_RunPlan::laterSourcesOverrideEarlierOnes()
     // seed when the line makes the order sequential.
     const QByteArray shuffled = "[sweep]\nsteps = 6\norder = shuffled\nseed = 9\n";
     QVERIFY(resolve(shuffled, "[sweep]\nseed = 10\n", &plan, &error));
-    QCOMPARE(plan.sweep.spec().seed, 10u);
+    QCOMPARE(plan.sweep.definition().seed, 10u);
     QVERIFY2(resolve(shuffled, "[sweep]\norder = sequential\n", &plan, &error), qPrintable(error));
     QCOMPARE(plan.sweep.codes(), (QVector<qint32>{1, 2, 3, 4, 5, 6}));
 

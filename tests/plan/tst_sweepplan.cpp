@@ -7,29 +7,29 @@
 #include <QJsonDocument>
 #include <QTest>
 
-Q_DECLARE_METATYPE(SweepPlan::Spec)
+Q_DECLARE_METATYPE(SweepPlan::Definition)
 
 namespace {
 
 using Direction = SweepPlan::Direction;
 
-SweepPlan::Spec sweep(const QString &codes, Direction direction = Direction::Up, qint64 repeat = 1,
+SweepPlan::Definition sweep(const QString &codes, Direction direction = Direction::Up, qint64 repeat = 1,
                       quint64 shuffleSeed = 0)
 {
-    SweepPlan::Spec spec;
-    spec.codes = codes;
-    spec.direction = direction;
-    spec.repeat = repeat;
-    spec.order = shuffleSeed ? SweepPlan::Order::Shuffled : SweepPlan::Order::Sequential;
-    spec.seed = shuffleSeed;
-    return spec;
+    SweepPlan::Definition definition;
+    definition.codes = codes;
+    definition.direction = direction;
+    definition.repeat = repeat;
+    definition.order = shuffleSeed ? SweepPlan::Order::Shuffled : SweepPlan::Order::Sequential;
+    definition.seed = shuffleSeed;
+    return definition;
 }
 
-QVector<qint32> codesOf(const SweepPlan::Spec &spec)
+QVector<qint32> codesOf(const SweepPlan::Definition &definition)
 {
     SweepPlan plan;
     QString error;
-    if (!SweepPlan::build(spec, &plan, &error))
+    if (!SweepPlan::build(definition, &plan, &error))
         qWarning("refused: %s", qPrintable(error));
     return plan.codes();
 }
@@ -52,7 +52,7 @@ private slots:
 
 void tst_SweepPlan::expands_data()
 {
-    QTest::addColumn<SweepPlan::Spec>("spec");
+    QTest::addColumn<SweepPlan::Definition>("definition");
     QTest::addColumn<QVector<qint32>>("expected");
 
     QTest::newRow("stop off the grid, and a code")
@@ -71,26 +71,26 @@ void tst_SweepPlan::expands_data()
                             << QVector<qint32>{0, 1, 2, 3, 2, 1, 0};
     QTest::newRow("updown twice") << sweep("1:2", Direction::UpDown, 2)
                                   << QVector<qint32>{1, 2, 1, 1, 2, 1};
-    SweepPlan::Spec counting = sweep(QString(), Direction::Down);
+    SweepPlan::Definition counting = sweep(QString(), Direction::Down);
     counting.steps = 4;
     QTest::newRow("the counting sweep, down") << counting << QVector<qint32>{4, 3, 2, 1};
 }
 
 void tst_SweepPlan::expands()
 {
-    QFETCH(SweepPlan::Spec, spec);
+    QFETCH(SweepPlan::Definition, definition);
     QFETCH(QVector<qint32>, expected);
-    QCOMPARE(codesOf(spec), expected);
+    QCOMPARE(codesOf(definition), expected);
     // Only the built-in tests' own sweep counts as counting.
     SweepPlan plan;
-    QVERIFY(SweepPlan::build(spec, &plan, nullptr));
+    QVERIFY(SweepPlan::build(definition, &plan, nullptr));
     QVERIFY(!plan.isCounting());
     QVERIFY(SweepPlan().isCounting() && SweepPlan().codes() == codesOf(sweep("1:10")));
 }
 
 void tst_SweepPlan::refuses_data()
 {
-    QTest::addColumn<SweepPlan::Spec>("spec");
+    QTest::addColumn<SweepPlan::Definition>("definition");
     QTest::addColumn<QString>("message");
 
     QTest::newRow("zero step") << sweep("0:4095:0") << "'0:4095:0': the step must be 1 or more";
@@ -111,11 +111,11 @@ void tst_SweepPlan::refuses_data()
 
 void tst_SweepPlan::refuses()
 {
-    QFETCH(SweepPlan::Spec, spec);
+    QFETCH(SweepPlan::Definition, definition);
     QFETCH(QString, message);
     SweepPlan plan = SweepPlan::counting(3);
     QString error;
-    QVERIFY(!SweepPlan::build(spec, &plan, &error));
+    QVERIFY(!SweepPlan::build(definition, &plan, &error));
     QVERIFY2(error.contains(message), qPrintable(error));
     QCOMPARE(plan.count(), 3); // left as it was
 }
@@ -191,7 +191,7 @@ void tst_SweepPlan::jsonRoundTrip()
     // A seed beyond a double's 53 bits.
     QVERIFY(SweepPlan::build(sweep("0:4095:64,4095", Direction::Up, 3, ~0ULL), &shuffled, nullptr));
     SweepPlan counting;
-    SweepPlan::Spec seven = sweep(QString(), Direction::UpDown);
+    SweepPlan::Definition seven = sweep(QString(), Direction::UpDown);
     seven.steps = 7;
     QVERIFY(SweepPlan::build(seven, &counting, nullptr));
     for (const SweepPlan &plan : {shuffled, counting}) {
@@ -200,7 +200,7 @@ void tst_SweepPlan::jsonRoundTrip()
         SweepPlan read;
         QString error;
         QVERIFY2(SweepPlan::fromJson(json, &read, &error), qPrintable(error));
-        QVERIFY(read.spec() == plan.spec() && read.codes() == plan.codes());
+        QVERIFY(read.definition() == plan.definition() && read.codes() == plan.codes());
     }
     // A record whose count disagrees with its codes is not taken.
     QJsonObject tampered = shuffled.toJson();
