@@ -40,8 +40,10 @@ QString DMM_34461A::readReply()
     ViUInt32 count = 0;
     const ViStatus status = viRead(vi, reinterpret_cast<ViPBuf>(buffer), 200, &count);
     if (status < VI_SUCCESS) {
-        outOfStep = outOfStep || status == VI_ERROR_TMO;
-        connectionLost = connectionLost || status == VI_ERROR_CONN_LOST;
+        if (status == VI_ERROR_TMO)
+            loseStep();
+        if (status == VI_ERROR_CONN_LOST)
+            loseConnection();
         qCDebug(lcDmm) << QString("DMM_34461A: Read Failed [" + statusText(vi, status) + "]");
     } else if (status == VI_SUCCESS_MAX_CNT) {
         qCDebug(lcDmm) << "DMM_34461A: Reply Too Long";
@@ -52,10 +54,11 @@ QString DMM_34461A::readReply()
         ViStatus restStatus = VI_SUCCESS_MAX_CNT;
         while (restStatus == VI_SUCCESS_MAX_CNT && draining.elapsed() < kDrainLimitMs)
             restStatus = viRead(vi, reinterpret_cast<ViPBuf>(rest), 200, &restCount);
-        outOfStep = outOfStep || restStatus != VI_SUCCESS;
+        if (restStatus != VI_SUCCESS)
+            loseStep();
     } else if (passiveReads && extraReplyWaiting()) {
         qCDebug(lcDmm) << "DMM_34461A: Reply Has Extra Lines";
-        outOfStep = true;
+        loseStep(); // the Open replies before this one are in doubt too
         return QString(); // which line answered the query cannot be told
     }
     if (std::strlen(buffer) < count)
@@ -91,7 +94,7 @@ QByteArray DMM_34461A::takeWhatArrived()
         if (count > 0 && arrived.size() < 4096)
             arrived.append(chunk, qsizetype(count));
         if (status == VI_ERROR_CONN_LOST)
-            connectionLost = true;
+            loseConnection();
         if (status < VI_SUCCESS || count == 0 || taking.elapsed() > 100)
             break;
     }
@@ -130,6 +133,22 @@ void DMM_34461A::disownOpenReplies()
     for (quint64 number = resolvedUpTo + 1; number <= repliesRead; ++number)
         disowned.insert(number);
     resolvedUpTo = repliesRead;
+}
+
+// The link is out of step: whatever it answered since the last confirmation
+// may belong to another query, so none of it is confirmed any more.
+void DMM_34461A::loseStep()
+{
+    outOfStep = true;
+    disownOpenReplies();
+}
+
+// The connection went before the replies in doubt could be confirmed: one of
+// them may be a stray whose true answer went with it.
+void DMM_34461A::loseConnection()
+{
+    connectionLost = true;
+    disownOpenReplies();
 }
 
 void DMM_34461A::Abort()
@@ -175,11 +194,12 @@ bool DMM_34461A::look(bool settle)
     if (!stray.isEmpty()) {
         qCDebug(lcDmm) << QString("DMM_34461A: Stray Reply [" +
                                   QString::fromUtf8(stray).simplified().left(80) + "]");
-        disownOpenReplies();
-        outOfStep = true;
+        loseStep();
         return false;
     }
-    if (!sinceQuery.isValid() || sinceQuery.elapsed() >= confirmingAgeMs())
+    if (connectionLost)
+        return true;
+    if (!outOfStep && (!sinceQuery.isValid() || sinceQuery.elapsed() >= confirmingAgeMs()))
         resolvedUpTo = repliesRead;
     return true;
 }
@@ -195,6 +215,8 @@ bool DMM_34461A::extraReplyWaiting()
     ViUInt32 count = 0;
     const ViStatus status = viRead(vi, reinterpret_cast<ViPBuf>(scratch), 200, &count);
     viSetAttribute(vi, VI_ATTR_TMO_VALUE, timeout);
+    if (status == VI_ERROR_CONN_LOST)
+        loseConnection();
     return status >= VI_SUCCESS && count > 0;
 }
 
@@ -208,7 +230,7 @@ bool DMM_34461A::sendBytes(const char *bytes, ViUInt32 count)
         return false;
     ViUInt32 written = 0;
     if (viWrite(vi, reinterpret_cast<ViConstBuf>(bytes), count, &written) == VI_ERROR_CONN_LOST) {
-        connectionLost = true;
+        loseConnection();
         return false;
     }
     return true;

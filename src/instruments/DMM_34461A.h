@@ -99,6 +99,8 @@ private:
     bool look(bool settle);
     qint64 confirmingAgeMs() const;
     void disownOpenReplies();
+    void loseStep();
+    void loseConnection();
 
     quint64 repliesRead = 0;
     quint64 resolvedUpTo = 0;  // every reply up to here is Confirmed or Disowned
