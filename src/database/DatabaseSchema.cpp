@@ -138,6 +138,39 @@ const std::vector<Migration> &migrations()
                            AS yield_percent
                 FROM benchtest.board_verdicts GROUP BY test, week)sql",
          }},
+        // A key entry per row is half of what an import costs the server. The rows of a
+        // run entered by an import go to a table of their own without one: the import
+        // itself keeps each (run, step) once, and a run's rows live in one table only
+        // (runs.rows_imported says which). `steps` is both, as before.
+        {2,
+         "imported runs' rows in a table of their own, without a key per row",
+         {
+             "ALTER TABLE benchtest.steps RENAME TO taken_steps",
+             "ALTER INDEX benchtest.steps_pkey RENAME TO taken_steps_pkey",
+             R"sql(CREATE TABLE benchtest.imported_steps (
+                LIKE benchtest.taken_steps INCLUDING DEFAULTS))sql",
+             // Rows come in run by run: a block range's smallest and largest run find a
+             // run's rows without an entry per row.
+             R"sql(CREATE INDEX imported_steps_run ON benchtest.imported_steps
+                USING brin (run) WITH (pages_per_range = 16, autosummarize = on))sql",
+             "ALTER TABLE benchtest.runs ADD COLUMN rows_imported boolean NOT NULL DEFAULT false",
+             R"sql(CREATE VIEW benchtest.steps AS
+                SELECT run, step, code, readings, ended, cut, taken_at, run_ms
+                FROM benchtest.taken_steps
+                UNION ALL
+                SELECT run, step, code, readings, ended, cut, taken_at, run_ms
+                FROM benchtest.imported_steps)sql",
+             R"sql(CREATE OR REPLACE VIEW benchtest.run_summary AS
+                SELECT r.run_id, r.item AS board, benchtest.lot_of(r.item) AS lot, r.tester,
+                       r.bench, r.test, r.test_name, r.plan, r.meter_resource,
+                       r.meter_identity, r.status AS outcome, r.clean, r.summary,
+                       r.started, r.ended, r.steps_planned, r.steps_done,
+                       (SELECT count(*) FROM benchtest.steps s WHERE s.run = r.id)
+                           AS rows_stored,
+                       r.gain, r.offset_value, r.inl_max_lsb, r.dnl_max_lsb,
+                       r.missing_codes, r.noise_lsb, r.result_file, r.source_file
+                FROM benchtest.runs r)sql",
+         }},
     };
     return all;
 }
@@ -170,11 +203,11 @@ int DatabaseSchema::version(QSqlDatabase &db)
     return query.value(0).toInt();
 }
 
-bool DatabaseSchema::migrate(QSqlDatabase &db, QString *error)
+bool DatabaseSchema::migrate(QSqlDatabase &db, QString *error, int upTo)
 {
     // Most connections find the schema current: no lock, no transaction.
     const int found = version(db);
-    if (found == currentVersion())
+    if (found >= upTo && found <= currentVersion())
         return true;
     if (found > currentVersion()) {
         *error = QStringLiteral("the database's schema is version %1, newer than this "
@@ -197,7 +230,7 @@ bool DatabaseSchema::migrate(QSqlDatabase &db, QString *error)
                    error);
     const int applied = ok ? version(db) : 0;
     for (const Migration &migration : migrations()) {
-        if (!ok || migration.version <= applied)
+        if (!ok || migration.version <= applied || migration.version > upTo)
             continue;
         for (const char *statement : migration.statements)
             ok = ok && exec(db, QString::fromUtf8(statement), error);

@@ -14,9 +14,10 @@ public:
     // The version this build writes; a database at a later version is refused.
     static int currentVersion();
 
-    // Applies the missing migrations. False with `error` set on any failure, with
+    // Applies the missing migrations, up to `upTo` (a database made by an older build,
+    // for a test of the step to this one). False with `error` set on any failure, with
     // nothing of the failed migration left behind.
-    [[nodiscard]] static bool migrate(QSqlDatabase &db, QString *error);
+    [[nodiscard]] static bool migrate(QSqlDatabase &db, QString *error, int upTo = currentVersion());
     // The version the database is at; 0 for a database the tool has not touched.
     [[nodiscard]] static int version(QSqlDatabase &db);
 };

@@ -187,9 +187,10 @@ QJsonObject recordFromFile(const ResultRun &run, const QString &path)
 
 // One file into the database in one read: each run is entered as its first row comes (or
 // after the read, when it has none), and its rows stream in by COPY as they are read, while
-// the server takes them: into `steps` for a run new to the database, into a staging table
-// for one it knew already, which then gains only the rows it lacks. The runs' records and
-// figures follow once the whole file is read.
+// the server takes them: into `imported_steps` for a run new to the database (its rows are
+// kept once by this reader, without a key entry per row), into a staging table for one it
+// knew already, which then gains only the rows it lacks, in the table its rows are in. The
+// runs' records and figures follow once the whole file is read.
 class FileImport
 {
 public:
@@ -270,7 +271,7 @@ private:
             // A run's rows come together: the COPY of the run before ends here.
             if (!copy.end(&outcome->error) || !enter(run, state))
                 return;
-            const char *table = state.isNew ? "benchtest.steps" : "import_steps";
+            const char *table = state.isNew ? "benchtest.imported_steps" : "import_steps";
             if ((!state.isNew && !createStaging()) || !copy.begin(table, &outcome->error))
                 return;
         }
@@ -295,8 +296,8 @@ private:
                           : ResultImporter::derivedRunId(sha1, run.index);
         QSqlQuery insert(connection.database());
         insert.prepare(
-            QStringLiteral("INSERT INTO benchtest.runs (run_id) VALUES (CAST(? AS uuid)) "
-                           "ON CONFLICT DO NOTHING RETURNING id"));
+            QStringLiteral("INSERT INTO benchtest.runs (run_id, rows_imported) "
+                           "VALUES (CAST(? AS uuid), true) ON CONFLICT DO NOTHING RETURNING id"));
         insert.addBindValue(state.runId);
         if (!exec(insert))
             return false;
@@ -306,9 +307,10 @@ private:
             ++outcome->runsAdded;
             return true;
         }
+        // Held until the import ends: two imports of one run add its missing rows in turn.
         QSqlQuery known(connection.database());
-        known.prepare(
-            QStringLiteral("SELECT id FROM benchtest.runs WHERE run_id = CAST(? AS uuid)"));
+        known.prepare(QStringLiteral(
+            "SELECT id FROM benchtest.runs WHERE run_id = CAST(? AS uuid) FOR UPDATE"));
         known.addBindValue(state.runId);
         if (!exec(known) || !known.next())
             return fail(QStringLiteral("run %1 vanished during the import").arg(state.runId));
@@ -360,18 +362,26 @@ private:
         QSqlQuery staging(connection.database());
         if (!staging.exec(
                 QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS import_steps "
-                               "(LIKE benchtest.steps INCLUDING DEFAULTS) ON COMMIT DROP")))
+                               "(LIKE benchtest.taken_steps INCLUDING DEFAULTS) ON COMMIT DROP")))
             return fail(staging.lastError().text().trimmed());
         staged = true;
         return true;
     }
 
+    // A known run's rows stay in the table they are in; the key of `taken_steps` keeps
+    // each step once there, the runs' locks and the lookup below in `imported_steps`.
     bool mergeKnownRows()
     {
         QSqlQuery merge(connection.database());
         merge.prepare(QStringLiteral(
-            "WITH added AS (INSERT INTO benchtest.steps SELECT * FROM import_steps "
-            "ON CONFLICT (run, step) DO NOTHING RETURNING 1) SELECT count(*) FROM added"));
+            "WITH taken AS (INSERT INTO benchtest.taken_steps SELECT i.* FROM import_steps i "
+            "    JOIN benchtest.runs r ON r.id = i.run WHERE NOT r.rows_imported "
+            "    ON CONFLICT (run, step) DO NOTHING RETURNING 1), "
+            "imported AS (INSERT INTO benchtest.imported_steps SELECT i.* FROM import_steps i "
+            "    JOIN benchtest.runs r ON r.id = i.run WHERE r.rows_imported AND NOT EXISTS "
+            "    (SELECT 1 FROM benchtest.imported_steps x WHERE x.run = i.run "
+            "     AND x.step = i.step) RETURNING 1) "
+            "SELECT (SELECT count(*) FROM taken) + (SELECT count(*) FROM imported)"));
         if (!exec(merge) || !merge.next())
             return false;
         outcome->rowsAdded += merge.value(0).toLongLong();
@@ -425,8 +435,17 @@ ResultImporter::Outcome ResultImporter::importFile(const QString &path)
     }
     FileImport import(connection, path, sha1.result(), recordBeside(path), &outcome);
     (void)import.run();
-    if (outcome.error.isEmpty() && db.commit())
+    if (outcome.error.isEmpty() && db.commit()) {
+        // The new rows' block ranges are summarised, and the table's statistics taken,
+        // now rather than by the next vacuum: until then every look for a run's rows
+        // would read them all.
+        QSqlQuery summarise(db);
+        if (outcome.rowsAdded > 0 &&
+            summarise.exec(QStringLiteral(
+                "SELECT brin_summarize_new_values('benchtest.imported_steps_run')")))
+            (void)summarise.exec(QStringLiteral("ANALYZE benchtest.imported_steps"));
         return outcome;
+    }
     if (outcome.error.isEmpty())
         outcome.error = db.lastError().text().trimmed();
     db.rollback();

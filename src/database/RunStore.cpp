@@ -49,14 +49,24 @@ const char *const kStoreRecord = R"(
 const char *const kEnsureRun =
     "INSERT INTO benchtest.runs (run_id) VALUES (CAST(? AS uuid)) ON CONFLICT DO NOTHING";
 
+// A run's rows go where its first rows went: the table with a key per row for a run
+// stored as it went, `imported_steps` for a run entered from its result file, where
+// the run's lock (an import of the same run takes it too) and the look for each step
+// keep every step once.
 const char *const kStoreRows = R"(
-    INSERT INTO benchtest.steps (run, step, code, readings, taken_at, run_ms)
+    WITH r AS (SELECT id, rows_imported FROM benchtest.runs
+               WHERE run_id = CAST(? AS uuid) FOR SHARE),
+    x AS (SELECT * FROM jsonb_to_recordset(CAST(? AS jsonb))
+              AS x(step bigint, code bigint, cells text[], wall bigint, mono bigint)),
+    taken AS (
+        INSERT INTO benchtest.taken_steps (run, step, code, readings, taken_at, run_ms)
+        SELECT r.id, x.step, x.code, x.cells, to_timestamp(x.wall / 1000.0), x.mono
+        FROM r, x WHERE NOT r.rows_imported
+        ON CONFLICT (run, step) DO NOTHING)
+    INSERT INTO benchtest.imported_steps (run, step, code, readings, taken_at, run_ms)
     SELECT r.id, x.step, x.code, x.cells, to_timestamp(x.wall / 1000.0), x.mono
-    FROM benchtest.runs r,
-         jsonb_to_recordset(CAST(? AS jsonb))
-             AS x(step bigint, code bigint, cells text[], wall bigint, mono bigint)
-    WHERE r.run_id = CAST(? AS uuid)
-    ON CONFLICT (run, step) DO NOTHING)";
+    FROM r, x WHERE r.rows_imported AND NOT EXISTS
+        (SELECT 1 FROM benchtest.imported_steps i WHERE i.run = r.id AND i.step = x.step))";
 
 QString errorOf(const QSqlQuery &query)
 {
@@ -134,8 +144,8 @@ bool RunStore::storeRows(const QString &runId, const QList<const DatabaseRow *> 
                                  {QStringLiteral("cells"), QJsonArray::fromStringList(row->cells)},
                                  {QStringLiteral("wall"), row->wallMs},
                                  {QStringLiteral("mono"), row->monotonicMs}});
-    rowsQuery->addBindValue(QString::fromUtf8(QJsonDocument(batch).toJson(QJsonDocument::Compact)));
     rowsQuery->addBindValue(runId);
+    rowsQuery->addBindValue(QString::fromUtf8(QJsonDocument(batch).toJson(QJsonDocument::Compact)));
     if (rowsQuery->exec())
         return true;
     *error = errorOf(*rowsQuery);

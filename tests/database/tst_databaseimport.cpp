@@ -1,7 +1,10 @@
 // benchtest-report against a PostgreSQL server the test starts itself: result files
 // imported (twice: stored once; grown: only what is new), and reports from the database that say
 // what the same report says from the files.
+#include "database/DatabaseConnection.h"
+#include "database/DatabaseSchema.h"
 #include "database/ResultImporter.h"
+#include "database/RunStore.h"
 #include "record/RunRecord.h"
 #include "tests/database/StoredRows.h"
 #include "tests/support/PostgresServer.h"
@@ -12,6 +15,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -102,6 +108,8 @@ private slots:
     void grownFileAddsOnlyWhatIsNew();
     void databaseReportEqualsFileReport_data();
     void databaseReportEqualsFileReport();
+    void journalRowsOfAnImportedRunStoredOnce();
+    void upgradeKeepsEveryRowAndItsKey();
     void badUsage();
 
 private:
@@ -229,6 +237,94 @@ void tst_DatabaseImport::databaseReportEqualsFileReport()
     const QJsonArray expected = figures(folder.filePath("file.json"));
     QVERIFY(!expected.isEmpty());
     QCOMPARE(figures(folder.filePath("db.json")), expected);
+}
+
+namespace {
+
+QList<JournalEntry> journalRows(const QString &runId, std::initializer_list<int> steps)
+{
+    QList<JournalEntry> entries;
+    for (const int step : steps) {
+        JournalEntry entry;
+        entry.runId = runId;
+        entry.row = {step, step, {QStringLiteral("+%1.0E-03").arg(step)}, 0, 0};
+        entries << entry;
+    }
+    return entries;
+}
+
+QString rowCount(const PostgresServer &server, const QString &runId)
+{
+    return server.query(QStringLiteral("SELECT count(*) || '/' || count(DISTINCT s.step) FROM "
+                                       "benchtest.steps s JOIN benchtest.runs r ON r.id = s.run "
+                                       "WHERE r.run_id = '%1'")
+                            .arg(runId));
+}
+
+} // namespace
+
+// A run entered from its file keeps its rows in the table without a key per row; its
+// journal, sent afterwards, brings the same steps and one the file lacked: each is there once.
+void tst_DatabaseImport::journalRowsOfAnImportedRunStoredOnce()
+{
+    const QString path = folder.filePath(QStringLiteral("journaled.txt"));
+    RunRecord record;
+    record.runId = RunRecord::newRunId();
+    record.resultFile = path;
+    QVERIFY(writeFile(RunRecord::pathFor(path), QJsonDocument(record.toJson()).toJson()));
+    QVERIFY(writeFile(path, resultRun(3, true)));
+    const Report imported = report({"--db", server.url(), "--import", path});
+    QVERIFY2(imported.exitCode == 0, qPrintable(imported.err));
+
+    QString error;
+    DatabaseConnection connection(DatabaseUrl::parse(server.url(), &error));
+    QVERIFY2(connection.open(), qPrintable(connection.error()));
+    RunStore store(connection.database());
+    QVERIFY2(store.store(journalRows(record.runId, {1, 2, 3, 4}), &error), qPrintable(error));
+    QVERIFY2(store.store(journalRows(record.runId, {2, 4}), &error), qPrintable(error));
+    QCOMPARE(rowCount(server, record.runId), QStringLiteral("4/4"));
+    QCOMPARE(server.query(QStringLiteral("SELECT count(*) FROM benchtest.taken_steps s JOIN "
+                                         "benchtest.runs r ON r.id = s.run WHERE r.run_id = '%1'")
+                              .arg(record.runId)),
+             QStringLiteral("0"));
+}
+
+// A database made by the first schema, with a run's rows in it, is taken to this one: the
+// rows are still there, and still keyed, so that a batch sent again adds nothing twice.
+void tst_DatabaseImport::upgradeKeepsEveryRowAndItsKey()
+{
+    (void)server.query(QStringLiteral("CREATE DATABASE upgraded")); // opening it tells
+    QString error;
+    const QString url = QStringLiteral("postgresql://benchtest@127.0.0.1:%1/upgraded").arg(server.port());
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), "old");
+        db.setHostName(QStringLiteral("127.0.0.1"));
+        db.setPort(server.port());
+        db.setUserName(QStringLiteral("benchtest"));
+        db.setDatabaseName(QStringLiteral("upgraded"));
+        QVERIFY2(db.open(), qPrintable(db.lastError().text()));
+        QVERIFY2(DatabaseSchema::migrate(db, &error, 1), qPrintable(error));
+        QCOMPARE(DatabaseSchema::version(db), 1);
+        QSqlQuery old(db);
+        QVERIFY(old.exec("INSERT INTO benchtest.runs (id, run_id) "
+                         "VALUES (7, 'a4f7c1de-0000-4000-8000-000000000007')"));
+        QVERIFY(old.exec("INSERT INTO benchtest.steps (run, step, code, readings) "
+                         "VALUES (7, 1, 1, '{x}'), (7, 2, 2, '{y}')"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("old");
+
+    DatabaseConnection connection(DatabaseUrl::parse(url, &error));
+    QVERIFY2(connection.open(), qPrintable(connection.error()));
+    QCOMPARE(DatabaseSchema::version(connection.database()), DatabaseSchema::currentVersion());
+    RunStore store(connection.database());
+    const QString runId = QStringLiteral("a4f7c1de-0000-4000-8000-000000000007");
+    QVERIFY2(store.store(journalRows(runId, {2, 3}), &error), qPrintable(error));
+    QSqlQuery check(connection.database());
+    QVERIFY(check.exec("SELECT count(*) || '/' || count(DISTINCT step) || '/' || "
+                       "(SELECT rows_stored FROM benchtest.run_summary) FROM benchtest.steps"));
+    QVERIFY(check.next());
+    QCOMPARE(check.value(0).toString(), QStringLiteral("3/3/3"));
 }
 
 void tst_DatabaseImport::badUsage()
