@@ -100,7 +100,11 @@ void tst_HostileMeter::everyCellIsItsOwnQuerysReplyOrErr_data()
         QTest::newRow(replay.constData()) << replay.toULongLong();
         return;
     }
-    for (const quint64 seed : {1, 2, 3, 5, 8, 13})
+    // Small seeds, and seeds the soak found faults with: extra lines behind a
+    // reply, then a quiet settle; a duplicate, then the connection closed.
+    for (const quint64 seed : {quint64(1), quint64(2), quint64(3), quint64(5), quint64(8),
+                               quint64(13), quint64(734809107139612179ULL),
+                               quint64(8546929448852098624ULL)})
         QTest::newRow(qPrintable(QString::number(seed))) << seed;
 }
 
