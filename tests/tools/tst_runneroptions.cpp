@@ -135,9 +135,8 @@ void tst_RunnerOptions::planOptions()
     const QString line = "benchtest-run --test isink --dmm GPIB0::22::INSTR --var 2= --var4 7 "
                          "--item R7 --direction UpDown --order shuffled --seed "
                          "18446744073709551615 --range auto --nplc 0.2 --impedance 10M "
-                         "--expect-idn ^BenchSim, --plan lab.ini --dry-run --events json";
-    QVERIFY2(RunnerOptions::parse(line.split(' '), &options, &error),
-             qPrintable(error));
+                         "--expect-idn ^BenchSim, --plan lab.ini --dry-run --events json -v";
+    QVERIFY2(RunnerOptions::parse(line.split(' '), &options, &error), qPrintable(error));
     const PlanSettings &s = options.planOptions;
     QVERIFY(s.test.origin == "--test" && *s.test == TestChoice::Isink);
     QVERIFY(s.meterResource.origin == "--dmm" && *s.meterResource == "GPIB0::22::INSTR");
@@ -150,7 +149,8 @@ void tst_RunnerOptions::planOptions()
     QVERIFY(s.range.origin == "--range" && !*s.range); // autorange
     QVERIFY(*s.nplc == 0.2 && *s.impedance == MeterSetup::Impedance::TenMegohm);
     QCOMPARE(*s.expectIdn, QStringLiteral("^BenchSim,"));
-    QVERIFY(options.planFile == "lab.ini" && options.dryRun && options.eventsJson);
+    QVERIFY(options.planFile == "lab.ini" && options.dryRun && options.eventsJson &&
+            options.verbose);
     QVERIFY(!options.allowNoMeter);
 }
 
