@@ -119,7 +119,6 @@ void BenchSimTest::badOptions_exitWithMessage_data()
     QTest::newRow("port mapper to unserved")
         << QStringList({"--dmm", "--portmapper-port", "0", "--portmapper-target", "pwr"})
         << "--portmapper-target";
-    QTest::newRow("unknown option") << QStringList({"--frobnicate"}) << "frobnicate";
     QTest::newRow("full scale") << QStringList({"--board", "--full-scale", "0"}) << "--full-scale";
     QTest::newRow("missing codes")
         << QStringList({"--board", "--missing-codes", "3,x"}) << "--missing-codes";
