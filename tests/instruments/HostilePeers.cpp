@@ -97,8 +97,6 @@ void HostileServer::acceptClients()
     }
 }
 
-namespace hislip {
-
 namespace {
 
 std::uint64_t bigEndian(const QByteArray &bytes, int offset, int count)
@@ -116,6 +114,8 @@ void appendBigEndian(QByteArray &bytes, std::uint64_t value, int count)
 }
 
 } // namespace
+
+namespace hislip {
 
 QByteArray frame(std::uint8_t type, std::uint8_t control, std::uint32_t parameter,
                  const QByteArray &payload, std::uint64_t announced)
@@ -170,8 +170,7 @@ namespace rpc {
 QByteArray word(std::uint32_t value)
 {
     QByteArray bytes;
-    for (int i = 3; i >= 0; --i)
-        bytes.append(char(value >> (8 * i) & 0xFF));
+    appendBigEndian(bytes, value, 4);
     return bytes;
 }
 
@@ -191,10 +190,7 @@ bool receive(PeerLink &link, Call &call)
         QByteArray fragment;
         if (!link.receive(4, mark))
             return false;
-        const std::uint32_t value = std::uint32_t(std::uint8_t(mark[0])) << 24 |
-                                    std::uint32_t(std::uint8_t(mark[1])) << 16 |
-                                    std::uint32_t(std::uint8_t(mark[2])) << 8 |
-                                    std::uint8_t(mark[3]);
+        const auto value = std::uint32_t(bigEndian(mark, 0, 4));
         last = value & 0x80000000u;
         if ((value & 0x7FFFFFFF) > (1u << 20) || !link.receive(int(value & 0x7FFFFFFF), fragment))
             return false;
@@ -202,14 +198,8 @@ bool receive(PeerLink &link, Call &call)
     }
     if (record.size() < 40)
         return false;
-    const auto at = [&record](int offset) {
-        return std::uint32_t(std::uint8_t(record[offset])) << 24 |
-               std::uint32_t(std::uint8_t(record[offset + 1])) << 16 |
-               std::uint32_t(std::uint8_t(record[offset + 2])) << 8 |
-               std::uint8_t(record[offset + 3]);
-    };
-    call.xid = at(0);
-    call.procedure = at(20);
+    call.xid = std::uint32_t(bigEndian(record, 0, 4));
+    call.procedure = std::uint32_t(bigEndian(record, 20, 4));
     call.arguments = record.mid(40); // after two empty AUTH_NONE parts
     return true;
 }

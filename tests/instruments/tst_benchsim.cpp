@@ -1,6 +1,6 @@
 // The benchsim program: its address line and options, the instruments' SCPI
-// over real connections, fault modes, the transcript, a clean stop, and its
-// port mapper as a libtirpc client sees it.
+// over real connections, a clean stop, and its port mapper as a libtirpc
+// client sees it. Its fault modes are met in tests/faults/tst_meterfaults.
 
 #include "tests/support/SimulatorProcess.h"
 #include "tests/tools/BenchSimWire.h"
@@ -62,9 +62,6 @@ private slots:
     void badOptions_exitWithMessage();
     void scpiOverSocket_data();
     void scpiOverSocket();
-    void silentFault_transcriptRecordsRawLines();
-    void fault_disconnectAfterReplies_data();
-    void fault_disconnectAfterReplies();
     void vxi11_triggerAndServiceRequest();
     void hislip_trigger();
     void portMapperOnPort111_rpcinfo();
@@ -122,7 +119,6 @@ void BenchSimTest::badOptions_exitWithMessage_data()
     QTest::newRow("port mapper to unserved")
         << QStringList({"--dmm", "--portmapper-port", "0", "--portmapper-target", "pwr"})
         << "--portmapper-target";
-    QTest::newRow("unknown option") << QStringList({"--frobnicate"}) << "frobnicate";
     QTest::newRow("full scale") << QStringList({"--board", "--full-scale", "0"}) << "--full-scale";
     QTest::newRow("missing codes")
         << QStringList({"--board", "--missing-codes", "3,x"}) << "--missing-codes";
@@ -146,14 +142,10 @@ void BenchSimTest::scpiOverSocket_data()
     QTest::addColumn<QByteArray>("lines");
     QTest::addColumn<QByteArray>("replies");
 
-    const QByteArray reading = "+1.23456789E+00";
-    QByteArray longReply = reading;
-    while (longReply.size() <= 256)
-        longReply += "," + reading;
     QTest::newRow("long forms, lower case")
         << QStringList() << "dmm"
         << QByteArray("configure:voltage:dc\nsense:voltage:dc:nplcycles 10\nread?\n")
-        << reading + "\n";
+        << QByteArray("+1.23456789E+00\n");
     QTest::newRow("errors queued")
         << QStringList() << "dmm"
         << QByteArray("BOGUS?\nVOLT:DC:NPLC abc\nSYST:ERR?\nSYST:ERR?\nSYST:ERR?\n")
@@ -167,21 +159,13 @@ void BenchSimTest::scpiOverSocket_data()
                "-350,\"Queue overflow\"\n+0,\"No error\"\n";
 
     // IEEE 488.2 status reporting: the event register is read and cleared by
-    // *ESR?, summarised in ESB (32) through *ESE, and ESB and the error queue
-    // bit (4) raise MSS (64) through *SRE.
+    // *ESR? (ESB and MSS through the masks: vxi11_triggerAndServiceRequest).
     QTest::newRow("power-on, then a command error")
         << QStringList() << "dmm" << QByteArray("*ESR?\nBOGUS\n*ESR?\n*ESR?\n")
         << QByteArray("128\n32\n0\n");
     QTest::newRow("execution error from a refused setting")
         << QStringList() << "pwr" << QByteArray("*CLS\nVOLT1 20\n*ESR?;SYST:ERR?;VOLT1?\n")
         << QByteArray("16;-222,\"Data out of range\";+0.00000E+00\n");
-    QTest::newRow("masks feed ESB and MSS")
-        << QStringList() << "dmm"
-        << QByteArray("*CLS;*ESE 32;*SRE 32\n*STB?\nBOGUS\n*STB?;*ESE?;*SRE?\n")
-        << QByteArray("0\n100;32;32\n");
-    QTest::newRow("error queue bit alone raises MSS through its mask")
-        << QStringList() << "pwr" << QByteArray("*CLS;*SRE 4\nBOGUS\n*STB?\nSYST:ERR?\n*STB?\n")
-        << QByteArray("68\n-113,\"Undefined header\"\n0\n");
     QTest::newRow("*CLS empties the register and the queue, keeps the masks")
         << QStringList() << "dmm"
         << QByteArray("*ESE 60\nBOGUS\n*CLS\n*STB?;*ESR?;SYST:ERR?;*ESE?\n")
@@ -189,9 +173,6 @@ void BenchSimTest::scpiOverSocket_data()
     QTest::newRow("*OPC sets operation complete, *WAI and *OPC? wait for nothing")
         << QStringList() << "dmm" << QByteArray("*CLS\n*OPC;*WAI\n*OPC?;*ESR?\n")
         << QByteArray("1;1\n");
-    QTest::newRow("bit 6 of *SRE and masks beyond a byte")
-        << QStringList() << "dmm" << QByteArray("*CLS;*SRE 255;*ESE 256\n*SRE?;SYST:ERR?\n")
-        << QByteArray("191;-222,\"Data out of range\"\n");
     QTest::newRow("*RST keeps the status model, resets the set-up")
         << QStringList() << "dmm"
         << QByteArray("*CLS;*ESE 1;VOLT:DC:NPLC 1;BOGUS\n*RST\n*ESE?;SYST:ERR?;VOLT:DC:NPLC?\n")
@@ -228,9 +209,6 @@ void BenchSimTest::scpiOverSocket_data()
         << QStringList{"--reading", "1100"} << "dmm"
         << QByteArray("READ?\nCONF:VOLT:DC 100\nREAD?\n")
         << QByteArray("+1.10000000E+03\n+9.90000000E+37\n");
-    QTest::newRow("trigger fills the reading memory")
-        << QStringList() << "dmm" << QByteArray("*CLS\nFETC?\n*TRG\nFETC?;SYST:ERR?\n")
-        << QByteArray("+1.23456789E+00;-230,\"Data stale\"\n");
     QTest::newRow("MEAS? with a range")
         << QStringList{"--reading", "0.5"} << "dmm"
         << QByteArray("MEAS:VOLT:DC? 0.1\nMEAS:VOLT:DC? 1\nCONF?\n")
@@ -254,16 +232,6 @@ void BenchSimTest::scpiOverSocket_data()
         << QStringList{"--reading", "11.9"} << "dmm"
         << QByteArray("VOLT:DC:RANG 10;:READ?\nVOLT:DC:RANG 1;:READ?\n")
         << QByteArray("+1.19000000E+01\n+9.90000000E+37\n");
-    QTest::newRow("fault: NUL in the middle")
-        << QStringList{"--dmm-fault", "nul"} << "dmm" << QByteArray("READ?\n")
-        << QByteArray("+1.2345\0"
-                      "6789E+00\n",
-                      17);
-    QTest::newRow("fault: reply longer than 256 bytes")
-        << QStringList{"--dmm-fault", "long"} << "dmm" << QByteArray("READ?\n") << longReply + "\n";
-    QTest::newRow("fault: garbage")
-        << QStringList{"--dmm-fault", "garbage"} << "dmm" << QByteArray("READ?\n")
-        << QByteArray("\x8F\xFF#!?\x01garbage\xC3\x28\x7F\n");
 }
 
 void BenchSimTest::scpiOverSocket()
@@ -275,35 +243,6 @@ void BenchSimTest::scpiOverSocket()
     SimulatorProcess sim;
     QVERIFY2(sim.start(options), qPrintable(sim.error()));
     QCOMPARE(exchange(sim.rawPort(key), lines, int(replies.count('\n'))), replies);
-}
-
-// A silent meter answers nothing but records every line, escaped.
-void BenchSimTest::silentFault_transcriptRecordsRawLines()
-{
-    SimulatorProcess sim;
-    QVERIFY2(sim.start({"--dmm", "--dmm-fault", "silent"}), qPrintable(sim.error()));
-    QCOMPARE(exchange(sim.rawPort("dmm"), QByteArray("*IDN?\r\nA\0B\n\xB5\nlast", 17), 1, 300),
-             QByteArray());
-    QTRY_COMPARE(sim.transcript("dmm"),
-                 QStringList({"*IDN?\\r\\n", "A\\x00B\\n", "\\xB5\\n", "last"}));
-}
-
-void BenchSimTest::fault_disconnectAfterReplies_data()
-{
-    QTest::addColumn<QString>("fault");
-    QTest::addColumn<QByteArray>("received");
-    QTest::newRow("after two") << "disconnect:2" << QByteArray("0\n0\n");
-    QTest::newRow("at the first query") << "disconnect:0" << QByteArray();
-}
-
-// The exchange ends when the connection closes, long before its limit.
-void BenchSimTest::fault_disconnectAfterReplies()
-{
-    QFETCH(QString, fault);
-    QFETCH(QByteArray, received);
-    SimulatorProcess sim;
-    QVERIFY2(sim.start({"--pwr", "--pwr-fault", fault}), qPrintable(sim.error()));
-    QCOMPARE(exchange(sim.rawPort("pwr"), "*TST?\n*TST?\n*TST?\n", 3), received);
 }
 
 // device_trigger makes the meter take a reading that FETC? returns; a serial

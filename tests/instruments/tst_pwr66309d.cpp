@@ -1,14 +1,17 @@
 // The power-supply driver: what it sends on connecting, the setters' number
 // format, and closing, which switches both outputs off and leaves no session
-// behind; and the session a run drives it through, which touches no output
-// by itself and keeps each reply its own query's on a raw socket.
+// behind; the session a run drives it through, which touches no output by
+// itself and keeps each reply its own query's on a raw socket; and the
+// simulated supply taking all it sends over raw socket, VXI-11 and HiSLIP.
 
 #include "context/TestContext.h"
 #include "instruments/PWR_66309D.h"
 #include "instruments/visa/SessionTable.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ScriptedPeer.h"
+#include "tests/support/SimulatorProcess.h"
 
+#include <QTcpSocket>
 #include <QThread>
 #include <QtTest>
 
@@ -19,6 +22,8 @@ class Pwr66309dTest : public QObject
 private slots:
     void connectSetAndClose();
     void runSession_touchesNoOutputAndKeepsRepliesPaired();
+    void onTheSimulator_data();
+    void onTheSimulator();
 };
 
 void Pwr66309dTest::connectSetAndClose()
@@ -99,6 +104,50 @@ void Pwr66309dTest::runSession_touchesNoOutputAndKeepsRepliesPaired()
     QVERIFY(!absent.OpenSession(QStringLiteral("TCPIP0::127.0.0.1::1::SOCKET"), 1000, &error));
     QVERIFY2(error.startsWith("cannot be opened (VI_ERROR_"), qPrintable(error));
     QCOMPARE(visa::SessionTable::instance().openCount(), before);
+}
+
+void Pwr66309dTest::onTheSimulator_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::newRow("socket") << "pwr";
+    QTest::newRow("vxi11") << "pwr-vxi11";
+    QTest::newRow("hislip") << "pwr-hislip";
+}
+
+// Every command the supply driver sends is one the supply takes: it is
+// recorded, leaves no error behind, and Close leaves both outputs off.
+void Pwr66309dTest::onTheSimulator()
+{
+    QFETCH(QString, key);
+    SimulatorProcess sim;
+    QVERIFY2(sim.start({"--pwr", "--dvm-reading", "1.25"}), qPrintable(sim.error()));
+    TestContext.pwr = InstrumentConfig();
+    TestContext.pwr.address = sim.address(key);
+
+    auto *pwr = new PWR_66309D;
+    QVERIFY(pwr->Connect());
+    QCOMPARE(pwr->GetIDN(), QString("BenchSim,66309D,SIM0002,A.01.05\n"));
+    pwr->SetVoltage(1, 3.3);
+    pwr->SetCurrent(1, 0.5);
+    QCOMPARE(pwr->GetDVMVolt(), QString("+1.25000E+00\n"));
+    // Closing the manager closes the session with it: the driver's own second
+    // close then finds nothing to close.
+    pwr->Close();
+    QVERIFY(!TestContext.pwr.connected);
+    delete pwr;
+
+    QTRY_COMPARE(sim.transcript("pwr"),
+                 QStringList({"*TST?\\n", "DISP:CHAN 2\\n", "VOLT2 2.5\\n", "OUTP2 ON\\n",
+                              "*IDN?\\n", "VOLT1 3.3\\n", "CURR1 0.5\\n", "MEAS:DVM:DC?\\n",
+                              "OUTP1 OFF\\n", "OUTP2 OFF\\n"}));
+    QTcpSocket check;
+    check.connectToHost(QHostAddress::LocalHost, sim.rawPort("pwr"));
+    QVERIFY(check.waitForConnected(5000));
+    check.write("OUTP1?;OUTP2?;VOLT1?;CURR1?;VOLT2?;DISP:CHAN?;SYST:ERR?\n");
+    while (!check.canReadLine() && check.waitForReadyRead(20000)) {
+    }
+    QCOMPARE(check.readLine(),
+             QByteArray("0;0;+3.30000E+00;+5.00000E-01;+2.50000E+00;2;+0,\"No error\"\n"));
 }
 
 QTEST_GUILESS_MAIN(Pwr66309dTest)

@@ -1,4 +1,4 @@
-// Resource names and discovery through the C interface: search expressions,
+// Discovery through the C interface: search expressions,
 // serial ports and USBTMC devices in a sysfs-like tree, the configured
 // resources, and benchsim found by the port mapper broadcast on port 111
 // (in a private network namespace).
@@ -74,7 +74,6 @@ class VisaFindTest : public QObject
 
 private slots:
     void expressions();
-    void parseThroughTheResourceManager();
     void sysfsAndConfiguredResources();
     void broadcastFindsVxi11Instruments(); // last: leaves the process in its own network
 };
@@ -110,26 +109,6 @@ void VisaFindTest::expressions()
     for (const char *malformed :
          {"*", "", "GPIB[0-2", "(GPIB", "ASRL\\", "?*{VI_ATTR_INTF_NUM==0}"})
         QVERIFY2(visa::FindExpression().compile(malformed) == VI_ERROR_INV_EXPR, malformed);
-}
-
-void VisaFindTest::parseThroughTheResourceManager()
-{
-    ViSession rm = VI_NULL;
-    QCOMPARE(viOpenDefaultRM(&rm), VI_SUCCESS);
-    ViUInt16 type = 0;
-    ViUInt16 number = 0;
-    ViChar resourceClass[VI_FIND_BUFLEN] = "";
-    ViChar expanded[VI_FIND_BUFLEN] = "";
-    ViChar alias[VI_FIND_BUFLEN] = "left over";
-    QCOMPARE(
-        viParseRsrcEx(rm, "gpib-vxi2::backplane", &type, &number, resourceClass, expanded, alias),
-        VI_SUCCESS);
-    QCOMPARE(QList<int>({type, number}), QList<int>({VI_INTF_GPIB_VXI, 2}));
-    QCOMPARE(QStringList({resourceClass, expanded, alias}),
-             QStringList({"BACKPLANE", "GPIB-VXI2::0::BACKPLANE", ""}));
-    QCOMPARE(viParseRsrc(rm, "GPIB0::31::INSTR", &type, &number), VI_ERROR_INV_RSRC_NAME);
-    QCOMPARE(viClose(rm), VI_SUCCESS);
-    QCOMPARE(viParseRsrc(rm, "ASRL1", &type, &number), VI_ERROR_INV_OBJECT);
 }
 
 void VisaFindTest::sysfsAndConfiguredResources()

@@ -1,9 +1,7 @@
 // SOCKET sessions against a scripted peer on a real loopback connection:
 // the read end rules, timeouts, lost connections and the exact bytes written.
 
-#include "instruments/visa/SessionTable.h"
 #include "tests/instruments/OpenSession.h"
-#include "tests/support/LoopbackPort.h"
 #include "tests/support/ScriptedPeer.h"
 
 #include <QElapsedTimer>
@@ -31,7 +29,6 @@ private slots:
     void readEndRules();
     void writeSendsExactlyTheBytesGiven();
     void writeToPeerThatHasGoneDoesNotKillProcess();
-    void resourceManagerClosedFirst();
 };
 
 void VisaSocketTest::readEndRules_data()
@@ -140,36 +137,6 @@ void VisaSocketTest::writeToPeerThatHasGoneDoesNotKillProcess()
     // then turns a later one into a lost connection instead of SIGPIPE.
     QTRY_COMPARE(session.write(QByteArray(1000, 'x')), VI_ERROR_CONN_LOST);
     QCOMPARE(session.read().first, VI_ERROR_CONN_LOST);
-}
-
-// The drivers close the manager first and then the instrument session: the
-// manager takes the session along, and the session's own close is harmless.
-// A refused connection leaves no session behind.
-void VisaSocketTest::resourceManagerClosedFirst()
-{
-    const std::size_t before = visa::SessionTable::instance().openCount();
-    ScriptedPeer peer;
-    peer.awaitBytes(3).send("PONG\n").start();
-    ViSession rm = VI_NULL;
-    ViSession vi = VI_NULL;
-    QCOMPARE(viOpenDefaultRM(&rm), VI_SUCCESS);
-    QCOMPARE(viOpen(rm, peer.socketResource().toUtf8().constData(), VI_NULL, 2000, &vi),
-             VI_SUCCESS);
-    QCOMPARE(viWrite(vi, reinterpret_cast<ViConstBuf>("P?\n"), 3, nullptr), VI_SUCCESS);
-    char reply[16] = {};
-    ViUInt32 count = 0;
-    QCOMPARE(viRead(vi, reinterpret_cast<ViPBuf>(reply), sizeof reply, &count), VI_SUCCESS);
-    QCOMPARE(QByteArray(reply, int(count)), QByteArray("PONG\n"));
-    QCOMPARE(viClose(rm), VI_SUCCESS);
-    QCOMPARE(visa::SessionTable::instance().openCount(), before);
-    QCOMPARE(viClose(vi), VI_ERROR_INV_OBJECT);
-    QCOMPARE(viRead(vi, nullptr, 0, nullptr), VI_ERROR_INV_OBJECT);
-    QCOMPARE(visa::SessionTable::instance().openCount(), before);
-
-    OpenSession refused(QString("TCPIP0::127.0.0.1::%1::SOCKET").arg(closedLoopbackPort()));
-    QCOMPARE(refused.status, VI_ERROR_RSRC_NFOUND);
-    QCOMPARE(refused.vi, ViSession(VI_NULL));
-    QCOMPARE(visa::SessionTable::instance().openCount(), before + 1); // its manager only
 }
 
 QTEST_GUILESS_MAIN(VisaSocketTest)

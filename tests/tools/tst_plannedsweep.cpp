@@ -3,19 +3,15 @@
 // simulated bench, and benchtest-report's hysteresis of its file checked
 // against up minus down worked out here from the rows. The whole sweep runs
 // on the engine the runner configures, with the engine's own waits cut short
-// (2049 steps of 100 ms would take minutes); benchtest-run itself carries out
-// the same plan file, coarser, with the meter's real integration time.
+// (2049 steps of 100 ms would take minutes).
 #include "context/TestContext.h"
 #include "engine/RunEngine.h"
 #include "plan/PlanFile.h"
 #include "tests/support/ContextReset.h"
-#include "tests/support/RunnerProcess.h"
 #include "tests/support/SimulatorProcess.h"
 #include "tools/runner/RunnerPlan.h"
 
-#include <QDir>
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -113,7 +109,6 @@ class tst_PlannedSweep : public QObject
 
 private slots:
     void sixteenBitUpAndDown_reportShowsTheHysteresis();
-    void runnerCarriesOutThePlanFile();
 
 private:
     QTemporaryDir work;
@@ -175,38 +170,6 @@ void tst_PlannedSweep::sixteenBitUpAndDown_reportShowsTheHysteresis()
     QVERIFY2(std::fabs(hysteresis["max"]["value"].toDouble() - expected.max) < 1e-12,
              qPrintable(QString::number(hysteresis["max"]["value"].toDouble())));
     QVERIFY(expected.max != 0);
-}
-
-// benchtest-run from the plan file (the supply's address the bench's), the
-// codes coarser from the command line, against a meter that takes its
-// integration time.
-void tst_PlannedSweep::runnerCarriesOutThePlanFile()
-{
-    SimulatorProcess sim(SimulatorProcess::Program::BenchSim, SimulatorProcess::Timing::Realistic);
-    QVERIFY2(sim.start(kDac), qPrintable(sim.error()));
-    const QString plan = work.filePath("local.ini");
-    QFile example(kExample);
-    QVERIFY(example.open(QIODevice::ReadOnly));
-    QByteArray text = example.readAll();
-    text.replace("TCPIP0::192.168.1.21::5025::SOCKET", sim.address("pwr").toUtf8());
-    QFile local(plan);
-    QVERIFY(local.open(QIODevice::WriteOnly) && local.write(text) == text.size());
-    local.close();
-    QTemporaryDir results;
-    RunnerProcess runner(QStringLiteral(BENCHTEST_RUN), work.filePath("none.ini"));
-    const RunnerProcess::Ended run = runner.run(
-        {"--plan", plan, "--codes", "0:65535:4096,65535", "--dmm", sim.address("dmm"), "--serial",
-         sim.address("board"), "--output", results.path(), "--expect-idn", "^BenchSim,"},
-        90000);
-    QVERIFY2(run.status == 0, qPrintable(run.err));
-    // 33 steps of two readings of 20 ms each at least: never early.
-    QVERIFY2(run.ms >= 33 * 2 * 20, qPrintable(QString::number(run.ms)));
-    const QString file = QString::fromLocal8Bit(run.out).trimmed().section('\n', -1);
-    const Hysteresis expected = fromRows(file);
-    QCOMPARE(expected.codes, 16);
-    const QJsonObject analysed = report(file, work.filePath("report-runner"));
-    QCOMPARE(analysed["hysteresis"]["codes"].toInteger(), 16);
-    QCOMPARE(analysed["hysteresis"]["max"]["code"].toInteger(), expected.maxCode);
 }
 
 QTEST_GUILESS_MAIN(tst_PlannedSweep)

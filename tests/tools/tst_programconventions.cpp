@@ -3,8 +3,6 @@
 #include "Version.h"
 
 #include <QProcess>
-#include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QtTest>
 
 class tst_ProgramConventions : public QObject
@@ -18,8 +16,7 @@ class tst_ProgramConventions : public QObject
         QString err;
     };
 
-    static Finished run(const QString &program, const QStringList &arguments,
-                        const QString &workingDirectory = QString())
+    static Finished run(const QString &program, const QStringList &arguments)
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char *name :
@@ -27,7 +24,6 @@ class tst_ProgramConventions : public QObject
             environment.remove(QString::fromLatin1(name));
         QProcess process;
         process.setProcessEnvironment(environment);
-        process.setWorkingDirectory(workingDirectory);
         process.start(program, arguments);
         if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
             return {};
@@ -57,28 +53,6 @@ class tst_ProgramConventions : public QObject
             if (entry.program != except)
                 QTest::newRow(entry.row) << entry.program << entry.path << entry.first;
         }
-    }
-
-    // A run that logs and ends by itself within seconds: one step against a
-    // meter whose port refuses the connection, no board.
-    static Finished shortRun(const QString &verboseOption)
-    {
-        QTemporaryDir results;
-        // A meter that is not there, run anyway: every reading ERR, exit 1.
-        QStringList arguments{"--dmm",    "TCPIP0::127.0.0.1::1::SOCKET",
-                              "--allow-no-meter",
-                              "--var1",   "1",
-                              "--var2",   "0",
-                              "--var3",   "1",
-                              "--var4",   "0",
-                              "--output", results.path()};
-        if (!verboseOption.isEmpty())
-            arguments << verboseOption;
-        Finished finished = run(BENCHTEST_RUN, arguments, results.path());
-        // Runs differ in their folder and their times.
-        static const QRegularExpression digits(QStringLiteral("[0-9]"));
-        finished.err.replace(results.path(), QStringLiteral("<results>")).replace(digits, "#");
-        return finished;
     }
 
 private slots:
@@ -111,8 +85,8 @@ private slots:
                  qPrintable(bad.err));
     }
 
-    // -v is --verbose in every program that has a verbose mode and refused by
-    // the others: it never shows the version.
+    // -v never shows the version: the programs without a verbose mode refuse
+    // it (the runner's -v is its --verbose, in tst_runneroptions).
     void shortV_data() { addPrograms(QStringLiteral("benchtest-run")); }
 
     void shortV()
@@ -126,21 +100,6 @@ private slots:
         QCOMPARE(shortForm.out, QString());
         QVERIFY2(shortForm.err.startsWith(program + ": ") && shortForm.err.contains("'v'"),
                  qPrintable(shortForm.err));
-    }
-
-    void shortVIsVerboseInTheRunner()
-    {
-        const Finished quiet = shortRun(QString());
-        const Finished longForm = shortRun("--verbose");
-        const Finished shortForm = shortRun("-v");
-        // The run itself is the same; only the log on stderr comes with the option.
-        QCOMPARE(shortForm.exitCode, quiet.exitCode);
-        QCOMPARE(longForm.exitCode, quiet.exitCode);
-        QVERIFY2(quiet.exitCode == 1, qPrintable(quiet.err));
-        QVERIFY2(!quiet.err.contains("TestThread: "), qPrintable(quiet.err));
-        QVERIFY2(longForm.err.contains("TestThread: "), qPrintable(longForm.err));
-        QCOMPARE(shortForm.err, longForm.err);
-        QVERIFY(!shortForm.out.contains(BENCHTEST_VERSION "\n"));
     }
 };
 

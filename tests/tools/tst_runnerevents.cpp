@@ -1,10 +1,12 @@
 // benchtest-run --events json as a test executive reads it: every line of a
 // real run parsed, numbered and stamped, against the result file and the
 // exit status: a clean run powered by the supply, a run whose board goes away
-// (faults), and a run stopped by Ctrl-C. Human progress goes to standard error.
+// (faults), and a run stopped by Ctrl-C, whose file ends where the stop found
+// it. Human progress goes to standard error. First the writer on its own.
 #include "tests/support/RunnerProcess.h"
 #include "tests/support/SimulatedBench.h"
 #include "tests/support/SimulatorProcess.h"
+#include "tools/runner/RunEvents.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -15,6 +17,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <cstdio>
 
 namespace {
 
@@ -90,6 +93,7 @@ class tst_RunnerEvents : public QObject
     Q_OBJECT
 
 private slots:
+    void writerLinesOfJson();
     void cleanPoweredRun_everyLineAnEvent();
     void boardGone_faultsAndANotCleanEnd();
     void stoppedByCtrlC_endsStopped();
@@ -97,6 +101,51 @@ private slots:
 private:
     QTemporaryDir work;
 };
+
+// The writer alone, on its own clocks: numbered and stamped, the schema's
+// version first, readings as text and as measurements.
+void tst_RunnerEvents::writerLinesOfJson()
+{
+    qint64 now = 0;
+    const QDateTime started(QDate(2026, 12, 6), QTime(9, 52, 25), Qt::UTC);
+    std::FILE *file = std::tmpfile();
+    {
+        RunEvents events(file, {[&now] { return now; },
+                                [&] {
+                                    return started.addMSecs(now);
+                                }});
+        events.start(QJsonObject{{"test", "dac"}}, QJsonObject{{"meter", "BenchSim"}}, "/r/x.txt");
+        now = 612;
+        events.step(1, 4095, {"+1.00000000E+00", "ERR", "+9.90000000E+37", "-9.9E37", "NAN"});
+        events.fault("Value 2 not sent\n\"port gone\"", 2); // stays on its line
+        events.end("stopped", false, QJsonObject{{"errCells", 1}}, "stopped with 1 ERR cell", 130);
+    }
+    std::rewind(file);
+    QByteArray bytes(4096, '\0');
+    bytes.truncate(qsizetype(std::fread(bytes.data(), 1, size_t(bytes.size()), file)));
+    std::fclose(file);
+
+    QVERIFY(bytes.endsWith('\n'));
+    const QList<QByteArray> lines = bytes.chopped(1).split('\n');
+    QStringList names;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QJsonParseError error;
+        const QJsonObject event = QJsonDocument::fromJson(lines.at(i), &error).object();
+        QVERIFY2(error.error == QJsonParseError::NoError, lines.at(i).constData());
+        QCOMPARE(event["seq"].toInteger(), i);
+        QCOMPARE(event["schemaVersion"].toInt(-1), i == 0 ? RunEvents::kSchemaVersion : -1);
+        names << event["event"].toString();
+        if (event["event"] == "step") {
+            QCOMPARE(event["t"].toInteger(), 612);
+            QCOMPARE(event["wallTime"].toString(), QStringLiteral("2026-12-06T09:52:25.612Z"));
+            QCOMPARE(event["readings"][2].toString(), QStringLiteral("+9.90000000E+37"));
+            // Only a finite reading below the meter's overload value is a measurement.
+            QCOMPARE(event["values"].toArray(), QJsonArray({1.0, QJsonValue::Null, QJsonValue::Null,
+                                                            QJsonValue::Null, QJsonValue::Null}));
+        }
+    }
+    QCOMPARE(names, QStringList({"start", "step", "fault", "end"}));
+}
 
 void tst_RunnerEvents::cleanPoweredRun_everyLineAnEvent()
 {
@@ -192,18 +241,34 @@ void tst_RunnerEvents::stoppedByCtrlC_endsStopped()
     QVERIFY2(bench.start(), qPrintable(bench.error()));
     QTemporaryDir results;
     RunnerProcess runner(QStringLiteral(BENCHTEST_RUN), work.filePath("none.ini"));
-    QVERIFY(runner.start({"--var1", "40", "--var2", "30", "--dmm", bench.meterResource(),
-                          "--output", results.path(), "--events", "json"}));
+    QVERIFY(runner.start({"--var1", "40", "--var2", "30", "--var3", "2", "--var4", "5", "--dmm",
+                          bench.meterResource(), "--serial", bench.boardPath(), "--output",
+                          results.path(), "--events", "json"}));
     QVERIFY2(runner.waitFor("\"step\":2,"), "no second step");
     runner.signal(SIGINT);
     const RunnerProcess::Ended ended = runner.finish();
     QCOMPARE(ended.status, 128 + SIGINT);
+    QVERIFY2(ended.err.contains("benchtest-run: stopped by SIGINT after "), qPrintable(ended.err));
     const QList<QJsonObject> events = parseEvents(ended.out);
     const QJsonObject end = events.last();
     QCOMPARE(end["status"].toString(), QStringLiteral("stopped"));
     QCOMPARE(end["exitStatus"].toInt(), 128 + SIGINT);
     QCOMPARE(end["counts"]["stepsDone"].toInteger(), names(events).count("step"));
     QCOMPARE(end["counts"]["stepsPlanned"].toInt(), 40);
+
+    // The file ends where the stop found the run: no completion line, every
+    // step whose value went to the board has its row begun, and no step
+    // reported is missing from it.
+    const QString file = events.first()["resultFile"].toString();
+    QFile result(file);
+    QVERIFY(result.open(QIODevice::ReadOnly));
+    QVERIFY(!QString::fromUtf8(result.readAll()).contains(QStringLiteral("完成时间")));
+    QList<qint32> begun;
+    for (const qint64 step : resultRows(file).keys())
+        begun << qint32(step);
+    QVERIFY(begun.size() >= 2 && begun.size() < 40);
+    QTRY_COMPARE(bench.boardValues(), begun);
+    QVERIFY(names(events).count("step") <= begun.size());
 }
 
 QTEST_GUILESS_MAIN(tst_RunnerEvents)

@@ -5,50 +5,19 @@
 // them) and tests/engine/tst_meterchecks.
 #include "plan/PlanFile.h"
 #include "plan/RunPlan.h"
+#include "tests/support/RunnerProcess.h"
 #include "tests/support/ScriptedPeer.h"
 #include "tests/support/SimulatedBench.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
-
-struct Ended
-{
-    int status = -1;
-    QByteArray out;
-    QString err;
-    qint64 ms = 0; // from start to exit
-};
-
-Ended execute(const QString &program, const QStringList &arguments, const QString &configFolder)
-{
-    // A configuration file without a meter: the runner has no address of its own.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("BENCHTEST_CONFIG"),
-                       configFolder + QStringLiteral("/none.ini"));
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    QElapsedTimer elapsed;
-    elapsed.start();
-    process.start(program, arguments);
-    Ended ended;
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit) {
-        process.kill();
-        process.waitForFinished(1000);
-        return ended;
-    }
-    ended = {process.exitCode(), process.readAllStandardOutput(),
-             QString::fromLocal8Bit(process.readAllStandardError()), elapsed.elapsed()};
-    return ended;
-}
 
 bool writeFile(const QString &path, const QByteArray &text)
 {
@@ -75,9 +44,11 @@ private slots:
     void runsFromAPlanFile();
 
 private:
-    Ended run(const QStringList &arguments)
+    // A configuration file without a meter: the runner has no address of its own.
+    RunnerProcess::Ended run(const QStringList &arguments)
     {
-        return execute(QStringLiteral(BENCHTEST_RUN), arguments, work.path());
+        return RunnerProcess(QStringLiteral(BENCHTEST_RUN), work.filePath("none.ini"))
+            .run(arguments);
     }
     QStringList resultFolderEntries() const
     {
@@ -100,7 +71,7 @@ void tst_RunnerPlan::dryRunShowsThePlanAndTouchesNothing()
                         "resource = TCPIP0::127.0.0.1::" +
                             QByteArray::number(meter.serverPort()) +
                             "::SOCKET\nnplc = 1\n[board]\nserial = /no/board\n"));
-    const Ended ended =
+    const RunnerProcess::Ended ended =
         run({"--plan", plan, "--range", "1", "--output", results.path(), "--dry-run"});
     QVERIFY2(ended.status == 0 && ended.err.isEmpty(), qPrintable(ended.err));
     QCOMPARE(resultFolderEntries(), QStringList());
@@ -194,7 +165,7 @@ void tst_RunnerPlan::refusedBeforeTheRun()
         arguments << "--var1"
                   << "3";
 
-    const Ended ended = run(arguments);
+    const RunnerProcess::Ended ended = run(arguments);
     QCOMPARE(ended.status, 2);
     QVERIFY2(ended.err.startsWith("benchtest-run: ") && ended.err.count('\n') == 1 &&
                  ended.err.contains(message),
@@ -220,7 +191,8 @@ void tst_RunnerPlan::runsFromAPlanFile()
                                 bench.meterResource().toUtf8() +
                                 "\nexpect-idn = ^BenchSim,\n[board]\nserial = " +
                                 bench.boardPath().toUtf8() + "\n"));
-    const Ended ended = run({"--plan", plan, "--var1", "2", "--output", results.path()});
+    const RunnerProcess::Ended ended =
+        run({"--plan", plan, "--var1", "2", "--output", results.path()});
     QVERIFY2(ended.status == 0, qPrintable(ended.err));
     const QString file = QString::fromLocal8Bit(ended.out).trimmed().section('\n', -1);
     QVERIFY2(file.startsWith(results.path() + "/[AutoTest][R7][night]["), qPrintable(file));

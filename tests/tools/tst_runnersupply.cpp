@@ -1,15 +1,13 @@
 // benchtest-run powering the board from the simulated supply: its settings
-// and output on before the first code goes out, its current in a PWR column,
-// and the output off at the end, after Ctrl-C or SIGTERM and after a meter
-// fault, as the simulator's transcript and its state afterwards show. An
-// output left on is a safety fault: every ending is tried with the real
-// signal or fault.
+// and output on before the first code goes out (its current in the PWR
+// column: tst_runnerevents), and the output off at the end, after Ctrl-C or SIGTERM and after a
+// meter fault, as the simulator's transcript and its state afterwards show. An output left on is a
+// safety fault: every ending is tried with the real signal or fault.
 #include "record/RunRecord.h"
 #include "tests/support/RunnerProcess.h"
 #include "tests/support/SimulatorProcess.h"
 
 #include <QDir>
-#include <QFile>
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -48,7 +46,6 @@ private slots:
     void initTestCase();
     void outputOff_data();
     void outputOff();
-    void supplyCurrentFollowsTheBoard();
 
 private:
     // `sweep`: the [sweep] section's line; `extra`: more [meter] lines.
@@ -157,35 +154,6 @@ void tst_RunnerSupply::outputOff()
     // The meter did drop: the driver opened it again and asked who it is.
     if (ending == "meter drops")
         QVERIFY2(lines.filter("dmm *IDN?").size() >= 2, qPrintable(lines.join(QLatin1Char('|'))));
-}
-
-// The current the supply measures at each step follows the code the board
-// got (idle 20 mA plus 10 uA a code): each row's PWR cell is its own step's.
-void tst_RunnerSupply::supplyCurrentFollowsTheBoard()
-{
-    const QString plan = planFile(sim, "codes = 100:500:100,0", 0);
-    QTemporaryDir results;
-    RunnerProcess runner(QStringLiteral(BENCHTEST_RUN), work.filePath("none.ini"));
-    const RunnerProcess::Ended ended = runner.run({"--plan", plan, "--output", results.path()});
-    QVERIFY2(ended.status == 0, qPrintable(ended.err));
-    const QString file = QString::fromLocal8Bit(ended.out).trimmed().section('\n', -1);
-    QFile result(file);
-    QVERIFY(result.open(QIODevice::ReadOnly));
-    const QList<QByteArray> lines = result.readAll().split('\n');
-    QCOMPARE(lines.value(5), QByteArray("No.\tDAC\tDMM1\tDMM2\tPWR"));
-    const QList<qint32> codes{100, 200, 300, 400, 500, 0};
-    for (int k = 1; k <= codes.size(); ++k) {
-        const QList<QByteArray> cells = lines.value(5 + k).split('\t');
-        QCOMPARE(cells.size(), 5);
-        QCOMPARE(cells[1].toInt(), codes[k - 1]);
-        QVERIFY2(qAbs(cells[4].toDouble() - (0.02 + 1e-5 * codes[k - 1])) < 1e-9, cells[4]);
-    }
-    const std::optional<RunRecord> record = RunRecord::readBeside(file);
-    QVERIFY(record && record->supply);
-    QVERIFY2(record->supply->identity.startsWith("BenchSim,66309D,"),
-             qPrintable(record->supply->identity));
-    QCOMPARE(record->supply->voltage, 3.3);
-    QCOMPARE(record->plan.value("supply").toObject().value("currentLimit").toDouble(), 0.05);
 }
 
 QTEST_GUILESS_MAIN(tst_RunnerSupply)

@@ -1,0 +1,375 @@
+// VXI-11 and HiSLIP sessions against the simulated instruments and broken
+// servers: END, request sizes and messages longer than either side's
+// maximum, the termination character, the port mapper and device names,
+// timeouts and lost connections; device clear, the status byte and the
+// instrument's lock on the link itself.
+
+#include "instruments/visa/HislipTransport.h"
+#include "instruments/visa/InstrumentSession.h"
+#include "instruments/visa/LibraryConfig.h"
+#include "instruments/visa/SessionTable.h"
+#include "instruments/visa/Vxi11Transport.h"
+#include "tests/instruments/OpenSession.h"
+#include "tests/support/LoopbackPort.h"
+#include "tests/support/ScriptedPeer.h"
+#include "tests/support/SimulatorProcess.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+#include <memory>
+#include <thread>
+
+using visa::Deadline;
+
+namespace {
+
+const QByteArray identity = "BenchSim,34461A,SIM0001,A.02.14\n";
+const QByteArray reading = "+1.23456789E+00\n";
+
+std::size_t openCount()
+{
+    return visa::SessionTable::instance().openCount();
+}
+
+template <typename Transport>
+ViStatus openTransport(const visa::ResourceName &name, std::unique_ptr<Transport> transport,
+                       std::unique_ptr<visa::Transport> &owned)
+{
+    const ViStatus status = transport->open(name, Deadline(5000));
+    owned = std::move(transport);
+    return status;
+}
+
+// A session over the transport itself, for the instrument's own lock, which
+// the C functions take only for a resource held exclusively.
+struct Link
+{
+    explicit Link(const QString &resource,
+                  std::uint64_t hislipMaximum = visa::HislipTransport::DefaultMaximumMessageSize)
+    {
+        visa::ResourceName name;
+        visa::ResourceName::parse(resource.toUtf8().constData(), name);
+        std::unique_ptr<visa::Transport> owned;
+        status =
+            name.kind == visa::ResourceName::Kind::Hislip
+                ? openTransport(name, std::make_unique<visa::HislipTransport>(hislipMaximum), owned)
+                : openTransport(name, std::make_unique<visa::Vxi11Transport>(), owned);
+        transport = owned.get();
+        session = std::make_unique<visa::InstrumentSession>(name, std::move(owned));
+        session->setAttribute(VI_ATTR_TMO_VALUE, 5000);
+    }
+    ViStatus write(const QByteArray &bytes)
+    {
+        ViUInt32 written = 0;
+        return session->write(reinterpret_cast<ViConstBuf>(bytes.constData()),
+                              ViUInt32(bytes.size()), written);
+    }
+    Read read()
+    {
+        QByteArray buffer(400, '\0');
+        ViUInt32 returned = 0;
+        const ViStatus result =
+            session->read(reinterpret_cast<ViPBuf>(buffer.data()), 400, returned);
+        return {result, buffer.left(int(returned))};
+    }
+
+    ViStatus status = VI_SUCCESS;
+    visa::Transport *transport = nullptr;
+    std::unique_ptr<visa::InstrumentSession> session;
+};
+
+ViUInt16 readStatusByte(const OpenSession &session)
+{
+    ViUInt16 value = 0xFFFF;
+    return viReadSTB(session.vi, &value) == VI_SUCCESS ? value : 0xFFFF;
+}
+
+void addTransports()
+{
+    QTest::addColumn<QString>("key");
+    QTest::newRow("vxi11") << "dmm-vxi11";
+    QTest::newRow("hislip") << "dmm-hislip";
+}
+
+} // namespace
+
+class VisaInstrTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { visa::LibraryConfig::setPortMapperPort(111); }
+    void readEndRules_data();
+    void readEndRules();
+    void longMessages_data() { addTransports(); }
+    void longMessages();
+    void lateReplyNeverAnswersTheNextQuery_data();
+    void lateReplyNeverAnswersTheNextQuery();
+    void statusByte_data() { addTransports(); }
+    void statusByte();
+    void lockHeldByAnotherLink_data() { addTransports(); }
+    void lockHeldByAnotherLink();
+    void connectionLost_data();
+    void connectionLost();
+    void portMapperAndDeviceNames();
+    void openFails_data();
+    void openFails();
+};
+
+void VisaInstrTest::readEndRules_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QByteArray>("query");
+    QTest::addColumn<uint>("count");
+    QTest::addColumn<int>("termChar"); // -1: disabled
+    QTest::addColumn<QList<Read>>("reads");
+
+    for (const QString key : {"dmm-vxi11", "dmm-hislip"}) {
+        const auto row = [&key](const char *name) -> QTestData & {
+            return QTest::newRow(qPrintable(key + ": " + name)) << key;
+        };
+        row("END ends the read") << QByteArray("*IDN?\n") << 200u << -1
+                                 << QList<Read>{{VI_SUCCESS, identity}};
+        row("count reached, rest in the next read")
+            << QByteArray("*IDN?\n") << 10u << -1
+            << QList<Read>{{VI_SUCCESS_MAX_CNT, "BenchSim,3"},
+                           {VI_SUCCESS_MAX_CNT, "4461A,SIM0"},
+                           {VI_SUCCESS_MAX_CNT, "001,A.02.1"},
+                           {VI_SUCCESS, "4\n"}};
+        row("termination character") << QByteArray("*IDN?\n") << 200u << int(',')
+                                     << QList<Read>{{VI_SUCCESS_TERM_CHAR, "BenchSim,"},
+                                                    {VI_SUCCESS_TERM_CHAR, "34461A,"},
+                                                    {VI_SUCCESS_TERM_CHAR, "SIM0001,"},
+                                                    {VI_SUCCESS, "A.02.14\n"}};
+        row("two replies, two messages") << QByteArray("READ?\n*OPC?\n") << 200u << -1
+                                         << QList<Read>{{VI_SUCCESS, reading}, {VI_SUCCESS, "1\n"}};
+    }
+}
+
+void VisaInstrTest::readEndRules()
+{
+    QFETCH(QString, key);
+    QFETCH(QByteArray, query);
+    QFETCH(uint, count);
+    QFETCH(int, termChar);
+    QFETCH(QList<Read>, reads);
+
+    SimulatorProcess sim;
+    QVERIFY2(sim.start({"--dmm"}), qPrintable(sim.error()));
+    // Long: a read that waited for the timeout instead of END would show as VI_ERROR_TMO.
+    OpenSession session(sim.address(key), 20000);
+    QCOMPARE(session.status, VI_SUCCESS);
+    if (termChar >= 0) {
+        QCOMPARE(viSetAttribute(session.vi, VI_ATTR_TERMCHAR, ViAttrState(termChar)), VI_SUCCESS);
+        QCOMPARE(viSetAttribute(session.vi, VI_ATTR_TERMCHAR_EN, VI_TRUE), VI_SUCCESS);
+    }
+    QCOMPARE(session.write(query), VI_SUCCESS);
+    for (const Read &expected : reads)
+        QCOMPARE(session.read(count), expected);
+}
+
+// A write without a newline is a message of its own (END); one longer than
+// the simulator's 1024-byte messages goes split. A HiSLIP reply longer than
+// our own small maximum comes in Data parts ended by DataEND.
+void VisaInstrTest::longMessages()
+{
+    QFETCH(QString, key);
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.error()));
+    {
+        OpenSession session(sim.address(key));
+        QCOMPARE(session.write("*IDN?"), VI_SUCCESS);
+        QCOMPARE(session.read(), Read(VI_SUCCESS, identity));
+        QCOMPARE(session.write("*CLS" + QByteArray(2500, ' ') + "\n*OPC?"), VI_SUCCESS);
+        QCOMPARE(session.read(), Read(VI_SUCCESS, "1\n"));
+        QCOMPARE(sim.transcript("dmm"),
+                 QStringList({"*IDN?", "*CLS" + QString(2500, ' ') + "\\n", "*OPC?"}));
+    }
+    if (key.endsWith("hislip")) {
+        Link link(sim.address("pwr-hislip"), 24); // 8 payload bytes a message
+        QCOMPARE(link.status, VI_SUCCESS);
+        QCOMPARE(link.write("*IDN?\n"), VI_SUCCESS);
+        QCOMPARE(link.read(), Read(VI_SUCCESS, "BenchSim,66309D,SIM0002,A.01.05\n"));
+    }
+}
+
+void VisaInstrTest::lateReplyNeverAnswersTheNextQuery_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<bool>("clear");
+    QTest::newRow("vxi11, device clear") << "dmm-vxi11" << true;
+    QTest::newRow("hislip, device clear") << "dmm-hislip" << true;
+    // HiSLIP's message ids tell the late reply from the next query's.
+    QTest::newRow("hislip, ids alone") << "dmm-hislip" << false;
+}
+
+// The reply a read gave up on still comes: after a device clear (the message
+// ids start again, so only the instrument can drop it) or by its id, it must
+// not answer the next query.
+void VisaInstrTest::lateReplyNeverAnswersTheNextQuery()
+{
+    QFETCH(QString, key);
+    QFETCH(bool, clear);
+    SimulatorProcess sim;
+    QVERIFY2(sim.start({"--dmm", "--dmm-fault", "slow:700"}), qPrintable(sim.error()));
+    OpenSession session(sim.address(key), 300);
+    QCOMPARE(session.write("READ?\n"), VI_SUCCESS);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(session.read(), Read(VI_ERROR_TMO, ""));
+    QVERIFY2(clock.elapsed() >= 300, qPrintable(QString::number(clock.elapsed())));
+
+    if (clear)
+        QCOMPARE(viClear(session.vi), VI_SUCCESS);
+    QCOMPARE(viSetAttribute(session.vi, VI_ATTR_TMO_VALUE, 20000), VI_SUCCESS);
+    QCOMPARE(session.write("*IDN?\n"), VI_SUCCESS);
+    QCOMPARE(session.read(), Read(VI_SUCCESS, identity));
+    QCOMPARE(session.write("READ?\n"), VI_SUCCESS);
+    QCOMPARE(session.read(), Read(VI_SUCCESS, reading));
+}
+
+// EAV follows the error queue; MAV shows a reply sent and not yet read.
+void VisaInstrTest::statusByte()
+{
+    QFETCH(QString, key);
+    SimulatorProcess sim;
+    QVERIFY2(sim.start({"--dmm"}), qPrintable(sim.error()));
+    OpenSession session(sim.address(key), 5000);
+    QCOMPARE(session.write("BOGUS\n*OPC?\n"), VI_SUCCESS);
+    QCOMPARE(session.read(), Read(VI_SUCCESS, "1\n"));
+    QCOMPARE(readStatusByte(session), ViUInt16(0x04));
+
+    // HiSLIP: the query and the status query travel on different connections.
+    QCOMPARE(session.write("*IDN?\n"), VI_SUCCESS);
+    QElapsedTimer clock;
+    clock.start();
+    ViUInt16 withReply = 0;
+    while ((withReply = readStatusByte(session)) == 0x04 && clock.elapsed() < 5000) {
+    }
+    QCOMPARE(withReply, ViUInt16(0x14));
+    QCOMPARE(session.read(), Read(VI_SUCCESS, identity));
+    QCOMPARE(session.write("*CLS\n*OPC?\n"), VI_SUCCESS);
+    QCOMPARE(session.read(), Read(VI_SUCCESS, "1\n"));
+    QCOMPARE(readStatusByte(session), ViUInt16(0));
+}
+
+// While one link holds the lock, another's lock waits for the timeout (and a
+// VXI-11 link's I/O fails at once); unlocking or destroying the link hands
+// the lock on.
+void VisaInstrTest::lockHeldByAnotherLink()
+{
+    QFETCH(QString, key);
+    SimulatorProcess sim;
+    QVERIFY2(sim.start({"--dmm"}), qPrintable(sim.error()));
+    auto first = std::make_unique<Link>(sim.address(key));
+    auto second = std::make_unique<Link>(sim.address(key));
+    QCOMPARE(first->transport->lockExclusive(Deadline(1000)), VI_SUCCESS);
+    if (key.endsWith("vxi11"))
+        QCOMPARE(second->write("*IDN?\n"), VI_ERROR_RSRC_LOCKED);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(second->transport->lockExclusive(Deadline(300)), VI_ERROR_TMO);
+    QVERIFY2(clock.elapsed() >= 299, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(first->write("*IDN?\n"), VI_SUCCESS);
+    QCOMPARE(first->read(), Read(VI_SUCCESS, identity));
+
+    ViStatus waited = VI_ERROR_SYSTEM_ERROR;
+    std::thread waiter([&] { waited = second->transport->lockExclusive(Deadline(20000)); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    QCOMPARE(first->transport->unlock(Deadline(5000)), VI_SUCCESS);
+    waiter.join();
+    QCOMPARE(waited, VI_SUCCESS);
+    QVERIFY(first->transport->lockExclusive(Deadline(0)) != VI_SUCCESS);
+    second.reset(); // destroyed while holding the lock
+    QCOMPARE(first->transport->lockExclusive(Deadline(2000)), VI_SUCCESS);
+    QCOMPARE(first->write("*IDN?\n"), VI_SUCCESS);
+    QCOMPARE(first->read(), Read(VI_SUCCESS, identity));
+}
+
+void VisaInstrTest::connectionLost_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("fault");
+    for (const QString key : {"dmm-vxi11", "dmm-hislip"}) {
+        QTest::newRow(qPrintable(key + ": instrument hangs up after a reply"))
+            << key << "disconnect:1";
+        QTest::newRow(qPrintable(key + ": simulator stopped")) << key << "";
+    }
+}
+
+void VisaInstrTest::connectionLost()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, fault);
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(QStringList{"--dmm"} +
+                       (fault.isEmpty() ? QStringList() : QStringList{"--dmm-fault", fault})),
+             qPrintable(sim.error()));
+    // Long: waiting for the timeout instead would show as VI_ERROR_TMO.
+    OpenSession session(sim.address(key), 20000);
+    QCOMPARE(session.status, VI_SUCCESS);
+    if (fault.isEmpty()) {
+        QCOMPARE(sim.stop(), 0);
+    } else {
+        QCOMPARE(session.write("READ?\n"), VI_SUCCESS);
+        QCOMPARE(session.read(), Read(VI_SUCCESS, reading));
+    }
+    const ViStatus status = session.write("READ?\n");
+    QVERIFY(status == VI_ERROR_CONN_LOST || session.read().first == VI_ERROR_CONN_LOST);
+    QCOMPARE(session.read().first, VI_ERROR_CONN_LOST);
+}
+
+void VisaInstrTest::portMapperAndDeviceNames()
+{
+    SimulatorProcess sim;
+    QVERIFY2(sim.start({"--portmapper-port", "0", "--portmapper-target", "pwr"}),
+             qPrintable(sim.error()));
+    visa::LibraryConfig::setPortMapperPort(quint16(sim.address("portmapper").toUInt()));
+
+    OpenSession session("TCPIP0::127.0.0.1::INSTR");
+    QCOMPARE(session.status, VI_SUCCESS);
+    QCOMPARE(session.write("*IDN?\n"), VI_SUCCESS);
+    QCOMPARE(session.read(), Read(VI_SUCCESS, "BenchSim,66309D,SIM0002,A.01.05\n"));
+    QCOMPARE(sim.transcript("pwr"), QStringList({"*IDN?\\n"}));
+
+    // The simulator serves inst0 only.
+    const std::size_t before = openCount();
+    OpenSession unknown(sim.address("dmm-vxi11").replace("::inst0::", "::gpib0,5::"));
+    QCOMPARE(unknown.status, VI_ERROR_RSRC_NFOUND);
+    QCOMPARE(openCount(), before + 1); // the manager only
+}
+
+void VisaInstrTest::openFails_data()
+{
+    QTest::addColumn<QByteArray>("answer"); // of a scripted server; empty: nobody listens
+    QTest::addColumn<bool>("portMapper");   // reached through the port mapper
+    QTest::newRow("no port mapper") << QByteArray() << true;
+    QTest::newRow("port mapper answers text") << QByteArray("HELLO\n") << true;
+    QTest::newRow("record longer than any reply")
+        << QByteArray("\xFF\xFF\xFF\xFF garbage") << false;
+    QTest::newRow("half a record, then hang up")
+        << QByteArray("\x80\x00\x00\x40\x42\x00", 6) << false;
+}
+
+void VisaInstrTest::openFails()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, portMapper);
+    ScriptedPeer peer;
+    peer.awaitBytes(4).send(answer).pause(20).close().start();
+    const quint16 port = answer.isEmpty() ? closedLoopbackPort() : peer.port();
+    visa::LibraryConfig::setPortMapperPort(port);
+    const std::size_t before = openCount();
+
+    OpenSession session(portMapper ? QString("TCPIP0::127.0.0.1::inst0::INSTR")
+                                   : QString("TCPIP0::127.0.0.1,%1::inst0::INSTR").arg(port));
+    QVERIFY(session.status < VI_SUCCESS);
+    if (answer.isEmpty())
+        QCOMPARE(session.status, VI_ERROR_RSRC_NFOUND);
+    QCOMPARE(session.vi, ViSession(VI_NULL));
+    QCOMPARE(openCount(), before + 1); // the manager only
+}
+
+QTEST_GUILESS_MAIN(VisaInstrTest)
+#include "tst_visainstr.moc"
