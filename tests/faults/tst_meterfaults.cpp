@@ -46,14 +46,11 @@ class tst_MeterFaults : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void meterFault_data();
     void meterFault();
     void everyReadingBelongsToItsQuery_data();
     void everyReadingBelongsToItsQuery();
 };
-
-void tst_MeterFaults::initTestCase() {}
 
 void tst_MeterFaults::meterFault_data()
 {
