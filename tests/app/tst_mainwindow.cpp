@@ -34,7 +34,6 @@ private slots:
     void init();
     void cleanup();
     void titleCarriesTheBuildDate();
-    void sizeIsFixed();
     void startUpState();
     void selectingATestReplacesTheObject();
     void unknownIndexKeepsTheTest();
@@ -83,15 +82,6 @@ void tst_MainWindow::titleCarriesTheBuildDate()
     const QString date =
         match.captured(1) + ' ' + match.captured(2).trimmed() + ' ' + match.captured(3);
     QVERIFY2(QLocale::c().toDate(date, QStringLiteral("MMM d yyyy")).isValid(), qPrintable(date));
-}
-
-void tst_MainWindow::sizeIsFixed()
-{
-    QCOMPARE(window->size(), QSize(720, 520));
-    QCOMPARE(window->minimumSize(), QSize(720, 520));
-    QCOMPARE(window->maximumSize(), QSize(720, 520));
-    window->resize(800, 600);
-    QCOMPARE(window->size(), QSize(720, 520));
 }
 
 void tst_MainWindow::startUpState()

@@ -1,6 +1,6 @@
 // Which language the window speaks: Chinese to Chinese locales and to the
 // C/POSIX locale, English to every other; the first entry of LANGUAGE decides.
-// The rule on its own, then the real program started under each locale on a
+// The rule on its own, then the real program started under a few locales on a
 // private X server, read back from its window title.
 #include "app/WindowLanguage.h"
 
@@ -49,8 +49,6 @@ class tst_WindowLanguage : public QObject
     Q_OBJECT
 
 private slots:
-    void localeName_data();
-    void localeName();
     void environment_data();
     void environment();
     void windowProgramShowsTheLanguage_data();
@@ -65,39 +63,6 @@ private:
     QString xDisplay;
 };
 
-void tst_WindowLanguage::localeName_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<WindowLanguage>("language");
-    const WindowLanguage zh = WindowLanguage::Chinese;
-    const WindowLanguage en = WindowLanguage::English;
-    QTest::newRow("zh_CN.UTF-8") << "zh_CN.UTF-8" << zh;
-    QTest::newRow("zh_TW.Big5") << "zh_TW.Big5" << zh;
-    QTest::newRow("zh_HK") << "zh_HK" << zh;
-    QTest::newRow("zh") << "zh" << zh;
-    QTest::newRow("zh-Hans") << "zh-Hans" << zh;
-    QTest::newRow("C") << "C" << zh;
-    QTest::newRow("C.UTF-8") << "C.UTF-8" << zh;
-    QTest::newRow("POSIX") << "POSIX" << zh;
-    QTest::newRow("en_US.UTF-8") << "en_US.UTF-8" << en;
-    QTest::newRow("en") << "en" << en;
-    QTest::newRow("de_DE.UTF-8") << "de_DE.UTF-8" << en;
-    QTest::newRow("fr_FR@euro") << "fr_FR@euro" << en;
-    QTest::newRow("ja_JP") << "ja_JP" << en;
-    // Languages whose code merely starts like C or zh.
-    QTest::newRow("ca_ES (Catalan)") << "ca_ES.UTF-8" << en;
-    QTest::newRow("chr_US (Cherokee)") << "chr_US" << en;
-    QTest::newRow("zu_ZA (Zulu)") << "zu_ZA" << en;
-    QTest::newRow("cs_CZ") << "cs_CZ" << en;
-}
-
-void tst_WindowLanguage::localeName()
-{
-    QFETCH(QString, name);
-    QFETCH(WindowLanguage, language);
-    QCOMPARE(windowLanguage(name), language);
-}
-
 void tst_WindowLanguage::environment_data()
 {
     QTest::addColumn<QString>("settings");
@@ -106,6 +71,15 @@ void tst_WindowLanguage::environment_data()
     const WindowLanguage en = WindowLanguage::English;
     QTest::newRow("nothing set") << "" << zh;
     QTest::newRow("LANG") << "LANG=en_GB.UTF-8" << en;
+    QTest::newRow("another Chinese locale") << "LANG=zh_TW.Big5" << zh;
+    QTest::newRow("script, no country") << "LANG=zh-Hans" << zh;
+    QTest::newRow("C") << "LANG=C.UTF-8" << zh;
+    QTest::newRow("POSIX") << "LANG=POSIX" << zh;
+    QTest::newRow("modifier") << "LANG=fr_FR@euro" << en;
+    // Languages whose code merely starts like C or zh.
+    QTest::newRow("Catalan") << "LANG=ca_ES.UTF-8" << en;
+    QTest::newRow("Cherokee") << "LANG=chr_US" << en;
+    QTest::newRow("Zulu") << "LANG=zu_ZA" << en;
     QTest::newRow("LC_MESSAGES over LANG") << "LANG=en_GB.UTF-8 LC_MESSAGES=zh_CN.UTF-8" << zh;
     QTest::newRow("LC_ALL over LC_MESSAGES") << "LC_MESSAGES=zh_CN.UTF-8 LC_ALL=de_DE.UTF-8" << en;
     QTest::newRow("LANGUAGE over LC_ALL") << "LC_ALL=de_DE.UTF-8 LANGUAGE=zh_CN:en" << zh;
@@ -127,14 +101,9 @@ void tst_WindowLanguage::windowProgramShowsTheLanguage_data()
 {
     QTest::addColumn<QString>("settings");
     QTest::addColumn<QString>("title");
-    QTest::newRow("zh_CN") << "LANG=zh_CN.UTF-8" << kChineseTitle;
     QTest::newRow("C") << "LANG=C" << kChineseTitle;
-    QTest::newRow("POSIX") << "LC_ALL=POSIX" << kChineseTitle;
-    QTest::newRow("en_US") << "LANG=en_US.UTF-8" << kEnglishTitle;
     QTest::newRow("de_DE") << "LANG=de_DE.UTF-8" << kEnglishTitle;
-    QTest::newRow("fr_FR") << "LC_ALL=fr_FR.UTF-8" << kEnglishTitle;
     QTest::newRow("LANGUAGE=zh_CN:en") << "LANG=de_DE.UTF-8 LANGUAGE=zh_CN:en" << kChineseTitle;
-    QTest::newRow("LANGUAGE=en:zh_CN") << "LANG=zh_CN.UTF-8 LANGUAGE=en:zh_CN" << kEnglishTitle;
 }
 
 // The title is the window's first text and comes from the same translation as
@@ -200,8 +169,8 @@ QString tst_WindowLanguage::display()
     // -displayfd: the server picks a free display and writes its number.
     // -noreset: a server that resets when its last client goes refuses the
     // next row's window for a moment.
-    xServer.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-noreset", "-screen", "0",
-                           "800x600x24"});
+    xServer.start(
+        "Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-noreset", "-screen", "0", "800x600x24"});
     if (!xServer.waitForStarted())
         return QString();
     QElapsedTimer waited;
