@@ -6,8 +6,6 @@
 #include "tests/support/PostgresServer.h"
 #include "tests/support/SimulatedBench.h"
 
-#include <QFile>
-#include <QJsonDocument>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -68,10 +66,7 @@ void tst_DatabaseRunners::twentyRunnersStoreEveryRow()
         QCOMPARE(expected.size(), steps);
         const QList<ComparedRow> actual = databaseRows(server.url(), runId);
         QVERIFY2(expected == actual, qPrintable(firstDifference(expected, actual)));
-        QFile recordFile(RunRecord::pathFor(file));
-        QVERIFY(recordFile.open(QIODevice::ReadOnly));
-        const std::optional<RunRecord> record =
-            RunRecord::fromJson(QJsonDocument::fromJson(recordFile.readAll()).object());
+        const std::optional<RunRecord> record = RunRecord::readBeside(file);
         QVERIFY(record && record->database);
         QVERIFY2(record->database->complete, qPrintable(record->database->summary()));
         QCOMPARE(record->database->rowsStored, steps);

@@ -10,23 +10,10 @@
 #include "tests/support/WindowDriver.h"
 
 #include <QFile>
-#include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <optional>
-
-namespace {
-
-std::optional<RunRecord> recordOf(const QString &resultFile)
-{
-    QFile file(RunRecord::pathFor(resultFile));
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return RunRecord::fromJson(QJsonDocument::fromJson(file.readAll()).object());
-}
-
-} // namespace
 
 class tst_DatabaseWindow : public QObject
 {
@@ -63,7 +50,7 @@ void tst_DatabaseWindow::windowRunLandsInTheDatabase()
     std::optional<RunRecord> record;
     QVERIFY(WindowDriver::waitUntil(
         [&] {
-            record = recordOf(resultFile);
+            record = RunRecord::readBeside(resultFile);
             return record && record->database;
         },
         30000));

@@ -62,7 +62,6 @@ private slots:
     void lineEnds_areSyncedToDisk();
     void appendText_data();
     void appendText();
-    void timeStamp();
     void resultFileName_data();
     void resultFileName();
     void createResultFile_sanitisesNameOnly();
@@ -267,14 +266,6 @@ void TestFileOperation::appendText()
     QCOMPARE(readAll(path), expected);
 }
 
-// Two digits each, on a 24-hour clock.
-void TestFileOperation::timeStamp()
-{
-    QCOMPARE(resultTimeStamp(QDateTime(QDate(2009, 1, 2), QTime(3, 4, 5))), "090102 030405");
-    QCOMPARE(resultTimeStamp(QDateTime(QDate(2030, 12, 31), QTime(0, 0))), "301231 000000");
-    QCOMPARE(resultTimeStamp(QDateTime(QDate(2024, 2, 29), QTime(23, 59, 59))), "240229 235959");
-}
-
 void TestFileOperation::resultFileName_data()
 {
     QTest::addColumn<QString>("item");
@@ -382,9 +373,10 @@ void TestFileOperation::diskFull_oneLogLine()
     full.AppendText(path, QStringLiteral("2\t2"), false);
     QCOMPARE(full.piecesNotWritten(), 2);
     QCOMPARE(readAll(path), QByteArray());
-    QCOMPARE(log.lines(),
-             QStringList{QStringLiteral("\"FileOperation: cannot write %1: No space left on device\"")
-                             .arg(path)});
+    QCOMPARE(
+        log.lines(),
+        QStringList{QStringLiteral("\"FileOperation: cannot write %1: No space left on device\"")
+                        .arg(path)});
 }
 
 QTEST_GUILESS_MAIN(TestFileOperation)

@@ -128,7 +128,7 @@ void tst_RecordFile::json_readsFirstRecordsAndRefusesOthers()
     QCOMPARE(old->durationMs, -1);
     QVERIFY(old->outcome.clean);
 
-    // A version 2 record: no supply, no plan, no supply counts.
+    // A version 2 record: no supply, no plan, no supply counts, no database.
     const QByteArray second = R"({"schemaVersion":2,"runId":"r2","test":"DAC",
         "parametersUsed":{"steps":3},"serialDevice":null,"recoveryFile":null,
         "outcome":{"status":"finished","clean":true,"stepsDone":3,"recordWritesFailed":0}})";
@@ -137,6 +137,7 @@ void tst_RecordFile::json_readsFirstRecordsAndRefusesOthers()
     QVERIFY(two);
     QCOMPARE(two->schemaVersion, 2);
     QVERIFY(!two->supply && two->plan.isEmpty());
+    QVERIFY(!two->database && !two->toJson().contains("database")); // none made up, none written
     QVERIFY(two->outcome.clean && !two->outcome.supplyLeftOn);
     QCOMPARE(two->outcome.supplyNotMeasured, 0);
 
