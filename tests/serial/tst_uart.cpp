@@ -50,7 +50,6 @@ private slots:
 
     void open_appliesLineSettings();
     void sendValue_valuesArriveInOrderWithGoodChecksums();
-    void sendValue_afterThePortVanished_logsTheFailure();
     void close_sendsBufferedBytesAndKeepsTheDevice();
     void open_failure_data();
     void open_failure();
@@ -120,23 +119,6 @@ void TestUart::sendValue_valuesArriveInOrderWithGoodChecksums()
     QCOMPARE(arrived, values);
     QCOMPARE(board->badFrames(), 0);
     QCOMPARE(board->lastValue(), std::optional<qint32>(std::numeric_limits<qint32>::max()));
-}
-
-void TestUart::sendValue_afterThePortVanished_logsTheFailure()
-{
-    openBoardPort();
-    uart.SendValue(TestContext.uart, 1);
-    QTRY_COMPARE(board->goodFrames(), 1);
-    const QString portName = board->devicePath();
-    LogCapture log;
-    board->stop(); // the far end of the pseudo-terminal closes
-    // Each lost frame is reported at its own send, the last one included.
-    QVERIFY(!uart.SendValue(TestContext.uart, 2));
-    QCOMPARE(log.lines().size(), 1);
-    QVERIFY2(log.lines().first().startsWith("\"UART: Send Failed [" + portName + ": "),
-             qPrintable(log.lines().first()));
-    QVERIFY(!uart.SendValue(TestContext.uart, 3));
-    QCOMPARE(log.lines().size(), 2);
 }
 
 // What is still buffered goes out; the chosen device stays for the next run.
