@@ -44,12 +44,6 @@ void tst_RunPlan::meterCommands_data()
     QTest::addColumn<QByteArray>("plan");
     QTest::addColumn<QStringList>("commands");
 
-    QTest::newRow("DAC default") << QByteArray()
-                                 << QStringList{"*CLS", "CONF:VOLT:DC", "VOLT:DC:NPLC 10",
-                                                "VOLT:DC:IMP:AUTO ON", "VOLT:DC:RANG 10"};
-    QTest::newRow("ISINK default")
-        << QByteArray("[test]\nkind = isink\n")
-        << QStringList{"*CLS", "CONF:CURR:DC", "CURR:DC:NPLC 10", "CURR:DC:RANG 0.001"};
     QTest::newRow("1 V, NPLC 1, autozero after the NPLC")
         << QByteArray("[meter]\nrange = 1\nnplc = 1\nautozero = on\n")
         << QString("*CLS|CONF:VOLT:DC|VOLT:DC:NPLC 1|VOLT:DC:ZERO:AUTO ON|VOLT:DC:IMP:AUTO ON|"

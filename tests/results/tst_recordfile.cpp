@@ -34,10 +34,9 @@ class tst_RecordFile : public QObject
 private slots:
     void json_roundTrip();
     void json_readsFirstRecordsAndRefusesOthers();
-    void firstWrite_neverReplacesWhatIsThere_data();
-    void firstWrite_neverReplacesWhatIsThere();
+    void neverReplacesWhatIsNotItsOwn_data();
+    void neverReplacesWhatIsNotItsOwn();
     void failedWrite_leavesTheLastGoodRecord();
-    void recordReplacedByOthers_isNotOverwritten();
     void unfinishedRunsOfAFolder();
 };
 
@@ -146,33 +145,42 @@ void tst_RecordFile::json_readsFirstRecordsAndRefusesOthers()
                                              {"outcome", QJsonObject{{"status", "finished"}}}}));
 }
 
-// The first write takes a free name: a file, a link or a dangling link under
-// it stays as it is.
-void tst_RecordFile::firstWrite_neverReplacesWhatIsThere_data()
+// A record never replaces what is not this run's: a file, a link or a dangling
+// link under its name before the first write, or put in place of it after.
+void tst_RecordFile::neverReplacesWhatIsNotItsOwn_data()
 {
     QTest::addColumn<QString>("there");
-    QTest::newRow("another run's record") << "file";
-    QTest::newRow("link to a victim") << "link";
-    QTest::newRow("dangling link") << "dangling";
+    QTest::addColumn<bool>("afterTheFirstWrite");
+    QTest::newRow("another run's record") << "file" << false;
+    QTest::newRow("link to a victim") << "link" << false;
+    QTest::newRow("dangling link") << "dangling" << false;
+    QTest::newRow("replaced by a file") << "file" << true;
+    QTest::newRow("replaced by a link") << "link" << true;
 }
 
-void tst_RecordFile::firstWrite_neverReplacesWhatIsThere()
+void tst_RecordFile::neverReplacesWhatIsNotItsOwn()
 {
     QFETCH(QString, there);
+    QFETCH(bool, afterTheFirstWrite);
     QTemporaryDir dir;
     const QString path = dir.filePath("run.json");
     const QString victim = dir.filePath("victim");
     QVERIFY(writeFile(victim, "victim"));
+    RecordFile record;
+    record.setPath(path);
+    QString error;
+    if (afterTheFirstWrite) {
+        QVERIFY(record.write("one", &error));
+        QVERIFY(QFile::remove(path));
+    }
     if (there == "file")
         QVERIFY(writeFile(path, "theirs"));
     else
         QVERIFY(QFile::link(there == "link" ? victim : dir.filePath("nowhere"), path));
 
-    RecordFile record;
-    record.setPath(path);
-    QString error;
     QVERIFY(!record.write("ours", &error));
-    QVERIFY(error.contains(QStringLiteral("exists already")));
+    QVERIFY2(error.contains(afterTheFirstWrite ? "no longer this run's record" : "exists already"),
+             qPrintable(error));
     QCOMPARE(readAll(victim), QByteArray("victim"));
     QVERIFY(!QFileInfo::exists(dir.filePath("nowhere")));
     if (there == "file")
@@ -220,31 +228,6 @@ void tst_RecordFile::failedWrite_leavesTheLastGoodRecord()
             QDir(dir.path())
                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
             QStringList{"run.json"});
-    }
-}
-
-// Once this run's record is not under its name any more (replaced by a file
-// or a link), the next write refuses instead of replacing it.
-void tst_RecordFile::recordReplacedByOthers_isNotOverwritten()
-{
-    for (const bool byLink : {false, true}) {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("run.json");
-        const QString victim = dir.filePath("victim");
-        QVERIFY(writeFile(victim, "victim"));
-        RecordFile record;
-        record.setPath(path);
-        QString error;
-        QVERIFY(record.write("one", &error));
-        QVERIFY(QFile::remove(path));
-        if (byLink)
-            QVERIFY(QFile::link(victim, path));
-        else
-            QVERIFY(writeFile(path, "theirs"));
-        QVERIFY(!record.write("two", &error));
-        QVERIFY(error.contains(QStringLiteral("no longer this run's record")));
-        QCOMPARE(readAll(victim), QByteArray("victim"));
-        QCOMPARE(readAll(path), QByteArray(byLink ? "victim" : "theirs"));
     }
 }
 
