@@ -29,7 +29,6 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void fullRun_data();
     void fullRun();
     void edgeCounts_data();
     void edgeCounts();
@@ -97,22 +96,11 @@ QStringList tst_RunEngine::resultLines(const QString &path) const
     return QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'));
 }
 
-void tst_RunEngine::fullRun_data()
-{
-    QTest::addColumn<bool>("isink");
-    QTest::newRow("dac") << false;
-    QTest::newRow("isink") << true;
-}
-
 // Every signal in order, the outcome and the record (the file and the wire of
 // the same run are tst_testrun's).
 void tst_RunEngine::fullRun()
 {
-    QFETCH(bool, isink);
-    RunSetup run = setup({"3", "0", "2", "0"});
-    run.kind = isink ? &isinkTestKind() : &dacTestKind();
-    run.testName = run.kind->title;
-    RunEngine engine(run);
+    RunEngine engine(setup({"3", "0", "2", "0"}));
     QStringList events;
     connect(&engine, &RunEngine::valueSent, this, [&](qint64 step, qint32 value) {
         events << QStringLiteral("sent %1 %2").arg(step).arg(value);
