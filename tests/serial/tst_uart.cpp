@@ -1,8 +1,9 @@
 // UART against the simulated board over a real pseudo-terminal: what the
-// product calls (Open, SendValue, Close).
+// product calls (Open, SendValue, Close); and the value frame it sends.
 
 #include "context/TestContext.h"
 #include "serial/UART.h"
+#include "serial/ValueFrame.h"
 #include "tests/support/ContextReset.h"
 #include "tests/support/DeviceNode.h"
 #include "tests/support/LogCapture.h"
@@ -53,6 +54,10 @@ private slots:
     void close_sendsBufferedBytesAndKeepsTheDevice();
     void open_failure_data();
     void open_failure();
+    void valueFrame_encode_data();
+    void valueFrame_encode();
+    void valueFrame_isValid_data();
+    void valueFrame_isValid();
 
 private:
     void openBoardPort();
@@ -168,6 +173,51 @@ void TestUart::open_failure()
     QCOMPARE(TestContext.uart.port.bytesToWrite(), 0);
     uart.Close(TestContext.uart);
     QCOMPARE(log.count(QStringLiteral("UART: OpenFailed")), 1);
+}
+
+// The 5-byte value frame: the value big-endian, then the low byte of the sum
+// of those four bytes.
+void TestUart::valueFrame_encode_data()
+{
+    QTest::addColumn<qint32>("value");
+    QTest::addColumn<QByteArray>("wire");
+
+    QTest::newRow("1000") << 1000 << QByteArray::fromHex("000003e8eb");
+    QTest::newRow("255") << 255 << QByteArray::fromHex("000000ffff");
+    QTest::newRow("256") << 256 << QByteArray::fromHex("0000010001");
+    QTest::newRow("-1") << -1 << QByteArray::fromHex("fffffffffc");
+    QTest::newRow("INT_MIN") << std::numeric_limits<qint32>::min()
+                             << QByteArray::fromHex("8000000080");
+}
+
+void TestUart::valueFrame_encode()
+{
+    QFETCH(qint32, value);
+    QFETCH(QByteArray, wire);
+
+    const QByteArray frame = ValueFrame::encode(value);
+    QCOMPARE(frame.toHex(' '), wire.toHex(' '));
+    QVERIFY(ValueFrame::isValid(frame));
+    QCOMPARE(ValueFrame::decodeValue(frame), value);
+}
+
+void TestUart::valueFrame_isValid_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("valid");
+
+    QTest::newRow("good") << QByteArray::fromHex("000003e8eb") << true;
+    QTest::newRow("checksum off by one") << QByteArray::fromHex("000003e8ec") << false;
+    QTest::newRow("too short") << QByteArray::fromHex("00000101") << false;
+    QTest::newRow("too long") << QByteArray::fromHex("000000010100") << false;
+}
+
+void TestUart::valueFrame_isValid()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, valid);
+
+    QCOMPARE(ValueFrame::isValid(bytes), valid);
 }
 
 QTEST_GUILESS_MAIN(TestUart)
