@@ -11,6 +11,7 @@
 #include "engine/RunThread.h"
 #include "tests/database/StoredRows.h"
 #include "tests/support/ContextReset.h"
+#include "tests/support/FileBytes.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/SimulatedBench.h"
 
@@ -22,16 +23,6 @@
 #include <QTest>
 #include <QTimer>
 #include <QUuid>
-
-namespace {
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
 
 class tst_DatabaseSink : public QObject
 {

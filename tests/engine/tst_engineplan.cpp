@@ -8,6 +8,7 @@
 #include "record/RunRecord.h"
 #include "tests/support/ContextReset.h"
 #include "tests/support/EngineFakes.h"
+#include "tests/support/FileBytes.h"
 #include "tests/support/LogCapture.h"
 
 #include <QDir>

@@ -9,6 +9,7 @@
 #include "tests/support/ContextReset.h"
 #include "tests/support/EngineFakes.h"
 #include "tests/support/FailingFileSystem.h"
+#include "tests/support/FileBytes.h"
 #include "tests/support/LogCapture.h"
 
 #include <QSignalSpy>

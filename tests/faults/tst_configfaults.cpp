@@ -4,6 +4,7 @@
 #include "app/MainWindow.h"
 #include "tests/faults/ResultFile.h"
 #include "tests/faults/Unprivileged.h"
+#include "tests/support/FileBytes.h"
 #include "tests/support/SimulatedBench.h"
 #include "tests/support/WindowDriver.h"
 
@@ -28,19 +29,6 @@ const QString kNormal = QStringLiteral("+1.23456789E+00");
 QString configPath()
 {
     return QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini");
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
 }
 
 } // namespace
@@ -111,7 +99,7 @@ void tst_ConfigFaults::typeAddressAndRun(WindowDriver &run)
 void tst_ConfigFaults::unreadable()
 {
     const QByteArray stored = "[defaultAddr]\nDMM=TCPIP0::127.0.0.1::5025::SOCKET\n";
-    QVERIFY(writeAll(configPath(), stored));
+    QVERIFY(writeFileBytes(configPath(), stored));
     QVERIFY(QFile::setPermissions(configPath(), QFile::WriteOwner));
     QVERIFY(Unprivileged::giveToUser(configPath()));
 
@@ -135,13 +123,13 @@ void tst_ConfigFaults::unreadable()
     // The file that could not be read is not overwritten: fixing its rights
     // brings the stored addresses back.
     QVERIFY(QFile::setPermissions(configPath(), QFile::ReadOwner | QFile::WriteOwner));
-    QCOMPARE(readAll(configPath()), stored);
+    QCOMPARE(fileBytes(configPath()), stored);
 }
 
 void tst_ConfigFaults::corrupt()
 {
     // Bytes that are no text, then a section header that never closes.
-    QVERIFY(writeAll(configPath(), QByteArray("\x8f\xff\x01garbage\n[defaultAddr\nDMM")));
+    QVERIFY(writeFileBytes(configPath(), QByteArray("\x8f\xff\x01garbage\n[defaultAddr\nDMM")));
     WindowDriver run(bench);
     const QString named = run.logLine(QStringLiteral("UI ERROR: Config File ["));
     QVERIFY2(named == QStringLiteral("\"UI ERROR: Config File [%1] Corrupt\"").arg(configPath()),
@@ -197,7 +185,7 @@ void tst_ConfigFaults::readOnlyFile()
     const QString stored = QStringLiteral("TCPIP0::127.0.0.1::5025::SOCKET");
     const QByteArray text =
         "[defaultAddr]\nDMM=" + stored.toLatin1() + "\nPWR=GPIB0::6::INSTR\nOSC=GPIB0::7::INSTR\n";
-    QVERIFY(writeAll(configPath(), text));
+    QVERIFY(writeFileBytes(configPath(), text));
     QVERIFY(QFile::setPermissions(configPath(), QFile::ReadOwner | QFile::ReadOther));
     {
         Unprivileged asUser;
@@ -211,7 +199,7 @@ void tst_ConfigFaults::readOnlyFile()
         typeAddressAndRun(run);
         QCoreApplication::processEvents();
     }
-    QCOMPARE(readAll(configPath()), text);
+    QCOMPARE(fileBytes(configPath()), text);
 }
 
 void tst_ConfigFaults::notARegularFile_data()

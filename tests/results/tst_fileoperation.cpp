@@ -5,6 +5,7 @@
 #include "results/FileOperation.h"
 #include "results/ResultFileName.h"
 #include "tests/support/FailingFileSystem.h"
+#include "tests/support/FileBytes.h"
 #include "tests/support/LogCapture.h"
 
 #include <QDir>
@@ -16,18 +17,6 @@
 #include <limits>
 
 static const QDateTime startTime(QDate(2022, 8, 27), QTime(14, 30, 5));
-
-static QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-static bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 static QByteArray headBlock(const QString &testName, const QString &item, const QString &tester)
 {
@@ -118,9 +107,9 @@ void TestFileOperation::wholeRun_matchesGoldenFile()
     writer->AppendText(path, QStringLiteral("\n完成时间: [220827 143112]"), true);
 
     const QByteArray golden =
-        readAll(QStringLiteral(BENCHTEST_SOURCE_DIR "/tests/results/data/dac_run.txt"));
+        fileBytes(QStringLiteral(BENCHTEST_SOURCE_DIR "/tests/results/data/dac_run.txt"));
     QVERIFY(!golden.isEmpty());
-    const QByteArray written = readAll(path);
+    const QByteArray written = fileBytes(path);
     QVERIFY2(written == golden,
              qPrintable(QStringLiteral("written:\n%1\nexpected:\n%2")
                             .arg(QString::fromUtf8(written), QString::fromUtf8(golden))));
@@ -147,8 +136,8 @@ void TestFileOperation::sameSecondTwice_eachRunHasItsOwnFile()
         headBlock(QStringLiteral("ISINK"), QStringLiteral("item"), QStringLiteral("me"));
     QCOMPARE(second, dir.filePath(QStringLiteral("[AutoTest][item][me][220827 143005] (2).txt")));
     QCOMPARE(secondRun.takenName(), first);
-    QCOMPARE(readAll(first), head + "1\t1");
-    QCOMPARE(readAll(second), head + "2\t2");
+    QCOMPARE(fileBytes(first), head + "1\t1");
+    QCOMPARE(fileBytes(second), head + "2\t2");
     QCOMPARE(log.lines(),
              QStringList({QStringLiteral("\"FileOperation: %1 is taken (a file is there), this run "
                                          "writes %2\"")
@@ -174,11 +163,11 @@ void TestFileOperation::plantedNames_areNeverFollowed()
     const QString stem = dir.filePath(QStringLiteral("[AutoTest][item][me][220827 143005]"));
     QTemporaryDir elsewhere;
     const QString victim = elsewhere.filePath(QStringLiteral("victim"));
-    QVERIFY(writeFile(victim, "precious\n"));
+    QVERIFY(writeFileBytes(victim, "precious\n"));
     const QString target = planted == "dangling" ? elsewhere.filePath("chosen") : victim;
     const QString at = stem + (planted.startsWith("record") ? ".json" : ".txt");
     if (planted == "record")
-        QVERIFY(writeFile(at, "{}"));
+        QVERIFY(writeFileBytes(at, "{}"));
     else
         QVERIFY(QFile::link(target, at));
 
@@ -186,9 +175,9 @@ void TestFileOperation::plantedNames_areNeverFollowed()
     writer->AppendText(TestContext.resultFilePath, QStringLiteral("No.\tDAC"), true);
 
     QCOMPARE(TestContext.resultFilePath, stem + " (2).txt");
-    QCOMPARE(readAll(victim), QByteArray("precious\n"));
+    QCOMPARE(fileBytes(victim), QByteArray("precious\n"));
     QVERIFY(!QFileInfo::exists(elsewhere.filePath("chosen")));
-    QVERIFY(readAll(TestContext.resultFilePath).endsWith("No.\tDAC\n"));
+    QVERIFY(fileBytes(TestContext.resultFilePath).endsWith("No.\tDAC\n"));
 }
 
 // A link put in place of the run's file mid-run is not written through: the
@@ -203,15 +192,15 @@ void TestFileOperation::linkPlantedMidRun_restGoesToRecovery()
     writer->AppendText(path, QStringLiteral("No.\tDAC"), true);
     QTemporaryDir elsewhere;
     const QString victim = elsewhere.filePath(QStringLiteral("victim"));
-    QVERIFY(writeFile(victim, "precious\n"));
+    QVERIFY(writeFileBytes(victim, "precious\n"));
     QVERIFY(QFile::remove(path));
     QVERIFY(QFile::link(victim, path));
 
     LogCapture log;
     writer->AppendText(path, QStringLiteral("1\t1"), false);
-    QCOMPARE(readAll(victim), QByteArray("precious\n"));
+    QCOMPARE(fileBytes(victim), QByteArray("precious\n"));
     QVERIFY(!writer->recoveryFile().isEmpty());
-    QVERIFY(readAll(writer->recoveryFile()).endsWith("No.\tDAC\n1\t1"));
+    QVERIFY(fileBytes(writer->recoveryFile()).endsWith("No.\tDAC\n1\t1"));
     QVERIFY(log.lines().first().contains("is no longer the file this run created"));
 }
 
@@ -261,12 +250,12 @@ void TestFileOperation::appendText()
 
     const QString path = dir.filePath(QStringLiteral("result.txt"));
     if (existing)
-        QVERIFY(writeFile(path, "1\t1"));
+        QVERIFY(writeFileBytes(path, "1\t1"));
 
     writer->AppendText(path, text, lineEnd);
 
     QVERIFY(QFile::exists(path));
-    QCOMPARE(readAll(path), expected);
+    QCOMPARE(fileBytes(path), expected);
 }
 
 void TestFileOperation::resultFileName_data()
@@ -322,7 +311,7 @@ void TestFileOperation::createResultFile_sanitisesNameOnly()
 
     QCOMPARE(TestContext.resultFilePath, dir.filePath(fileName));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{fileName});
-    QCOMPARE(readAll(TestContext.resultFilePath), headBlock("DAC", "../x:1 2", "<me>  "));
+    QCOMPARE(fileBytes(TestContext.resultFilePath), headBlock("DAC", "../x:1 2", "<me>  "));
     QCOMPARE(log.lines(), QStringList());
 }
 
@@ -353,7 +342,7 @@ void TestFileOperation::missingFolder_restGoesToARecoveryFile()
     QVERIFY(!QFileInfo::exists(TestContext.savePath));
     QCOMPARE(writer->recoveryFile(), recovery);
     QCOMPARE(writer->piecesNotWritten(), 0);
-    QCOMPARE(readAll(recovery), headBlock("", "item", "me") + "No.\tDAC\n1\t1");
+    QCOMPARE(fileBytes(recovery), headBlock("", "item", "me") + "No.\tDAC\n1\t1");
 
     // The next run reports its own loss, into a recovery file of its own.
     writer->CreateResultFile();
@@ -375,7 +364,7 @@ void TestFileOperation::diskFull_oneLogLine()
     full.AppendText(path, QStringLiteral("1\t1\t+1.0E-03"), true);
     full.AppendText(path, QStringLiteral("2\t2"), false);
     QCOMPARE(full.piecesNotWritten(), 2);
-    QCOMPARE(readAll(path), QByteArray());
+    QCOMPARE(fileBytes(path), QByteArray());
     QCOMPARE(
         log.lines(),
         QStringList{QStringLiteral("\"FileOperation: cannot write %1: No space left on device\"")

@@ -4,28 +4,13 @@
 #include "record/UnfinishedRuns.h"
 #include "results/RecordFile.h"
 #include "tests/support/FailingFileSystem.h"
+#include "tests/support/FileBytes.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QTest>
-
-namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-} // namespace
 
 class tst_RecordFile : public QObject
 {
@@ -165,7 +150,7 @@ void tst_RecordFile::neverReplacesWhatIsNotItsOwn()
     QTemporaryDir dir;
     const QString path = dir.filePath("run.json");
     const QString victim = dir.filePath("victim");
-    QVERIFY(writeFile(victim, "victim"));
+    QVERIFY(writeFileBytes(victim, "victim"));
     RecordFile record;
     record.setPath(path);
     QString error;
@@ -174,17 +159,17 @@ void tst_RecordFile::neverReplacesWhatIsNotItsOwn()
         QVERIFY(QFile::remove(path));
     }
     if (there == "file")
-        QVERIFY(writeFile(path, "theirs"));
+        QVERIFY(writeFileBytes(path, "theirs"));
     else
         QVERIFY(QFile::link(there == "link" ? victim : dir.filePath("nowhere"), path));
 
     QVERIFY(!record.write("ours", &error));
     QVERIFY2(error.contains(afterTheFirstWrite ? "no longer this run's record" : "exists already"),
              qPrintable(error));
-    QCOMPARE(readAll(victim), QByteArray("victim"));
+    QCOMPARE(fileBytes(victim), QByteArray("victim"));
     QVERIFY(!QFileInfo::exists(dir.filePath("nowhere")));
     if (there == "file")
-        QCOMPARE(readAll(path), QByteArray("theirs"));
+        QCOMPARE(fileBytes(path), QByteArray("theirs"));
 }
 
 // The n-th operation of a second write fails, for every n: the record is
@@ -221,7 +206,7 @@ void tst_RecordFile::failedWrite_leavesTheLastGoodRecord()
             const QString where =
                 QStringLiteral("n=%1 (%2): %3").arg(n).arg(failing.failed(), error);
             QVERIFY2(!failing.failed().isEmpty() && !written, qPrintable(where));
-            const QByteArray onDisk = readAll(path);
+            const QByteArray onDisk = fileBytes(path);
             QVERIFY2(onDisk == first || onDisk == second, qPrintable(where));
         }
         QCOMPARE(

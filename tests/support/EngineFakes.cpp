@@ -3,7 +3,6 @@
 #include "engine/RunEngine.h"
 
 #include <QDir>
-#include <QFile>
 #include <QSignalSpy>
 
 namespace {
@@ -218,10 +217,4 @@ RunOutcome runToEnd(RunEngine &engine)
         return RunOutcome();
     engine.stop();
     return ended.at(0).at(0).value<RunOutcome>();
-}
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }

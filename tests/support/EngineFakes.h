@@ -82,5 +82,3 @@ RunSetup fakeBenchRun(const FakeBench &bench, const QString &folder,
 // Starts `engine` and stops it once the run has ended; a default outcome when
 // it has not ended within 5 s.
 RunOutcome runToEnd(RunEngine &engine);
-// The bytes of a file; empty when it cannot be read.
-QByteArray fileBytes(const QString &path);
