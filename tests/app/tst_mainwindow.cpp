@@ -1,8 +1,10 @@
-// The window at start-up, test selection, enable boxes, port list and folder choice.
+// The window at start-up, test selection, enable boxes, port list, folder choice and the
+// live view's shortcut.
 #include "app/MainWindow.h"
 #include "app/form/MainWindowForm.h"
 #include "context/TestContext.h"
 #include "tests/support/ContextReset.h"
+#include "tests/support/DeviceNode.h"
 #include "tests/support/LogCapture.h"
 
 #include <QApplication>
@@ -33,7 +35,6 @@ private slots:
     void init();
     void cleanup();
     void titleCarriesTheBuildDate();
-    void sizeIsFixed();
     void startUpState();
     void selectingATestReplacesTheObject();
     void unknownIndexKeepsTheTest();
@@ -41,6 +42,7 @@ private slots:
     void enableBoxes();
     void serialBoxRebuildsThePortList();
     void firstRunPath();
+    void ctrlL_followsTheCurrentRun();
 
 private:
     MainWindow *window = nullptr;
@@ -82,15 +84,6 @@ void tst_MainWindow::titleCarriesTheBuildDate()
     const QString date =
         match.captured(1) + ' ' + match.captured(2).trimmed() + ' ' + match.captured(3);
     QVERIFY2(QLocale::c().toDate(date, QStringLiteral("MMM d yyyy")).isValid(), qPrintable(date));
-}
-
-void tst_MainWindow::sizeIsFixed()
-{
-    QCOMPARE(window->size(), QSize(720, 520));
-    QCOMPARE(window->minimumSize(), QSize(720, 520));
-    QCOMPARE(window->maximumSize(), QSize(720, 520));
-    window->resize(800, 600);
-    QCOMPARE(window->size(), QSize(720, 520));
 }
 
 void tst_MainWindow::startUpState()
@@ -207,7 +200,11 @@ void tst_MainWindow::serialBoxRebuildsThePortList()
 void tst_MainWindow::firstRunPath()
 {
     const QString config = QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini");
-    QTemporaryDir home, chosen;
+    QTemporaryDir home, chosen, nodeFolder;
+    QString why;
+    const QString device = privateNullDevice(nodeFolder.path(), &why);
+    if (device.isEmpty())
+        QSKIP(qPrintable(why));
     const QByteArray savedHome = qgetenv("HOME");
     qputenv("HOME", QFile::encodeName(home.path()));
     const auto restore = qScopeGuard([&] {
@@ -229,9 +226,9 @@ void tst_MainWindow::firstRunPath()
     port->setEditText(QStringLiteral("ttyS0"));
     QTest::mouseClick(port->lineEdit(), Qt::LeftButton);
     QCoreApplication::processEvents();
-    QTest::keyClicks(port->lineEdit(), QStringLiteral("/dev/null"));
-    QCOMPARE(port->currentText(), QStringLiteral("/dev/null"));
-    QCOMPARE(port->toolTip(), QStringLiteral("/dev/null"));
+    QTest::keyClicks(port->lineEdit(), device);
+    QCOMPARE(port->currentText(), device);
+    QCOMPARE(port->toolTip(), device);
 
     // The chooser opens at the result folder (the home folder while there is none).
     QStringList openedAt;
@@ -258,12 +255,46 @@ void tst_MainWindow::firstRunPath()
     QPushButton *start = window->findChild<QPushButton *>("autotest");
     QTest::mouseClick(start, Qt::LeftButton);
     QTest::mouseClick(start, Qt::LeftButton);
-    QVERIFY(log->lines().contains(QStringLiteral("\"UI: COM Port [/dev/null]\"")));
+    QVERIFY(log->lines().contains("\"UI: COM Port [" + device + "]\""));
     cleanup();
     init();
     QCOMPARE(ui->showpath->toPlainText(), chosen.path());
     ui->enableuart->setChecked(true);
-    QCOMPARE(ui->modeluart->currentText(), QStringLiteral("/dev/null"));
+    QCOMPARE(ui->modeluart->currentText(), device);
+}
+
+// Ctrl+L: without a run only a log line; with one, benchtest-report --follow on
+// the run's file, started from the program folder as a process of its own.
+void tst_MainWindow::ctrlL_followsTheCurrentRun()
+{
+    // A stand-in for the report program that writes down its arguments.
+    QTemporaryDir folder;
+    const QString program = QCoreApplication::applicationDirPath() + "/benchtest-report";
+    const QString arguments = folder.filePath("arguments");
+    QFile script(program);
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write(
+        "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$ARGS.part\" && mv \"$ARGS.part\" \"$ARGS\"\n");
+    script.close();
+    const auto removeScript = qScopeGuard([&] { script.remove(); });
+    QVERIFY(script.setPermissions(script.permissions() | QFile::ExeOwner));
+    qputenv("ARGS", QFile::encodeName(arguments));
+    window->show();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+
+    QTest::keyClick(window, Qt::Key_L, Qt::ControlModifier);
+    QCOMPARE(log->count(QStringLiteral("UI: No run to follow\r\n")), 1);
+    QTest::qWait(300);
+    QVERIFY(!QFile::exists(arguments));
+
+    TestContext.resultFilePath = folder.filePath("[AutoTest][项目 A][QA][240101 090000].txt");
+    QTest::keyClick(window, Qt::Key_L, Qt::ControlModifier);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(arguments), 5000);
+    QFile written(arguments);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(written.readAll()),
+             "--follow\n" + TestContext.resultFilePath + "\n");
+    QCOMPARE(log->count(debugQuoted("UI: Live view of [" + TestContext.resultFilePath + "]")), 1);
 }
 
 QTEST_MAIN(tst_MainWindow)

@@ -7,6 +7,7 @@
 #include "database/RunStore.h"
 #include "record/RunRecord.h"
 #include "tests/database/StoredRows.h"
+#include "tests/support/FileBytes.h"
 #include "tests/support/PostgresServer.h"
 
 #include <QCryptographicHash>
@@ -49,12 +50,6 @@ QByteArray sha1Of(const QString &path)
     if (file.open(QIODevice::ReadOnly))
         hash.addData(&file);
     return hash.result();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 // A DAC run's head block and heading, then `rows` rows; its end line when `ended`.
@@ -170,15 +165,16 @@ void tst_DatabaseImport::grownFileAddsOnlyWhatIsNew()
     record.runId = RunRecord::newRunId();
     record.resultFile = path;
     record.outcome.status = QStringLiteral("stopped");
-    QVERIFY(writeFile(RunRecord::pathFor(path), QJsonDocument(record.toJson()).toJson()));
+    QVERIFY(writeFileBytes(RunRecord::pathFor(path), QJsonDocument(record.toJson()).toJson()));
 
-    QVERIFY(writeFile(path, resultRun(3, false)));
+    QVERIFY(writeFileBytes(path, resultRun(3, false)));
     const Report first = report({"--db", server.url(), "--import", path});
     QVERIFY2(first.exitCode == 0, qPrintable(first.err));
     QVERIFY2(first.out.contains("grow.txt: 1 runs, 3 rows; new: 1 runs, 3 rows"),
              qPrintable(first.out));
 
-    QVERIFY(writeFile(path, resultRun(5, true) + resultRun(4, true, 100) + resultRun(0, false)));
+    QVERIFY(
+        writeFileBytes(path, resultRun(5, true) + resultRun(4, true, 100) + resultRun(0, false)));
     const Report grown = report({"--db", server.url(), "--import", path});
     QVERIFY2(grown.exitCode == 0, qPrintable(grown.err));
     QVERIFY2(grown.out.contains("grow.txt: 3 runs, 9 rows; new: 2 runs, 6 rows"),

@@ -1,14 +1,17 @@
-// benchtest-run processes writing into one PostgreSQL database at once, on one simulated
-// meter: every row of every run is there, equal to its file, and each says so, on standard
-// error and in its record.
+// Runs that land in a PostgreSQL database the test starts itself, on one simulated bench:
+// benchtest-run processes writing at once, and a run from the window whose configuration
+// file names the database. Every row of every run is there, equal to its file, and each
+// run says so, in its record (and a runner on standard error).
+#include "context/TestContext.h"
 #include "record/RunRecord.h"
+#include "settings/ConfigLocation.h"
 #include "tests/database/StoredRows.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/SimulatedBench.h"
+#include "tests/support/WindowDriver.h"
 
-#include <QFile>
-#include <QJsonDocument>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -20,18 +23,27 @@ class tst_DatabaseRunners : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void twentyRunnersStoreEveryRow();
+    void windowRunLandsInTheDatabase();
     void badDatabaseUrlRefusesTheRun();
+
+private:
+    PostgresServer server;
+    SimulatedBench bench;
 };
+
+void tst_DatabaseRunners::initTestCase()
+{
+    QVERIFY2(bench.start(), qPrintable(bench.error()));
+    if (PostgresServer::isAvailable())
+        QVERIFY2(server.start(), qPrintable(server.error()));
+}
 
 void tst_DatabaseRunners::twentyRunnersStoreEveryRow()
 {
     if (!PostgresServer::isAvailable())
         QSKIP("PostgreSQL 15 is not installed: scripts/setup installs it");
-    PostgresServer server;
-    QVERIFY2(server.start(), qPrintable(server.error()));
-    SimulatedBench bench;
-    QVERIFY2(bench.start(), qPrintable(bench.error()));
     QTemporaryDir folder;
 
     const int runners = 20;
@@ -68,18 +80,48 @@ void tst_DatabaseRunners::twentyRunnersStoreEveryRow()
         QCOMPARE(expected.size(), steps);
         const QList<ComparedRow> actual = databaseRows(server.url(), runId);
         QVERIFY2(expected == actual, qPrintable(firstDifference(expected, actual)));
-        QFile recordFile(RunRecord::pathFor(file));
-        QVERIFY(recordFile.open(QIODevice::ReadOnly));
-        const std::optional<RunRecord> record =
-            RunRecord::fromJson(QJsonDocument::fromJson(recordFile.readAll()).object());
+        const std::optional<RunRecord> record = RunRecord::readBeside(file);
         QVERIFY(record && record->database);
         QVERIFY2(record->database->complete, qPrintable(record->database->summary()));
         QCOMPARE(record->database->rowsStored, steps);
     }
-    QCOMPARE(server.query("SELECT count(*), count(DISTINCT run) FROM benchtest.steps"),
+    // Of these runs: the window's run may share the database.
+    QCOMPARE(server.query("SELECT count(*), count(DISTINCT s.run) FROM benchtest.steps s JOIN "
+                          "benchtest.runs r ON r.id = s.run WHERE r.item LIKE 'LOT9-%'"),
              QStringLiteral("%1|%2").arg(runners * steps).arg(runners));
-    QCOMPARE(server.query("SELECT count(*) FROM benchtest.runs WHERE status = 'finished'"),
+    QCOMPARE(server.query("SELECT count(*) FROM benchtest.runs WHERE status = 'finished' AND "
+                          "item LIKE 'LOT9-%'"),
              QString::number(runners));
+}
+
+// The window's thread goes on after the run: its record is amended once the sink has settled.
+void tst_DatabaseRunners::windowRunLandsInTheDatabase()
+{
+    if (!PostgresServer::isAvailable())
+        QSKIP("PostgreSQL 15 is not installed: scripts/setup installs it");
+    QTemporaryDir home;
+    const QString config = home.filePath(QStringLiteral("config.ini"));
+    QFile file(config);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QStringLiteral("[database]\nurl=%1\n").arg(server.url()).toUtf8());
+    file.close();
+    qputenv(kConfigFileVariable, QFile::encodeName(config));
+    const auto restore = qScopeGuard([] { qunsetenv(kConfigFileVariable); });
+
+    WindowDriver driver(bench);
+    driver.setParams({"6", "0", "2", "0"});
+    driver.clickStart();
+    QVERIFY(driver.waitIdle(60000));
+    const QString resultFile = TestContext.resultFilePath;
+    std::optional<RunRecord> record;
+    QVERIFY(WindowDriver::waitUntil(
+        [&] { return (record = RunRecord::readBeside(resultFile)) && record->database; }, 30000));
+    QVERIFY2(record->database->complete, qPrintable(record->database->summary()));
+    QVERIFY(record->outcome.clean);
+    const QList<ComparedRow> expected = fileRows(resultFile);
+    QCOMPARE(expected.size(), 6);
+    const QList<ComparedRow> actual = databaseRows(server.url(), record->runId);
+    QVERIFY2(expected == actual, qPrintable(firstDifference(expected, actual)));
 }
 
 void tst_DatabaseRunners::badDatabaseUrlRefusesTheRun()
@@ -94,5 +136,5 @@ void tst_DatabaseRunners::badDatabaseUrlRefusesTheRun()
     QVERIFY(QDir(folder.path()).isEmpty());
 }
 
-QTEST_GUILESS_MAIN(tst_DatabaseRunners)
+QTEST_MAIN(tst_DatabaseRunners)
 #include "tst_databaserunners.moc"

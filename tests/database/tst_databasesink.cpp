@@ -11,36 +11,18 @@
 #include "engine/RunThread.h"
 #include "tests/database/StoredRows.h"
 #include "tests/support/ContextReset.h"
+#include "tests/support/FileBytes.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/SimulatedBench.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QUuid>
-
-namespace {
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// The database part of the record on disk; none when the file or the part is missing.
-std::optional<DatabaseResult> recordedDatabase(const QString &recordPath)
-{
-    const std::optional<RunRecord> record =
-        RunRecord::fromJson(QJsonDocument::fromJson(fileBytes(recordPath)).object());
-    return record ? record->database : std::nullopt;
-}
-
-} // namespace
 
 class tst_DatabaseSink : public QObject
 {
@@ -49,7 +31,6 @@ class tst_DatabaseSink : public QObject
 private slots:
     void initTestCase();
     void init();
-    void runLandsCellForCell();
     void serverKilledMidRunLosesAndDoublesNothing_data();
     void serverKilledMidRunLosesAndDoublesNothing();
     void runWithoutServerLeavesJournalThatSyncStores();
@@ -115,41 +96,6 @@ RunOutcome tst_DatabaseSink::run(const RunSetup &setup, const QString &url, cons
     return engine.outcome();
 }
 
-// The rows in the database are the file's, cell for cell; the run's columns are its
-// record's; the journal is gone once the database has everything.
-void tst_DatabaseSink::runLandsCellForCell()
-{
-    DatabaseResult stored;
-    const RunSetup runSetup = setup("25", "0");
-    const RunOutcome outcome = run(runSetup, server.url(), QString(), &stored);
-    const QString runId = outcome.runId; // the record's id is the database's
-    QVERIFY(outcome.isClean());
-    QVERIFY2(stored.complete, qPrintable(stored.summary()));
-    QCOMPARE(stored.rowsTaken, 25);
-    QCOMPARE(stored.rowsStored, 25);
-
-    const QList<ComparedRow> expected = fileRows(outcome.resultFile);
-    QCOMPARE(expected.size(), 25);
-    const QList<ComparedRow> actual = databaseRows(server.url(), runId);
-    QVERIFY2(expected == actual, qPrintable(firstDifference(expected, actual)));
-
-    const QString columns = server.query(
-        QStringLiteral("SELECT test, item, tester, status, clean, meter_identity <> '', "
-                       "gain IS NOT NULL, steps_done, bench IS NOT NULL FROM benchtest.runs "
-                       "WHERE run_id = '%1'")
-            .arg(runId));
-    QCOMPARE(columns, QStringLiteral("DAC|%1|QA|finished|t|t|t|25|t").arg(runSetup.testItem));
-    QVERIFY(!QFileInfo::exists(JournalFile::pathFor(outcome.resultFile)));
-
-    QVERIFY(outcome.database && outcome.database->complete);
-    const std::optional<DatabaseResult> recorded = recordedDatabase(outcome.recordFile);
-    QVERIFY(recorded);
-    QVERIFY2(recorded->complete, qPrintable(recorded->summary()));
-    QCOMPARE(recorded->rowsStored, 25);
-    QString error;
-    QCOMPARE(recorded->url, DatabaseUrl::parse(server.url(), &error).displayText());
-}
-
 void tst_DatabaseSink::serverKilledMidRunLosesAndDoublesNothing_data()
 {
     QTest::addColumn<quint32>("seed");
@@ -165,7 +111,7 @@ void tst_DatabaseSink::serverKilledMidRunLosesAndDoublesNothing_data()
 
 // The server dies (SIGKILL, no shutdown) at a step chosen by the seed and comes back after a
 // random while: the run goes on untouched, and afterwards the database holds every row
-// once, equal to the file.
+// once, cell for cell as in the file.
 void tst_DatabaseSink::serverKilledMidRunLosesAndDoublesNothing()
 {
     QFETCH(quint32, seed);
@@ -177,15 +123,14 @@ void tst_DatabaseSink::serverKilledMidRunLosesAndDoublesNothing()
 
     DatabaseResult stored;
     bool restarted = false;
-    const RunOutcome outcome =
-        run(setup(QString::number(steps), QStringLiteral("30")), server.url(), QString(), &stored,
-            [&](qint64 step) {
-                if (step != killAt)
-                    return;
-                server.kill();
-                // Back while the run still goes on, on a thread of its own.
-                QTimer::singleShot(downMs, this, [&] { restarted = server.restart(); });
-            });
+    const RunSetup runSetup = setup(QString::number(steps), QStringLiteral("30"));
+    const RunOutcome outcome = run(runSetup, server.url(), QString(), &stored, [&](qint64 step) {
+        if (step != killAt)
+            return;
+        server.kill();
+        // Back while the run still goes on, on a thread of its own.
+        QTimer::singleShot(downMs, this, [&] { restarted = server.restart(); });
+    });
     QVERIFY(restarted);
     const QString runId = outcome.runId;
     QVERIFY2(outcome.isClean(), qPrintable(outcome.summary()));
@@ -200,6 +145,20 @@ void tst_DatabaseSink::serverKilledMidRunLosesAndDoublesNothing()
                                          "WHERE r.run_id = '%1'")
                               .arg(runId)),
              QStringLiteral("%1|%1").arg(steps));
+    // The run's columns are its record's; the journal goes once the database has it all,
+    // and the record on disk says so.
+    QCOMPARE(
+        server.query(QStringLiteral("SELECT test, item, tester, status, clean, "
+                                    "meter_identity <> '', gain IS NOT NULL, steps_done, "
+                                    "bench IS NOT NULL FROM benchtest.runs WHERE run_id = '%1'")
+                         .arg(runId)),
+        QStringLiteral("DAC|%1|QA|finished|t|t|t|%2|t").arg(runSetup.testItem).arg(steps));
+    QVERIFY(!QFileInfo::exists(JournalFile::pathFor(outcome.resultFile)));
+    const std::optional<RunRecord> record = RunRecord::readBeside(outcome.resultFile);
+    QVERIFY(record && record->database);
+    QVERIFY2(record->database->complete, qPrintable(record->database->summary()));
+    QString error;
+    QCOMPARE(record->database->url, DatabaseUrl::parse(server.url(), &error).displayText());
 }
 
 // A server that is not there, a run on its own thread as the window has it: the run is
@@ -239,14 +198,11 @@ void tst_DatabaseSink::runWithoutServerLeavesJournalThatSyncStores()
     QVERIFY(QFileInfo::exists(journal));
 
     const QByteArray record = fileBytes(outcome.recordFile);
-    const std::optional<DatabaseResult> recorded = recordedDatabase(outcome.recordFile);
-    QVERIFY2(recorded, record.constData());
-    QVERIFY(!recorded->complete);
-    QCOMPARE(recorded->rowsPending(), 12);
-    QCOMPARE(recorded->journal, journal);
-    QVERIFY2(recorded->summary().startsWith("database incomplete: "),
-             qPrintable(recorded->summary()));
-    QVERIFY(!recorded->error.isEmpty());
+    const std::optional<RunRecord> recorded = RunRecord::readBeside(outcome.resultFile);
+    QVERIFY2(recorded && recorded->database, record.constData());
+    QVERIFY2(recorded->database->summary().startsWith("database incomplete: "),
+             qPrintable(recorded->database->summary()));
+    QCOMPARE(recorded->database->journal, journal);
 
     DatabaseConnection connection(DatabaseUrl::parse(server.url(), &error));
     QVERIFY2(connection.open(), qPrintable(connection.error()));
@@ -255,8 +211,6 @@ void tst_DatabaseSink::runWithoutServerLeavesJournalThatSyncStores()
     QCOMPARE(synced.size(), 1);
     QVERIFY2(synced.first().error.isEmpty(), qPrintable(synced.first().error));
     QCOMPARE(synced.first().rows, 12);
-    QVERIFY(synced.first().ended);
-    QVERIFY(synced.first().removed);
     QVERIFY(!QFileInfo::exists(journal));
 
     const QList<ComparedRow> expected = fileRows(outcome.resultFile);

@@ -34,7 +34,6 @@ private slots:
     void figuresOfAStraightLine();
     void recordDatabasePart_data();
     void recordDatabasePart();
-    void recordWithoutDatabasePart();
 };
 
 void tst_DatabaseUnits::urlAccepted_data()
@@ -306,20 +305,6 @@ void tst_DatabaseUnits::recordDatabasePart()
     QCOMPARE(back.journal, result.journal);
     QCOMPARE(back.error, result.error);
     QCOMPARE(back.summary(), summary);
-}
-
-// Records of earlier versions, and runs without a database, have no database part: none is
-// made up on reading, and none is written.
-void tst_DatabaseUnits::recordWithoutDatabasePart()
-{
-    const QJsonObject older{{"schemaVersion", 2},
-                            {"runId", "5d7c6c1e-0000-4000-8000-000000000001"},
-                            {"outcome", QJsonObject{{"status", "finished"}, {"clean", true}}}};
-    const std::optional<RunRecord> read = RunRecord::fromJson(older);
-    QVERIFY(read);
-    QCOMPARE(read->schemaVersion, 2);
-    QVERIFY(!read->database);
-    QVERIFY(!read->toJson().contains("database"));
 }
 
 QTEST_GUILESS_MAIN(tst_DatabaseUnits)

@@ -8,10 +8,10 @@
 #include "record/RunRecord.h"
 #include "tests/support/ContextReset.h"
 #include "tests/support/EngineFakes.h"
+#include "tests/support/FileBytes.h"
 #include "tests/support/LogCapture.h"
 
 #include <QDir>
-#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,19 +20,11 @@
 
 namespace {
 
-const QDateTime kStart(QDate(2026, 3, 4), QTime(5, 6, 7));
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // The file's step rows, split into cells.
 QList<QStringList> rows(const QString &path)
 {
     QList<QStringList> cells;
-    const QList<QByteArray> lines = readAll(path).split('\n');
+    const QList<QByteArray> lines = fileBytes(path).split('\n');
     for (qsizetype i = 6; i < lines.size() && !lines.at(i).isEmpty(); ++i)
         cells << QString::fromUtf8(lines.at(i)).split(QLatin1Char('\t'));
     return cells;
@@ -71,8 +63,7 @@ private slots:
     void meterChecks_refuseBeforeAnyFile();
 
 private:
-    RunSetup setup(const FakeBench &bench, const QString &subfolder = QStringLiteral("results"));
-    RunOutcome runToEnd(RunEngine &engine);
+    RunSetup setup(const FakeBench &bench) const { return fakeBenchRun(bench, folder->path()); }
     QStringList folderEntries() const;
 
     QTemporaryDir *folder = nullptr;
@@ -88,36 +79,6 @@ void tst_EnginePlan::cleanup()
 {
     delete folder;
     folder = nullptr;
-}
-
-RunSetup tst_EnginePlan::setup(const FakeBench &bench, const QString &subfolder)
-{
-    RunSetup run;
-    run.parameters = {"3", "0", "2", "0"};
-    run.testName = dacTestKind().title;
-    run.testItem = QStringLiteral("ITEM");
-    run.tester = QStringLiteral("QA");
-    run.folder = folder->filePath(subfolder);
-    QDir().mkpath(run.folder);
-    run.recoveryFolder = folder->filePath(QStringLiteral("recovery"));
-    run.meterAddress = QStringLiteral("FAKE::INSTR");
-    run.ports = bench.ports();
-    run.firstSendMs = 0;
-    run.nextStepMs = 0;
-    run.clock.localTime = [] {
-        return kStart;
-    };
-    return run;
-}
-
-RunOutcome tst_EnginePlan::runToEnd(RunEngine &engine)
-{
-    QSignalSpy ended(&engine, &RunEngine::runEnded);
-    engine.start();
-    if (ended.isEmpty() && !ended.wait(5000))
-        return RunOutcome();
-    engine.stop();
-    return ended.at(0).at(0).value<RunOutcome>();
 }
 
 QStringList tst_EnginePlan::folderEntries() const
@@ -147,7 +108,7 @@ void tst_EnginePlan::defaultPlan_isTheWindowsRun()
     };
     const auto run = [&](bool planned) {
         FakeBench bench;
-        RunSetup window = setup(bench, planned ? "planned" : "window");
+        RunSetup window = fakeBenchRun(bench, folder->filePath(planned ? "planned" : "window"));
         window.kind = kind;
         window.testName = kind->title;
         if (planned) {
@@ -162,7 +123,7 @@ void tst_EnginePlan::defaultPlan_isTheWindowsRun()
         const RunOutcome outcome = runToEnd(engine);
         QStringList lines = log.lines();
         lines.replaceInStrings(window.folder, QStringLiteral("<folder>"));
-        return Run{readAll(outcome.resultFile), lines, bench.state()->timeline};
+        return Run{fileBytes(outcome.resultFile), lines, bench.state()->timeline};
     };
     const Run window = run(false);
     const Run planned = run(true);

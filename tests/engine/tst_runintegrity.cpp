@@ -9,23 +9,14 @@
 #include "tests/support/ContextReset.h"
 #include "tests/support/EngineFakes.h"
 #include "tests/support/FailingFileSystem.h"
+#include "tests/support/FileBytes.h"
 #include "tests/support/LogCapture.h"
 
-#include <QDir>
-#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
-
-const QDateTime kStart(QDate(2026, 3, 4), QTime(5, 6, 7));
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // The complete rows of a result file (those with their line end), by step.
 QMultiMap<int, QString> completeRows(const QByteArray &bytes)
@@ -52,7 +43,6 @@ class tst_RunIntegrity : public QObject
 private slots:
     void init();
     void cleanup();
-    void cleanRun_isCleanAndRecorded();
     void readingsThatAreNoMeasurement_areCountedAndKept_data();
     void readingsThatAreNoMeasurement_areCountedAndKept();
     void strayAfterAReading_makesItsCellErr_data();
@@ -63,7 +53,6 @@ private slots:
 
 private:
     RunSetup setup(const std::array<QString, 4> &parameters, FileSystemCalls *disk = nullptr);
-    RunOutcome runToEnd(RunEngine &engine);
 
     FakeBench bench;
     QTemporaryDir *folder = nullptr;
@@ -84,52 +73,14 @@ void tst_RunIntegrity::cleanup()
 
 RunSetup tst_RunIntegrity::setup(const std::array<QString, 4> &parameters, FileSystemCalls *disk)
 {
-    RunSetup run;
+    RunSetup run = fakeBenchRun(bench, folder->path(), disk);
     run.parameters = parameters;
-    run.testName = dacTestKind().title;
-    run.testItem = QStringLiteral("ITEM");
-    run.tester = QStringLiteral("QA");
-    run.folder = folder->filePath(QStringLiteral("results"));
-    QDir().mkpath(run.folder);
-    run.recoveryFolder = folder->filePath(QStringLiteral("recovery"));
-    run.meterAddress = QStringLiteral("FAKE::INSTR");
-    run.ports = bench.ports(disk);
-    run.firstSendMs = 0;
-    run.nextStepMs = 0;
-    run.clock.localTime = [] {
-        return kStart;
-    };
     return run;
 }
 
-RunOutcome tst_RunIntegrity::runToEnd(RunEngine &engine)
-{
-    QSignalSpy ended(&engine, &RunEngine::runEnded);
-    engine.start();
-    if (ended.isEmpty() && !ended.wait(5000))
-        return RunOutcome();
-    engine.stop();
-    return ended.at(0).at(0).value<RunOutcome>();
-}
-
-void tst_RunIntegrity::cleanRun_isCleanAndRecorded()
-{
-    RunEngine engine(setup({"2", "0", "2", "0"}));
-    const RunOutcome outcome = runToEnd(engine);
-    QVERIFY2(outcome.isClean(), qPrintable(outcome.summary()));
-    QCOMPARE(readAll(outcome.resultFile).split('\n').mid(5),
-             QList<QByteArray>({"No.\tDAC\tDMM1\tDMM2", "1\t1\t+1.0000E-03\t+2.0000E-03",
-                                "2\t2\t+3.0000E-03\t+4.0000E-03", "", "完成时间: [260304 050607]",
-                                ""}));
-    const std::optional<RunRecord> record = RunRecord::readBeside(outcome.resultFile);
-    QVERIFY(record);
-    QVERIFY(record->outcome.clean);
-    QCOMPARE(bench.state()->valuesSent, QList<qint32>({1, 2}));
-    QCOMPARE(bench.state()->meterCloses, 1);
-}
-
 // The overload marker, INF, NAN and text that is no number go into the file
-// as the meter sent them; the run counts them and is not clean.
+// as the meter sent them; the run counts them and is not clean. A number
+// makes a clean run, which closes its meter once.
 void tst_RunIntegrity::readingsThatAreNoMeasurement_areCountedAndKept_data()
 {
     QTest::addColumn<QString>("reply");
@@ -155,13 +106,15 @@ void tst_RunIntegrity::readingsThatAreNoMeasurement_areCountedAndKept()
     QCOMPARE(outcome.status, RunOutcome::Finished);
     QCOMPARE(outcome.notMeasurements, measurement ? 0 : 1);
     QCOMPARE(outcome.isClean(), measurement);
-    QCOMPARE(readAll(outcome.resultFile).split('\n').value(6),
+    QCOMPARE(fileBytes(outcome.resultFile).split('\n').value(6),
              ("1\t1\t+1.0E-03\t" + reply + "\t+1.0E-03").toUtf8());
     const std::optional<RunRecord> record = RunRecord::readBeside(outcome.resultFile);
     QVERIFY(record);
     QCOMPARE(record->outcome.notMeasurements, outcome.notMeasurements);
+    QCOMPARE(bench.state()->meterCloses, 1);
     if (!measurement)
-        QVERIFY(outcome.summary().contains(QStringLiteral("1 readings that are not a measurement")));
+        QVERIFY(
+            outcome.summary().contains(QStringLiteral("1 readings that are not a measurement")));
 }
 
 // A reply that no query asked for, seen when the link is next looked at,
@@ -191,7 +144,7 @@ void tst_RunIntegrity::strayAfterAReading_makesItsCellErr()
     QCOMPARE(outcome.errCells, 1);
     QVERIFY(!outcome.isClean());
     QCOMPARE(faults.size(), 1);
-    const QList<QByteArray> lines = readAll(outcome.resultFile).split('\n');
+    const QList<QByteArray> lines = fileBytes(outcome.resultFile).split('\n');
     QStringList cells;
     for (const QByteArray &row : lines.mid(6, stopAfter.isEmpty() ? 2 : 1))
         cells += QString::fromUtf8(row).split(QLatin1Char('\t')).mid(2);
@@ -211,7 +164,7 @@ void tst_RunIntegrity::stopAfterAReading_keepsItAndEndsTheRecord()
     });
     const RunOutcome outcome = runToEnd(engine);
     QCOMPARE(outcome.status, RunOutcome::Stopped);
-    QVERIFY(readAll(outcome.resultFile).endsWith("\n2\t2\t+3.0000E-03"));
+    QVERIFY(fileBytes(outcome.resultFile).endsWith("\n2\t2\t+3.0000E-03"));
     const std::optional<RunRecord> record = RunRecord::readBeside(outcome.resultFile);
     QVERIFY(record);
     QCOMPARE(record->outcome.status, QStringLiteral("stopped"));
@@ -230,7 +183,7 @@ void tst_RunIntegrity::everyDiskFailure_isNamedAndClaimsNothingMissing()
     RunEngine reference(setup(parameters, &counting));
     const RunOutcome clean = runToEnd(reference);
     QVERIFY(clean.isClean());
-    const QByteArray cleanFile = readAll(clean.resultFile);
+    const QByteArray cleanFile = fileBytes(clean.resultFile);
     const QMultiMap<int, QString> cleanRows = completeRows(cleanFile);
     const qint64 operations = counting.operations();
     QVERIFY2(operations > 20, qPrintable(QString::number(operations)));
@@ -242,15 +195,14 @@ void tst_RunIntegrity::everyDiskFailure_isNamedAndClaimsNothingMissing()
         RunEngine engine(setup(parameters, &disk));
         LogCapture quiet; // the failures are logged; they are expected here
         const RunOutcome outcome = runToEnd(engine);
-        const QString where = QStringLiteral("n=%1 (%2): %3")
-                                  .arg(n)
-                                  .arg(disk.failed(), outcome.summary());
+        const QString where =
+            QStringLiteral("n=%1 (%2): %3").arg(n).arg(disk.failed(), outcome.summary());
         QVERIFY2(!disk.failed().isEmpty(), qPrintable(where));
         QCOMPARE(outcome.status, RunOutcome::Finished);
 
-        const QByteArray inFile = readAll(outcome.resultFile);
+        const QByteArray inFile = fileBytes(outcome.resultFile);
         const QByteArray inRecovery =
-            outcome.recoveryFile.isEmpty() ? QByteArray() : readAll(outcome.recoveryFile);
+            outcome.recoveryFile.isEmpty() ? QByteArray() : fileBytes(outcome.recoveryFile);
         if (outcome.isClean()) {
             // Only a spare's release may fail without a trace.
             QVERIFY2(inFile == cleanFile && outcome.recoveryFile.isEmpty(), qPrintable(where));
@@ -276,9 +228,8 @@ void tst_RunIntegrity::everyDiskFailure_isNamedAndClaimsNothingMissing()
 
         // The record where the run ended up: ended, and claiming no more
         // than is there; a record that could not be written is named.
-        const std::optional<RunRecord> record =
-            RunRecord::readBeside(outcome.recoveryFile.isEmpty() ? outcome.resultFile
-                                                                 : outcome.recoveryFile);
+        const std::optional<RunRecord> record = RunRecord::readBeside(
+            outcome.recoveryFile.isEmpty() ? outcome.resultFile : outcome.recoveryFile);
         if (!record || !record->hasEnded()) {
             QVERIFY2(outcome.recordWritesFailed > 0, qPrintable(where));
             continue;
@@ -305,8 +256,8 @@ void tst_RunIntegrity::wallClockSteps_doNotMoveElapsedOrRemaining()
     run.clock.epochMs = [&wallShift] {
         return qint64(1700000000000) + wallShift;
     };
-    run.clock.localTime = [&wallShift] {
-        return kStart.addMSecs(wallShift);
+    run.clock.localTime = [stamp = run.clock.localTime, &wallShift] {
+        return stamp().addMSecs(wallShift);
     };
     RunEngine engine(run);
     QList<RunProgress> seen;

@@ -13,8 +13,6 @@ ResultFile ResultFile::read(const QString &path)
 ResultFile ResultFile::parse(const QByteArray &bytes)
 {
     ResultFile file;
-    file.exists = true;
-    file.size = bytes.size();
     QStringList lines = QString::fromUtf8(bytes).split(QLatin1Char('\n'));
     const bool endsWithLineEnd = lines.last().isEmpty();
     if (endsWithLineEnd)
@@ -54,9 +52,4 @@ QStringList ResultFile::readings() const
     for (const QStringList &row : rows)
         cells += row.mid(2);
     return cells;
-}
-
-int ResultFile::errCount() const
-{
-    return int(readings().count(QStringLiteral("ERR")));
 }

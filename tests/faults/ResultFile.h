@@ -13,8 +13,6 @@ public:
     static ResultFile parse(const QByteArray &bytes);
     static ResultFile read(const QString &path);
 
-    bool exists = false;
-    qint64 size = 0;
     QStringList head;         // the five lines before the heading
     QString heading;          // "No.\tDAC\tDMM1..."
     QList<QStringList> rows;  // cells of every row, the open last one too
@@ -24,5 +22,4 @@ public:
 
     // The reading cells of all rows, in file order.
     QStringList readings() const;
-    int errCount() const;
 };

@@ -4,6 +4,7 @@
 #include "app/MainWindow.h"
 #include "tests/faults/ResultFile.h"
 #include "tests/faults/Unprivileged.h"
+#include "tests/support/FileBytes.h"
 #include "tests/support/SimulatedBench.h"
 #include "tests/support/WindowDriver.h"
 
@@ -16,10 +17,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -30,19 +29,6 @@ const QString kNormal = QStringLiteral("+1.23456789E+00");
 QString configPath()
 {
     return QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini");
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
 }
 
 } // namespace
@@ -113,7 +99,7 @@ void tst_ConfigFaults::typeAddressAndRun(WindowDriver &run)
 void tst_ConfigFaults::unreadable()
 {
     const QByteArray stored = "[defaultAddr]\nDMM=TCPIP0::127.0.0.1::5025::SOCKET\n";
-    QVERIFY(writeAll(configPath(), stored));
+    QVERIFY(writeFileBytes(configPath(), stored));
     QVERIFY(QFile::setPermissions(configPath(), QFile::WriteOwner));
     QVERIFY(Unprivileged::giveToUser(configPath()));
 
@@ -137,13 +123,13 @@ void tst_ConfigFaults::unreadable()
     // The file that could not be read is not overwritten: fixing its rights
     // brings the stored addresses back.
     QVERIFY(QFile::setPermissions(configPath(), QFile::ReadOwner | QFile::WriteOwner));
-    QCOMPARE(readAll(configPath()), stored);
+    QCOMPARE(fileBytes(configPath()), stored);
 }
 
 void tst_ConfigFaults::corrupt()
 {
     // Bytes that are no text, then a section header that never closes.
-    QVERIFY(writeAll(configPath(), QByteArray("\x8f\xff\x01garbage\n[defaultAddr\nDMM")));
+    QVERIFY(writeFileBytes(configPath(), QByteArray("\x8f\xff\x01garbage\n[defaultAddr\nDMM")));
     WindowDriver run(bench);
     const QString named = run.logLine(QStringLiteral("UI ERROR: Config File ["));
     QVERIFY2(named == QStringLiteral("\"UI ERROR: Config File [%1] Corrupt\"").arg(configPath()),
@@ -199,7 +185,7 @@ void tst_ConfigFaults::readOnlyFile()
     const QString stored = QStringLiteral("TCPIP0::127.0.0.1::5025::SOCKET");
     const QByteArray text =
         "[defaultAddr]\nDMM=" + stored.toLatin1() + "\nPWR=GPIB0::6::INSTR\nOSC=GPIB0::7::INSTR\n";
-    QVERIFY(writeAll(configPath(), text));
+    QVERIFY(writeFileBytes(configPath(), text));
     QVERIFY(QFile::setPermissions(configPath(), QFile::ReadOwner | QFile::ReadOther));
     {
         Unprivileged asUser;
@@ -213,7 +199,7 @@ void tst_ConfigFaults::readOnlyFile()
         typeAddressAndRun(run);
         QCoreApplication::processEvents();
     }
-    QCOMPARE(readAll(configPath()), text);
+    QCOMPARE(fileBytes(configPath()), text);
 }
 
 void tst_ConfigFaults::notARegularFile_data()
@@ -222,11 +208,10 @@ void tst_ConfigFaults::notARegularFile_data()
     QTest::newRow("FIFO") << "FIFO";
     QTest::newRow("device") << "device";
     QTest::newRow("folder") << "folder";
-    QTest::newRow("socket") << "socket";
 }
 
 // A configuration path that names a FIFO, a device node (a private one, made
-// here), a folder or a socket: the window starts with its defaults at once
+// here) or a folder: the window starts with its defaults at once
 // (a FIFO would block a reader), says why, and never replaces the node, not
 // even when the operator edits an address.
 void tst_ConfigFaults::notARegularFile()
@@ -235,31 +220,19 @@ void tst_ConfigFaults::notARegularFile()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("config.ini"));
     const QByteArray name = QFile::encodeName(path);
-    int listener = -1;
     if (kind == "FIFO") {
         QCOMPARE(::mkfifo(name.constData(), 0600), 0);
     } else if (kind == "device") {
         // The null device's numbers, under a name of the test's own.
         if (::mknod(name.constData(), S_IFCHR | 0600, makedev(1, 3)) != 0)
             QSKIP("mknod needs CAP_MKNOD");
-    } else if (kind == "folder") {
-        QVERIFY(QDir().mkdir(path));
     } else {
-        listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address = {};
-        address.sun_family = AF_UNIX;
-        QVERIFY(size_t(name.size()) < sizeof address.sun_path);
-        std::copy(name.begin(), name.end(), address.sun_path);
-        QCOMPARE(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        QVERIFY(QDir().mkdir(path));
     }
     struct stat before = {};
     QCOMPARE(::stat(name.constData(), &before), 0);
     qputenv("BENCHTEST_CONFIG", name);
-    const auto restore = qScopeGuard([listener] {
-        qunsetenv("BENCHTEST_CONFIG");
-        if (listener >= 0)
-            ::close(listener);
-    });
+    const auto restore = qScopeGuard([] { qunsetenv("BENCHTEST_CONFIG"); });
 
     {
         WindowDriver run(bench);
@@ -278,7 +251,8 @@ void tst_ConfigFaults::notARegularFile()
     QCOMPARE(after.st_mode, before.st_mode);
     QCOMPARE(after.st_ino, before.st_ino);
     QCOMPARE(after.st_rdev, before.st_rdev);
-    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden),
+    QCOMPARE(QDir(dir.path())
+                 .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden),
              QStringList({QStringLiteral("config.ini")}));
 }
 

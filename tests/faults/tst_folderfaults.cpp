@@ -54,9 +54,9 @@ private slots:
     void diskFillsBeforeTheLastRow_bothRecordsEnd();
 
 private:
-    // A 256 KiB tmpfs on `folder`, for this thread alone (a private mount
-    // namespace); false where that cannot be had.
-    static bool mountSmallDisk(const QString &folder);
+    // The result folder `name`, a 256 KiB tmpfs for this thread alone (a
+    // private mount namespace); empty where that cannot be had.
+    QString smallDisk(const QString &name) const;
     void runToEnd();
     // The recovery file the log names, checked against the window's last word.
     QString recoveryFile() const;
@@ -192,12 +192,9 @@ void tst_FolderFaults::folderMovedAndMadeAnew()
 // and nothing goes into the run's file once one was refused.
 void tst_FolderFaults::diskFillsAndFrees()
 {
-    const QString folder = run->resultsFolder() + QStringLiteral("/small-disk");
-    QVERIFY(QDir().mkdir(folder));
-    if (!mountSmallDisk(folder))
+    const QString folder = smallDisk(QStringLiteral("small-disk"));
+    if (folder.isEmpty())
         QSKIP("no private mount namespace with a tmpfs here (needs CAP_SYS_ADMIN)");
-
-    TestContext.savePath = folder;
     // 300 readings a row: a row is some 5 kB, more than a page of the tmpfs,
     // so every row needs a page the full disk does not have.
     run->setParams({"12", "0", "300", "0"});
@@ -218,12 +215,16 @@ void tst_FolderFaults::diskFillsAndFrees()
     ::umount(QFile::encodeName(folder).constData());
 }
 
-bool tst_FolderFaults::mountSmallDisk(const QString &folder)
+QString tst_FolderFaults::smallDisk(const QString &name) const
 {
+    const QString folder = run->resultsFolder() + QLatin1Char('/') + name;
     // The namespace stays with the thread; unsharing again is harmless.
-    return ::unshare(CLONE_NEWNS) == 0 &&
-           ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-           ::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0, "size=256k") == 0;
+    if (!QDir().mkdir(folder) || ::unshare(CLONE_NEWNS) != 0 ||
+        ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0, "size=256k") != 0)
+        return QString();
+    TestContext.savePath = folder;
+    return folder;
 }
 
 // The disk fills while the last row is taken: that row and the end line go
@@ -232,11 +233,9 @@ bool tst_FolderFaults::mountSmallDisk(const QString &folder)
 // went on and how it ended.
 void tst_FolderFaults::diskFillsBeforeTheLastRow_bothRecordsEnd()
 {
-    const QString folder = run->resultsFolder() + QStringLiteral("/full-at-the-end");
-    QVERIFY(QDir().mkdir(folder));
-    if (!mountSmallDisk(folder))
+    const QString folder = smallDisk(QStringLiteral("full-at-the-end"));
+    if (folder.isEmpty())
         QSKIP("no private mount namespace with a tmpfs here (needs CAP_SYS_ADMIN)");
-    TestContext.savePath = folder;
     // 300 readings 5 ms apart: a row takes well over a second, time enough
     // to fill the disk while the last one is taken.
     run->setParams({"4", "0", "300", "5"});

@@ -46,50 +46,43 @@ class tst_MeterFaults : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void meterFault_data();
     void meterFault();
     void everyReadingBelongsToItsQuery_data();
     void everyReadingBelongsToItsQuery();
 };
 
-void tst_MeterFaults::initTestCase() {}
-
 void tst_MeterFaults::meterFault_data()
 {
     QTest::addColumn<QStringList>("options");
-    QTest::addColumn<bool>("refused");
     QTest::addColumn<int>(
         "delivered"); // readings answered before it fails; -n: the nth and perhaps the n+1th lost
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("failure"); // the log line that names it
 
     const int all = 1000;
-    QTest::newRow("refuses the connection")
-        << QStringList() << true << 0 << int(Delivered::Normal) << "DMM_34461A: Connect Failed";
-    QTest::newRow("never answers *IDN?") << QStringList{"--dmm-fault", "silent"} << false << 0
+    QTest::newRow("never answers *IDN?") << QStringList{"--dmm-fault", "silent"} << 0
                                          << int(Delivered::Normal) << "DMM_34461A: Comm Failed";
     QTest::newRow("answers after 3 s, beyond the I/O timeout")
-        << QStringList{"--dmm-fault", "slow:3000"} << false << 0 << int(Delivered::Normal)
+        << QStringList{"--dmm-fault", "slow:3000"} << 0 << int(Delivered::Normal)
         << "DMM_34461A: Comm Failed";
     // The meter is still there: the driver connects again and goes on.
     QTest::newRow("drops the connection after 3 readings")
-        << QStringList{"--dmm-fault", "disconnect:4"} << false << -3 << int(Delivered::Normal)
+        << QStringList{"--dmm-fault", "disconnect:4"} << -3 << int(Delivered::Normal)
         << "DMM_34461A: Reconnected [";
     QTest::newRow("replies with a NUL byte")
-        << QStringList{"--dmm-fault", "nul"} << false << all << int(Delivered::CutAtNul)
+        << QStringList{"--dmm-fault", "nul"} << all << int(Delivered::CutAtNul)
         << "DMM_34461A: Reply Has NUL";
     QTest::newRow("replies with more than 200 bytes")
-        << QStringList{"--dmm-fault", "long"} << false << all << int(Delivered::First200)
+        << QStringList{"--dmm-fault", "long"} << all << int(Delivered::First200)
         << "DMM_34461A: Reply Too Long";
-    QTest::newRow("replies with garbage") << QStringList{"--dmm-fault", "garbage"} << false << all
+    QTest::newRow("replies with garbage") << QStringList{"--dmm-fault", "garbage"} << all
                                           << int(Delivered::Garbage) << "TestThread: DMM Measure: ";
 }
 
 void tst_MeterFaults::meterFault()
 {
     QFETCH(QStringList, options);
-    QFETCH(bool, refused);
     QFETCH(int, delivered);
     QFETCH(int, kind);
     QFETCH(QString, failure);
@@ -97,8 +90,6 @@ void tst_MeterFaults::meterFault()
     SimulatedBench bench;
     QVERIFY2(bench.start(options), qPrintable(bench.error()));
     WindowDriver run(bench);
-    if (refused)
-        run.setMeter(bench.refusedResource());
     // Three steps of two readings; stopped by the operator during the third.
     run.setParams({"3", "20", "2", "10"});
     run.clickStart();
@@ -129,7 +120,8 @@ void tst_MeterFaults::meterFault()
         if (delivered < 0 && i == -delivered - 1)
             QCOMPARE(cells[i], QStringLiteral("ERR"));
         else if (delivered < 0 && i == -delivered)
-            QVERIFY2(cells[i] == "ERR" || cellFits(cells[i], Delivered(kind)), qPrintable(cells[i]));
+            QVERIFY2(cells[i] == "ERR" || cellFits(cells[i], Delivered(kind)),
+                     qPrintable(cells[i]));
         else if (delivered < 0)
             QVERIFY2(cellFits(cells[i], Delivered(kind)), qPrintable(cells[i]));
         else if (i < delivered)

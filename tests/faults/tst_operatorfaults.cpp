@@ -7,10 +7,7 @@
 
 #include <QDir>
 #include <QFile>
-#include <QPointer>
-#include <QPushButton>
 #include <QTest>
-#include <QThread>
 
 namespace {
 
@@ -34,8 +31,6 @@ private slots:
     void singleStepHammeredDuringAWait();
 
 private:
-    QPushButton *button(const char *name) { return run->window()->findChild<QPushButton *>(name); }
-
     SimulatedBench bench;
     WindowDriver *run = nullptr;
 };

@@ -1,6 +1,8 @@
 // Following a run as the window and the runner write it: to its end line or to a record that
 // says it stopped, on into the recovery file its record names, and over a million rows in
-// memory that holds the codes.
+// memory that holds the codes. And benchtest-report --follow on the command line: --headless
+// waits for the run's end, then writes what benchtest-report writes for the finished file(s);
+// the command line's mistakes; no window without a display.
 #include "report/LiveRun.h"
 #include "report/ResultFileReader.h"
 #include "tests/liveview/LiveChecks.h"
@@ -10,6 +12,7 @@
 #include <QDir>
 #include <QJsonDocument>
 #include <QLoggingCategory>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -35,6 +38,14 @@ qint64 residentBytes()
     return statm.open(QIODevice::ReadOnly)
                ? statm.readAll().split(' ').value(1).toLongLong() * sysconf(_SC_PAGESIZE)
                : -1;
+}
+
+const QString kReport = QStringLiteral(BENCHTEST_REPORT_EXE);
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
 }
 
 } // namespace
@@ -166,6 +177,104 @@ private slots:
         QCOMPARE(live.sweep().report({}).steps.size(), 64);
         const qint64 grown = residentBytes() - before;
         QVERIFY2(grown < 8 << 20, qPrintable(QStringLiteral("grew by %1 bytes").arg(grown)));
+    }
+
+    // A run followed from its third step: the headless report equals benchtest-report's on the
+    // finished file (after a switch, on the run's file and its recovery file), and comes only
+    // once the run is over.
+    void headlessEqualsReport_data()
+    {
+        QTest::addColumn<QString>("ending");
+        QTest::newRow("finished while followed") << "finished";
+        QTest::newRow("stopped mid-row while followed") << "stopped";
+        QTest::newRow("over before it is followed") << "over";
+        QTest::newRow("went on in a recovery file") << "recovery";
+    }
+
+    void headlessEqualsReport()
+    {
+        QFETCH(QString, ending);
+        QRandomGenerator random(testSeed(QTest::currentTestFunction()));
+        QTemporaryDir folder;
+        QVector<qint64> codes;
+        for (int step = 0; step < 16; ++step)
+            codes << random.bounded(1, 13);
+        SweepWriter writer(folder.path(), codes, 2, 7);
+        for (int step = 0; step < 3; ++step)
+            writer.writeStep();
+        if (ending == "over")
+            writer.finish();
+
+        const QStringList options = {"--plots", "none",    "--per-code",      "--ideal-lsb",
+                                     "0.0008",  "--limit", "missing-codes=20"};
+        QProcess follow;
+        follow.start(kReport, QStringList{"--follow", "--headless", "-o", folder.filePath("live")} +
+                                  options + QStringList{writer.file()});
+        QVERIFY(follow.waitForStarted(5000));
+        while (ending != "over" && writer.stepsWritten() < 12) {
+            if (ending == "recovery" && writer.stepsWritten() == 8) {
+                // A stick pulled mid-row and plugged in again: the writer goes on in a recovery
+                // file, the run's file is back where it was.
+                QVERIFY(writer.writePiece());
+                QVERIFY(QFile::rename(writer.file(), writer.file() + ".away"));
+                QVERIFY(writer.writePiece());
+                QVERIFY(QFile::rename(writer.file() + ".away", writer.file()));
+            }
+            writer.writeStep();
+            QTest::qWait(random.bounded(40));
+        }
+        if (ending != "over") {
+            QVERIFY(!follow.waitForFinished(700)); // the run is not over: the report waits
+            if (ending == "stopped") {
+                QVERIFY(writer.writePiece() && writer.writePiece());
+                writer.stop();
+            } else {
+                writer.finish();
+            }
+        }
+        QVERIFY2(follow.waitForFinished(10000), follow.readAllStandardError().constData());
+
+        QStringList files{writer.file()};
+        if (ending == "recovery")
+            files << writer.recoveryFile();
+        QProcess plain;
+        plain.start(kReport, QStringList{"-o", folder.filePath("plain")} + options + files);
+        QVERIFY(plain.waitForFinished(10000));
+        QCOMPARE(follow.exitCode(), 0);
+        QCOMPARE(plain.exitCode(), 0);
+        QCOMPARE(readAll(folder.filePath("live/report.json")),
+                 readAll(folder.filePath("plain/report.json")));
+    }
+
+    void commandLineMistakes_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("two files") << QStringList{"--follow", "--headless", "a.txt", "b.txt"} << 2
+                                   << "--follow takes one result file";
+        QTest::newRow("no such file") << QStringList{"--follow", "--headless", "nowhere.txt"} << 1
+                                      << "cannot follow nowhere.txt: no such file";
+        // The window needs a display; without one the program says what to use instead.
+        QTest::newRow("window without a display")
+            << QStringList{"--follow", "any.txt"} << 1 << "--headless writes the report";
+    }
+
+    void commandLineMistakes()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        QProcess report;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(QLatin1String(name));
+        report.setProcessEnvironment(environment);
+        report.start(kReport, arguments);
+        QVERIFY(report.waitForFinished(10000));
+        QCOMPARE(report.exitCode(), exitCode);
+        const QString error = QString::fromLocal8Bit(report.readAllStandardError());
+        QVERIFY2(error.contains(message), qPrintable(error));
     }
 };
 

@@ -11,7 +11,15 @@
 #include "tests/support/TestSeed.h"
 
 #include <QDir>
+#include <QLoggingCategory>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtGlobal>
+#include <QtTest>
+
+#include <cmath>
+#include <numeric>
 
 namespace {
 
@@ -22,18 +30,6 @@ int shownWithinMs()
 {
     return qEnvironmentVariableIsSet("ASAN_OPTIONS") ? 5000 : 1000;
 }
-
-} // namespace
-#include <QLoggingCategory>
-#include <QProcess>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QtTest>
-
-#include <cmath>
-#include <numeric>
-
-namespace {
 
 // The codes the transfer chart shows a mean reading for.
 qsizetype codesShown(const LiveWindow &window)

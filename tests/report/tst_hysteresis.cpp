@@ -66,7 +66,6 @@ private slots:
     void shownInTheSummaryJsonAndCsv();
     void noHysteresisWithoutBothWaysInOneRun_data();
     void noHysteresisWithoutBothWaysInOneRun();
-    void oneWaySweepShowsNone();
     void repeatedVisitsAndPooledRuns();
     void sparseSweepHasNoMissingCodeVerdict();
 };
@@ -150,12 +149,7 @@ void tst_Hysteresis::noHysteresisWithoutBothWaysInOneRun()
     const ReportSet set = build({resultFile(runs)});
     QVERIFY2(set.errors.isEmpty(), qPrintable(set.errors.join('\n')));
     QVERIFY(!set.reports.first().hysteresis.sweptBothWays());
-}
-
-// A one-way sweep's outputs are as they always were.
-void tst_Hysteresis::oneWaySweepShowsNone()
-{
-    const ReportSet set = build({resultFile({{"0\t1\t1", "1\t2\t2", "2\t3\t3"}})});
+    // The outputs are those of a report without hysteresis.
     QVERIFY(!ReportSummary::text(set).contains("Hysteresis"));
     QVERIFY(ReportJson::object(set, {})["reports"][0]["hysteresis"].isNull());
     QTemporaryDir folder;

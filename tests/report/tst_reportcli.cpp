@@ -108,11 +108,6 @@ private slots:
         QTest::newRow("all ERR") << QList<QByteArray>{sweep(3, [](int) { return "ERR\tERR"; })}
                                  << QStringList() << 1
                                  << QStringList{"benchtest-report: no valid reading to analyse"};
-        QTest::newRow("inf and NaN cells")
-            << QList<QByteArray>{sweep(
-                   4, [](int k) { return reading(k) + "\t" + (k % 2 ? "inf" : "nan"); })}
-            << QStringList() << 0
-            << QStringList{"  Readings:            4 valid, 0 ERR, 4 invalid"};
         QTest::newRow("1e-300 span")
             << QList<QByteArray>{sweep(4, [](int k) { return reading(k * 1e-300); })}
             << QStringList{"--ideal-lsb", "1e-300"} << 0

@@ -1,10 +1,11 @@
-// The result file: byte-exact layout, append-per-piece, the file name, and
-// the loss of pieces that cannot be written.
+// The result file: byte-exact layout, append-per-piece, the file name, the
+// loss of pieces that cannot be written, and the progress text of a run.
 
 #include "context/TestContext.h"
 #include "results/FileOperation.h"
 #include "results/ResultFileName.h"
 #include "tests/support/FailingFileSystem.h"
+#include "tests/support/FileBytes.h"
 #include "tests/support/LogCapture.h"
 
 #include <QDir>
@@ -13,20 +14,9 @@
 #include <QTest>
 
 #include <cerrno>
+#include <limits>
 
 static const QDateTime startTime(QDate(2022, 8, 27), QTime(14, 30, 5));
-
-static QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-static bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 static QByteArray headBlock(const QString &testName, const QString &item, const QString &tester)
 {
@@ -53,6 +43,8 @@ class TestFileOperation : public QObject
 private slots:
     void init();
     void cleanup();
+    void progressText_data();
+    void progressText();
 
     void wholeRun_matchesGoldenFile();
     void sameSecondTwice_eachRunHasItsOwnFile();
@@ -62,7 +54,6 @@ private slots:
     void lineEnds_areSyncedToDisk();
     void appendText_data();
     void appendText();
-    void timeStamp();
     void resultFileName_data();
     void resultFileName();
     void createResultFile_sanitisesNameOnly();
@@ -116,9 +107,9 @@ void TestFileOperation::wholeRun_matchesGoldenFile()
     writer->AppendText(path, QStringLiteral("\n完成时间: [220827 143112]"), true);
 
     const QByteArray golden =
-        readAll(QStringLiteral(BENCHTEST_SOURCE_DIR "/tests/results/data/dac_run.txt"));
+        fileBytes(QStringLiteral(BENCHTEST_SOURCE_DIR "/tests/results/data/dac_run.txt"));
     QVERIFY(!golden.isEmpty());
-    const QByteArray written = readAll(path);
+    const QByteArray written = fileBytes(path);
     QVERIFY2(written == golden,
              qPrintable(QStringLiteral("written:\n%1\nexpected:\n%2")
                             .arg(QString::fromUtf8(written), QString::fromUtf8(golden))));
@@ -145,8 +136,8 @@ void TestFileOperation::sameSecondTwice_eachRunHasItsOwnFile()
         headBlock(QStringLiteral("ISINK"), QStringLiteral("item"), QStringLiteral("me"));
     QCOMPARE(second, dir.filePath(QStringLiteral("[AutoTest][item][me][220827 143005] (2).txt")));
     QCOMPARE(secondRun.takenName(), first);
-    QCOMPARE(readAll(first), head + "1\t1");
-    QCOMPARE(readAll(second), head + "2\t2");
+    QCOMPARE(fileBytes(first), head + "1\t1");
+    QCOMPARE(fileBytes(second), head + "2\t2");
     QCOMPARE(log.lines(),
              QStringList({QStringLiteral("\"FileOperation: %1 is taken (a file is there), this run "
                                          "writes %2\"")
@@ -172,11 +163,11 @@ void TestFileOperation::plantedNames_areNeverFollowed()
     const QString stem = dir.filePath(QStringLiteral("[AutoTest][item][me][220827 143005]"));
     QTemporaryDir elsewhere;
     const QString victim = elsewhere.filePath(QStringLiteral("victim"));
-    QVERIFY(writeFile(victim, "precious\n"));
+    QVERIFY(writeFileBytes(victim, "precious\n"));
     const QString target = planted == "dangling" ? elsewhere.filePath("chosen") : victim;
     const QString at = stem + (planted.startsWith("record") ? ".json" : ".txt");
     if (planted == "record")
-        QVERIFY(writeFile(at, "{}"));
+        QVERIFY(writeFileBytes(at, "{}"));
     else
         QVERIFY(QFile::link(target, at));
 
@@ -184,9 +175,9 @@ void TestFileOperation::plantedNames_areNeverFollowed()
     writer->AppendText(TestContext.resultFilePath, QStringLiteral("No.\tDAC"), true);
 
     QCOMPARE(TestContext.resultFilePath, stem + " (2).txt");
-    QCOMPARE(readAll(victim), QByteArray("precious\n"));
+    QCOMPARE(fileBytes(victim), QByteArray("precious\n"));
     QVERIFY(!QFileInfo::exists(elsewhere.filePath("chosen")));
-    QVERIFY(readAll(TestContext.resultFilePath).endsWith("No.\tDAC\n"));
+    QVERIFY(fileBytes(TestContext.resultFilePath).endsWith("No.\tDAC\n"));
 }
 
 // A link put in place of the run's file mid-run is not written through: the
@@ -201,15 +192,15 @@ void TestFileOperation::linkPlantedMidRun_restGoesToRecovery()
     writer->AppendText(path, QStringLiteral("No.\tDAC"), true);
     QTemporaryDir elsewhere;
     const QString victim = elsewhere.filePath(QStringLiteral("victim"));
-    QVERIFY(writeFile(victim, "precious\n"));
+    QVERIFY(writeFileBytes(victim, "precious\n"));
     QVERIFY(QFile::remove(path));
     QVERIFY(QFile::link(victim, path));
 
     LogCapture log;
     writer->AppendText(path, QStringLiteral("1\t1"), false);
-    QCOMPARE(readAll(victim), QByteArray("precious\n"));
+    QCOMPARE(fileBytes(victim), QByteArray("precious\n"));
     QVERIFY(!writer->recoveryFile().isEmpty());
-    QVERIFY(readAll(writer->recoveryFile()).endsWith("No.\tDAC\n1\t1"));
+    QVERIFY(fileBytes(writer->recoveryFile()).endsWith("No.\tDAC\n1\t1"));
     QVERIFY(log.lines().first().contains("is no longer the file this run created"));
 }
 
@@ -259,20 +250,12 @@ void TestFileOperation::appendText()
 
     const QString path = dir.filePath(QStringLiteral("result.txt"));
     if (existing)
-        QVERIFY(writeFile(path, "1\t1"));
+        QVERIFY(writeFileBytes(path, "1\t1"));
 
     writer->AppendText(path, text, lineEnd);
 
     QVERIFY(QFile::exists(path));
-    QCOMPARE(readAll(path), expected);
-}
-
-// Two digits each, on a 24-hour clock.
-void TestFileOperation::timeStamp()
-{
-    QCOMPARE(resultTimeStamp(QDateTime(QDate(2009, 1, 2), QTime(3, 4, 5))), "090102 030405");
-    QCOMPARE(resultTimeStamp(QDateTime(QDate(2030, 12, 31), QTime(0, 0))), "301231 000000");
-    QCOMPARE(resultTimeStamp(QDateTime(QDate(2024, 2, 29), QTime(23, 59, 59))), "240229 235959");
+    QCOMPARE(fileBytes(path), expected);
 }
 
 void TestFileOperation::resultFileName_data()
@@ -328,7 +311,7 @@ void TestFileOperation::createResultFile_sanitisesNameOnly()
 
     QCOMPARE(TestContext.resultFilePath, dir.filePath(fileName));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{fileName});
-    QCOMPARE(readAll(TestContext.resultFilePath), headBlock("DAC", "../x:1 2", "<me>  "));
+    QCOMPARE(fileBytes(TestContext.resultFilePath), headBlock("DAC", "../x:1 2", "<me>  "));
     QCOMPARE(log.lines(), QStringList());
 }
 
@@ -359,7 +342,7 @@ void TestFileOperation::missingFolder_restGoesToARecoveryFile()
     QVERIFY(!QFileInfo::exists(TestContext.savePath));
     QCOMPARE(writer->recoveryFile(), recovery);
     QCOMPARE(writer->piecesNotWritten(), 0);
-    QCOMPARE(readAll(recovery), headBlock("", "item", "me") + "No.\tDAC\n1\t1");
+    QCOMPARE(fileBytes(recovery), headBlock("", "item", "me") + "No.\tDAC\n1\t1");
 
     // The next run reports its own loss, into a recovery file of its own.
     writer->CreateResultFile();
@@ -381,10 +364,71 @@ void TestFileOperation::diskFull_oneLogLine()
     full.AppendText(path, QStringLiteral("1\t1\t+1.0E-03"), true);
     full.AppendText(path, QStringLiteral("2\t2"), false);
     QCOMPARE(full.piecesNotWritten(), 2);
-    QCOMPARE(readAll(path), QByteArray());
-    QCOMPARE(log.lines(),
-             QStringList{QStringLiteral("\"FileOperation: cannot write %1: No space left on device\"")
-                             .arg(path)});
+    QCOMPARE(fileBytes(path), QByteArray());
+    QCOMPARE(
+        log.lines(),
+        QStringList{QStringLiteral("\"FileOperation: cannot write %1: No space left on device\"")
+                        .arg(path)});
+}
+
+void TestFileOperation::progressText_data()
+{
+    QTest::addColumn<qint64>("elapsedMs");
+    QTest::addColumn<qint64>("total");
+    QTest::addColumn<qint64>("done");
+    QTest::addColumn<int>("percent");
+    QTest::addColumn<QString>("text");
+
+    // The worked examples.
+    QTest::newRow("minutes") << 90000LL << 10LL << 4LL << 40 << "进度：40%  ( 2m 15s )";
+    QTest::newRow("seconds, percent truncated")
+        << 1000LL << 3LL << 1LL << 33 << "进度：33%  ( 2s )";
+
+    // Unit boundaries: every unit below the largest is shown, even at 0.
+    QTest::newRow("one minute") << 60000LL << 2LL << 1LL << 50 << "进度：50%  ( 1m 0s )";
+    QTest::newRow("days and every unit") << 2LL * 86400000 + 3600000 + 60000 + 1999 << 2LL << 1LL
+                                         << 50 << "进度：50%  ( 2d 1h 1m 1s )";
+    QTest::newRow("product before division")
+        << 10LL << 1000LL << 3LL << 0 << "进度：0%  ( 3s )"; // 997 * 10 / 3 = 3323 ms
+
+    // The clock set back during the run: units chosen by magnitude, each signed.
+    QTest::newRow("negative minutes") << -90000LL << 2LL << 1LL << 50 << "进度：50%  ( -1m -30s )";
+    QTest::newRow("negative under a second") << -999LL << 2LL << 1LL << 50 << "进度：50%  ( 0s )";
+
+    // Step counts and times at the 64-bit limit: the products do not overflow,
+    // a remaining time beyond the limit is shown as the limit.
+    const qint64 max = std::numeric_limits<qint64>::max();
+    const QString longest = "106751991167d 7h 12m 55s";
+    QTest::newRow("steps at the limit")
+        << 1000LL << max << 1LL << 0 << "进度：0%  ( " + longest + " )";
+    QTest::newRow("time at the limit")
+        << max << 3LL << 1LL << 33 << "进度：33%  ( " + longest + " )";
+    QTest::newRow("time at the negative limit")
+        << std::numeric_limits<qint64>::min() << 3LL << 1LL << 33
+        << "进度：33%  ( -106751991167d -7h -12m -55s )";
+
+    // No completed step or no steps: nothing to extrapolate from.
+    QTest::newRow("nothing done yet") << 5000LL << 10LL << 0LL << 0 << "进度：0%  ( -- )";
+    QTest::newRow("no steps") << 5000LL << 0LL << 0LL << 0 << "进度：0%  ( -- )";
+    QTest::newRow("negative count") << 5000LL << 10LL << -1LL << 0 << "进度：0%  ( -- )";
+    QTest::newRow("all done") << 5000LL << 10LL << 10LL << 100 << "进度：100%  ( 0s )";
+}
+
+void TestFileOperation::progressText()
+{
+    QFETCH(qint64, elapsedMs);
+    QFETCH(qint64, total);
+    QFETCH(qint64, done);
+    QFETCH(int, percent);
+    QFETCH(QString, text);
+
+    FileOperation progress;
+    QString shownText = QStringLiteral("previous text");
+    int shownPercent = -7;
+    progress.ProgressText(shownText, shownPercent, elapsedMs, total, done);
+
+    QCOMPARE(shownText, text);
+    QCOMPARE(shownPercent, percent);
 }
 
 QTEST_GUILESS_MAIN(TestFileOperation)

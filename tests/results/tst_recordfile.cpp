@@ -4,28 +4,13 @@
 #include "record/UnfinishedRuns.h"
 #include "results/RecordFile.h"
 #include "tests/support/FailingFileSystem.h"
+#include "tests/support/FileBytes.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QTest>
-
-namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-} // namespace
 
 class tst_RecordFile : public QObject
 {
@@ -34,10 +19,9 @@ class tst_RecordFile : public QObject
 private slots:
     void json_roundTrip();
     void json_readsFirstRecordsAndRefusesOthers();
-    void firstWrite_neverReplacesWhatIsThere_data();
-    void firstWrite_neverReplacesWhatIsThere();
+    void neverReplacesWhatIsNotItsOwn_data();
+    void neverReplacesWhatIsNotItsOwn();
     void failedWrite_leavesTheLastGoodRecord();
-    void recordReplacedByOthers_isNotOverwritten();
     void unfinishedRunsOfAFolder();
 };
 
@@ -128,7 +112,7 @@ void tst_RecordFile::json_readsFirstRecordsAndRefusesOthers()
     QCOMPARE(old->durationMs, -1);
     QVERIFY(old->outcome.clean);
 
-    // A version 2 record: no supply, no plan, no supply counts.
+    // A version 2 record: no supply, no plan, no supply counts, no database.
     const QByteArray second = R"({"schemaVersion":2,"runId":"r2","test":"DAC",
         "parametersUsed":{"steps":3},"serialDevice":null,"recoveryFile":null,
         "outcome":{"status":"finished","clean":true,"stepsDone":3,"recordWritesFailed":0}})";
@@ -137,6 +121,7 @@ void tst_RecordFile::json_readsFirstRecordsAndRefusesOthers()
     QVERIFY(two);
     QCOMPARE(two->schemaVersion, 2);
     QVERIFY(!two->supply && two->plan.isEmpty());
+    QVERIFY(!two->database && !two->toJson().contains("database")); // none made up, none written
     QVERIFY(two->outcome.clean && !two->outcome.supplyLeftOn);
     QCOMPARE(two->outcome.supplyNotMeasured, 0);
 
@@ -145,37 +130,46 @@ void tst_RecordFile::json_readsFirstRecordsAndRefusesOthers()
                                              {"outcome", QJsonObject{{"status", "finished"}}}}));
 }
 
-// The first write takes a free name: a file, a link or a dangling link under
-// it stays as it is.
-void tst_RecordFile::firstWrite_neverReplacesWhatIsThere_data()
+// A record never replaces what is not this run's: a file, a link or a dangling
+// link under its name before the first write, or put in place of it after.
+void tst_RecordFile::neverReplacesWhatIsNotItsOwn_data()
 {
     QTest::addColumn<QString>("there");
-    QTest::newRow("another run's record") << "file";
-    QTest::newRow("link to a victim") << "link";
-    QTest::newRow("dangling link") << "dangling";
+    QTest::addColumn<bool>("afterTheFirstWrite");
+    QTest::newRow("another run's record") << "file" << false;
+    QTest::newRow("link to a victim") << "link" << false;
+    QTest::newRow("dangling link") << "dangling" << false;
+    QTest::newRow("replaced by a file") << "file" << true;
+    QTest::newRow("replaced by a link") << "link" << true;
 }
 
-void tst_RecordFile::firstWrite_neverReplacesWhatIsThere()
+void tst_RecordFile::neverReplacesWhatIsNotItsOwn()
 {
     QFETCH(QString, there);
+    QFETCH(bool, afterTheFirstWrite);
     QTemporaryDir dir;
     const QString path = dir.filePath("run.json");
     const QString victim = dir.filePath("victim");
-    QVERIFY(writeFile(victim, "victim"));
-    if (there == "file")
-        QVERIFY(writeFile(path, "theirs"));
-    else
-        QVERIFY(QFile::link(there == "link" ? victim : dir.filePath("nowhere"), path));
-
+    QVERIFY(writeFileBytes(victim, "victim"));
     RecordFile record;
     record.setPath(path);
     QString error;
+    if (afterTheFirstWrite) {
+        QVERIFY(record.write("one", &error));
+        QVERIFY(QFile::remove(path));
+    }
+    if (there == "file")
+        QVERIFY(writeFileBytes(path, "theirs"));
+    else
+        QVERIFY(QFile::link(there == "link" ? victim : dir.filePath("nowhere"), path));
+
     QVERIFY(!record.write("ours", &error));
-    QVERIFY(error.contains(QStringLiteral("exists already")));
-    QCOMPARE(readAll(victim), QByteArray("victim"));
+    QVERIFY2(error.contains(afterTheFirstWrite ? "no longer this run's record" : "exists already"),
+             qPrintable(error));
+    QCOMPARE(fileBytes(victim), QByteArray("victim"));
     QVERIFY(!QFileInfo::exists(dir.filePath("nowhere")));
     if (there == "file")
-        QCOMPARE(readAll(path), QByteArray("theirs"));
+        QCOMPARE(fileBytes(path), QByteArray("theirs"));
 }
 
 // The n-th operation of a second write fails, for every n: the record is
@@ -212,38 +206,13 @@ void tst_RecordFile::failedWrite_leavesTheLastGoodRecord()
             const QString where =
                 QStringLiteral("n=%1 (%2): %3").arg(n).arg(failing.failed(), error);
             QVERIFY2(!failing.failed().isEmpty() && !written, qPrintable(where));
-            const QByteArray onDisk = readAll(path);
+            const QByteArray onDisk = fileBytes(path);
             QVERIFY2(onDisk == first || onDisk == second, qPrintable(where));
         }
         QCOMPARE(
             QDir(dir.path())
                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
             QStringList{"run.json"});
-    }
-}
-
-// Once this run's record is not under its name any more (replaced by a file
-// or a link), the next write refuses instead of replacing it.
-void tst_RecordFile::recordReplacedByOthers_isNotOverwritten()
-{
-    for (const bool byLink : {false, true}) {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("run.json");
-        const QString victim = dir.filePath("victim");
-        QVERIFY(writeFile(victim, "victim"));
-        RecordFile record;
-        record.setPath(path);
-        QString error;
-        QVERIFY(record.write("one", &error));
-        QVERIFY(QFile::remove(path));
-        if (byLink)
-            QVERIFY(QFile::link(victim, path));
-        else
-            QVERIFY(writeFile(path, "theirs"));
-        QVERIFY(!record.write("two", &error));
-        QVERIFY(error.contains(QStringLiteral("no longer this run's record")));
-        QCOMPARE(readAll(victim), QByteArray("victim"));
-        QCOMPARE(readAll(path), QByteArray(byLink ? "victim" : "theirs"));
     }
 }
 

@@ -38,7 +38,6 @@ private slots:
     void automaticRun_data();
     void automaticRun();
     void singleStepRun();
-    void stopMidStep();
     void noMultimeterRecordsErr();
     void englishWindowWritesTheSameFileAndLog();
 
@@ -201,25 +200,6 @@ void tst_TestRun::singleStepRun()
     QCOMPARE(lines[6].split('\t').size(), 5);
     QCOMPARE(lines[7].split('\t').size(), 5);
     QVERIFY2(kStampLine.match(lines[9]).hasMatch(), qPrintable(lines[9]));
-}
-
-void tst_TestRun::stopMidStep()
-{
-    run->setParams({"3", "10", "3", "150"});
-    run->clickStart();
-    QTRY_COMPARE_WITH_TIMEOUT(bench.meterLines().count("Read?\\n"), 1, 3000);
-    QVERIFY(run->stopAndStayStopped(400));
-
-    // The file ends where the stop found the run: the begun row without its line end.
-    const QByteArray bytes = run->resultBytes();
-    QVERIFY(!bytes.endsWith('\n'));
-    QVERIFY(!bytes.contains("完成时间"));
-    const QStringList lines = resultLines();
-    QCOMPARE(lines.size(), 7);
-    QCOMPARE(lines.last().split('\t').mid(0, 2), QStringList({"1", "1"}));
-    QCOMPARE(lines.last().split('\t').size(), 3);
-    QCOMPARE(bench.meterLines().count("Read?\\n"), 1);
-    QCOMPARE(bench.boardValues(), QList<qint32>({1}));
 }
 
 void tst_TestRun::noMultimeterRecordsErr()

@@ -1,5 +1,10 @@
 #include "tests/support/EngineFakes.h"
 
+#include "engine/RunEngine.h"
+
+#include <QDir>
+#include <QSignalSpy>
+
 namespace {
 
 class FakeMeter final : public MeterPort
@@ -182,4 +187,34 @@ QStringList FakeBench::supplyLines() const
             lines << line.mid(7);
     }
     return lines;
+}
+
+RunSetup fakeBenchRun(const FakeBench &bench, const QString &folder, FileSystemCalls *fileSystem)
+{
+    RunSetup run;
+    run.parameters = {"3", "0", "2", "0"};
+    run.testName = dacTestKind().title;
+    run.testItem = QStringLiteral("ITEM");
+    run.tester = QStringLiteral("QA");
+    run.folder = folder + QStringLiteral("/results");
+    QDir().mkpath(run.folder);
+    run.recoveryFolder = folder + QStringLiteral("/recovery");
+    run.meterAddress = QStringLiteral("FAKE::INSTR");
+    run.ports = bench.ports(fileSystem);
+    run.firstSendMs = 0;
+    run.nextStepMs = 0;
+    run.clock.localTime = [] {
+        return QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7));
+    };
+    return run;
+}
+
+RunOutcome runToEnd(RunEngine &engine)
+{
+    QSignalSpy ended(&engine, &RunEngine::runEnded);
+    engine.start();
+    if (ended.isEmpty() && !ended.wait(5000))
+        return RunOutcome();
+    engine.stop();
+    return ended.at(0).at(0).value<RunOutcome>();
 }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "engine/RunOutcome.h"
 #include "engine/RunPorts.h"
+#include "engine/RunSetup.h"
 
 #include <QList>
 #include <QSet>
@@ -9,6 +11,8 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+
+class RunEngine;
 
 // A bench in memory for engine tests: a meter, a board and a supply behind
 // the engine's ports, sharing one state the test sets up and reads back (the
@@ -69,3 +73,12 @@ public:
 private:
     std::shared_ptr<State> shared;
 };
+
+// A DAC run of three steps of two readings on `bench`, without waits, stamped
+// 2026-03-04 05:06:07: its file goes into `folder`/results, a recovery file
+// into `folder`/recovery; the disk is `fileSystem` (null: the real one).
+RunSetup fakeBenchRun(const FakeBench &bench, const QString &folder,
+                      FileSystemCalls *fileSystem = nullptr);
+// Starts `engine` and stops it once the run has ended; a default outcome when
+// it has not ended within 5 s.
+RunOutcome runToEnd(RunEngine &engine);
