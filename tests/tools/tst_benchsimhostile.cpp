@@ -286,7 +286,10 @@ void BenchSimHostileTest::runAgainst(SimulatorProcess &sim, const QList<Hostile>
     qInfo("well-behaved round trips: %lld, median %.1f ms, slowest %.1f ms", qint64(trips.size()),
           trips.at(trips.size() / 2), trips.last());
 
-    QVERIFY2(hwm > 0.0 && hwm < 100.0, qPrintable(QString("peak resident %1 MiB").arg(hwm)));
+    // Under the sanitizers the resident size holds their shadow memory and the
+    // quarantine of freed blocks (256 MiB by themselves): only a runaway shows.
+    const double hwmBound = qEnvironmentVariableIsSet("ASAN_OPTIONS") ? 1024.0 : 100.0;
+    QVERIFY2(hwm > 0.0 && hwm < hwmBound, qPrintable(QString("peak resident %1 MiB").arg(hwm)));
     // The bound demanded is 0.5 s; a loaded machine gets a generous ceiling.
     QVERIFY2(trips.last() < 2000.0, qPrintable(QString("slowest %1 ms").arg(trips.last())));
     QCOMPARE(sim.process().state(), QProcess::Running);
