@@ -267,8 +267,8 @@ void tst_DatabaseImport::journalRowsOfAnImportedRunStoredOnce()
     RunRecord record;
     record.runId = RunRecord::newRunId();
     record.resultFile = path;
-    QVERIFY(writeFile(RunRecord::pathFor(path), QJsonDocument(record.toJson()).toJson()));
-    QVERIFY(writeFile(path, resultRun(3, true)));
+    QVERIFY(writeFileBytes(RunRecord::pathFor(path), QJsonDocument(record.toJson()).toJson()));
+    QVERIFY(writeFileBytes(path, resultRun(3, true)));
     const Report imported = report({"--db", server.url(), "--import", path});
     QVERIFY2(imported.exitCode == 0, qPrintable(imported.err));
 
