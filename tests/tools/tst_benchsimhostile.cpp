@@ -290,8 +290,10 @@ void BenchSimHostileTest::runAgainst(SimulatorProcess &sim, const QList<Hostile>
     // quarantine of freed blocks (256 MiB by themselves): only a runaway shows.
     const double hwmBound = qEnvironmentVariableIsSet("ASAN_OPTIONS") ? 1024.0 : 100.0;
     QVERIFY2(hwm > 0.0 && hwm < hwmBound, qPrintable(QString("peak resident %1 MiB").arg(hwm)));
-    // The bound demanded is 0.5 s; a loaded machine gets a generous ceiling.
-    QVERIFY2(trips.last() < 2000.0, qPrintable(QString("slowest %1 ms").arg(trips.last())));
+    // The bound demanded is 0.5 s; a loaded machine gets a generous ceiling, and one
+    // whose every allocation the sanitizers check a larger one.
+    const double slowestBound = qEnvironmentVariableIsSet("ASAN_OPTIONS") ? 5000.0 : 2000.0;
+    QVERIFY2(trips.last() < slowestBound, qPrintable(QString("slowest %1 ms").arg(trips.last())));
     QCOMPARE(sim.process().state(), QProcess::Running);
 }
 
