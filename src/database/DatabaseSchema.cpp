@@ -16,6 +16,18 @@ struct Migration
     std::vector<const char *> statements;
 };
 
+// One row per run with its stored rows counted. Made by the first schema and made again
+// by the second, when `steps` became a view of two tables.
+const char *const kRunSummaryView = R"sql(CREATE OR REPLACE VIEW benchtest.run_summary AS
+    SELECT r.run_id, r.item AS board, benchtest.lot_of(r.item) AS lot, r.tester,
+           r.bench, r.test, r.test_name, r.plan, r.meter_resource,
+           r.meter_identity, r.status AS outcome, r.clean, r.summary,
+           r.started, r.ended, r.steps_planned, r.steps_done,
+           (SELECT count(*) FROM benchtest.steps s WHERE s.run = r.id) AS rows_stored,
+           r.gain, r.offset_value, r.inl_max_lsb, r.dnl_max_lsb,
+           r.missing_codes, r.noise_lsb, r.result_file, r.source_file
+    FROM benchtest.runs r)sql";
+
 // Never edit a migration that has shipped: add the next one.
 const std::vector<Migration> &migrations()
 {
@@ -90,16 +102,7 @@ const std::vector<Migration> &migrations()
                 $$ SELECT CASE WHEN strpos(item, '-') > 0
                                THEN regexp_replace(item, '-[^-]*$', '')
                                ELSE item END $$)sql",
-             R"sql(CREATE VIEW benchtest.run_summary AS
-                SELECT r.run_id, r.item AS board, benchtest.lot_of(r.item) AS lot, r.tester,
-                       r.bench, r.test, r.test_name, r.plan, r.meter_resource,
-                       r.meter_identity, r.status AS outcome, r.clean, r.summary,
-                       r.started, r.ended, r.steps_planned, r.steps_done,
-                       (SELECT count(*) FROM benchtest.steps s WHERE s.run = r.id)
-                           AS rows_stored,
-                       r.gain, r.offset_value, r.inl_max_lsb, r.dnl_max_lsb,
-                       r.missing_codes, r.noise_lsb, r.result_file, r.source_file
-                FROM benchtest.runs r)sql",
+             kRunSummaryView,
              R"sql(CREATE VIEW benchtest.run_verdicts AS
                 SELECT s.*,
                        100 * (s.gain - l.ideal_lsb) / l.ideal_lsb AS gain_error_percent,
@@ -160,16 +163,7 @@ const std::vector<Migration> &migrations()
                 UNION ALL
                 SELECT run, step, code, readings, ended, cut, taken_at, run_ms
                 FROM benchtest.imported_steps)sql",
-             R"sql(CREATE OR REPLACE VIEW benchtest.run_summary AS
-                SELECT r.run_id, r.item AS board, benchtest.lot_of(r.item) AS lot, r.tester,
-                       r.bench, r.test, r.test_name, r.plan, r.meter_resource,
-                       r.meter_identity, r.status AS outcome, r.clean, r.summary,
-                       r.started, r.ended, r.steps_planned, r.steps_done,
-                       (SELECT count(*) FROM benchtest.steps s WHERE s.run = r.id)
-                           AS rows_stored,
-                       r.gain, r.offset_value, r.inl_max_lsb, r.dnl_max_lsb,
-                       r.missing_codes, r.noise_lsb, r.result_file, r.source_file
-                FROM benchtest.runs r)sql",
+             kRunSummaryView,
          }},
     };
     return all;
