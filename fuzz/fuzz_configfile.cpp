@@ -1,8 +1,7 @@
 // The configuration file as the programs read it, over any bytes: the file
 // goes through the same INI reading as config.ini, its keys are read as the
 // window and the runner read them, and the database URL through its parser.
-// No input may crash; a parsed URL never shows its password, and a URL
-// that parses is read back the same from its display form's parts.
+// No input may crash, and a parsed URL never shows its password.
 #include "database/DatabaseUrl.h"
 #include "fuzz/FuzzCheck.h"
 #include "settings/ConfigLocation.h"
@@ -38,9 +37,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const DatabaseUrl url = DatabaseUrl::parse(text, &error);
     if (!url.isEmpty()) {
         FUZZ_CHECK(url.port >= 0 && url.port <= 65535);
-        const QString shown = url.displayText();
-        FUZZ_CHECK(url.password.isEmpty() || !shown.contains(QLatin1Char(':') + url.password +
-                                                             QLatin1Char('@')));
+        // The password is never shown: the display is the same without it. (Its text may
+        // still appear where the URL has it elsewhere, in the database's name say.)
+        DatabaseUrl withoutPassword = url;
+        withoutPassword.password.clear();
+        FUZZ_CHECK(url.displayText() == withoutPassword.displayText());
     }
     return 0;
 }
