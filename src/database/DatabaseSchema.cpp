@@ -5,6 +5,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <string>
 #include <vector>
 
 namespace {
@@ -13,20 +14,26 @@ struct Migration
 {
     int version;
     const char *description;
-    std::vector<const char *> statements;
+    std::vector<std::string> statements;
 };
 
-// One row per run with its stored rows counted. Made by the first schema and made again
-// by the second, when `steps` became a view of two tables.
-const char *const kRunSummaryView = R"sql(CREATE OR REPLACE VIEW benchtest.run_summary AS
+// One row per run with its stored rows counted, as `rowsStored` counts them. Made by the
+// first schema and made again whenever the tables under `steps` change.
+std::string runSummaryView(const char *rowsStored)
+{
+    return std::string(R"sql(CREATE OR REPLACE VIEW benchtest.run_summary AS
     SELECT r.run_id, r.item AS board, benchtest.lot_of(r.item) AS lot, r.tester,
            r.bench, r.test, r.test_name, r.plan, r.meter_resource,
            r.meter_identity, r.status AS outcome, r.clean, r.summary,
            r.started, r.ended, r.steps_planned, r.steps_done,
-           (SELECT count(*) FROM benchtest.steps s WHERE s.run = r.id) AS rows_stored,
+           )sql") +
+           rowsStored + R"sql( AS rows_stored,
            r.gain, r.offset_value, r.inl_max_lsb, r.dnl_max_lsb,
            r.missing_codes, r.noise_lsb, r.result_file, r.source_file
     FROM benchtest.runs r)sql";
+}
+
+const char *const kRowsInSteps = "(SELECT count(*) FROM benchtest.steps s WHERE s.run = r.id)";
 
 // Never edit a migration that has shipped: add the next one.
 const std::vector<Migration> &migrations()
@@ -102,7 +109,7 @@ const std::vector<Migration> &migrations()
                 $$ SELECT CASE WHEN strpos(item, '-') > 0
                                THEN regexp_replace(item, '-[^-]*$', '')
                                ELSE item END $$)sql",
-             kRunSummaryView,
+             runSummaryView(kRowsInSteps),
              R"sql(CREATE VIEW benchtest.run_verdicts AS
                 SELECT s.*,
                        100 * (s.gain - l.ideal_lsb) / l.ideal_lsb AS gain_error_percent,
@@ -163,7 +170,58 @@ const std::vector<Migration> &migrations()
                 UNION ALL
                 SELECT run, step, code, readings, ended, cut, taken_at, run_ms
                 FROM benchtest.imported_steps)sql",
-             kRunSummaryView,
+             runSummaryView(kRowsInSteps),
+         }},
+        // Still a row per step was most of what an import costs the server. An imported
+        // run's rows are now stored as its file has them, in blocks of lines of about 8 kB
+        // each ("step<TAB>code<TAB>cell..."), and read through the view `imported_steps`.
+        // Rows the journal brought to an imported run (they carry their times) join the
+        // taken ones.
+        {3,
+         "imported runs' rows in blocks of lines",
+         {
+             "ALTER TABLE benchtest.imported_steps RENAME TO imported_steps_2",
+             R"sql(CREATE TABLE benchtest.imported_blocks (
+                run bigint NOT NULL,
+                first_step bigint NOT NULL,
+                last_step bigint NOT NULL,
+                rows integer NOT NULL,
+                lines text NOT NULL,
+                unended_steps bigint[] NOT NULL DEFAULT '{}',
+                cut_steps bigint[] NOT NULL DEFAULT '{}')
+                WITH (toast_tuple_target = 8160))sql",
+             "CREATE INDEX imported_blocks_run ON benchtest.imported_blocks (run, first_step)",
+             R"sql(INSERT INTO benchtest.taken_steps
+                SELECT * FROM benchtest.imported_steps_2
+                WHERE taken_at IS NOT NULL OR run_ms IS NOT NULL)sql",
+             R"sql(INSERT INTO benchtest.imported_blocks
+                SELECT run, min(step), max(step), count(*),
+                       string_agg(concat_ws(E'\t', VARIADIC ARRAY[step::text, code::text] || readings), E'\n'
+                                  ORDER BY step),
+                       coalesce(array_agg(step ORDER BY step) FILTER (WHERE NOT ended), '{}'),
+                       coalesce(array_agg(step ORDER BY step) FILTER (WHERE cut), '{}')
+                FROM (SELECT *, (row_number() OVER (PARTITION BY run ORDER BY step) - 1) / 100
+                          AS block
+                      FROM benchtest.imported_steps_2
+                      WHERE taken_at IS NULL AND run_ms IS NULL) s
+                GROUP BY run, block)sql",
+             R"sql(CREATE VIEW benchtest.imported_steps AS
+                SELECT b.run, f[1]::bigint AS step, f[2]::bigint AS code, f[3:] AS readings,
+                       f[1]::bigint <> ALL (b.unended_steps) AS ended,
+                       f[1]::bigint = ANY (b.cut_steps) AS cut
+                FROM benchtest.imported_blocks b,
+                     unnest(string_to_array(b.lines, E'\n')) AS line,
+                     string_to_array(line, E'\t') AS f)sql",
+             R"sql(CREATE OR REPLACE VIEW benchtest.steps AS
+                SELECT run, step, code, readings, ended, cut, taken_at, run_ms
+                FROM benchtest.taken_steps
+                UNION ALL
+                SELECT run, step, code, readings, ended, cut, NULL::timestamptz, NULL::bigint
+                FROM benchtest.imported_steps)sql",
+             "DROP TABLE benchtest.imported_steps_2",
+             runSummaryView("((SELECT count(*) FROM benchtest.taken_steps s WHERE s.run = r.id) + "
+                            "(SELECT coalesce(sum(b.rows), 0) FROM benchtest.imported_blocks b "
+                            "WHERE b.run = r.id))"),
          }},
     };
     return all;
@@ -226,8 +284,8 @@ bool DatabaseSchema::migrate(QSqlDatabase &db, QString *error, int upTo)
     for (const Migration &migration : migrations()) {
         if (!ok || migration.version <= applied || migration.version > upTo)
             continue;
-        for (const char *statement : migration.statements)
-            ok = ok && exec(db, QString::fromUtf8(statement), error);
+        for (const std::string &statement : migration.statements)
+            ok = ok && exec(db, QString::fromStdString(statement), error);
         QSqlQuery record(db);
         record.prepare(QStringLiteral(
             "INSERT INTO benchtest.migrations (version, description) VALUES (?, ?)"));

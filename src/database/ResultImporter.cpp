@@ -20,9 +20,12 @@
 #include <libpq-fe.h>
 
 #include <algorithm>
+#include <charconv>
 #include <limits>
 #include <map>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -37,18 +40,15 @@ QJsonObject recordBeside(const QString &path)
 const QUuid kImportNamespace(QStringLiteral("{6b2f4f7e-2d1a-4c55-9a43-8c3c1f0e9b21}"));
 
 // Rows in PostgreSQL's binary COPY format, sent in chunks on the connection's own socket:
-// the server takes numbers and arrays as they are, without parsing text.
+// the server takes numbers, texts and arrays as they are, without parsing text.
 class CopyStream
 {
 public:
     explicit CopyStream(PGconn *conn) : conn(conn) {}
 
-    bool begin(const char *table, QString *error)
+    bool begin(const char *sql, QString *error)
     {
-        const QByteArray sql = QByteArray("COPY ") + table +
-                               " (run, step, code, readings, ended, cut) FROM STDIN "
-                               "(FORMAT binary)";
-        PGresult *result = PQexec(conn, sql.constData());
+        PGresult *result = PQexec(conn, sql);
         const bool ok = PQresultStatus(result) == PGRES_COPY_IN;
         if (!ok)
             *error = QString::fromUtf8(PQerrorMessage(conn)).trimmed();
@@ -61,33 +61,54 @@ public:
         return ok;
     }
 
-    void row(qint64 run, const ResultRow &row)
+    void beginRow(qint16 fields) { appendInt16(fields); }
+    void endRow()
     {
-        appendInt16(6);
-        appendInt64Field(run);
-        appendInt64Field(row.number);
-        appendInt64Field(row.code);
-        // text[]: dimensions, no nulls, element type text (25), then each element.
-        qint64 length = row.readings.empty() ? 12 : 20;
-        for (QByteArrayView cell : row.readings)
+        if (buffer.size() >= (1 << 16))
+            flush();
+    }
+
+    void int64Field(qint64 value)
+    {
+        appendInt32(8);
+        appendInt64(value);
+    }
+    void int32Field(qint32 value)
+    {
+        appendInt32(4);
+        appendInt32(value);
+    }
+    void boolField(bool value)
+    {
+        appendInt32(1);
+        buffer.push_back(value ? '\1' : '\0');
+    }
+    void textField(std::string_view text)
+    {
+        appendInt32(qint32(text.size()));
+        buffer.append(text);
+    }
+    // bigint[]: dimensions, no nulls, element type int8 (20), then each element.
+    void int64ArrayField(const std::vector<qint64> &values)
+    {
+        appendInt32(values.empty() ? 12 : qint32(20 + 12 * values.size()));
+        appendArrayHeader(values.size(), 20);
+        for (const qint64 value : values)
+            int64Field(value);
+    }
+    // text[] of reading cells, each as UTF-8.
+    void cellArrayField(const std::vector<QByteArrayView> &cells)
+    {
+        qint64 length = cells.empty() ? 12 : 20;
+        for (QByteArrayView cell : cells)
             length += 4 + utf8(cell).size();
         appendInt32(qint32(length));
-        appendInt32(row.readings.empty() ? 0 : 1);
-        appendInt32(0);
-        appendInt32(25);
-        if (!row.readings.empty()) {
-            appendInt32(qint32(row.readings.size()));
-            appendInt32(1);
-        }
-        for (QByteArrayView cell : row.readings) {
+        appendArrayHeader(cells.size(), 25);
+        for (QByteArrayView cell : cells) {
             const QByteArrayView text = utf8(cell);
             appendInt32(qint32(text.size()));
             buffer.append(text.data(), size_t(text.size()));
         }
-        appendBoolField(row.ended);
-        appendBoolField(row.cutCell);
-        if (buffer.size() >= (1 << 16))
-            flush();
     }
 
     // Ends the COPY; false with `error` when the server refused any of it.
@@ -108,9 +129,8 @@ public:
         return ok;
     }
 
-private:
     // The database holds UTF-8; a cell of a file in a local 8-bit encoding keeps its bytes
-    // as Latin-1 characters.
+    // as Latin-1 characters. The view is valid until the next call.
     QByteArrayView utf8(QByteArrayView cell)
     {
         if (std::all_of(cell.begin(), cell.end(), [](char c) { return uchar(c) < 0x80; }))
@@ -121,6 +141,17 @@ private:
         return converted;
     }
 
+private:
+    void appendArrayHeader(size_t elements, qint32 elementType)
+    {
+        appendInt32(elements == 0 ? 0 : 1);
+        appendInt32(0);
+        appendInt32(elementType);
+        if (elements > 0) {
+            appendInt32(qint32(elements));
+            appendInt32(1);
+        }
+    }
     void appendInt16(qint16 value)
     {
         const quint16 big = qToBigEndian(quint16(value));
@@ -131,16 +162,10 @@ private:
         const quint32 big = qToBigEndian(quint32(value));
         buffer.append(reinterpret_cast<const char *>(&big), 4);
     }
-    void appendInt64Field(qint64 value)
+    void appendInt64(qint64 value)
     {
-        appendInt32(8);
         const quint64 big = qToBigEndian(quint64(value));
         buffer.append(reinterpret_cast<const char *>(&big), 8);
-    }
-    void appendBoolField(bool value)
-    {
-        appendInt32(1);
-        buffer.push_back(value ? '\1' : '\0');
     }
 
     void flush()
@@ -155,6 +180,97 @@ private:
     QByteArray converted;
     bool open = false;
     bool failed = false;
+};
+
+// A run's rows as a staging table takes them, one row each.
+const char *const kCopyStagedRows =
+    "COPY import_steps (run, step, code, readings, ended, cut) FROM STDIN (FORMAT binary)";
+
+void copyStagedRow(CopyStream &copy, qint64 run, const ResultRow &row)
+{
+    copy.beginRow(6);
+    copy.int64Field(run);
+    copy.int64Field(row.number);
+    copy.int64Field(row.code);
+    copy.cellArrayField(row.readings);
+    copy.boolField(row.ended);
+    copy.boolField(row.cutCell);
+    copy.endRow();
+}
+
+const char *const kCopyBlocks =
+    "COPY benchtest.imported_blocks (run, first_step, last_step, rows, lines, unended_steps, "
+    "cut_steps) FROM STDIN (FORMAT binary)";
+
+// A new run's rows gathered into blocks of lines, "step<TAB>code<TAB>cell..." each, of
+// about one database page: the server stores a block as one text, without looking into it.
+class RowBlock
+{
+public:
+    void add(CopyStream &copy, qint64 run, const ResultRow &row)
+    {
+        line.clear();
+        appendNumber(row.number);
+        line.push_back('\t');
+        appendNumber(row.code);
+        for (QByteArrayView cell : row.readings) {
+            const QByteArrayView text = copy.utf8(cell);
+            line.push_back('\t');
+            line.append(text.data(), size_t(text.size()));
+        }
+        if (rows > 0 && lines.size() + 1 + line.size() > kBytes)
+            write(copy, run);
+        if (rows == 0)
+            firstStep = row.number;
+        else
+            lines.push_back('\n');
+        lines += line;
+        lastStep = row.number;
+        ++rows;
+        if (!row.ended)
+            unended.push_back(row.number);
+        if (row.cutCell)
+            cut.push_back(row.number);
+    }
+
+    // Sends what is gathered as one block of the run.
+    void write(CopyStream &copy, qint64 run)
+    {
+        if (rows == 0)
+            return;
+        copy.beginRow(7);
+        copy.int64Field(run);
+        copy.int64Field(firstStep);
+        copy.int64Field(lastStep);
+        copy.int32Field(rows);
+        copy.textField(lines);
+        copy.int64ArrayField(unended);
+        copy.int64ArrayField(cut);
+        copy.endRow();
+        lines.clear();
+        unended.clear();
+        cut.clear();
+        rows = 0;
+    }
+
+private:
+    // A block's row stays on the page of its table: larger ones would be moved aside.
+    static constexpr size_t kBytes = 8000;
+
+    void appendNumber(qint64 value)
+    {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+        line.append(digits, size_t(end - digits));
+    }
+
+    std::string lines;
+    std::string line;
+    qint64 firstStep = 0;
+    qint64 lastStep = 0;
+    qint32 rows = 0;
+    std::vector<qint64> unended;
+    std::vector<qint64> cut;
 };
 
 QString isoFromStamp(const QString &stamp)
@@ -188,10 +304,10 @@ QJsonObject recordFromFile(const ResultRun &run, const QString &path)
 
 // One file into the database in one read: each run is entered as its first row comes (or
 // after the read, when it has none), and its rows stream in by COPY as they are read, while
-// the server takes them: into `imported_steps` for a run new to the database (its rows are
-// kept once by this reader, without a key entry per row), into a staging table for one it
-// knew already, which then gains only the rows it lacks, in the table its rows are in. The
-// runs' records and figures follow once the whole file is read.
+// the server takes them: in blocks for a run new to the database (its rows are kept once by
+// this reader, without a key entry per row), into a staging table for one it knew already,
+// which then gains only the rows it lacks. The runs' records and figures follow once the
+// whole file is read.
 class FileImport
 {
 public:
@@ -208,7 +324,7 @@ public:
                 if (outcome->error.isEmpty())
                     take(run, row);
             });
-        if (!copy.end(&outcome->error) || !outcome->error.isEmpty())
+        if (!endCopy() || !outcome->error.isEmpty())
             return false;
         outcome->warnings = read.warnings;
         if (!read.error.isEmpty())
@@ -270,11 +386,12 @@ private:
         RunState &state = runs[run.index]; // built in place: it gathers the run's figures
         if (!state.entered) {
             // A run's rows come together: the COPY of the run before ends here.
-            if (!copy.end(&outcome->error) || !enter(run, state))
+            if (!endCopy() || !enter(run, state))
                 return;
-            const char *table = state.isNew ? "benchtest.imported_steps" : "import_steps";
-            if ((!state.isNew && !createStaging()) || !copy.begin(table, &outcome->error))
+            if ((!state.isNew && !createStaging()) ||
+                !copy.begin(state.isNew ? kCopyBlocks : kCopyStagedRows, &outcome->error))
                 return;
+            copying = &state;
         }
         if (!isFresh(state, row)) {
             ++state.repeated;
@@ -282,7 +399,19 @@ private:
         }
         state.figures.add(row);
         ++outcome->rows;
-        copy.row(state.key, row);
+        if (state.isNew)
+            block.add(copy, state.key, row);
+        else
+            copyStagedRow(copy, state.key, row);
+    }
+
+    // Ends the COPY of the run being read, its last block sent.
+    bool endCopy()
+    {
+        if (copying && copying->isNew)
+            block.write(copy, copying->key);
+        copying = nullptr;
+        return copy.end(&outcome->error);
     }
 
     // Enters the run under its id, unless the database has it already: either way its key.
@@ -369,20 +498,22 @@ private:
         return true;
     }
 
-    // A known run's rows stay in the table they are in; the key of `taken_steps` keeps
-    // each step once there, the runs' locks and the lookup below in `imported_steps`.
+    // A known run gains the rows it lacks with a key per row. Its steps already stored in
+    // blocks (an imported run's) are looked up once, into a table of their own, so that the
+    // look is a join rather than a search of the run's blocks for each row.
     bool mergeKnownRows()
     {
         QSqlQuery merge(connection.database());
+        if (!merge.exec(QStringLiteral("CREATE TEMP TABLE import_present ON COMMIT DROP AS "
+                                       "SELECT x.run, x.step FROM benchtest.imported_steps x "
+                                       "WHERE x.run IN (SELECT DISTINCT run FROM import_steps)")))
+            return fail(merge.lastError().text().trimmed());
         merge.prepare(QStringLiteral(
-            "WITH taken AS (INSERT INTO benchtest.taken_steps SELECT i.* FROM import_steps i "
-            "    JOIN benchtest.runs r ON r.id = i.run WHERE NOT r.rows_imported "
-            "    ON CONFLICT (run, step) DO NOTHING RETURNING 1), "
-            "imported AS (INSERT INTO benchtest.imported_steps SELECT i.* FROM import_steps i "
-            "    JOIN benchtest.runs r ON r.id = i.run WHERE r.rows_imported AND NOT EXISTS "
-            "    (SELECT 1 FROM benchtest.imported_steps x WHERE x.run = i.run "
-            "     AND x.step = i.step) RETURNING 1) "
-            "SELECT (SELECT count(*) FROM taken) + (SELECT count(*) FROM imported)"));
+            "WITH stored AS (INSERT INTO benchtest.taken_steps SELECT i.* FROM import_steps i "
+            "    WHERE NOT EXISTS (SELECT 1 FROM import_present p "
+            "                      WHERE p.run = i.run AND p.step = i.step) "
+            "    ON CONFLICT (run, step) DO NOTHING RETURNING 1) "
+            "SELECT count(*) FROM stored"));
         if (!exec(merge) || !merge.next())
             return false;
         outcome->rowsAdded += merge.value(0).toLongLong();
@@ -398,7 +529,9 @@ private:
     // Every query has ended before a COPY begins: a query that cleans up while the
     // connection is in COPY mode would wait for a result that never comes.
     CopyStream copy;
+    RowBlock block;
     std::map<int, RunState> runs; // by the run's place in the file
+    RunState *copying = nullptr;  // the run whose rows the open COPY takes
     bool staged = false;          // the staging table exists
 };
 
@@ -437,14 +570,11 @@ ResultImporter::Outcome ResultImporter::importFile(const QString &path)
     FileImport import(connection, path, sha1.result(), recordBeside(path), &outcome);
     (void)import.run();
     if (outcome.error.isEmpty() && db.commit()) {
-        // The new rows' block ranges are summarised, and the table's statistics taken,
-        // now rather than by the next vacuum: until then every look for a run's rows
-        // would read them all.
-        QSqlQuery summarise(db);
-        if (outcome.rowsAdded > 0 &&
-            summarise.exec(QStringLiteral(
-                "SELECT brin_summarize_new_values('benchtest.imported_steps_run')")))
-            (void)summarise.exec(QStringLiteral("ANALYZE benchtest.imported_steps"));
+        // The blocks' statistics are taken now rather than by the next vacuum: a planner
+        // that took the table for empty might read every block to find one run's.
+        QSqlQuery analyse(db);
+        if (outcome.runsAdded > 0)
+            (void)analyse.exec(QStringLiteral("ANALYZE benchtest.imported_blocks"));
         return outcome;
     }
     if (outcome.error.isEmpty())

@@ -49,24 +49,20 @@ const char *const kStoreRecord = R"(
 const char *const kEnsureRun =
     "INSERT INTO benchtest.runs (run_id) VALUES (CAST(? AS uuid)) ON CONFLICT DO NOTHING";
 
-// A run's rows go where its first rows went: the table with a key per row for a run
-// stored as it went, `imported_steps` for a run entered from its result file, where
-// the run's lock (an import of the same run takes it too) and the look for each step
-// keep every step once.
+// Rows are stored with a key per row. A run entered by an import has its file's rows in
+// blocks without one: a step found there is not stored again. The run's lock (an import
+// of the same run takes it too) keeps the look and the insert together.
 const char *const kStoreRows = R"(
     WITH r AS (SELECT id, rows_imported FROM benchtest.runs
                WHERE run_id = CAST(? AS uuid) FOR SHARE),
     x AS (SELECT * FROM jsonb_to_recordset(CAST(? AS jsonb))
-              AS x(step bigint, code bigint, cells text[], wall bigint, mono bigint)),
-    taken AS (
-        INSERT INTO benchtest.taken_steps (run, step, code, readings, taken_at, run_ms)
-        SELECT r.id, x.step, x.code, x.cells, to_timestamp(x.wall / 1000.0), x.mono
-        FROM r, x WHERE NOT r.rows_imported
-        ON CONFLICT (run, step) DO NOTHING)
-    INSERT INTO benchtest.imported_steps (run, step, code, readings, taken_at, run_ms)
+              AS x(step bigint, code bigint, cells text[], wall bigint, mono bigint))
+    INSERT INTO benchtest.taken_steps (run, step, code, readings, taken_at, run_ms)
     SELECT r.id, x.step, x.code, x.cells, to_timestamp(x.wall / 1000.0), x.mono
-    FROM r, x WHERE r.rows_imported AND NOT EXISTS
-        (SELECT 1 FROM benchtest.imported_steps i WHERE i.run = r.id AND i.step = x.step))";
+    FROM r, x
+    WHERE NOT r.rows_imported OR x.step NOT IN
+        (SELECT i.step FROM benchtest.imported_steps i, r WHERE i.run = r.id)
+    ON CONFLICT (run, step) DO NOTHING)";
 
 QString errorOf(const QSqlQuery &query)
 {
@@ -155,9 +151,8 @@ bool RunStore::storeRows(const QString &runId, const QList<const DatabaseRow *> 
 RunStore::RunState RunStore::state(const QString &runId, QString *error)
 {
     QSqlQuery query(db);
-    query.prepare(QStringLiteral("SELECT r.status IS NOT NULL AND r.status <> 'running', "
-                                 "(SELECT count(*) FROM benchtest.steps s WHERE s.run = r.id) "
-                                 "FROM benchtest.runs r WHERE r.run_id = CAST(? AS uuid)"));
+    query.prepare(QStringLiteral("SELECT outcome IS NOT NULL AND outcome <> 'running', rows_stored "
+                                 "FROM benchtest.run_summary WHERE run_id = CAST(? AS uuid)"));
     query.addBindValue(runId);
     RunState state;
     if (!query.exec()) {

@@ -11,6 +11,7 @@
 namespace {
 
 constexpr int kPageRows = 5000;
+constexpr int kPageBlocks = 64; // of about 8 kB each
 
 // "*" matches any text; LIKE's own wildcards match only themselves.
 QString likePattern(const QString &text)
@@ -70,7 +71,9 @@ bool StoredRun::find(QSqlDatabase &db, const RunFilter &filter, QList<StoredRun>
     QString sql = QStringLiteral(
         "SELECT id, run_id::text, coalesce(source_file, result_file), source_run, test_name, "
         "item, tester, start_stamp, record->>'started', finish_stamp, record->>'ended', "
-        "status, test, reading_columns FROM benchtest.runs WHERE test IS NOT NULL");
+        "status, test, reading_columns, rows_imported AND NOT EXISTS "
+        "(SELECT 1 FROM benchtest.taken_steps t WHERE t.run = runs.id) "
+        "FROM benchtest.runs WHERE test IS NOT NULL");
     QVariantList values;
     if (!filter.item.isEmpty()) {
         sql += QStringLiteral(" AND item LIKE ?");
@@ -116,6 +119,7 @@ bool StoredRun::find(QSqlDatabase &db, const RunFilter &filter, QList<StoredRun>
             run.finishStamp = QStringLiteral("000000 000000");
         run.quantity = query.value(12).toString();
         run.readingColumns = query.value(13).toInt();
+        run.rowsInBlocks = query.value(14).toBool();
         runs->append(run);
     }
     return true;
@@ -139,6 +143,8 @@ bool StoredRunDevice::fill()
         pending = head.toUtf8() + '\n';
         return true;
     }
+    if (!rowsDone && run.rowsInBlocks)
+        return fillFromBlocks();
     if (!rowsDone) {
         QSqlQuery page(db);
         page.setForwardOnly(true);
@@ -178,6 +184,47 @@ bool StoredRunDevice::fill()
         return true;
     }
     return false;
+}
+
+// The blocks hold the rows as the file had them, a line each: they are the text, but for a
+// row without its line end or with a cut cell, which is written as the row pages write it.
+bool StoredRunDevice::fillFromBlocks()
+{
+    QSqlQuery page(db);
+    page.setForwardOnly(true);
+    page.prepare(QStringLiteral("SELECT first_step, lines, unended_steps::text, cut_steps::text "
+                                "FROM benchtest.imported_blocks WHERE run = ? AND first_step > ? "
+                                "ORDER BY first_step LIMIT %1")
+                     .arg(kPageBlocks));
+    page.addBindValue(run.key);
+    page.addBindValue(lastStep);
+    if (!page.exec()) {
+        error = page.lastError().text().trimmed();
+        setErrorString(error);
+        return false;
+    }
+    int blocks = 0;
+    while (page.next()) {
+        ++blocks;
+        lastStep = page.value(0).toLongLong();
+        const QByteArray lines = page.value(1).toString().toUtf8();
+        const QList<QByteArray> unended = arrayElements(page.value(2).toByteArray());
+        const QList<QByteArray> cut = arrayElements(page.value(3).toByteArray());
+        if (unended.isEmpty() && cut.isEmpty()) {
+            pending += lines + '\n';
+            continue;
+        }
+        for (const QByteArray &line : lines.split('\n')) {
+            const QByteArray step = line.left(line.indexOf('\t'));
+            pending += line;
+            if (cut.contains(step))
+                pending += "\t-";
+            if (!unended.contains(step))
+                pending += '\n';
+        }
+    }
+    rowsDone = blocks < kPageBlocks;
+    return true;
 }
 
 qint64 StoredRunDevice::readData(char *data, qint64 maxSize)

@@ -32,6 +32,7 @@ struct StoredRun
     QString finishStamp; // empty when the run did not finish
     QString quantity;    // "DAC" or "ISINK"
     int readingColumns = 0;
+    bool rowsInBlocks = false; // every row is in an import's blocks: they are read as they are
 
     // Finds the runs, oldest first. False with `error` on a failed query.
     [[nodiscard]] static bool find(QSqlDatabase &db, const RunFilter &filter,
@@ -55,6 +56,7 @@ protected:
 
 private:
     bool fill();
+    bool fillFromBlocks();
 
     QSqlDatabase &db;
     StoredRun run;

@@ -1,6 +1,7 @@
 #include "tests/database/StoredRows.h"
 
 #include "database/DatabaseConnection.h"
+#include "database/StoredRuns.h"
 #include "report/ResultFileReader.h"
 
 #include <QSqlQuery>
@@ -52,6 +53,24 @@ QList<ComparedRow> databaseRows(const QString &url, const QString &runId)
         }
     });
     return rows;
+}
+
+QByteArray storedText(const QString &url, const QString &runId)
+{
+    QByteArray text;
+    withDatabase(url, [&](QSqlDatabase &db) {
+        QList<StoredRun> runs;
+        QString error;
+        if (!StoredRun::find(db, {}, &runs, &error))
+            return;
+        for (const StoredRun &run : runs) {
+            if (run.runId == runId) {
+                StoredRunDevice device(db, run);
+                text = device.readAll();
+            }
+        }
+    });
+    return text;
 }
 
 QStringList databaseRunIds(const QString &url)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -20,6 +21,8 @@ struct ComparedRow
 QList<ComparedRow> fileRows(const QString &path);
 // The rows the database holds of a run, in step order; empty on any failure.
 QList<ComparedRow> databaseRows(const QString &url, const QString &runId);
+// A run read back from the database as the text of its result file; empty on any failure.
+QByteArray storedText(const QString &url, const QString &runId);
 // Every run id the database holds.
 QStringList databaseRunIds(const QString &url);
 // First difference between two row lists, for a failure message; empty when equal.

@@ -101,6 +101,7 @@ private slots:
     void initTestCase();
     void importTwiceStoresOnce();
     void grownFileAddsOnlyWhatIsNew();
+    void cellsKeptWhateverTheyHold();
     void databaseReportEqualsFileReport_data();
     void databaseReportEqualsFileReport();
     void journalRowsOfAnImportedRunStoredOnce();
@@ -194,6 +195,49 @@ void tst_DatabaseImport::grownFileAddsOnlyWhatIsNew()
              QStringLiteral("1"));
 }
 
+// Cells that mean something to SQL, arrays or the blocks' own separators, rows enough for
+// several blocks, one row longer than a block and a last row cut mid-cell come back as the
+// file has them.
+void tst_DatabaseImport::cellsKeptWhateverTheyHold()
+{
+    const QString path = folder.filePath(QStringLiteral("cells.txt"));
+    QByteArray text = resultRun(0, false).replace("DMM1", "DMM1\tDMM2\tDMM3");
+    const QByteArray odd[] = {"a\\b", "\"q\"", "{x,y}", "NULL", "", " ", "'", "µV", "E\\t"};
+    for (int step = 1; step <= 2000; ++step) {
+        text += QByteArray::number(step) + '\t' + QByteArray::number(step % 7);
+        for (int cell = 0; cell < 3; ++cell)
+            text += '\t' + odd[(step + cell) % std::size(odd)];
+        if (step == 1500)
+            text += '\t' + QByteArray(9000, 'x');
+        text += '\n';
+    }
+    text += "2001\t1\t+1.5E-03\t+1.";
+    QVERIFY(writeFileBytes(path, text));
+    const Report imported = report({"--db", server.url(), "--import", path});
+    QVERIFY2(imported.exitCode == 0, qPrintable(imported.err));
+
+    const QList<ComparedRow> expected = fileRows(path);
+    QCOMPARE(expected.size(), 2001);
+    const QString runId = ResultImporter::derivedRunId(sha1Of(path), 1);
+    const QList<ComparedRow> stored = databaseRows(server.url(), runId);
+    QVERIFY2(stored == expected, qPrintable(firstDifference(expected, stored)));
+    const QString readBack = folder.filePath(QStringLiteral("cells-read-back.txt"));
+    QVERIFY(writeFileBytes(readBack, storedText(server.url(), runId)));
+    const QList<ComparedRow> reread = fileRows(readBack);
+    QVERIFY2(reread == expected, qPrintable(firstDifference(expected, reread)));
+    QCOMPARE(
+        server.query(QStringLiteral("SELECT string_agg(s.step || ':' || s.ended || s.cut, ',') "
+                                    "FROM benchtest.steps s JOIN benchtest.runs r ON "
+                                    "r.id = s.run WHERE r.run_id = '%1' AND s.step > 1999")
+                         .arg(runId)),
+        QStringLiteral("2000:truefalse,2001:falsetrue"));
+    QVERIFY(server
+                .query(QStringLiteral("SELECT count(*) FROM benchtest.imported_blocks b JOIN "
+                                      "benchtest.runs r ON r.id = b.run WHERE r.run_id = '%1'")
+                           .arg(runId))
+                .toInt() > 3);
+}
+
 void tst_DatabaseImport::databaseReportEqualsFileReport_data()
 {
     QTest::addColumn<QString>("file");
@@ -259,8 +303,8 @@ QString rowCount(const PostgresServer &server, const QString &runId)
 
 } // namespace
 
-// A run entered from its file keeps its rows in the table without a key per row; its
-// journal, sent afterwards, brings the same steps and one the file lacked: each is there once.
+// A run entered from its file keeps its rows in blocks; its journal, sent afterwards, brings
+// the same steps and one the file lacked: each is there once, the new one with its key.
 void tst_DatabaseImport::journalRowsOfAnImportedRunStoredOnce()
 {
     const QString path = folder.filePath(QStringLiteral("journaled.txt"));
@@ -279,19 +323,30 @@ void tst_DatabaseImport::journalRowsOfAnImportedRunStoredOnce()
     QVERIFY2(store.store(journalRows(record.runId, {1, 2, 3, 4}), &error), qPrintable(error));
     QVERIFY2(store.store(journalRows(record.runId, {2, 4}), &error), qPrintable(error));
     QCOMPARE(rowCount(server, record.runId), QStringLiteral("4/4"));
+    // Its rows read back in order, from both tables, as the file would have them.
+    const auto rowsOf = [](const QByteArray &text) {
+        return text.mid(text.indexOf("\n1\t"));
+    };
+    QCOMPARE(rowsOf(storedText(server.url(), record.runId)), rowsOf(resultRun(4, false)));
     QCOMPARE(server.query(QStringLiteral("SELECT count(*) FROM benchtest.taken_steps s JOIN "
                                          "benchtest.runs r ON r.id = s.run WHERE r.run_id = '%1'")
                               .arg(record.runId)),
-             QStringLiteral("0"));
+             QStringLiteral("1"));
 }
 
-// A database made by the first schema, with a run's rows in it, is taken to this one: the
-// rows are still there, and still keyed, so that a batch sent again adds nothing twice.
+// A database made by the first schema, with a run's rows in it, then by the second, with an
+// imported run's rows (odd cells, a row cut off, one its journal brought), is taken to this
+// one: every row reads as it did, and each is still kept once when a batch comes again.
 void tst_DatabaseImport::upgradeKeepsEveryRowAndItsKey()
 {
     (void)server.query(QStringLiteral("CREATE DATABASE upgraded")); // opening it tells
     QString error;
-    const QString url = QStringLiteral("postgresql://benchtest@127.0.0.1:%1/upgraded").arg(server.port());
+    const QString url =
+        QStringLiteral("postgresql://benchtest@127.0.0.1:%1/upgraded").arg(server.port());
+    const QString everyRow = QStringLiteral(
+        "SELECT string_agg(concat_ws(' ', run, step, code, readings, ended, cut, taken_at, "
+        "run_ms), E'\\n' ORDER BY run, step) FROM benchtest.steps");
+    QString before;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), "old");
         db.setHostName(QStringLiteral("127.0.0.1"));
@@ -306,6 +361,17 @@ void tst_DatabaseImport::upgradeKeepsEveryRowAndItsKey()
                          "VALUES (7, 'a4f7c1de-0000-4000-8000-000000000007')"));
         QVERIFY(old.exec("INSERT INTO benchtest.steps (run, step, code, readings) "
                          "VALUES (7, 1, 1, '{x}'), (7, 2, 2, '{y}')"));
+        QVERIFY2(DatabaseSchema::migrate(db, &error, 2), qPrintable(error));
+        QVERIFY(old.exec("INSERT INTO benchtest.runs (id, run_id, rows_imported) "
+                         "VALUES (8, 'a4f7c1de-0000-4000-8000-000000000008', true)"));
+        QVERIFY(old.exec(R"(INSERT INTO benchtest.imported_steps
+            (run, step, code, readings, ended, cut, taken_at, run_ms) VALUES
+            (8, 1, 5, '{"a\\b","{x,y}","","NULL"," µ ",E\\t}', true, false, NULL, NULL),
+            (8, 2, 6, '{}', true, false, NULL, NULL),
+            (8, 4, 7, '{z}', true, false, '2026-12-07 10:00:00+00', 1500),
+            (8, 9, 8, '{+1.0E-03}', false, true, NULL, NULL))"));
+        QVERIFY(old.exec(everyRow) && old.next());
+        before = old.value(0).toString();
         db.close();
     }
     QSqlDatabase::removeDatabase("old");
@@ -313,14 +379,25 @@ void tst_DatabaseImport::upgradeKeepsEveryRowAndItsKey()
     DatabaseConnection connection(DatabaseUrl::parse(url, &error));
     QVERIFY2(connection.open(), qPrintable(connection.error()));
     QCOMPARE(DatabaseSchema::version(connection.database()), DatabaseSchema::currentVersion());
-    RunStore store(connection.database());
-    const QString runId = QStringLiteral("a4f7c1de-0000-4000-8000-000000000007");
-    QVERIFY2(store.store(journalRows(runId, {2, 3}), &error), qPrintable(error));
     QSqlQuery check(connection.database());
-    QVERIFY(check.exec("SELECT count(*) || '/' || count(DISTINCT step) || '/' || "
-                       "(SELECT rows_stored FROM benchtest.run_summary) FROM benchtest.steps"));
+    QVERIFY(check.exec(everyRow) && check.next());
+    QCOMPARE(check.value(0).toString(), before);
+
+    RunStore store(connection.database());
+    QVERIFY2(
+        store.store(journalRows(QStringLiteral("a4f7c1de-0000-4000-8000-000000000007"), {2, 3}),
+                    &error),
+        qPrintable(error));
+    QVERIFY2(store.store(
+                 journalRows(QStringLiteral("a4f7c1de-0000-4000-8000-000000000008"), {1, 4, 9, 10}),
+                 &error),
+             qPrintable(error));
+    QVERIFY(check.exec("SELECT string_agg(concat_ws('/', n, d, rows_stored), ' ' ORDER BY run_id) "
+                       "FROM (SELECT r.run_id, count(*) AS n, count(DISTINCT s.step) AS d "
+                       "      FROM benchtest.steps s JOIN benchtest.runs r ON r.id = s.run "
+                       "      GROUP BY r.run_id) c JOIN benchtest.run_summary USING (run_id)"));
     QVERIFY(check.next());
-    QCOMPARE(check.value(0).toString(), QStringLiteral("3/3/3"));
+    QCOMPARE(check.value(0).toString(), QStringLiteral("3/3/3 5/5/5"));
 }
 
 void tst_DatabaseImport::badUsage()
