@@ -147,18 +147,11 @@ bool StoredRunDevice::fill()
         return fillFromBlocks();
     if (!rowsDone) {
         QSqlQuery page(db);
-        page.setForwardOnly(true);
-        page.prepare(
-            QStringLiteral("SELECT step, code, readings::text, ended, cut FROM benchtest.steps "
-                           "WHERE run = ? AND step > ? ORDER BY step LIMIT %1")
-                .arg(kPageRows));
-        page.addBindValue(run.key);
-        page.addBindValue(lastStep);
-        if (!page.exec()) {
-            error = page.lastError().text().trimmed();
-            setErrorString(error);
+        if (!nextPage(page, QStringLiteral("SELECT step, code, readings::text, ended, cut "
+                                           "FROM benchtest.steps WHERE run = ? AND step > ? "
+                                           "ORDER BY step LIMIT %1")
+                                .arg(kPageRows)))
             return false;
-        }
         int rows = 0;
         while (page.next()) {
             ++rows;
@@ -191,18 +184,12 @@ bool StoredRunDevice::fill()
 bool StoredRunDevice::fillFromBlocks()
 {
     QSqlQuery page(db);
-    page.setForwardOnly(true);
-    page.prepare(QStringLiteral("SELECT first_step, lines, unended_steps::text, cut_steps::text "
-                                "FROM benchtest.imported_blocks WHERE run = ? AND first_step > ? "
-                                "ORDER BY first_step LIMIT %1")
-                     .arg(kPageBlocks));
-    page.addBindValue(run.key);
-    page.addBindValue(lastStep);
-    if (!page.exec()) {
-        error = page.lastError().text().trimmed();
-        setErrorString(error);
+    if (!nextPage(page, QStringLiteral("SELECT first_step, lines, unended_steps::text, "
+                                       "cut_steps::text FROM benchtest.imported_blocks "
+                                       "WHERE run = ? AND first_step > ? "
+                                       "ORDER BY first_step LIMIT %1")
+                            .arg(kPageBlocks)))
         return false;
-    }
     int blocks = 0;
     while (page.next()) {
         ++blocks;
@@ -225,6 +212,20 @@ bool StoredRunDevice::fillFromBlocks()
     }
     rowsDone = blocks < kPageBlocks;
     return true;
+}
+
+// Runs a page's query for the run, from after the last step read.
+bool StoredRunDevice::nextPage(QSqlQuery &page, const QString &sql)
+{
+    page.setForwardOnly(true);
+    page.prepare(sql);
+    page.addBindValue(run.key);
+    page.addBindValue(lastStep);
+    if (page.exec())
+        return true;
+    error = page.lastError().text().trimmed();
+    setErrorString(error);
+    return false;
 }
 
 qint64 StoredRunDevice::readData(char *data, qint64 maxSize)

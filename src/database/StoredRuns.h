@@ -8,6 +8,7 @@
 #include <limits>
 
 class QSqlDatabase;
+class QSqlQuery;
 
 // Which stored runs a report takes. Empty fields take every run; item and tester may hold
 // "*" for any text.
@@ -57,6 +58,7 @@ protected:
 private:
     bool fill();
     bool fillFromBlocks();
+    bool nextPage(QSqlQuery &page, const QString &sql);
 
     QSqlDatabase &db;
     StoredRun run;
