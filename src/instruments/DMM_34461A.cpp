@@ -1,5 +1,7 @@
 #include "instruments/DMM_34461A.h"
 
+#include "instruments/ArrivedBytes.h"
+
 #include "context/TestContext.h"
 
 #include <QByteArray>
@@ -58,7 +60,7 @@ QString DMM_34461A::readReply()
             loseStep();
     } else if (passiveReads && extraReplyWaiting()) {
         qCDebug(lcDmm) << "DMM_34461A: Reply Has Extra Lines";
-        loseStep(); // the Open replies before this one are in doubt too
+        loseStep();       // the Open replies before this one are in doubt too
         return QString(); // which line answered the query cannot be told
     }
     if (std::strlen(buffer) < count)
@@ -80,26 +82,10 @@ QString DMM_34461A::readReply()
 // then brought back in step, which has a limit of its own.
 QByteArray DMM_34461A::takeWhatArrived()
 {
-    ViUInt32 timeout = 0;
-    if (viGetAttribute(vi, VI_ATTR_TMO_VALUE, &timeout) != VI_SUCCESS)
-        return QByteArray();
-    viSetAttribute(vi, VI_ATTR_TMO_VALUE, VI_TMO_IMMEDIATE);
-    QByteArray arrived;
-    QElapsedTimer taking;
-    taking.start();
-    for (;;) {
-        char chunk[256];
-        ViUInt32 count = 0;
-        const ViStatus status = viRead(vi, reinterpret_cast<ViPBuf>(chunk), 200, &count);
-        if (count > 0 && arrived.size() < 4096)
-            arrived.append(chunk, qsizetype(count));
-        if (status == VI_ERROR_CONN_LOST)
-            loseConnection();
-        if (status < VI_SUCCESS || count == 0 || taking.elapsed() > 100)
-            break;
-    }
-    viSetAttribute(vi, VI_ATTR_TMO_VALUE, timeout);
-    return arrived;
+    const ArrivedBytes arrived = ArrivedBytes::take(vi, 4096);
+    if (arrived.connectionLost)
+        loseConnection();
+    return arrived.bytes;
 }
 
 // What a meter says before it is asked (a banner on connecting) answers

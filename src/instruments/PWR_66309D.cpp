@@ -1,5 +1,7 @@
 #include "instruments/PWR_66309D.h"
 
+#include "instruments/ArrivedBytes.h"
+
 #include "context/TestContext.h"
 
 #include <QByteArray>
@@ -278,24 +280,8 @@ QString PWR_66309D::readLine(ViStatus *status)
 // Reads what has arrived, without waiting and without a word on the wire.
 QByteArray PWR_66309D::takeWhatArrived()
 {
-    ViUInt32 timeout = 0;
-    if (viGetAttribute(vi, VI_ATTR_TMO_VALUE, &timeout) != VI_SUCCESS)
-        return QByteArray();
-    viSetAttribute(vi, VI_ATTR_TMO_VALUE, VI_TMO_IMMEDIATE);
-    QByteArray arrived;
-    QElapsedTimer taking;
-    taking.start();
-    for (;;) {
-        char chunk[256];
-        ViUInt32 count = 0;
-        const ViStatus status = viRead(vi, reinterpret_cast<ViPBuf>(chunk), sizeof chunk, &count);
-        if (arrived.size() < kMaxLineBytes)
-            arrived.append(chunk, qsizetype(count));
-        if (status < VI_SUCCESS || count == 0 || taking.elapsed() > 100)
-            break;
-    }
-    viSetAttribute(vi, VI_ATTR_TMO_VALUE, timeout);
-    return arrived;
+    const ArrivedBytes arrived = ArrivedBytes::take(vi, kMaxLineBytes);
+    return arrived.bytes;
 }
 
 // Sends *IDN? and drops every line up to the identity: whatever was on its
