@@ -354,7 +354,9 @@ public:
 private:
     struct RunState
     {
-        RunFigures figures;
+        RunFigures figures;  // while its rows are read
+        QJsonObject summary; // the figures, worked out once its rows are read
+        qint64 rowsTaken = 0;
         qint64 lastStep = std::numeric_limits<qint64>::min();
         qint64 repeated = 0;
         qint64 key = 0;
@@ -383,7 +385,7 @@ private:
 
     void take(const ResultRun &run, const ResultRow &row)
     {
-        RunState &state = runs[run.index]; // built in place: it gathers the run's figures
+        RunState &state = runs[run.index];
         if (!state.entered) {
             // A run's rows come together: the COPY of the run before ends here.
             if (!endCopy() || !enter(run, state))
@@ -397,21 +399,32 @@ private:
             ++state.repeated;
             return;
         }
-        state.figures.add(row);
         ++outcome->rows;
-        if (state.isNew)
+        if (state.isNew) {
+            state.figures.add(row);
             block.add(copy, state.key, row);
-        else
+        } else {
             copyStagedRow(copy, state.key, row);
+        }
     }
 
-    // Ends the COPY of the run being read, its last block sent.
+    // Ends the COPY of the run being read, its last block sent and its figures worked out:
+    // a file's runs come one after the other, and only one run's codes are held at a time.
     bool endCopy()
     {
-        if (copying && copying->isNew)
+        if (copying && copying->isNew) {
             block.write(copy, copying->key);
+            summarise(*copying);
+        }
         copying = nullptr;
         return copy.end(&outcome->error);
+    }
+
+    static void summarise(RunState &state)
+    {
+        state.summary = state.figures.toJson();
+        state.rowsTaken = state.figures.rows();
+        state.figures = RunFigures();
     }
 
     // Enters the run under its id, unless the database has it already: either way its key.
@@ -459,7 +472,9 @@ private:
     // A new run's record and figures, once all its rows are read. A stored run keeps its own.
     bool describe(const ResultRun &run, RunState &state)
     {
-        outcome->rowsAdded += state.figures.rows();
+        if (state.summary.isEmpty())
+            summarise(state); // a run without rows
+        outcome->rowsAdded += state.rowsTaken;
         JournalEntry entry;
         entry.kind = JournalEntry::End;
         entry.runId = state.runId;
@@ -469,7 +484,7 @@ private:
                 entry.record.insert(it.key(), it.value());
         }
         entry.record.insert(QStringLiteral("runId"), state.runId);
-        entry.figures = state.figures.toJson();
+        entry.figures = state.summary;
         if (!store.storeRecord(entry, &outcome->error))
             return false;
         QSqlQuery source(connection.database());
