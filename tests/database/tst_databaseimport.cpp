@@ -168,17 +168,18 @@ void tst_DatabaseImport::grownFileAddsOnlyWhatIsNew()
     record.outcome.status = QStringLiteral("stopped");
     QVERIFY(writeFileBytes(RunRecord::pathFor(path), QJsonDocument(record.toJson()).toJson()));
 
-    QVERIFY(writeFileBytes(path, resultRun(3, false)));
+    // Its step 2 was not yet written: the stored rows have a gap.
+    QVERIFY(writeFileBytes(path, resultRun(3, false).replace("\n2\t2\t+2.0E-03", "")));
     const Report first = report({"--db", server.url(), "--import", path});
     QVERIFY2(first.exitCode == 0, qPrintable(first.err));
-    QVERIFY2(first.out.contains("grow.txt: 1 runs, 3 rows; new: 1 runs, 3 rows"),
+    QVERIFY2(first.out.contains("grow.txt: 1 runs, 2 rows; new: 1 runs, 2 rows"),
              qPrintable(first.out));
 
     QVERIFY(
         writeFileBytes(path, resultRun(5, true) + resultRun(4, true, 100) + resultRun(0, false)));
     const Report grown = report({"--db", server.url(), "--import", path});
     QVERIFY2(grown.exitCode == 0, qPrintable(grown.err));
-    QVERIFY2(grown.out.contains("grow.txt: 3 runs, 9 rows; new: 2 runs, 6 rows"),
+    QVERIFY2(grown.out.contains("grow.txt: 3 runs, 9 rows; new: 2 runs, 7 rows"),
              qPrintable(grown.out));
 
     const QByteArray sha1 = sha1Of(path);
