@@ -25,6 +25,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -363,6 +364,17 @@ private:
         bool entered = false;
         bool isNew = false;
         QString runId;
+        // A known run's step ranges its gap-free blocks hold, in order; rows come in
+        // ascending steps, so one look moves along them.
+        std::vector<std::pair<qint64, qint64>> storedRanges;
+        size_t rangeAt = 0;
+
+        bool stored(qint64 step)
+        {
+            while (rangeAt < storedRanges.size() && storedRanges[rangeAt].second < step)
+                ++rangeAt;
+            return rangeAt < storedRanges.size() && storedRanges[rangeAt].first <= step;
+        }
     };
 
     bool fail(const QString &error)
@@ -403,7 +415,7 @@ private:
         if (state.isNew) {
             state.figures.add(row);
             block.add(copy, state.key, row);
-        } else {
+        } else if (!state.stored(row.number)) {
             copyStagedRow(copy, state.key, row);
         }
     }
@@ -458,6 +470,18 @@ private:
         if (!exec(known) || !known.next())
             return fail(QStringLiteral("run %1 vanished during the import").arg(state.runId));
         state.key = known.value(0).toLongLong();
+        // What it surely has needs no staging: the rows of a file imported again stay here.
+        QSqlQuery ranges(connection.database());
+        ranges.setForwardOnly(true);
+        ranges.prepare(QStringLiteral("SELECT first_step, last_step FROM benchtest.imported_blocks "
+                                      "WHERE run = ? AND rows = last_step - first_step + 1 "
+                                      "ORDER BY first_step"));
+        ranges.addBindValue(state.key);
+        if (!exec(ranges))
+            return false;
+        while (ranges.next())
+            state.storedRanges.emplace_back(ranges.value(0).toLongLong(),
+                                            ranges.value(1).toLongLong());
         return true;
     }
 

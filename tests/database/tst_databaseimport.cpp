@@ -168,18 +168,24 @@ void tst_DatabaseImport::grownFileAddsOnlyWhatIsNew()
     record.outcome.status = QStringLiteral("stopped");
     QVERIFY(writeFileBytes(RunRecord::pathFor(path), QJsonDocument(record.toJson()).toJson()));
 
-    // Its step 2 was not yet written: the stored rows have a gap.
-    QVERIFY(writeFileBytes(path, resultRun(3, false).replace("\n2\t2\t+2.0E-03", "")));
+    // Its step 800 was not yet written: of its blocks, the last has a gap.
+    QVERIFY(writeFileBytes(path, resultRun(1000, false).replace("\n800\t800\t+800.0E-03", "")));
     const Report first = report({"--db", server.url(), "--import", path});
     QVERIFY2(first.exitCode == 0, qPrintable(first.err));
-    QVERIFY2(first.out.contains("grow.txt: 1 runs, 2 rows; new: 1 runs, 2 rows"),
+    QVERIFY2(first.out.contains("grow.txt: 1 runs, 999 rows; new: 1 runs, 999 rows"),
              qPrintable(first.out));
+    QCOMPARE(server.query(QStringLiteral("SELECT bool_or(rows = last_step - first_step + 1) AND "
+                                         "bool_or(rows < last_step - first_step + 1) FROM "
+                                         "benchtest.imported_blocks b JOIN benchtest.runs r ON "
+                                         "r.id = b.run WHERE r.run_id = '%1'")
+                              .arg(record.runId)),
+             QStringLiteral("t"));
 
-    QVERIFY(
-        writeFileBytes(path, resultRun(5, true) + resultRun(4, true, 100) + resultRun(0, false)));
+    QVERIFY(writeFileBytes(path,
+                           resultRun(1200, true) + resultRun(4, true, 100) + resultRun(0, false)));
     const Report grown = report({"--db", server.url(), "--import", path});
     QVERIFY2(grown.exitCode == 0, qPrintable(grown.err));
-    QVERIFY2(grown.out.contains("grow.txt: 3 runs, 9 rows; new: 2 runs, 7 rows"),
+    QVERIFY2(grown.out.contains("grow.txt: 3 runs, 1204 rows; new: 2 runs, 205 rows"),
              qPrintable(grown.out));
 
     const QByteArray sha1 = sha1Of(path);
@@ -187,7 +193,7 @@ void tst_DatabaseImport::grownFileAddsOnlyWhatIsNew()
         databaseRows(server.url(), record.runId) +
         databaseRows(server.url(), ResultImporter::derivedRunId(sha1, 2));
     const QList<ComparedRow> expected = fileRows(path);
-    QCOMPARE(expected.size(), 9);
+    QCOMPARE(expected.size(), 1204);
     QVERIFY2(stored == expected, qPrintable(firstDifference(expected, stored)));
     QCOMPARE(server.query(QStringLiteral("SELECT count(*) FROM benchtest.runs r WHERE r.run_id = "
                                          "'%1' AND NOT EXISTS (SELECT 1 FROM benchtest.steps s "
