@@ -470,7 +470,8 @@ private:
         if (!exec(known) || !known.next())
             return fail(QStringLiteral("run %1 vanished during the import").arg(state.runId));
         state.key = known.value(0).toLongLong();
-        // What it surely has needs no staging: the rows of a file imported again stay here.
+        // The steps its gap-free blocks hold are surely stored: a file imported again
+        // stages none of them.
         QSqlQuery ranges(connection.database());
         ranges.setForwardOnly(true);
         ranges.prepare(QStringLiteral("SELECT first_step, last_step FROM benchtest.imported_blocks "
