@@ -51,7 +51,6 @@ class VisaSessionTest : public QObject
 private slots:
     void handlesThatDoNoIo();
     void openRefusals();
-    void statusDescriptions();
     void managersAndSessionsInAnyOrder();
     void userDataOnEveryHandle();
     void sharedExclusiveAndNested();
@@ -128,17 +127,6 @@ void VisaSessionTest::openRefusals()
     QCOMPARE(viClose(rm), VI_SUCCESS);
     QCOMPARE(viOpen(rm, socket, VI_NULL, 2000, &vi), VI_ERROR_INV_OBJECT); // closed manager
     QCOMPARE(visa::SessionTable::instance().openCount(), before);
-}
-
-// The drivers log these texts; they fit the buffer VISA callers provide.
-void VisaSessionTest::statusDescriptions()
-{
-    ViChar text[VI_FIND_BUFLEN];
-    QCOMPARE(viStatusDesc(VI_NULL, VI_ERROR_TMO, text), VI_SUCCESS);
-    QVERIFY2(QByteArray(text).startsWith("VI_ERROR_TMO: "), text);
-    QCOMPARE(viStatusDesc(VI_NULL, 0x1234, text), VI_WARN_UNKNOWN_STATUS);
-    QVERIFY2(QByteArray(text).startsWith("Unknown status 0x00001234"), text);
-    QVERIFY(std::strlen(text) < VI_FIND_BUFLEN);
 }
 
 // Seeded random opens and closes of managers and sessions against a model:
