@@ -129,8 +129,6 @@ void VisaInstrTest::readEndRules_data()
         const auto row = [&key](const char *name) -> QTestData & {
             return QTest::newRow(qPrintable(key + ": " + name)) << key;
         };
-        row("END ends the read") << QByteArray("*IDN?\n") << 200u << -1
-                                 << QList<Read>{{VI_SUCCESS, identity}};
         row("count reached, rest in the next read")
             << QByteArray("*IDN?\n") << 10u << -1
             << QList<Read>{{VI_SUCCESS_MAX_CNT, "BenchSim,3"},
