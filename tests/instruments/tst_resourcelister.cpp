@@ -54,10 +54,7 @@ Listing list(const QString &pattern, bool probeSerial)
 HostileServer::Serve identifiesAs(const QByteArray &answer)
 {
     return rpc::instrument([answer](PeerLink &link, const rpc::Call &call) {
-        QByteArray padded = answer;
-        padded.append(QByteArray((4 - answer.size() % 4) % 4, '\0'));
-        link.send(rpc::reply(call.xid, rpc::word(0) + rpc::word(4) +
-                                           rpc::word(std::uint32_t(answer.size())) + padded));
+        link.send(rpc::reply(call.xid, rpc::readResult(answer, 4)));
     });
 }
 
