@@ -101,12 +101,7 @@ void BenchSimTest::startsAndStopsCleanly()
         "$";
     QVERIFY2(QRegularExpression(pattern).match(sim.firstLine()).hasMatch(),
              qPrintable(sim.firstLine()));
-
-    // A connected client does not keep it alive.
-    QTcpSocket client;
-    client.connectToHost(QHostAddress::LocalHost,
-                         sim.rawPort(arguments.contains("--pwr") ? "pwr" : "dmm"));
-    QVERIFY(client.waitForConnected(5000));
+    // Connected clients do not keep it alive: tst_visainstr's connectionLost.
     QCOMPARE(sim.stop(signalNumber), 0);
 }
 
@@ -370,10 +365,8 @@ kill -9 $first; wait $first
 kill $second; wait $second; echo "second ended $?"
 echo "after the killed one: $(entries)"
 start 3; third=$!; echo "third: $(banner 3)"
-kill -9 $third; wait $third
-start 4; fourth=$!; echo "fourth: $(banner 4)"
 "$info" -T tcp 127.0.0.1 395183 1
-kill $fourth; wait $fourth; echo "fourth ended $?"
+kill $third; wait $third; echo "third ended $?"
 echo "at the end: $(entries)"
 kill $rpcbind)sh";
     QTemporaryDir folder;
@@ -395,7 +388,6 @@ kill $rpcbind)sh";
         return found.isEmpty() ? QString() : found.first();
     };
     QVERIFY2(line("first: ").contains(standard), qPrintable(output));
-    QVERIFY2(output.contains("program 395183 version 1 ready and waiting"), qPrintable(output));
     // The first still serves: the second keeps to the "host,port" form.
     QVERIFY2(line("second: ")
                  .contains(QRegularExpression(
@@ -406,9 +398,8 @@ kill $rpcbind)sh";
     // replaces it.
     QVERIFY2(lines.contains("after the killed one: 1"), qPrintable(output));
     QVERIFY2(line("third: ").contains(standard), qPrintable(output));
-    QVERIFY2(line("fourth: ").contains(standard), qPrintable(output));
     QCOMPARE(output.count("program 395183 version 1 ready and waiting"), 2);
-    QVERIFY2(lines.contains("fourth ended 0"), qPrintable(output));
+    QVERIFY2(lines.contains("third ended 0"), qPrintable(output));
     QVERIFY2(lines.contains("at the end: 0"), qPrintable(output));
 }
 
