@@ -105,7 +105,6 @@ enum Procedure : std::uint32_t
 {
     CreateLink = 10,
     DeviceWrite = 11,
-    DeviceRead = 12,
     DeviceTrigger = 14,
 };
 
