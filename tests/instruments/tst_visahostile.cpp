@@ -8,6 +8,7 @@
 #include "instruments/visa/LibraryConfig.h"
 #include "tests/instruments/HostilePeers.h"
 #include "tests/instruments/OpenSession.h"
+#include "tools/boardsim/PseudoTerminal.h"
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>
@@ -15,7 +16,6 @@
 
 #include <memory>
 #include <thread>
-#include <pty.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -354,28 +354,25 @@ void VisaHostileTest::randomHislipJunkKeepsTheDeadline()
     }
 }
 
-// A serial device (the master side of a pseudo-terminal) that sends a
-// byte every 5 ms and never a line end.
+// A serial device (the other side of a pseudo-terminal) that sends a byte
+// every 5 ms and never a line end.
 void VisaHostileTest::serialTrickleKeepsTheDeadline()
 {
-    int master = -1;
-    int slave = -1;
-    char path[256] = {};
-    QVERIFY(::openpty(&master, &slave, path, nullptr, nullptr) == 0);
+    PseudoTerminal device;
+    QString error;
+    QVERIFY2(device.open(&error), qPrintable(error));
     std::atomic<bool> stop{false};
     std::thread trickle([&] {
-        while (!stop && ::write(master, "x", 1) >= 0)
+        while (!stop && device.write("x"))
             ::usleep(5000);
     });
     {
-        OpenSession session(QString("ASRL%1::INSTR").arg(path), TimeoutMs);
+        OpenSession session("ASRL" + device.devicePath() + "::INSTR", TimeoutMs);
         QCOMPARE(session.status, VI_SUCCESS);
         expectTimeout(session, 4096, "serial: byte-by-byte trickle");
     }
     stop = true;
     trickle.join();
-    ::close(slave);
-    ::close(master);
 }
 
 void VisaHostileTest::hostilePortMapperKeepsTheOpenTimeout_data()
