@@ -1,7 +1,7 @@
 // The two byte-stream sessions: SOCKET against a scripted peer on a real
 // loopback connection, ASRL over a real pseudo-terminal. The read end rules,
-// timeouts, lost connections, the exact bytes written, and a serial port's
-// line settings.
+// timeouts, lost connections, the exact bytes written; a socket's link
+// attributes past what pyvisa_interop sets, and a serial port's line settings.
 
 #include "tests/instruments/OpenSession.h"
 #include "tests/support/DeviceNode.h"
@@ -36,6 +36,7 @@ private slots:
     void readEndRules();
     void socketWriteSendsExactlyTheBytesGiven();
     void socketWriteToPeerThatHasGoneDoesNotKillProcess();
+    void socketAttributes();
     void serialWriteSendsExactBytes();
     void serialLineSettings();
     void serialHangUp_connectionLost();
@@ -180,6 +181,24 @@ void VisaStreamsTest::socketWriteToPeerThatHasGoneDoesNotKillProcess()
     // then turns a later one into a lost connection instead of SIGPIPE.
     QTRY_COMPARE(session.write(QByteArray(1000, 'x')), VI_ERROR_CONN_LOST);
     QCOMPARE(session.read().first, VI_ERROR_CONN_LOST);
+}
+
+// The host name is the one the resource gave, if it gave one
+// (pyvisa_interop: none for an address); a socket option takes a boolean.
+void VisaStreamsTest::socketAttributes()
+{
+    ScriptedPeer peer;
+    peer.start();
+    OpenSession session(QString("TCPIP0::localhost::%1::SOCKET").arg(peer.port()));
+    QCOMPARE(session.status, VI_SUCCESS);
+    ViChar text[VI_FIND_BUFLEN] = "left over";
+    QCOMPARE(viGetAttribute(session.vi, VI_ATTR_TCPIP_HOSTNAME, text), VI_SUCCESS);
+    QCOMPARE(QByteArray(text), QByteArray("localhost"));
+    QCOMPARE(viSetAttribute(session.vi, VI_ATTR_TCPIP_HOSTNAME, 0), VI_ERROR_ATTR_READONLY);
+    for (const ViAttr option : {VI_ATTR_TCPIP_NODELAY, VI_ATTR_TCPIP_KEEPALIVE})
+        QCOMPARE(viSetAttribute(session.vi, option, 2), VI_ERROR_NSUP_ATTR_STATE);
+    ViUInt32 waiting = 0;
+    QCOMPARE(viGetAttribute(session.vi, VI_ATTR_ASRL_AVAIL_NUM, &waiting), VI_ERROR_NSUP_ATTR);
 }
 
 void VisaStreamsTest::serialWriteSendsExactBytes()
