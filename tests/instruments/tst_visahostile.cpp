@@ -15,8 +15,8 @@
 #include <QtTest>
 
 #include <memory>
-#include <thread>
 #include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -188,7 +188,9 @@ void VisaHostileTest::memoryStaysBounded()
 void VisaHostileTest::readKeepsItsDeadline_data()
 {
     QTest::addColumn<MakeHostile>("make");
-    const auto row = [](const char *name, MakeHostile make) { QTest::newRow(name) << make; };
+    const auto row = [](const char *name, MakeHostile make) {
+        QTest::newRow(name) << make;
+    };
     row("hislip: endless empty Data", [] {
         return hislipPeer([](PeerLink &sync, std::uint32_t id) {
             const QByteArray empty = hislip::frame(hislip::Data, 0, id);
@@ -238,8 +240,8 @@ void VisaHostileTest::readKeepsItsDeadline_data()
     });
     row("vxi11: endless stale replies", [] {
         return vxi11Peer([](PeerLink &link, const rpc::Call &call) {
-            for (std::uint32_t n = 1; link.send(rpc::reply(call.xid + n, rpc::readResult("1\n", 4)));
-                 ++n) {
+            for (std::uint32_t n = 1;
+                 link.send(rpc::reply(call.xid + n, rpc::readResult("1\n", 4))); ++n) {
             }
         });
     });
@@ -264,9 +266,8 @@ void VisaHostileTest::readKeepsItsDeadline_data()
             },
             1u << 20);
     });
-    row("vxi11: never answers", [] {
-        return vxi11Peer([](PeerLink &link, const rpc::Call &) { link.idle(60000); });
-    });
+    row("vxi11: never answers",
+        [] { return vxi11Peer([](PeerLink &link, const rpc::Call &) { link.idle(60000); }); });
     row("socket: byte-by-byte trickle", [] {
         return streamPeer([](PeerLink &link) {
             while (link.send("x"))

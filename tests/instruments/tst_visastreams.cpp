@@ -97,10 +97,9 @@ void VisaStreamsTest::readEndRules_data()
     QTest::newRow("serial: other termination character")
         << true << Script{{0, "A\nB\rC"}} << false << Attributes{{VI_ATTR_TERMCHAR, '\r'}} << 200u
         << QList<Read>{{VI_SUCCESS, "A\nB\r"}, {VI_ERROR_TMO, "C"}};
-    QTest::newRow("serial: no end on input")
-        << true << Script{{0, "A\nB"}} << false
-        << Attributes{{VI_ATTR_ASRL_END_IN, VI_ASRL_END_NONE}} << 200u
-        << QList<Read>{{VI_ERROR_TMO, "A\nB"}};
+    QTest::newRow("serial: no end on input") << true << Script{{0, "A\nB"}} << false
+                                             << Attributes{{VI_ATTR_ASRL_END_IN, VI_ASRL_END_NONE}}
+                                             << 200u << QList<Read>{{VI_ERROR_TMO, "A\nB"}};
     QTest::newRow("serial: count reached")
         << true << Script{{0, "ABCDEF\n"}} << false << none << 4u
         << QList<Read>{{VI_SUCCESS_MAX_CNT, "ABCD"}, {VI_SUCCESS, "EF\n"}};
