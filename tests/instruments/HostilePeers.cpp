@@ -181,6 +181,12 @@ QByteArray reply(std::uint32_t xid, const QByteArray &results)
     return word(0x80000000u | std::uint32_t(body.size())) + body;
 }
 
+QByteArray readResult(const QByteArray &data, std::uint32_t reason)
+{
+    const QByteArray padding((4 - data.size() % 4) % 4, '\0');
+    return word(0) + word(reason) + word(std::uint32_t(data.size())) + data + padding;
+}
+
 bool receive(PeerLink &link, Call &call)
 {
     QByteArray record;

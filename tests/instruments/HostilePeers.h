@@ -105,13 +105,14 @@ enum Procedure : std::uint32_t
 {
     CreateLink = 10,
     DeviceWrite = 11,
-    DeviceRead = 12,
     DeviceTrigger = 14,
 };
 
 QByteArray word(std::uint32_t value);
 // A whole record: one last fragment holding an accepted reply to `xid`.
 QByteArray reply(std::uint32_t xid, const QByteArray &results);
+// A device_read's results: no error, `reason` (4: END), the data padded.
+QByteArray readResult(const QByteArray &data, std::uint32_t reason);
 bool receive(PeerLink &link, Call &call);
 
 // A VXI-11 instrument that links and takes writes properly; every

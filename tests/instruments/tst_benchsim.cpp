@@ -101,12 +101,7 @@ void BenchSimTest::startsAndStopsCleanly()
         "$";
     QVERIFY2(QRegularExpression(pattern).match(sim.firstLine()).hasMatch(),
              qPrintable(sim.firstLine()));
-
-    // A connected client does not keep it alive.
-    QTcpSocket client;
-    client.connectToHost(QHostAddress::LocalHost,
-                         sim.rawPort(arguments.contains("--pwr") ? "pwr" : "dmm"));
-    QVERIFY(client.waitForConnected(5000));
+    // Connected clients do not keep it alive: tst_visainstr's connectionLost.
     QCOMPARE(sim.stop(signalNumber), 0);
 }
 
@@ -209,10 +204,11 @@ void BenchSimTest::scpiOverSocket_data()
         << QStringList{"--reading", "1100"} << "dmm"
         << QByteArray("READ?\nCONF:VOLT:DC 100\nREAD?\n")
         << QByteArray("+1.10000000E+03\n+9.90000000E+37\n");
-    QTest::newRow("MEAS? with a range")
-        << QStringList{"--reading", "0.5"} << "dmm"
-        << QByteArray("MEAS:VOLT:DC? 0.1\nMEAS:VOLT:DC? 1\nCONF?\n")
-        << QByteArray("+9.90000000E+37\n+5.00000000E-01\n\"VOLT +1.00000000E+00\"\n");
+    // Up to 120 % of the range is a reading; beyond it, the overload value.
+    QTest::newRow("MEAS? with a range, overload beyond 120 % of it")
+        << QStringList{"--reading", "11.9"} << "dmm"
+        << QByteArray("MEAS:VOLT:DC? 10\nMEAS:VOLT:DC? 1\nCONF?\n")
+        << QByteArray("+1.19000000E+01\n+9.90000000E+37\n\"VOLT +1.00000000E+00\"\n");
 
     // The supply: settings, output state and the load current.
     QTest::newRow("supply settings and load current")
@@ -228,10 +224,6 @@ void BenchSimTest::scpiOverSocket_data()
                       "VOLT2?;CURR2?;CURR1?;SYST:ERR?;SYST:ERR?;SYST:ERR?\n")
         << QByteArray("+1.20000E+01;+1.50000E+00;+0.00000E+00;-222,\"Data out of range\";"
                       "-222,\"Data out of range\";-113,\"Undefined header\"\n");
-    QTest::newRow("overload beyond 120 % of the range")
-        << QStringList{"--reading", "11.9"} << "dmm"
-        << QByteArray("VOLT:DC:RANG 10;:READ?\nVOLT:DC:RANG 1;:READ?\n")
-        << QByteArray("+1.19000000E+01\n+9.90000000E+37\n");
 }
 
 void BenchSimTest::scpiOverSocket()
@@ -370,10 +362,8 @@ kill -9 $first; wait $first
 kill $second; wait $second; echo "second ended $?"
 echo "after the killed one: $(entries)"
 start 3; third=$!; echo "third: $(banner 3)"
-kill -9 $third; wait $third
-start 4; fourth=$!; echo "fourth: $(banner 4)"
 "$info" -T tcp 127.0.0.1 395183 1
-kill $fourth; wait $fourth; echo "fourth ended $?"
+kill $third; wait $third; echo "third ended $?"
 echo "at the end: $(entries)"
 kill $rpcbind)sh";
     QTemporaryDir folder;
@@ -395,7 +385,6 @@ kill $rpcbind)sh";
         return found.isEmpty() ? QString() : found.first();
     };
     QVERIFY2(line("first: ").contains(standard), qPrintable(output));
-    QVERIFY2(output.contains("program 395183 version 1 ready and waiting"), qPrintable(output));
     // The first still serves: the second keeps to the "host,port" form.
     QVERIFY2(line("second: ")
                  .contains(QRegularExpression(
@@ -406,9 +395,8 @@ kill $rpcbind)sh";
     // replaces it.
     QVERIFY2(lines.contains("after the killed one: 1"), qPrintable(output));
     QVERIFY2(line("third: ").contains(standard), qPrintable(output));
-    QVERIFY2(line("fourth: ").contains(standard), qPrintable(output));
     QCOMPARE(output.count("program 395183 version 1 ready and waiting"), 2);
-    QVERIFY2(lines.contains("fourth ended 0"), qPrintable(output));
+    QVERIFY2(lines.contains("third ended 0"), qPrintable(output));
     QVERIFY2(lines.contains("at the end: 0"), qPrintable(output));
 }
 

@@ -5,6 +5,7 @@
 
 #include "instruments/visa/LibraryConfig.h"
 #include "tests/instruments/HostilePeers.h"
+#include "tools/boardsim/PseudoTerminal.h"
 #include "tools/runner/ResourceLister.h"
 
 #include <QElapsedTimer>
@@ -16,7 +17,6 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <pty.h>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -54,10 +54,7 @@ Listing list(const QString &pattern, bool probeSerial)
 HostileServer::Serve identifiesAs(const QByteArray &answer)
 {
     return rpc::instrument([answer](PeerLink &link, const rpc::Call &call) {
-        QByteArray padded = answer;
-        padded.append(QByteArray((4 - answer.size() % 4) % 4, '\0'));
-        link.send(rpc::reply(call.xid, rpc::word(0) + rpc::word(4) +
-                                           rpc::word(std::uint32_t(answer.size())) + padded));
+        link.send(rpc::reply(call.xid, rpc::readResult(answer, 4)));
     });
 }
 
@@ -95,73 +92,52 @@ class ResourceListerTest : public QObject
 
 private slots:
     void init() { qunsetenv("BENCHTEST_VISA_RESOURCES"); }
-    void printable_data();
-    void printable();
     void identityWithControlCharactersStaysOneLine();
     void serialPortsAreAskedOnlyWhenAllowed();
     void spoofedPortMapperAnswers(); // last: leaves the process in its own network
 };
 
-void ResourceListerTest::printable_data()
-{
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<QByteArray>("shown");
-    // Line breaks, tabs and escapes: identityWithControlCharactersStaysOneLine.
-    QTest::newRow("backslash stays readable") << QByteArray("a\\nb") << QByteArray("a\\\\nb");
-    QTest::newRow("beyond ASCII, DEL and NUL")
-        << QByteArray("\xc2\x9b\x7f\x00!", 5) << QByteArray("\\xc2\\x9b\\x7f\\x00!");
-}
-
-void ResourceListerTest::printable()
-{
-    QFETCH(QByteArray, text);
-    QFETCH(QByteArray, shown);
-    QCOMPARE(QByteArray::fromStdString(ResourceLister::printable(text.toStdString())), shown);
-}
-
-// A reply that holds a line break, a tab and a terminal escape, with END
-// only after them, is one escaped line, not a forged resource.
+// A reply that holds a line break, a tab, a terminal escape, a backslash,
+// bytes beyond ASCII, DEL and NUL, with END only after them, is one escaped
+// line, not a forged resource.
 void ResourceListerTest::identityWithControlCharactersStaysOneLine()
 {
-    HostileServer evil(identifiesAs("Evil\nTCPIP0::6.6.6.6::inst0::INSTR\tforged\x1b]0;t\x07\n"));
+    HostileServer evil(identifiesAs(
+        QByteArray("Evil\nTCPIP0::6.6.6.6::inst0::INSTR\tforged\x1b]0;t\x07 a\\nb \xc2\x9b\x7f") +
+        '\0' + "!\n"));
     const QString resource = QString("TCPIP0::127.0.0.1,%1::inst0::INSTR").arg(evil.port());
     qputenv("BENCHTEST_VISA_RESOURCES", resource.toUtf8());
     const Listing listing = list("TCPIP0::127.0.0.1,?*", false);
     QCOMPARE(listing.status, 0);
     QCOMPARE(listing.out, QStringList{resource + "\tEvil\\nTCPIP0::6.6.6.6::inst0::INSTR\\tforged"
-                                                 "\\x1b]0;t\\x07"});
+                                                 "\\x1b]0;t\\x07 a\\\\nb \\xc2\\x9b\\x7f\\x00!"});
 }
 
-// The serial device (a pseudo-terminal's master side) hears nothing unless
+// The serial device (the other side of a pseudo-terminal) hears nothing unless
 // the listing is told it may ask.
 void ResourceListerTest::serialPortsAreAskedOnlyWhenAllowed()
 {
-    int master = -1;
-    int slave = -1;
-    char path[256] = {};
-    QVERIFY(::openpty(&master, &slave, path, nullptr, nullptr) == 0);
-    const QString resource = QString("ASRL%1::INSTR").arg(path);
+    PseudoTerminal device;
+    QString error;
+    QVERIFY2(device.open(&error), qPrintable(error));
+    const QString resource = "ASRL" + device.devicePath() + "::INSTR";
     qputenv("BENCHTEST_VISA_RESOURCES", resource.toUtf8());
 
     // Only this port: the machine's own serial ports are never asked here.
     const Listing listed = list(resource, false);
     QCOMPARE(listed.out,
              QStringList{resource + "\t(not asked: a serial port; --probe-serial asks it)"});
-    pollfd entry{master, POLLIN, 0};
+    pollfd entry{device.descriptor(), POLLIN, 0};
     QCOMPARE(::poll(&entry, 1, 200), 0);
 
-    std::thread board([master] {
-        pollfd query{master, POLLIN, 0};
-        char bytes[64] = {};
-        if (::poll(&query, 1, 5000) > 0 && ::read(master, bytes, sizeof bytes) == 6 &&
-            std::strncmp(bytes, "*IDN?\n", 6) == 0)
-            ::write(master, "Board,1\n", 8);
+    std::thread board([&device] {
+        pollfd query{device.descriptor(), POLLIN, 0};
+        if (::poll(&query, 1, 5000) > 0 && device.readAvailable() == "*IDN?\n")
+            device.write("Board,1\n");
     });
     const Listing probed = list(resource, true);
     board.join();
     QCOMPARE(probed.out, QStringList{resource + "\tBoard,1"});
-    ::close(slave);
-    ::close(master);
 }
 
 // 120 hosts answer the broadcast and then stall at their port mapper: the

@@ -6,8 +6,6 @@
 
 #include <QtTest>
 
-#include <utility>
-
 using visa::ResourceName;
 
 class ResourceNameTest : public QObject
@@ -17,7 +15,6 @@ class ResourceNameTest : public QObject
 private slots:
     void parse_data();
     void parse();
-    void asrlNumberNamesItsDevice();
     void malformed_data();
     void malformed();
 };
@@ -26,12 +23,14 @@ void ResourceNameTest::parse_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("canonical");
+    QTest::addColumn<QString>("device"); // empty: not checked
 
     const struct
     {
         const char *row;
         const char *text;
         const char *canonical; // empty: the text itself
+        const char *device = "";
     } forms[] = {
         {"socket", "TCPIP0::192.168.1.20::5025::SOCKET", ""},
         {"socket no board, lower case", "tcpip::localhost::5025::socket",
@@ -61,38 +60,31 @@ void ResourceNameTest::parse_data()
         {"pxi chassis, slot, function", "PXI1::CHASSIS2::SLOT5::FUNC3::INSTR", ""},
         {"pxi memacc", "PXI::MEMACC", "PXI0::MEMACC"},
         {"pxi backplane", "PXI0::1::BACKPLANE", ""},
-        {"asrl number no INSTR", "asrl4", "ASRL4::INSTR"},
-        {"asrl number with zeros", "ASRL01", "ASRL1::INSTR"},
+        // ASRLn is the n-th serial port of the machine, counted from 1.
+        {"asrl number no INSTR", "asrl4", "ASRL4::INSTR", "/dev/ttyS3"},
+        {"asrl number with zeros", "ASRL01", "ASRL1::INSTR", "/dev/ttyS0"},
         {"asrl device path keeps case", "asrl/dev/ttyUSB0::instr", "ASRL/dev/ttyUSB0::INSTR"},
     };
     for (const auto &form : forms)
-        QTest::newRow(form.row) << form.text << (*form.canonical ? form.canonical : form.text);
+        QTest::newRow(form.row) << form.text << (*form.canonical ? form.canonical : form.text)
+                                << form.device;
 }
 
 void ResourceNameTest::parse()
 {
     QFETCH(QString, text);
     QFETCH(QString, canonical);
+    QFETCH(QString, device);
 
     ResourceName name;
     QCOMPARE(ResourceName::parse(text.toUtf8().constData(), name), VI_SUCCESS);
     QCOMPARE(QString::fromStdString(name.canonical), canonical);
+    if (!device.isEmpty())
+        QCOMPARE(QString::fromStdString(name.devicePath), device);
     ResourceName again;
     QCOMPARE(ResourceName::parse(name.canonical.c_str(), again), VI_SUCCESS);
     QCOMPARE(QString::fromStdString(again.canonical), canonical);
     QVERIFY(again.kind == name.kind);
-}
-
-// ASRLn is the n-th serial port of the machine, counted from 1.
-void ResourceNameTest::asrlNumberNamesItsDevice()
-{
-    const std::pair<const char *, const char *> numbers[] = {{"asrl4", "/dev/ttyS3"},
-                                                             {"ASRL01", "/dev/ttyS0"}};
-    for (const auto &[text, device] : numbers) {
-        ResourceName name;
-        QCOMPARE(ResourceName::parse(text, name), VI_SUCCESS);
-        QCOMPARE(QString::fromStdString(name.devicePath), QString(device));
-    }
 }
 
 void ResourceNameTest::malformed_data()

@@ -1,15 +1,18 @@
-// Discovery through the C interface: search expressions,
-// serial ports and USBTMC devices in a sysfs-like tree, the configured
-// resources, and benchsim found by the port mapper broadcast on port 111
-// (in a private network namespace).
+// Discovery through the C interface: search expressions, serial ports and
+// USBTMC devices in a sysfs-like tree (and a session on a stand-in usbtmc
+// node: a FIFO, which loops writes back to reads), the configured resources,
+// and benchsim found by the port mapper broadcast on port 111 (in a private
+// network namespace).
 
 #include "instruments/visa/FindExpression.h"
 #include "instruments/visa/LibraryConfig.h"
 #include "instruments/visa/SessionTable.h"
+#include "instruments/visa/UsbtmcLocator.h"
 #include "tests/instruments/OpenSession.h"
 #include "tests/support/SimulatorProcess.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QUdpSocket>
@@ -21,6 +24,7 @@
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -54,6 +58,30 @@ QStringList failed(ViStatus status)
     return {QString("status %1").arg(status, 0, 16)};
 }
 
+void writeFile(const QString &path, const QByteArray &text)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+}
+
+// A USB device with its ids and serial (none if empty), and a usbtmc node on
+// one interface, laid out as the kernel does.
+void addUsbDevice(const QString &sys, const QString &port, const QByteArray &ids,
+                  const QByteArray &serial, int interfaceNumber, const QString &node)
+{
+    const QString device = sys + "/devices/pci0000:00/0000:00:14.0/usb1/" + port;
+    writeFile(device + "/idVendor", ids.left(4) + "\n");
+    writeFile(device + "/idProduct", ids.mid(5) + "\n");
+    if (!serial.isEmpty())
+        writeFile(device + "/serial", serial + "\n");
+    const QString interfaceDir = QString("%1/%2:1.%3").arg(device, port).arg(interfaceNumber);
+    writeFile(interfaceDir + "/bInterfaceNumber", "0" + QByteArray::number(interfaceNumber) + "\n");
+    const QString classEntry = sys + "/class/usbmisc/" + node;
+    QDir().mkpath(classEntry);
+    QVERIFY(QFile::link(QDir(classEntry).relativeFilePath(interfaceDir), classEntry + "/device"));
+}
+
 bool bringLoopbackUp()
 {
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
@@ -73,10 +101,44 @@ class VisaFindTest : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void expressions();
+    void locateUsbtmc_data();
+    void locateUsbtmc();
     void sysfsAndConfiguredResources();
+    void usbtmcSession();
     void broadcastFindsVxi11Instruments(); // last: leaves the process in its own network
+
+private:
+    QTemporaryDir tree;
 };
+
+void VisaFindTest::initTestCase()
+{
+    QVERIFY(tree.isValid());
+    const QString sys = tree.path() + "/sys";
+    // Serial class entries and the devices they lead to, as sysfs links them.
+    const QList<QPair<QString, QString>> ttys = {
+        {"ttyS1", "platform/serial8250"}, // a placeholder, no UART behind it
+        {"ttyS4", "pnp0/00:05"},
+        {"ttyUSB0", "usb1/1-1/1-1:1.0/ttyUSB0"},
+    };
+    for (const auto &[entry, device] : ttys) {
+        QVERIFY(QDir().mkpath(sys + "/devices/" + device) &&
+                QDir().mkpath(sys + "/class/tty/" + entry));
+        QVERIFY(QFile::link(sys + "/devices/" + device, sys + "/class/tty/" + entry + "/device"));
+    }
+    QVERIFY(QDir().mkpath(sys + "/class/tty/tty1")); // a console, no device
+    addUsbDevice(sys, "1-1", "0957:1a07", "MY53000123", 0, "usbtmc0");
+    addUsbDevice(sys, "1-2", "1ab1:04ce", "DS1ZA2000", 1, "usbtmc1");
+    // Same ids as the first, another serial number; no node in /dev.
+    addUsbDevice(sys, "1-3", "0957:1a07", "MY53000999", 0, "usbtmc2");
+    addUsbDevice(sys, "1-4", "1ab1:04ce", "", 0, "usbtmc3"); // no serial: cannot be named
+    QVERIFY(QDir().mkpath(sys + "/class/usbmisc/hiddev0"));  // not a usbtmc node
+    QVERIFY(QDir().mkpath(tree.path() + "/dev"));
+    QCOMPARE(::mkfifo(QFile::encodeName(tree.path() + "/dev/usbtmc0").constData(), 0600), 0);
+    visa::LibraryConfig::setSystemRoot(tree.path().toStdString());
+}
 
 void VisaFindTest::expressions()
 {
@@ -113,54 +175,74 @@ void VisaFindTest::expressions()
 
 void VisaFindTest::sysfsAndConfiguredResources()
 {
-    QTemporaryDir tree;
-    QVERIFY(tree.isValid());
-    const QString sys = tree.path() + "/sys/";
-    // Class entries and the devices they lead to, as sysfs links them.
-    const QList<QPair<QString, QString>> links = {
-        {"tty/ttyS1", "platform/serial8250"}, // a placeholder, no UART behind it
-        {"tty/ttyS4", "pnp0/00:05"},
-        {"tty/ttyUSB0", "usb1/1-1/1-1:1.0/ttyUSB0"},
-        {"usbmisc/usbtmc0", "usb1/1-2/1-2:1.1"},
-        {"usbmisc/usbtmc1", "usb1/1-3/1-3:1.0"}, // no serial number: cannot be named
-    };
-    for (const auto &[entry, device] : links) {
-        QVERIFY(QDir().mkpath(sys + "devices/" + device) && QDir().mkpath(sys + "class/" + entry));
-        QVERIFY(QFile::link(sys + "devices/" + device, sys + "class/" + entry + "/device"));
-    }
-    QVERIFY(QDir().mkpath(sys + "class/tty/tty1")); // a console, no device
-    const QList<QPair<QString, QByteArray>> files = {{"1-2/idVendor", "0957\n"},
-                                                     {"1-2/idProduct", "1a07\n"},
-                                                     {"1-2/serial", "MY53000123\n"},
-                                                     {"1-2/1-2:1.1/bInterfaceNumber", "01\n"},
-                                                     {"1-3/idVendor", "1ab1\n"},
-                                                     {"1-3/idProduct", "04ce\n"},
-                                                     {"1-3/1-3:1.0/bInterfaceNumber", "00\n"}};
-    for (const auto &[path, text] : files) {
-        QFile file(sys + "devices/usb1/" + path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
-    }
-
     // A port mapper port where nobody answers: the broadcast finds nothing.
     QUdpSocket silent;
     QVERIFY(silent.bind(QHostAddress::LocalHost));
     visa::LibraryConfig::setPortMapperPort(silent.localPort());
-    visa::LibraryConfig::setSystemRoot(tree.path().toStdString());
     qputenv("BENCHTEST_VISA_RESOURCES", " GPIB0::05 no::such;TCPIP::10.0.0.9::05025::SOCKET\n");
     const std::size_t before = visa::SessionTable::instance().openCount();
 
-    const QStringList all = {"ASRL5::INSTR", "ASRL/dev/ttyUSB0::INSTR",
-                             "USB0::0x0957::0x1A07::MY53000123::1::INSTR", "GPIB0::5::INSTR",
+    const QStringList all = {"ASRL5::INSTR",
+                             "ASRL/dev/ttyUSB0::INSTR",
+                             "USB0::0x0957::0x1A07::MY53000123::0::INSTR",
+                             "USB0::0x1AB1::0x04CE::DS1ZA2000::1::INSTR",
+                             "USB0::0x0957::0x1A07::MY53000999::0::INSTR",
+                             "GPIB0::5::INSTR",
                              "TCPIP0::10.0.0.9::5025::SOCKET"};
     QCOMPARE(findAll("?*"), all);
-    QCOMPARE(findAll("usb?*"), QStringList{all[2]});
+    QCOMPARE(findAll("usb?*"), all.mid(2, 3));
     QCOMPARE(findAll("VXI?*"), failed(VI_ERROR_RSRC_NFOUND));
     QCOMPARE(findAll("?*{VI_ATTR_INTF_NUM==0}"), failed(VI_ERROR_INV_EXPR));
     QCOMPARE(visa::SessionTable::instance().openCount(), before);
 
     qunsetenv("BENCHTEST_VISA_RESOURCES");
-    visa::LibraryConfig::setSystemRoot(std::string());
     visa::LibraryConfig::setPortMapperPort(111);
+}
+
+void VisaFindTest::locateUsbtmc_data()
+{
+    QTest::addColumn<int>("vendor");
+    QTest::addColumn<int>("product");
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<int>("interfaceNumber");
+    QTest::addColumn<QString>("node");
+    QTest::newRow("ids and serial") << 0x0957 << 0x1a07 << "MY53000123" << -1 << "usbtmc0";
+    QTest::newRow("serial in other case") << 0x0957 << 0x1a07 << "my53000123" << -1 << "usbtmc0";
+    QTest::newRow("same ids, other serial") << 0x0957 << 0x1a07 << "MY53000999" << -1 << "usbtmc2";
+    QTest::newRow("second interface") << 0x1ab1 << 0x04ce << "DS1ZA2000" << 1 << "usbtmc1";
+    QTest::newRow("interface without usbtmc") << 0x1ab1 << 0x04ce << "DS1ZA2000" << 0 << "";
+    QTest::newRow("unknown serial") << 0x0957 << 0x1a07 << "MY5300012" << -1 << "";
+}
+
+void VisaFindTest::locateUsbtmc()
+{
+    QFETCH(int, vendor);
+    QFETCH(int, product);
+    QFETCH(QString, serial);
+    QFETCH(int, interfaceNumber);
+    QFETCH(QString, node);
+    const std::string found =
+        visa::UsbtmcLocator::find(tree.path().toStdString(), quint16(vendor), quint16(product),
+                                  serial.toStdString(), interfaceNumber);
+    QCOMPARE(QString::fromStdString(found),
+             node.isEmpty() ? QString() : tree.path() + "/dev/" + node);
+}
+
+// Unknown in sysfs, or known without its node in /dev: not found. The stand-in
+// node hands the bytes back; a short read counts as the end of the message.
+void VisaFindTest::usbtmcSession()
+{
+    QCOMPARE(OpenSession("USB0::0x0957::0x1A07::NOSUCHSERIAL::INSTR").status, VI_ERROR_RSRC_NFOUND);
+    QCOMPARE(OpenSession("USB0::0x0957::0x1A07::MY53000999::INSTR").status, VI_ERROR_RSRC_NFOUND);
+    OpenSession session("usb0::2391::6663::my53000123::instr", 200);
+    QCOMPARE(session.status, VI_SUCCESS);
+    QCOMPARE(session.write("*IDN?\n"), VI_SUCCESS);
+    QCOMPARE(session.read(), Read(VI_SUCCESS, "*IDN?\n"));
+    // Nothing more: the read waits for the session timeout, not less.
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(session.read(), Read(VI_ERROR_TMO, ""));
+    QVERIFY2(clock.elapsed() >= 195, qPrintable(QString::number(clock.elapsed())));
 }
 
 // benchsim's port mapper must be on the port every VXI-11 client asks,

