@@ -79,13 +79,11 @@ public:
     }
     bool send(qint32 value) override
     {
-        if (state->valuesLost.contains(value))
-            return false;
         state->valuesSent.append(value);
         state->timeline.append(QStringLiteral("board %1").arg(value));
         return true;
     }
-    void close() override { state->boardCloses += 1; }
+    void close() override {}
     QString device() const override { return QStringLiteral("fakeboard"); }
 
 private:
@@ -161,17 +159,16 @@ private:
 
 FakeBench::FakeBench() : shared(std::make_shared<State>()) {}
 
-RunPorts FakeBench::ports(FileSystemCalls *fileSystem, bool withBoard) const
+RunPorts FakeBench::ports(FileSystemCalls *fileSystem) const
 {
     RunPorts ports;
     const std::shared_ptr<State> state = shared;
     ports.meter = [state] {
         return std::make_unique<FakeMeter>(state);
     };
-    if (withBoard)
-        ports.board = [state] {
-            return std::make_unique<FakeBoard>(state);
-        };
+    ports.board = [state] {
+        return std::make_unique<FakeBoard>(state);
+    };
     ports.supply = [state] {
         return std::make_unique<FakeSupply>(state);
     };
