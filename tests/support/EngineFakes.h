@@ -41,7 +41,6 @@ public:
         QList<qint32> valuesSent;
 
         // The supply.
-        bool supplyAnswers = true;
         QString supplyIdentity = QStringLiteral("FAKE,PWR,1,1.0\n");
         QStringList supplyErrors; // queued once the levels are set, for SYST:ERR? to tell
         bool outputOn = false;
