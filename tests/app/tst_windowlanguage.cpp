@@ -233,7 +233,6 @@ void tst_WindowLanguage::environment_data()
     QTest::newRow("modifier") << "LANG=fr_FR@euro" << en;
     // Languages whose code merely starts like C or zh.
     QTest::newRow("Catalan") << "LANG=ca_ES.UTF-8" << en;
-    QTest::newRow("Cherokee") << "LANG=chr_US" << en;
     QTest::newRow("Zulu") << "LANG=zu_ZA" << en;
     QTest::newRow("LC_MESSAGES over LANG") << "LANG=en_GB.UTF-8 LC_MESSAGES=zh_CN.UTF-8" << zh;
     QTest::newRow("LC_ALL over LC_MESSAGES") << "LC_MESSAGES=zh_CN.UTF-8 LC_ALL=de_DE.UTF-8" << en;
