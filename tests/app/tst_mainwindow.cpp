@@ -54,13 +54,11 @@ void tst_MainWindow::init()
     window = new MainWindow;
     ui = new MainWindowForm;
     // The form's widgets are reached by name, as the tests of a real operator would.
-    ui->autotest = window->findChild<QPushButton *>("autotest");
     ui->testname = window->findChild<QComboBox *>("testname");
     ui->testmsg = window->findChild<QTextEdit *>("testmsg");
     ui->showpath = window->findChild<QTextEdit *>("showpath");
     ui->modeluart = window->findChild<QComboBox *>("modeluart");
     ui->refreshuart = window->findChild<QPushButton *>("refreshuart");
-    ui->savepath = window->findChild<QPushButton *>("savepath");
     ui->tabWidget = window->findChild<QTabWidget *>("tabWidget");
     ui->enableuart = window->findChild<QCheckBox *>("enableuart");
 }
