@@ -49,7 +49,6 @@ class tst_MeterChecks : public QObject
 private slots:
     void init();
     void cleanup();
-    void meterTakesItsSetup_oneSessionAsSent();
     void meterRefused_data();
     void meterRefused();
     void verdictFollowsTheMeter_randomized();
@@ -95,19 +94,6 @@ Verdict tst_MeterChecks::check(const QString &resource)
     if (!verdict.started && !QDir(folder->path()).isEmpty())
         verdict.failure += QStringLiteral(" (and a file was left)");
     return verdict;
-}
-
-// *IDN?, the set-up and SYST:ERR? on the session the run goes on with.
-void tst_MeterChecks::meterTakesItsSetup_oneSessionAsSent()
-{
-    ScriptedPeer peer;
-    peer.awaitBytes(kIdnBytes).send(kIdentity);
-    peer.awaitBytes(bytesBeforeTheQueue() + kErrorBytes).send(kNoError);
-    peer.start();
-    const Verdict verdict = check(peer.socketResource());
-    QVERIFY2(verdict.started, qPrintable(verdict.failure));
-    QTRY_COMPARE(peer.received(), QByteArray("*IDN?\n*CLS\n*CLS\nCONF:VOLT:DC\nVOLT:DC:NPLC 10\n"
-                                             "VOLT:DC:IMP:AUTO ON\nVOLT:DC:RANG 10\nSYST:ERR?\n"));
 }
 
 void tst_MeterChecks::meterRefused_data()
