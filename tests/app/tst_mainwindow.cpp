@@ -10,22 +10,20 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDate>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QScopeGuard>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
+
+Q_DECLARE_METATYPE(bool *)
 
 class tst_MainWindow : public QObject
 {
@@ -34,7 +32,6 @@ class tst_MainWindow : public QObject
 private slots:
     void init();
     void cleanup();
-    void titleCarriesTheBuildDate();
     void startUpState();
     void selectingATestReplacesTheObject();
     void unknownIndexKeepsTheTest();
@@ -57,13 +54,11 @@ void tst_MainWindow::init()
     window = new MainWindow;
     ui = new MainWindowForm;
     // The form's widgets are reached by name, as the tests of a real operator would.
-    ui->autotest = window->findChild<QPushButton *>("autotest");
     ui->testname = window->findChild<QComboBox *>("testname");
     ui->testmsg = window->findChild<QTextEdit *>("testmsg");
     ui->showpath = window->findChild<QTextEdit *>("showpath");
     ui->modeluart = window->findChild<QComboBox *>("modeluart");
     ui->refreshuart = window->findChild<QPushButton *>("refreshuart");
-    ui->savepath = window->findChild<QPushButton *>("savepath");
     ui->tabWidget = window->findChild<QTabWidget *>("tabWidget");
     ui->enableuart = window->findChild<QCheckBox *>("enableuart");
 }
@@ -73,17 +68,6 @@ void tst_MainWindow::cleanup()
     delete window;
     delete ui;
     delete log;
-}
-
-void tst_MainWindow::titleCarriesTheBuildDate()
-{
-    const QRegularExpression pattern(QStringLiteral(
-        "^自动化测试工具 by Ravensel  \\[ ([A-Z][a-z]{2}) ([ 1-3][0-9]) (\\d{4}) \\]$"));
-    const QRegularExpressionMatch match = pattern.match(window->windowTitle());
-    QVERIFY2(match.hasMatch(), qPrintable(window->windowTitle()));
-    const QString date =
-        match.captured(1) + ' ' + match.captured(2).trimmed() + ' ' + match.captured(3);
-    QVERIFY2(QLocale::c().toDate(date, QStringLiteral("MMM d yyyy")).isValid(), qPrintable(date));
 }
 
 void tst_MainWindow::startUpState()
@@ -134,31 +118,20 @@ void tst_MainWindow::unknownIndexKeepsTheTest()
 
 void tst_MainWindow::enableBoxes_data()
 {
-    QTest::addColumn<QString>("box");
-    QTest::addColumn<QString>("list");
-    QTest::addColumn<QString>("address");
-    QTest::newRow("dmm") << "enabledmm"
-                         << "modeldmm"
-                         << "addrdmm";
-    QTest::newRow("pwr") << "enablepwr"
-                         << "modelpwr"
-                         << "addrpwr";
-    QTest::newRow("osc") << "enableosc"
-                         << "modelosc"
-                         << "addrosc";
+    QTest::addColumn<bool *>("flag");
+    QTest::newRow("dmm") << &TestContext.dmm.enabled;
+    QTest::newRow("pwr") << &TestContext.pwr.enabled;
+    QTest::newRow("osc") << &TestContext.osc.enabled;
 }
 
+// The box "enable<row>" switches the list "model<row>" and the field "addr<row>".
 void tst_MainWindow::enableBoxes()
 {
-    QFETCH(QString, box);
-    QFETCH(QString, list);
-    QFETCH(QString, address);
-    auto *check = window->findChild<QCheckBox *>(box);
-    auto *model = window->findChild<QComboBox *>(list);
-    auto *field = window->findChild<QLineEdit *>(address);
-    const bool *flag = box == "enabledmm"   ? &TestContext.dmm.enabled
-                       : box == "enablepwr" ? &TestContext.pwr.enabled
-                                            : &TestContext.osc.enabled;
+    QFETCH(bool *, flag);
+    const QString row = QString::fromLatin1(QTest::currentDataTag());
+    auto *check = window->findChild<QCheckBox *>("enable" + row);
+    auto *model = window->findChild<QComboBox *>("model" + row);
+    auto *field = window->findChild<QLineEdit *>("addr" + row);
 
     log->clear();
     check->setChecked(true);

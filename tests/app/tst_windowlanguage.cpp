@@ -69,15 +69,10 @@ struct Fit
     int room = 0;  // what the widget gives it
 };
 
-int advance(const QWidget *widget, const QString &text)
+// `text` in the widget's font, against `room`.
+Fit fit(const QWidget *widget, const QString &where, const QString &text, int room)
 {
-    return widget->fontMetrics().horizontalAdvance(text);
-}
-
-Fit labelFit(const QLabel *label)
-{
-    return {label->objectName(), label->text(), advance(label, label->text()),
-            label->contentsRect().width()};
+    return {where, text, widget->fontMetrics().horizontalAdvance(text), room};
 }
 
 Fit buttonFit(const QPushButton *button, const QString &text)
@@ -89,7 +84,7 @@ Fit buttonFit(const QPushButton *button, const QString &text)
         option.features |= QStyleOptionButton::AutoDefaultButton;
     const QRect room =
         button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
-    return {button->objectName(), text, advance(button, text), room.width()};
+    return fit(button, button->objectName(), text, room.width());
 }
 
 Fit checkBoxFit(const QCheckBox *box)
@@ -98,7 +93,7 @@ Fit checkBoxFit(const QCheckBox *box)
     option.initFrom(box);
     option.text = box->text();
     const QRect room = box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box);
-    return {box->objectName(), box->text(), advance(box, box->text()), room.width()};
+    return fit(box, box->objectName(), box->text(), room.width());
 }
 
 Fit placeholderFit(const QLineEdit *edit)
@@ -114,8 +109,7 @@ Fit placeholderFit(const QLineEdit *edit)
         edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit);
     const QMargins margins = edit->textMargins();
     const int room = contents.width() - margins.left() - margins.right() - 2 * kLineEditTextMargin;
-    return {edit->objectName() + " (placeholder)", edit->placeholderText(),
-            advance(edit, edit->placeholderText()), room};
+    return fit(edit, edit->objectName() + " (placeholder)", edit->placeholderText(), room);
 }
 
 QList<Fit> comboBoxFits(const QComboBox *list)
@@ -128,8 +122,8 @@ QList<Fit> comboBoxFits(const QComboBox *list)
                                                      QStyle::SC_ComboBoxEditField, list);
     QList<Fit> fits;
     for (int i = 0; i < list->count(); ++i)
-        fits.append({QStringLiteral("%1 (entry %2)").arg(list->objectName()).arg(i),
-                     list->itemText(i), advance(list, list->itemText(i)), room.width()});
+        fits << fit(list, QStringLiteral("%1 (entry %2)").arg(list->objectName()).arg(i),
+                    list->itemText(i), room.width());
     return fits;
 }
 
@@ -163,7 +157,7 @@ QList<Fit> formFits(const QMainWindow &window)
     QList<Fit> fits;
     for (const QLabel *label : window.findChildren<QLabel *>()) {
         if (!label->objectName().isEmpty() && !label->text().isEmpty())
-            fits << labelFit(label);
+            fits << fit(label, label->objectName(), label->text(), label->contentsRect().width());
     }
     for (const QPushButton *button : window.findChildren<QPushButton *>()) {
         if (!button->objectName().isEmpty())
@@ -233,7 +227,6 @@ void tst_WindowLanguage::environment_data()
     QTest::newRow("modifier") << "LANG=fr_FR@euro" << en;
     // Languages whose code merely starts like C or zh.
     QTest::newRow("Catalan") << "LANG=ca_ES.UTF-8" << en;
-    QTest::newRow("Cherokee") << "LANG=chr_US" << en;
     QTest::newRow("Zulu") << "LANG=zu_ZA" << en;
     QTest::newRow("LC_MESSAGES over LANG") << "LANG=en_GB.UTF-8 LC_MESSAGES=zh_CN.UTF-8" << zh;
     QTest::newRow("LC_ALL over LC_MESSAGES") << "LC_MESSAGES=zh_CN.UTF-8 LC_ALL=de_DE.UTF-8" << en;
@@ -314,7 +307,10 @@ void tst_WindowLanguage::windowProgramShowsTheLanguage()
             QTest::qWait(100);
     }
     QVERIFY2(!shown.isEmpty(), "the window did not appear");
-    QVERIFY2(shown.startsWith(title + "  [ "), qPrintable(shown));
+    // The build date as the compiler writes it: "Dec  7 2026".
+    static const QRegularExpression dated(
+        QStringLiteral("  \\[ [A-Z][a-z]{2} [ 1-3]\\d \\d{4} \\]$"));
+    QVERIFY2(shown.startsWith(title + "  [ ") && dated.match(shown).hasMatch(), qPrintable(shown));
 }
 
 QString tst_WindowLanguage::display()

@@ -56,11 +56,9 @@ private slots:
     void supply_onBeforeTheFirstStepAndInTheRecord();
     void supplyOutput_offWhateverEndsTheRun_data();
     void supplyOutput_offWhateverEndsTheRun();
-    void supplyRefused_beforeAnyFileAndNeverOn_data();
-    void supplyRefused_beforeAnyFileAndNeverOn();
+    void refusedBeforeAnyFile_data();
+    void refusedBeforeAnyFile();
     void supplyCurrent_thatIsNoMeasurement_makesTheRunNotClean();
-    void meterChecks_refuseBeforeAnyFile_data();
-    void meterChecks_refuseBeforeAnyFile();
 
 private:
     RunSetup setup(const FakeBench &bench) const { return fakeBenchRun(bench, folder->path()); }
@@ -219,17 +217,11 @@ void tst_EnginePlan::supply_onBeforeTheFirstStepAndInTheRecord()
 void tst_EnginePlan::supplyOutput_offWhateverEndsTheRun_data()
 {
     QTest::addColumn<QString>("ending");
-    QTest::addColumn<QString>("status"); // of the record; "none" when there is none
-    QTest::newRow("the run finishes") << "finish"
-                                      << "finished";
-    QTest::newRow("stopped mid-step") << "stop"
-                                      << "stopped";
-    QTest::newRow("stopped between the output on and the first step") << "stop at once"
-                                                                      << "stopped";
-    QTest::newRow("the engine destroyed while running") << "destroy"
-                                                        << "running";
-    QTest::newRow("the output does not go off") << "stuck"
-                                                << "finished";
+    QTest::newRow("the run finishes") << "finish";
+    QTest::newRow("stopped mid-step") << "stop";
+    QTest::newRow("stopped between the output on and the first step") << "stop at once";
+    QTest::newRow("the engine destroyed while running") << "destroy";
+    QTest::newRow("the output does not go off") << "stuck";
 }
 
 // However the run ends, the output the run switched on goes off and the
@@ -237,7 +229,6 @@ void tst_EnginePlan::supplyOutput_offWhateverEndsTheRun_data()
 void tst_EnginePlan::supplyOutput_offWhateverEndsTheRun()
 {
     QFETCH(QString, ending);
-    QFETCH(QString, status);
     FakeBench bench;
     bench.state()->outputSwitchesOff = ending != "stuck";
     RunSetup run = setup(bench);
@@ -280,46 +271,69 @@ void tst_EnginePlan::supplyOutput_offWhateverEndsTheRun()
     const std::optional<RunRecord> record = RunRecord::readBeside(folder->filePath(
         "results/" + QDir(folder->filePath("results")).entryList({"*.txt"}).value(0)));
     QVERIFY(record);
-    QCOMPARE(record->outcome.status, status);
+    QCOMPARE(record->outcome.status, ending.startsWith("stop") ? "stopped" : "finished");
     QCOMPARE(record->outcome.supplyLeftOn, ending == "stuck");
     QCOMPARE(record->outcome.clean, ending == "finish");
 }
 
-void tst_EnginePlan::supplyRefused_beforeAnyFileAndNeverOn_data()
+void tst_EnginePlan::refusedBeforeAnyFile_data()
 {
     QTest::addColumn<QString>("fault");
-    QTest::addColumn<QString>("failure");
-    QTest::newRow("no answer") << "silent"
-                               << "the supply at FAKE::PWR does not answer *IDN?";
-    QTest::newRow("settings refused")
-        << "refuses"
+    QTest::addColumn<QString>("failure"); // empty: the run goes ahead
+    const QString meter = QStringLiteral("the multimeter at FAKE::INSTR ");
+    QTest::newRow("the meter's expected identity") << "" << QString();
+    QTest::newRow("meter silent") << "silent" << meter + "does not answer";
+    QTest::newRow("meter silent, by choice") << "silent optional" << QString();
+    QTest::newRow("another meter, by choice")
+        << "other optional"
+        << meter + "answers \"FAKE,DMM,1,1.0\", not the expected identity '^Other'";
+    QTest::newRow("supply settings refused")
+        << "supply"
         << "the supply at FAKE::PWR refused its set-up: -222,\"Data out of range\" "
            "(output 2 at 3.3 V, 0.05 A)";
-    QTest::newRow("board cannot be opened first") << "board"
-                                                  << "cannot open serial port fake: refused";
+    QTest::newRow("board cannot be opened") << "board"
+                                            << "cannot open serial port fake: refused";
 }
 
-void tst_EnginePlan::supplyRefused_beforeAnyFileAndNeverOn()
+// The meter's checks, the board and the supply's set-up come before the file:
+// a refusal leaves no file, sends no value, and never switches the output on
+// (the meter's refusal does not touch the supply at all). A meter that may be
+// missing lets the run go ahead, not clean.
+void tst_EnginePlan::refusedBeforeAnyFile()
 {
     QFETCH(QString, fault);
     QFETCH(QString, failure);
     FakeBench bench;
-    bench.state()->supplyAnswers = fault != "silent";
-    if (fault == "refuses")
-        bench.state()->supplyErrors = {"-222,\"Data out of range\"\n"};
+    bench.state()->meterAnswers = !fault.startsWith("silent");
     bench.state()->boardOpens = fault != "board";
+    if (fault == "supply")
+        bench.state()->supplyErrors = {"-222,\"Data out of range\"\n"};
+    // The queue's answer first, the readings after it.
+    bench.state()->reply = [](qint64 n) {
+        return n == 1 ? QStringLiteral("+0,\"No error\"\n") : QStringLiteral("+1.0E-03\n");
+    };
     RunSetup run = setup(bench);
+    run.checkInstruments = true;
+    run.expectIdn = fault.isEmpty() ? "^FAKE,DMM," : fault.startsWith("other") ? "^Other" : "";
+    run.meterOptional = fault.endsWith("optional");
     run.failWithoutBoard = true;
     run.supply = supplyPlan(true);
     RunEngine engine(run);
     const RunOutcome outcome = runToEnd(engine);
+    if (failure.isEmpty()) {
+        QCOMPARE(outcome.status, RunOutcome::Finished);
+        QCOMPARE(outcome.isClean(), bench.state()->meterAnswers);
+        QCOMPARE(bench.state()->commands.count("SYST:ERR?"), bench.state()->meterAnswers ? 1 : 0);
+        return;
+    }
     QCOMPARE(outcome.status, RunOutcome::Failed);
     QCOMPARE(outcome.failure, failure);
     QVERIFY(outcome.resultFile.isEmpty());
     QCOMPARE(folderEntries(), QStringList());
-    QVERIFY(!bench.supplyLines().contains("output 2 on"));
-    QVERIFY(!bench.state()->outputOn);
     QCOMPARE(bench.state()->valuesSent, QList<qint32>());
+    QVERIFY(!bench.supplyLines().contains("output 2 on") && !bench.state()->outputOn);
+    if (fault != "supply" && fault != "board")
+        QCOMPARE(bench.supplyLines(), QStringList());
 }
 
 // A current that did not come, or that a stray put in doubt, is ERR; text
@@ -350,59 +364,6 @@ void tst_EnginePlan::supplyCurrent_thatIsNoMeasurement_makesTheRunNotClean()
         supplyColumn << row.value(3);
     QCOMPARE(supplyColumn, QStringList({"ERR", "+9.9E37", "ERR", "+0.02"}));
     QCOMPARE(RunRecord::readBeside(outcome.resultFile)->outcome.supplyNotMeasured, 3);
-}
-
-void tst_EnginePlan::meterChecks_refuseBeforeAnyFile_data()
-{
-    QTest::addColumn<bool>("meterAnswers");
-    QTest::addColumn<bool>("optional");
-    QTest::addColumn<QString>("expectIdn");
-    QTest::addColumn<QString>("failure"); // empty: the run goes ahead
-    QTest::newRow("the expected identity") << true << false << "^FAKE,DMM,"
-                                           << "";
-    QTest::newRow("another identity")
-        << true << false << ",34461A,"
-        << "the multimeter at FAKE::INSTR answers \"FAKE,DMM,1,1.0\", not the expected identity "
-           "',34461A,'";
-    QTest::newRow("no answer") << false << false << ""
-                               << "the multimeter at FAKE::INSTR does not answer";
-    QTest::newRow("no answer, by choice") << false << true << ""
-                                          << "";
-    QTest::newRow("another identity, by choice")
-        << true << true << "^Other"
-        << "the multimeter at FAKE::INSTR answers \"FAKE,DMM,1,1.0\", not the expected identity "
-           "'^Other'";
-}
-
-void tst_EnginePlan::meterChecks_refuseBeforeAnyFile()
-{
-    QFETCH(bool, meterAnswers);
-    QFETCH(bool, optional);
-    QFETCH(QString, expectIdn);
-    QFETCH(QString, failure);
-    FakeBench bench;
-    bench.state()->meterAnswers = meterAnswers;
-    // The queue's answer first, the readings after it.
-    bench.state()->reply = [](qint64 n) {
-        return n == 1 ? QStringLiteral("+0,\"No error\"\n") : QStringLiteral("+1.0E-03\n");
-    };
-    RunSetup run = setup(bench);
-    run.checkInstruments = true;
-    run.expectIdn = expectIdn;
-    run.meterOptional = optional;
-    run.supply = supplyPlan(false);
-    RunEngine engine(run);
-    const RunOutcome outcome = runToEnd(engine);
-    if (!failure.isEmpty()) {
-        QCOMPARE(outcome.status, RunOutcome::Failed);
-        QCOMPARE(outcome.failure, failure);
-        QCOMPARE(folderEntries(), QStringList());
-        QCOMPARE(bench.supplyLines(), QStringList()); // the supply is not touched
-        return;
-    }
-    QCOMPARE(outcome.status, RunOutcome::Finished);
-    QCOMPARE(outcome.isClean(), meterAnswers);
-    QCOMPARE(bench.state()->commands.count("SYST:ERR?"), meterAnswers ? 1 : 0);
 }
 
 QTEST_GUILESS_MAIN(tst_EnginePlan)

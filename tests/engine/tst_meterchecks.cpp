@@ -49,7 +49,6 @@ class tst_MeterChecks : public QObject
 private slots:
     void init();
     void cleanup();
-    void meterTakesItsSetup_oneSessionAsSent();
     void meterRefused_data();
     void meterRefused();
     void verdictFollowsTheMeter_randomized();
@@ -97,26 +96,11 @@ Verdict tst_MeterChecks::check(const QString &resource)
     return verdict;
 }
 
-// *IDN?, the set-up and SYST:ERR? on the session the run goes on with.
-void tst_MeterChecks::meterTakesItsSetup_oneSessionAsSent()
-{
-    ScriptedPeer peer;
-    peer.awaitBytes(kIdnBytes).send(kIdentity);
-    peer.awaitBytes(bytesBeforeTheQueue() + kErrorBytes).send(kNoError);
-    peer.start();
-    const Verdict verdict = check(peer.socketResource());
-    QVERIFY2(verdict.started, qPrintable(verdict.failure));
-    QTRY_COMPARE(peer.received(), QByteArray("*IDN?\n*CLS\n*CLS\nCONF:VOLT:DC\nVOLT:DC:NPLC 10\n"
-                                             "VOLT:DC:IMP:AUTO ON\nVOLT:DC:RANG 10\nSYST:ERR?\n"));
-}
-
 void tst_MeterChecks::meterRefused_data()
 {
     QTest::addColumn<QString>("script");
     QTest::addColumn<QString>("pattern"); // of the failure after "the multimeter at <resource> "
 
-    QTest::newRow("connection refused") << "refused"
-                                        << "cannot be opened \\(VI_ERROR_\\w+\\)";
     QTest::newRow("identity after the timeout") << "late"
                                                 << "does not answer \\*IDN\\?";
     QTest::newRow("set-up refused")
@@ -152,8 +136,7 @@ void tst_MeterChecks::meterRefused()
     if (script == "closes")
         peer.awaitBytes(kIdnBytes + 1).close();
     peer.start();
-    const QString resource = script == "refused" ? QStringLiteral("TCPIP0::127.0.0.1::1::SOCKET")
-                                                 : peer.socketResource();
+    const QString resource = peer.socketResource();
 
     const Verdict verdict = check(resource);
     QVERIFY(!verdict.started);

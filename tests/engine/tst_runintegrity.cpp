@@ -49,7 +49,6 @@ private slots:
     void strayAfterAReading_makesItsCellErr();
     void stopAfterAReading_keepsItAndEndsTheRecord();
     void everyDiskFailure_isNamedAndClaimsNothingMissing();
-    void wallClockSteps_doNotMoveElapsedOrRemaining();
 
 private:
     RunSetup setup(const std::array<QString, 4> &parameters, FileSystemCalls *disk = nullptr);
@@ -241,42 +240,6 @@ void tst_RunIntegrity::everyDiskFailure_isNamedAndClaimsNothingMissing()
             QVERIFY2(inFile == cleanFile, qPrintable(where));
         QVERIFY2(record->outcome.piecesNotWritten == outcome.piecesNotWritten, qPrintable(where));
     }
-}
-
-// Elapsed and remaining time follow the monotonic clock: the wall clock
-// jumping a day ahead, then back, moves only the time stamps.
-void tst_RunIntegrity::wallClockSteps_doNotMoveElapsedOrRemaining()
-{
-    RunSetup run = setup({"4", "0", "1", "0"});
-    qint64 monotonic = 0;
-    qint64 wallShift = 0;
-    run.clock.monotonicMs = [&monotonic] {
-        return monotonic;
-    };
-    run.clock.epochMs = [&wallShift] {
-        return qint64(1700000000000) + wallShift;
-    };
-    run.clock.localTime = [stamp = run.clock.localTime, &wallShift] {
-        return stamp().addMSecs(wallShift);
-    };
-    RunEngine engine(run);
-    QList<RunProgress> seen;
-    connect(&engine, &RunEngine::stepFinished, &engine, [&](qint64 step) {
-        monotonic += 1000; // each step takes a second
-        wallShift = step == 1 ? 86400000 : step == 2 ? -86400000 : 0;
-    });
-    connect(&engine, &RunEngine::progressChanged, &engine,
-            [&seen](const RunProgress &progress) { seen.append(progress); });
-    const RunOutcome outcome = runToEnd(engine);
-    QVERIFY(outcome.isClean());
-    QCOMPARE(seen.size(), 3);
-    for (int i = 0; i < seen.size(); ++i) {
-        QCOMPARE(seen.at(i).elapsedMs, 1000 * (i + 1));
-        QCOMPARE(seen.at(i).remainingMs, 1000 * (3 - i));
-    }
-    const std::optional<RunRecord> record = RunRecord::readBeside(outcome.resultFile);
-    QVERIFY(record);
-    QCOMPARE(record->durationMs, 4000);
 }
 
 QTEST_GUILESS_MAIN(tst_RunIntegrity)

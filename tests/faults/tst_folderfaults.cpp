@@ -50,8 +50,8 @@ private slots:
     void unwritableFolder_data();
     void unwritableFolder();
     void folderMovedAndMadeAnew();
-    void diskFillsAndFrees();
-    void diskFillsBeforeTheLastRow_bothRecordsEnd();
+    void diskFills_data();
+    void diskFills();
 
 private:
     // The result folder `name`, a 256 KiB tmpfs for this thread alone (a
@@ -188,33 +188,6 @@ void tst_FolderFaults::folderMovedAndMadeAnew()
     checkNothingLost(own, recovery, 8);
 }
 
-// The disk fills at step 3 and frees at step 7. A piece is whole or absent,
-// and nothing goes into the run's file once one was refused.
-void tst_FolderFaults::diskFillsAndFrees()
-{
-    const QString folder = smallDisk(QStringLiteral("small-disk"));
-    if (folder.isEmpty())
-        QSKIP("no private mount namespace with a tmpfs here (needs CAP_SYS_ADMIN)");
-    // 300 readings a row: a row is some 5 kB, more than a page of the tmpfs,
-    // so every row needs a page the full disk does not have.
-    run->setParams({"12", "0", "300", "0"});
-    run->clickStart();
-    const QString filler = folder + QStringLiteral("/filler");
-    QVERIFY(WindowDriver::waitUntil([&] { return bench.boardValues().size() >= 3; }, 10000));
-    QVERIFY(fill(filler));
-    QVERIFY(WindowDriver::waitUntil([&] { return bench.boardValues().size() >= 7; }, 20000));
-    QVERIFY(QFile::remove(filler));
-    QVERIFY(run->waitIdle(20000));
-
-    const QString refused = run->logLine(QStringLiteral("FileOperation: cannot write"));
-    QVERIFY2(refused.endsWith(QStringLiteral(": No space left on device\"")), qPrintable(refused));
-    const ResultFile own = ResultFile::read(TestContext.resultFilePath);
-    const ResultFile recovery = ResultFile::read(recoveryFile());
-    checkNothingLost(own, recovery, 12);
-    QVERIFY(own.rows.size() < 8);
-    ::umount(QFile::encodeName(folder).constData());
-}
-
 QString tst_FolderFaults::smallDisk(const QString &name) const
 {
     const QString folder = run->resultsFolder() + QLatin1Char('/') + name;
@@ -227,28 +200,51 @@ QString tst_FolderFaults::smallDisk(const QString &name) const
     return folder;
 }
 
-// The disk fills while the last row is taken: that row and the end line go
-// to the recovery file, and still no record says "running": the one beside
-// the run's first file, written into the space it kept, says where the run
-// went on and how it ended.
-void tst_FolderFaults::diskFillsBeforeTheLastRow_bothRecordsEnd()
+void tst_FolderFaults::diskFills_data()
 {
-    const QString folder = smallDisk(QStringLiteral("full-at-the-end"));
-    if (folder.isEmpty())
-        QSKIP("no private mount namespace with a tmpfs here (needs CAP_SYS_ADMIN)");
+    QTest::addColumn<int>("steps");
+    QTest::addColumn<QString>("intervalMs");
+    QTest::addColumn<int>("fullAt"); // the step the disk fills at
+    QTest::addColumn<int>("freeAt"); // and frees at; 0: never
+    // 300 readings a row: a row is some 5 kB, more than a page of the tmpfs,
+    // so every row needs a page the full disk does not have.
+    QTest::newRow("fills at step 3, frees at step 7") << 12 << "0" << 3 << 7;
     // 300 readings 5 ms apart: a row takes well over a second, time enough
     // to fill the disk while the last one is taken.
-    run->setParams({"4", "0", "300", "5"});
+    QTest::newRow("fills while the last row is taken") << 4 << "5" << 4 << 0;
+}
+
+// A piece is whole or absent, and nothing goes into the run's file once one
+// was refused; the rest goes to the recovery file. Still no record says
+// "running": the one beside the run's first file, written into the space it
+// kept, says where the run went on and how it ended.
+void tst_FolderFaults::diskFills()
+{
+    QFETCH(int, steps);
+    QFETCH(QString, intervalMs);
+    QFETCH(int, fullAt);
+    QFETCH(int, freeAt);
+    const QString folder = smallDisk(QStringLiteral("disk-%1").arg(steps));
+    if (folder.isEmpty())
+        QSKIP("no private mount namespace with a tmpfs here (needs CAP_SYS_ADMIN)");
+    run->setParams({QString::number(steps), "0", "300", intervalMs});
     run->clickStart();
-    QVERIFY(WindowDriver::waitUntil([&] { return bench.boardValues().size() >= 4; }, 30000));
-    QVERIFY(fill(folder + QStringLiteral("/filler")));
+    const QString filler = folder + QStringLiteral("/filler");
+    QVERIFY(WindowDriver::waitUntil([&] { return bench.boardValues().size() >= fullAt; }, 30000));
+    QVERIFY(fill(filler));
+    if (freeAt > 0) {
+        QVERIFY(
+            WindowDriver::waitUntil([&] { return bench.boardValues().size() >= freeAt; }, 20000));
+        QVERIFY(QFile::remove(filler));
+    }
     QVERIFY(run->waitIdle(20000));
 
+    const QString refused = run->logLine(QStringLiteral("FileOperation: cannot write"));
+    QVERIFY2(refused.endsWith(QStringLiteral(": No space left on device\"")), qPrintable(refused));
     const QString first = TestContext.resultFilePath;
     const ResultFile own = ResultFile::read(first);
-    const ResultFile recovery = ResultFile::read(recoveryFile());
-    checkNothingLost(own, recovery, 4);
-    QVERIFY(!own.finished && recovery.finished);
+    checkNothingLost(own, ResultFile::read(recoveryFile()), steps);
+    QVERIFY(own.rows.size() <= (freeAt > 0 ? freeAt : steps));
 
     const std::optional<RunRecord> firstRecord = RunRecord::readBeside(first);
     QVERIFY2(firstRecord, qPrintable(RunRecord::pathFor(first)));
@@ -258,7 +254,7 @@ void tst_FolderFaults::diskFillsBeforeTheLastRow_bothRecordsEnd()
     QVERIFY(lastRecord);
     QCOMPARE(lastRecord->outcome.status, QStringLiteral("finished"));
     QVERIFY(!lastRecord->outcome.clean);
-    QCOMPARE(lastRecord->outcome.stepsDone, 4);
+    QCOMPARE(lastRecord->outcome.stepsDone, steps);
     QCOMPARE(lastRecord->runId, firstRecord->runId);
     ::umount(QFile::encodeName(folder).constData());
 }

@@ -61,8 +61,7 @@ void tst_MeterFaults::meterFault_data()
     QTest::addColumn<QString>("failure"); // the log line that names it
 
     const int all = 1000;
-    QTest::newRow("never answers *IDN?") << QStringList{"--dmm-fault", "silent"} << 0
-                                         << int(Delivered::Normal) << "DMM_34461A: Comm Failed";
+    // A meter that never answers at all: tst_dmm34461a and tst_runnerplan.
     QTest::newRow("answers after 3 s, beyond the I/O timeout")
         << QStringList{"--dmm-fault", "slow:3000"} << 0 << int(Delivered::Normal)
         << "DMM_34461A: Comm Failed";

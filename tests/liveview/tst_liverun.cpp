@@ -7,6 +7,7 @@
 #include "report/ResultFileReader.h"
 #include "tests/liveview/LiveChecks.h"
 #include "tests/liveview/SweepWriter.h"
+#include "tests/support/FileBytes.h"
 #include "tests/support/TestSeed.h"
 
 #include <QDir>
@@ -54,7 +55,8 @@ bool hasOpen(qint64 pid, const QString &path)
 {
     const QString wanted = QFileInfo(path).canonicalFilePath();
     const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
-    const QFileInfoList links = fds.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot);
+    const QFileInfoList links =
+        fds.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot);
     return std::any_of(links.begin(), links.end(),
                        [&](const QFileInfo &fd) { return fd.symLinkTarget() == wanted; });
 }
@@ -136,20 +138,17 @@ private slots:
         const QString recovery = folder.filePath(QStringLiteral("run-recovered.txt"));
         const QByteArray head = "测试项: [DAC]\n测试名: [OLD]\n测试人: [QA]\n"
                                 "开始时间: [240101 090000]\n\nNo.\tDAC\tDMM1\n";
-        const auto write = [](const QString &path, const QByteArray &bytes) {
-            QFile file(path);
-            return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-        };
-        QVERIFY(write(first, head + "1\t0\t+1.0E-03\n2\t1\t+2.0E-03\n3\t2\t+3."));
-        QVERIFY(write(recovery, head + "3\t2\t+3.0E-03\n4\t3\t+4.0E-03\n"
-                                       "\n完成时间: [240101 100000]\n"));
+        QVERIFY(writeFileBytes(first, head + "1\t0\t+1.0E-03\n2\t1\t+2.0E-03\n3\t2\t+3."));
+        QVERIFY(writeFileBytes(recovery, head + "3\t2\t+3.0E-03\n4\t3\t+4.0E-03\n"
+                                                "\n完成时间: [240101 100000]\n"));
         RunRecord record;
         record.resultFile = first;
         record.recoveryFile = recovery;
         record.outcome.status = QStringLiteral("finished");
-        QVERIFY(write(RunRecord::pathFor(first), QJsonDocument(record.toJson()).toJson()));
+        QVERIFY(writeFileBytes(RunRecord::pathFor(first), QJsonDocument(record.toJson()).toJson()));
         record.resultFile = recovery;
-        QVERIFY(write(RunRecord::pathFor(recovery), QJsonDocument(record.toJson()).toJson()));
+        QVERIFY(
+            writeFileBytes(RunRecord::pathFor(recovery), QJsonDocument(record.toJson()).toJson()));
 
         LiveRun live(first);
         for (int round = 0; round < 5 && live.phase() != LiveRun::Phase::Ended; ++round)

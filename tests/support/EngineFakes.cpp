@@ -79,13 +79,11 @@ public:
     }
     bool send(qint32 value) override
     {
-        if (state->valuesLost.contains(value))
-            return false;
         state->valuesSent.append(value);
         state->timeline.append(QStringLiteral("board %1").arg(value));
         return true;
     }
-    void close() override { state->boardCloses += 1; }
+    void close() override {}
     QString device() const override { return QStringLiteral("fakeboard"); }
 
 private:
@@ -99,45 +97,40 @@ public:
     ~FakeSupply() override { tell(QStringLiteral("gone")); }
 
     void limitExchanges(int) override {}
-    bool connect(const QString &resource, QString *error) override
+    bool connect(const QString &resource, QString *) override
     {
         tell(QStringLiteral("connect ") + resource);
-        connected = state->supplyAnswers;
-        if (!connected)
-            *error = QStringLiteral("does not answer *IDN?");
-        return connected;
+        return true;
     }
-    QString identity() const override { return connected ? state->supplyIdentity : QString(); }
+    QString identity() const override { return state->supplyIdentity; }
     bool setLevels(int channel, double volts, double amperes) override
     {
         tell(QStringLiteral("levels %1 %2 %3").arg(channel).arg(volts).arg(amperes));
         queue = state->supplyErrors;
-        return connected;
+        return true;
     }
     QString nextError() override
     {
         tell(QStringLiteral("SYST:ERR?"));
-        if (!connected)
-            return QString();
         return queue.isEmpty() ? QStringLiteral("+0,\"No error\"\n") : queue.takeFirst();
     }
     bool setOutput(int channel, bool on) override
     {
         tell(QStringLiteral("output %1 %2").arg(channel).arg(on ? "on" : "off"));
-        if (connected && (on || state->outputSwitchesOff))
+        if (on || state->outputSwitchesOff)
             state->outputOn = on;
-        return connected;
+        return true;
     }
     std::optional<bool> isOutputOn(int channel) override
     {
         tell(QStringLiteral("output? %1").arg(channel));
-        return connected ? std::optional<bool>(state->outputOn) : std::nullopt;
+        return state->outputOn;
     }
     QString measureCurrent(int channel) override
     {
         tell(QStringLiteral("measure %1").arg(channel));
         state->measurements += 1;
-        return connected ? state->supplyCurrent(state->measurements) : QString();
+        return state->supplyCurrent(state->measurements);
     }
     bool lastReplyStands() override
     {
@@ -153,7 +146,6 @@ private:
     void tell(const QString &what) { state->timeline.append(QStringLiteral("supply ") + what); }
 
     std::shared_ptr<FakeBench::State> state;
-    bool connected = false;
     QStringList queue;
 };
 
@@ -161,17 +153,16 @@ private:
 
 FakeBench::FakeBench() : shared(std::make_shared<State>()) {}
 
-RunPorts FakeBench::ports(FileSystemCalls *fileSystem, bool withBoard) const
+RunPorts FakeBench::ports(FileSystemCalls *fileSystem) const
 {
     RunPorts ports;
     const std::shared_ptr<State> state = shared;
     ports.meter = [state] {
         return std::make_unique<FakeMeter>(state);
     };
-    if (withBoard)
-        ports.board = [state] {
-            return std::make_unique<FakeBoard>(state);
-        };
+    ports.board = [state] {
+        return std::make_unique<FakeBoard>(state);
+    };
     ports.supply = [state] {
         return std::make_unique<FakeSupply>(state);
     };

@@ -38,12 +38,9 @@ public:
 
         // The board.
         bool boardOpens = true;
-        QSet<qint32> valuesLost; // these values do not go out
         QList<qint32> valuesSent;
-        int boardCloses = 0;
 
         // The supply.
-        bool supplyAnswers = true;
         QString supplyIdentity = QStringLiteral("FAKE,PWR,1,1.0\n");
         QStringList supplyErrors; // queued once the levels are set, for SYST:ERR? to tell
         bool outputOn = false;
@@ -65,8 +62,7 @@ public:
     FakeBench();
     std::shared_ptr<State> state() const { return shared; }
     // Ports on this bench; the disk is `fileSystem` (null: the real one).
-    // Without a board the run sends its values nowhere.
-    RunPorts ports(FileSystemCalls *fileSystem = nullptr, bool withBoard = true) const;
+    RunPorts ports(FileSystemCalls *fileSystem = nullptr) const;
     // The supply's lines of the timeline, without "supply ".
     QStringList supplyLines() const;
 

@@ -41,8 +41,7 @@ PostgresServer::~PostgresServer()
 
 bool PostgresServer::isAvailable()
 {
-    return QFileInfo(kBin + QStringLiteral("initdb")).isExecutable() &&
-           QFileInfo(kBin + QStringLiteral("pg_ctl")).isExecutable();
+    return QFileInfo(kBin + "initdb").isExecutable() && QFileInfo(kBin + "pg_ctl").isExecutable();
 }
 
 // As root, every program runs as nobody, who owns the folder.
@@ -51,9 +50,7 @@ bool PostgresServer::run(const QStringList &command, QString *output) const
     QStringList arguments = command;
     QString program = arguments.takeFirst();
     if (isRoot()) {
-        arguments = QStringList{QStringLiteral("-u"), QStringLiteral("nobody"),
-                                QStringLiteral("--"), program} +
-                    arguments;
+        arguments = QStringList{"-u", "nobody", "--", program} + arguments;
         program = QStringLiteral("runuser");
     }
     QProcess process;
@@ -91,15 +88,13 @@ bool PostgresServer::start()
     }
     ::chmod(QFile::encodeName(folder.path()).constData(), 0700);
     const QString data = folder.filePath(QStringLiteral("data"));
-    if (!run({kBin + QStringLiteral("initdb"), QStringLiteral("-D"), data, QStringLiteral("-U"),
-              kUser, QStringLiteral("--auth=trust"), QStringLiteral("-E"), QStringLiteral("UTF8"),
-              QStringLiteral("--locale=C.UTF-8"), QStringLiteral("--no-sync")}))
+    if (!run({kBin + "initdb", "-D", data, "-U", kUser, "--auth=trust", "-E", "UTF8",
+              "--locale=C.UTF-8", "--no-sync"}))
         return false;
     if (!restart())
         return false;
-    return run({kBin + QStringLiteral("createdb"), QStringLiteral("-h"),
-                QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(serverPort),
-                QStringLiteral("-U"), kUser, kUser});
+    return run({kBin + "createdb", "-h", "127.0.0.1", "-p", QString::number(serverPort), "-U",
+                kUser, kUser});
 }
 
 bool PostgresServer::restart()
@@ -112,14 +107,13 @@ bool PostgresServer::restart()
     while (true) {
         // The data lives in a temporary folder: a crash of the machine is not the test's
         // fault to survive, a crash of the server is (its WAL still reaches the files).
-        if (run({kBin + QStringLiteral("pg_ctl"), QStringLiteral("-D"), data, QStringLiteral("-l"),
-                 folder.filePath(QStringLiteral("server.log")), QStringLiteral("-w"),
-                 QStringLiteral("-t"), QStringLiteral("60"), QStringLiteral("-o"),
+        if (run({kBin + "pg_ctl", "-D", data, "-l", folder.filePath("server.log"), "-w", "-t", "60",
+                 "-o",
                  QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off "
                                 "-c max_connections=60")
                      .arg(serverPort)
                      .arg(folder.path()),
-                 QStringLiteral("start")}))
+                 "start"}))
             return true;
         if (deadline.hasExpired())
             return false;
@@ -187,9 +181,7 @@ void PostgresServer::stop()
 {
     if (!isRunning())
         return;
-    (void)run({kBin + QStringLiteral("pg_ctl"), QStringLiteral("-D"),
-               folder.filePath(QStringLiteral("data")), QStringLiteral("-m"),
-               QStringLiteral("immediate"), QStringLiteral("-w"), QStringLiteral("stop")});
+    (void)run({kBin + "pg_ctl", "-D", folder.filePath("data"), "-m", "immediate", "-w", "stop"});
 }
 
 QString PostgresServer::url() const
@@ -200,11 +192,8 @@ QString PostgresServer::url() const
 QString PostgresServer::query(const QString &sql) const
 {
     QString output;
-    if (!run({QStringLiteral("/usr/bin/psql"), QStringLiteral("-X"), QStringLiteral("-A"),
-              QStringLiteral("-t"), QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
-              QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
-              QString::number(serverPort), QStringLiteral("-U"), kUser, QStringLiteral("-c"), sql,
-              kUser},
+    if (!run({"/usr/bin/psql", "-X", "-A", "-t", "-v", "ON_ERROR_STOP=1", "-h", "127.0.0.1", "-p",
+              QString::number(serverPort), "-U", kUser, "-c", sql, kUser},
              &output))
         return QString();
     return output.trimmed();

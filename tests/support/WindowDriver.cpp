@@ -4,6 +4,7 @@
 #include "context/TestContext.h"
 #include "record/RunRecord.h"
 #include "tests/support/ContextReset.h"
+#include "tests/support/FileBytes.h"
 #include "tests/support/SimulatedBench.h"
 
 #include <QCheckBox>
@@ -11,7 +12,6 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -151,31 +151,20 @@ int WindowDriver::stepLines() const
 {
     static const QRegularExpression step(
         QStringLiteral("TestThread: (\\d+ / \\d+|Delay: |DMM Measure: )"));
-    int count = 0;
-    for (const QString &line : capture.lines())
-        count += line.contains(step) ? 1 : 0;
-    return count;
+    return int(capture.lines().filter(step).size());
 }
 
 QString WindowDriver::logLine(const QString &part) const
 {
-    for (const QString &line : capture.lines()) {
-        if (line.contains(part))
-            return line;
-    }
-    return QString();
+    return capture.lines().filter(part).value(0);
 }
 
 int WindowDriver::logCount(const QString &part) const
 {
-    int count = 0;
-    for (const QString &line : capture.lines())
-        count += line.contains(part) ? 1 : 0;
-    return count;
+    return int(capture.lines().filter(part).size());
 }
 
 QByteArray WindowDriver::resultBytes() const
 {
-    QFile file(TestContext.resultFilePath);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return fileBytes(TestContext.resultFilePath);
 }
