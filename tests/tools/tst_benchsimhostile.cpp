@@ -192,11 +192,6 @@ private:
     QElapsedTimer clock;
 };
 
-bool isReading(const QByteArray &reply)
-{
-    return QRegularExpression("^[+-]\\d\\.\\d{8}E[+-]\\d\\d$").match(reply).hasMatch();
-}
-
 } // namespace
 
 class BenchSimHostileTest : public QObject
@@ -433,7 +428,9 @@ void BenchSimHostileTest::randomLines_repliesInTurnAndNeverEarly()
     for (qsizetype i = 0; i < replies.size(); ++i) {
         const QByteArray &reply = replies.at(i).first;
         const QByteArray &kind = expected.at(i).first;
-        const bool right = kind == "reading" ? isReading(reply) : reply.startsWith(kind);
+        const QRegularExpression reading("^[+-]\\d\\.\\d{8}E[+-]\\d\\d$");
+        const bool right =
+            kind == "reading" ? reading.match(reply).hasMatch() : reply.startsWith(kind);
         QVERIFY2(right, qPrintable(QString("reply %1: %2").arg(i).arg(reply.constData())));
         QVERIFY2(replies.at(i).second >= expected.at(i).second,
                  qPrintable(QString("reply %1 after %2 ms, due after %3 ms")
