@@ -31,9 +31,10 @@ QByteArray resultFile(const QList<QStringList> &runs)
 }
 
 ReportSet build(const QList<QByteArray> &files,
-                ReportBuilder::Grouping grouping = ReportBuilder::Grouping::Pooled)
+                ReportBuilder::Grouping grouping = ReportBuilder::Grouping::Pooled,
+                const QVector<Limit> &limits = {})
 {
-    ReportBuilder builder(grouping, IdealLine{});
+    ReportBuilder builder(grouping, IdealLine{}, limits);
     for (qsizetype i = 0; i < files.size(); ++i) {
         QBuffer buffer;
         buffer.setData(files.at(i));
@@ -62,15 +63,14 @@ class tst_Hysteresis : public QObject
     Q_OBJECT
 
 private slots:
-    void upAndDownWorkedOutByHand();
-    void shownInTheSummaryJsonAndCsv();
+    void upAndDownWorkedOutByHand_shownInTheSummaryJsonAndCsv();
     void noHysteresisWithoutBothWaysInOneRun_data();
     void noHysteresisWithoutBothWaysInOneRun();
     void repeatedVisitsAndPooledRuns();
     void sparseSweepHasNoMissingCodeVerdict();
 };
 
-void tst_Hysteresis::upAndDownWorkedOutByHand()
+void tst_Hysteresis::upAndDownWorkedOutByHand_shownInTheSummaryJsonAndCsv()
 {
     const ReportSet set = build({resultFile({kUpDown})});
     QVERIFY2(set.errors.isEmpty(), qPrintable(set.errors.join('\n')));
@@ -88,13 +88,9 @@ void tst_Hysteresis::upAndDownWorkedOutByHand()
     // Pooling by code is untouched: code 2 holds all four of its readings.
     QCOMPARE(set.reports.first().steps.at(2).count, 4);
     QVERIFY(near(set.reports.first().steps.at(2).mean, 3.06));
-}
 
-void tst_Hysteresis::shownInTheSummaryJsonAndCsv()
-{
-    const ReportSet set = build({resultFile({kUpDown})});
-    const LinearityReport &report = set.reports.first();
-    const double gain = report.result.leastSquares.line.gain;
+    // Shown in the summary, the JSON and the CSV.
+    const double gain = set.reports.first().result.leastSquares.line.gain;
 
     const QString summary = ReportSummary::text(set);
     const QString line = QStringLiteral("  Hysteresis:          max %1 LSB (+0.08 V) at code 2, up "
@@ -193,14 +189,9 @@ void tst_Hysteresis::repeatedVisitsAndPooledRuns()
 // A missing-code limit then cannot pass, and the summary says why.
 void tst_Hysteresis::sparseSweepHasNoMissingCodeVerdict()
 {
-    QBuffer buffer;
-    buffer.setData(resultFile(
-        {{"0\t0.0\t0.0", "64\t0.05\t0.05", "128\t0.1\t0.1", "64\t0.05\t0.05", "0\t0.0\t0.0"}}));
-    buffer.open(QIODevice::ReadOnly);
-    ReportBuilder builder(ReportBuilder::Grouping::Pooled, IdealLine{},
-                          {Limit{Limit::MissingCodes, 0}});
-    builder.addFile(&buffer, QStringLiteral("sparse.txt"));
-    const ReportSet set = builder.finish();
+    const ReportSet set = build({resultFile({{"0\t0.0\t0.0", "64\t0.05\t0.05", "128\t0.1\t0.1",
+                                              "64\t0.05\t0.05", "0\t0.0\t0.0"}})},
+                                ReportBuilder::Grouping::Pooled, {Limit{Limit::MissingCodes, 0}});
     const LinearityReport &report = set.reports.first();
     QCOMPARE(report.result.missingCodesJudged, 0);
     QVERIFY(!set.passes());

@@ -38,19 +38,24 @@ LinearityReport pooledReport(const QString &name, const IdealLine &ideal = {})
     return set.reports.first();
 }
 
-// The statistics of a sweep whose code firstCode + i carries the reading cells cells[i].
-QVector<StepStats> stepsOf(const QList<QStringList> &cells, qint64 firstCode = 1)
+void addRow(StepStatistics &statistics, qint64 code, const QList<QByteArray> &cells)
+{
+    ResultRow row;
+    row.code = code;
+    for (const QByteArray &cell : cells)
+        row.readings.push_back(cell);
+    statistics.add(row);
+}
+
+// The statistics of a sweep whose code 1 + i carries the reading cells cells[i].
+QVector<StepStats> stepsOf(const QList<QStringList> &cells)
 {
     StepStatistics statistics;
     for (qsizetype i = 0; i < cells.size(); ++i) {
         QList<QByteArray> bytes; // the row's cells point into these
-        ResultRow row;
-        row.code = firstCode + i;
         for (const QString &cell : cells.at(i))
             bytes.append(cell.toUtf8());
-        for (const QByteArray &cell : bytes)
-            row.readings.push_back(cell);
-        statistics.add(row);
+        addRow(statistics, 1 + i, bytes);
     }
     return statistics.steps();
 }
@@ -88,15 +93,6 @@ Figures figures(const QString &unit, const QVector<double> &lines, const QVector
     return {unit, lines, extremes, monotonic, nonMonotonic, missing, withoutData, noise, readings};
 }
 
-void addRow(StepStatistics &statistics, qint64 code, const QList<QByteArray> &cells)
-{
-    ResultRow row;
-    row.code = code;
-    for (const QByteArray &cell : cells)
-        row.readings.push_back(cell);
-    statistics.add(row);
-}
-
 // Valid readings per code, in code order: "code:count".
 QStringList counts(const StepStatistics &statistics)
 {
@@ -122,20 +118,17 @@ std::unique_ptr<StepStatistics> take(StepStatistics &from, Taking taking)
         return std::make_unique<StepStatistics>(from);
     case Taking::MoveConstruct:
         return std::make_unique<StepStatistics>(std::move(from));
-    case Taking::CopyAssign: {
-        auto to = std::make_unique<StepStatistics>();
-        addRow(*to, 99, {"1"}); // replaced: its own last code must not survive either
+    case Taking::CopyAssign:
+    case Taking::MoveAssign:
+        break;
+    }
+    auto to = std::make_unique<StepStatistics>();
+    addRow(*to, 99, {"1"}); // replaced: its own last code must not survive either
+    if (taking == Taking::CopyAssign)
         *to = from;
-        return to;
-    }
-    case Taking::MoveAssign: {
-        auto to = std::make_unique<StepStatistics>();
-        addRow(*to, 99, {"1"});
+    else
         *to = std::move(from);
-        return to;
-    }
-    }
-    return nullptr;
+    return to;
 }
 
 } // namespace

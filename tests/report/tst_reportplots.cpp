@@ -22,28 +22,20 @@ LinearityReport report(const char *name)
     return set.reports.first();
 }
 
-int pixelsNear(const QImage &image, const QColor &colour)
+// How many pixels of `image` pass `test`.
+template <typename Test> int countPixels(const QImage &image, Test test)
 {
     int count = 0;
     for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QColor c = image.pixelColor(x, y);
-            count += std::abs(c.red() - colour.red()) < 12 &&
-                     std::abs(c.green() - colour.green()) < 12 &&
-                     std::abs(c.blue() - colour.blue()) < 12;
-        }
+        for (int x = 0; x < image.width(); ++x)
+            count += test(image.pixelColor(x, y));
     }
     return count;
 }
 
 int nonWhitePixels(const QImage &image)
 {
-    int count = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x)
-            count += image.pixel(x, y) != qRgb(255, 255, 255);
-    }
-    return count;
+    return countPixels(image, [](const QColor &c) { return c != Qt::white; });
 }
 
 } // namespace
@@ -63,7 +55,12 @@ private slots:
             const QImage image = PlotExport::image(chart, QSize(640, 400));
             const int ink = nonWhitePixels(image);
             QVERIFY2(ink > 640 * 400 / 50 && ink < 640 * 400 / 2, qPrintable(QString::number(ink)));
-            QVERIFY(pixelsNear(image, kDataColour) > 10);
+            const auto isData = [](const QColor &c) {
+                return std::abs(c.red() - kDataColour.red()) < 12 &&
+                       std::abs(c.green() - kDataColour.green()) < 12 &&
+                       std::abs(c.blue() - kDataColour.blue()) < 12;
+            };
+            QVERIFY(countPixels(image, isData) > 10);
         }
     }
 

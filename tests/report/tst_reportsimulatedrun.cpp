@@ -2,8 +2,9 @@
 // file recovers the gain, bow, stuck codes and noise the bench was given, within tolerances
 // that follow from that noise.
 #include "report/ReportBuilder.h"
+#include "tests/support/RunnerProcess.h"
+#include "tests/support/SimulatorProcess.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -37,37 +38,24 @@ class TestReportSimulatedRun : public QObject
 private slots:
     void recoversTheBench()
     {
-        QTemporaryDir folder;
-        QProcess bench;
-        bench.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        bench.start(QStringLiteral(BENCHSIM),
-                    {"--board", "--dmm", "--gain", QString::number(kGain), "--offset",
-                     QString::number(kOffset), "--bow", "0.0015", "--full-scale", "41",
-                     "--missing-codes", "10,31", "--noise", QString::number(kNoise), "--seed",
-                     "42"});
-        QVERIFY(bench.waitForStarted(5000));
-        QTRY_VERIFY_WITH_TIMEOUT(bench.canReadLine(), 10000);
-        const QString address = QString::fromUtf8(bench.readLine());
-        const QString dmm = address.section(QStringLiteral("dmm="), 1).section(' ', 0, 0).trimmed();
-        const QString board =
-            address.section(QStringLiteral("board="), 1).section(' ', 0, 0).trimmed();
-        QVERIFY2(!dmm.isEmpty() && !board.isEmpty(), qPrintable(address));
+        SimulatorProcess bench;
+        QVERIFY2(bench.start({"--board", "--dmm", "--gain", QString::number(kGain), "--offset",
+                              QString::number(kOffset), "--bow", "0.0015", "--full-scale", "41",
+                              "--missing-codes", "10,31", "--noise", QString::number(kNoise),
+                              "--seed", "42"},
+                             false),
+                 qPrintable(bench.error()));
 
         // Settle and interval 0 make a sweep of a few seconds.
-        QProcess run;
-        const QStringList variables = {QStringLiteral("1=%1").arg(kSteps), "2=0",
-                                       QStringLiteral("3=%1").arg(kReadings), "4=0"};
-        QStringList arguments = {"--test", "dac",     "--dmm",    dmm,  "--serial", board,
-                                 "--item", "DAC_SIM", "--tester", "QA", "--output", folder.path()};
-        for (const QString &variable : variables)
-            arguments << "--var" << variable;
-        run.start(QStringLiteral(BENCHTEST_RUN), arguments);
-        const bool finished = run.waitForFinished(60000);
-        bench.terminate();
-        bench.waitForFinished(3000);
-        QVERIFY2(finished && run.exitCode() == 0, run.readAllStandardError().constData());
-        const QString file =
-            QString::fromLocal8Bit(run.readAllStandardOutput()).trimmed().section('\n', -1);
+        QTemporaryDir folder;
+        const QStringList sweep{"--var1", QString::number(kSteps),    "--var2", "0",
+                                "--var3", QString::number(kReadings), "--var4", "0"};
+        const RunnerProcess::Ended ended =
+            RunnerProcess(QStringLiteral(BENCHTEST_RUN), folder.filePath("none.ini"))
+                .run(sweep + QStringList{"--dmm", bench.address("dmm"), "--serial",
+                                         bench.address("board"), "--output", folder.path()});
+        QVERIFY2(ended.status == 0, qPrintable(ended.err));
+        const QString file = QString::fromLocal8Bit(ended.out).trimmed().section('\n', -1);
 
         const ReportSet set =
             ReportBuilder::build({file}, ReportBuilder::Grouping::Pooled, IdealLine{});

@@ -87,22 +87,6 @@ class TestResultFileReader : public QObject
     Q_OBJECT
 
 private slots:
-    void completeRun()
-    {
-        QFile file(QStringLiteral(BENCHTEST_SOURCE_DIR "/tests/report/data/perfect.txt"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const Read read = readBytes(file.readAll());
-        QCOMPARE(read.file.warnings, QStringList());
-        QCOMPARE(read.file.runs.size(), 1);
-        const ResultRun &run = read.file.runs.first();
-        QCOMPARE(
-            (QStringList{run.testName, run.testItem, run.tester, run.startTime, run.finishTime}),
-            (QStringList{kDacName, "PERFECT_DAC", "QA", "240101 090000", "240101 090100"}));
-        const Row &row = read.rows.at(2);
-        QCOMPARE(row.readings, QStringList({"+8.74000000E-01", "+8.76000000E-01"}));
-        QCOMPARE(row.line, 9);
-    }
-
     // How runs end and rows look: a stopped run's last row may lack readings and its line
     // end, and the next run's head block may follow on the same line. The last cell of a row
     // without its line end may be cut: it is no reading.
@@ -153,13 +137,16 @@ private slots:
         QCOMPARE(read.file.warnings, QStringList());
         QCOMPARE(read.file.runs.size(), runs);
         const ResultRun &first = read.file.runs.first();
-        QCOMPARE((QStringList{first.testName, first.testItem}), (QStringList{kDacName, "A"}));
+        QCOMPARE((QStringList{first.testName, first.testItem, first.tester, first.startTime}),
+                 (QStringList{kDacName, "A", "QA", "240101 090000"}));
         QCOMPARE(first.rows, rows);
         const Row &last = read.rows.at(rows - 1);
         QCOMPARE(last.readings, lastCells);
         QCOMPARE(last.cutCell, cut);
+        QCOMPARE(last.line, 6 + rows); // after the head block and the heading
         if (runs == 2) {
             QCOMPARE(read.file.runs.at(1).testItem, QStringLiteral("B"));
+            QCOMPARE(read.file.runs.at(1).finishTime, QStringLiteral("240101 090100"));
             QVERIFY(!first.finished && read.file.runs.at(1).finished);
             QCOMPARE(read.rows.last().run, 2);
         }
@@ -211,10 +198,8 @@ private slots:
             << (run + "1\t1\t1.0\n2\t2\t2.0\t2.1").toUtf8() + QByteArray(5000, '\0') << 1 << 2
             << QStringList{"line 8: binary data (NUL byte); the rest of the file is ignored"}
             << QString();
-        QTest::newRow("binary") << QByteArray("\x7f"
-                                              "ELF\x02\x01\x01\0\0\0",
-                                              10)
-                                << 0 << 0 << QStringList()
+        QTest::newRow("binary") << QByteArray::fromHex("7f454c46020101000000") << 0 << 0
+                                << QStringList()
                                 << "binary data (NUL byte) in line 1: not a result file";
         QTest::newRow("endless line")
             << QByteArray(ResultFileReader::kMaxLineLength + 10, 'x') << 0 << 0 << QStringList()

@@ -1,35 +1,81 @@
-// The benchsim-board program: the application's UART reaches it through the
-// device link it prints, it records what it received, and it tidies up when
-// stopped. Its frame decoder: values, bad frames and resynchronising, however
-// the bytes are split across reads. The expected bytes are written out by
-// hand from the frame's layout (four value bytes, most significant first, and
-// their sum modulo 256), never produced by the product's frame code.
+// The simulated board. The benchsim-board program: the application's UART
+// reaches it through the device link it prints, it records what it received,
+// and it tidies up when stopped. Its frame decoder: values, bad frames and
+// resynchronising, however the bytes are split across reads. The expected
+// bytes are written out by hand from the frame's layout (four value bytes,
+// most significant first, and their sum modulo 256), never produced by the
+// product's frame code. And benchsim with --board: the meter's reading
+// follows the value the board last received, in the quantity of the meter's
+// last CONF command.
 
 #include "context/TestContext.h"
 #include "serial/UART.h"
+#include "serial/ValueFrame.h"
 #include "tests/support/ContextReset.h"
+#include "tests/support/FileBytes.h"
 #include "tests/support/SimulatorProcess.h"
+#include "tests/support/TestSeed.h"
 #include "tools/boardsim/FrameDecoder.h"
 
-#include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
+#include <QSerialPort>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
-static QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+namespace {
 
 // Renders events as "v:<value>" and "bad:<hex>", blank-separated.
-static QString describe(const FrameEvent &event)
+QString describe(const FrameEvent &event)
 {
     if (event.kind == FrameEvent::Value)
         return QStringLiteral("v:%1").arg(event.value);
     return QStringLiteral("bad:") + QString::fromLatin1(event.bytes.toHex());
 }
+
+// One benchsim process with the board, and the two links a test talks over.
+class CoupledBench
+{
+public:
+    explicit CoupledBench(const QStringList &options)
+    {
+        if (!sim.start(QStringList{"--board", "--dmm"} + options))
+            return;
+        board.setPortName(sim.address("board"));
+        board.open(QIODevice::ReadWrite);
+        meter.connectToHost(QStringLiteral("127.0.0.1"), sim.rawPort("dmm"));
+        meter.waitForConnected(5000);
+    }
+
+    bool ready() const { return board.isOpen() && meter.state() == QTcpSocket::ConnectedState; }
+    QString error() const { return sim.error() + board.errorString(); }
+
+    // Returns once the board has taken the value.
+    bool sendValue(qint32 value)
+    {
+        const qsizetype before = sim.transcript("board").size();
+        board.write(ValueFrame::encode(value));
+        return QTest::qWaitFor([&] { return sim.transcript("board").size() > before; }, 20000);
+    }
+
+    void command(const QByteArray &line) { meter.write(line + '\n'); }
+
+    QByteArray query(const QByteArray &line)
+    {
+        command(line);
+        while (!meter.canReadLine() && meter.waitForReadyRead(20000)) {
+        }
+        return meter.readLine().trimmed();
+    }
+
+    SimulatorProcess sim;
+
+private:
+    QSerialPort board;
+    QTcpSocket meter;
+};
+
+} // namespace
 
 class TestBenchsimBoard : public QObject
 {
@@ -43,6 +89,8 @@ private slots:
     void feed_data();
     void feed();
     void framesSplitAnywhere_decodeInOrder();
+    void meterReadingFollowsTheBoard();
+    void seededNoiseIsReproducible();
 
 private:
     QTemporaryDir dir;
@@ -58,7 +106,7 @@ void TestBenchsimBoard::run_recordsFramesAndTidiesUp()
     SimulatorProcess board(SimulatorProcess::Program::Board);
     QVERIFY2(board.start({"--link", link, "--path-file", pathFile}), qPrintable(board.error()));
     QCOMPARE(board.firstLine(), link);
-    QCOMPARE(readAll(pathFile), QFile::encodeName(link) + '\n');
+    QCOMPARE(fileBytes(pathFile), QFile::encodeName(link) + '\n');
     QVERIFY(QFileInfo(link).isSymLink());
 
     UART uart;
@@ -82,17 +130,13 @@ void TestBenchsimBoard::run_recordsFramesAndTidiesUp()
 void TestBenchsimBoard::start_refusesToReplaceAFile()
 {
     const QString notALink = dir.filePath(QStringLiteral("notes.txt"));
-    {
-        QFile file(notALink);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("keep me\n");
-    }
+    QVERIFY(writeFileBytes(notALink, "keep me\n"));
 
     SimulatorProcess board(SimulatorProcess::Program::Board);
     QVERIFY(!board.start({"--link", notALink}));
     QCOMPARE(board.process().exitCode(), 1);
     QVERIFY2(board.error().contains("not a symbolic link"), qPrintable(board.error()));
-    QCOMPARE(readAll(notALink), QByteArray("keep me\n"));
+    QCOMPARE(fileBytes(notALink), QByteArray("keep me\n"));
 }
 
 void TestBenchsimBoard::feed_data()
@@ -142,11 +186,7 @@ void TestBenchsimBoard::feed()
 // exactly its values in order, with no bad frame.
 void TestBenchsimBoard::framesSplitAnywhere_decodeInOrder()
 {
-    const quint32 seed = qEnvironmentVariableIsSet("FRAME_SEED")
-                             ? quint32(qEnvironmentVariableIntValue("FRAME_SEED"))
-                             : QRandomGenerator::global()->generate();
-    qInfo("seed %u (replay with FRAME_SEED=%u)", seed, seed);
-    QRandomGenerator random(seed);
+    QRandomGenerator random(testSeed(QTest::currentTestFunction()));
 
     for (int round = 0; round < 200; ++round) {
         QList<qint32> sent;
@@ -175,6 +215,47 @@ void TestBenchsimBoard::framesSplitAnywhere_decodeInOrder()
         QVERIFY(!decoder.flush());
         QCOMPARE(received, sent);
     }
+}
+
+void TestBenchsimBoard::meterReadingFollowsTheBoard()
+{
+    CoupledBench bench({"--gain", "0.5", "--offset", "0.25", "--sink-gain", "1e-6"});
+    QVERIFY2(bench.ready(), qPrintable(bench.error()));
+
+    bench.command("CONF:VOLT:DC");
+    QCOMPARE(bench.query("READ?"), QByteArray("+2.50000000E-01")); // code 0 before any frame
+    QVERIFY(bench.sendValue(4));
+    QCOMPARE(bench.query("READ?"), QByteArray("+2.25000000E+00"));
+    QVERIFY(bench.sendValue(-2));
+    QCOMPARE(bench.query("READ?"), QByteArray("-7.50000000E-01"));
+    QVERIFY(bench.sendValue(500));
+    bench.command("CONF:CURR:DC");
+    bench.command("CURR:DC:RANG 0.001");
+    QCOMPARE(bench.query("READ?"), QByteArray("+5.00000000E-04"));
+    bench.command("CONF:VOLT:DC");
+    QCOMPARE(bench.query("READ?"), QByteArray("+2.50250000E+02"));
+    QCOMPARE(bench.sim.transcript("board"), QStringList({"value 4", "value -2", "value 500"}));
+}
+
+void TestBenchsimBoard::seededNoiseIsReproducible()
+{
+    auto readings = [](const QString &seed) {
+        CoupledBench bench({"--noise", "0.001", "--seed", seed});
+        QList<double> values;
+        if (!bench.ready() || !bench.sendValue(100))
+            return values;
+        bench.command("CONF:VOLT:DC");
+        for (int i = 0; i < 5; ++i)
+            values << bench.query("READ?").toDouble();
+        return values;
+    };
+    const QList<double> first = readings("7");
+    QCOMPARE(first.size(), 5);
+    QCOMPARE(readings("7"), first);
+    QVERIFY(readings("8") != first);
+    for (double value : first)
+        QVERIFY(qAbs(value - 0.1) < 0.01); // within 10 sigma of the output
+    QVERIFY(first[0] != first[1]);
 }
 
 QTEST_GUILESS_MAIN(TestBenchsimBoard)

@@ -8,11 +8,11 @@
 // early or out of turn.
 
 #include "tests/support/SimulatorProcess.h"
+#include "tests/support/TestSeed.h"
 #include "tests/tools/BenchSimWire.h"
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -122,7 +122,7 @@ struct Hostile
     qint64 total = 0;       // until this much went (0: until stopped)
     bool readsBack = false; // takes the transport's answers, not the data
     // VXI-11: after create_link, device_writes of these on the link made.
-    QList<QByteArray> vxi11Writes;
+    QList<QByteArray> vxi11Writes = {};
 };
 
 quint16 portOf(const SimulatorProcess &sim, const QString &key)
@@ -167,19 +167,13 @@ public:
     }
     bool connected() const { return socket.state() == QAbstractSocket::ConnectedState; }
 
-    // Sends `lines` at once; the clock starts when they are written.
-    void send(const QByteArray &lines)
-    {
-        clock.start();
-        write(lines);
-    }
-    // More bytes, the clock running on.
+    void startClock() { clock.start(); }
     void write(const QByteArray &bytes)
     {
         socket.write(bytes);
         socket.flush();
     }
-    // The next `count` reply lines with the milliseconds after send() each came.
+    // The next `count` reply lines with the milliseconds after startClock() each came.
     QList<QPair<QByteArray, double>> replies(int count)
     {
         QList<QPair<QByteArray, double>> received;
@@ -197,11 +191,6 @@ private:
     QTcpSocket socket;
     QElapsedTimer clock;
 };
-
-bool isReading(const QByteArray &reply)
-{
-    return QRegularExpression("^[+-]\\d\\.\\d{8}E[+-]\\d\\d$").match(reply).hasMatch();
-}
 
 } // namespace
 
@@ -302,37 +291,18 @@ void BenchSimHostileTest::hostileClients_boundedAndOthersServed()
     SimulatorProcess sim;
     QVERIFY2(sim.start({"--dmm"}, false), qPrintable(sim.error()));
     const QByteArray hislipOpen = hislipMessage(0, 0, 0x0100u << 16 | 'X' << 8 | 'X', "hislip0");
-    QList<Hostile> hostiles{
-        {"socket, no line end", "dmm", {}, QByteArray(MiB, 'A'), 300 * MiB, false, {}},
-        {"socket, replies unread", "dmm", {}, QByteArray("READ?\n").repeated(10000), 0, false, {}},
-        {"HiSLIP, no line end",
-         "dmm-hislip",
-         hislipOpen,
-         hislipMessage(6, 0, 0, QByteArray(1000, 'B')).repeated(64),
-         100 * MiB,
-         false,
-         {}},
-        {"HiSLIP, replies unread",
-         "dmm-hislip",
-         hislipOpen,
-         hislipMessage(7, 0, 0, "READ?\n").repeated(1000),
-         0,
-         false,
-         {}},
-        {"VXI-11, nothing read",
-         "dmm-vxi11",
-         createLink(),
-         {},
-         0,
-         false,
-         QList<QByteArray>(1000, "READ?\n")},
-        {"VXI-11, data never read",
-         "dmm-vxi11",
-         createLink(),
-         {},
-         20 * MiB,
-         true,
-         QList<QByteArray>(100, "READ?\n")},
+    const QByteArray read = "READ?\n";
+    const QList<Hostile> hostiles{
+        {"socket, no line end", "dmm", QByteArray(), QByteArray(MiB, 'A'), 300 * MiB},
+        {"socket, replies unread", "dmm", QByteArray(), read.repeated(10000)},
+        {"HiSLIP, no line end", "dmm-hislip", hislipOpen,
+         hislipMessage(6, 0, 0, QByteArray(1000, 'B')).repeated(64), 100 * MiB},
+        {"HiSLIP, replies unread", "dmm-hislip", hislipOpen,
+         hislipMessage(7, 0, 0, read).repeated(1000)},
+        {"VXI-11, nothing read", "dmm-vxi11", createLink(), QByteArray(), 0, false,
+         QList<QByteArray>(1000, read)},
+        {"VXI-11, data never read", "dmm-vxi11", createLink(), QByteArray(), 20 * MiB, true,
+         QList<QByteArray>(100, read)},
     };
     runAgainst(sim, hostiles, 60);
 }
@@ -341,11 +311,7 @@ void BenchSimHostileTest::hostileClients_boundedAndOthersServed()
 // whether they read, how they split it, all from a seed.
 void BenchSimHostileTest::randomHostileClients_boundedAndOthersServed()
 {
-    const quint32 seed = qEnvironmentVariableIsSet("HOSTILE_SEED")
-                             ? quint32(qEnvironmentVariableIntValue("HOSTILE_SEED"))
-                             : QRandomGenerator::global()->generate();
-    qInfo("seed %u (replay with HOSTILE_SEED=%u)", seed, seed);
-    QRandomGenerator random(seed);
+    QRandomGenerator random(testSeed(QTest::currentTestFunction()));
 
     SimulatorProcess sim(SimulatorProcess::Program::BenchSim, SimulatorProcess::Timing::Realistic);
     QVERIFY2(sim.start({"--dmm"}, false), qPrintable(sim.error()));
@@ -412,11 +378,7 @@ void BenchSimHostileTest::overlongLine_notExecutedAndQueued()
 // and no earlier than the integration times of all readings up to it.
 void BenchSimHostileTest::randomLines_repliesInTurnAndNeverEarly()
 {
-    const quint32 seed = qEnvironmentVariableIsSet("TIMING_SEED")
-                             ? quint32(qEnvironmentVariableIntValue("TIMING_SEED"))
-                             : QRandomGenerator::global()->generate();
-    qInfo("seed %u (replay with TIMING_SEED=%u)", seed, seed);
-    QRandomGenerator random(seed);
+    QRandomGenerator random(testSeed(QTest::currentTestFunction()));
 
     SimulatorProcess sim(SimulatorProcess::Program::BenchSim, SimulatorProcess::Timing::Realistic);
     QVERIFY2(sim.start({"--dmm"}, false), qPrintable(sim.error()));
@@ -454,7 +416,7 @@ void BenchSimHostileTest::randomLines_repliesInTurnAndNeverEarly()
             break;
         }
     }
-    client.send(QByteArray()); // the clock starts before the first piece goes
+    client.startClock(); // before the first piece goes
     for (qsizetype at = 0; at < lines.size();) {
         const qsizetype piece = random.bounded(1, 40);
         client.write(lines.mid(at, piece));
@@ -466,7 +428,9 @@ void BenchSimHostileTest::randomLines_repliesInTurnAndNeverEarly()
     for (qsizetype i = 0; i < replies.size(); ++i) {
         const QByteArray &reply = replies.at(i).first;
         const QByteArray &kind = expected.at(i).first;
-        const bool right = kind == "reading" ? isReading(reply) : reply.startsWith(kind);
+        const QRegularExpression reading("^[+-]\\d\\.\\d{8}E[+-]\\d\\d$");
+        const bool right =
+            kind == "reading" ? reading.match(reply).hasMatch() : reply.startsWith(kind);
         QVERIFY2(right, qPrintable(QString("reply %1: %2").arg(i).arg(reply.constData())));
         QVERIFY2(replies.at(i).second >= expected.at(i).second,
                  qPrintable(QString("reply %1 after %2 ms, due after %3 ms")

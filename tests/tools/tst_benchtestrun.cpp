@@ -1,6 +1,7 @@
 // benchtest-run as a script sees it: exit status, standard output and the
 // result file, against the simulated multimeter and board.
 #include "record/RunRecord.h"
+#include "tests/support/FileBytes.h"
 #include "tests/support/SimulatedBench.h"
 
 #include <QDir>
@@ -44,12 +45,6 @@ QStringList fileLines(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'));
-}
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // The completion line is there: the run went on to its end.

@@ -16,14 +16,13 @@
 
 namespace {
 
-RunPlan planFor(const QString &meter)
+// A plan of nothing but defaults: no meter, the window's sweep.
+RunPlan defaultPlan()
 {
     PlanSettings settings;
     RunPlan plan;
     QString error;
-    const QByteArray text =
-        meter.isEmpty() ? QByteArray() : "[meter]\nresource = " + meter.toUtf8() + "\n";
-    if (!PlanFile::parse(text, "test.ini", &settings, &error) ||
+    if (!PlanFile::parse(QByteArray(), "test.ini", &settings, &error) ||
         !RunPlan::resolve(settings, &plan, &error))
         qFatal("%s", qPrintable(error));
     return plan;
@@ -36,24 +35,9 @@ class tst_Preflight : public QObject
     Q_OBJECT
 
 private slots:
-    void meterConfigured();
     void folder();
     void cheapestFirst();
 };
-
-// No meter configured is a refusal unless the run goes without one by
-// choice; whether a configured one answers is the engine's check.
-void tst_Preflight::meterConfigured()
-{
-    QString failure;
-    QVERIFY(!Preflight(planFor(QString()), QDir::tempPath(), false).run(&failure));
-    QVERIFY2(failure.startsWith("no multimeter configured: give --dmm"), qPrintable(failure));
-    QVERIFY2(Preflight(planFor(QString()), QDir::tempPath(), true).run(&failure),
-             qPrintable(failure));
-    QVERIFY2(
-        Preflight(planFor("TCPIP0::127.0.0.1::1::SOCKET"), QDir::tempPath(), false).run(&failure),
-        qPrintable(failure));
-}
 
 // Folders on small tmpfs mounts that this thread alone sees.
 void tst_Preflight::folder()
@@ -95,7 +79,7 @@ void tst_Preflight::folder()
 // checked like a resolved one, first.
 void tst_Preflight::cheapestFirst()
 {
-    RunPlan plan = planFor(QString());
+    RunPlan plan = defaultPlan();
     QString failure;
     QVERIFY(!Preflight(plan, "/no/such/folder", false).run(&failure));
     QCOMPARE(failure, QStringLiteral("result folder /no/such/folder does not exist"));

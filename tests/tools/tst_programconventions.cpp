@@ -31,7 +31,8 @@ class tst_ProgramConventions : public QObject
                 QString::fromLocal8Bit(process.readAllStandardError())};
     }
 
-    static void addPrograms(const QString &except = QString())
+private slots:
+    void helpVersionAndBadUsage_data()
     {
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("path");
@@ -49,14 +50,9 @@ class tst_ProgramConventions : public QObject
                         {"report", "benchtest-report", BENCHTEST_REPORT, {}},
                         {"bench", "benchsim", BENCHSIM, {}},
                         {"board", "benchsim-board", BENCHSIM_BOARD, {}}};
-        for (const auto &entry : programs) {
-            if (entry.program != except)
-                QTest::newRow(entry.row) << entry.program << entry.path << entry.first;
-        }
+        for (const auto &entry : programs)
+            QTest::newRow(entry.row) << entry.program << entry.path << entry.first;
     }
-
-private slots:
-    void helpVersionAndBadUsage_data() { addPrograms(); }
 
     void helpVersionAndBadUsage()
     {
@@ -83,23 +79,16 @@ private slots:
         QVERIFY2(bad.err.startsWith(program + ": ") && bad.err.contains("no-such-option") &&
                      bad.err.endsWith("Try '" + program + " --help'.\n"),
                  qPrintable(bad.err));
-    }
 
-    // -v never shows the version: the programs without a verbose mode refuse
-    // it (the runner's -v is its --verbose, in tst_runneroptions).
-    void shortV_data() { addPrograms(QStringLiteral("benchtest-run")); }
-
-    void shortV()
-    {
-        QFETCH(QString, program);
-        QFETCH(QString, path);
-        QFETCH(QStringList, first);
-
-        const Finished shortForm = run(path, first + QStringList{"-v"});
-        QCOMPARE(shortForm.exitCode, 2);
-        QCOMPARE(shortForm.out, QString());
-        QVERIFY2(shortForm.err.startsWith(program + ": ") && shortForm.err.contains("'v'"),
-                 qPrintable(shortForm.err));
+        // -v never shows the version: the programs without a verbose mode refuse
+        // it (the runner's -v is its --verbose, in tst_runneroptions).
+        if (program == "benchtest-run")
+            return;
+        const Finished shortV = run(path, first + QStringList{"-v"});
+        QCOMPARE(shortV.exitCode, 2);
+        QCOMPARE(shortV.out, QString());
+        QVERIFY2(shortV.err.startsWith(program + ": ") && shortV.err.contains("'v'"),
+                 qPrintable(shortV.err));
     }
 };
 

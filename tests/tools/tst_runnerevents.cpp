@@ -3,6 +3,7 @@
 // exit status: a clean run powered by the supply, a run whose board goes away
 // (faults), and a run stopped by Ctrl-C, whose file ends where the stop found
 // it. Human progress goes to standard error. First the writer on its own.
+#include "tests/support/FileBytes.h"
 #include "tests/support/RunnerProcess.h"
 #include "tests/support/SimulatedBench.h"
 #include "tests/support/SimulatorProcess.h"
@@ -20,12 +21,6 @@
 #include <cstdio>
 
 namespace {
-
-bool writeFile(const QString &path, const QByteArray &text)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
-}
 
 // The step rows of a result file, by step, as cells.
 QMap<qint64, QStringList> resultRows(const QString &path)
@@ -108,12 +103,12 @@ void tst_RunnerEvents::writerLinesOfJson()
 {
     qint64 now = 0;
     const QDateTime started(QDate(2026, 12, 6), QTime(9, 52, 25), Qt::UTC);
+    const auto wallClock = [&now, &started] {
+        return started.addMSecs(now);
+    };
     std::FILE *file = std::tmpfile();
     {
-        RunEvents events(file, {[&now] { return now; },
-                                [&] {
-                                    return started.addMSecs(now);
-                                }});
+        RunEvents events(file, {[&now] { return now; }, wallClock});
         events.start(QJsonObject{{"test", "dac"}}, QJsonObject{{"meter", "BenchSim"}}, "/r/x.txt");
         now = 612;
         events.step(1, 4095, {"+1.00000000E+00", "ERR", "+9.90000000E+37", "-9.9E37", "NAN"});
@@ -125,26 +120,16 @@ void tst_RunnerEvents::writerLinesOfJson()
     bytes.truncate(qsizetype(std::fread(bytes.data(), 1, size_t(bytes.size()), file)));
     std::fclose(file);
 
-    QVERIFY(bytes.endsWith('\n'));
-    const QList<QByteArray> lines = bytes.chopped(1).split('\n');
-    QStringList names;
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        QJsonParseError error;
-        const QJsonObject event = QJsonDocument::fromJson(lines.at(i), &error).object();
-        QVERIFY2(error.error == QJsonParseError::NoError, lines.at(i).constData());
-        QCOMPARE(event["seq"].toInteger(), i);
-        QCOMPARE(event["schemaVersion"].toInt(-1), i == 0 ? RunEvents::kSchemaVersion : -1);
-        names << event["event"].toString();
-        if (event["event"] == "step") {
-            QCOMPARE(event["t"].toInteger(), 612);
-            QCOMPARE(event["wallTime"].toString(), QStringLiteral("2026-12-06T09:52:25.612Z"));
-            QCOMPARE(event["readings"][2].toString(), QStringLiteral("+9.90000000E+37"));
-            // Only a finite reading below the meter's overload value is a measurement.
-            QCOMPARE(event["values"].toArray(), QJsonArray({1.0, QJsonValue::Null, QJsonValue::Null,
-                                                            QJsonValue::Null, QJsonValue::Null}));
-        }
-    }
-    QCOMPARE(names, QStringList({"start", "step", "fault", "end"}));
+    const QList<QJsonObject> events = parseEvents(bytes);
+    QCOMPARE(names(events), QStringList({"start", "step", "fault", "end"}));
+    QCOMPARE(events[0]["schemaVersion"].toInt(), RunEvents::kSchemaVersion);
+    const QJsonObject step = events[1];
+    QCOMPARE(step["t"].toInteger(), 612);
+    QCOMPARE(step["wallTime"].toString(), QStringLiteral("2026-12-06T09:52:25.612Z"));
+    QCOMPARE(step["readings"][2].toString(), QStringLiteral("+9.90000000E+37"));
+    // Only a finite reading below the meter's overload value is a measurement.
+    QCOMPARE(step["values"].toArray(), QJsonArray({1.0, QJsonValue::Null, QJsonValue::Null,
+                                                   QJsonValue::Null, QJsonValue::Null}));
 }
 
 void tst_RunnerEvents::cleanPoweredRun_everyLineAnEvent()
@@ -152,14 +137,14 @@ void tst_RunnerEvents::cleanPoweredRun_everyLineAnEvent()
     SimulatorProcess sim;
     QVERIFY2(sim.start({"--board", "--gain", "0.0005"}), qPrintable(sim.error()));
     const QString plan = work.filePath("powered.ini");
-    QVERIFY(writeFile(plan, "[test]\nitem = R7\n[sweep]\ncodes = 0:40:10\ndirection = updown\n"
-                            "[timing]\nsettle-ms = 0\nreadings = 2\ninterval-ms = 0\n"
-                            "[meter]\nresource = " +
-                                sim.address("dmm").toUtf8() +
-                                "\nexpect-idn = ^BenchSim,34461A,\n[board]\nserial = " +
-                                sim.address("board").toUtf8() +
-                                "\n[supply]\nresource = " + sim.address("pwr").toUtf8() +
-                                "\nvoltage = 5\ncurrent-limit = 0.1\nread-current = yes\n"));
+    QVERIFY(writeFileBytes(plan, "[test]\nitem = R7\n[sweep]\ncodes = 0:40:10\ndirection = updown\n"
+                                 "[timing]\nsettle-ms = 0\nreadings = 2\ninterval-ms = 0\n"
+                                 "[meter]\nresource = " +
+                                     sim.address("dmm").toUtf8() +
+                                     "\nexpect-idn = ^BenchSim,34461A,\n[board]\nserial = " +
+                                     sim.address("board").toUtf8() +
+                                     "\n[supply]\nresource = " + sim.address("pwr").toUtf8() +
+                                     "\nvoltage = 5\ncurrent-limit = 0.1\nread-current = yes\n"));
     QTemporaryDir results;
     RunnerProcess runner(QStringLiteral(BENCHTEST_RUN), work.filePath("none.ini"));
     const RunnerProcess::Ended ended =

@@ -5,6 +5,7 @@
 // them) and tests/engine/tst_meterchecks.
 #include "plan/PlanFile.h"
 #include "plan/RunPlan.h"
+#include "tests/support/FileBytes.h"
 #include "tests/support/RunnerProcess.h"
 #include "tests/support/ScriptedPeer.h"
 #include "tests/support/SimulatedBench.h"
@@ -16,16 +17,6 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
-
-namespace {
-
-bool writeFile(const QString &path, const QByteArray &text)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
-}
-
-} // namespace
 
 class tst_RunnerPlan : public QObject
 {
@@ -65,12 +56,12 @@ void tst_RunnerPlan::dryRunShowsThePlanAndTouchesNothing()
     QTcpServer meter; // sees any connection
     QVERIFY(meter.listen(QHostAddress::LocalHost));
     const QString plan = work.filePath("dac.ini");
-    QVERIFY(
-        writeFile(plan, "[test]\nitem = R7\n[sweep]\ncodes = 0:4095:64,4095\ndirection = updown\n"
-                        "[timing]\nsettle-ms = 20\nreadings = 3\ninterval-ms = 5\n[meter]\n"
-                        "resource = TCPIP0::127.0.0.1::" +
-                            QByteArray::number(meter.serverPort()) +
-                            "::SOCKET\nnplc = 1\n[board]\nserial = /no/board\n"));
+    QVERIFY(writeFileBytes(
+        plan, "[test]\nitem = R7\n[sweep]\ncodes = 0:4095:64,4095\ndirection = updown\n"
+              "[timing]\nsettle-ms = 20\nreadings = 3\ninterval-ms = 5\n[meter]\n"
+              "resource = TCPIP0::127.0.0.1::" +
+                  QByteArray::number(meter.serverPort()) +
+                  "::SOCKET\nnplc = 1\n[board]\nserial = /no/board\n"));
     const RunnerProcess::Ended ended =
         run({"--plan", plan, "--range", "1", "--output", results.path(), "--dry-run"});
     QVERIFY2(ended.status == 0 && ended.err.isEmpty(), qPrintable(ended.err));
@@ -130,7 +121,7 @@ void tst_RunnerPlan::refusedBeforeTheRun()
     QFETCH(QString, message);
 
     const QString bad = work.filePath("bad.ini");
-    QVERIFY(writeFile(bad, "[meter]\nnplcs = 1\n"));
+    QVERIFY(writeFileBytes(bad, "[meter]\nnplcs = 1\n"));
     arguments.replaceInStrings("@bad@", bad);
     message.replace("@bad@", bad);
     QTcpServer silent; // the kernel accepts; nobody answers
@@ -138,8 +129,8 @@ void tst_RunnerPlan::refusedBeforeTheRun()
     const QString silentResource =
         QStringLiteral("TCPIP0::127.0.0.1::%1::SOCKET").arg(silent.serverPort());
     const QString supply = work.filePath("supply.ini");
-    QVERIFY(writeFile(supply, "[supply]\nresource = " + silentResource.toUtf8() +
-                                  "\nvoltage = 3.3\ncurrent-limit = 0.1\n"));
+    QVERIFY(writeFileBytes(supply, "[supply]\nresource = " + silentResource.toUtf8() +
+                                       "\nvoltage = 3.3\ncurrent-limit = 0.1\n"));
     arguments.replaceInStrings("@supply@", supply);
     message.replace("@silent@", silentResource);
     ScriptedPeer scripted;
@@ -185,12 +176,12 @@ void tst_RunnerPlan::refusedBeforeTheRun()
 void tst_RunnerPlan::runsFromAPlanFile()
 {
     const QString plan = work.filePath("isink.ini");
-    QVERIFY(writeFile(plan, "[test]\nkind = isink\nitem = R7\ntester = night\n[sweep]\nsteps = 3\n"
-                            "[timing]\nsettle-ms = 10\nreadings = 2\ninterval-ms = 5\n[meter]\n"
-                            "resource = " +
-                                bench.meterResource().toUtf8() +
-                                "\nexpect-idn = ^BenchSim,\n[board]\nserial = " +
-                                bench.boardPath().toUtf8() + "\n"));
+    QVERIFY(writeFileBytes(
+        plan, "[test]\nkind = isink\nitem = R7\ntester = night\n[sweep]\nsteps = 3\n"
+              "[timing]\nsettle-ms = 10\nreadings = 2\ninterval-ms = 5\n[meter]\n"
+              "resource = " +
+                  bench.meterResource().toUtf8() + "\nexpect-idn = ^BenchSim,\n[board]\nserial = " +
+                  bench.boardPath().toUtf8() + "\n"));
     const RunnerProcess::Ended ended =
         run({"--plan", plan, "--var1", "2", "--output", results.path()});
     QVERIFY2(ended.status == 0, qPrintable(ended.err));

@@ -4,6 +4,7 @@
 // meter fault, as the simulator's transcript and its state afterwards show. An output left on is a
 // safety fault: every ending is tried with the real signal or fault.
 #include "record/RunRecord.h"
+#include "tests/support/FileBytes.h"
 #include "tests/support/RunnerProcess.h"
 #include "tests/support/SimulatorProcess.h"
 
@@ -16,12 +17,6 @@
 #include <csignal>
 
 namespace {
-
-bool writeFile(const QString &path, const QByteArray &text)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
-}
 
 // The supply's own word on whether output 1 is on, asked afresh.
 QByteArray outputState(const SimulatorProcess &sim)
@@ -75,7 +70,7 @@ QString tst_RunnerSupply::planFile(const SimulatorProcess &bench, const QByteArr
         "\n[supply]\nresource = " + bench.address("pwr").toUtf8() +
         "\nchannel = 1\nvoltage = 3.3\ncurrent-limit = 0.05\n"
         "read-current = yes\n";
-    return writeFile(path, text) ? path : QString();
+    return writeFileBytes(path, text) ? path : QString();
 }
 
 void tst_RunnerSupply::outputOff_data()
