@@ -23,6 +23,7 @@
 #include <charconv>
 #include <limits>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -386,6 +387,17 @@ private:
 
     bool exec(QSqlQuery &query) { return query.exec() || fail(query.lastError().text().trimmed()); }
 
+    // A statement made once per file, not once per run: preparing one costs two more round
+    // trips to the server each time.
+    QSqlQuery &prepared(std::optional<QSqlQuery> &query, const char *sql)
+    {
+        if (!query) {
+            query.emplace(connection.database());
+            query->prepare(QString::fromUtf8(sql));
+        }
+        return *query;
+    }
+
     // The key is (run, step): a step number that comes again in one run is kept once.
     static bool isFresh(RunState &state, const ResultRow &row)
     {
@@ -449,10 +461,10 @@ private:
         state.runId = describedBy(run) && !recordId.isEmpty()
                           ? recordId
                           : ResultImporter::derivedRunId(sha1, run.index);
-        QSqlQuery insert(connection.database());
-        insert.prepare(
-            QStringLiteral("INSERT INTO benchtest.runs (run_id, rows_imported) "
-                           "VALUES (CAST(? AS uuid), true) ON CONFLICT DO NOTHING RETURNING id"));
+        QSqlQuery &insert =
+            prepared(enterQuery, "INSERT INTO benchtest.runs (run_id, rows_imported) "
+                                 "VALUES (CAST(? AS uuid), true) "
+                                 "ON CONFLICT DO NOTHING RETURNING id");
         insert.addBindValue(state.runId);
         if (!exec(insert))
             return false;
@@ -512,10 +524,9 @@ private:
         entry.figures = state.summary;
         if (!store.storeRecord(entry, &outcome->error))
             return false;
-        QSqlQuery source(connection.database());
-        source.prepare(QStringLiteral(
-            "UPDATE benchtest.runs SET source_file = ?, source_run = ?, start_stamp = ?, "
-            "finish_stamp = ? WHERE id = ?"));
+        QSqlQuery &source = prepared(sourceQuery, "UPDATE benchtest.runs SET source_file = ?, "
+                                                  "source_run = ?, start_stamp = ?, "
+                                                  "finish_stamp = ? WHERE id = ?");
         source.addBindValue(QFileInfo(path).absoluteFilePath());
         source.addBindValue(run.index);
         source.addBindValue(run.startTime);
@@ -581,6 +592,8 @@ private:
     std::map<int, RunState> runs; // by the run's place in the file
     RunState *copying = nullptr;  // the run whose rows the open COPY takes
     bool staged = false;          // the staging table exists
+    std::optional<QSqlQuery> enterQuery;
+    std::optional<QSqlQuery> sourceQuery;
 };
 
 } // namespace
