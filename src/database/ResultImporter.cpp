@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -63,6 +64,7 @@ public:
         return ok;
     }
 
+    bool isOpen() const { return open; }
     void beginRow(qint16 fields) { appendInt16(fields); }
     void endRow()
     {
@@ -304,12 +306,13 @@ QJsonObject recordFromFile(const ResultRun &run, const QString &path)
                          {QStringLiteral("stepsDone"), run.rows}}}};
 }
 
-// One file into the database in one read: each run is entered as its first row comes (or
-// after the read, when it has none), and its rows stream in by COPY as they are read, while
-// the server takes them: in blocks for a run new to the database (its rows are kept once by
-// this reader, without a key entry per row), into a staging table for one it knew already,
-// which then gains only the rows it lacks. The runs' records and figures follow once the
-// whole file is read.
+// One file into the database in one read. Runs are entered a batch ahead of their rows (a
+// run's id follows from its place in the file), so that one COPY takes the rows of many
+// runs while the server stores them: in blocks for a run new to the database (its rows are
+// kept once by this reader, without a key entry per row), into a staging table for one it
+// knew already, which then gains only the rows it lacks. The runs' records and figures
+// follow once the whole file is read; places entered ahead that the file does not have are
+// taken out again.
 class FileImport
 {
 public:
@@ -335,12 +338,15 @@ public:
             return fail(QStringLiteral("no result run found"));
         outcome->runs = int(read.runs.size());
         for (const ResultRun &run : read.runs) {
-            RunState &state = runs[run.index];
-            if (!state.entered && !enter(run, state))
+            if (run.index > enteredUpTo && !enterAhead(run.index))
                 return false;
+            RunState &state = runs[run.index];
             if (state.isNew && !describe(run, state))
                 return false;
+            outcome->runsAdded += state.isNew ? 1 : 0;
         }
+        if (!removeEnteredAhead(outcome->runs))
+            return false;
         if (staged && !mergeKnownRows())
             return false;
         for (const auto &[index, state] : runs) {
@@ -362,7 +368,6 @@ private:
         qint64 lastStep = std::numeric_limits<qint64>::min();
         qint64 repeated = 0;
         qint64 key = 0;
-        bool entered = false;
         bool isNew = false;
         QString runId;
         // A known run's step ranges its gap-free blocks hold, in order; rows come in
@@ -410,15 +415,8 @@ private:
     void take(const ResultRun &run, const ResultRow &row)
     {
         RunState &state = runs[run.index];
-        if (!state.entered) {
-            // A run's rows come together: the COPY of the run before ends here.
-            if (!endCopy() || !enter(run, state))
-                return;
-            if ((!state.isNew && !createStaging()) ||
-                !copy.begin(state.isNew ? kCopyBlocks : kCopyStagedRows, &outcome->error))
-                return;
-            copying = &state;
-        }
+        if (&state != copying && !startRows(run.index, state))
+            return;
         if (!isFresh(state, row)) {
             ++state.repeated;
             return;
@@ -432,15 +430,39 @@ private:
         }
     }
 
-    // Ends the COPY of the run being read, its last block sent and its figures worked out:
-    // a file's runs come one after the other, and only one run's codes are held at a time.
-    bool endCopy()
+    // A run's first row: the run before is done, and the COPY goes on when it takes this
+    // run's rows too. Queries wait until no COPY is open.
+    bool startRows(int index, RunState &state)
+    {
+        finishRows();
+        if (index > enteredUpTo) {
+            if (!copy.end(&outcome->error) || !enterAhead(index))
+                return false;
+        }
+        if (!copy.isOpen() || copyingBlocks != state.isNew) {
+            if (!copy.end(&outcome->error) || (!state.isNew && !createStaging()) ||
+                !copy.begin(state.isNew ? kCopyBlocks : kCopyStagedRows, &outcome->error))
+                return false;
+            copyingBlocks = state.isNew;
+        }
+        copying = &state;
+        return true;
+    }
+
+    // The run being read is done: its last block sent and its figures worked out. A file's
+    // runs come one after the other, and only one run's codes are held at a time.
+    void finishRows()
     {
         if (copying && copying->isNew) {
             block.write(copy, copying->key);
             summarise(*copying);
         }
         copying = nullptr;
+    }
+
+    bool endCopy()
+    {
+        finishRows();
         return copy.end(&outcome->error);
     }
 
@@ -451,58 +473,119 @@ private:
         state.figures = RunFigures();
     }
 
-    // Enters the run under its id, unless the database has it already: either way its key.
-    // No COPY is open here.
-    bool enter(const ResultRun &run, RunState &state)
+    // Enters the runs at places `from` on under their ids, unless the database has them
+    // already: either way their keys. More at a time as the file goes on. No COPY is open.
+    bool enterAhead(int from)
     {
-        state.entered = true;
-        const std::optional<RunRecord> typed = RunRecord::fromJson(record);
-        const QString recordId = typed ? typed->runId : QString();
-        state.runId = describedBy(run) && !recordId.isEmpty()
-                          ? recordId
-                          : ResultImporter::derivedRunId(sha1, run.index);
+        const int count = aheadBatch;
+        aheadBatch = qMin(aheadBatch * 2, 64);
+        QStringList ids;
+        for (int index = from; index < from + count; ++index) {
+            RunState &state = runs[index];
+            state.runId = describedBy(index) && !recordRunId().isEmpty()
+                              ? recordRunId()
+                              : ResultImporter::derivedRunId(sha1, index);
+            ids << state.runId;
+        }
+        enteredUpTo = from + count - 1;
         QSqlQuery &insert =
             prepared(enterQuery, "INSERT INTO benchtest.runs (run_id, rows_imported) "
-                                 "VALUES (CAST(? AS uuid), true) "
-                                 "ON CONFLICT DO NOTHING RETURNING id");
-        insert.addBindValue(state.runId);
+                                 "SELECT id, true FROM unnest(CAST(? AS uuid[])) AS id "
+                                 "ON CONFLICT DO NOTHING RETURNING id, run_id::text");
+        insert.addBindValue(arrayText(ids));
         if (!exec(insert))
             return false;
-        state.isNew = insert.next();
-        if (state.isNew) {
-            state.key = insert.value(0).toLongLong();
-            ++outcome->runsAdded;
-            return true;
+        QHash<QString, qint64> newKeys;
+        while (insert.next())
+            newKeys.insert(insert.value(1).toString(), insert.value(0).toLongLong());
+        QStringList known;
+        for (int index = from; index < from + count; ++index) {
+            RunState &state = runs[index];
+            state.isNew = newKeys.contains(state.runId);
+            state.key = newKeys.value(state.runId);
+            if (!state.isNew)
+                known << state.runId;
         }
-        // Held until the import ends: two imports of one run add its missing rows in turn.
-        QSqlQuery known(connection.database());
-        known.prepare(QStringLiteral(
-            "SELECT id FROM benchtest.runs WHERE run_id = CAST(? AS uuid) FOR UPDATE"));
-        known.addBindValue(state.runId);
-        if (!exec(known) || !known.next())
-            return fail(QStringLiteral("run %1 vanished during the import").arg(state.runId));
-        state.key = known.value(0).toLongLong();
-        // The steps its gap-free blocks hold are surely stored: a file imported again
-        // stages none of them.
+        return known.isEmpty() || lockKnown(known, from, count);
+    }
+
+    // Known runs are held until the import ends: two imports of one run add its missing
+    // rows in turn. The steps their gap-free blocks hold are surely stored: a file imported
+    // again stages none of them.
+    bool lockKnown(const QStringList &ids, int from, int count)
+    {
+        QSqlQuery lock(connection.database());
+        lock.prepare(QStringLiteral("SELECT id, run_id::text FROM benchtest.runs WHERE run_id = "
+                                    "ANY (CAST(? AS uuid[])) ORDER BY id FOR UPDATE"));
+        lock.addBindValue(arrayText(ids));
+        if (!exec(lock))
+            return false;
+        QHash<QString, qint64> keys;
+        while (lock.next())
+            keys.insert(lock.value(1).toString(), lock.value(0).toLongLong());
+        QHash<qint64, RunState *> byKey;
+        for (int index = from; index < from + count; ++index) {
+            RunState &state = runs[index];
+            if (state.isNew)
+                continue;
+            if (!keys.contains(state.runId))
+                return fail(QStringLiteral("run %1 vanished during the import").arg(state.runId));
+            state.key = keys.value(state.runId);
+            byKey.insert(state.key, &state);
+        }
+        QStringList knownKeys;
+        for (const qint64 key : byKey.keys())
+            knownKeys << QString::number(key);
         QSqlQuery ranges(connection.database());
         ranges.setForwardOnly(true);
-        ranges.prepare(QStringLiteral("SELECT first_step, last_step FROM benchtest.imported_blocks "
-                                      "WHERE run = ? AND rows = last_step - first_step + 1 "
-                                      "ORDER BY first_step"));
-        ranges.addBindValue(state.key);
+        ranges.prepare(QStringLiteral("SELECT run, first_step, last_step FROM "
+                                      "benchtest.imported_blocks WHERE run = ANY (CAST(? AS "
+                                      "bigint[])) AND rows = last_step - first_step + 1 "
+                                      "ORDER BY run, first_step"));
+        ranges.addBindValue(arrayText(knownKeys));
         if (!exec(ranges))
             return false;
         while (ranges.next())
-            state.storedRanges.emplace_back(ranges.value(0).toLongLong(),
-                                            ranges.value(1).toLongLong());
+            byKey.value(ranges.value(0).toLongLong())
+                ->storedRanges.emplace_back(ranges.value(1).toLongLong(),
+                                            ranges.value(2).toLongLong());
         return true;
     }
 
-    // Whether the record beside the file is this run's.
-    bool describedBy(const ResultRun &run) const
+    // Places entered ahead that the file turned out not to have.
+    bool removeEnteredAhead(int runsInFile)
+    {
+        QStringList keys;
+        for (const auto &[index, state] : runs) {
+            if (index > runsInFile && state.isNew)
+                keys << QString::number(state.key);
+        }
+        if (keys.isEmpty())
+            return true;
+        QSqlQuery remove(connection.database());
+        remove.prepare(
+            QStringLiteral("DELETE FROM benchtest.runs WHERE id = ANY (CAST(? AS bigint[]))"));
+        remove.addBindValue(arrayText(keys));
+        return exec(remove);
+    }
+
+    // Ids and keys are plain words: an array's text form needs no quoting for them.
+    static QString arrayText(const QStringList &words)
+    {
+        return QLatin1Char('{') + words.join(QLatin1Char(',')) + QLatin1Char('}');
+    }
+
+    QString recordRunId() const
     {
         const std::optional<RunRecord> typed = RunRecord::fromJson(record);
-        return run.index == 1 && typed &&
+        return typed ? typed->runId : QString();
+    }
+
+    // Whether the record beside the file is the run's at this place.
+    bool describedBy(int index) const
+    {
+        const std::optional<RunRecord> typed = RunRecord::fromJson(record);
+        return index == 1 && typed &&
                QFileInfo(typed->resultFile).fileName() == QFileInfo(path).fileName();
     }
 
@@ -516,7 +599,7 @@ private:
         entry.kind = JournalEntry::End;
         entry.runId = state.runId;
         entry.record = recordFromFile(run, path);
-        if (describedBy(run)) {
+        if (describedBy(run.index)) {
             for (auto it = record.begin(); it != record.end(); ++it)
                 entry.record.insert(it.key(), it.value());
         }
@@ -591,7 +674,10 @@ private:
     RowBlock block;
     std::map<int, RunState> runs; // by the run's place in the file
     RunState *copying = nullptr;  // the run whose rows the open COPY takes
-    bool staged = false;          // the staging table exists
+    bool copyingBlocks = false;   // the open COPY takes blocks, not staged rows
+    int enteredUpTo = 0;          // the last place entered ahead
+    int aheadBatch = 4;
+    bool staged = false; // the staging table exists
     std::optional<QSqlQuery> enterQuery;
     std::optional<QSqlQuery> sourceQuery;
 };

@@ -102,6 +102,7 @@ private slots:
     void importTwiceStoresOnce();
     void grownFileAddsOnlyWhatIsNew();
     void cellsKeptWhateverTheyHold();
+    void manyRunsEnteredAhead();
     void databaseReportEqualsFileReport_data();
     void databaseReportEqualsFileReport();
     void journalRowsOfAnImportedRunStoredOnce();
@@ -243,6 +244,37 @@ void tst_DatabaseImport::cellsKeptWhateverTheyHold()
                                       "benchtest.runs r ON r.id = b.run WHERE r.run_id = '%1'")
                            .arg(runId))
                 .toInt() > 3);
+}
+
+// Runs are entered a batch ahead of their rows: a file of 40 runs, some without rows, is
+// stored run for run and nothing beyond its last run is left behind; a second import adds
+// nothing.
+void tst_DatabaseImport::manyRunsEnteredAhead()
+{
+    const QString path = folder.filePath(QStringLiteral("many.txt"));
+    QByteArray text;
+    for (int run = 1; run <= 40; ++run)
+        text += resultRun(run % 7 == 0 ? 0 : run % 5 + 1, true, run * 10);
+    QVERIFY(writeFileBytes(path, text));
+    const QString runs = QStringLiteral("SELECT count(*) FROM benchtest.runs");
+    const int before = server.query(runs).toInt();
+    const Report first = report({"--db", server.url(), "--import", path});
+    QVERIFY2(first.exitCode == 0, qPrintable(first.err));
+    QCOMPARE(server.query(runs).toInt(), before + 40);
+
+    const QByteArray sha1 = sha1Of(path);
+    QList<ComparedRow> stored;
+    for (int run = 1; run <= 40; ++run)
+        stored += databaseRows(server.url(), ResultImporter::derivedRunId(sha1, run));
+    const QList<ComparedRow> expected = fileRows(path);
+    QVERIFY2(stored == expected, qPrintable(firstDifference(expected, stored)));
+
+    const Report again = report({"--db", server.url(), "--import", path});
+    QVERIFY2(
+        again.out.contains(
+            QStringLiteral("many.txt: 40 runs, %1 rows; new: 0 runs, 0 rows").arg(expected.size())),
+        qPrintable(again.out));
+    QCOMPARE(server.query(runs).toInt(), before + 40);
 }
 
 void tst_DatabaseImport::databaseReportEqualsFileReport_data()
