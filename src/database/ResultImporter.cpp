@@ -319,7 +319,8 @@ public:
     FileImport(DatabaseConnection &connection, const QString &path, const QByteArray &sha1,
                const QJsonObject &record, ResultImporter::Outcome *outcome)
         : connection(connection), store(connection.database()), path(path), sha1(sha1),
-          record(record), outcome(outcome), copy(static_cast<PGconn *>(connection.nativeHandle()))
+          record(record), typedRecord(RunRecord::fromJson(record)), outcome(outcome),
+          copy(static_cast<PGconn *>(connection.nativeHandle()))
     {}
 
     bool run()
@@ -482,8 +483,8 @@ private:
         QStringList ids;
         for (int index = from; index < from + count; ++index) {
             RunState &state = runs[index];
-            state.runId = describedBy(index) && !recordRunId().isEmpty()
-                              ? recordRunId()
+            state.runId = describedBy(index) && !typedRecord->runId.isEmpty()
+                              ? typedRecord->runId
                               : ResultImporter::derivedRunId(sha1, index);
             ids << state.runId;
         }
@@ -495,9 +496,7 @@ private:
         insert.addBindValue(arrayText(ids));
         if (!exec(insert))
             return false;
-        QHash<QString, qint64> newKeys;
-        while (insert.next())
-            newKeys.insert(insert.value(1).toString(), insert.value(0).toLongLong());
+        const QHash<QString, qint64> newKeys = keysByRunId(insert);
         QStringList known;
         for (int index = from; index < from + count; ++index) {
             RunState &state = runs[index];
@@ -520,9 +519,7 @@ private:
         lock.addBindValue(arrayText(ids));
         if (!exec(lock))
             return false;
-        QHash<QString, qint64> keys;
-        while (lock.next())
-            keys.insert(lock.value(1).toString(), lock.value(0).toLongLong());
+        const QHash<QString, qint64> keys = keysByRunId(lock);
         QHash<qint64, RunState *> byKey;
         for (int index = from; index < from + count; ++index) {
             RunState &state = runs[index];
@@ -552,6 +549,15 @@ private:
         return true;
     }
 
+    // The (key, run id) rows of a query, by run id.
+    static QHash<QString, qint64> keysByRunId(QSqlQuery &query)
+    {
+        QHash<QString, qint64> keys;
+        while (query.next())
+            keys.insert(query.value(1).toString(), query.value(0).toLongLong());
+        return keys;
+    }
+
     // Places entered ahead that the file turned out not to have.
     bool removeEnteredAhead(int runsInFile)
     {
@@ -575,18 +581,11 @@ private:
         return QLatin1Char('{') + words.join(QLatin1Char(',')) + QLatin1Char('}');
     }
 
-    QString recordRunId() const
-    {
-        const std::optional<RunRecord> typed = RunRecord::fromJson(record);
-        return typed ? typed->runId : QString();
-    }
-
     // Whether the record beside the file is the run's at this place.
     bool describedBy(int index) const
     {
-        const std::optional<RunRecord> typed = RunRecord::fromJson(record);
-        return index == 1 && typed &&
-               QFileInfo(typed->resultFile).fileName() == QFileInfo(path).fileName();
+        return index == 1 && typedRecord &&
+               QFileInfo(typedRecord->resultFile).fileName() == QFileInfo(path).fileName();
     }
 
     // A new run's record and figures, once all its rows are read. A stored run keeps its own.
@@ -667,6 +666,7 @@ private:
     const QString path;
     const QByteArray sha1;
     const QJsonObject record;
+    const std::optional<RunRecord> typedRecord; // the same, read once
     ResultImporter::Outcome *outcome;
     // Every query has ended before a COPY begins: a query that cleans up while the
     // connection is in COPY mode would wait for a result that never comes.
