@@ -73,19 +73,6 @@ QByteArray storedText(const QString &url, const QString &runId)
     return text;
 }
 
-QStringList databaseRunIds(const QString &url)
-{
-    QStringList ids;
-    withDatabase(url, [&](QSqlDatabase &db) {
-        QSqlQuery query(db);
-        if (query.exec(QStringLiteral("SELECT run_id::text FROM benchtest.runs ORDER BY id"))) {
-            while (query.next())
-                ids << query.value(0).toString();
-        }
-    });
-    return ids;
-}
-
 QString firstDifference(const QList<ComparedRow> &expected, const QList<ComparedRow> &actual)
 {
     for (qsizetype i = 0; i < qMax(expected.size(), actual.size()); ++i) {

@@ -23,7 +23,5 @@ QList<ComparedRow> fileRows(const QString &path);
 QList<ComparedRow> databaseRows(const QString &url, const QString &runId);
 // A run read back from the database as the text of its result file; empty on any failure.
 QByteArray storedText(const QString &url, const QString &runId);
-// Every run id the database holds.
-QStringList databaseRunIds(const QString &url);
 // First difference between two row lists, for a failure message; empty when equal.
 QString firstDifference(const QList<ComparedRow> &expected, const QList<ComparedRow> &actual);

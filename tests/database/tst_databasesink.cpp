@@ -40,8 +40,8 @@ private slots:
 private:
     RunSetup setup(const QString &steps, const QString &settleMs);
     // Runs the engine to its end with the link attached; `atStep` is called after each row.
-    RunOutcome run(const RunSetup &setup, const QString &url, const QString &runId,
-                   DatabaseResult *stored, const std::function<void(qint64)> &atStep = {});
+    RunOutcome run(const RunSetup &setup, const QString &url, DatabaseResult *stored,
+                   const std::function<void(qint64)> &atStep = {});
 
     PostgresServer server;
     SimulatedBench bench;
@@ -75,10 +75,9 @@ RunSetup tst_DatabaseSink::setup(const QString &steps, const QString &settleMs)
     return run;
 }
 
-RunOutcome tst_DatabaseSink::run(const RunSetup &setup, const QString &url, const QString &runId,
-                                 DatabaseResult *stored, const std::function<void(qint64)> &atStep)
+RunOutcome tst_DatabaseSink::run(const RunSetup &setup, const QString &url, DatabaseResult *stored,
+                                 const std::function<void(qint64)> &atStep)
 {
-    Q_UNUSED(runId);
     RunEngine engine(setup);
     QSignalSpy ended(&engine, &RunEngine::runEnded);
     QString error;
@@ -124,7 +123,7 @@ void tst_DatabaseSink::serverKilledMidRunLosesAndDoublesNothing()
     DatabaseResult stored;
     bool restarted = false;
     const RunSetup runSetup = setup(QString::number(steps), QStringLiteral("30"));
-    const RunOutcome outcome = run(runSetup, server.url(), QString(), &stored, [&](qint64 step) {
+    const RunOutcome outcome = run(runSetup, server.url(), &stored, [&](qint64 step) {
         if (step != killAt)
             return;
         server.kill();
