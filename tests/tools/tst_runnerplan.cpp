@@ -142,37 +142,37 @@ void tst_RunnerPlan::refusedBeforeTheRun()
     QFETCH(QStringList, arguments);
     QFETCH(QString, message);
 
+    QTcpServer silent; // the kernel accepts; nobody answers
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    const QString silentResource =
+        QStringLiteral("TCPIP0::127.0.0.1::%1::SOCKET").arg(silent.serverPort());
     const QString bad = work.filePath("bad.ini");
-    QVERIFY(writeFileBytes(bad, "[meter]\nnplcs = 1\n"));
+    const QString supply = work.filePath("supply.ini");
+    QVERIFY(writeFileBytes(bad, "[meter]\nnplcs = 1\n") &&
+            writeFileBytes(supply, "[supply]\nresource = " + silentResource.toUtf8() +
+                                       "\nvoltage = 3.3\ncurrent-limit = 0.1\n"));
     QTemporaryDir nodeFolder;
     QString why;
     const QString null =
         arguments.contains("@null@") ? privateNullDevice(nodeFolder.path(), &why) : QString();
     if (arguments.contains("@null@") && null.isEmpty())
         QSKIP(qPrintable(why));
-    const QString gone = results.filePath("gone");
-    for (const auto &[from, to] : {std::pair{"@bad@", bad}, {"@null@", null}, {"@gone@", gone}}) {
+    const QString config = message.contains("@fifo@") ? fifo : QString();
+    for (const auto &[from, to] : {std::pair{"@bad@", bad},
+                                   {"@null@", null},
+                                   {"@gone@", results.filePath("gone")},
+                                   {"@supply@", supply},
+                                   {"@silent@", silentResource},
+                                   {"@fifo@", fifo}}) {
         arguments.replaceInStrings(from, to);
         message.replace(from, to);
     }
-    const QString config = message.contains("@fifo@") ? fifo : QString();
-    message.replace("@fifo@", fifo);
-    QTcpServer silent; // the kernel accepts; nobody answers
-    QVERIFY(silent.listen(QHostAddress::LocalHost));
-    const QString silentResource =
-        QStringLiteral("TCPIP0::127.0.0.1::%1::SOCKET").arg(silent.serverPort());
-    const QString supply = work.filePath("supply.ini");
-    QVERIFY(writeFileBytes(supply, "[supply]\nresource = " + silentResource.toUtf8() +
-                                       "\nvoltage = 3.3\ncurrent-limit = 0.1\n"));
-    arguments.replaceInStrings("@supply@", supply);
-    message.replace("@silent@", silentResource);
+    const QMap<QString, QString> meters{{"bench", bench.meterResource()},
+                                        {"refused", bench.refusedResource()},
+                                        {"silent", silentResource}};
+    if (meters.contains(meter))
+        arguments << "--dmm" << meters.value(meter);
     ScriptedPeer scripted;
-    if (meter == "bench")
-        arguments << "--dmm" << bench.meterResource();
-    if (meter == "refused")
-        arguments << "--dmm" << bench.refusedResource();
-    if (meter == "silent")
-        arguments << "--dmm" << silentResource;
     if (meter == "scripted") {
         // *IDN?, the driver's *CLS and the DAC set-up, line ends included.
         const int setup = 6 + 5 + 5 + 13 + 16 + 20 + 16;
@@ -185,9 +185,7 @@ void tst_RunnerPlan::refusedBeforeTheRun()
     message.replace("@meter@", arguments.value(arguments.indexOf("--dmm") + 1));
     if (!arguments.contains("--output"))
         arguments << "--output" << results.path();
-    if (!arguments.contains("--codes"))
-        arguments << "--var1"
-                  << "3";
+    arguments += QStringList{"--var1", "3"};
 
     const RunnerProcess::Ended ended = run(arguments, config);
     QCOMPARE(ended.status, 2);
