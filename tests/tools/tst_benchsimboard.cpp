@@ -147,7 +147,6 @@ void TestBenchsimBoard::feed_data()
     QTest::addColumn<QString>("events");
 
     // Good frames however split: framesSplitAnywhere_decodeInOrder.
-    QTest::newRow("one frame") << QStringList{"0000000101"} << "v:1";
     QTest::newRow("garbage before a frame") << QStringList{"aabb0000000101"} << "bad:aabb v:1";
     QTest::newRow("garbage between frames")
         << QStringList{"0000000101", "ff", "000003e8eb"} << "v:1 bad:ff v:1000";

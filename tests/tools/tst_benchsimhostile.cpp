@@ -11,6 +11,7 @@
 #include "tests/support/TestSeed.h"
 #include "tests/tools/BenchSimWire.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTcpSocket>
@@ -155,42 +156,6 @@ QList<double> roundTrips(quint16 port, const std::atomic<bool> &done)
     }
     return trips;
 }
-
-// A client on the meter's raw socket that notes when each reply line came.
-class TimedClient
-{
-public:
-    explicit TimedClient(quint16 port)
-    {
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        socket.waitForConnected(5000);
-    }
-    bool connected() const { return socket.state() == QAbstractSocket::ConnectedState; }
-
-    void startClock() { clock.start(); }
-    void write(const QByteArray &bytes)
-    {
-        socket.write(bytes);
-        socket.flush();
-    }
-    // The next `count` reply lines with the milliseconds after startClock() each came.
-    QList<QPair<QByteArray, double>> replies(int count)
-    {
-        QList<QPair<QByteArray, double>> received;
-        QDeadlineTimer deadline(30000);
-        while (received.size() < count && !deadline.hasExpired()) {
-            while (socket.canReadLine() && received.size() < count)
-                received.append({socket.readLine().trimmed(), clock.nsecsElapsed() / 1e6});
-            if (received.size() < count)
-                socket.waitForReadyRead(50);
-        }
-        return received;
-    }
-
-private:
-    QTcpSocket socket;
-    QElapsedTimer clock;
-};
 
 } // namespace
 
@@ -382,8 +347,9 @@ void BenchSimHostileTest::randomLines_repliesInTurnAndNeverEarly()
 
     SimulatorProcess sim(SimulatorProcess::Program::BenchSim, SimulatorProcess::Timing::Realistic);
     QVERIFY2(sim.start({"--dmm"}, false), qPrintable(sim.error()));
-    TimedClient client(sim.rawPort("dmm"));
-    QVERIFY(client.connected());
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, sim.rawPort("dmm"));
+    QVERIFY(client.waitForConnected(5000));
 
     const QList<QPair<QByteArray, double>> nplcs{
         {"0.02", 0.4}, {"0.2", 4.0}, {"1", 20.0}, {"0.7", 20.0}};
@@ -416,14 +382,22 @@ void BenchSimHostileTest::randomLines_repliesInTurnAndNeverEarly()
             break;
         }
     }
-    client.startClock(); // before the first piece goes
+    QElapsedTimer clock; // started before the first piece goes
+    clock.start();
     for (qsizetype at = 0; at < lines.size();) {
         const qsizetype piece = random.bounded(1, 40);
         client.write(lines.mid(at, piece));
+        client.flush();
         at += piece;
         QThread::usleep(random.bounded(3000));
     }
-    const auto replies = client.replies(int(expected.size()));
+    // Each reply line with the milliseconds after the clock's start it was read.
+    QList<QPair<QByteArray, double>> replies;
+    for (QDeadlineTimer deadline(30000); replies.size() < expected.size() && !deadline.hasExpired();
+         client.waitForReadyRead(50)) {
+        while (client.canReadLine())
+            replies.append({client.readLine().trimmed(), clock.nsecsElapsed() / 1e6});
+    }
     QCOMPARE(replies.size(), expected.size());
     for (qsizetype i = 0; i < replies.size(); ++i) {
         const QByteArray &reply = replies.at(i).first;

@@ -38,20 +38,12 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QStringList>("first"); // taken before the options under test
         // QApplication takes its own options; the window must let them through.
-        const QStringList windowOptions{"-platform", "offscreen", "-style", "Fusion"};
-        const struct
-        {
-            const char *row;
-            QString program;
-            QString path;
-            QStringList first;
-        } programs[] = {{"window", "benchtest", BENCHTEST_WINDOW, windowOptions},
-                        {"runner", "benchtest-run", BENCHTEST_RUN, {}},
-                        {"report", "benchtest-report", BENCHTEST_REPORT, {}},
-                        {"bench", "benchsim", BENCHSIM, {}},
-                        {"board", "benchsim-board", BENCHSIM_BOARD, {}}};
-        for (const auto &entry : programs)
-            QTest::newRow(entry.row) << entry.program << entry.path << entry.first;
+        QTest::newRow("window") << "benchtest" << BENCHTEST_WINDOW
+                                << QStringList{"-platform", "offscreen", "-style", "Fusion"};
+        QTest::newRow("runner") << "benchtest-run" << BENCHTEST_RUN << QStringList();
+        QTest::newRow("report") << "benchtest-report" << BENCHTEST_REPORT << QStringList();
+        QTest::newRow("bench") << "benchsim" << BENCHSIM << QStringList();
+        QTest::newRow("board") << "benchsim-board" << BENCHSIM_BOARD << QStringList();
     }
 
     void helpVersionAndBadUsage()

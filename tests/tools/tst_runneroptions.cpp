@@ -82,7 +82,6 @@ void tst_RunnerOptions::parse_refuses_data()
     QTest::newRow("same parameter twice, two forms")
         << QStringList{"--var2", "1", "--var", "2=5"} << "Var_2 is given more than once";
     QTest::newRow("empty serial port") << QStringList{"--serial", ""} << "--serial needs a value";
-    QTest::newRow("empty database URL") << QStringList{"--db", ""} << "--db needs a value";
     QTest::newRow("stray argument") << QStringList{"dac"} << "unexpected argument 'dac'";
     QTest::newRow("two patterns") << QStringList{"--list-resources", "ASRL?*", "USB?*"}
                                   << "unexpected argument 'ASRL?*'";

@@ -1,22 +1,28 @@
 // benchtest-run with a run plan, as a test executive drives it: the dry run
 // that touches nothing, every refusal before the run (status 2, one line,
-// within 3 s, no file, no event), and a run from a plan file on the simulated
-// bench. The checks themselves are in tst_preflight (a full folder among
-// them) and tests/engine/tst_meterchecks.
+// within 3 s, no file, no event, nothing sent), and a run from a plan file on
+// the simulated bench. The checks themselves are in tst_preflight (a full
+// folder among them) and tests/engine/tst_meterchecks.
 #include "plan/PlanFile.h"
 #include "plan/RunPlan.h"
+#include "tests/support/DeviceNode.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/RunnerProcess.h"
 #include "tests/support/ScriptedPeer.h"
 #include "tests/support/SimulatedBench.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <utility>
+
+#include <sys/stat.h>
 
 class tst_RunnerPlan : public QObject
 {
@@ -27,6 +33,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(bench.start({"--reading", "0.000123456"}), qPrintable(bench.error()));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     }
     void init() { bench.clearTranscripts(); }
     void dryRunShowsThePlanAndTouchesNothing();
@@ -35,10 +42,11 @@ private slots:
     void runsFromAPlanFile();
 
 private:
-    // A configuration file without a meter: the runner has no address of its own.
-    RunnerProcess::Ended run(const QStringList &arguments)
+    // By default a configuration file without a meter: the runner has no address of its own.
+    RunnerProcess::Ended run(const QStringList &arguments, const QString &config = QString())
     {
-        return RunnerProcess(QStringLiteral(BENCHTEST_RUN), work.filePath("none.ini"))
+        return RunnerProcess(QStringLiteral(BENCHTEST_RUN),
+                             config.isEmpty() ? work.filePath("none.ini") : config)
             .run(arguments);
     }
     QStringList resultFolderEntries() const
@@ -49,6 +57,8 @@ private:
     SimulatedBench bench;
     QTemporaryDir results;
     QTemporaryDir work;
+    // A configuration file that would block a reader that opened it.
+    const QString fifo = work.filePath("fifo.ini");
 };
 
 void tst_RunnerPlan::dryRunShowsThePlanAndTouchesNothing()
@@ -112,6 +122,18 @@ void tst_RunnerPlan::refusedBeforeTheRun_data()
         << "the supply at @silent@ does not answer *IDN?";
     QTest::newRow("a plan value out of range") << "bench" << QStringList{"--var4", "-1"}
                                                << "--var4: reading interval -1 ms is not between";
+    QTest::newRow("serial device path missing")
+        << "bench" << QStringList{"--serial", "/dev/pts/no-such-board"}
+        << "serial port /dev/pts/no-such-board not found";
+    QTest::newRow("serial port name missing")
+        << "bench" << QStringList{"--serial", "ttyNoSuchBoard9"}
+        << "serial port ttyNoSuchBoard9 not found";
+    QTest::newRow("serial path is no terminal")
+        << "bench" << QStringList{"--serial", "@null@"} << "cannot open serial port @null@";
+    QTest::newRow("result folder missing")
+        << "bench" << QStringList{"--output", "@gone@"} << "result folder @gone@ does not exist";
+    QTest::newRow("configuration file is a FIFO")
+        << "bench" << QStringList{} << "configuration file @fifo@ is a FIFO, not a regular file";
 }
 
 void tst_RunnerPlan::refusedBeforeTheRun()
@@ -120,26 +142,37 @@ void tst_RunnerPlan::refusedBeforeTheRun()
     QFETCH(QStringList, arguments);
     QFETCH(QString, message);
 
-    const QString bad = work.filePath("bad.ini");
-    QVERIFY(writeFileBytes(bad, "[meter]\nnplcs = 1\n"));
-    arguments.replaceInStrings("@bad@", bad);
-    message.replace("@bad@", bad);
     QTcpServer silent; // the kernel accepts; nobody answers
     QVERIFY(silent.listen(QHostAddress::LocalHost));
     const QString silentResource =
         QStringLiteral("TCPIP0::127.0.0.1::%1::SOCKET").arg(silent.serverPort());
+    const QString bad = work.filePath("bad.ini");
     const QString supply = work.filePath("supply.ini");
-    QVERIFY(writeFileBytes(supply, "[supply]\nresource = " + silentResource.toUtf8() +
+    QVERIFY(writeFileBytes(bad, "[meter]\nnplcs = 1\n") &&
+            writeFileBytes(supply, "[supply]\nresource = " + silentResource.toUtf8() +
                                        "\nvoltage = 3.3\ncurrent-limit = 0.1\n"));
-    arguments.replaceInStrings("@supply@", supply);
-    message.replace("@silent@", silentResource);
+    QTemporaryDir nodeFolder;
+    QString why;
+    const QString null =
+        arguments.contains("@null@") ? privateNullDevice(nodeFolder.path(), &why) : QString();
+    if (arguments.contains("@null@") && null.isEmpty())
+        QSKIP(qPrintable(why));
+    const QString config = message.contains("@fifo@") ? fifo : QString();
+    for (const auto &[from, to] : {std::pair{"@bad@", bad},
+                                   {"@null@", null},
+                                   {"@gone@", results.filePath("gone")},
+                                   {"@supply@", supply},
+                                   {"@silent@", silentResource},
+                                   {"@fifo@", fifo}}) {
+        arguments.replaceInStrings(from, to);
+        message.replace(from, to);
+    }
+    const QMap<QString, QString> meters{{"bench", bench.meterResource()},
+                                        {"refused", bench.refusedResource()},
+                                        {"silent", silentResource}};
+    if (meters.contains(meter))
+        arguments << "--dmm" << meters.value(meter);
     ScriptedPeer scripted;
-    if (meter == "bench")
-        arguments << "--dmm" << bench.meterResource();
-    if (meter == "refused")
-        arguments << "--dmm" << bench.refusedResource();
-    if (meter == "silent")
-        arguments << "--dmm" << silentResource;
     if (meter == "scripted") {
         // *IDN?, the driver's *CLS and the DAC set-up, line ends included.
         const int setup = 6 + 5 + 5 + 13 + 16 + 20 + 16;
@@ -152,11 +185,9 @@ void tst_RunnerPlan::refusedBeforeTheRun()
     message.replace("@meter@", arguments.value(arguments.indexOf("--dmm") + 1));
     if (!arguments.contains("--output"))
         arguments << "--output" << results.path();
-    if (!arguments.contains("--codes"))
-        arguments << "--var1"
-                  << "3";
+    arguments += QStringList{"--var1", "3"};
 
-    const RunnerProcess::Ended ended = run(arguments);
+    const RunnerProcess::Ended ended = run(arguments, config);
     QCOMPARE(ended.status, 2);
     QVERIFY2(ended.err.startsWith("benchtest-run: ") && ended.err.count('\n') == 1 &&
                  ended.err.contains(message),
@@ -168,6 +199,7 @@ void tst_RunnerPlan::refusedBeforeTheRun()
     QCOMPARE(resultFolderEntries(), QStringList());
     QCOMPARE(bench.meterLines().count("Read?\\n"), 0);
     QCOMPARE(bench.boardValues(), QList<qint32>());
+    QVERIFY(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
 }
 
 // The plan file gives the test, names, timing, meter and port; the command
