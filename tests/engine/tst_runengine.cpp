@@ -1,63 +1,50 @@
-// One run of the engine against the simulated multimeter (loopback TCP) and
-// board (pseudo-terminal), told through its signals, with a clock of the
-// test's own for the time stamps and the progress estimate.
+// One run of the engine against a bench in memory, told through its signals,
+// with a clock of the test's own for the time stamps and the progress
+// estimate. (The real drivers under the engine: tst_hostilemeter and
+// tst_boardfaults' instruments that go and come back.)
 #include "context/TestContext.h"
 #include "engine/RunEngine.h"
 #include "record/RunRecord.h"
 #include "tests/support/ContextReset.h"
-#include "tests/support/LogCapture.h"
-#include "tests/support/SimulatedBench.h"
+#include "tests/support/EngineFakes.h"
+#include "tests/support/FileBytes.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-
-namespace {
-
-const QDateTime kStart(QDate(2026, 3, 4), QTime(5, 6, 7));
-
-} // namespace
 
 class tst_RunEngine : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
     void fullRun();
     void edgeCounts_data();
     void edgeCounts();
-    void stopMidStepEndsOnceAndKeepsTheRows();
+    void stopAfterAReading_keepsItAndEndsOnce();
     void progressExtrapolatesTheTimeSpent();
     void missingBoardIsCounted();
     void waitsAreNeverEarly();
 
 private:
-    RunSetup setup(const std::array<QString, 4> &parameters);
-    QStringList resultLines(const QString &path) const;
+    // A run on the fake bench; with `windowWaits`, the window's first send
+    // and pause between steps instead of none.
+    RunSetup setup(const std::array<QString, 4> &parameters, bool windowWaits = false);
 
-    SimulatedBench bench;
+    FakeBench bench;
     QTemporaryDir *folder = nullptr;
     qint64 clockMs = 0;
 };
 
-void tst_RunEngine::initTestCase()
-{
-    // A reading both tests' ranges take: 10 V for DAC, 1 mA for ISINK.
-    QVERIFY2(bench.start({"--reading", "0.000123456"}), qPrintable(bench.error()));
-}
-
 void tst_RunEngine::init()
 {
     resetTestContext();
-    bench.clearTranscripts();
+    bench = FakeBench();
     folder = new QTemporaryDir;
-    TestContext.uart.port.setPortName(bench.boardPath());
     clockMs = 0;
 }
 
@@ -67,33 +54,19 @@ void tst_RunEngine::cleanup()
     folder = nullptr;
 }
 
-RunSetup tst_RunEngine::setup(const std::array<QString, 4> &parameters)
+RunSetup tst_RunEngine::setup(const std::array<QString, 4> &parameters, bool windowWaits)
 {
-    RunSetup run;
+    RunSetup run = fakeBenchRun(bench, folder->path());
     run.parameters = parameters;
-    run.testName = dacTestKind().title;
-    run.testItem = QStringLiteral("ITEM");
-    run.tester = QStringLiteral("QA");
-    run.folder = folder->path();
-    run.meterAddress = bench.meterResource();
-    run.serial = &TestContext.uart;
-    // Each read of the clock is ten seconds later, so the estimate is known:
-    // the first send is due at 10.5 s, step 1 ends at 20 s, step 2 at 30 s.
+    if (windowWaits) {
+        run.firstSendMs = RunEngine::kFirstSendMs;
+        run.nextStepMs = RunEngine::kNextStepMs;
+    }
+    // Each read of the clock is ten seconds later: the estimate always has time to go by.
     run.clock.monotonicMs = [this] {
         return clockMs += 10000;
     };
-    run.clock.localTime = [] {
-        return kStart;
-    };
     return run;
-}
-
-QStringList tst_RunEngine::resultLines(const QString &path) const
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'));
 }
 
 // Every signal in order, the outcome and the record (the file and the wire of
@@ -117,27 +90,21 @@ void tst_RunEngine::fullRun()
         QVERIFY(p.remainingMs >= 0);
     });
     QSignalSpy ended(&engine, &RunEngine::runEnded);
-
-    engine.start();
-    QVERIFY(engine.isRunning());
-    QVERIFY(ended.wait(10000));
+    const RunOutcome outcome = runToEnd(engine);
     QCOMPARE(ended.count(), 1);
     QCOMPARE(events, QStringList({"sent 1 1", "read 1.1", "read 1.2", "step 1", "progress 1/3 33",
                                   "sent 2 2", "read 2.1", "read 2.2", "step 2", "progress 2/3 66",
                                   "sent 3 3", "read 3.1", "read 3.2", "step 3"}));
-
-    const RunOutcome outcome = ended.at(0).at(0).value<RunOutcome>();
     QCOMPARE(outcome.status, RunOutcome::Finished);
     QVERIFY2(outcome.isClean(), qPrintable(outcome.summary()));
     QCOMPARE(outcome.resultFile,
-             folder->path() + QStringLiteral("/[AutoTest][ITEM][QA][260304 050607].txt"));
-    engine.stop();
+             folder->path() + QStringLiteral("/results/[AutoTest][ITEM][QA][260304 050607].txt"));
 
     // The record beside the file says how the run was made and how it ended.
     const std::optional<RunRecord> record = RunRecord::readBeside(outcome.resultFile);
     QVERIFY(record);
     QCOMPARE(record->parametersTyped, QStringList({"3", "0", "2", "0"}));
-    QVERIFY(record->meter.identity.startsWith("BenchSim,34461A,"));
+    QCOMPARE(record->meter.identity, QStringLiteral("FAKE,DMM,1,1.0"));
     // ISO 8601 with the offset from UTC.
     const QJsonObject json = record->toJson();
     QVERIFY2(json.value("started").toString().startsWith("2026-03-04T05:06:07") &&
@@ -170,43 +137,42 @@ void tst_RunEngine::edgeCounts()
     QFETCH(qint64, readingsTaken);
     QFETCH(QString, heading);
     RunEngine engine(setup({steps, "0", readings, "0"}));
-    QSignalSpy ended(&engine, &RunEngine::runEnded);
-    engine.start();
-    QVERIFY(ended.wait(5000));
-    const RunOutcome outcome = ended.at(0).at(0).value<RunOutcome>();
-    engine.stop();
+    const RunOutcome outcome = runToEnd(engine);
     QCOMPARE(outcome.status, RunOutcome::Finished);
     QCOMPARE(outcome.stepsDone, stepsDone);
     QCOMPARE(outcome.readings, readingsTaken);
-    const QStringList lines = resultLines(outcome.resultFile);
-    QCOMPARE(lines.value(5), heading);
-    QTRY_COMPARE(qint64(bench.boardValues().size()), stepsDone);
+    const QList<QByteArray> lines = fileBytes(outcome.resultFile).split('\n');
+    QCOMPARE(lines.value(5), heading.toUtf8());
+    QCOMPARE(qint64(bench.state()->valuesSent.size()), stepsDone);
     for (int k = 1; k <= stepsDone; ++k)
-        QVERIFY(lines.value(5 + k).startsWith(QStringLiteral("%1\t%1\t").arg(k)));
+        QVERIFY(lines.value(5 + k).startsWith(QStringLiteral("%1\t%1\t").arg(k).toUtf8()));
 }
 
-void tst_RunEngine::stopMidStepEndsOnceAndKeepsTheRows()
+// A stop from inside the engine's own signal, as the window's Stop can, right
+// after a reading: the run ends once, keeps that reading in its open row,
+// sends nothing more, and its record ends.
+void tst_RunEngine::stopAfterAReading_keepsItAndEndsOnce()
 {
     RunEngine engine(setup({"50", "0", "3", "0"}));
-    QSignalSpy ended(&engine, &RunEngine::runEnded);
     connect(&engine, &RunEngine::readingTaken, &engine, [&](qint64 step, qint64 index) {
         if (step == 2 && index == 2)
-            engine.stop(); // from inside the engine's own signal, as the window's Stop can
+            engine.stop();
     });
-    engine.start();
-    QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 5000);
+    QSignalSpy ended(&engine, &RunEngine::runEnded);
+    const RunOutcome outcome = runToEnd(engine); // and stops it once more
+    QCOMPARE(ended.count(), 1);
     QVERIFY(!engine.isRunning());
-    const RunOutcome outcome = ended.at(0).at(0).value<RunOutcome>();
     QCOMPARE(outcome.status, RunOutcome::Stopped);
     QCOMPARE(outcome.stepsDone, 1);
     QCOMPARE(outcome.readings, 5);
-    engine.stop();
-    QCOMPARE(ended.count(), 1);
-    const QStringList lines = resultLines(outcome.resultFile);
-    QCOMPARE(lines.size(), 8); // head, heading, row 1, the cut row 2 without its line end
-    QCOMPARE(lines.value(7).count(QLatin1Char('\t')), 3);
-    QTest::qWait(300); // no timer may fire after the stop
-    QCOMPARE(bench.boardValues(), QList<qint32>({1, 2}));
+    QVERIFY(fileBytes(outcome.resultFile).endsWith("\n2\t2\t+4.0000E-03\t+5.0000E-03"));
+    QTest::qWait(100); // no timer may fire after the stop
+    QCOMPARE(bench.state()->valuesSent, QList<qint32>({1, 2}));
+    const std::optional<RunRecord> record = RunRecord::readBeside(outcome.resultFile);
+    QVERIFY(record);
+    QCOMPARE(record->outcome.status, QStringLiteral("stopped"));
+    QCOMPARE(record->outcome.readings, 5);
+    QVERIFY(record->durationMs >= 0);
 }
 
 // The estimate every display shows: the time spent per completed step, since
@@ -214,7 +180,7 @@ void tst_RunEngine::stopMidStepEndsOnceAndKeepsTheRows()
 // counts down, and the elapsed time stops at the end.
 void tst_RunEngine::progressExtrapolatesTheTimeSpent()
 {
-    RunSetup run = setup({"3", "0", "1", "0"});
+    RunSetup run = setup({"3", "0", "1", "0"}, true);
     run.clock.monotonicMs = [this] {
         return clockMs;
     }; // moved by the test only
@@ -242,16 +208,16 @@ void tst_RunEngine::progressExtrapolatesTheTimeSpent()
     QCOMPARE(last.elapsedMs, 3200);
 }
 
-// Without its board a run goes on and counts what did not go out (a run that
-// demands its board refuses before any file: tst_engineplan).
+// Without its board (the real serial port, at a path where none is) a run
+// goes on and counts what did not go out (a run that demands its board
+// refuses before any file: tst_engineplan).
 void tst_RunEngine::missingBoardIsCounted()
 {
     TestContext.uart.port.setPortName(folder->filePath("no-such-port"));
-    RunEngine engine(setup({"2", "0", "1", "0"}));
-    QSignalSpy ended(&engine, &RunEngine::runEnded);
-    engine.start();
-    QVERIFY(ended.wait(5000));
-    const RunOutcome counted = ended.at(0).at(0).value<RunOutcome>();
+    RunSetup run = setup({"2", "0", "1", "0"});
+    run.ports.board = RunPorts::real(&TestContext.uart).board;
+    RunEngine engine(run);
+    const RunOutcome counted = runToEnd(engine);
     QVERIFY(!counted.boardConnected);
     QCOMPARE(counted.framesNotSent, 2);
 }
@@ -260,7 +226,7 @@ void tst_RunEngine::missingBoardIsCounted()
 // the reading interval and the pause between steps.
 void tst_RunEngine::waitsAreNeverEarly()
 {
-    RunEngine engine(setup({"2", "60", "2", "40"}));
+    RunEngine engine(setup({"2", "60", "2", "40"}, true));
     QElapsedTimer clock;
     QList<qint64> times;
     connect(&engine, &RunEngine::valueSent, this, [&] { times << clock.nsecsElapsed(); });

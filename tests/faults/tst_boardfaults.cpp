@@ -1,5 +1,6 @@
-// The link to the board fails: the port vanishes mid-run, another program
-// holds it, or none was chosen. The meter's readings must still all be kept.
+// The link to the board fails: the port vanishes mid-run or another program
+// holds it. The meter's readings must still all be kept. (A port never chosen
+// is tst_runcontrol's, its open failure tst_uart's.)
 #include "context/TestContext.h"
 #include "engine/RunEngine.h"
 #include "tests/faults/ResultFile.h"
@@ -32,8 +33,6 @@ class tst_BoardFaults : public QObject
 private slots:
     void portVanishesMidRun();
     void portHeldByAnotherProgram();
-    void noPortChosen_data();
-    void noPortChosen();
     void boardAndMeterComeBack();
 
 private:
@@ -104,29 +103,6 @@ void tst_BoardFaults::portHeldByAnotherProgram()
     QVERIFY(bench.boardValues().isEmpty());
     holder.closeWriteChannel();
     QVERIFY(holder.waitForFinished(3000));
-}
-
-void tst_BoardFaults::noPortChosen_data()
-{
-    QTest::addColumn<bool>("ticked");
-    QTest::addColumn<QString>("failure");
-    QTest::newRow("serial box unticked") << false << "UART: OpenFailed";
-    QTest::newRow("serial box ticked, port list empty") << true << "UI ERROR: COM Port NOT Found!";
-}
-
-void tst_BoardFaults::noPortChosen()
-{
-    QFETCH(bool, ticked);
-    QFETCH(QString, failure);
-    SimulatedBench bench;
-    QVERIFY2(bench.start(), qPrintable(bench.error()));
-    WindowDriver run(bench);
-    run.setPort(QString(), ticked);
-    run.setParams({"20", "20", "1", "0"});
-    run.clickStart();
-    checkRun(run, failure);
-    QVERIFY(run.logLine(QStringLiteral("UART: OpenFailed")).size() > 0);
-    QVERIFY(bench.boardValues().isEmpty());
 }
 
 // The board's adapter and the meter go away after value 3 and are back at
