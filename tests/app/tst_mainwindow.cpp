@@ -83,10 +83,6 @@ void tst_MainWindow::startUpState()
         QStandardPaths::standardLocations(QStandardPaths::DesktopLocation).value(0);
     QCOMPARE(TestContext.savePath, desktop);
     QCOMPARE(ui->showpath->toPlainText(), desktop);
-
-    QCOMPARE(TestContext.testIndex, 0);
-    QVERIFY(!TestContext.autoRun && TestContext.resultFilePath.isEmpty());
-    QVERIFY(!TestContext.dmm.enabled && !TestContext.uart.enabled);
 }
 
 void tst_MainWindow::selectingATestReplacesTheObject()
