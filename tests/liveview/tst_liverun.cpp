@@ -5,7 +5,7 @@
 // the command line's mistakes; no window without a display.
 #include "report/LiveRun.h"
 #include "report/ResultFileReader.h"
-#include "tests/liveview/LiveChecks.h"
+#include "report/StepStatistics.h"
 #include "tests/liveview/SweepWriter.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TestSeed.h"
@@ -32,6 +32,19 @@ ResultFile readWhole(const QString &path, QVector<StepStats> *steps)
         ResultFileReader::read(path, [&](auto &, const ResultRow &row) { statistics.add(row); });
     *steps = statistics.steps();
     return file;
+}
+
+// Per-code figures as text, exact and NaN included, so that a comparison names the first code
+// that differs.
+QStringList describedSteps(const QVector<StepStats> &steps)
+{
+    QStringList lines;
+    for (const StepStats &s : steps)
+        lines << QString::asprintf("code %lld: n %lld err %lld invalid %lld cut %lld, %.17g %.17g "
+                                   "%.17g %.17g",
+                                   s.code, s.count, s.errCount, s.invalidCount, s.cutCount, s.mean,
+                                   s.stdDev, s.min, s.max);
+    return lines;
 }
 
 qint64 residentBytes()
