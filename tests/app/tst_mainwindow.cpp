@@ -33,8 +33,7 @@ private slots:
     void init();
     void cleanup();
     void startUpState();
-    void selectingATestReplacesTheObject();
-    void unknownIndexKeepsTheTest();
+    void selectingATest();
     void enableBoxes_data();
     void enableBoxes();
     void serialBoxRebuildsThePortList();
@@ -85,7 +84,8 @@ void tst_MainWindow::startUpState()
     QCOMPARE(ui->showpath->toPlainText(), desktop);
 }
 
-void tst_MainWindow::selectingATestReplacesTheObject()
+// A known index replaces the test object; an unknown one keeps it.
+void tst_MainWindow::selectingATest()
 {
     QPointer<QThread> dac = currentTest;
     log->clear();
@@ -99,10 +99,8 @@ void tst_MainWindow::selectingATestReplacesTheObject()
     ui->testname->setCurrentIndex(0);
     QCOMPARE(currentTest->metaObject()->className(), "TestDAC");
     QVERIFY(ui->testmsg->toPlainText().contains(QStringLiteral("数字万用表采集电压 [*2] 次")));
-}
 
-void tst_MainWindow::unknownIndexKeepsTheTest()
-{
+    // An index the window does not know keeps the test it has.
     QPointer<QThread> before = currentTest;
     log->clear();
     QVERIFY(QMetaObject::invokeMethod(window, "on_testname_currentIndexChanged", Q_ARG(int, 2)));
