@@ -1,18 +1,14 @@
 // The live window, offscreen: the rows of a running sweep appear within a second of their
-// writing (a writer appending over time, and benchtest-run against the simulated bench); when
-// the run is over the window shows the report on its files and, with limits, the verdict.
+// writing; when the run is over the window shows the report on its files and, with limits,
+// the verdict.
 #include "liveview/ChartView.h"
 #include "liveview/LiveWindow.h"
 #include "report/LiveRun.h"
 #include "report/ReportSummary.h"
-#include "report/ResultFileReader.h"
 #include "tests/liveview/SweepWriter.h"
-#include "tests/support/SimulatorProcess.h"
 #include "tests/support/TestSeed.h"
 
-#include <QDir>
 #include <QLoggingCategory>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtGlobal>
@@ -39,12 +35,6 @@ qsizetype codesShown(const LiveWindow &window)
                ? 0
                : std::count_if(series.first().points.begin(), series.first().points.end(),
                                [](const QPointF &p) { return std::isfinite(p.y()); });
-}
-
-QString reportText(const QString &file, const QVector<Limit> &limits)
-{
-    return ReportSummary::text(
-        ReportBuilder::build({file}, ReportBuilder::Grouping::Pooled, IdealLine{}, limits));
 }
 
 } // namespace
@@ -87,55 +77,10 @@ private slots:
         QSignalSpy reported(&window, &LiveWindow::finalReportShown);
         writer.finish();
         QVERIFY(reported.wait(5000));
-        QCOMPARE(window.summaryText(), reportText(writer.file(), {{Limit::Inl, 50}}));
+        QCOMPARE(window.summaryText(),
+                 ReportSummary::text(ReportBuilder::build(
+                     {writer.file()}, ReportBuilder::Grouping::Pooled, {}, {{Limit::Inl, 50}})));
         QCOMPARE(window.verdictText(), QStringLiteral("PASS"));
-    }
-
-    // benchtest-run sweeps the simulated bench (meter and board coupled): each row shows
-    // within a second of its appearing on disk, and the end brings the report.
-    void runnerAgainstSimulatedBench()
-    {
-        SimulatorProcess bench;
-        QVERIFY2(bench.start({"--board", "--gain", "0.0008", "--offset", "0.002", "--bow", "0.0015",
-                              "--full-scale", "16", "--noise", "2e-5", "--seed", "7"},
-                             false),
-                 qPrintable(bench.error()));
-        QTemporaryDir folder;
-        QProcess run;
-        run.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        run.start(QStringLiteral(BENCHTEST_RUN), {"--test",   "dac",
-                                                  "--dmm",    bench.address("dmm"),
-                                                  "--serial", bench.address("board"),
-                                                  "--item",   "LIVE_SIM",
-                                                  "--tester", "QA",
-                                                  "--output", folder.path(),
-                                                  "--var",    "1=12",
-                                                  "--var",    "2=120",
-                                                  "--var",    "3=2",
-                                                  "--var",    "4=10"});
-        QString file;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            !(file = QDir(folder.path()).entryInfoList({"*.txt"}).value(0).filePath()).isEmpty(),
-            10000);
-
-        LiveRun live(file);
-        LiveWindow window(&live, IdealLine{}, {});
-        QSignalSpy reported(&window, &LiveWindow::finalReportShown);
-        window.show();
-        live.start();
-        for (qint64 rows = 0; rows < 12 && run.state() != QProcess::NotRunning;) {
-            qint64 now = 0;
-            (void)ResultFileReader::read(file, [&](auto &, const ResultRow &r) { now += r.ended; });
-            if (now > rows)
-                QTRY_VERIFY_WITH_TIMEOUT(codesShown(window) >= (rows = now), shownWithinMs());
-            QTest::qWait(10);
-        }
-        QVERIFY(run.state() == QProcess::NotRunning || run.waitForFinished(20000));
-        QCOMPARE(run.exitCode(), 0);
-        QVERIFY(reported.count() > 0 || reported.wait(5000));
-        QCOMPARE(window.summaryText(), reportText(file, {}));
-        QCOMPARE(codesShown(window), 12);
-        QVERIFY(window.statusText().contains(QStringLiteral("step 12 of 12")));
     }
 };
 

@@ -1,5 +1,6 @@
+#include "tests/support/FileBytes.h"
+
 #include <QDir>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -41,10 +42,7 @@ Result runTool(const QStringList &arguments)
 
 QJsonObject readJson(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QJsonDocument::fromJson(file.readAll()).object();
+    return QJsonDocument::fromJson(fileBytes(path)).object();
 }
 
 // A result file of one run of `codes` codes; `cells(k)` gives the reading cells of code k.
@@ -70,13 +68,12 @@ class TestReportCli : public QObject
     Q_OBJECT
 
 private slots:
-    // Refused before anything is written.
+    // Refused before anything is written (an unknown option is tst_programconventions').
     void usageErrors()
     {
         const QString file = dataFile(QStringLiteral("bow.txt"));
-        for (const QStringList &arguments :
-             {QStringList(), QStringList{"--colour", file}, QStringList{"--ideal-lsb", "0", file},
-              QStringList{"--limit", "inl", file}}) {
+        for (const QStringList &arguments : {QStringList(), QStringList{"--ideal-lsb", "0", file},
+                                             QStringList{"--limit", "inl", file}}) {
             QTemporaryDir dir;
             const QString out = dir.filePath(QStringLiteral("out"));
             const Result r = runTool(arguments + QStringList{QStringLiteral("-o"), out});
@@ -136,10 +133,9 @@ private slots:
             << QStringList{"--per-run"} << 0
             << QStringList{"Linearity of EDGE (ISINK, A), in1.txt run 1",
                            "in0.txt run 2: no valid reading"};
-        QFile perfect(dataFile(QStringLiteral("perfect.txt")));
-        QVERIFY(perfect.open(QIODevice::ReadOnly));
         QTest::newRow("summary of a perfect line")
-            << QList<QByteArray>{perfect.readAll()} << QStringList{"--ideal-lsb", "0.2"} << 0
+            << QList<QByteArray>{fileBytes(dataFile(QStringLiteral("perfect.txt")))}
+            << QStringList{"--ideal-lsb", "0.2"} << 0
             << QStringList{
                    "                       gain error +25 % (+0.05 V/code), offset error +0.125 "
                    "V (+0.6250 LSB)",
@@ -161,9 +157,8 @@ private slots:
         QTemporaryDir dir;
         QStringList paths;
         for (const QByteArray &bytes : files) {
-            QFile file(dir.filePath(QStringLiteral("in%1.txt").arg(paths.size())));
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-            paths.append(file.fileName());
+            paths.append(dir.filePath(QStringLiteral("in%1.txt").arg(paths.size())));
+            QVERIFY(writeFileBytes(paths.last(), bytes));
         }
         const QString out = dir.filePath(QStringLiteral("out"));
         const QString csv = dir.filePath(QStringLiteral("steps.csv"));
@@ -218,9 +213,7 @@ private slots:
                  -1.2);
 
         // The same figures in the table: 1, 2, 3, 2.8, 4.9, 6 mV at one reading a code.
-        QFile table(csv);
-        QVERIFY(table.open(QIODevice::ReadOnly));
-        QVERIFY(table.readAll().split('\n').at(4).startsWith("4,1,0.0028,,0.0028,0.0028,"));
+        QVERIFY(fileBytes(csv).split('\n').value(4).startsWith("4,1,0.0028,,0.0028,0.0028,"));
     }
 
     // Without -o the report goes beside the first file, in a folder a shell needs no quotes
@@ -259,9 +252,7 @@ private slots:
     {
         for (const QString option : {"-o", "--csv"}) {
             QTemporaryDir dir;
-            QFile blocker(dir.filePath(QStringLiteral("blocker")));
-            QVERIFY(blocker.open(QIODevice::WriteOnly));
-            blocker.close();
+            QVERIFY(writeFileBytes(dir.filePath(QStringLiteral("blocker")), {}));
             QStringList arguments{"--plots", "png", option, dir.filePath("blocker/x")};
             if (option != QLatin1String("-o"))
                 arguments << "-o" << dir.filePath(QStringLiteral("plots"));
