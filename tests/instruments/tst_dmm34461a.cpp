@@ -3,7 +3,7 @@
 
 #include "context/TestContext.h"
 #include "instruments/DMM_34461A.h"
-#include "instruments/visa/SessionTable.h"
+#include "tests/instruments/OpenSession.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/LoopbackPort.h"
 #include "tests/support/ScriptedPeer.h"
@@ -17,11 +17,6 @@ const QByteArray identity = "SIM Instruments,34461A,SIM0001,A.01.00\n";
 const int connectBytes = 6 + 5; // "*IDN?\n*CLS\n"
 const QString timeoutLine = debugQuoted(
     "DMM_34461A: Read Failed [VI_ERROR_TMO: Timeout expired before operation completed.]");
-
-std::size_t openCount()
-{
-    return visa::SessionTable::instance().openCount();
-}
 
 // Starts the peer's script and connects the driver to it.
 bool connectTo(ScriptedPeer &peer, DMM_34461A &dmm)
@@ -167,23 +162,23 @@ void Dmm34461aTest::read_returnsReplyAsSent()
 
 void Dmm34461aTest::close_closesBothSessionsOnce()
 {
-    const std::size_t before = openCount();
+    const std::size_t before = openHandles();
     ScriptedPeer peer;
     peer.awaitBytes(6).send(identity);
     {
         DMM_34461A dmm;
         QVERIFY(connectTo(peer, dmm));
-        QCOMPARE(openCount(), before + 2);
+        QCOMPARE(openHandles(), before + 2);
         // The manager takes the session along; the session's own close after
         // it finds it gone, so Close() reports false.
         dmm.Close();
         QVERIFY(!TestContext.dmm.connected);
-        QCOMPARE(openCount(), before);
+        QCOMPARE(openHandles(), before);
         QCOMPARE(dmm.Close(), false);
         TestContext.dmm.connected = true;
     } // the destructor repeats the closes harmlessly and clears the flag
     QVERIFY(!TestContext.dmm.connected);
-    QCOMPARE(openCount(), before);
+    QCOMPARE(openHandles(), before);
 
     // A driver that never connected opens nothing, and closing reports failure.
     TestContext.dmm.address = QString("TCPIP0::127.0.0.1::%1::SOCKET").arg(closedLoopbackPort());
@@ -191,7 +186,7 @@ void Dmm34461aTest::close_closesBothSessionsOnce()
     unused.Write("*RST");
     QCOMPARE(unused.Query("Read?"), QString());
     QCOMPARE(unused.Close(), false);
-    QCOMPARE(openCount(), before);
+    QCOMPARE(openHandles(), before);
 }
 
 QTEST_GUILESS_MAIN(Dmm34461aTest)

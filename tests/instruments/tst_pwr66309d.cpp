@@ -6,7 +6,7 @@
 
 #include "context/TestContext.h"
 #include "instruments/PWR_66309D.h"
-#include "instruments/visa/SessionTable.h"
+#include "tests/instruments/OpenSession.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ScriptedPeer.h"
 #include "tests/support/SimulatorProcess.h"
@@ -29,7 +29,7 @@ private slots:
 void Pwr66309dTest::connectSetAndClose()
 {
     TestContext.pwr = InstrumentConfig();
-    const std::size_t before = visa::SessionTable::instance().openCount();
+    const std::size_t before = openHandles();
     ScriptedPeer peer;
     peer.awaitBytes(6).send("0\n").start(); // the self-test passes
     TestContext.pwr.address = peer.socketResource();
@@ -47,7 +47,7 @@ void Pwr66309dTest::connectSetAndClose()
         // finds it gone, so Close() reports false.
         pwr.Close();
         QVERIFY(!TestContext.pwr.connected);
-        QCOMPARE(visa::SessionTable::instance().openCount(), before);
+        QCOMPARE(openHandles(), before);
     } // the destructor closes again, harmlessly
     QTRY_COMPARE(peer.received(), QByteArray("*TST?\nDISP:CHAN 2\nVOLT2 2.5\nOUTP2 ON\n"
                                              "CURR2 1e-05\nVOLT255 3.14159\n"
@@ -72,7 +72,7 @@ void Pwr66309dTest::runSession_touchesNoOutputAndKeepsRepliesPaired()
     peer.awaitBytes(79).send("+4.00000E-02\n");
     peer.awaitBytes(89).send("LATE\n");
     peer.start();
-    const std::size_t before = visa::SessionTable::instance().openCount();
+    const std::size_t before = openHandles();
     TestContext.pwr = InstrumentConfig();
     {
         PWR_66309D pwr;
@@ -90,7 +90,7 @@ void Pwr66309dTest::runSession_touchesNoOutputAndKeepsRepliesPaired()
         bool stray = false; // "LATE" came unasked; a look takes it away
         QTRY_VERIFY(stray = stray || !pwr.LinkQuiet());
         pwr.CloseSession();
-        QCOMPARE(visa::SessionTable::instance().openCount(), before);
+        QCOMPARE(openHandles(), before);
         QVERIFY(!TestContext.pwr.connected);
     }
     // No output switched by the session itself, none by the driver's end.
@@ -103,7 +103,7 @@ void Pwr66309dTest::runSession_touchesNoOutputAndKeepsRepliesPaired()
     QString error;
     QVERIFY(!absent.OpenSession(QStringLiteral("TCPIP0::127.0.0.1::1::SOCKET"), 1000, &error));
     QVERIFY2(error.startsWith("cannot be opened (VI_ERROR_"), qPrintable(error));
-    QCOMPARE(visa::SessionTable::instance().openCount(), before);
+    QCOMPARE(openHandles(), before);
 }
 
 void Pwr66309dTest::onTheSimulator_data()

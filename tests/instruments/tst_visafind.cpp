@@ -6,7 +6,6 @@
 
 #include "instruments/visa/FindExpression.h"
 #include "instruments/visa/LibraryConfig.h"
-#include "instruments/visa/SessionTable.h"
 #include "instruments/visa/UsbtmcLocator.h"
 #include "tests/instruments/OpenSession.h"
 #include "tests/support/SimulatorProcess.h"
@@ -180,7 +179,7 @@ void VisaFindTest::sysfsAndConfiguredResources()
     QVERIFY(silent.bind(QHostAddress::LocalHost));
     visa::LibraryConfig::setPortMapperPort(silent.localPort());
     qputenv("BENCHTEST_VISA_RESOURCES", " GPIB0::05 no::such;TCPIP::10.0.0.9::05025::SOCKET\n");
-    const std::size_t before = visa::SessionTable::instance().openCount();
+    const std::size_t before = openHandles();
 
     const QStringList all = {"ASRL5::INSTR",
                              "ASRL/dev/ttyUSB0::INSTR",
@@ -193,7 +192,7 @@ void VisaFindTest::sysfsAndConfiguredResources()
     QCOMPARE(findAll("usb?*"), all.mid(2, 3));
     QCOMPARE(findAll("VXI?*"), failed(VI_ERROR_RSRC_NFOUND));
     QCOMPARE(findAll("?*{VI_ATTR_INTF_NUM==0}"), failed(VI_ERROR_INV_EXPR));
-    QCOMPARE(visa::SessionTable::instance().openCount(), before);
+    QCOMPARE(openHandles(), before);
 
     qunsetenv("BENCHTEST_VISA_RESOURCES");
     visa::LibraryConfig::setPortMapperPort(111);

@@ -3,38 +3,16 @@
 // locks between sessions of one process, and the answers of a library that
 // delivers no events; on SOCKET sessions to a listener nobody accepts on.
 
-#include "instruments/visa/SessionTable.h"
-#include "instruments/visa/visa.h"
+#include "tests/instruments/OpenSession.h"
+#include "tests/support/TestSeed.h"
 
 #include <QElapsedTimer>
-#include <QRandomGenerator>
 #include <QtTest>
 
-#include <arpa/inet.h>
 #include <map>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
-
-// A SOCKET resource whose connections the kernel takes; nobody accepts them.
-QByteArray listeningSocket()
-{
-    static int fd = -1;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0) {
-        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-        ::listen(fd, 1024);
-    }
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    return QString("TCPIP0::127.0.0.1::%1::SOCKET").arg(ntohs(address.sin_port)).toUtf8();
-}
 
 bool isOpen(ViObject handle)
 {
@@ -66,7 +44,7 @@ private:
         if (rm == VI_NULL)
             viOpenDefaultRM(&rm);
         ViSession vi = VI_NULL;
-        const ViStatus status = viOpen(rm, listeningSocket().constData(), mode, timeout, &vi);
+        const ViStatus status = viOpen(rm, unansweredSocket().constData(), mode, timeout, &vi);
         [&] {
             QCOMPARE(status, expected);
         }();
@@ -102,7 +80,7 @@ void VisaSessionTest::handlesThatDoNoIo()
 void VisaSessionTest::openRefusals()
 {
     const char *socket = "TCPIP0::127.0.0.1::5025::SOCKET";
-    const std::size_t before = visa::SessionTable::instance().openCount();
+    const std::size_t before = openHandles();
     ViSession vi = 42;
     QCOMPARE(viOpen(VI_NULL, socket, VI_NULL, 2000, &vi), VI_ERROR_INV_OBJECT);
     QCOMPARE(vi, ViSession(VI_NULL));
@@ -126,7 +104,7 @@ void VisaSessionTest::openRefusals()
     QCOMPARE(viOpen(rm, socket, VI_NULL, 2000, nullptr), VI_ERROR_INV_PARAMETER);
     QCOMPARE(viClose(rm), VI_SUCCESS);
     QCOMPARE(viOpen(rm, socket, VI_NULL, 2000, &vi), VI_ERROR_INV_OBJECT); // closed manager
-    QCOMPARE(visa::SessionTable::instance().openCount(), before);
+    QCOMPARE(openHandles(), before);
 }
 
 // Seeded random opens and closes of managers and sessions against a model:
@@ -135,12 +113,8 @@ void VisaSessionTest::openRefusals()
 // handle is never handed out again.
 void VisaSessionTest::managersAndSessionsInAnyOrder()
 {
-    const quint32 seed = qEnvironmentVariableIsSet("VISA_SEED")
-                             ? quint32(qEnvironmentVariableIntValue("VISA_SEED"))
-                             : QRandomGenerator::global()->generate();
-    qInfo("VISA_SEED=%u", seed);
-    QRandomGenerator random(seed);
-    const std::size_t before = visa::SessionTable::instance().openCount();
+    QRandomGenerator random(testSeed(QTest::currentTestFunction()));
+    const std::size_t before = openHandles();
     std::map<ViObject, ViObject> open; // handle -> its manager (VI_NULL for a manager)
     std::vector<ViObject> closed;
     for (int step = 0; step < 150; ++step) {
@@ -157,7 +131,7 @@ void VisaSessionTest::managersAndSessionsInAnyOrder()
         } else if (action == 1) {
             const ViObject rm = managers[random.bounded(int(managers.size()))];
             ViSession vi = VI_NULL;
-            QCOMPARE(viOpen(rm, listeningSocket().constData(), VI_NULL, 2000, &vi), VI_SUCCESS);
+            QCOMPARE(viOpen(rm, unansweredSocket().constData(), VI_NULL, 2000, &vi), VI_SUCCESS);
             open[vi] = rm;
         } else {
             auto it = open.begin();
@@ -182,7 +156,7 @@ void VisaSessionTest::managersAndSessionsInAnyOrder()
         if (manager == VI_NULL)
             viClose(handle);
     }
-    QCOMPARE(visa::SessionTable::instance().openCount(), before);
+    QCOMPARE(openHandles(), before);
 }
 
 // 64 and 32 bits on sessions and managers alike (a closed handle has none:
@@ -192,7 +166,7 @@ void VisaSessionTest::userDataOnEveryHandle()
     ViSession rm = VI_NULL;
     QCOMPARE(viOpenDefaultRM(&rm), VI_SUCCESS);
     ViSession vi = VI_NULL;
-    QCOMPARE(viOpen(rm, listeningSocket().constData(), VI_NULL, 2000, &vi), VI_SUCCESS);
+    QCOMPARE(viOpen(rm, unansweredSocket().constData(), VI_NULL, 2000, &vi), VI_SUCCESS);
     ViUInt64 wide = 0;
     QCOMPARE(viSetAttribute(vi, VI_ATTR_USER_DATA_64, 0x123456789ABCDEF0ull), VI_SUCCESS);
     QCOMPARE(viSetAttribute(rm, VI_ATTR_USER_DATA_32, 0xCAFEu), VI_SUCCESS);
