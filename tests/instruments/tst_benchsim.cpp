@@ -62,8 +62,7 @@ private slots:
     void badOptions_exitWithMessage();
     void scpiOverSocket_data();
     void scpiOverSocket();
-    void vxi11_triggerAndServiceRequest();
-    void hislip_trigger();
+    void vxi11_serviceRequest();
     void portMapperOnPort111_rpcinfo();
     void systemRpcbind_registersWithoutRoot();
 };
@@ -154,7 +153,7 @@ void BenchSimTest::scpiOverSocket_data()
                "-350,\"Queue overflow\"\n+0,\"No error\"\n";
 
     // IEEE 488.2 status reporting: the event register is read and cleared by
-    // *ESR? (ESB and MSS through the masks: vxi11_triggerAndServiceRequest).
+    // *ESR? (ESB and MSS through the masks: vxi11_serviceRequest).
     QTest::newRow("power-on, then a command error")
         << QStringList() << "dmm" << QByteArray("*ESR?\nBOGUS\n*ESR?\n*ESR?\n")
         << QByteArray("128\n32\n0\n");
@@ -237,10 +236,10 @@ void BenchSimTest::scpiOverSocket()
     QCOMPARE(exchange(sim.rawPort(key), lines, int(replies.count('\n'))), replies);
 }
 
-// device_trigger makes the meter take a reading that FETC? returns; a serial
-// poll reports RQS once for a request that *ESE and *SRE let through, while
-// *STB? keeps reporting MSS.
-void BenchSimTest::vxi11_triggerAndServiceRequest()
+// A serial poll reports RQS once for a request that *ESE and *SRE let
+// through, while *STB? keeps reporting MSS. (The trigger over VXI-11 and
+// HiSLIP: tst_visainstr's triggerAndStatusByte.)
+void BenchSimTest::vxi11_serviceRequest()
 {
     SimulatorProcess sim;
     QVERIFY2(sim.start({"--dmm"}), qPrintable(sim.error()));
@@ -261,38 +260,13 @@ void BenchSimTest::vxi11_triggerAndServiceRequest()
         return coreCall(socket, 12, words({id, 200, 1000, 0, 0, 0}));
     };
 
-    QCOMPARE(word(coreCall(socket, 14, generic), 0), 0u); // device_trigger
-    QCOMPARE(write("FETC?\n"), words({0, 6}));
-    QCOMPARE(read(), words({0, 4}) + opaque("+1.23456789E+00\n"));
-
     QCOMPARE(write("*CLS;*ESE 32;*SRE 32;BOGUS\n"), words({0, 27}));
     QCOMPARE(coreCall(socket, 13, generic), words({0, 100})); // queue, ESB, RQS
     QCOMPARE(coreCall(socket, 13, generic), words({0, 36}));  // RQS reported already
     QCOMPARE(write("*STB?\n"), words({0, 6}));
     QCOMPARE(coreCall(socket, 13, generic), words({0, 16 + 36})); // MAV while the reply waits
     QCOMPARE(read(), words({0, 4}) + opaque("100\n"));
-    QTRY_COMPARE(sim.transcript("dmm"),
-                 QStringList({"FETC?\\n", "*CLS;*ESE 32;*SRE 32;BOGUS\\n", "*STB?\\n"}));
-}
-
-// The HiSLIP trigger message triggers the meter too.
-void BenchSimTest::hislip_trigger()
-{
-    SimulatorProcess sim;
-    QVERIFY2(sim.start({"--dmm", "--reading", "0.5"}), qPrintable(sim.error()));
-    QTcpSocket socket;
-    socket.connectToHost(
-        QHostAddress::LocalHost,
-        quint16(sim.address("dmm-hislip").section(',', 1).section(':', 0, 0).toUInt()));
-    QVERIFY(socket.waitForConnected(5000));
-    socket.write(hislipMessage(0, 0, 0x01000000u | 'T' << 8 | 'T', "hislip0"));
-    socket.write(hislipMessage(12, 0, 0xFFFFFF00u)); // Trigger
-    socket.write(hislipMessage(7, 0, 0xFFFFFF02u, "FETC?\n"));
-    QByteArray received;
-    while (!received.contains("E-01\n") && socket.waitForReadyRead(5000))
-        received += socket.readAll();
-    // InitializeResponse, then DataEND with the id of the query's message.
-    QCOMPARE(received.mid(16), hislipMessage(7, 0, 0xFFFFFF02u, "+5.00000000E-01\n"));
+    QTRY_COMPARE(sim.transcript("dmm"), QStringList({"*CLS;*ESE 32;*SRE 32;BOGUS\\n", "*STB?\\n"}));
 }
 
 // Debian's rpcinfo asks the port mapper on port 111, over UDP and TCP, and

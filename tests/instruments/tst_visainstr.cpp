@@ -1,15 +1,14 @@
 // VXI-11 and HiSLIP sessions against the simulated instruments and broken
 // servers: END, request sizes and messages longer than either side's
 // maximum, the termination character, the port mapper and device names,
-// timeouts and lost connections; device clear, the status byte and the
-// instrument's lock on the link itself. viAssertTrigger on the wire, against
-// scripted instruments: VXI-11 device_trigger and the HiSLIP Trigger message
-// among the data messages (pyvisa_interop only sees that a query after it works).
+// timeouts and lost connections; device clear, the trigger, the status byte
+// and the instrument's lock on the link itself. viAssertTrigger on the wire,
+// against scripted instruments: VXI-11 device_trigger and the HiSLIP Trigger
+// message among the data messages.
 
 #include "instruments/visa/HislipTransport.h"
 #include "instruments/visa/InstrumentSession.h"
 #include "instruments/visa/LibraryConfig.h"
-#include "instruments/visa/SessionTable.h"
 #include "instruments/visa/Vxi11Transport.h"
 #include "tests/instruments/HostilePeers.h"
 #include "tests/instruments/OpenSession.h"
@@ -21,7 +20,6 @@
 #include <QtTest>
 
 #include <memory>
-#include <mutex>
 #include <thread>
 
 using visa::Deadline;
@@ -30,11 +28,6 @@ namespace {
 
 const QByteArray identity = "BenchSim,34461A,SIM0001,A.02.14\n";
 const QByteArray reading = "+1.23456789E+00\n";
-
-std::size_t openCount()
-{
-    return visa::SessionTable::instance().openCount();
-}
 
 // A session over the transport itself, for the instrument's own lock, which
 // the C functions take only for a resource held exclusively.
@@ -84,23 +77,6 @@ ViUInt16 readStatusByte(const OpenSession &session)
     return viReadSTB(session.vi, &value) == VI_SUCCESS ? value : 0xFFFF;
 }
 
-// What a scripted instrument saw, from its own thread.
-struct Seen
-{
-    std::mutex mutex;
-    QList<QByteArray> calls;
-    void add(const QByteArray &call)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        calls << call;
-    }
-    QList<QByteArray> all()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return calls;
-    }
-};
-
 void addTransports()
 {
     QTest::addColumn<QString>("key");
@@ -122,8 +98,8 @@ private slots:
     void longMessages();
     void lateReplyNeverAnswersTheNextQuery_data();
     void lateReplyNeverAnswersTheNextQuery();
-    void statusByte_data() { addTransports(); }
-    void statusByte();
+    void triggerAndStatusByte_data() { addTransports(); }
+    void triggerAndStatusByte();
     void lockHeldByAnotherLink_data() { addTransports(); }
     void lockHeldByAnotherLink();
     void connectionLost_data();
@@ -245,13 +221,18 @@ void VisaInstrTest::lateReplyNeverAnswersTheNextQuery()
     QCOMPARE(session.read(), Read(VI_SUCCESS, reading));
 }
 
-// EAV follows the error queue; MAV shows a reply sent and not yet read.
-void VisaInstrTest::statusByte()
+// The trigger makes the meter take the reading FETC? returns (there is none
+// before it). EAV follows the error queue; MAV shows a reply sent and not
+// yet read.
+void VisaInstrTest::triggerAndStatusByte()
 {
     QFETCH(QString, key);
     SimulatorProcess sim;
     QVERIFY2(sim.start({"--dmm"}), qPrintable(sim.error()));
     OpenSession session(sim.address(key), 5000);
+    QCOMPARE(viAssertTrigger(session.vi, VI_TRIG_PROT_DEFAULT), VI_SUCCESS);
+    QCOMPARE(session.write("FETC?\n"), VI_SUCCESS);
+    QCOMPARE(session.read(), Read(VI_SUCCESS, reading));
     QCOMPARE(session.write("BOGUS\n*OPC?\n"), VI_SUCCESS);
     QCOMPARE(session.read(), Read(VI_SUCCESS, "1\n"));
     QCOMPARE(readStatusByte(session), ViUInt16(0x04));
@@ -350,10 +331,10 @@ void VisaInstrTest::portMapperAndDeviceNames()
     QCOMPARE(sim.transcript("pwr"), QStringList({"*IDN?\\n"}));
 
     // The simulator serves inst0 only.
-    const std::size_t before = openCount();
+    const std::size_t before = openHandles();
     OpenSession unknown(sim.address("dmm-vxi11").replace("::inst0::", "::gpib0,5::"));
     QCOMPARE(unknown.status, VI_ERROR_RSRC_NFOUND);
-    QCOMPARE(openCount(), before + 1); // the manager only
+    QCOMPARE(openHandles(), before + 1); // the manager only
 }
 
 void VisaInstrTest::openFails_data()
@@ -376,7 +357,7 @@ void VisaInstrTest::openFails()
     peer.awaitBytes(4).send(answer).pause(20).close().start();
     const quint16 port = answer.isEmpty() ? closedLoopbackPort() : peer.port();
     visa::LibraryConfig::setPortMapperPort(port);
-    const std::size_t before = openCount();
+    const std::size_t before = openHandles();
 
     OpenSession session(portMapper ? QString("TCPIP0::127.0.0.1::inst0::INSTR")
                                    : QString("TCPIP0::127.0.0.1,%1::inst0::INSTR").arg(port));
@@ -384,24 +365,26 @@ void VisaInstrTest::openFails()
     if (answer.isEmpty())
         QCOMPARE(session.status, VI_ERROR_RSRC_NFOUND);
     QCOMPARE(session.vi, ViSession(VI_NULL));
-    QCOMPARE(openCount(), before + 1); // the manager only
+    QCOMPARE(openHandles(), before + 1); // the manager only
 }
 
 // device_trigger carries the link; the instrument's error comes back as status.
 void VisaInstrTest::vxi11DeviceTrigger()
 {
-    Seen seen;
-    HostileServer instrument(rpc::instrument([&seen](PeerLink &link, const rpc::Call &call) {
-        seen.add(rpc::word(call.procedure) + call.arguments);
-        const bool refuse = seen.all().size() > 1;
-        link.send(rpc::reply(call.xid, rpc::word(refuse ? 8 : 0)));
-    }));
-    OpenSession session(QString("TCPIP0::127.0.0.1,%1::inst0::INSTR").arg(instrument.port()), 700);
-    QCOMPARE(session.status, VI_SUCCESS);
-    QCOMPARE(viAssertTrigger(session.vi, VI_TRIG_PROT_DEFAULT), VI_SUCCESS);
-    QCOMPARE(viAssertTrigger(session.vi, VI_TRIG_PROT_DEFAULT), VI_ERROR_NSUP_OPER);
-    QCOMPARE(viAssertTrigger(session.vi, VI_TRIG_PROT_SYNC), VI_ERROR_INV_PROT);
-    const QList<QByteArray> calls = seen.all();
+    QList<QByteArray> calls; // read once the instrument's thread is joined
+    {
+        HostileServer instrument(rpc::instrument([&calls](PeerLink &link, const rpc::Call &call) {
+            if (call.procedure == rpc::DeviceTrigger) // not destroy_link at the close
+                calls << rpc::word(call.procedure) + call.arguments;
+            link.send(rpc::reply(call.xid, rpc::word(calls.size() > 1 ? 8 : 0)));
+        }));
+        OpenSession session(QString("TCPIP0::127.0.0.1,%1::inst0::INSTR").arg(instrument.port()),
+                            700);
+        QCOMPARE(session.status, VI_SUCCESS);
+        QCOMPARE(viAssertTrigger(session.vi, VI_TRIG_PROT_DEFAULT), VI_SUCCESS);
+        QCOMPARE(viAssertTrigger(session.vi, VI_TRIG_PROT_DEFAULT), VI_ERROR_NSUP_OPER);
+        QCOMPARE(viAssertTrigger(session.vi, VI_TRIG_PROT_SYNC), VI_ERROR_INV_PROT);
+    }
     QCOMPARE(calls.size(), 2);
     // Procedure 14: link 1, no flags, lock timeout 0, the I/O timeout.
     const QByteArray head =
@@ -415,30 +398,31 @@ void VisaInstrTest::vxi11DeviceTrigger()
 // reply was read; the query after it has its own id and gets its reply.
 void VisaInstrTest::hislipTriggerMessage()
 {
-    Seen seen;
-    HostileServer instrument(hislip::instrument([&seen](PeerLink &sync) {
-        hislip::Message message;
-        while (hislip::receive(sync, message)) {
-            seen.add(QByteArray(1, char(message.type)) + char(message.control) +
-                     rpc::word(message.parameter));
-            if (message.type == hislip::DataEnd)
-                sync.send(hislip::frame(hislip::DataEnd, 0, message.parameter, "1\n"));
-        }
-    }));
-    OpenSession session(QString("TCPIP0::127.0.0.1::hislip0,%1::INSTR").arg(instrument.port()),
-                        2000);
-    QCOMPARE(session.status, VI_SUCCESS);
-    QCOMPARE(session.write("*OPC?\n"), VI_SUCCESS);
-    QCOMPARE(session.read(), Read(VI_SUCCESS, "1\n"));
-    QCOMPARE(viAssertTrigger(session.vi, VI_TRIG_PROT_DEFAULT), VI_SUCCESS);
-    QCOMPARE(session.write("*OPC?\n"), VI_SUCCESS);
-    QCOMPARE(session.read(), Read(VI_SUCCESS, "1\n"));
     const auto message = [](std::uint8_t type, char control, std::uint32_t id) {
         return QByteArray(1, char(type)) + control + rpc::word(id);
     };
-    QCOMPARE(seen.all(), QList<QByteArray>({message(hislip::DataEnd, 0, 0xFFFFFF00),
-                                            message(hislip::Trigger, 1, 0xFFFFFF02),
-                                            message(hislip::DataEnd, 0, 0xFFFFFF04)}));
+    QList<QByteArray> seen; // read once the instrument's threads are joined
+    {
+        HostileServer instrument(hislip::instrument([&](PeerLink &sync) {
+            hislip::Message received;
+            while (hislip::receive(sync, received)) {
+                seen << message(received.type, char(received.control), received.parameter);
+                if (received.type == hislip::DataEnd)
+                    sync.send(hislip::frame(hislip::DataEnd, 0, received.parameter, "1\n"));
+            }
+        }));
+        OpenSession session(QString("TCPIP0::127.0.0.1::hislip0,%1::INSTR").arg(instrument.port()),
+                            2000);
+        QCOMPARE(session.status, VI_SUCCESS);
+        QCOMPARE(session.write("*OPC?\n"), VI_SUCCESS);
+        QCOMPARE(session.read(), Read(VI_SUCCESS, "1\n"));
+        QCOMPARE(viAssertTrigger(session.vi, VI_TRIG_PROT_DEFAULT), VI_SUCCESS);
+        QCOMPARE(session.write("*OPC?\n"), VI_SUCCESS);
+        QCOMPARE(session.read(), Read(VI_SUCCESS, "1\n"));
+    }
+    QCOMPARE(seen, QList<QByteArray>({message(hislip::DataEnd, 0, 0xFFFFFF00),
+                                      message(hislip::Trigger, 1, 0xFFFFFF02),
+                                      message(hislip::DataEnd, 0, 0xFFFFFF04)}));
 }
 
 QTEST_GUILESS_MAIN(VisaInstrTest)
