@@ -50,6 +50,8 @@ public:
         if (status == VI_SUCCESS && timeoutMs != 0)
             viSetAttribute(vi, VI_ATTR_TMO_VALUE, timeoutMs);
     }
+    // The manager alone, for a session made by other means.
+    OpenSession() { viOpenDefaultRM(&rm); }
     ~OpenSession()
     {
         viClose(vi);
