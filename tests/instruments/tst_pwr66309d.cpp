@@ -2,7 +2,7 @@
 // format, and closing, which switches both outputs off and leaves no session
 // behind; the session a run drives it through, which touches no output by
 // itself and keeps each reply its own query's on a raw socket; and the
-// simulated supply taking all it sends over raw socket, VXI-11 and HiSLIP.
+// simulated supply taking all it sends.
 
 #include "context/TestContext.h"
 #include "instruments/PWR_66309D.h"
@@ -22,7 +22,6 @@ class Pwr66309dTest : public QObject
 private slots:
     void connectSetAndClose();
     void runSession_touchesNoOutputAndKeepsRepliesPaired();
-    void onTheSimulator_data();
     void onTheSimulator();
 };
 
@@ -106,23 +105,15 @@ void Pwr66309dTest::runSession_touchesNoOutputAndKeepsRepliesPaired()
     QCOMPARE(openHandles(), before);
 }
 
-void Pwr66309dTest::onTheSimulator_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::newRow("socket") << "pwr";
-    QTest::newRow("vxi11") << "pwr-vxi11";
-    QTest::newRow("hislip") << "pwr-hislip";
-}
-
 // Every command the supply driver sends is one the supply takes: it is
-// recorded, leaves no error behind, and Close leaves both outputs off.
+// recorded, leaves no error behind, and Close leaves both outputs off. (The
+// driver opens any resource alike; VXI-11 and HiSLIP are tst_visainstr's.)
 void Pwr66309dTest::onTheSimulator()
 {
-    QFETCH(QString, key);
     SimulatorProcess sim;
     QVERIFY2(sim.start({"--pwr", "--dvm-reading", "1.25"}), qPrintable(sim.error()));
     TestContext.pwr = InstrumentConfig();
-    TestContext.pwr.address = sim.address(key);
+    TestContext.pwr.address = sim.address("pwr");
 
     auto *pwr = new PWR_66309D;
     QVERIFY(pwr->Connect());
