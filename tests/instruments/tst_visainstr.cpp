@@ -79,10 +79,8 @@ class VisaInstrTest : public QObject
 
 private slots:
     void cleanup() { visa::LibraryConfig::setPortMapperPort(111); }
-    void readEndRules_data();
-    void readEndRules();
-    void longMessages_data() { addTransports(); }
-    void longMessages();
+    void messages_data() { addTransports(); }
+    void messages();
     void lateReplyNeverAnswersTheNextQuery_data();
     void lateReplyNeverAnswersTheNextQuery();
     void triggerAndStatusByte_data() { addTransports(); }
@@ -98,61 +96,33 @@ private slots:
     void hislipTriggerMessage();
 };
 
-void VisaInstrTest::readEndRules_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QByteArray>("query");
-    QTest::addColumn<uint>("count");
-    QTest::addColumn<QList<Read>>("reads");
-
-    for (const QString key : {"dmm-vxi11", "dmm-hislip"}) {
-        const auto row = [&key](const char *name) -> QTestData & {
-            return QTest::newRow(qPrintable(key + ": " + name)) << key;
-        };
-        row("count reached, rest in the next read")
-            << QByteArray("*IDN?\n") << 10u
-            << QList<Read>{{VI_SUCCESS_MAX_CNT, "BenchSim,3"},
-                           {VI_SUCCESS_MAX_CNT, "4461A,SIM0"},
-                           {VI_SUCCESS_MAX_CNT, "001,A.02.1"},
-                           {VI_SUCCESS, "4\n"}};
-        row("two replies, two messages") << QByteArray("READ?\n*OPC?\n") << 200u
-                                         << QList<Read>{{VI_SUCCESS, reading}, {VI_SUCCESS, "1\n"}};
-    }
-}
-
-void VisaInstrTest::readEndRules()
-{
-    QFETCH(QString, key);
-    QFETCH(QByteArray, query);
-    QFETCH(uint, count);
-    QFETCH(QList<Read>, reads);
-
-    SimulatorProcess sim;
-    QVERIFY2(sim.start({"--dmm"}), qPrintable(sim.error()));
-    // Long: a read that waited for the timeout instead of END would show as VI_ERROR_TMO.
-    OpenSession session(sim.address(key), 20000);
-    QCOMPARE(session.status, VI_SUCCESS);
-    QCOMPARE(session.write(query), VI_SUCCESS);
-    for (const Read &expected : reads)
-        QCOMPARE(session.read(count), expected);
-}
-
-// A write without a newline is a message of its own (END); one longer than
-// the simulator's 1024-byte messages goes split. A HiSLIP reply longer than
-// our own small maximum comes in Data parts ended by DataEND.
-void VisaInstrTest::longMessages()
+// A reply longer than the read's count comes in the following reads, with
+// END on its last part; two replies are two messages. A write without a
+// newline is a message of its own (END); one longer than the simulator's
+// 1024-byte messages goes split. A HiSLIP reply longer than our own small
+// maximum comes in Data parts ended by DataEND.
+void VisaInstrTest::messages()
 {
     QFETCH(QString, key);
     SimulatorProcess sim;
     QVERIFY2(sim.start(), qPrintable(sim.error()));
     {
-        OpenSession session(sim.address(key));
+        // Long: a read that waited for the timeout instead of END would show as VI_ERROR_TMO.
+        OpenSession session(sim.address(key), 20000);
+        QCOMPARE(session.write("*IDN?\n"), VI_SUCCESS);
+        for (const QByteArray part : {"BenchSim,3", "4461A,SIM0", "001,A.02.1"})
+            QCOMPARE(session.read(10), Read(VI_SUCCESS_MAX_CNT, part));
+        QCOMPARE(session.read(10), Read(VI_SUCCESS, "4\n"));
+        QCOMPARE(session.write("READ?\n*OPC?\n"), VI_SUCCESS);
+        QCOMPARE(session.read(), Read(VI_SUCCESS, reading));
+        QCOMPARE(session.read(), Read(VI_SUCCESS, "1\n"));
         QCOMPARE(session.write("*IDN?"), VI_SUCCESS);
         QCOMPARE(session.read(), Read(VI_SUCCESS, identity));
         QCOMPARE(session.write("*CLS" + QByteArray(2500, ' ') + "\n*OPC?"), VI_SUCCESS);
         QCOMPARE(session.read(), Read(VI_SUCCESS, "1\n"));
         QCOMPARE(sim.transcript("dmm"),
-                 QStringList({"*IDN?", "*CLS" + QString(2500, ' ') + "\\n", "*OPC?"}));
+                 QStringList({"*IDN?\\n", "READ?\\n", "*OPC?\\n", "*IDN?",
+                              "*CLS" + QString(2500, ' ') + "\\n", "*OPC?"}));
     }
     if (key.endsWith("hislip")) {
         Link link(sim.address("pwr-hislip"), 24); // 8 payload bytes a message
@@ -256,8 +226,6 @@ void VisaInstrTest::lockHeldByAnotherLink()
     QVERIFY(first->transport->lockExclusive(Deadline(0)) != VI_SUCCESS);
     second.reset(); // destroyed while holding the lock
     QCOMPARE(first->transport->lockExclusive(Deadline(2000)), VI_SUCCESS);
-    QCOMPARE(first->write("*IDN?\n"), VI_SUCCESS);
-    QCOMPARE(first->read(), Read(VI_SUCCESS, identity));
 }
 
 void VisaInstrTest::connectionLost_data()
