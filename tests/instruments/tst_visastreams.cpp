@@ -79,9 +79,6 @@ void VisaStreamsTest::readEndRules_data()
         << QList<Read>{{VI_SUCCESS_TERM_CHAR, "A;"}, {VI_SUCCESS, "B\n"}};
     QTest::newRow("socket: NUL byte is data")
         << false << Script{{0, nul}} << false << none << 200u << QList<Read>{{VI_SUCCESS, nul}};
-    QTest::newRow("socket: timeout keeps partial data")
-        << false << Script{{0, "PART"}} << false << none << 200u
-        << QList<Read>{{VI_ERROR_TMO, "PART"}};
     QTest::newRow("socket: END suppressed, newline is data")
         << false << Script{{0, "A\nB"}} << false << Attributes{{VI_ATTR_SUPPRESS_END_EN, VI_TRUE}}
         << 200u << QList<Read>{{VI_ERROR_TMO, "A\nB"}};
