@@ -103,7 +103,10 @@ void expectTimeout(OpenSession &session, ViUInt32 count, const QString &what,
     const Read read = session.read(count);
     const qint64 elapsed = clock.elapsed();
     QCOMPARE(read.first, VI_ERROR_TMO);
-    const QString late = QString("%1: %2 ms for %3").arg(what).arg(elapsed).arg(timeoutMs);
+    const QString late = QString("%1: returned %2 ms after the timeout of %3 ms")
+                             .arg(what)
+                             .arg(elapsed - qint64(timeoutMs))
+                             .arg(timeoutMs);
     QVERIFY2(elapsed >= timeoutMs && elapsed <= timeoutMs + CeilingMs, qPrintable(late));
     qInfo("%s", qPrintable(late));
 }
