@@ -3,15 +3,12 @@
 // client sees it. Its fault modes are met in tests/faults/tst_meterfaults.
 
 #include "tests/support/SimulatorProcess.h"
-#include "tests/tools/BenchSimWire.h"
 
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <unistd.h>
-
-using namespace benchsimwire;
 
 namespace {
 
@@ -35,20 +32,6 @@ QByteArray exchange(quint16 port, const QByteArray &lines, int replies, int wait
     return received + socket.readAll();
 }
 
-// One call to the VXI-11 core program: the results after the accept status.
-QByteArray coreCall(QTcpSocket &socket, quint32 procedure, const QByteArray &arguments)
-{
-    static quint32 xid = 0x5100;
-    socket.write(vxi11Call(++xid, procedure, arguments));
-    QByteArray received;
-    while ((received.size() < 4 || received.size() < 4 + int(word(received, 0) & 0x7FFFFFFF)) &&
-           socket.waitForReadyRead(5000))
-        received += socket.readAll();
-    if (word(received, 1) != xid || word(received, 6) != 0)
-        return "no reply";
-    return received.mid(28);
-}
-
 } // namespace
 
 class BenchSimTest : public QObject
@@ -61,7 +44,6 @@ private slots:
     void badOptions_exitWithMessage();
     void scpiOverSocket_data();
     void scpiOverSocket();
-    void vxi11_serviceRequest();
     void portMapperOnPort111_rpcinfo();
     void systemRpcbind_registersWithoutRoot();
 };
@@ -134,7 +116,8 @@ void BenchSimTest::scpiOverSocket_data()
                "-350,\"Queue overflow\"\n+0,\"No error\"\n";
 
     // IEEE 488.2 status reporting: the event register is read and cleared by
-    // *ESR? (ESB and MSS through the masks: vxi11_serviceRequest).
+    // *ESR? (ESB, RQS and MSS through the masks: tst_visainstr's
+    // triggerAndStatusByte).
     QTest::newRow("power-on, then a command error")
         << QStringList() << "dmm" << QByteArray("*ESR?\nBOGUS\n*ESR?\n*ESR?\n")
         << QByteArray("128\n32\n0\n");
@@ -212,39 +195,6 @@ void BenchSimTest::scpiOverSocket()
     SimulatorProcess sim;
     QVERIFY2(sim.start(options), qPrintable(sim.error()));
     QCOMPARE(exchange(sim.rawPort(key), lines, int(replies.count('\n'))), replies);
-}
-
-// A serial poll reports RQS once for a request that *ESE and *SRE let
-// through, while *STB? keeps reporting MSS. (The trigger over VXI-11 and
-// HiSLIP: tst_visainstr's triggerAndStatusByte.)
-void BenchSimTest::vxi11_serviceRequest()
-{
-    SimulatorProcess sim;
-    QVERIFY2(sim.start({"--dmm"}), qPrintable(sim.error()));
-    QTcpSocket socket;
-    socket.connectToHost(
-        QHostAddress::LocalHost,
-        quint16(sim.address("dmm-vxi11").section(',', 1).section(':', 0, 0).toUInt()));
-    QVERIFY(socket.waitForConnected(5000));
-
-    const QByteArray link = coreCall(socket, 10, words({0, 0, 0}) + opaque("inst0"));
-    QCOMPARE(word(link, 0), 0u);
-    const quint32 id = word(link, 1);
-    const QByteArray generic = words({id, 0, 0, 1000});
-    const auto write = [&](const QByteArray &data) {
-        return coreCall(socket, 11, words({id, 1000, 0, 0x08}) + opaque(data));
-    };
-    const auto read = [&] {
-        return coreCall(socket, 12, words({id, 200, 1000, 0, 0, 0}));
-    };
-
-    QCOMPARE(write("*CLS;*ESE 32;*SRE 32;BOGUS\n"), words({0, 27}));
-    QCOMPARE(coreCall(socket, 13, generic), words({0, 100})); // queue, ESB, RQS
-    QCOMPARE(coreCall(socket, 13, generic), words({0, 36}));  // RQS reported already
-    QCOMPARE(write("*STB?\n"), words({0, 6}));
-    QCOMPARE(coreCall(socket, 13, generic), words({0, 16 + 36})); // MAV while the reply waits
-    QCOMPARE(read(), words({0, 4}) + opaque("100\n"));
-    QTRY_COMPARE(sim.transcript("dmm"), QStringList({"*CLS;*ESE 32;*SRE 32;BOGUS\\n", "*STB?\\n"}));
 }
 
 // Debian's rpcinfo asks the port mapper on port 111, over UDP and TCP, and

@@ -4,7 +4,8 @@
 // port mapper and device names, timeouts and lost connections; device clear,
 // the trigger, the status byte and the instrument's lock on the link itself.
 // viAssertTrigger on the wire, against scripted instruments: VXI-11
-// device_trigger and the HiSLIP Trigger message among the data messages.
+// device_trigger and the HiSLIP Trigger message among the data messages; and
+// VXI-11 device_readstb.
 
 #include "instruments/visa/HislipTransport.h"
 #include "instruments/visa/InstrumentSession.h"
@@ -92,7 +93,7 @@ private slots:
     void portMapperAndDeviceNames();
     void openFails_data();
     void openFails();
-    void vxi11DeviceTrigger();
+    void vxi11TriggerAndStatusByte();
     void hislipTriggerMessage();
 };
 
@@ -163,13 +164,12 @@ void VisaInstrTest::lateReplyNeverAnswersTheNextQuery()
     QCOMPARE(viSetAttribute(session.vi, VI_ATTR_TMO_VALUE, 20000), VI_SUCCESS);
     QCOMPARE(session.write("*IDN?\n"), VI_SUCCESS);
     QCOMPARE(session.read(), Read(VI_SUCCESS, identity));
-    QCOMPARE(session.write("READ?\n"), VI_SUCCESS);
-    QCOMPARE(session.read(), Read(VI_SUCCESS, reading));
 }
 
 // The trigger makes the meter take the reading FETC? returns (there is none
-// before it). EAV follows the error queue; MAV shows a reply sent and not
-// yet read.
+// before it). EAV follows the error queue, ESB the events *ESE lets through;
+// RQS, for what *SRE lets through, is reported once, while *STB? keeps
+// reporting it (MSS); MAV shows a reply sent and not yet read.
 void VisaInstrTest::triggerAndStatusByte()
 {
     QFETCH(QString, key);
@@ -179,19 +179,20 @@ void VisaInstrTest::triggerAndStatusByte()
     QCOMPARE(viAssertTrigger(session.vi, VI_TRIG_PROT_DEFAULT), VI_SUCCESS);
     QCOMPARE(session.write("FETC?\n"), VI_SUCCESS);
     QCOMPARE(session.read(), Read(VI_SUCCESS, reading));
-    QCOMPARE(session.write("BOGUS\n*OPC?\n"), VI_SUCCESS);
+    QCOMPARE(session.write("*ESE 32;*SRE 32;BOGUS\n*OPC?\n"), VI_SUCCESS);
     QCOMPARE(session.read(), Read(VI_SUCCESS, "1\n"));
-    QCOMPARE(readStatusByte(session), ViUInt16(0x04));
+    QCOMPARE(readStatusByte(session), ViUInt16(0x64));
+    QCOMPARE(readStatusByte(session), ViUInt16(0x24));
 
     // HiSLIP: the query and the status query travel on different connections.
-    QCOMPARE(session.write("*IDN?\n"), VI_SUCCESS);
+    QCOMPARE(session.write("*STB?\n"), VI_SUCCESS);
     QElapsedTimer clock;
     clock.start();
     ViUInt16 withReply = 0;
-    while ((withReply = readStatusByte(session)) == 0x04 && clock.elapsed() < 5000) {
+    while ((withReply = readStatusByte(session)) == 0x24 && clock.elapsed() < 5000) {
     }
-    QCOMPARE(withReply, ViUInt16(0x14));
-    QCOMPARE(session.read(), Read(VI_SUCCESS, identity));
+    QCOMPARE(withReply, ViUInt16(0x34));
+    QCOMPARE(session.read(), Read(VI_SUCCESS, "100\n"));
     QCOMPARE(session.write("*CLS\n*OPC?\n"), VI_SUCCESS);
     QCOMPARE(session.read(), Read(VI_SUCCESS, "1\n"));
     QCOMPARE(readStatusByte(session), ViUInt16(0));
@@ -311,12 +312,17 @@ void VisaInstrTest::openFails()
     QCOMPARE(openHandles(), before + 1); // the manager only
 }
 
-// device_trigger carries the link; the instrument's error comes back as status.
-void VisaInstrTest::vxi11DeviceTrigger()
+// device_trigger carries the link; the instrument's error comes back as
+// status. device_readstb's status byte is the one the instrument gave.
+void VisaInstrTest::vxi11TriggerAndStatusByte()
 {
     QList<QByteArray> calls; // read once the instrument's thread is joined
     {
         HostileServer instrument(rpc::instrument([&calls](PeerLink &link, const rpc::Call &call) {
+            if (call.procedure == rpc::DeviceReadStb) {
+                link.send(rpc::reply(call.xid, rpc::word(0) + rpc::word(0x5A)));
+                return;
+            }
             if (call.procedure == rpc::DeviceTrigger) // not destroy_link at the close
                 calls << rpc::word(call.procedure) + call.arguments;
             link.send(rpc::reply(call.xid, rpc::word(calls.size() > 1 ? 8 : 0)));
@@ -327,6 +333,9 @@ void VisaInstrTest::vxi11DeviceTrigger()
         QCOMPARE(viAssertTrigger(session.vi, VI_TRIG_PROT_DEFAULT), VI_SUCCESS);
         QCOMPARE(viAssertTrigger(session.vi, VI_TRIG_PROT_DEFAULT), VI_ERROR_NSUP_OPER);
         QCOMPARE(viAssertTrigger(session.vi, VI_TRIG_PROT_SYNC), VI_ERROR_INV_PROT);
+        ViUInt16 status = 0;
+        QCOMPARE(viReadSTB(session.vi, &status), VI_SUCCESS);
+        QCOMPARE(status, ViUInt16(0x5A));
     }
     QCOMPARE(calls.size(), 2);
     // Procedure 14: link 1, no flags, lock timeout 0, the I/O timeout.
