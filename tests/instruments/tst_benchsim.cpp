@@ -178,6 +178,15 @@ void BenchSimTest::scpiOverSocket_data()
                "OUTP OFF;:OUTP?;MEAS:CURR?\n")
         << QByteArray("+0.00000E+00\n1;+3.30000E+00;+5.00000E-01;+2.50000E-02;+3.30000E+00\n"
                       "0;+0.00000E+00\n");
+    // What the supply driver sends on connecting, asking and closing
+    // (tst_pwr66309d has its bytes), taken without an error.
+    QTest::newRow("the supply driver's commands")
+        << QStringList{"--dvm-reading", "1.25"} << "pwr"
+        << QByteArray("*TST?\nDISP:CHAN 2\nVOLT2 2.5\nOUTP2 ON\nVOLT1 3.3\nCURR1 0.5\n"
+                      "MEAS:DVM:DC?\nOUTP1 OFF\nOUTP2 OFF\n"
+                      "OUTP1?;OUTP2?;VOLT1?;CURR1?;VOLT2?;DISP:CHAN?;SYST:ERR?\n")
+        << QByteArray("0\n+1.25000E+00\n"
+                      "0;0;+3.30000E+00;+5.00000E-01;+2.50000E+00;2;+0,\"No error\"\n");
     QTest::newRow("supply limits per output")
         << QStringList() << "pwr"
         << QByteArray("*CLS\nVOLT2 12;CURR2 1.5;VOLT2 13;CURR1 3.5;OUTP3 ON\n"
