@@ -105,6 +105,7 @@ enum Procedure : std::uint32_t
 {
     CreateLink = 10,
     DeviceWrite = 11,
+    DeviceReadStb = 13,
     DeviceTrigger = 14,
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "instruments/visa/SessionTable.h"
 #include "instruments/visa/visa.h"
 
 #include <QByteArray>
@@ -7,9 +8,35 @@
 #include <QPair>
 #include <QString>
 
-#include <cstring>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 using Read = QPair<ViStatus, QByteArray>;
+
+// Sessions and managers open in this process.
+inline std::size_t openHandles()
+{
+    return visa::SessionTable::instance().openCount();
+}
+
+// A SOCKET resource whose connections the kernel takes and nobody accepts:
+// sessions open on it, and no reply ever comes. One listener per process.
+inline QByteArray unansweredSocket()
+{
+    static const quint16 port = [] {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        ::listen(fd, 1024);
+        socklen_t length = sizeof address;
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+        return ntohs(address.sin_port);
+    }();
+    return QString("TCPIP0::127.0.0.1::%1::SOCKET").arg(port).toUtf8();
+}
 
 // A resource manager and one instrument session on `resource`, closed again
 // at the end of the scope; `timeoutMs` other than 0 sets the I/O timeout.
@@ -23,6 +50,8 @@ public:
         if (status == VI_SUCCESS && timeoutMs != 0)
             viSetAttribute(vi, VI_ATTR_TMO_VALUE, timeoutMs);
     }
+    // The manager alone, for a session made by other means.
+    OpenSession() { viOpenDefaultRM(&rm); }
     ~OpenSession()
     {
         viClose(vi);

@@ -3,7 +3,7 @@
 
 #include "context/TestContext.h"
 #include "instruments/DMM_34461A.h"
-#include "instruments/visa/SessionTable.h"
+#include "tests/instruments/OpenSession.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/LoopbackPort.h"
 #include "tests/support/ScriptedPeer.h"
@@ -17,11 +17,6 @@ const QByteArray identity = "SIM Instruments,34461A,SIM0001,A.01.00\n";
 const int connectBytes = 6 + 5; // "*IDN?\n*CLS\n"
 const QString timeoutLine = debugQuoted(
     "DMM_34461A: Read Failed [VI_ERROR_TMO: Timeout expired before operation completed.]");
-
-std::size_t openCount()
-{
-    return visa::SessionTable::instance().openCount();
-}
 
 // Starts the peer's script and connects the driver to it.
 bool connectTo(ScriptedPeer &peer, DMM_34461A &dmm)
@@ -39,11 +34,9 @@ class Dmm34461aTest : public QObject
 
 private slots:
     void init();
-    void connect_writesIdnThenCls_andLogsBothLines();
+    void connectAndWrite_bytesAndLogLines();
     void connect_fails_data();
     void connect_fails();
-    void write_sendsCommandWithNewline_data();
-    void write_sendsCommandWithNewline();
     void read_returnsReplyAsSent_data();
     void read_returnsReplyAsSent();
     void close_closesBothSessionsOnce();
@@ -54,7 +47,7 @@ void Dmm34461aTest::init()
     TestContext.dmm = InstrumentConfig();
 }
 
-void Dmm34461aTest::connect_writesIdnThenCls_andLogsBothLines()
+void Dmm34461aTest::connectAndWrite_bytesAndLogLines()
 {
     ScriptedPeer peer;
     peer.awaitBytes(6).send(identity).awaitBytes(connectBytes + 6).send(identity).start();
@@ -75,6 +68,12 @@ void Dmm34461aTest::connect_writesIdnThenCls_andLogsBothLines()
     QTRY_COMPARE(peer.received(), QByteArray("*IDN?\n*CLS\n*IDN?\n*CLS\n"));
     QCOMPARE(log.lines(),
              QStringList({debugQuoted("DMM_34461A: Connected [" + QString(identity) + "]")}));
+
+    // A command goes out in Latin-1, '?' for what it lacks, with a newline.
+    dmm.Write(QString::fromUtf8("VOLT:DC:RANG 10 µ"));
+    dmm.Write(QString::fromUtf8("A€B"));
+    QTRY_COMPARE(peer.received(),
+                 QByteArray("*IDN?\n*CLS\n*IDN?\n*CLS\nVOLT:DC:RANG 10 \xB5\nA?B\n"));
 }
 
 void Dmm34461aTest::connect_fails_data()
@@ -114,28 +113,6 @@ void Dmm34461aTest::connect_fails()
     QCOMPARE(log.lines().size(), lines.size() + 1);
 }
 
-void Dmm34461aTest::write_sendsCommandWithNewline_data()
-{
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<QByteArray>("wire");
-    QTest::newRow("Latin-1 character")
-        << QString::fromUtf8("VOLT:DC:RANG 10 µ") << QByteArray("VOLT:DC:RANG 10 \xB5\n");
-    QTest::newRow("outside Latin-1") << QString::fromUtf8("A€B") << QByteArray("A?B\n");
-}
-
-void Dmm34461aTest::write_sendsCommandWithNewline()
-{
-    QFETCH(QString, command);
-    QFETCH(QByteArray, wire);
-    ScriptedPeer peer;
-    peer.awaitBytes(6).send(identity);
-    DMM_34461A dmm;
-    QVERIFY(connectTo(peer, dmm));
-
-    dmm.Write(command);
-    QTRY_COMPARE(peer.received(), "*IDN?\n*CLS\n" + wire);
-}
-
 void Dmm34461aTest::read_returnsReplyAsSent_data()
 {
     QTest::addColumn<QByteArray>("reply"); // empty: the instrument hangs up
@@ -167,23 +144,23 @@ void Dmm34461aTest::read_returnsReplyAsSent()
 
 void Dmm34461aTest::close_closesBothSessionsOnce()
 {
-    const std::size_t before = openCount();
+    const std::size_t before = openHandles();
     ScriptedPeer peer;
     peer.awaitBytes(6).send(identity);
     {
         DMM_34461A dmm;
         QVERIFY(connectTo(peer, dmm));
-        QCOMPARE(openCount(), before + 2);
+        QCOMPARE(openHandles(), before + 2);
         // The manager takes the session along; the session's own close after
         // it finds it gone, so Close() reports false.
         dmm.Close();
         QVERIFY(!TestContext.dmm.connected);
-        QCOMPARE(openCount(), before);
+        QCOMPARE(openHandles(), before);
         QCOMPARE(dmm.Close(), false);
         TestContext.dmm.connected = true;
     } // the destructor repeats the closes harmlessly and clears the flag
     QVERIFY(!TestContext.dmm.connected);
-    QCOMPARE(openCount(), before);
+    QCOMPARE(openHandles(), before);
 
     // A driver that never connected opens nothing, and closing reports failure.
     TestContext.dmm.address = QString("TCPIP0::127.0.0.1::%1::SOCKET").arg(closedLoopbackPort());
@@ -191,7 +168,7 @@ void Dmm34461aTest::close_closesBothSessionsOnce()
     unused.Write("*RST");
     QCOMPARE(unused.Query("Read?"), QString());
     QCOMPARE(unused.Close(), false);
-    QCOMPARE(openCount(), before);
+    QCOMPARE(openHandles(), before);
 }
 
 QTEST_GUILESS_MAIN(Dmm34461aTest)

@@ -1,17 +1,15 @@
 // The power-supply driver: what it sends on connecting, the setters' number
 // format, and closing, which switches both outputs off and leaves no session
 // behind; the session a run drives it through, which touches no output by
-// itself and keeps each reply its own query's on a raw socket; and the
-// simulated supply taking all it sends over raw socket, VXI-11 and HiSLIP.
+// itself and keeps each reply its own query's on a raw socket. (The
+// simulated supply takes what it sends: tst_benchsim.)
 
 #include "context/TestContext.h"
 #include "instruments/PWR_66309D.h"
-#include "instruments/visa/SessionTable.h"
+#include "tests/instruments/OpenSession.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ScriptedPeer.h"
-#include "tests/support/SimulatorProcess.h"
 
-#include <QTcpSocket>
 #include <QThread>
 #include <QtTest>
 
@@ -22,16 +20,16 @@ class Pwr66309dTest : public QObject
 private slots:
     void connectSetAndClose();
     void runSession_touchesNoOutputAndKeepsRepliesPaired();
-    void onTheSimulator_data();
-    void onTheSimulator();
 };
 
 void Pwr66309dTest::connectSetAndClose()
 {
     TestContext.pwr = InstrumentConfig();
-    const std::size_t before = visa::SessionTable::instance().openCount();
+    const std::size_t before = openHandles();
     ScriptedPeer peer;
-    peer.awaitBytes(6).send("0\n").start(); // the self-test passes
+    const QByteArray identity = "BenchSim,66309D,SIM0002,A.01.05\n";
+    peer.awaitBytes(6).send("0\n"); // the self-test passes
+    peer.awaitBytes(37 + 6).send(identity).awaitBytes(43 + 13).send("+1.25000E+00\n").start();
     TestContext.pwr.address = peer.socketResource();
     LogCapture log;
     {
@@ -41,16 +39,18 @@ void Pwr66309dTest::connectSetAndClose()
         QCOMPARE(log.lines(),
                  QStringList({debugQuoted("PWR_66309D: Connect [" + peer.socketResource() + "]"),
                               "PWR_66309D: Connect Successed"}));
+        QCOMPARE(pwr.GetIDN(), QString(identity));
+        QCOMPARE(pwr.GetDVMVolt(), QString("+1.25000E+00\n"));
         pwr.SetCurrent(2, 0.00001);
         pwr.SetVoltage(255, 3.14159265);
         // Both sessions close; the session's own close after its manager's
         // finds it gone, so Close() reports false.
         pwr.Close();
         QVERIFY(!TestContext.pwr.connected);
-        QCOMPARE(visa::SessionTable::instance().openCount(), before);
+        QCOMPARE(openHandles(), before);
     } // the destructor closes again, harmlessly
     QTRY_COMPARE(peer.received(), QByteArray("*TST?\nDISP:CHAN 2\nVOLT2 2.5\nOUTP2 ON\n"
-                                             "CURR2 1e-05\nVOLT255 3.14159\n"
+                                             "*IDN?\nMEAS:DVM:DC?\nCURR2 1e-05\nVOLT255 3.14159\n"
                                              "OUTP1 OFF\nOUTP2 OFF\n"));
 
     // A driver that never connected: closing reports failure and logs nothing.
@@ -72,7 +72,7 @@ void Pwr66309dTest::runSession_touchesNoOutputAndKeepsRepliesPaired()
     peer.awaitBytes(79).send("+4.00000E-02\n");
     peer.awaitBytes(89).send("LATE\n");
     peer.start();
-    const std::size_t before = visa::SessionTable::instance().openCount();
+    const std::size_t before = openHandles();
     TestContext.pwr = InstrumentConfig();
     {
         PWR_66309D pwr;
@@ -90,7 +90,7 @@ void Pwr66309dTest::runSession_touchesNoOutputAndKeepsRepliesPaired()
         bool stray = false; // "LATE" came unasked; a look takes it away
         QTRY_VERIFY(stray = stray || !pwr.LinkQuiet());
         pwr.CloseSession();
-        QCOMPARE(visa::SessionTable::instance().openCount(), before);
+        QCOMPARE(openHandles(), before);
         QVERIFY(!TestContext.pwr.connected);
     }
     // No output switched by the session itself, none by the driver's end.
@@ -103,51 +103,7 @@ void Pwr66309dTest::runSession_touchesNoOutputAndKeepsRepliesPaired()
     QString error;
     QVERIFY(!absent.OpenSession(QStringLiteral("TCPIP0::127.0.0.1::1::SOCKET"), 1000, &error));
     QVERIFY2(error.startsWith("cannot be opened (VI_ERROR_"), qPrintable(error));
-    QCOMPARE(visa::SessionTable::instance().openCount(), before);
-}
-
-void Pwr66309dTest::onTheSimulator_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::newRow("socket") << "pwr";
-    QTest::newRow("vxi11") << "pwr-vxi11";
-    QTest::newRow("hislip") << "pwr-hislip";
-}
-
-// Every command the supply driver sends is one the supply takes: it is
-// recorded, leaves no error behind, and Close leaves both outputs off.
-void Pwr66309dTest::onTheSimulator()
-{
-    QFETCH(QString, key);
-    SimulatorProcess sim;
-    QVERIFY2(sim.start({"--pwr", "--dvm-reading", "1.25"}), qPrintable(sim.error()));
-    TestContext.pwr = InstrumentConfig();
-    TestContext.pwr.address = sim.address(key);
-
-    auto *pwr = new PWR_66309D;
-    QVERIFY(pwr->Connect());
-    QCOMPARE(pwr->GetIDN(), QString("BenchSim,66309D,SIM0002,A.01.05\n"));
-    pwr->SetVoltage(1, 3.3);
-    pwr->SetCurrent(1, 0.5);
-    QCOMPARE(pwr->GetDVMVolt(), QString("+1.25000E+00\n"));
-    // Closing the manager closes the session with it: the driver's own second
-    // close then finds nothing to close.
-    pwr->Close();
-    QVERIFY(!TestContext.pwr.connected);
-    delete pwr;
-
-    QTRY_COMPARE(sim.transcript("pwr"),
-                 QStringList({"*TST?\\n", "DISP:CHAN 2\\n", "VOLT2 2.5\\n", "OUTP2 ON\\n",
-                              "*IDN?\\n", "VOLT1 3.3\\n", "CURR1 0.5\\n", "MEAS:DVM:DC?\\n",
-                              "OUTP1 OFF\\n", "OUTP2 OFF\\n"}));
-    QTcpSocket check;
-    check.connectToHost(QHostAddress::LocalHost, sim.rawPort("pwr"));
-    QVERIFY(check.waitForConnected(5000));
-    check.write("OUTP1?;OUTP2?;VOLT1?;CURR1?;VOLT2?;DISP:CHAN?;SYST:ERR?\n");
-    while (!check.canReadLine() && check.waitForReadyRead(20000)) {
-    }
-    QCOMPARE(check.readLine(),
-             QByteArray("0;0;+3.30000E+00;+5.00000E-01;+2.50000E+00;2;+0,\"No error\"\n"));
+    QCOMPARE(openHandles(), before);
 }
 
 QTEST_GUILESS_MAIN(Pwr66309dTest)

@@ -32,7 +32,6 @@ void ResourceNameTest::parse_data()
         const char *canonical; // empty: the text itself
         const char *device = "";
     } forms[] = {
-        {"socket", "TCPIP0::192.168.1.20::5025::SOCKET", ""},
         {"socket no board, lower case", "tcpip::localhost::5025::socket",
          "TCPIP0::localhost::5025::SOCKET"},
         {"socket IPv6 with zone", "TCPIP::[fe80::1%eth0]::5025::SOCKET",

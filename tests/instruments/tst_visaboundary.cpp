@@ -4,14 +4,10 @@
 // failure mattered), never with an exception into its C caller, and leave
 // no half-open handle behind.
 
-#include "instruments/visa/SessionTable.h"
+#include "tests/instruments/OpenSession.h"
 #include "tests/support/ScriptedPeer.h"
 
 #include <QtTest>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <cstdlib>
 #include <functional>
@@ -29,24 +25,6 @@ void *allocate(std::size_t size)
     if (void *memory = std::malloc(size == 0 ? 1 : size))
         return memory;
     throw std::bad_alloc();
-}
-
-quint16 listeningPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    ::listen(fd, 1024);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    return ntohs(address.sin_port);
-}
-
-std::size_t openCount()
-{
-    return visa::SessionTable::instance().openCount();
 }
 
 } // namespace
@@ -129,11 +107,8 @@ void VisaBoundaryTest::everyAllocationMayFail_data()
         return status < VI_SUCCESS ? status : viUnlock(vi);
     }) << 0;
     QTest::newRow("viOpen") << Call([](ViSession rm, ViSession) {
-        // The kernel takes the connections of a listener nobody accepts on.
-        static const quint16 port = listeningPort();
-        const QByteArray name = QString("TCPIP0::127.0.0.1::%1::SOCKET").arg(port).toUtf8();
         ViSession second = VI_NULL;
-        return viOpen(rm, name.constData(), VI_NULL, 1000, &second);
+        return viOpen(rm, unansweredSocket().constData(), VI_NULL, 1000, &second);
     }) << 1;
     QTest::newRow("viClose of the manager")
         << Call([](ViSession rm, ViSession) { return viClose(rm); }) << -2;
@@ -159,7 +134,7 @@ void VisaBoundaryTest::everyAllocationMayFail()
     bool failureHit = true;
     for (long failing = 0; failureHit; ++failing) {
         QVERIFY2(failing < 300, "the call never got through");
-        const std::size_t before = openCount();
+        const std::size_t before = openHandles();
         ViStatus status = VI_ERROR_SYSTEM_ERROR;
         failIn = failing;
         try {
@@ -173,13 +148,13 @@ void VisaBoundaryTest::everyAllocationMayFail()
         if (!failureHit) {
             QVERIFY2(status >= VI_SUCCESS || status == VI_ERROR_TMO,
                      qPrintable(QString::number(status, 16)));
-            QCOMPARE(openCount(), std::size_t(qint64(before) + handlesAdded));
+            QCOMPARE(openHandles(), std::size_t(qint64(before) + handlesAdded));
         } else {
             // A failed call opens nothing; a close may have closed.
             QVERIFY2(status == VI_ERROR_ALLOC || status >= VI_SUCCESS || status == VI_ERROR_TMO,
                      qPrintable(QString("%1 at allocation %2").arg(status, 0, 16).arg(failing)));
             if (status == VI_ERROR_ALLOC)
-                QVERIFY(openCount() <= before);
+                QVERIFY(openHandles() <= before);
         }
     }
     viClose(rm);

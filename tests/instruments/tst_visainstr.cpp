@@ -1,10 +1,11 @@
 // VXI-11 and HiSLIP sessions against the simulated instruments and broken
-// servers: END, request sizes and messages longer than either side's
-// maximum, the termination character, the port mapper and device names,
-// timeouts and lost connections; device clear, the status byte and the
-// instrument's lock on the link itself. viAssertTrigger on the wire, against
-// scripted instruments: VXI-11 device_trigger and the HiSLIP Trigger message
-// among the data messages (pyvisa_interop only sees that a query after it works).
+// servers: END, request sizes and messages longer than either side's maximum
+// (the termination character is the session's own: tst_visastreams), the
+// port mapper and device names, timeouts and lost connections; device clear,
+// the trigger, the status byte and the instrument's lock on the link itself.
+// viAssertTrigger on the wire, against scripted instruments: VXI-11
+// device_trigger and the HiSLIP Trigger message among the data messages; and
+// VXI-11 device_readstb.
 
 #include "instruments/visa/HislipTransport.h"
 #include "instruments/visa/InstrumentSession.h"
@@ -21,7 +22,6 @@
 #include <QtTest>
 
 #include <memory>
-#include <mutex>
 #include <thread>
 
 using visa::Deadline;
@@ -31,14 +31,10 @@ namespace {
 const QByteArray identity = "BenchSim,34461A,SIM0001,A.02.14\n";
 const QByteArray reading = "+1.23456789E+00\n";
 
-std::size_t openCount()
-{
-    return visa::SessionTable::instance().openCount();
-}
-
-// A session over the transport itself, for the instrument's own lock, which
-// the C functions take only for a resource held exclusively.
-struct Link
+// A session over a transport made here, for a HiSLIP maximum of our own and
+// for the instrument's own lock, which the C functions take only for a
+// resource held exclusively.
+struct Link : OpenSession
 {
     explicit Link(const QString &resource,
                   std::uint64_t hislipMaximum = visa::HislipTransport::DefaultMaximumMessageSize)
@@ -55,27 +51,12 @@ struct Link
         else
             open(std::make_unique<visa::Vxi11Transport>());
         transport = owned.get();
-        session = std::make_unique<visa::InstrumentSession>(name, std::move(owned));
-        session->setAttribute(VI_ATTR_TMO_VALUE, 5000);
-    }
-    ViStatus write(const QByteArray &bytes)
-    {
-        ViUInt32 written = 0;
-        return session->write(reinterpret_cast<ViConstBuf>(bytes.constData()),
-                              ViUInt32(bytes.size()), written);
-    }
-    Read read()
-    {
-        QByteArray buffer(400, '\0');
-        ViUInt32 returned = 0;
-        const ViStatus result =
-            session->read(reinterpret_cast<ViPBuf>(buffer.data()), 400, returned);
-        return {result, buffer.left(int(returned))};
+        vi = visa::SessionTable::instance().addInstrument(
+            rm, std::make_shared<visa::InstrumentSession>(name, std::move(owned)));
+        viSetAttribute(vi, VI_ATTR_TMO_VALUE, 5000);
     }
 
-    ViStatus status = VI_SUCCESS;
     visa::Transport *transport = nullptr;
-    std::unique_ptr<visa::InstrumentSession> session;
 };
 
 ViUInt16 readStatusByte(const OpenSession &session)
@@ -83,23 +64,6 @@ ViUInt16 readStatusByte(const OpenSession &session)
     ViUInt16 value = 0xFFFF;
     return viReadSTB(session.vi, &value) == VI_SUCCESS ? value : 0xFFFF;
 }
-
-// What a scripted instrument saw, from its own thread.
-struct Seen
-{
-    std::mutex mutex;
-    QList<QByteArray> calls;
-    void add(const QByteArray &call)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        calls << call;
-    }
-    QList<QByteArray> all()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return calls;
-    }
-};
 
 void addTransports()
 {
@@ -116,14 +80,12 @@ class VisaInstrTest : public QObject
 
 private slots:
     void cleanup() { visa::LibraryConfig::setPortMapperPort(111); }
-    void readEndRules_data();
-    void readEndRules();
-    void longMessages_data() { addTransports(); }
-    void longMessages();
+    void messages_data() { addTransports(); }
+    void messages();
     void lateReplyNeverAnswersTheNextQuery_data();
     void lateReplyNeverAnswersTheNextQuery();
-    void statusByte_data() { addTransports(); }
-    void statusByte();
+    void triggerAndStatusByte_data() { addTransports(); }
+    void triggerAndStatusByte();
     void lockHeldByAnotherLink_data() { addTransports(); }
     void lockHeldByAnotherLink();
     void connectionLost_data();
@@ -131,76 +93,37 @@ private slots:
     void portMapperAndDeviceNames();
     void openFails_data();
     void openFails();
-    void vxi11DeviceTrigger();
+    void vxi11TriggerAndStatusByte();
     void hislipTriggerMessage();
 };
 
-void VisaInstrTest::readEndRules_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QByteArray>("query");
-    QTest::addColumn<uint>("count");
-    QTest::addColumn<int>("termChar"); // -1: disabled
-    QTest::addColumn<QList<Read>>("reads");
-
-    for (const QString key : {"dmm-vxi11", "dmm-hislip"}) {
-        const auto row = [&key](const char *name) -> QTestData & {
-            return QTest::newRow(qPrintable(key + ": " + name)) << key;
-        };
-        row("count reached, rest in the next read")
-            << QByteArray("*IDN?\n") << 10u << -1
-            << QList<Read>{{VI_SUCCESS_MAX_CNT, "BenchSim,3"},
-                           {VI_SUCCESS_MAX_CNT, "4461A,SIM0"},
-                           {VI_SUCCESS_MAX_CNT, "001,A.02.1"},
-                           {VI_SUCCESS, "4\n"}};
-        row("termination character") << QByteArray("*IDN?\n") << 200u << int(',')
-                                     << QList<Read>{{VI_SUCCESS_TERM_CHAR, "BenchSim,"},
-                                                    {VI_SUCCESS_TERM_CHAR, "34461A,"},
-                                                    {VI_SUCCESS_TERM_CHAR, "SIM0001,"},
-                                                    {VI_SUCCESS, "A.02.14\n"}};
-        row("two replies, two messages") << QByteArray("READ?\n*OPC?\n") << 200u << -1
-                                         << QList<Read>{{VI_SUCCESS, reading}, {VI_SUCCESS, "1\n"}};
-    }
-}
-
-void VisaInstrTest::readEndRules()
-{
-    QFETCH(QString, key);
-    QFETCH(QByteArray, query);
-    QFETCH(uint, count);
-    QFETCH(int, termChar);
-    QFETCH(QList<Read>, reads);
-
-    SimulatorProcess sim;
-    QVERIFY2(sim.start({"--dmm"}), qPrintable(sim.error()));
-    // Long: a read that waited for the timeout instead of END would show as VI_ERROR_TMO.
-    OpenSession session(sim.address(key), 20000);
-    QCOMPARE(session.status, VI_SUCCESS);
-    if (termChar >= 0) {
-        QCOMPARE(viSetAttribute(session.vi, VI_ATTR_TERMCHAR, ViAttrState(termChar)), VI_SUCCESS);
-        QCOMPARE(viSetAttribute(session.vi, VI_ATTR_TERMCHAR_EN, VI_TRUE), VI_SUCCESS);
-    }
-    QCOMPARE(session.write(query), VI_SUCCESS);
-    for (const Read &expected : reads)
-        QCOMPARE(session.read(count), expected);
-}
-
-// A write without a newline is a message of its own (END); one longer than
-// the simulator's 1024-byte messages goes split. A HiSLIP reply longer than
-// our own small maximum comes in Data parts ended by DataEND.
-void VisaInstrTest::longMessages()
+// A reply longer than the read's count comes in the following reads, with
+// END on its last part; two replies are two messages. A write without a
+// newline is a message of its own (END); one longer than the simulator's
+// 1024-byte messages goes split. A HiSLIP reply longer than our own small
+// maximum comes in Data parts ended by DataEND.
+void VisaInstrTest::messages()
 {
     QFETCH(QString, key);
     SimulatorProcess sim;
     QVERIFY2(sim.start(), qPrintable(sim.error()));
     {
-        OpenSession session(sim.address(key));
+        // Long: a read that waited for the timeout instead of END would show as VI_ERROR_TMO.
+        OpenSession session(sim.address(key), 20000);
+        QCOMPARE(session.write("*IDN?\n"), VI_SUCCESS);
+        for (const QByteArray part : {"BenchSim,3", "4461A,SIM0", "001,A.02.1"})
+            QCOMPARE(session.read(10), Read(VI_SUCCESS_MAX_CNT, part));
+        QCOMPARE(session.read(10), Read(VI_SUCCESS, "4\n"));
+        QCOMPARE(session.write("READ?\n*OPC?\n"), VI_SUCCESS);
+        QCOMPARE(session.read(), Read(VI_SUCCESS, reading));
+        QCOMPARE(session.read(), Read(VI_SUCCESS, "1\n"));
         QCOMPARE(session.write("*IDN?"), VI_SUCCESS);
         QCOMPARE(session.read(), Read(VI_SUCCESS, identity));
         QCOMPARE(session.write("*CLS" + QByteArray(2500, ' ') + "\n*OPC?"), VI_SUCCESS);
         QCOMPARE(session.read(), Read(VI_SUCCESS, "1\n"));
         QCOMPARE(sim.transcript("dmm"),
-                 QStringList({"*IDN?", "*CLS" + QString(2500, ' ') + "\\n", "*OPC?"}));
+                 QStringList({"*IDN?\\n", "READ?\\n", "*OPC?\\n", "*IDN?",
+                              "*CLS" + QString(2500, ' ') + "\\n", "*OPC?"}));
     }
     if (key.endsWith("hislip")) {
         Link link(sim.address("pwr-hislip"), 24); // 8 payload bytes a message
@@ -241,30 +164,35 @@ void VisaInstrTest::lateReplyNeverAnswersTheNextQuery()
     QCOMPARE(viSetAttribute(session.vi, VI_ATTR_TMO_VALUE, 20000), VI_SUCCESS);
     QCOMPARE(session.write("*IDN?\n"), VI_SUCCESS);
     QCOMPARE(session.read(), Read(VI_SUCCESS, identity));
-    QCOMPARE(session.write("READ?\n"), VI_SUCCESS);
-    QCOMPARE(session.read(), Read(VI_SUCCESS, reading));
 }
 
-// EAV follows the error queue; MAV shows a reply sent and not yet read.
-void VisaInstrTest::statusByte()
+// The trigger makes the meter take the reading FETC? returns (there is none
+// before it). EAV follows the error queue, ESB the events *ESE lets through;
+// RQS, for what *SRE lets through, is reported once, while *STB? keeps
+// reporting it (MSS); MAV shows a reply sent and not yet read.
+void VisaInstrTest::triggerAndStatusByte()
 {
     QFETCH(QString, key);
     SimulatorProcess sim;
     QVERIFY2(sim.start({"--dmm"}), qPrintable(sim.error()));
     OpenSession session(sim.address(key), 5000);
-    QCOMPARE(session.write("BOGUS\n*OPC?\n"), VI_SUCCESS);
+    QCOMPARE(viAssertTrigger(session.vi, VI_TRIG_PROT_DEFAULT), VI_SUCCESS);
+    QCOMPARE(session.write("FETC?\n"), VI_SUCCESS);
+    QCOMPARE(session.read(), Read(VI_SUCCESS, reading));
+    QCOMPARE(session.write("*ESE 32;*SRE 32;BOGUS\n*OPC?\n"), VI_SUCCESS);
     QCOMPARE(session.read(), Read(VI_SUCCESS, "1\n"));
-    QCOMPARE(readStatusByte(session), ViUInt16(0x04));
+    QCOMPARE(readStatusByte(session), ViUInt16(0x64));
+    QCOMPARE(readStatusByte(session), ViUInt16(0x24));
 
     // HiSLIP: the query and the status query travel on different connections.
-    QCOMPARE(session.write("*IDN?\n"), VI_SUCCESS);
+    QCOMPARE(session.write("*STB?\n"), VI_SUCCESS);
     QElapsedTimer clock;
     clock.start();
     ViUInt16 withReply = 0;
-    while ((withReply = readStatusByte(session)) == 0x04 && clock.elapsed() < 5000) {
+    while ((withReply = readStatusByte(session)) == 0x24 && clock.elapsed() < 5000) {
     }
-    QCOMPARE(withReply, ViUInt16(0x14));
-    QCOMPARE(session.read(), Read(VI_SUCCESS, identity));
+    QCOMPARE(withReply, ViUInt16(0x34));
+    QCOMPARE(session.read(), Read(VI_SUCCESS, "100\n"));
     QCOMPARE(session.write("*CLS\n*OPC?\n"), VI_SUCCESS);
     QCOMPARE(session.read(), Read(VI_SUCCESS, "1\n"));
     QCOMPARE(readStatusByte(session), ViUInt16(0));
@@ -299,8 +227,6 @@ void VisaInstrTest::lockHeldByAnotherLink()
     QVERIFY(first->transport->lockExclusive(Deadline(0)) != VI_SUCCESS);
     second.reset(); // destroyed while holding the lock
     QCOMPARE(first->transport->lockExclusive(Deadline(2000)), VI_SUCCESS);
-    QCOMPARE(first->write("*IDN?\n"), VI_SUCCESS);
-    QCOMPARE(first->read(), Read(VI_SUCCESS, identity));
 }
 
 void VisaInstrTest::connectionLost_data()
@@ -347,13 +273,12 @@ void VisaInstrTest::portMapperAndDeviceNames()
     QCOMPARE(session.status, VI_SUCCESS);
     QCOMPARE(session.write("*IDN?\n"), VI_SUCCESS);
     QCOMPARE(session.read(), Read(VI_SUCCESS, "BenchSim,66309D,SIM0002,A.01.05\n"));
-    QCOMPARE(sim.transcript("pwr"), QStringList({"*IDN?\\n"}));
 
     // The simulator serves inst0 only.
-    const std::size_t before = openCount();
+    const std::size_t before = openHandles();
     OpenSession unknown(sim.address("dmm-vxi11").replace("::inst0::", "::gpib0,5::"));
     QCOMPARE(unknown.status, VI_ERROR_RSRC_NFOUND);
-    QCOMPARE(openCount(), before + 1); // the manager only
+    QCOMPARE(openHandles(), before + 1); // the manager only
 }
 
 void VisaInstrTest::openFails_data()
@@ -376,7 +301,7 @@ void VisaInstrTest::openFails()
     peer.awaitBytes(4).send(answer).pause(20).close().start();
     const quint16 port = answer.isEmpty() ? closedLoopbackPort() : peer.port();
     visa::LibraryConfig::setPortMapperPort(port);
-    const std::size_t before = openCount();
+    const std::size_t before = openHandles();
 
     OpenSession session(portMapper ? QString("TCPIP0::127.0.0.1::inst0::INSTR")
                                    : QString("TCPIP0::127.0.0.1,%1::inst0::INSTR").arg(port));
@@ -384,24 +309,34 @@ void VisaInstrTest::openFails()
     if (answer.isEmpty())
         QCOMPARE(session.status, VI_ERROR_RSRC_NFOUND);
     QCOMPARE(session.vi, ViSession(VI_NULL));
-    QCOMPARE(openCount(), before + 1); // the manager only
+    QCOMPARE(openHandles(), before + 1); // the manager only
 }
 
-// device_trigger carries the link; the instrument's error comes back as status.
-void VisaInstrTest::vxi11DeviceTrigger()
+// device_trigger carries the link; the instrument's error comes back as
+// status. device_readstb's status byte is the one the instrument gave.
+void VisaInstrTest::vxi11TriggerAndStatusByte()
 {
-    Seen seen;
-    HostileServer instrument(rpc::instrument([&seen](PeerLink &link, const rpc::Call &call) {
-        seen.add(rpc::word(call.procedure) + call.arguments);
-        const bool refuse = seen.all().size() > 1;
-        link.send(rpc::reply(call.xid, rpc::word(refuse ? 8 : 0)));
-    }));
-    OpenSession session(QString("TCPIP0::127.0.0.1,%1::inst0::INSTR").arg(instrument.port()), 700);
-    QCOMPARE(session.status, VI_SUCCESS);
-    QCOMPARE(viAssertTrigger(session.vi, VI_TRIG_PROT_DEFAULT), VI_SUCCESS);
-    QCOMPARE(viAssertTrigger(session.vi, VI_TRIG_PROT_DEFAULT), VI_ERROR_NSUP_OPER);
-    QCOMPARE(viAssertTrigger(session.vi, VI_TRIG_PROT_SYNC), VI_ERROR_INV_PROT);
-    const QList<QByteArray> calls = seen.all();
+    QList<QByteArray> calls; // read once the instrument's thread is joined
+    {
+        HostileServer instrument(rpc::instrument([&calls](PeerLink &link, const rpc::Call &call) {
+            if (call.procedure == rpc::DeviceReadStb) {
+                link.send(rpc::reply(call.xid, rpc::word(0) + rpc::word(0x5A)));
+                return;
+            }
+            if (call.procedure == rpc::DeviceTrigger) // not destroy_link at the close
+                calls << rpc::word(call.procedure) + call.arguments;
+            link.send(rpc::reply(call.xid, rpc::word(calls.size() > 1 ? 8 : 0)));
+        }));
+        OpenSession session(QString("TCPIP0::127.0.0.1,%1::inst0::INSTR").arg(instrument.port()),
+                            700);
+        QCOMPARE(session.status, VI_SUCCESS);
+        QCOMPARE(viAssertTrigger(session.vi, VI_TRIG_PROT_DEFAULT), VI_SUCCESS);
+        QCOMPARE(viAssertTrigger(session.vi, VI_TRIG_PROT_DEFAULT), VI_ERROR_NSUP_OPER);
+        QCOMPARE(viAssertTrigger(session.vi, VI_TRIG_PROT_SYNC), VI_ERROR_INV_PROT);
+        ViUInt16 status = 0;
+        QCOMPARE(viReadSTB(session.vi, &status), VI_SUCCESS);
+        QCOMPARE(status, ViUInt16(0x5A));
+    }
     QCOMPARE(calls.size(), 2);
     // Procedure 14: link 1, no flags, lock timeout 0, the I/O timeout.
     const QByteArray head =
@@ -415,30 +350,31 @@ void VisaInstrTest::vxi11DeviceTrigger()
 // reply was read; the query after it has its own id and gets its reply.
 void VisaInstrTest::hislipTriggerMessage()
 {
-    Seen seen;
-    HostileServer instrument(hislip::instrument([&seen](PeerLink &sync) {
-        hislip::Message message;
-        while (hislip::receive(sync, message)) {
-            seen.add(QByteArray(1, char(message.type)) + char(message.control) +
-                     rpc::word(message.parameter));
-            if (message.type == hislip::DataEnd)
-                sync.send(hislip::frame(hislip::DataEnd, 0, message.parameter, "1\n"));
-        }
-    }));
-    OpenSession session(QString("TCPIP0::127.0.0.1::hislip0,%1::INSTR").arg(instrument.port()),
-                        2000);
-    QCOMPARE(session.status, VI_SUCCESS);
-    QCOMPARE(session.write("*OPC?\n"), VI_SUCCESS);
-    QCOMPARE(session.read(), Read(VI_SUCCESS, "1\n"));
-    QCOMPARE(viAssertTrigger(session.vi, VI_TRIG_PROT_DEFAULT), VI_SUCCESS);
-    QCOMPARE(session.write("*OPC?\n"), VI_SUCCESS);
-    QCOMPARE(session.read(), Read(VI_SUCCESS, "1\n"));
     const auto message = [](std::uint8_t type, char control, std::uint32_t id) {
         return QByteArray(1, char(type)) + control + rpc::word(id);
     };
-    QCOMPARE(seen.all(), QList<QByteArray>({message(hislip::DataEnd, 0, 0xFFFFFF00),
-                                            message(hislip::Trigger, 1, 0xFFFFFF02),
-                                            message(hislip::DataEnd, 0, 0xFFFFFF04)}));
+    QList<QByteArray> seen; // read once the instrument's threads are joined
+    {
+        HostileServer instrument(hislip::instrument([&](PeerLink &sync) {
+            hislip::Message received;
+            while (hislip::receive(sync, received)) {
+                seen << message(received.type, char(received.control), received.parameter);
+                if (received.type == hislip::DataEnd)
+                    sync.send(hislip::frame(hislip::DataEnd, 0, received.parameter, "1\n"));
+            }
+        }));
+        OpenSession session(QString("TCPIP0::127.0.0.1::hislip0,%1::INSTR").arg(instrument.port()),
+                            2000);
+        QCOMPARE(session.status, VI_SUCCESS);
+        QCOMPARE(session.write("*OPC?\n"), VI_SUCCESS);
+        QCOMPARE(session.read(), Read(VI_SUCCESS, "1\n"));
+        QCOMPARE(viAssertTrigger(session.vi, VI_TRIG_PROT_DEFAULT), VI_SUCCESS);
+        QCOMPARE(session.write("*OPC?\n"), VI_SUCCESS);
+        QCOMPARE(session.read(), Read(VI_SUCCESS, "1\n"));
+    }
+    QCOMPARE(seen, QList<QByteArray>({message(hislip::DataEnd, 0, 0xFFFFFF00),
+                                      message(hislip::Trigger, 1, 0xFFFFFF02),
+                                      message(hislip::DataEnd, 0, 0xFFFFFF04)}));
 }
 
 QTEST_GUILESS_MAIN(VisaInstrTest)

@@ -1,40 +1,18 @@
 // Session handles and the entry points' answers that need no instrument:
 // resource managers closing what was opened through them, user data, VISA
-// locks between sessions of one process, and the answers of a library that
-// delivers no events; on SOCKET sessions to a listener nobody accepts on.
+// locks between sessions of one process, a flush's mask; on SOCKET sessions
+// to a listener nobody accepts on.
 
-#include "instruments/visa/SessionTable.h"
-#include "instruments/visa/visa.h"
+#include "tests/instruments/OpenSession.h"
+#include "tests/support/TestSeed.h"
 
 #include <QElapsedTimer>
-#include <QRandomGenerator>
 #include <QtTest>
 
-#include <arpa/inet.h>
 #include <map>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
-
-// A SOCKET resource whose connections the kernel takes; nobody accepts them.
-QByteArray listeningSocket()
-{
-    static int fd = -1;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0) {
-        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-        ::listen(fd, 1024);
-    }
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    return QString("TCPIP0::127.0.0.1::%1::SOCKET").arg(ntohs(address.sin_port)).toUtf8();
-}
 
 bool isOpen(ViObject handle)
 {
@@ -49,13 +27,12 @@ class VisaSessionTest : public QObject
     Q_OBJECT
 
 private slots:
-    void handlesThatDoNoIo();
-    void openRefusals();
+    void handlesAndRefusedOpens();
     void managersAndSessionsInAnyOrder();
-    void userDataOnEveryHandle();
+    void userData32Bits();
     void sharedExclusiveAndNested();
     void openWithLockWaitsForRelease();
-    void eventsAndFlush();
+    void flushMask();
     void cleanupTestCase() { viClose(rm); }
 
 private:
@@ -66,7 +43,7 @@ private:
         if (rm == VI_NULL)
             viOpenDefaultRM(&rm);
         ViSession vi = VI_NULL;
-        const ViStatus status = viOpen(rm, listeningSocket().constData(), mode, timeout, &vi);
+        const ViStatus status = viOpen(rm, unansweredSocket().constData(), mode, timeout, &vi);
         [&] {
             QCOMPARE(status, expected);
         }();
@@ -77,9 +54,16 @@ private:
 };
 
 // A handle never issued is no object; the resource manager is one, but not
-// one that does I/O.
-void VisaSessionTest::handlesThatDoNoIo()
+// one that does I/O. Every refused open leaves VI_NULL in the session and no
+// session behind.
+void VisaSessionTest::handlesAndRefusedOpens()
 {
+    const char *socket = "TCPIP0::127.0.0.1::5025::SOCKET";
+    const std::size_t before = openHandles();
+    ViSession vi = 42;
+    QCOMPARE(viOpen(VI_NULL, socket, VI_NULL, 2000, &vi), VI_ERROR_INV_OBJECT);
+    QCOMPARE(vi, ViSession(VI_NULL));
+
     ViSession rm = VI_NULL;
     QCOMPARE(viOpenDefaultRM(&rm), VI_SUCCESS);
     const QList<QPair<ViSession, ViStatus>> handles = {{0x7FFFFFF0, VI_ERROR_INV_OBJECT},
@@ -95,20 +79,7 @@ void VisaSessionTest::handlesThatDoNoIo()
     QCOMPARE(viSetAttribute(rm, VI_ATTR_TERMCHAR_EN, VI_TRUE), VI_ERROR_NSUP_ATTR);
     QCOMPARE(viClose(0x7FFFFFF0), VI_ERROR_INV_OBJECT);
     QCOMPARE(viClose(VI_NULL), VI_WARN_NULL_OBJECT);
-    QCOMPARE(viClose(rm), VI_SUCCESS);
-}
 
-// Every refused open leaves VI_NULL in the session and no session behind.
-void VisaSessionTest::openRefusals()
-{
-    const char *socket = "TCPIP0::127.0.0.1::5025::SOCKET";
-    const std::size_t before = visa::SessionTable::instance().openCount();
-    ViSession vi = 42;
-    QCOMPARE(viOpen(VI_NULL, socket, VI_NULL, 2000, &vi), VI_ERROR_INV_OBJECT);
-    QCOMPARE(vi, ViSession(VI_NULL));
-
-    ViSession rm = VI_NULL;
-    QCOMPARE(viOpenDefaultRM(&rm), VI_SUCCESS);
     const QList<QPair<const char *, ViStatus>> refused = {
         {"TCPIP0::127.0.0.1::SOCKET", VI_ERROR_INV_RSRC_NAME},
         {nullptr, VI_ERROR_INV_RSRC_NAME},
@@ -126,7 +97,7 @@ void VisaSessionTest::openRefusals()
     QCOMPARE(viOpen(rm, socket, VI_NULL, 2000, nullptr), VI_ERROR_INV_PARAMETER);
     QCOMPARE(viClose(rm), VI_SUCCESS);
     QCOMPARE(viOpen(rm, socket, VI_NULL, 2000, &vi), VI_ERROR_INV_OBJECT); // closed manager
-    QCOMPARE(visa::SessionTable::instance().openCount(), before);
+    QCOMPARE(openHandles(), before);
 }
 
 // Seeded random opens and closes of managers and sessions against a model:
@@ -135,12 +106,8 @@ void VisaSessionTest::openRefusals()
 // handle is never handed out again.
 void VisaSessionTest::managersAndSessionsInAnyOrder()
 {
-    const quint32 seed = qEnvironmentVariableIsSet("VISA_SEED")
-                             ? quint32(qEnvironmentVariableIntValue("VISA_SEED"))
-                             : QRandomGenerator::global()->generate();
-    qInfo("VISA_SEED=%u", seed);
-    QRandomGenerator random(seed);
-    const std::size_t before = visa::SessionTable::instance().openCount();
+    QRandomGenerator random(testSeed(QTest::currentTestFunction()));
+    const std::size_t before = openHandles();
     std::map<ViObject, ViObject> open; // handle -> its manager (VI_NULL for a manager)
     std::vector<ViObject> closed;
     for (int step = 0; step < 150; ++step) {
@@ -157,7 +124,7 @@ void VisaSessionTest::managersAndSessionsInAnyOrder()
         } else if (action == 1) {
             const ViObject rm = managers[random.bounded(int(managers.size()))];
             ViSession vi = VI_NULL;
-            QCOMPARE(viOpen(rm, listeningSocket().constData(), VI_NULL, 2000, &vi), VI_SUCCESS);
+            QCOMPARE(viOpen(rm, unansweredSocket().constData(), VI_NULL, 2000, &vi), VI_SUCCESS);
             open[vi] = rm;
         } else {
             auto it = open.begin();
@@ -182,23 +149,17 @@ void VisaSessionTest::managersAndSessionsInAnyOrder()
         if (manager == VI_NULL)
             viClose(handle);
     }
-    QCOMPARE(visa::SessionTable::instance().openCount(), before);
+    QCOMPARE(openHandles(), before);
 }
 
-// 64 and 32 bits on sessions and managers alike (a closed handle has none:
+// The 32-bit user data writes four bytes and takes no more (the 64-bit one
+// goes through pyvisa_interop; a closed handle has none:
 // managersAndSessionsInAnyOrder looks).
-void VisaSessionTest::userDataOnEveryHandle()
+void VisaSessionTest::userData32Bits()
 {
     ViSession rm = VI_NULL;
     QCOMPARE(viOpenDefaultRM(&rm), VI_SUCCESS);
-    ViSession vi = VI_NULL;
-    QCOMPARE(viOpen(rm, listeningSocket().constData(), VI_NULL, 2000, &vi), VI_SUCCESS);
-    ViUInt64 wide = 0;
-    QCOMPARE(viSetAttribute(vi, VI_ATTR_USER_DATA_64, 0x123456789ABCDEF0ull), VI_SUCCESS);
     QCOMPARE(viSetAttribute(rm, VI_ATTR_USER_DATA_32, 0xCAFEu), VI_SUCCESS);
-    QCOMPARE(viGetAttribute(vi, VI_ATTR_USER_DATA_64, &wide), VI_SUCCESS);
-    QCOMPARE(wide, ViUInt64(0x123456789ABCDEF0ull));
-    // The 32-bit attribute writes four bytes and takes no more.
     ViUInt32 narrow[2] = {0, 0xAAAAAAAA};
     QCOMPARE(viGetAttribute(rm, VI_ATTR_USER_DATA_32, narrow), VI_SUCCESS);
     QCOMPARE(narrow[0], 0xCAFEu);
@@ -261,14 +222,11 @@ void VisaSessionTest::openWithLockWaitsForRelease()
     QCOMPARE(viClose(next), VI_SUCCESS);
 }
 
-// PyVISA's close() turns all events off (tested in pyvisa_interop); asking
-// for one event type, or a flush of one buffer two ways, fails.
-void VisaSessionTest::eventsAndFlush()
+// A flush of one buffer two ways fails. (The library delivers no events:
+// PyVISA's close() turns them all off in pyvisa_interop.)
+void VisaSessionTest::flushMask()
 {
     const ViSession vi = open();
-    QCOMPARE(viEnableEvent(vi, VI_EVENT_SERVICE_REQ, VI_QUEUE, VI_NULL), VI_ERROR_INV_EVENT);
-    QCOMPARE(viDisableEvent(vi, VI_EVENT_SERVICE_REQ, VI_ALL_MECH), VI_ERROR_INV_EVENT);
-    QCOMPARE(viDiscardEvents(vi, VI_ALL_ENABLED_EVENTS, 0), VI_ERROR_INV_MECH);
     QCOMPARE(viFlush(vi, VI_READ_BUF | VI_READ_BUF_DISCARD), VI_ERROR_INV_MASK);
     QCOMPARE(viFlush(vi, VI_READ_BUF_DISCARD | VI_WRITE_BUF), VI_SUCCESS);
     QCOMPARE(viClose(vi), VI_SUCCESS);
