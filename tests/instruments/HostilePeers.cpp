@@ -1,7 +1,7 @@
 #include "tests/instruments/HostilePeers.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#include "tests/support/LoopbackPort.h"
+
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -58,15 +58,7 @@ void PeerLink::idle(int ms)
 
 HostileServer::HostileServer(Serve serve) : serve(std::move(serve))
 {
-    listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listenFd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    ::listen(listenFd, 16);
-    socklen_t length = sizeof address;
-    ::getsockname(listenFd, reinterpret_cast<sockaddr *>(&address), &length);
-    listenPort = ntohs(address.sin_port);
+    listenFd = loopbackListener(16, &listenPort);
     acceptor = std::thread([this] { acceptClients(); });
 }
 

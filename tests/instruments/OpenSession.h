@@ -2,15 +2,12 @@
 
 #include "instruments/visa/SessionTable.h"
 #include "instruments/visa/visa.h"
+#include "tests/support/LoopbackPort.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QPair>
 #include <QString>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 using Read = QPair<ViStatus, QByteArray>;
 
@@ -25,15 +22,9 @@ inline std::size_t openHandles()
 inline QByteArray unansweredSocket()
 {
     static const quint16 port = [] {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-        ::listen(fd, 1024);
-        socklen_t length = sizeof address;
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-        return ntohs(address.sin_port);
+        quint16 listening = 0;
+        loopbackListener(1024, &listening);
+        return listening;
     }();
     return QString("TCPIP0::127.0.0.1::%1::SOCKET").arg(port).toUtf8();
 }

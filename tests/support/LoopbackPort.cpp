@@ -5,15 +5,34 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-quint16 closedLoopbackPort()
+namespace {
+
+// A TCP socket bound to a port of the kernel's choosing on the loopback.
+int boundLoopbackSocket(quint16 *port)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
     socklen_t length = sizeof address;
     ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
+    *port = ntohs(address.sin_port);
+    return fd;
+}
+
+} // namespace
+
+quint16 closedLoopbackPort()
+{
+    quint16 port = 0;
+    ::close(boundLoopbackSocket(&port));
+    return port;
+}
+
+int loopbackListener(int backlog, quint16 *port)
+{
+    const int fd = boundLoopbackSocket(port);
+    ::listen(fd, backlog);
+    return fd;
 }
