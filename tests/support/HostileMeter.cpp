@@ -1,11 +1,11 @@
 #include "tests/support/HostileMeter.h"
 
+#include "tests/support/LoopbackPort.h"
+
 #include <QStringList>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <chrono>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -33,8 +33,8 @@ enum Behaviour
     Close
 };
 
-const char *const kBehaviourNames[] = {"normal",    "stray-before", "stray-after", "split",
-                                       "late",      "duplicate",    "identity",    "close"};
+const char *const kBehaviourNames[] = {"normal", "stray-before", "stray-after", "split",
+                                       "late",   "duplicate",    "identity",    "close"};
 
 } // namespace
 
@@ -62,16 +62,9 @@ QString HostileMeter::resource() const
 
 bool HostileMeter::start()
 {
-    listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (listenFd < 0 || ::bind(listenFd, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
-        ::listen(listenFd, 4) != 0 ||
-        ::getsockname(listenFd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+    listenFd = loopbackListener(4, &listenPort);
+    if (listenFd < 0)
         return false;
-    listenPort = ntohs(address.sin_port);
     nextIdleStrayNs = nowNs() + 1000 * kMs;
     worker = std::thread([this] { run(); });
     return true;

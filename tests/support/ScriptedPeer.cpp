@@ -1,7 +1,7 @@
 #include "tests/support/ScriptedPeer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#include "tests/support/LoopbackPort.h"
+
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -10,16 +10,7 @@
 
 ScriptedPeer::ScriptedPeer()
 {
-    listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    ::bind(listenFd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    ::listen(listenFd, 4);
-    socklen_t length = sizeof address;
-    ::getsockname(listenFd, reinterpret_cast<sockaddr *>(&address), &length);
-    listenPort = ntohs(address.sin_port);
+    listenFd = loopbackListener(4, &listenPort);
 }
 
 ScriptedPeer::~ScriptedPeer()
