@@ -633,21 +633,17 @@ private:
 
     // A known run gains the rows it lacks with a key per row. Its steps already stored in
     // blocks (an imported run's) are looked up once, into a table of their own, so that the
-    // look is a join rather than a search of the run's blocks for each row. A block without
-    // gaps holds every step of its range: only the others are split into lines.
+    // look is a join rather than a search of the run's blocks for each row. No step in a
+    // gap-free block's range was staged (lockKnown): only the blocks with gaps are split.
     bool mergeKnownRows()
     {
         QSqlQuery merge(connection.database());
         if (!merge.exec(QStringLiteral(
                 "CREATE TEMP TABLE import_present ON COMMIT DROP AS "
-                "WITH known AS (SELECT * FROM benchtest.imported_blocks "
-                "               WHERE run IN (SELECT DISTINCT run FROM import_steps)) "
-                "SELECT run, generate_series(first_step, last_step) AS step FROM known "
-                "WHERE rows = last_step - first_step + 1 "
-                "UNION ALL "
-                "SELECT run, split_part(line, E'\\t', 1)::bigint FROM known, "
-                "    unnest(string_to_array(lines, E'\\n')) AS line "
-                "WHERE rows <> last_step - first_step + 1")))
+                "SELECT run, split_part(line, E'\\t', 1)::bigint AS step "
+                "FROM benchtest.imported_blocks, unnest(string_to_array(lines, E'\\n')) AS line "
+                "WHERE run IN (SELECT DISTINCT run FROM import_steps) "
+                "AND rows <> last_step - first_step + 1")))
             return fail(merge.lastError().text().trimmed());
         merge.prepare(QStringLiteral(
             "WITH stored AS (INSERT INTO benchtest.taken_steps SELECT i.* FROM import_steps i "
